@@ -1,0 +1,88 @@
+// The global options in the "Settings" section of QLSconf.ini.
+#include <vector>
+
+#include "core/app.h"
+#include "text/format.h"
+#include "text/utf8.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr std::u16string_view kSection = u"Settings";
+
+// The retry settings replaced older keys of the same meaning, which are still honoured when present.
+int32_t ReadWithFallback(const CProfileFile& file, std::u16string_view key, std::u16string_view olderKey,
+                         int32_t olderDefault) {
+    const int32_t value = file.GetInt(kSection, key, -1);
+    return value == -1 ? file.GetInt(kSection, olderKey, olderDefault) : value;
+}
+
+}  // namespace
+
+void CVelmoraVirtualPrinterApp::LoadSettings() {
+    const CProfileFile& file = ProfileFile;
+    StartAsService = file.GetInt(kSection, u"StartAsService", 0);
+    AutoStart = file.GetInt(kSection, u"AutoStart", 1);
+    AutoDelete = file.GetInt(kSection, u"AutoDelete", 0);
+    DeleteSpool = file.GetInt(kSection, u"DeleteSpool", 0) != 0;
+    DeleteSpoolTimeOut = file.GetInt(kSection, u"DeleteSpoolTimeOut", 30);
+    AutoHide = file.GetInt(kSection, u"AutoHide", 0);
+    Stress = file.GetInt(kSection, u"Stress", 0);
+    PortLPD = file.GetInt(kSection, u"PortLPD", 515);
+    AccessFile_MaxAttempts = ReadWithFallback(file, u"AccessFile_MaxAttempts", u"PDFRename_MaxAttempts", 10);
+    AccessFile_WaitingTimeMsec =
+        ReadWithFallback(file, u"AccessFile_WaitingTimeMsec", u"PDFRename_WaitingTimeMsec", 10);
+    KillProcessIfNeed = file.GetInt(kSection, u"KillProcessIfNeed", 0);
+    LogLevel = file.GetInt(kSection, u"LogLevel", 1);
+}
+
+void CVelmoraVirtualPrinterApp::ReloadSettings() {
+    const CProfileFile& file = ProfileFile;
+    if (file.Path().empty())
+        return;
+    // The service deletes printed jobs at each start unless told otherwise.
+    AutoDelete = file.GetInt(kSection, u"AutoDelete", 1);
+    DeleteSpool = file.GetInt(kSection, u"DeleteSpool", 0) != 0;
+    DeleteSpoolTimeOut = file.GetInt(kSection, u"DeleteSpoolTimeOut", 30);
+    PortLPD = file.GetInt(kSection, u"PortLPD", 515);
+    AccessFile_MaxAttempts = ReadWithFallback(file, u"AccessFile_MaxAttempts", u"PDFRename_MaxAttempts", 10);
+    AccessFile_WaitingTimeMsec =
+        ReadWithFallback(file, u"AccessFile_WaitingTimeMsec", u"PDFRename_WaitingTimeMsec", 10);
+    KillProcessIfNeed = file.GetInt(kSection, u"KillProcessIfNeed", 0);
+    LogLevel = file.GetInt(kSection, u"LogLevel", 1);
+}
+
+void CVelmoraVirtualPrinterApp::SaveSettings() {
+    const std::pair<const char16_t*, int32_t> values[] = {
+        {u"StartAsService", StartAsService},
+        {u"AutoStart", AutoStart},
+        {u"AutoDelete", AutoDelete},
+        {u"DeleteSpool", DeleteSpool ? 1 : 0},
+        {u"DeleteSpoolTimeOut", DeleteSpoolTimeOut},
+        {u"AutoHide", AutoHide},
+        {u"Stress", Stress},
+        {u"PortLPD", PortLPD},
+        {u"AccessFile_MaxAttempts", AccessFile_MaxAttempts},
+        {u"AccessFile_WaitingTimeMsec", AccessFile_WaitingTimeMsec},
+        {u"KillProcessIfNeed", KillProcessIfNeed},
+        {u"LogLevel", LogLevel},
+    };
+    std::u16string entries;
+    for (const auto& [key, value] : values) {
+        entries += Format(u"%s=%d", key, value);
+        entries.push_back(u'\0');
+    }
+    entries.push_back(u'\0');
+
+    // The section goes to the file as UTF-8.
+    const int size = Utf8Encode(nullptr, 0, entries.data(), static_cast<int>(entries.size()));
+    std::string bytes(static_cast<std::size_t>(size) + 1, '\0');
+    const int written = Utf8Encode(bytes.data(), size + 1, entries.data(), static_cast<int>(entries.size()));
+    if (written < 0)
+        return;
+    bytes.resize(static_cast<std::size_t>(written));
+    ProfileFile.WriteSection(kSection, bytes);
+}
+
+}  // namespace velmora

@@ -1,0 +1,52 @@
+// The base folder beside the program file and the folders and paths under it.
+#include "core/app.h"
+#include "platform/file.h"
+
+namespace velmora {
+
+namespace {
+
+// Only the folder of a program file whose path cannot be read: the system folder for temporary data.
+constexpr char16_t kFallbackBaseFolder[] = u"/var/tmp/VelmoraSpooler/";
+
+std::u16string DefaultBaseFolder() {
+    const std::u16string overridden = platform::EnvironmentValue("VELMORA_BASE_FOLDER");
+    if (!overridden.empty()) {
+        return overridden.back() == platform::kPathSeparator ? overridden
+                                                             : overridden + platform::kPathSeparator;
+    }
+    const std::u16string program = platform::ProgramFilePath();
+    const auto slash = program.rfind(platform::kPathSeparator);
+    if (slash == std::u16string::npos)
+        return kFallbackBaseFolder;
+    return program.substr(0, slash + 1) + u"VelmoraSpooler" + platform::kPathSeparator;
+}
+
+}  // namespace
+
+bool CVelmoraVirtualPrinterApp::SetUpWorkingFolders() {
+    BaseFolder = DefaultBaseFolder();
+    const auto createFolder = [this](const std::u16string& path) {
+        const platform::FileError error = platform::CreateFolder(path);
+        if (!error || error.kind == platform::FileErrorKind::AlreadyExists)
+            return true;
+        if (!ServiceMode)
+            ShowMessage(u"Unable to create folder " + path);
+        return false;
+    };
+    if (!createFolder(BaseFolder))
+        return false;
+    PrinterCfgPath = BaseFolder + u"Printer.cfg";
+    SpoolListPath = BaseFolder + u"spool.list";
+    SpoolFolder = BaseFolder + u"Spool" + platform::kPathSeparator;
+    if (!createFolder(SpoolFolder))
+        return false;
+    if (!createFolder(BaseFolder + u"Logs" + platform::kPathSeparator))
+        return false;
+    LogFilePath = BuildLogFilePath();
+    for (int i = 0; i < 3; ++i)
+        MarkerPath[i] = BaseFolder + u"QLSsynch" + static_cast<char16_t>(u'0' + i);
+    return true;
+}
+
+}  // namespace velmora

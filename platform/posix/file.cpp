@@ -1,0 +1,278 @@
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "platform/ansi.h"
+#include "platform/system_error.h"
+
+namespace velmora::platform {
+
+namespace {
+
+std::string NativePath(const std::u16string& path) {
+    return UnicodeToAnsi(path);
+}
+
+FileError ErrorFromErrno(int code) {
+    FileError error;
+    error.code = code;
+    switch (code) {
+        case 0:
+            error.kind = FileErrorKind::None;
+            break;
+        case ENOENT:
+        case ENOTDIR:
+            error.kind = FileErrorKind::NotFound;
+            break;
+        case EEXIST:
+            error.kind = FileErrorKind::AlreadyExists;
+            break;
+        default:
+            error.kind = FileErrorKind::Other;
+    }
+    return error;
+}
+
+FileError SharingViolation() {
+    return FileError{FileErrorKind::SharingViolation, EWOULDBLOCK};
+}
+
+// A file that another opener holds without sharing cannot be deleted or renamed on Windows; the
+// advisory lock taken by exclusive opens gives the same rule here. Returns the descriptor holding
+// our own exclusive lock (or -1 when the file cannot be opened to check), or a sharing violation.
+int LockForRemoval(const std::string& path, FileError* error) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            *error = ErrorFromErrno(errno);
+        return -1;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int code = errno;
+        close(fd);
+        if (code == EWOULDBLOCK)
+            *error = SharingViolation();
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+std::u16string FileError::Description() const {
+    if (kind == FileErrorKind::SharingViolation) {
+        return u"The process cannot access the file because it is being used by another process.";
+    }
+    return SystemErrorText(code);
+}
+
+NativeFile::~NativeFile() {
+    Close();
+}
+
+FileError NativeFile::Open(const std::u16string& path, unsigned flags) {
+    Close();
+    int mode = O_RDONLY;
+    if (flags & kOpenReadWrite) {
+        mode = O_RDWR;
+    } else if (flags & kOpenWrite) {
+        mode = O_WRONLY;
+    }
+    if (flags & kOpenCreate)
+        mode |= O_CREAT;
+    const int fd = open(NativePath(path).c_str(), mode | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return ErrorFromErrno(errno);
+
+    int lock = 0;
+    if (flags & kShareExclusive) {
+        lock = LOCK_EX;
+    } else if (flags & kShareDenyWrite) {
+        lock = LOCK_SH;
+    }
+    // Even an opener that shares everything is refused while another holds the file exclusively.
+    if (flock(fd, (lock ? lock : LOCK_SH) | LOCK_NB) != 0) {
+        const int code = errno;
+        close(fd);
+        return code == EWOULDBLOCK ? SharingViolation() : ErrorFromErrno(code);
+    }
+    if (!lock)
+        flock(fd, LOCK_UN);
+
+    // Truncate only once the file is ours, never under another holder.
+    if ((flags & kOpenCreate) && !(flags & kOpenNoTruncate) && ftruncate(fd, 0) != 0) {
+        const int code = errno;
+        close(fd);
+        return ErrorFromErrno(code);
+    }
+    handle_ = fd;
+    return {};
+}
+
+void NativeFile::Close() {
+    if (handle_ >= 0) {
+        close(handle_);
+        handle_ = -1;
+    }
+}
+
+long NativeFile::Read(void* buffer, std::size_t size, FileError* error) {
+    std::size_t total = 0;
+    while (total < size) {
+        const ssize_t n = read(handle_, static_cast<char*>(buffer) + total, size - total);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (error)
+                *error = ErrorFromErrno(errno);
+            return -1;
+        }
+        if (n == 0)
+            break;
+        total += static_cast<std::size_t>(n);
+    }
+    return static_cast<long>(total);
+}
+
+FileError NativeFile::Write(const void* data, std::size_t size) {
+    std::size_t total = 0;
+    while (total < size) {
+        const ssize_t n = write(handle_, static_cast<const char*>(data) + total, size - total);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return ErrorFromErrno(errno);
+        }
+        total += static_cast<std::size_t>(n);
+    }
+    return {};
+}
+
+FileError NativeFile::Flush() {
+    if (fsync(handle_) != 0 && errno != EINVAL)
+        return ErrorFromErrno(errno);
+    return {};
+}
+
+int64_t NativeFile::Position() const {
+    return lseek(handle_, 0, SEEK_CUR);
+}
+
+bool NativeFile::Seek(int64_t position) {
+    return lseek(handle_, position, SEEK_SET) == position;
+}
+
+bool NativeFile::SeekToEnd() {
+    return lseek(handle_, 0, SEEK_END) >= 0;
+}
+
+int64_t NativeFile::Length() const {
+    struct stat info {};
+    if (fstat(handle_, &info) != 0)
+        return -1;
+    return info.st_size;
+}
+
+FileError RemoveFile(const std::u16string& path) {
+    const std::string native = NativePath(path);
+    FileError error;
+    const int fd = LockForRemoval(native, &error);
+    if (error)
+        return error;
+    const int result = unlink(native.c_str());
+    const int code = errno;
+    if (fd >= 0)
+        close(fd);
+    return result == 0 ? FileError{} : ErrorFromErrno(code);
+}
+
+FileError RenameFile(const std::u16string& oldPath, const std::u16string& newPath, bool replaceExisting) {
+    const std::string from = NativePath(oldPath);
+    const std::string to = NativePath(newPath);
+    FileError error;
+    const int fd = LockForRemoval(from, &error);
+    if (error)
+        return error;
+    int target = -1;
+    if (replaceExisting) {
+        target = LockForRemoval(to, &error);
+        if (error && error.kind != FileErrorKind::NotFound) {
+            if (fd >= 0)
+                close(fd);
+            return error;
+        }
+    }
+    int result;
+    if (replaceExisting) {
+        result = rename(from.c_str(), to.c_str());
+    } else {
+        result = renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+        if (result != 0 && errno == EINVAL) {
+            // File systems without atomic no-replace renames: link, then unlink.
+            result = link(from.c_str(), to.c_str());
+            if (result == 0)
+                unlink(from.c_str());
+        }
+    }
+    const int code = errno;
+    if (fd >= 0)
+        close(fd);
+    if (target >= 0)
+        close(target);
+    return result == 0 ? FileError{} : ErrorFromErrno(code);
+}
+
+FileError CreateFolder(const std::u16string& path) {
+    if (mkdir(NativePath(path).c_str(), 0777) == 0)
+        return {};
+    return ErrorFromErrno(errno);
+}
+
+bool FileExists(const std::u16string& path) {
+    struct stat info {};
+    return stat(NativePath(path).c_str(), &info) == 0;
+}
+
+bool FileModificationTime(const std::u16string& path, std::time_t* time) {
+    struct stat info {};
+    if (stat(NativePath(path).c_str(), &info) != 0)
+        return false;
+    *time = info.st_mtime;
+    return true;
+}
+
+bool SetFileModificationTime(const std::u16string& path, std::time_t time) {
+    struct timespec times[2] = {{time, 0}, {time, 0}};
+    return utimensat(AT_FDCWD, NativePath(path).c_str(), times, 0) == 0;
+}
+
+void SyncFile(const std::u16string& path) {
+    const int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    fsync(fd);
+    close(fd);
+}
+
+std::u16string ProgramFilePath() {
+    char buffer[PATH_MAX + 1] = {};
+    const ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
+    if (n <= 0)
+        return {};
+    return AnsiToUnicode(std::string_view(buffer, static_cast<std::size_t>(n)));
+}
+
+std::u16string EnvironmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? AnsiToUnicode(value) : std::u16string();
+}
+
+}  // namespace velmora::platform

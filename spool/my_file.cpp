@@ -1,0 +1,93 @@
+#include "spool/my_file.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace velmora {
+
+namespace {
+
+void Wait(int32_t milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void StoreError(const platform::FileError& error, std::u16string* errorText, std::size_t errorCapacity) {
+    if (!errorText)
+        return;
+    *errorText = error.Description();
+    if (errorCapacity == 0) {
+        errorText->clear();
+    } else if (errorText->size() > errorCapacity - 1) {
+        errorText->resize(errorCapacity - 1);
+    }
+}
+
+// The retry loop shared by removal and rename; a missing file may count as success on the first attempt.
+template <typename Operation>
+bool RetryFileOperation(Operation operation, bool missingIsSuccess, int32_t attemptCount, int32_t waitMsec,
+                        std::u16string* errorText, std::size_t errorCapacity) {
+    platform::FileError error = operation();
+    if (!error || (missingIsSuccess && error.kind == platform::FileErrorKind::NotFound))
+        return true;
+    StoreError(error, errorText, errorCapacity);
+    for (int32_t attempts = 1; attempts < attemptCount;) {
+        Wait(waitMsec);
+        error = operation();
+        if (!error)
+            return true;
+        if (++attempts == attemptCount)
+            StoreError(error, errorText, errorCapacity);
+    }
+    return false;
+}
+
+}  // namespace
+
+CMyFile::CMyFile(int32_t attemptCount, int32_t waitMsec)
+    : AttemptCount(attemptCount > 1 ? attemptCount : 1), WaitMsec(waitMsec > 10 ? waitMsec : 10) {}
+
+bool CMyFile::OpenWithRetry(const std::u16string& path, unsigned openFlags, platform::FileError* error) {
+    SetFilePath(path);
+    platform::FileError failure;
+    for (int32_t attempt = 0; attempt < AttemptCount; ++attempt) {
+        failure = Open(path, openFlags);
+        if (!failure)
+            return true;
+        if (failure.kind != platform::FileErrorKind::SharingViolation)
+            break;
+        Wait(WaitMsec);
+    }
+    if (error)
+        *error = failure;
+    return false;
+}
+
+long CMyFile::ReadLine(char* buffer, long capacity) {
+    const int64_t start = Position();
+    const long count = Read(buffer, static_cast<std::size_t>(capacity));
+    if (count <= 0)
+        return 0;
+    const void* found = std::memchr(buffer, '\n', static_cast<std::size_t>(count));
+    if (!found)
+        return count;
+    const long i = static_cast<const char*>(found) - buffer;
+    if (i > 0 && buffer[i - 1] == '\r')
+        buffer[i - 1] = 0;
+    Seek(start + i + 1);
+    return i + 1;
+}
+
+bool RemoveFileWithRetry(const std::u16string& path, int32_t attemptCount, int32_t waitMsec,
+                         std::u16string* errorText, std::size_t errorCapacity) {
+    return RetryFileOperation([&] { return platform::RemoveFile(path); }, true, attemptCount, waitMsec,
+                              errorText, errorCapacity);
+}
+
+bool RenameFileWithRetry(const std::u16string& oldPath, const std::u16string& newPath, int32_t attemptCount,
+                         int32_t waitMsec, std::u16string* errorText, std::size_t errorCapacity) {
+    return RetryFileOperation([&] { return platform::RenameFile(oldPath, newPath, false); }, false,
+                              attemptCount, waitMsec, errorText, errorCapacity);
+}
+
+}  // namespace velmora

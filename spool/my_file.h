@@ -1,0 +1,47 @@
+// Retrying file operations for the list, configuration and spool files. Another process holding a file
+// without sharing it is a passing condition: opens, removals and renames wait it out a few times.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/file.h"
+
+namespace velmora {
+
+class CMyFile : public platform::NativeFile {
+  public:
+    // At least one attempt, at least 10 ms between attempts.
+    CMyFile(int32_t attemptCount, int32_t waitMsec);
+    virtual ~CMyFile() = default;
+
+    // Opens like NativeFile::Open, retrying only on sharing violations; *error receives the last failure.
+    bool OpenWithRetry(const std::u16string& path, unsigned openFlags, platform::FileError* error);
+
+    // Reads up to capacity bytes and stops after the first line feed. A line ending in CR LF has its CR
+    // replaced by a zero byte; a bare LF is kept. Returns the bytes consumed, 0 at the end of the file.
+    // The caller zero-fills the buffer (capacity + 1 bytes) before each call.
+    long ReadLine(char* buffer, long capacity);
+
+    const std::u16string& FilePath() const { return FilePath_; }
+
+    int32_t AttemptCount;
+    int32_t WaitMsec;
+
+  protected:
+    virtual void SetFilePath(const std::u16string& path) { FilePath_ = path; }
+
+  private:
+    std::u16string FilePath_;
+};
+
+// True when the file is gone; a missing file counts as gone on the first attempt only. errorText, when
+// given, receives the system's description of the failure (at most errorCapacity - 1 characters).
+bool RemoveFileWithRetry(const std::u16string& path, int32_t attemptCount, int32_t waitMsec,
+                         std::u16string* errorText, std::size_t errorCapacity);
+// True when renamed; an existing newPath is not replaced.
+bool RenameFileWithRetry(const std::u16string& oldPath, const std::u16string& newPath, int32_t attemptCount,
+                         int32_t waitMsec, std::u16string* errorText, std::size_t errorCapacity);
+
+}  // namespace velmora
