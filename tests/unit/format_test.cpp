@@ -1,0 +1,191 @@
+#include "text/format.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "text/text_util.h"
+
+namespace velmora {
+namespace {
+
+std::string Narrow(const std::u16string& text) {
+    std::string out;
+    for (char16_t c : text) {
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            out += "\\u" + std::to_string(static_cast<int>(c));
+        }
+    }
+    return out;
+}
+
+struct FormatCase {
+    std::u16string format;
+    std::vector<FormatArg> args;
+    std::u16string expected;
+};
+
+void ExpectFormats(const std::vector<FormatCase>& cases) {
+    for (const FormatCase& c : cases) {
+        EXPECT_EQ(Narrow(FormatArgs(c.format, c.args)), Narrow(c.expected)) << "format: " << Narrow(c.format);
+    }
+}
+
+TEST(FormatTest, IntegerConversions) {
+    ExpectFormats({
+        {u"%d", {42}, u"42"},
+        {u"%i", {-42}, u"-42"},
+        {u"%d", {0}, u"0"},
+        {u"%d", {INT64_MIN}, u"-9223372036854775808"},
+        {u"%d", {UINT64_MAX}, u"18446744073709551615"},
+        {u"%u", {4000000000u}, u"4000000000"},
+        {u"%x", {255}, u"ff"},
+        {u"%X", {0xBEEFu}, u"BEEF"},
+        {u"%x", {0}, u"0"},
+        // Negative 32-bit values show their 32-bit pattern, as an HRESULT does.
+        {u"%08X", {int32_t{-2147467259}}, u"80004005"},
+        {u"%u", {-1}, u"4294967295"},
+        {u"%d", {true}, u"1"},
+        {u"%c", {u'\u00E9'}, u"\u00E9"},
+        {u"%c", {'x'}, u"x"},
+        {u"%c", {65}, u"A"},
+    });
+}
+
+TEST(FormatTest, FlagsAndWidths) {
+    ExpectFormats({
+        {u"%5d|", {42}, u"   42|"},
+        {u"%-5d|", {42}, u"42   |"},
+        {u"%05d", {42}, u"00042"},
+        {u"%05d", {-42}, u"-0042"},
+        {u"%-05d|", {-42}, u"-42  |"},
+        {u"%02X", {0x0A}, u"0A"},
+        {u"%02X", {0x1AB}, u"1AB"},
+        {u"%1d", {12345}, u"12345"},
+        {u"%6s|", {u"ab"}, u"    ab|"},
+        {u"%-6s|", {u"ab"}, u"ab    |"},
+        {u"%06s|", {u"ab"}, u"    ab|"},  // zeros pad numbers only
+        {u"%3c|", {u'z'}, u"  z|"},
+        {u"%-3S|", {"ab"}, u"ab |"},
+        {u"%ld %lu %lld %hd %zu", {1, 2u, 3, 4, 5u}, u"1 2 3 4 5"},
+    });
+}
+
+TEST(FormatTest, TextConversions) {
+    const std::u16string owned = u"owned";
+    const std::string bytes = "caf\xE9 \x80";
+    ExpectFormats({
+        {u"[%s]", {u"h\u00E9llo"}, u"[h\u00E9llo]"},
+        {u"[%s]", {owned}, u"[owned]"},
+        {u"[%s]", {std::u16string_view(u"view")}, u"[view]"},
+        {u"[%s]", {static_cast<const char16_t*>(nullptr)}, u"[]"},
+        {u"[%S]", {bytes}, u"[caf\u00E9 \u20AC]"},
+        {u"[%S]", {"\x80"}, u"[\u20AC]"},
+        {u"[%s]", {"\x80"}, u"[\u20AC]"},
+        {u"[%S]", {u"wide"}, u"[wide]"},
+        {u"[%s]", {static_cast<const char*>(nullptr)}, u"[]"},
+        {u"%s%s", {u"", u"x"}, u"x"},
+    });
+}
+
+TEST(FormatTest, MismatchedAndMissingArguments) {
+    ExpectFormats({
+        // A text argument reads as its text under any conversion; a number under %s as its decimal form.
+        {u"%d", {u"text"}, u"text"},
+        {u"%05x", {"\x80"}, u"    \u20AC"},
+        {u"%s", {-17}, u"-17"},
+        {u"%S", {17u}, u"17"},
+        // A missing argument writes nothing and the rest of the format goes on.
+        {u"a%db%sc", {}, u"abc"},
+        {u"%d-%d-%d", {1, 2}, u"1-2-"},
+        // Extra arguments are ignored.
+        {u"%d", {1, 2, 3}, u"1"},
+    });
+}
+
+TEST(FormatTest, PercentAndUnknownConversions) {
+    ExpectFormats({
+        {u"100%%", {}, u"100%"},
+        {u"%%d", {5}, u"%d"},
+        {u"%d%%", {5}, u"5%"},
+        // Not a conversion of ours: copied as written, without taking an argument.
+        {u"%q %d", {7}, u"%q 7"},
+        {u"%1 : %s", {u"file"}, u"%1 : file"},
+        {u"%.2f", {1}, u"%.2f"},
+        {u"trailing %", {}, u"trailing %"},
+        {u"trailing %-0", {}, u"trailing %-0"},
+        {u"", {1}, u""},
+        {u"no conversions", {}, u"no conversions"},
+    });
+}
+
+TEST(FormatTest, VariadicFormMatchesArgumentList) {
+    const std::string host = "h\xF4te";
+    EXPECT_EQ(Format(u"LPD (%d): %S sent %u bytes, code 0x%04X", 3, host, 1024u, 0x2A),
+              u"LPD (3): h\u00F4te sent 1024 bytes, code 0x002A");
+}
+
+TEST(FormatArgTest, Accessors) {
+    EXPECT_EQ(FormatArg(-5).kind(), FormatArg::Kind::Signed);
+    EXPECT_EQ(FormatArg(5u).kind(), FormatArg::Kind::Unsigned);
+    EXPECT_EQ(FormatArg(u"x").kind(), FormatArg::Kind::Text);
+    EXPECT_EQ(FormatArg("x").kind(), FormatArg::Kind::Bytes);
+
+    EXPECT_EQ(FormatArg(-5).AsSigned(), -5);
+    EXPECT_EQ(FormatArg(-5).AsText(), u"-5");
+    EXPECT_EQ(FormatArg(uint64_t{7}).AsText(), u"7");
+    EXPECT_EQ(FormatArg(u" 42x").AsSigned(), 42);
+    EXPECT_EQ(FormatArg("-3").AsSigned(), -3);
+    EXPECT_EQ(FormatArg("\xE9").AsText(), u"\u00E9");
+}
+
+TEST(TextUtilTest, ParseInt32) {
+    struct Case {
+        std::u16string text;
+        int32_t value;
+    };
+    const Case cases[] = {
+        {u"0", 0},
+        {u"515", 515},
+        {u"  \t\n\v\f\r-12", -12},
+        {u"+7", 7},
+        {u"12abc", 12},
+        {u"1 2", 1},
+        {u"", 0},
+        {u"abc", 0},
+        {u"-", 0},
+        {u"+-3", 0},
+        {u"- 3", 0},
+        {u"2147483647", INT32_MAX},
+        {u"2147483648", INT32_MAX},
+        {u"-2147483648", INT32_MIN},
+        {u"-2147483649", INT32_MIN},
+        {u"99999999999999999999999999", INT32_MAX},
+        {u"-99999999999999999999999999", INT32_MIN},
+        {u"0000000000000000000000000042", 42},
+        {u"\u00A012", 0},  // only ASCII white space is skipped
+        {u"\uFF11", 0},    // only ASCII digits count
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ParseInt32(c.text), c.value) << Narrow(c.text);
+    }
+}
+
+TEST(TextUtilTest, EqualsNoCaseAndAscii) {
+    EXPECT_TRUE(EqualsNoCase(u"Queue_1", u"qUEUE_1"));
+    EXPECT_TRUE(EqualsNoCase(u"", u""));
+    EXPECT_FALSE(EqualsNoCase(u"abc", u"abcd"));
+    EXPECT_FALSE(EqualsNoCase(u"[", u"{"));  // 0x5B and 0x7B differ by 32 but are not letters
+    EXPECT_FALSE(EqualsNoCase(u"\u00E9", u"\u00C9"));
+
+    EXPECT_EQ(AsciiToUtf16("lpd\x7F"), u"lpd\u007F");
+    EXPECT_EQ(AsciiToUtf16(std::string_view("a\0\xFF", 3)), std::u16string(u"a\0\u00FF", 3));
+}
+
+}  // namespace
+}  // namespace velmora
