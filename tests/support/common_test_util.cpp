@@ -1,0 +1,120 @@
+#include "support/test_util.h"
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "platform/ansi.h"
+
+namespace velmora::test {
+
+TempFolder::TempFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "velmora-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::u16string TempFolder::Folder() const {
+    return platform::AnsiToUnicode(path_ + "/");
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+std::u16string U16(const std::string& utf8) {
+    return platform::AnsiToUnicode(utf8);
+}
+
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                           const std::vector<std::string>& environment) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        throw std::runtime_error("pipe failed");
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_ = fork();
+    if (pid_ == 0) {
+        dup2(pipeFds[1], STDOUT_FILENO);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        for (const std::string& variable : environment)
+            putenv(const_cast<char*>(variable.c_str()));
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    output_ = pipeFds[0];
+}
+
+ChildProcess::~ChildProcess() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        Wait();
+    }
+    if (output_ >= 0)
+        close(output_);
+}
+
+bool ChildProcess::WaitForLine(const std::string& line) {
+    for (;;) {
+        for (std::size_t end; (end = pending_.find('\n')) != std::string::npos;) {
+            const std::string got = pending_.substr(0, end);
+            pending_.erase(0, end + 1);
+            if (got == line)
+                return true;
+        }
+        char buffer[256];
+        const ssize_t n = read(output_, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        pending_.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+int ChildProcess::Wait() {
+    if (pid_ <= 0)
+        return -1;
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+void ChildProcess::Kill(int signal) {
+    if (pid_ > 0)
+        kill(pid_, signal);
+}
+
+std::string ToolPath(const std::string& name) {
+    return std::string(VELMORA_TEST_TOOLS_DIR) + "/velmora_" + name;
+}
+
+}  // namespace velmora::test

@@ -1,0 +1,57 @@
+// Shared test helpers: temporary folders, whole-file reads, child processes.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace velmora::test {
+
+// A fresh folder under the system's temporary folder, removed with its content at destruction.
+class TempFolder {
+  public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::string& Path() const { return path_; }
+    // The folder with a trailing separator, as UTF-16 (the form the system keeps its folders in).
+    std::u16string Folder() const;
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content);
+std::u16string U16(const std::string& utf8);
+
+// A program started as a separate process; killed (by process id) and reaped at destruction.
+class ChildProcess {
+  public:
+    ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                 const std::vector<std::string>& environment = {});
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    pid_t Pid() const { return pid_; }
+    // Reads the child's standard output until the line arrives (true) or the output ends (false).
+    bool WaitForLine(const std::string& line);
+    // Waits for the child to end; its exit code, or 128 + the signal that ended it.
+    int Wait();
+    void Kill(int signal);
+
+  private:
+    pid_t pid_ = -1;
+    int output_ = -1;
+    std::string pending_;
+};
+
+// Path of a helper program built beside the tests (velmora_<name>).
+std::string ToolPath(const std::string& name);
+
+}  // namespace velmora::test

@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <regex>
+#include <thread>
+
+#include "core/app.h"
+#include "platform/file.h"
+#include "support/test_util.h"
+
+namespace velmora {
+namespace {
+
+using test::ReadFile;
+using test::TempFolder;
+using test::U16;
+
+constexpr const char* kWeekdays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                     "Thursday", "Friday", "Saturday"};
+
+std::string TodaysLogName() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return std::string(kWeekdays[local.tm_wday]) + "_VelmoraVirtualPrinter_Log.txt";
+}
+
+class LogWriterTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        setenv("VELMORA_BASE_FOLDER", folder_.Path().c_str(), 1);
+        logs_ = folder_.Path() + "/Logs/";
+    }
+    void TearDown() override { unsetenv("VELMORA_BASE_FOLDER"); }
+
+    // The message part of each line: what follows the date and time stamp.
+    std::vector<std::string> Messages() {
+        const std::string content = ReadFile(app_.LogFilePath.empty() ? "" : logs_ + TodaysLogName());
+        static const std::regex stamp("^\\d{4}/\\d{2}/\\d{2}\\t\\d{2}:\\d{2}:\\d{2}\\t");
+        std::vector<std::string> messages;
+        std::size_t start = 0;
+        for (std::size_t end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2) {
+            const std::string line = content.substr(start, end - start);
+            std::smatch match;
+            EXPECT_TRUE(std::regex_search(line, match, stamp)) << line;
+            messages.push_back(match.suffix());
+        }
+        EXPECT_EQ(start, content.size()) << "the file must end with a complete line";
+        return messages;
+    }
+
+    TempFolder folder_;
+    std::string logs_;
+    CVelmoraVirtualPrinterApp app_;
+};
+
+TEST_F(LogWriterTest, LinesAreStampedConvertedAndStripped) {
+    app_.WriteLog(u"0\tdropped before the log file is chosen");
+    ASSERT_TRUE(app_.SetUpWorkingFolders());
+    EXPECT_EQ(app_.LogFilePath, U16(logs_ + TodaysLogName()));
+
+    app_.WriteLog(u"x\r\n");
+    app_.WriteLog(u"a\r\n\r\n");
+    app_.WriteLog(u"b\n\n\n");
+    app_.WriteLog(u"caf\u00e9 \u20ac");
+    app_.WriteLog(u"cut\u0100here");
+    app_.WriteLog(u"");
+    const std::string content = ReadFile(logs_ + TodaysLogName());
+    static const std::regex stamp("\\d{4}/\\d{2}/\\d{2}\\t\\d{2}:\\d{2}:\\d{2}\\t");
+    EXPECT_EQ(std::regex_replace(content, stamp, "|"),
+              "|x\r\n|a\r\n\r\n|b\n\r\n|caf\xe9 \x80\r\n|cut\r\n|\r\n");
+}
+
+TEST_F(LogWriterTest, AFullLogDropsFurtherLines) {
+    ASSERT_TRUE(app_.SetUpWorkingFolders());
+    const std::string path = logs_ + TodaysLogName();
+    ASSERT_EQ(truncate(path.c_str(), 0), -1);  // not created before the first line
+    app_.WriteLog(u"first");
+    ASSERT_EQ(truncate(path.c_str(), 150000000), 0);
+    app_.WriteLog(u"still written at the limit");
+    // The stamp "YYYY/MM/DD\tHH:MM:SS\t" is 20 bytes.
+    const off_t size = 150000000 + 20 + std::string("still written at the limit").size() + 2;
+    struct stat info {};
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_size, size);
+    app_.WriteLog(u"dropped past the limit");
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_size, size);
+}
+
+TEST_F(LogWriterTest, ALogHeldByAnotherProgramLosesTheLine) {
+    ASSERT_TRUE(app_.SetUpWorkingFolders());
+    app_.WriteLog(u"before");
+    {
+        test::ChildProcess holder(test::ToolPath("hold_file"), {logs_ + TodaysLogName(), "60000"});
+        ASSERT_TRUE(holder.WaitForLine("held"));
+        app_.WriteLog(u"lost");
+    }
+    app_.WriteLog(u"after");
+    EXPECT_EQ(Messages(), (std::vector<std::string>{"before", "after"}));
+}
+
+TEST_F(LogWriterTest, LinesOfConcurrentThreadsNeverInterleave) {
+    ASSERT_TRUE(app_.SetUpWorkingFolders());
+    constexpr int kLines = 10000;
+    const auto writer = [this](char16_t tag) {
+        for (int i = 0; i < kLines; ++i)
+            app_.WriteLog(std::u16string(40, tag));
+    };
+    std::thread a(writer, u'a');
+    std::thread b(writer, u'b');
+    a.join();
+    b.join();
+    int counts[2] = {};
+    for (const std::string& message : Messages()) {
+        ASSERT_TRUE(message == std::string(40, 'a') || message == std::string(40, 'b')) << message;
+        ++counts[message[0] - 'a'];
+    }
+    EXPECT_EQ(counts[0], kLines);
+    EXPECT_EQ(counts[1], kLines);
+}
+
+TEST_F(LogWriterTest, AFileOfAnEarlierDateIsSetAsideOnce) {
+    ASSERT_EQ(mkdir((folder_.Path() + "/Logs").c_str(), 0777), 0);
+    const std::string current = logs_ + TodaysLogName();
+    test::WriteFile(current, "last week\r\n");
+    const std::time_t lastWeek = std::time(nullptr) - 7 * 24 * 3600;
+    ASSERT_TRUE(platform::SetFileModificationTime(U16(current), lastWeek));
+    std::tm then{};
+    localtime_r(&lastWeek, &then);
+    char saved[64];
+    std::strftime(saved, sizeof saved, "Saved_%m_%d_%Y_", &then);
+
+    ASSERT_TRUE(app_.SetUpWorkingFolders());
+    EXPECT_EQ(ReadFile(logs_ + saved + TodaysLogName()), "last week\r\n");
+    EXPECT_FALSE(platform::FileExists(U16(current)));
+    app_.WriteLog(u"new week");
+    EXPECT_EQ(Messages(), std::vector<std::string>{"new week"});
+
+    // A second start on the same day appends.
+    CVelmoraVirtualPrinterApp again;
+    ASSERT_TRUE(again.SetUpWorkingFolders());
+    again.WriteLog(u"same day");
+    EXPECT_EQ(Messages(), (std::vector<std::string>{"new week", "same day"}));
+}
+
+TEST_F(LogWriterTest, AFileThatCannotBeSetAsideKeepsReceivingLines) {
+    ASSERT_EQ(mkdir((folder_.Path() + "/Logs").c_str(), 0777), 0);
+    const std::string current = logs_ + TodaysLogName();
+    test::WriteFile(current, "");
+    const std::time_t lastWeek = std::time(nullptr) - 7 * 24 * 3600;
+    ASSERT_TRUE(platform::SetFileModificationTime(U16(current), lastWeek));
+    std::tm then{};
+    localtime_r(&lastWeek, &then);
+    char saved[64];
+    std::strftime(saved, sizeof saved, "Saved_%m_%d_%Y_", &then);
+    test::WriteFile(logs_ + saved + TodaysLogName(), "an earlier set-aside file");
+
+    ASSERT_TRUE(app_.SetUpWorkingFolders());
+    app_.WriteLog(u"kept");
+    EXPECT_EQ(Messages(), std::vector<std::string>{"kept"});
+    EXPECT_EQ(ReadFile(logs_ + saved + TodaysLogName()), "an earlier set-aside file");
+}
+
+TEST_F(LogWriterTest, UncreatableBaseFolderFailsSetUp) {
+    const std::string blocker = folder_.File("not-a-folder");
+    test::WriteFile(blocker, "");
+    setenv("VELMORA_BASE_FOLDER", (blocker + "/VelmoraSpooler").c_str(), 1);
+    EXPECT_FALSE(app_.SetUpWorkingFolders());
+    EXPECT_TRUE(app_.LogFilePath.empty());
+}
+
+}  // namespace
+}  // namespace velmora

@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include "core/app.h"
+#include "core/language.h"
+#include "platform/file.h"
+#include "platform/registry.h"
+#include "support/test_util.h"
+
+namespace velmora {
+namespace {
+
+using test::ReadFile;
+using test::TempFolder;
+using test::U16;
+using test::WriteFile;
+
+class SettingsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        path_ = folder_.File("QLSconf.ini");
+        app_.ProfileFile.SetPath(U16(path_));
+    }
+
+    TempFolder folder_;
+    std::string path_;
+    CVelmoraVirtualPrinterApp app_;
+};
+
+constexpr char kDefaultFile[] =
+    "[Settings]\r\n"
+    "StartAsService=0\r\n"
+    "AutoStart=1\r\n"
+    "AutoDelete=0\r\n"
+    "DeleteSpool=0\r\n"
+    "DeleteSpoolTimeOut=30\r\n"
+    "AutoHide=0\r\n"
+    "Stress=0\r\n"
+    "PortLPD=515\r\n"
+    "AccessFile_MaxAttempts=10\r\n"
+    "AccessFile_WaitingTimeMsec=10\r\n"
+    "KillProcessIfNeed=0\r\n"
+    "LogLevel=1\r\n";
+
+TEST_F(SettingsTest, MissingFileGivesDefaultsAndTheSaveWritesAllTwelveKeysInOrder) {
+    app_.LoadSettings();
+    EXPECT_EQ(app_.AutoStart, 1);
+    EXPECT_EQ(app_.AutoDelete, 0);
+    EXPECT_EQ(app_.PortLPD, 515);
+    EXPECT_EQ(app_.AccessFile_MaxAttempts, 10);
+    EXPECT_EQ(app_.AccessFile_WaitingTimeMsec, 10);
+    EXPECT_EQ(app_.LogLevel, 1);
+    app_.SaveSettings();
+    EXPECT_EQ(ReadFile(path_), kDefaultFile);
+}
+
+TEST_F(SettingsTest, OlderRetryKeysAreReadWhenTheNewOnesAreAbsentOrMinusOne) {
+    WriteFile(path_,
+              "[Settings]\r\nPDFRename_MaxAttempts=5\r\nAccessFile_WaitingTimeMsec=-1\r\n"
+              "PDFRename_WaitingTimeMsec=250\r\n");
+    app_.LoadSettings();
+    EXPECT_EQ(app_.AccessFile_MaxAttempts, 5);
+    EXPECT_EQ(app_.AccessFile_WaitingTimeMsec, 250);
+    app_.SaveSettings();
+    const std::string saved = ReadFile(path_);
+    EXPECT_NE(saved.find("AccessFile_MaxAttempts=5\r\nAccessFile_WaitingTimeMsec=250\r\n"),
+              std::string::npos);
+    EXPECT_EQ(saved.find("PDFRename"), std::string::npos);
+}
+
+TEST_F(SettingsTest, ValuesAreReadLikeTheWindowsProfileFunctions) {
+    WriteFile(path_,
+              "[Other]\r\nPortLPD=1\r\n"
+              "[settings]\r\n"
+              "  deletespool = 7 \r\n"
+              "PortLPD=abc\r\n"
+              "LogLevel=2junk\r\n"
+              "AutoHide=-3\r\n"
+              "Stress=\r\n"
+              "AutoStart\r\n"
+              "DeleteSpoolTimeOut=99999999999\r\n");
+    app_.LoadSettings();
+    EXPECT_TRUE(app_.DeleteSpool);  // any non-zero value, key found without regard to case
+    EXPECT_EQ(app_.PortLPD, 0);     // non-numeric
+    EXPECT_EQ(app_.LogLevel, 2);    // leading digits
+    EXPECT_EQ(app_.AutoHide, -3);
+    EXPECT_EQ(app_.Stress, 0);     // empty value: the default
+    EXPECT_EQ(app_.AutoStart, 1);  // a line without '=' is no key
+    EXPECT_EQ(app_.DeleteSpoolTimeOut, 2147483647);
+    app_.SaveSettings();
+    const std::string saved = ReadFile(path_);
+    EXPECT_NE(saved.find("DeleteSpool=1\r\n"), std::string::npos);
+    EXPECT_EQ(saved.find("deletespool"), std::string::npos);
+}
+
+TEST_F(SettingsTest, SaveReplacesTheWholeSectionAndKeepsOtherSections) {
+    WriteFile(path_,
+              "[Before]\r\nA=1\r\n\r\n[Settings]\r\nHandWritten=42\r\nLogLevel=2\r\n[After]\r\nB=2\r\n");
+    app_.LoadSettings();
+    app_.SaveSettings();
+    const std::string saved = ReadFile(path_);
+    EXPECT_EQ(saved.find("HandWritten"), std::string::npos);
+    EXPECT_NE(saved.find("LogLevel=2\r\n"), std::string::npos);
+    EXPECT_EQ(saved.rfind("[Before]\r\nA=1\r\n\r\n[Settings]\r\nStartAsService=0\r\n", 0), 0u);
+    EXPECT_NE(saved.find("LogLevel=2\r\n[After]\r\nB=2\r\n"), std::string::npos);
+    EXPECT_FALSE(platform::FileExists(U16(path_ + ".new")));
+}
+
+TEST_F(SettingsTest, WriteIntChangesOneKey) {
+    EXPECT_TRUE(app_.ProfileFile.WriteInt(u"Settings", u"StartAsService", 1));
+    EXPECT_EQ(ReadFile(path_), "[Settings]\r\nStartAsService=1\r\n");
+    EXPECT_TRUE(app_.ProfileFile.WriteInt(u"Settings", u"PortLPD", 9100));
+    EXPECT_TRUE(app_.ProfileFile.WriteInt(u"Settings", u"StartAsService", 0));
+    EXPECT_EQ(ReadFile(path_), "[Settings]\r\nStartAsService=0\r\nPortLPD=9100\r\n");
+    app_.LoadSettings();
+    EXPECT_EQ(app_.PortLPD, 9100);
+}
+
+TEST_F(SettingsTest, TheServiceReReadsOnlyItsKeysWithItsOwnDefaults) {
+    WriteFile(path_, "[Settings]\r\nStartAsService=1\r\nAutoStart=0\r\nStress=1\r\nLogLevel=2\r\n");
+    app_.LoadSettings();
+    EXPECT_EQ(app_.AutoDelete, 0);
+    WriteFile(path_, "[Settings]\r\nDeleteSpool=1\r\nPortLPD=5515\r\n");
+    app_.ReloadSettings();
+    EXPECT_EQ(app_.AutoDelete, 1);  // the service deletes printed jobs unless told otherwise
+    EXPECT_TRUE(app_.DeleteSpool);
+    EXPECT_EQ(app_.PortLPD, 5515);
+    EXPECT_EQ(app_.LogLevel, 1);
+    EXPECT_EQ(app_.StartAsService, 1);  // start-up values stay
+    EXPECT_EQ(app_.AutoStart, 0);
+    EXPECT_EQ(app_.Stress, 1);
+
+    CVelmoraVirtualPrinterApp withoutFile;
+    withoutFile.AutoDelete = 5;
+    withoutFile.ReloadSettings();
+    EXPECT_EQ(withoutFile.AutoDelete, 5);
+}
+
+TEST(LanguageTest, LangValueSelectsTheThreadLanguage) {
+    TempFolder folder;
+    const std::string registry = folder.File("registry");
+    setenv("VELMORA_REGISTRY", registry.c_str(), 1);
+    struct Case {
+        const char* content;
+        Language expected;
+    } cases[] = {
+        {nullptr, Language::English},
+        {"Lang=fr\n", Language::French},
+        {"Other=1\nLang=Ja\r\n", Language::Japanese},
+        {"Lang=DE\n", Language::English},
+        {"Lang=\n", Language::English},
+        {"Lang=EN\n", Language::English},
+    };
+    for (const Case& c : cases) {
+        if (c.content)
+            WriteFile(registry, c.content);
+        SetThreadLanguage(Language::French);
+        if (!c.content)
+            SetThreadLanguage(Language::Japanese);
+        SelectLanguage();
+        EXPECT_EQ(ThreadLanguage(), c.expected) << (c.content ? c.content : "(no file)");
+    }
+    EXPECT_TRUE(platform::WriteRegistryString(u"Lang", u"FR"));
+    std::u16string value;
+    EXPECT_TRUE(platform::ReadRegistryString(u"Lang", &value));
+    EXPECT_EQ(value, u"FR");
+    unsetenv("VELMORA_REGISTRY");
+}
+
+}  // namespace
+}  // namespace velmora
