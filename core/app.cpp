@@ -12,12 +12,15 @@ std::atomic<CVelmoraVirtualPrinterApp*> CurrentApp{nullptr};
 CVelmoraVirtualPrinterApp::CVelmoraVirtualPrinterApp() {
     DeleteSpool = false;
     DeleteSpoolTimeOut = 30;
-    CurrentApp = this;
+    Previous_ = CurrentApp.exchange(this);
 }
 
 CVelmoraVirtualPrinterApp::~CVelmoraVirtualPrinterApp() {
+    // The saving thread reads the job list: it ends before any member does.
+    StopPromptSaves();
+    // Objects live nested (a test may make a second one): the one made before becomes current again.
     CVelmoraVirtualPrinterApp* self = this;
-    CurrentApp.compare_exchange_strong(self, nullptr);
+    CurrentApp.compare_exchange_strong(self, Previous_);
 }
 
 CVelmoraVirtualPrinterApp& App() {
@@ -32,6 +35,11 @@ void CVelmoraVirtualPrinterApp::ShowMessage(const std::u16string& text, MessageI
     } else {
         WriteLog(text);
     }
+}
+
+void CVelmoraVirtualPrinterApp::ShowMessageBox(const std::u16string& text, MessageIcon icon) {
+    if (!ServiceMode && Ui.ShowMessage)
+        Ui.ShowMessage(text, icon);
 }
 
 }  // namespace velmora

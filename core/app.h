@@ -6,17 +6,39 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "config/printer_list.h"
+#include "core/manual_reset_event.h"
 #include "core/profile_file.h"
+#include "platform/file.h"
+#include "spool/job_list_saver.h"
+#include "spool/spool_file.h"
 
 namespace velmora {
 
 enum class MessageIcon { Error, Warning, Information };
 
+// The changes a job undergoes after its creation, all made through ApplyJobAction.
+enum JobAction : int32_t {
+    JOB_RELEASE = 0,
+    JOB_HOLD = 1,
+    JOB_DELETE = 2,
+    JOB_TRANSFER = 3,
+    JOB_SAVED = 4,
+    JOB_ERROR = 5,
+};
+
 // What the desktop program installs so that the core can reach the user. The service installs none:
 // message texts then go to the log only.
 struct UserInterfaceSeams {
     std::function<void(const std::u16string& text, MessageIcon icon)> ShowMessage;
+    // Posts WM_JOBLIST_CHANGED to the main window; never waits for the window.
+    std::function<void()> PostJobListChanged;
+    // Shows a text in the information window and brings it to the top.
+    std::function<void(const std::u16string& text)> ShowInformation;
+    // The modal "Spooled file configuration" dialog: true and the chosen virtual printer on OK.
+    std::function<bool(const CSpoolFile& job, std::u16string* printerName)> TransferDialog;
 };
 
 class CVelmoraVirtualPrinterApp {
@@ -38,8 +60,34 @@ class CVelmoraVirtualPrinterApp {
     void WriteLog(std::u16string message);
     std::u16string BuildLogFilePath();
 
+    // Job list (spool/job_list.cpp). Callers hold JobListLock exactly once when an action may wait.
+    void ApplyJobAction(JobAction action, JobId job, bool waitUntilDeleted);
+    // The index of the job in JobList, or -1; the caller holds JobListLock.
+    long FindJob(JobId job) const;
+    // Appends a received job; the caller holds JobListLock.
+    void AppendJob(SpoolFilePtr job);
+    // Every change of the job list or of a job's state ends here: the list reaches the disk soon after.
+    void NoteJobListChange() { JobListSaver.RequestSave(); }
+
+    // Job list file (spool/job_list_file.cpp).
+    void SaveJobList();
+    void LoadJobList();
+    // Writes spool.list without telling the user; false with the reason on failure.
+    bool WriteJobListFile(platform::FileError* error);
+    // Saves that follow every change of the job list while the server runs.
+    void StartPromptSaves();
+    void StopPromptSaves();
+
+    // Virtual printers (config/printer_config.cpp).
+    void LoadPrinterConfig();
+    void SavePrinterConfig();
+    // True when a virtual printer of that exact name exists; *hold tells whether its jobs start held.
+    bool FindVirtualPrinter(const std::u16string& queueName, bool* hold) const;
+
     // A user-visible failure: a message box in the desktop program, a log line otherwise.
     void ShowMessage(const std::u16string& text, MessageIcon icon = MessageIcon::Error);
+    // A message box in the desktop program only; nothing otherwise.
+    void ShowMessageBox(const std::u16string& text, MessageIcon icon);
 
     // The mode digit that starts every log line: 0 desktop, 1 service.
     int ModeDigit() const { return ServiceMode ? 1 : 0; }
@@ -72,7 +120,22 @@ class CVelmoraVirtualPrinterApp {
 
     std::mutex LogLock;
 
+    // The jobs in arrival order. Shared ownership keeps a record alive while a dispatch or a dialog
+    // still uses it after its removal from the list.
+    std::vector<SpoolFilePtr> JobList;
+    // Recursive for the thread that holds it; timed for the job list view, which skips a refresh rather
+    // than wait.
+    mutable std::recursive_timed_mutex JobListLock;
+    CJobListSaver JobListSaver;
+    std::mutex JobListFileLock;
+
+    CPrinterList PrinterList;
+    ManualResetEvent SpoolerEvent;
+
     UserInterfaceSeams Ui;
+
+  private:
+    CVelmoraVirtualPrinterApp* Previous_ = nullptr;
 };
 
 // The application object of this process (the one most recently constructed and not yet destroyed).

@@ -38,6 +38,11 @@ bool CVelmoraVirtualPrinterApp::SetUpWorkingFolders() {
         return false;
     PrinterCfgPath = BaseFolder + u"Printer.cfg";
     SpoolListPath = BaseFolder + u"spool.list";
+    // Missing lists are created empty; existing ones are left alone whatever their state.
+    if (!platform::FileExists(PrinterCfgPath))
+        SavePrinterConfig();
+    if (!platform::FileExists(SpoolListPath))
+        SaveJobList();
     SpoolFolder = BaseFolder + u"Spool" + platform::kPathSeparator;
     if (!createFolder(SpoolFolder))
         return false;

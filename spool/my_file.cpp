@@ -90,4 +90,40 @@ bool RenameFileWithRetry(const std::u16string& oldPath, const std::u16string& ne
                               attemptCount, waitMsec, errorText, errorCapacity);
 }
 
+bool ReplaceFileContent(const std::u16string& path, std::string_view content, int32_t attemptCount,
+                        int32_t waitMsec, platform::FileError* error) {
+    platform::FileError failure;
+    {
+        // Held without sharing while the new content is prepared, as other writers of the file expect.
+        CMyFile current(attemptCount, waitMsec);
+        if (!current.OpenWithRetry(path,
+                                   platform::kOpenReadWrite | platform::kOpenCreate |
+                                       platform::kOpenNoTruncate | platform::kShareExclusive,
+                                   &failure)) {
+            if (error)
+                *error = failure;
+            return false;
+        }
+        const std::u16string temporary = path + u".new";
+        platform::NativeFile next;
+        failure =
+            next.Open(temporary, platform::kOpenWrite | platform::kOpenCreate | platform::kShareExclusive);
+        if (!failure)
+            failure = next.Write(content.data(), content.size());
+        if (!failure)
+            failure = next.Flush();
+        next.Close();
+        current.Close();
+        if (!failure)
+            failure = platform::RenameFile(temporary, path, true);
+        if (failure) {
+            platform::RemoveFile(temporary);
+            if (error)
+                *error = failure;
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace velmora

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/file.h"
 
@@ -43,5 +44,13 @@ bool RemoveFileWithRetry(const std::u16string& path, int32_t attemptCount, int32
 // True when renamed; an existing newPath is not replaced.
 bool RenameFileWithRetry(const std::u16string& oldPath, const std::u16string& newPath, int32_t attemptCount,
                          int32_t waitMsec, std::u16string* errorText, std::size_t errorCapacity);
+
+// Replaces the whole content of a list or configuration file so that a crash, a full disk or a failed
+// write never leaves it half written: the content goes to a new file beside it, which is made durable and
+// then renamed over the old one. The old file is opened first without sharing, with the retries of
+// CMyFile, so that another holder is waited out as for any other open. On failure the old file is left
+// exactly as it was and *error tells why.
+bool ReplaceFileContent(const std::u16string& path, std::string_view content, int32_t attemptCount,
+                        int32_t waitMsec, platform::FileError* error);
 
 }  // namespace velmora

@@ -81,12 +81,20 @@ ChildProcess::~ChildProcess() {
 }
 
 bool ChildProcess::WaitForLine(const std::string& line) {
+    for (std::string got; ReadLine(&got);) {
+        if (got == line)
+            return true;
+    }
+    return false;
+}
+
+bool ChildProcess::ReadLine(std::string* line) {
     for (;;) {
-        for (std::size_t end; (end = pending_.find('\n')) != std::string::npos;) {
-            const std::string got = pending_.substr(0, end);
+        const std::size_t end = pending_.find('\n');
+        if (end != std::string::npos) {
+            *line = pending_.substr(0, end);
             pending_.erase(0, end + 1);
-            if (got == line)
-                return true;
+            return true;
         }
         char buffer[256];
         const ssize_t n = read(output_, buffer, sizeof buffer);

@@ -41,6 +41,8 @@ class ChildProcess {
     pid_t Pid() const { return pid_; }
     // Reads the child's standard output until the line arrives (true) or the output ends (false).
     bool WaitForLine(const std::string& line);
+    // The next line of the child's standard output; false when the output ends.
+    bool ReadLine(std::string* line);
     // Waits for the child to end; its exit code, or 128 + the signal that ended it.
     int Wait();
     void Kill(int signal);

@@ -1,0 +1,38 @@
+// The list of virtual printers. Connection threads look queues up at any time while the configuration
+// dialog edits the list, so readers work on an immutable snapshot and an edit publishes a whole new list:
+// no reader ever sees a half-edited record.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "config/printer_setting.h"
+
+namespace velmora {
+
+using PrinterRecords = std::vector<CPrinterSetting>;
+
+class CPrinterList {
+  public:
+    CPrinterList() : Current_(std::make_shared<const PrinterRecords>()) {}
+
+    // The list as it is now; it never changes afterwards.
+    std::shared_ptr<const PrinterRecords> Snapshot() const {
+        std::lock_guard<std::mutex> lock(Mutex_);
+        return Current_;
+    }
+    // Publishes a new list (for example the dialog's edited copy).
+    void Replace(PrinterRecords records) {
+        auto next = std::make_shared<const PrinterRecords>(std::move(records));
+        std::lock_guard<std::mutex> lock(Mutex_);
+        Current_ = std::move(next);
+    }
+    void Clear() { Replace({}); }
+
+  private:
+    mutable std::mutex Mutex_;
+    std::shared_ptr<const PrinterRecords> Current_;
+};
+
+}  // namespace velmora

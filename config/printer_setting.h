@@ -1,0 +1,42 @@
+// One virtual printer: an LPD queue and the route by which its jobs leave the machine.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace velmora {
+
+enum OutputMode : int32_t {
+    OUTPUT_LOCAL_PRINTER = 0,
+    OUTPUT_PROGRAM = 1,
+    OUTPUT_LPD = 2,
+};
+
+class CPrinterSetting {
+  public:
+    // A record with every default.
+    CPrinterSetting();
+    virtual ~CPrinterSetting() = default;
+    CPrinterSetting(const CPrinterSetting&) = default;
+    CPrinterSetting& operator=(const CPrinterSetting&) = default;
+
+    // Fields in declaration order, which is also their order in a line of Printer.cfg.
+    std::u16string Name;
+    int32_t OutputMode = OUTPUT_LOCAL_PRINTER;
+    std::u16string ProgramCommand;
+    std::u16string ProgramPrinter;
+    int32_t HoldJobs = 0;
+    std::u16string StatusPort;
+    std::u16string LocalPrinter;
+    std::u16string IPAddress;
+    std::u16string QueueName;
+    std::u16string InputBin;
+    std::u16string OutputBin;
+};
+
+// The command a new virtual printer runs in program mode ("%1" is the file, "%2" the printer).
+extern const char16_t kDefaultProgramCommand[];
+// The forwarding destination of a new virtual printer.
+extern const char16_t kDefaultIPAddress[];
+
+}  // namespace velmora

@@ -1,0 +1,69 @@
+// One spooled print job: what the client said about it, where its data lies, and its state.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace velmora {
+
+enum JobState : int32_t {
+    STATE_READY = 0,
+    STATE_HELD = 1,
+    STATE_SAVED = 2,
+    STATE_PRINTING = 3,
+    STATE_ERROR = 4,
+};
+
+// A process-unique job identity: never reused, so an action aimed at a deleted job can never reach a
+// newer one.
+using JobId = uint64_t;
+
+class CSpoolFile {
+  public:
+    CSpoolFile();
+    virtual ~CSpoolFile() = default;
+    CSpoolFile(const CSpoolFile&) = delete;
+    CSpoolFile& operator=(const CSpoolFile&) = delete;
+
+    JobId Id() const { return Id_; }
+
+    // State changes; the caller holds JobListLock.
+    void SetReady();
+    void SetHeld();
+    void SetSaved();
+    void SetError();
+    void SetPrinting();
+    // Sets State and its display text in the calling thread's language.
+    void SetState(int32_t state);
+
+    // True when the data file is gone. Holds the job first. With waitUntilDeleted the deletion is retried
+    // every second until it succeeds; the caller then must not hold JobListLock (see ApplyJobAction).
+    bool DeleteLocalFile(bool waitUntilDeleted);
+    // Lets the user move the job to another virtual printer (the transfer dialog of the desktop program).
+    void TransferJob();
+
+    // Fields in declaration order.
+    std::u16string DocumentName;
+    int32_t State = STATE_READY;
+    std::u16string StateText;
+    std::u16string Owner;
+    std::u16string DateInserted;
+    std::u16string FileSize;
+    std::u16string FileType;
+    std::u16string PrinterName;
+    std::u16string LocalFileName;
+    std::u16string ReceivedFileName;
+    std::u16string ControlFile;
+    std::u16string SourceHost;
+    std::u16string JobName;
+    std::u16string JobClass;
+    std::u16string ErrorText;
+
+  private:
+    JobId Id_;
+};
+
+using SpoolFilePtr = std::shared_ptr<CSpoolFile>;
+
+}  // namespace velmora

@@ -1,0 +1,58 @@
+// A test fixture with a fresh application object whose base folder is a temporary folder, and with
+// stand-ins for what the desktop program would show.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "core/app.h"
+#include "platform/ansi.h"
+#include "support/test_util.h"
+
+namespace velmora::test {
+
+class AppFixture : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        setenv("VELMORA_BASE_FOLDER", folder_.Path().c_str(), 1);
+        app_ = std::make_unique<CVelmoraVirtualPrinterApp>();
+        app_->AccessFile_MaxAttempts = 3;
+        ASSERT_TRUE(app_->SetUpWorkingFolders());
+        InstallSeams();
+    }
+    void TearDown() override {
+        app_.reset();
+        unsetenv("VELMORA_BASE_FOLDER");
+    }
+
+    void InstallSeams() {
+        app_->Ui.ShowMessage = [this](const std::u16string& text, MessageIcon) { messages_.push_back(text); };
+        app_->Ui.PostJobListChanged = [this] { ++posts_; };
+        app_->Ui.ShowInformation = [this](const std::u16string& text) { information_.push_back(text); };
+    }
+
+    // The messages of the log file, without their time stamps.
+    std::vector<std::string> LogMessages() const {
+        const std::string content = ReadFile(platform::UnicodeToAnsi(app_->LogFilePath));
+        static const std::regex stamp("^\\d{4}/\\d{2}/\\d{2}\\t\\d{2}:\\d{2}:\\d{2}\\t");
+        std::vector<std::string> messages;
+        std::size_t start = 0;
+        for (std::size_t end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2) {
+            messages.push_back(std::regex_replace(content.substr(start, end - start), stamp, ""));
+        }
+        return messages;
+    }
+
+    TempFolder folder_;
+    std::unique_ptr<CVelmoraVirtualPrinterApp> app_;
+    std::vector<std::u16string> messages_;
+    std::vector<std::u16string> information_;
+    int posts_ = 0;
+};
+
+}  // namespace velmora::test

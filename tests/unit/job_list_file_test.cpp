@@ -1,0 +1,216 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "resources/string_table.h"
+#include "spool/job_archive.h"
+#include "support/app_fixture.h"
+#include "text/format.h"
+
+namespace velmora {
+namespace {
+
+using test::ChildProcess;
+using test::ReadFile;
+using test::ToolPath;
+using test::U16;
+using Clock = std::chrono::steady_clock;
+
+class JobListFileTest : public test::AppFixture {
+  protected:
+    std::string ListPath() const { return platform::UnicodeToAnsi(app_->SpoolListPath); }
+
+    void Append(const std::u16string& name, int32_t state) {
+        auto job = std::make_shared<CSpoolFile>();
+        job->DocumentName = name;
+        job->SetState(state);
+        std::lock_guard<std::recursive_timed_mutex> lock(app_->JobListLock);
+        app_->AppendJob(job);
+    }
+
+    // A second application object reading the same base folder, as the next run would.
+    std::vector<std::u16string> LoadedNames() {
+        CVelmoraVirtualPrinterApp next;
+        next.SpoolListPath = app_->SpoolListPath;
+        next.LoadJobList();
+        std::vector<std::u16string> names;
+        for (const SpoolFilePtr& job : next.JobList)
+            names.push_back(job->DocumentName);
+        return names;
+    }
+};
+
+TEST_F(JobListFileTest, StartUpCreatesAnEmptyListAndJobsSurviveARestartWithTheirStates) {
+    EXPECT_EQ(ReadFile(ListPath()), std::string("\0\0", 2));
+    Append(u"printing", STATE_PRINTING);
+    Append(u"\u65e5\u672c\u8a9e", STATE_ERROR);
+    app_->SaveJobList();
+
+    CVelmoraVirtualPrinterApp next;
+    next.SpoolListPath = app_->SpoolListPath;
+    next.LoadJobList();
+    ASSERT_EQ(next.JobList.size(), 2u);
+    EXPECT_EQ(next.JobList[0]->State, STATE_PRINTING);  // not taken by the spooler after a restart
+    EXPECT_EQ(next.JobList[0]->StateText, u"Printing");
+    EXPECT_EQ(next.JobList[1]->DocumentName, u"\u65e5\u672c\u8a9e");
+    EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(JobListFileTest, ADamagedFileKeepsTheRecordsBeforeTheDamage) {
+    Append(u"one", STATE_READY);
+    Append(u"two", STATE_READY);
+    Append(u"three", STATE_READY);
+    app_->SaveJobList();
+    std::string bytes = ReadFile(ListPath());
+    bytes.resize(bytes.size() - 10);
+    test::WriteFile(ListPath(), bytes);
+
+    {
+        std::lock_guard<std::recursive_timed_mutex> lock(app_->JobListLock);
+        app_->JobList.clear();
+    }
+    app_->LoadJobList();
+    ASSERT_EQ(app_->JobList.size(), 2u);
+    EXPECT_EQ(app_->JobList[1]->DocumentName, u"two");
+    const std::u16string corrupted = LoadString(IDS_SPOOL_LIST_CORRUPTED);
+    EXPECT_EQ(LogMessages().back(), "0\t" + platform::UnicodeToAnsi(corrupted));
+    EXPECT_EQ(information_, std::vector<std::u16string>{corrupted});
+
+    app_->ServiceMode = true;
+    app_->LoadJobList();
+    EXPECT_EQ(LogMessages().back(), "1\t" + platform::UnicodeToAnsi(corrupted));
+    EXPECT_EQ(information_.size(), 1u);
+}
+
+TEST_F(JobListFileTest, AListHeldByAnotherProgramIsWaitedForThenReported) {
+    Append(u"kept", STATE_READY);
+    app_->SaveJobList();
+    const std::string before = ReadFile(ListPath());
+    Append(u"not saved", STATE_READY);
+    {
+        ChildProcess holder(ToolPath("hold_file"), {ListPath(), "60000"});
+        ASSERT_TRUE(holder.WaitForLine("held"));
+        app_->SaveJobList();
+        ASSERT_EQ(messages_.size(), 1u);
+        EXPECT_NE(messages_[0].find(u"used by another process"), std::u16string::npos);
+        EXPECT_EQ(ReadFile(ListPath()), before);
+
+        CVelmoraVirtualPrinterApp next;
+        next.Ui.ShowMessage = app_->Ui.ShowMessage;
+        next.SpoolListPath = app_->SpoolListPath;
+        next.LoadJobList();
+        EXPECT_TRUE(next.JobList.empty());
+        EXPECT_EQ(messages_.size(), 2u);
+    }
+    // Released in time: the retries get through.
+    ChildProcess holder(ToolPath("hold_file"), {ListPath(), "200"});
+    ASSERT_TRUE(holder.WaitForLine("held"));
+    app_->AccessFile_MaxAttempts = 500;
+    app_->AccessFile_WaitingTimeMsec = 20;
+    app_->SaveJobList();
+    EXPECT_EQ(messages_.size(), 2u);
+    EXPECT_EQ(LoadedNames(), (std::vector<std::u16string>{u"kept", u"not saved"}));
+}
+
+TEST_F(JobListFileTest, EveryChangeReachesTheDiskSoonAfter) {
+    app_->StartPromptSaves();
+    for (int i = 0; i < 50; ++i)
+        Append(Format(u"job %d", i), STATE_READY);
+    const auto job = app_->JobList[7];
+    app_->ApplyJobAction(JOB_HOLD, job->Id(), false);
+
+    // Waits for the saver, far longer than it may take.
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    std::vector<std::u16string> names;
+    while (Clock::now() < deadline && (names = LoadedNames()).size() < 50) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_EQ(names.size(), 50u);
+    EXPECT_EQ(names[49], u"job 49");
+    // A state change is a change too.
+    const auto savedState = [this] {
+        CVelmoraVirtualPrinterApp next;
+        next.SpoolListPath = app_->SpoolListPath;
+        next.LoadJobList();
+        return next.JobList.size() > 7 ? next.JobList[7]->State : -1;
+    };
+    while (Clock::now() < deadline && savedState() != STATE_HELD) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(savedState(), STATE_HELD);
+    app_->StopPromptSaves();
+}
+
+TEST(JobListSaverTest, BurstsAreCoalescedAndTheLastChangeIsSaved) {
+    std::atomic<int> saves{0};
+    std::atomic<int> requested{0};
+    std::atomic<int> savedUpTo{-1};
+    CJobListSaver saver;
+    saver.Start(
+        [&] {
+            savedUpTo = requested.load();
+            ++saves;
+        },
+        std::chrono::milliseconds(100));
+    for (int i = 0; i < 2000; ++i) {
+        requested = i;
+        saver.RequestSave();
+        std::this_thread::sleep_for(std::chrono::microseconds(250));
+    }
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (savedUpTo != 1999 && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(savedUpTo, 1999);
+    EXPECT_LT(saves, 200);  // far fewer saves than changes
+    saver.Stop();
+    saver.RequestSave();  // ignored once stopped
+}
+
+TEST_F(JobListFileTest, AKilledServerLeavesTheJobsOfAllButItsLastSecond) {
+    ChildProcess server(ToolPath("append_jobs"), {"append"},
+                        {"VELMORA_BASE_FOLDER=" + folder_.Path() + "/crash"});
+    std::vector<Clock::time_point> appendedAt;
+    const auto until = Clock::now() + std::chrono::seconds(4);
+    for (std::string line; Clock::now() < until && server.ReadLine(&line);) {
+        ASSERT_EQ(line, "appended " + std::to_string(appendedAt.size()));
+        appendedAt.push_back(Clock::now());
+    }
+    server.Kill(SIGKILL);
+    const auto killedAt = Clock::now();
+    EXPECT_EQ(server.Wait(), 128 + SIGKILL);
+
+    CVelmoraVirtualPrinterApp next;
+    next.SpoolListPath = U16(folder_.Path() + "/crash/spool.list");
+    next.LoadJobList();
+    std::size_t older = 0;  // jobs appended well over a second before the kill
+    while (older < appendedAt.size() && killedAt - appendedAt[older] > std::chrono::milliseconds(2500))
+        ++older;
+    ASSERT_GT(older, 0u);
+    EXPECT_GE(next.JobList.size(), older);
+    for (std::size_t i = 0; i < next.JobList.size(); ++i) {
+        EXPECT_EQ(next.JobList[i]->DocumentName, Format(u"job %d", static_cast<int>(i)));
+    }
+}
+
+TEST_F(JobListFileTest, ASaveInterruptedAtAnyPointLeavesAReadableFile) {
+    std::mt19937 random(12345);
+    const std::string base = folder_.Path() + "/interrupted";
+    for (int round = 0; round < 8; ++round) {
+        ChildProcess server(ToolPath("append_jobs"), {"save"}, {"VELMORA_BASE_FOLDER=" + base});
+        std::string line;
+        ASSERT_TRUE(server.WaitForLine("saved 0"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(random() % 300));
+        server.Kill(SIGKILL);
+        server.Wait();
+        const JobArchiveContent content = ReadJobArchive(ReadFile(base + "/spool.list"));
+        EXPECT_FALSE(content.damaged) << "round " << round;
+        EXPECT_GE(content.jobs.size(), 100u);
+        EXPECT_EQ(content.jobs.size() % 100, 0u);
+    }
+}
+
+}  // namespace
+}  // namespace velmora

@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "resources/string_table.h"
+#include "support/app_fixture.h"
+#include "text/format.h"
+
+namespace velmora {
+namespace {
+
+using test::ChildProcess;
+using test::ToolPath;
+using test::U16;
+
+class JobListTest : public test::AppFixture {
+  protected:
+    // A job with a data file in the spool folder, appended to the list.
+    SpoolFilePtr AddJob(const std::string& name, int32_t state = STATE_READY) {
+        auto job = std::make_shared<CSpoolFile>();
+        const std::string path = folder_.File("Spool/" + name);
+        test::WriteFile(path, "data");
+        job->LocalFileName = U16(path);
+        job->PrinterName = u"PASS";
+        job->SetState(state);
+        std::lock_guard<std::recursive_timed_mutex> lock(app_->JobListLock);
+        app_->AppendJob(job);
+        return job;
+    }
+
+    std::size_t Count() {
+        std::lock_guard<std::recursive_timed_mutex> lock(app_->JobListLock);
+        return app_->JobList.size();
+    }
+};
+
+TEST_F(JobListTest, ActionsSetStatesTextsAndNotifications) {
+    const SpoolFilePtr job = AddJob("a.tmp");
+    struct Step {
+        JobAction action;
+        int32_t state;
+        const char16_t* text;
+        int posts;
+    } steps[] = {
+        {JOB_HOLD, STATE_HELD, u"Held", 0},    {JOB_RELEASE, STATE_READY, u"Ready", 0},
+        {JOB_SAVED, STATE_SAVED, u"Saved", 1}, {JOB_RELEASE, STATE_READY, u"Ready", 1},
+        {JOB_ERROR, STATE_ERROR, u"Error", 2}, {JOB_TRANSFER, STATE_ERROR, u"Error", 2},
+    };
+    for (const Step& step : steps) {
+        app_->SpoolerEvent.Reset();
+        app_->ApplyJobAction(step.action, job->Id(), false);
+        EXPECT_EQ(job->State, step.state) << step.action;
+        EXPECT_EQ(job->StateText, step.text) << step.action;
+        EXPECT_EQ(posts_, step.posts) << step.action;
+        EXPECT_TRUE(app_->SpoolerEvent.IsSet()) << step.action;
+    }
+
+    // The service has no window to notify.
+    app_->ServiceMode = true;
+    app_->ApplyJobAction(JOB_SAVED, job->Id(), false);
+    EXPECT_EQ(posts_, 2);
+
+    // Texts come in the language of the thread that changes the state.
+    SetThreadLanguage(Language::French);
+    app_->ApplyJobAction(JOB_HOLD, job->Id(), false);
+    EXPECT_EQ(job->StateText, LoadString(IDS_STATE_HELD, Language::French));
+    SetThreadLanguage(Language::English);
+}
+
+TEST_F(JobListTest, AnActionOnAJobNoLongerListedChangesNothingButWakesTheSpooler) {
+    const SpoolFilePtr gone = AddJob("gone.tmp");
+    app_->ApplyJobAction(JOB_DELETE, gone->Id(), false);
+    const SpoolFilePtr newer = AddJob("newer.tmp", STATE_HELD);
+    EXPECT_NE(newer->Id(), gone->Id());
+
+    app_->SpoolerEvent.Reset();
+    app_->ApplyJobAction(JOB_RELEASE, gone->Id(), false);
+    EXPECT_EQ(newer->State, STATE_HELD);
+    EXPECT_TRUE(app_->SpoolerEvent.IsSet());
+    app_->ApplyJobAction(JOB_ERROR, gone->Id(), false);
+    EXPECT_EQ(posts_, 1);
+}
+
+TEST_F(JobListTest, DeleteRemovesTheFileAndTheRecordKeepingOrder) {
+    const SpoolFilePtr first = AddJob("1.tmp");
+    const SpoolFilePtr second = AddJob("2.tmp");
+    const SpoolFilePtr third = AddJob("3.tmp");
+    app_->ApplyJobAction(JOB_DELETE, second->Id(), false);
+    EXPECT_FALSE(platform::FileExists(second->LocalFileName));
+    ASSERT_EQ(Count(), 2u);
+    EXPECT_EQ(app_->JobList[0], first);
+    EXPECT_EQ(app_->JobList[1], third);
+
+    // A data file removed by hand is no obstacle.
+    platform::RemoveFile(first->LocalFileName);
+    app_->ApplyJobAction(JOB_DELETE, first->Id(), false);
+    ASSERT_EQ(Count(), 1u);
+    EXPECT_EQ(app_->JobList[0], third);
+    EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(JobListTest, AnUndeletableFileKeepsTheJobHeldWithALogLineAndAMessage) {
+    const SpoolFilePtr job = AddJob("held.tmp");
+    ChildProcess holder(ToolPath("hold_file"), {platform::UnicodeToAnsi(job->LocalFileName), "60000"});
+    ASSERT_TRUE(holder.WaitForLine("held"));
+
+    app_->ApplyJobAction(JOB_DELETE, job->Id(), false);
+    EXPECT_EQ(Count(), 1u);
+    EXPECT_EQ(job->State, STATE_HELD);
+    EXPECT_EQ(job->StateText, u"Held");
+    const std::u16string expected = Format(
+        u"0\tUnable to delete file : %s (The process cannot access the file because it is being used by "
+        u"another "
+        u"process.)",
+        job->LocalFileName);
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0], expected);
+    EXPECT_EQ(LogMessages().back(), platform::UnicodeToAnsi(expected));
+
+    // The service only logs.
+    app_->ServiceMode = true;
+    app_->ApplyJobAction(JOB_DELETE, job->Id(), false);
+    EXPECT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(LogMessages().back()[0], '1');
+}
+
+TEST_F(JobListTest, WaitingDeletionGivesTheListUpBetweenAttempts) {
+    const SpoolFilePtr job = AddJob("printed.tmp", STATE_SAVED);
+    auto holder = std::make_unique<ChildProcess>(
+        ToolPath("hold_file"),
+        std::vector<std::string>{platform::UnicodeToAnsi(job->LocalFileName), "60000"});
+    ASSERT_TRUE(holder->WaitForLine("held"));
+
+    std::atomic<bool> done{false};
+    std::thread deletion([&] {
+        app_->ApplyJobAction(JOB_DELETE, job->Id(), true);
+        done = true;
+    });
+    // While the file stays undeletable, others still get the list between the attempts.
+    const auto heldUnderLock = [&] {
+        std::unique_lock<std::recursive_timed_mutex> lock(app_->JobListLock, std::chrono::milliseconds(300));
+        return lock.owns_lock() && job->State == STATE_HELD;
+    };
+    bool gotLock = false;
+    for (int i = 0; i < 100 && !gotLock; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        gotLock = heldUnderLock();
+    }
+    EXPECT_TRUE(gotLock);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_TRUE(heldUnderLock());
+    EXPECT_FALSE(done);
+    EXPECT_EQ(Count(), 1u);
+
+    holder.reset();  // the other program lets go: the deletion completes
+    deletion.join();
+    EXPECT_EQ(Count(), 0u);
+    EXPECT_FALSE(platform::FileExists(job->LocalFileName));
+    EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(JobListTest, TransferChangesOnlyThePrinterNameAndOnlyOnOk) {
+    const SpoolFilePtr job = AddJob("t.tmp", STATE_SAVED);
+    app_->ApplyJobAction(JOB_TRANSFER, job->Id(), false);  // no dialog installed
+    EXPECT_EQ(job->PrinterName, u"PASS");
+
+    std::u16string shownPrinter;
+    bool accept = false;
+    app_->Ui.TransferDialog = [&](const CSpoolFile& shown, std::u16string* printerName) {
+        shownPrinter = shown.PrinterName;
+        *printerName = u"OTHER";
+        return accept;
+    };
+    app_->ApplyJobAction(JOB_TRANSFER, job->Id(), false);
+    EXPECT_EQ(shownPrinter, u"PASS");
+    EXPECT_EQ(job->PrinterName, u"PASS");  // cancelled
+
+    accept = true;
+    app_->ApplyJobAction(JOB_TRANSFER, job->Id(), false);
+    EXPECT_EQ(job->PrinterName, u"OTHER");
+    EXPECT_EQ(job->State, STATE_SAVED);
+}
+
+}  // namespace
+}  // namespace velmora
