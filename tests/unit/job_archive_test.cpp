@@ -1,0 +1,411 @@
+#include "spool/job_archive.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace velmora {
+namespace {
+
+using Strings = std::u16string CSpoolFile::*;
+
+// Every string field, in the record's declaration order (not the archive's).
+constexpr Strings kStringFields[] = {
+    &CSpoolFile::DocumentName, &CSpoolFile::StateText,     &CSpoolFile::Owner,
+    &CSpoolFile::DateInserted, &CSpoolFile::FileSize,      &CSpoolFile::FileType,
+    &CSpoolFile::PrinterName,  &CSpoolFile::LocalFileName, &CSpoolFile::ReceivedFileName,
+    &CSpoolFile::ControlFile,  &CSpoolFile::SourceHost,    &CSpoolFile::JobName,
+    &CSpoolFile::JobClass,     &CSpoolFile::ErrorText,
+};
+
+// Builds archive bytes by hand, to state what the files look like independently of the writer.
+class Bytes {
+  public:
+    Bytes& U8(uint8_t value) {
+        data_.push_back(static_cast<char>(value));
+        return *this;
+    }
+    Bytes& U16(uint16_t value) { return U8(value & 0xFF).U8(value >> 8); }
+    Bytes& U32(uint32_t value) { return U16(value & 0xFFFF).U16(value >> 16); }
+    Bytes& Raw(std::string_view bytes) {
+        data_.append(bytes);
+        return *this;
+    }
+    Bytes& Class(uint16_t schema = 1, std::string_view name = "CSpoolFile") {
+        return U16(0xFFFF).U16(schema).U16(static_cast<uint16_t>(name.size())).Raw(name);
+    }
+    // A UTF-16 string with a one-byte length.
+    Bytes& Wide(std::u16string_view text) {
+        U8(0xFF).U16(0xFFFE).U8(static_cast<uint8_t>(text.size()));
+        for (char16_t unit : text)
+            U16(unit);
+        return *this;
+    }
+    // A record body whose fourteen strings are "<letter><n>" in archive order, so that each record
+    // and each field can be told apart after reading.
+    Bytes& Body(char16_t letter, uint32_t state = 0) {
+        Wide(std::u16string{letter, u'0'}).U32(state);
+        for (char16_t n = u'1'; n <= u'9'; ++n)
+            Wide(std::u16string{letter, n});
+        for (char16_t n = u'a'; n <= u'd'; ++n)
+            Wide(std::u16string{letter, n});
+        return *this;
+    }
+    const std::string& Str() const { return data_; }
+    std::size_t Size() const { return data_.size(); }
+
+  private:
+    std::string data_;
+};
+
+std::string Hex(std::string_view bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        text += digits[b >> 4];
+        text += digits[b & 0xF];
+        text += ' ';
+    }
+    return text;
+}
+
+SpoolFilePtr MakeJob(const std::u16string& prefix, int32_t state) {
+    auto job = std::make_shared<CSpoolFile>();
+    int n = 0;
+    for (Strings field : kStringFields)
+        (*job).*field = prefix + static_cast<char16_t>(u'A' + n++);
+    job->State = state;
+    return job;
+}
+
+void ExpectSameJob(const CSpoolFile& actual, const CSpoolFile& expected) {
+    EXPECT_EQ(actual.State, expected.State);
+    int n = 0;
+    for (Strings field : kStringFields) {
+        SCOPED_TRACE(n++);
+        EXPECT_TRUE(actual.*field == expected.*field)
+            << "size " << (actual.*field).size() << " vs " << (expected.*field).size();
+    }
+}
+
+void ExpectSameJobs(const std::vector<SpoolFilePtr>& actual, const std::vector<SpoolFilePtr>& expected) {
+    ASSERT_EQ(actual.size(), expected.size());
+    for (std::size_t i = 0; i < actual.size(); ++i) {
+        SCOPED_TRACE(i);
+        ExpectSameJob(*actual[i], *expected[i]);
+    }
+}
+
+TEST(JobArchiveWriteTest, BytesOfSmallLists) {
+    EXPECT_EQ(Hex(WriteJobArchive({})), "00 00 ");
+    const JobArchiveContent none = ReadJobArchive(std::string("\0\0", 2));
+    EXPECT_TRUE(none.jobs.empty());
+    EXPECT_FALSE(none.damaged);
+
+    Bytes one;
+    one.U16(1).Raw(std::string("\xFF\xFF\x01\x00\x0A\x00", 6)).Raw("CSpoolFile");
+    one.Raw(std::string("\xFF\xFE\xFF\x00", 4)).Raw(std::string(4, '\0'));
+    for (int i = 0; i < 13; ++i)
+        one.Raw(std::string("\xFF\xFE\xFF\x00", 4));
+    EXPECT_EQ(Hex(WriteJobArchive({std::make_shared<CSpoolFile>()})), Hex(one.Str()));
+
+    // Two records: the second names the class by its index, 0x8001.
+    const std::string two = WriteJobArchive({std::make_shared<CSpoolFile>(), std::make_shared<CSpoolFile>()});
+    const std::size_t firstEnd = one.Size();
+    ASSERT_EQ(two.size(), firstEnd + 2 + 60);
+    EXPECT_EQ(Hex(two.substr(0, 2)), "02 00 ");
+    EXPECT_EQ(Hex(two.substr(2, firstEnd - 2)), Hex(one.Str().substr(2)));
+    EXPECT_EQ(Hex(two.substr(firstEnd, 2)), "01 80 ");
+    EXPECT_EQ(two.substr(firstEnd + 2), one.Str().substr(firstEnd - 60));
+}
+
+TEST(JobArchiveWriteTest, FieldsInArchiveOrder) {
+    // Every field distinct: a swapped pair (SourceHost and ControlFile are archived against their
+    // declaration order) shows in the bytes even when reader and writer agree with each other.
+    auto job = std::make_shared<CSpoolFile>();
+    job->DocumentName = u"doc";
+    job->State = STATE_ERROR;
+    job->StateText = u"Error";
+    job->Owner = u"own";
+    job->DateInserted = u"date";
+    job->FileSize = u"size";
+    job->FileType = u"PCL";
+    job->PrinterName = u"prn";
+    job->LocalFileName = u"local";
+    job->ReceivedFileName = u"dfA";
+    job->ControlFile = u"ctl";
+    job->SourceHost = u"host";
+    job->JobName = u"jn";
+    job->JobClass = u"jc";
+    job->ErrorText = u"err";
+
+    Bytes expected;
+    expected.U16(1).Class().Wide(u"doc").U32(4);
+    for (const char16_t* text : {u"Error", u"own", u"date", u"size", u"PCL", u"prn", u"local", u"dfA",
+                                 u"host", u"ctl", u"jn", u"jc", u"err"}) {
+        expected.Wide(text);
+    }
+    EXPECT_EQ(Hex(WriteJobArchive({job})), Hex(expected.Str()));
+}
+
+TEST(JobArchiveWriteTest, StringLengthForms) {
+    struct Case {
+        std::size_t units;
+        std::string lengthBytes;
+    };
+    const Case cases[] = {
+        {0, std::string("\x00", 1)},
+        {254, "\xFE"},
+        {255, std::string("\xFF\xFF\x00", 3)},
+        {0xFFFD, "\xFF\xFD\xFF"},
+        {0xFFFE, std::string("\xFF\xFF\xFF\xFE\xFF\x00\x00", 7)},
+        {70000, std::string("\xFF\xFF\xFF\x70\x11\x01\x00", 7)},
+    };
+    const std::size_t bodyStart = 2 + 6 + 10;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.units);
+        auto job = std::make_shared<CSpoolFile>();
+        job->DocumentName.assign(c.units, u'\x3042');  // あ: 42 30 in the file
+        job->State = 0x01020304;
+        const std::string bytes = WriteJobArchive({job});
+        const std::string marker = "\xFF\xFE\xFF";
+        ASSERT_EQ(bytes.size(), bodyStart + 3 + c.lengthBytes.size() + 2 * c.units + 4 + 13 * 4);
+        EXPECT_EQ(Hex(bytes.substr(bodyStart, 3 + c.lengthBytes.size())), Hex(marker + c.lengthBytes));
+        const std::size_t textStart = bodyStart + 3 + c.lengthBytes.size();
+        std::string text;
+        for (std::size_t i = 0; i < c.units; ++i)
+            text += "\x42\x30";
+        EXPECT_TRUE(bytes.substr(textStart, 2 * c.units) == text);
+        EXPECT_EQ(Hex(bytes.substr(textStart + 2 * c.units, 4)), "04 03 02 01 ");
+    }
+}
+
+TEST(JobArchiveRoundTripTest, EveryLengthFormAndNonLatinText) {
+    const std::size_t lengths[] = {0, 254, 255, 0xFFFD, 0xFFFE, 70000};
+    std::vector<SpoolFilePtr> jobs;
+    for (int32_t state = 0; state <= 4; ++state) {
+        jobs.push_back(
+            MakeJob(u"job" + std::u16string(1, static_cast<char16_t>(u'0' + state)) + u"-", state));
+    }
+    // Long strings in several fields, each filled with its own unit so that fields cannot pass for
+    // each other.
+    int n = 0;
+    for (std::size_t length : lengths) {
+        SpoolFilePtr& job = jobs[static_cast<std::size_t>(n) % jobs.size()];
+        (*job).*kStringFields[static_cast<std::size_t>(n) % std::size(kStringFields)] =
+            std::u16string(length, static_cast<char16_t>(0x4E00 + n));
+        ++n;
+    }
+    jobs[1]->DocumentName = u"請求書_2024年度.pdf";
+    jobs[1]->SourceHost = u"\U0001F5A8-host";  // a surrogate pair
+    jobs[1]->ControlFile = std::u16string(u"Hhost\nPuser\0Nname\n", 18);
+    jobs[2]->Owner = std::u16string(1, u'\0');
+    jobs[2]->State = -1;  // taken as stored, whatever it is
+
+    const JobArchiveContent content = ReadJobArchive(WriteJobArchive(jobs));
+    EXPECT_FALSE(content.damaged);
+    ExpectSameJobs(content.jobs, jobs);
+}
+
+TEST(JobArchiveRoundTripTest, CountForms) {
+    struct Case {
+        std::size_t count;
+        std::string countBytes;
+    };
+    const Case cases[] = {
+        {0xFFFE, "\xFE\xFF"},
+        {0xFFFF, std::string("\xFF\xFF\xFF\xFF\x00\x00", 6)},
+        {70000, std::string("\xFF\xFF\x70\x11\x01\x00", 6)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.count);
+        std::vector<SpoolFilePtr> jobs;
+        jobs.reserve(c.count);
+        for (std::size_t i = 0; i < c.count; ++i) {
+            auto job = std::make_shared<CSpoolFile>();
+            job->LocalFileName = u"/spool/" + std::u16string(1, static_cast<char16_t>(0x100 + i % 0xD000));
+            job->State = static_cast<int32_t>(i);
+            jobs.push_back(std::move(job));
+        }
+        const std::string bytes = WriteJobArchive(jobs);
+        EXPECT_EQ(Hex(bytes.substr(0, c.countBytes.size())), Hex(c.countBytes));
+        const JobArchiveContent content = ReadJobArchive(bytes);
+        EXPECT_FALSE(content.damaged);
+        ASSERT_EQ(content.jobs.size(), c.count);
+        for (std::size_t i = 0; i < c.count; ++i) {
+            if (content.jobs[i]->State != static_cast<int32_t>(i) ||
+                content.jobs[i]->LocalFileName != jobs[i]->LocalFileName) {
+                ADD_FAILURE() << "record " << i << " differs";
+                break;
+            }
+        }
+    }
+}
+
+// Reads every prefix of a file whose records end at recordEnds: each loads exactly the records that
+// end within it, and is damaged.
+void CheckEveryCut(const std::string& bytes, const std::vector<std::size_t>& recordEnds) {
+    ASSERT_EQ(recordEnds.back(), bytes.size());
+    for (std::size_t cut = 0; cut < bytes.size(); ++cut) {
+        std::size_t complete = 0;
+        while (complete < recordEnds.size() && recordEnds[complete] <= cut)
+            ++complete;
+        // A copy of exactly the cut length, so that reading past it is caught by the address sanitizer.
+        const std::string part = bytes.substr(0, cut);
+        const JobArchiveContent content = ReadJobArchive(part);
+        if (!content.damaged || content.jobs.size() != complete) {
+            ADD_FAILURE() << "cut at " << cut << ": " << content.jobs.size() << " records, damaged "
+                          << content.damaged << ", expected " << complete;
+            return;
+        }
+    }
+}
+
+TEST(JobArchiveReadTest, TruncatedFileKeepsCompleteRecords) {
+    std::vector<SpoolFilePtr> jobs = {MakeJob(u"first-", 0), MakeJob(u"second-", 2), MakeJob(u"third-", 4)};
+    jobs[1]->ControlFile = std::u16string(300, u'c');  // a three-byte length to cut into
+    const std::string bytes = WriteJobArchive(jobs);
+    // With the same count width, the file of the first k records ends where record k ends here.
+    std::vector<std::size_t> recordEnds;
+    for (std::size_t k = 1; k <= jobs.size(); ++k) {
+        recordEnds.push_back(
+            WriteJobArchive({jobs.begin(), jobs.begin() + static_cast<std::ptrdiff_t>(k)}).size());
+    }
+    CheckEveryCut(bytes, recordEnds);
+
+    const std::size_t middleOfThird = (recordEnds[1] + recordEnds[2]) / 2;
+    const JobArchiveContent content = ReadJobArchive(std::string_view(bytes).substr(0, middleOfThird));
+    EXPECT_TRUE(content.damaged);
+    ExpectSameJobs(content.jobs, {jobs[0], jobs[1]});
+
+    // The 32-bit count and the seven-byte length forms, kept short so that every cut stays cheap.
+    Bytes longForms;
+    longForms.U16(0xFFFF).U32(3).Class().Body(u'a');
+    recordEnds = {longForms.Size()};
+    longForms.U16(0x8001).Wide(u"b0").U32(1);
+    longForms.U8(0xFF).U16(0xFFFE).U8(0xFF).U16(0xFFFF).U32(2).U16(u'w').U16(u'x');  // UTF-16
+    longForms.U8(0xFF).U16(0xFFFF).U32(2).Raw("yz");                                 // 8-bit
+    longForms.U8(0xFF).U16(3).Raw("abc");                                            // 8-bit
+    for (int i = 0; i < 10; ++i)
+        longForms.U8(0);
+    recordEnds.push_back(longForms.Size());
+    longForms.U16(0x8001).Body(u'c');
+    recordEnds.push_back(longForms.Size());
+    const JobArchiveContent whole = ReadJobArchive(longForms.Str());
+    EXPECT_FALSE(whole.damaged);
+    ASSERT_EQ(whole.jobs.size(), 3u);
+    EXPECT_EQ(whole.jobs[1]->StateText, u"wx");
+    EXPECT_EQ(whole.jobs[1]->Owner, u"yz");
+    EXPECT_EQ(whole.jobs[1]->DateInserted, u"abc");
+    CheckEveryCut(longForms.Str(), recordEnds);
+}
+
+TEST(JobArchiveReadTest, FormatErrorsStopTheReading) {
+    struct Case {
+        const char* what;
+        Bytes file;
+        std::size_t loaded;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"foreign class name", Bytes().U16(1).Class(1, "CPrintFile").Body(u'a'), 0});
+    cases.push_back({"longer class name", Bytes().U16(1).Class(1, "CSpoolFileX").Body(u'a'), 0});
+    cases.push_back({"schema 2", Bytes().U16(1).Class(2).Body(u'a'), 0});
+    cases.push_back({"schema 0", Bytes().U16(1).Class(0).Body(u'a'), 0});
+    cases.push_back({"class name cut short", Bytes().U16(1).U16(0xFFFF).U16(1).U16(10).Raw("CSpool"), 0});
+    cases.push_back({"first record names a class not yet read", Bytes().U16(1).U16(0x8001).Body(u'a'), 0});
+    cases.push_back({"index 0", Bytes().U16(2).Class().Body(u'a').U16(0x8000).Body(u'b'), 1});
+    cases.push_back({"index of a record", Bytes().U16(2).Class().Body(u'a').U16(0x8002).Body(u'b'), 1});
+    cases.push_back({"index not yet given", Bytes().U16(2).Class().Body(u'a').U16(0x8003).Body(u'b'), 1});
+    cases.push_back({"back reference to a record", Bytes().U16(2).Class().Body(u'a').U16(0x0002), 1});
+    cases.push_back({"long index tag", Bytes().U16(2).Class().Body(u'a').U16(0x7FFF).U32(0x80000001), 1});
+    cases.push_back(
+        {"repeated class with another schema", Bytes().U16(2).Class().Body(u'a').Class(2).Body(u'b'), 1});
+    cases.push_back(
+        {"fewer entries than counted", Bytes().U16(3).Class().Body(u'a').U16(0x8001).Body(u'b'), 2});
+    cases.push_back({"huge count", Bytes().U16(0xFFFF).U32(0xFFFFFFFF).Class().Body(u'a'), 1});
+    cases.push_back(
+        {"string longer than the file",
+         Bytes().U16(1).Class().U8(0xFF).U16(0xFFFE).U8(0xFF).U16(0xFFFF).U32(0xFFFFFFFF).U16(0x41), 0});
+    cases.push_back({"8-bit string longer than the file",
+                     Bytes().U16(1).Class().U8(0xFF).U16(0xFFFF).U32(3).Raw("ab"), 0});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const JobArchiveContent content = ReadJobArchive(c.file.Str());
+        EXPECT_TRUE(content.damaged);
+        ASSERT_EQ(content.jobs.size(), c.loaded);
+        if (c.loaded > 0) {
+            EXPECT_EQ(content.jobs[0]->DocumentName, u"a0");
+        }
+    }
+}
+
+TEST(JobArchiveReadTest, EmptyEntriesAndRepeatedClassDescriptions) {
+    // Indexes: class 1, record "a" 2, the empty entry none, the class again 3, record "b" 4, then
+    // 0x8003 names the second description and record "c" takes 5; 0x8004 would name record "b".
+    Bytes file;
+    file.U16(6).Class().Body(u'a').U16(0x0000).Class().Body(u'b', 1).U16(0x8003).Body(u'c', 2);
+    file.U16(0x8001).Body(u'd', 3).U16(0x0000);
+    const JobArchiveContent content = ReadJobArchive(file.Str());
+    EXPECT_FALSE(content.damaged);
+    ASSERT_EQ(content.jobs.size(), 4u);
+    const char16_t letters[] = {u'a', u'b', u'c', u'd'};
+    for (std::size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(content.jobs[i]->State, static_cast<int32_t>(i));
+        EXPECT_EQ(content.jobs[i]->DocumentName, (std::u16string{letters[i], u'0'}));
+        // Archive order: the ninth string after the state is SourceHost, the tenth ControlFile.
+        EXPECT_EQ(content.jobs[i]->SourceHost, (std::u16string{letters[i], u'9'}));
+        EXPECT_EQ(content.jobs[i]->ControlFile, (std::u16string{letters[i], u'a'}));
+        EXPECT_EQ(content.jobs[i]->ErrorText, (std::u16string{letters[i], u'd'}));
+    }
+
+    Bytes recordIndex;
+    recordIndex.U16(4).Class().Body(u'a').U16(0x0000).Class().Body(u'b').U16(0x8004).Body(u'c');
+    const JobArchiveContent stopped = ReadJobArchive(recordIndex.Str());
+    EXPECT_TRUE(stopped.damaged);
+    EXPECT_EQ(stopped.jobs.size(), 2u);
+}
+
+TEST(JobArchiveReadTest, EightBitStringsAreConvertedAndWrittenBackAsUtf16) {
+    const std::string longText(300, 'x');
+    const std::string japanese = "\xE6\x97\xA5\xE6\x9C\xAC";  // 日本 in the ANSI code page (UTF-8 here)
+    Bytes file;
+    file.U16(1).Class();
+    file.U8(3).Raw("abc").U32(1);                                  // DocumentName
+    file.U8(static_cast<uint8_t>(japanese.size())).Raw(japanese);  // StateText
+    file.U8(0xFF).U16(300).Raw(longText);                          // Owner
+    file.U8(0xFF).U16(0xFFFF).U32(2).Raw("ok");                    // DateInserted
+    file.U8(0);                                                    // FileSize
+    file.Wide(u"wide");                                            // FileType
+    for (int i = 0; i < 8; ++i)
+        file.U8(1).Raw(std::string(1, static_cast<char>('A' + i)));
+    const JobArchiveContent content = ReadJobArchive(file.Str());
+    EXPECT_FALSE(content.damaged);
+    ASSERT_EQ(content.jobs.size(), 1u);
+    const CSpoolFile& job = *content.jobs[0];
+    EXPECT_EQ(job.DocumentName, u"abc");
+    EXPECT_EQ(job.State, 1);
+    EXPECT_EQ(job.StateText, u"日本");
+    EXPECT_EQ(job.Owner, std::u16string(300, u'x'));
+    EXPECT_EQ(job.DateInserted, u"ok");
+    EXPECT_EQ(job.FileSize, u"");
+    EXPECT_EQ(job.FileType, u"wide");
+    EXPECT_EQ(job.SourceHost, u"D");
+    EXPECT_EQ(job.ControlFile, u"E");
+
+    auto expected = std::make_shared<CSpoolFile>();
+    for (Strings field : kStringFields)
+        (*expected).*field = job.*field;
+    expected->State = 1;
+    const std::string rewritten = WriteJobArchive(content.jobs);
+    EXPECT_EQ(rewritten, WriteJobArchive({expected}));
+    EXPECT_EQ(Hex(rewritten.substr(18, 4)), "FF FE FF 03 ");
+    EXPECT_EQ(Hex(rewritten.substr(32, 6)), "FF FE FF 02 E5 65 ");
+}
+
+}  // namespace
+}  // namespace velmora
