@@ -1,0 +1,155 @@
+// The job list file under load: loading and saving a large spool.list, and what the prompt saves cost
+// while jobs keep arriving. Each figure comes with a peer measured in the same run.
+#include <stdlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include "core/app.h"
+#include "platform/ansi.h"
+#include "spool/job_archive.h"
+#include "spool/my_file.h"
+#include "text/format.h"
+
+using namespace velmora;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+SpoolFilePtr MakeJob(const std::u16string& base, int i) {
+    auto job = std::make_shared<CSpoolFile>();
+    job->DocumentName = Format(u"Invoice %d.pdf", i);
+    job->SetReady();
+    job->Owner = u"accounting";
+    job->DateInserted = u"Sun Dec  6 12:00:00 2026";
+    job->FileSize = Format(u"%d bytes", 10000 + i);
+    job->FileType = u"PDF";
+    job->PrinterName = u"PASS";
+    job->LocalFileName = Format(u"%sSpool/PASS/20261206120000%d.pdf", base, i);
+    job->ReceivedFileName = Format(u"dfA%03derp01", i % 1000);
+    job->SourceHost = u"erp01.example";
+    job->ControlFile =
+        Format(u"Herp01\nPaccounting\nJInvoice %d\nCA\nldfA%03derp01\nNInvoice %d.pdf\n", i, i % 1000, i);
+    job->JobName = Format(u"Invoice %d", i);
+    job->JobClass = u"A";
+    return job;
+}
+
+void Fill(CVelmoraVirtualPrinterApp& app, int count) {
+    std::lock_guard<std::recursive_timed_mutex> lock(app.JobListLock);
+    app.JobList.clear();
+    for (int i = 0; i < count; ++i)
+        app.JobList.push_back(MakeJob(app.BaseFolder, i));
+}
+
+template <typename F>
+double Best(int rounds, F f) {
+    double best = 1e9;
+    for (int i = 0; i < rounds; ++i) {
+        const auto start = Clock::now();
+        f();
+        best = std::min(best, Seconds(Clock::now() - start));
+    }
+    return best;
+}
+
+void LoadAndSave(CVelmoraVirtualPrinterApp& app) {
+    constexpr int kJobs = 100000;
+    Fill(app, kJobs);
+    std::string bytes;
+    const double save = Best(3, [&] { app.SaveJobList(); });
+    bytes = WriteJobArchive(app.JobList);
+    // The peer: writing the same bytes the same crash-safe way, without building them.
+    const double write = Best(3, [&] { ReplaceFileContent(app.SpoolListPath, bytes, 1, 10, nullptr); });
+    const double load = Best(3, [&] {
+        {
+            std::lock_guard<std::recursive_timed_mutex> lock(app.JobListLock);
+            app.JobList.clear();
+        }
+        app.LoadJobList();
+    });
+    // The peer: reading the same file into memory.
+    const double read = Best(3, [&] {
+        CMyFile file(1, 10);
+        file.OpenWithRetry(app.SpoolListPath, platform::kOpenRead, nullptr);
+        std::string content(static_cast<std::size_t>(file.Length()), '\0');
+        file.Read(content.data(), content.size());
+    });
+    std::printf("spool.list with %d jobs (%.1f MB)\n", kJobs, bytes.size() / 1e6);
+    std::printf("| operation | time (s) | peer | peer time (s) | ratio |\n|---|---|---|---|---|\n");
+    std::printf("| SaveJobList | %.3f | write the same bytes | %.3f | %.2f |\n", save, write, save / write);
+    std::printf("| LoadJobList | %.3f | read the same file | %.3f | %.2f |\n\n", load, read, load / read);
+}
+
+struct ArrivalResult {
+    double worstWaitMs = 0;  // longest wait of an arriving job for JobListLock
+    double p99WaitMs = 0;
+    int saves = 0;
+    double saveSeconds = 0;
+};
+
+// Jobs arrive at a steady 1,000 per second into a list of 10,000 for a few seconds.
+ArrivalResult Arrivals(CVelmoraVirtualPrinterApp& app, bool promptSaves) {
+    Fill(app, 10000);
+    ArrivalResult result;
+    if (promptSaves) {
+        app.JobListSaver.Start([&] {
+            const auto start = Clock::now();
+            app.WriteJobListFile(nullptr);
+            result.saveSeconds += Seconds(Clock::now() - start);
+            ++result.saves;
+        });
+    }
+    std::vector<double> waits;
+    const auto begin = Clock::now();
+    for (int i = 0; i < 4000; ++i) {
+        std::this_thread::sleep_until(begin + std::chrono::milliseconds(i));
+        const auto start = Clock::now();
+        std::lock_guard<std::recursive_timed_mutex> lock(app.JobListLock);
+        waits.push_back(Seconds(Clock::now() - start) * 1000);
+        app.AppendJob(MakeJob(app.BaseFolder, 10000 + i));
+    }
+    app.JobListSaver.Stop();
+    std::sort(waits.begin(), waits.end());
+    result.worstWaitMs = waits.back();
+    result.p99WaitMs = waits[waits.size() * 99 / 100];
+    return result;
+}
+
+}  // namespace
+
+int main() {
+    const std::string folder = (std::filesystem::temp_directory_path() / "velmora-bench-XXXXXX").string();
+    std::string path = folder;
+    if (!mkdtemp(path.data()))
+        return 1;
+    setenv("VELMORA_BASE_FOLDER", path.c_str(), 1);
+    {
+        CVelmoraVirtualPrinterApp app;
+        if (!app.SetUpWorkingFolders())
+            return 1;
+        LoadAndSave(app);
+
+        const ArrivalResult without = Arrivals(app, false);
+        const ArrivalResult with = Arrivals(app, true);
+        std::printf("1,000 jobs/s for 4 s into a list of 10,000 jobs\n");
+        std::printf(
+            "| prompt saves | saves | save time per save (ms) | saver busy | arrival lock wait p99 (ms) | "
+            "worst (ms) |\n");
+        std::printf("|---|---|---|---|---|---|\n");
+        std::printf("| off | 0 | - | - | %.3f | %.3f |\n", without.p99WaitMs, without.worstWaitMs);
+        std::printf("| on | %d | %.1f | %.0f%% | %.3f | %.3f |\n", with.saves,
+                    with.saves ? with.saveSeconds * 1000 / with.saves : 0.0, with.saveSeconds / 4.0 * 100,
+                    with.p99WaitMs, with.worstWaitMs);
+    }
+    std::filesystem::remove_all(path);
+    return 0;
+}
