@@ -6,7 +6,6 @@
 #include <stdlib.h>
 
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -38,14 +37,7 @@ class AppFixture : public ::testing::Test {
 
     // The messages of the log file, without their time stamps.
     std::vector<std::string> LogMessages() const {
-        const std::string content = ReadFile(platform::UnicodeToAnsi(app_->LogFilePath));
-        static const std::regex stamp("^\\d{4}/\\d{2}/\\d{2}\\t\\d{2}:\\d{2}:\\d{2}\\t");
-        std::vector<std::string> messages;
-        std::size_t start = 0;
-        for (std::size_t end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2) {
-            messages.push_back(std::regex_replace(content.substr(start, end - start), stamp, ""));
-        }
-        return messages;
+        return LogFileMessages(platform::UnicodeToAnsi(app_->LogFilePath));
     }
 
     TempFolder folder_;

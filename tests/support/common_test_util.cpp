@@ -47,6 +47,32 @@ std::u16string U16(const std::string& utf8) {
     return platform::AnsiToUnicode(utf8);
 }
 
+bool StripLogStamp(std::string* line) {
+    static constexpr char kShape[] = "dddd/dd/dd\tdd:dd:dd\t";
+    constexpr std::size_t kLength = sizeof kShape - 1;
+    if (line->size() < kLength)
+        return false;
+    for (std::size_t i = 0; i < kLength; ++i) {
+        const char c = (*line)[i];
+        if (kShape[i] == 'd' ? (c < '0' || c > '9') : c != kShape[i])
+            return false;
+    }
+    line->erase(0, kLength);
+    return true;
+}
+
+std::vector<std::string> LogFileMessages(const std::string& path) {
+    const std::string content = ReadFile(path);
+    std::vector<std::string> messages;
+    std::size_t start = 0;
+    for (std::size_t end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        std::string line = content.substr(start, end - start);
+        StripLogStamp(&line);
+        messages.push_back(line);
+    }
+    return messages;
+}
+
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                            const std::vector<std::string>& environment) {
     int pipeFds[2];

@@ -29,6 +29,11 @@ std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 std::u16string U16(const std::string& utf8);
 
+// Removes the "YYYY/MM/DD<TAB>HH:MM:SS<TAB>" stamp that starts a log line; false when there is none.
+bool StripLogStamp(std::string* line);
+// The messages of a log file's lines (CR LF separated), without their stamps.
+std::vector<std::string> LogFileMessages(const std::string& path);
+
 // A program started as a separate process; killed (by process id) and reaped at destruction.
 class ChildProcess {
   public:

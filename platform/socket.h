@@ -1,0 +1,65 @@
+// TCP sockets with Windows Sockets meaning: handles, non-blocking calls, and error codes that are the
+// Windows Sockets numbers on every system (EWOULDBLOCK reads 10035, ECONNRESET 10054, ...), so that log
+// lines and error names read the same everywhere.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace velmora::platform {
+
+using SocketHandle = intptr_t;
+inline constexpr SocketHandle kInvalidSocket = -1;
+
+// Windows Sockets error codes the system tests for.
+inline constexpr int kWsaInterrupted = 10004;
+inline constexpr int kWsaWouldBlock = 10035;
+inline constexpr int kWsaConnectionReset = 10054;
+inline constexpr int kWsaTimedOut = 10060;
+inline constexpr int kWsaConnectionRefused = 10061;
+inline constexpr int kWsaHostNotFound = 11001;
+
+// The 16 bytes of an IPv4 socket address as accept fills them (family, port, address, zero padding).
+struct Ipv4SocketAddress {
+    uint8_t bytes[16] = {};
+};
+
+// Windows Sockets start-up and clean-up (nothing to do where sockets need no start-up). 0 on success.
+int SocketStartup();
+void SocketCleanup();
+
+// Each call that fails returns -1 (or kInvalidSocket) and leaves the code for LastSocketError.
+SocketHandle CreateTcpSocket();
+int SetNonBlocking(SocketHandle socket, bool nonBlocking);
+int SetKeepAlive(SocketHandle socket, bool enable);
+// Binds to every local IPv4 address.
+int BindAnyAddress(SocketHandle socket, uint16_t port);
+// Binds to the IPv4 loopback address only (tests, local tools).
+int BindLoopback(SocketHandle socket, uint16_t port);
+int Listen(SocketHandle socket, int backlog);
+SocketHandle Accept(SocketHandle listener, Ipv4SocketAddress* peer);
+// Bytes received, 0 when the peer closed the connection in an orderly way, -1 on failure.
+long Receive(SocketHandle socket, void* buffer, std::size_t size);
+long Send(SocketHandle socket, const void* data, std::size_t size);
+void CloseSocket(SocketHandle socket);
+// The Windows Sockets code of the calling thread's last failed socket call.
+int LastSocketError();
+
+// Waits up to the time for the socket to have something to read (data, a connection or a close):
+// true when it has, false on time-out.
+bool WaitReadable(SocketHandle socket, int timeoutMilliseconds);
+
+// The local port a socket is bound to (0 when unknown).
+uint16_t LocalPort(SocketHandle socket);
+// The address in dotted decimal, as inet_ntoa gives it.
+std::string AddressText(const Ipv4SocketAddress& address);
+
+// Resolves a dotted address or a host name to an IPv4 address; false when it cannot be resolved.
+bool ResolveIpv4(const std::string& host, uint16_t port, Ipv4SocketAddress* address);
+// Connects a blocking socket; 0 on success.
+int Connect(SocketHandle socket, const Ipv4SocketAddress& address);
+
+// The operating system's identifier of the calling thread.
+uint32_t CurrentThreadId();
+
+}  // namespace velmora::platform
