@@ -6,6 +6,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "config/printer_list.h"
@@ -84,6 +85,13 @@ class CVelmoraVirtualPrinterApp {
     // True when a virtual printer of that exact name exists; *hold tells whether its jobs start held.
     bool FindVirtualPrinter(const std::u16string& queueName, bool* hold) const;
 
+    // LPD server (net/lpd_server.cpp). The listener runs while ServerRunning is true.
+    void SetServerRunning(bool running);
+    bool IsServerRunning() const;
+    // Starts the listener thread; StopLpdServer ends it and waits for it without a time limit.
+    void StartLpdServer();
+    void StopLpdServer();
+
     // A user-visible failure: a message box in the desktop program, a log line otherwise.
     void ShowMessage(const std::u16string& text, MessageIcon icon = MessageIcon::Error);
     // A message box in the desktop program only; nothing otherwise.
@@ -131,6 +139,17 @@ class CVelmoraVirtualPrinterApp {
 
     CPrinterList PrinterList;
     ManualResetEvent SpoolerEvent;
+
+    bool ServerRunning = false;
+    mutable std::mutex ServerLock;
+    std::thread LpdServerThreadHandle;
+    // The port the listener is bound to once it listens (0 before and after): PortLPD 0 lets the system
+    // choose one, which tests rely on.
+    std::atomic<uint16_t> ListeningPort{0};
+    // Listen on the loopback address only instead of every address (tests).
+    bool LoopbackOnly = false;
+    // Connection threads still running; the application object outlives them.
+    std::atomic<int> ActiveConnections{0};
 
     UserInterfaceSeams Ui;
 

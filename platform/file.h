@@ -35,6 +35,7 @@ enum FileOpenFlags : unsigned {
     kShareDenyNone = 0x0040,
     kOpenCreate = 0x1000,  // create it when missing; truncate it unless kOpenNoTruncate
     kOpenNoTruncate = 0x2000,
+    kOpenCreateNew = 0x4000,  // create the file; fails with AlreadyExists when it exists
 };
 
 // An open file. Exclusive opens hold an advisory lock that every opener of this system honours, so a

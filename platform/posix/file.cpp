@@ -88,6 +88,8 @@ FileError NativeFile::Open(const std::u16string& path, unsigned flags) {
     }
     if (flags & kOpenCreate)
         mode |= O_CREAT;
+    if (flags & kOpenCreateNew)
+        mode |= O_CREAT | O_EXCL;
     const int fd = open(NativePath(path).c_str(), mode | O_CLOEXEC, 0666);
     if (fd < 0)
         return ErrorFromErrno(errno);

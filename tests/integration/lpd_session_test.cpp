@@ -1,0 +1,275 @@
+// The receive-job session against a real server on a loopback socket, spoken to byte by byte.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <filesystem>
+
+#include "net/job_intake.h"
+#include "support/lpd_server_fixture.h"
+
+namespace velmora {
+namespace {
+
+using test::RawLpdClient;
+using test::ReadFile;
+using test::U16;
+
+constexpr char kControlFile[] = "Hclient\nPjohn\nJreport\nCA\nldfA001client\nNreport.txt\n";
+
+class LpdSessionTest : public test::LpdServerFixture {
+  protected:
+    // Names of the files left in a queue's spool folder.
+    std::vector<std::string> SpoolFiles(const std::string& queue) {
+        std::vector<std::string> names;
+        std::error_code ignored;
+        for (const auto& entry :
+             std::filesystem::directory_iterator(folder_.Path() + "/Spool/" + queue, ignored)) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    }
+    bool LogHas(const std::string& text) {
+        for (const std::string& line : LogMessages()) {
+            if (line.find(text) != std::string::npos)
+                return true;
+        }
+        return false;
+    }
+};
+
+TEST_F(LpdSessionTest, ACompleteJobIsRegisteredWithItsFieldsAndData) {
+    const std::string data = "%!PS\nshowpage\n";
+    ASSERT_TRUE(test::SendLpdJob(port_, "PASS", kControlFile, data));
+    ASSERT_EQ(WaitForJobs(1), 1u);
+    const SpoolFilePtr job = Job(0);
+    EXPECT_EQ(job->State, STATE_READY);
+    EXPECT_EQ(job->StateText, u"Ready");
+    EXPECT_EQ(job->PrinterName, u"PASS");
+    EXPECT_EQ(job->SourceHost, u"client");
+    EXPECT_EQ(job->Owner, u"john");
+    EXPECT_EQ(job->JobName, u"report");
+    EXPECT_EQ(job->JobClass, u"A");
+    EXPECT_EQ(job->DocumentName, u"report.txt");
+    EXPECT_EQ(job->ReceivedFileName, u"dfA001client");
+    EXPECT_EQ(job->ControlFile, U16(kControlFile));
+    EXPECT_EQ(job->FileSize, u"14 bytes");
+    EXPECT_EQ(ReadFile(platform::UnicodeToAnsi(job->LocalFileName)), data);
+    EXPECT_TRUE(job->LocalFileName.starts_with(app_->SpoolFolder + u"PASS/"));
+    EXPECT_TRUE(job->LocalFileName.ends_with(u".tmp"));
+    EXPECT_EQ(posts_, 1);
+    EXPECT_TRUE(app_->SpoolerEvent.IsSet());
+    EXPECT_TRUE(LogHas("): Add Spool Job:report, Class:A, Name:report.txt, User:john, Type:N/A, Queue:PASS"));
+    EXPECT_TRUE(LogHas("0\tLPD Server is started"));
+}
+
+TEST_F(LpdSessionTest, QueuesMatchExactlyAndHoldingQueuesHoldTheirJobs) {
+    for (const std::string queue : {"pass", "PASS\r", "NONE"}) {
+        RawLpdClient client(port_);
+        ASSERT_TRUE(client.Send("\x02" + queue + "\n"));
+        EXPECT_EQ(client.Reply(), 1) << queue;
+        EXPECT_TRUE(client.WaitClosed()) << queue;
+    }
+    EXPECT_TRUE(LogHas("): Queue pass does not exist"));
+
+    // Trailing spaces of the queue name do not count.
+    ASSERT_TRUE(test::SendLpdJob(port_, "HOLD  ", "Nheld\n", "x"));
+    ASSERT_EQ(WaitForJobs(1), 1u);
+    EXPECT_EQ(Job(0)->State, STATE_HELD);
+    EXPECT_EQ(Job(0)->StateText, u"Held");
+}
+
+TEST_F(LpdSessionTest, OtherCommandsGetNoReplyAndAreLogged) {
+    RawLpdClient client(port_);
+    ASSERT_TRUE(client.Send("\x04PASS\n"));
+    EXPECT_TRUE(client.WaitClosed());
+    WaitForSessions();
+    EXPECT_TRUE(LogHas("): Unknown method (modeLPD=4)"));
+    EXPECT_EQ(JobCount(), 0u);
+}
+
+TEST_F(LpdSessionTest, DataFilesOfAnySizeAreStreamedAndConcatenated) {
+    std::string first(10000, '\0');
+    for (std::size_t i = 0; i < first.size(); ++i)
+        first[i] = static_cast<char>(i * 7);
+    const std::string second = "second file";
+    RawLpdClient client(port_);
+    ASSERT_TRUE(client.Send("\x02PASS\n"));
+    ASSERT_EQ(client.Reply(), 0);
+    EXPECT_EQ(client.SendFile('\x03', "dfA001client", first, '\x05'), 0);  // any end byte will do
+    EXPECT_EQ(client.SendFile('\x03', "dfB001client", second), 0);
+    EXPECT_EQ(client.SendFile('\x02', "cfA001client", "Nboth\n"), 0);
+    client.Close();
+    ASSERT_EQ(WaitForJobs(1), 1u);
+    EXPECT_EQ(ReadFile(platform::UnicodeToAnsi(Job(0)->LocalFileName)), first + second);
+    EXPECT_EQ(Job(0)->ReceivedFileName, u"cfA001client");
+    EXPECT_EQ(Job(0)->DocumentName, u"both");
+}
+
+TEST_F(LpdSessionTest, AbortsAndUnknownSubcommands) {
+    {
+        RawLpdClient client(port_);
+        ASSERT_TRUE(client.Send("\x02PASS\n"));
+        ASSERT_EQ(client.Reply(), 0);
+        // An unknown subcommand line gets no reply; the next line is served.
+        ASSERT_TRUE(client.Send("\x07whatever\n"));
+        EXPECT_EQ(client.SendFile('\x02', "cfA001client", kControlFile), 0);
+        ASSERT_TRUE(client.Send("\x01\n"));
+        EXPECT_EQ(client.Reply(), 0);
+        EXPECT_TRUE(client.WaitClosed());
+    }
+    WaitForSessions();
+    EXPECT_EQ(JobCount(), 0u);
+    EXPECT_TRUE(SpoolFiles("PASS").empty());
+    EXPECT_TRUE(LogHas("): Received command to abort job"));
+}
+
+TEST_F(LpdSessionTest, SilenceInTheMiddleOfAFileEndsTheSessionWithANack) {
+    SetLpdReceiveTiming({10, 50});  // half a second of silence instead of ten
+    RawLpdClient client(port_);
+    ASSERT_TRUE(client.Send("\x02PASS\n"));
+    ASSERT_EQ(client.Reply(), 0);
+    ASSERT_TRUE(
+        client.Send("\x03"
+                    "100 dfA001client\n"));
+    ASSERT_EQ(client.Reply(), 0);
+    ASSERT_TRUE(client.Send(std::string(40, 'x')));
+    EXPECT_EQ(client.Reply(), 1);
+    EXPECT_TRUE(client.WaitClosed());
+    WaitForSessions();
+    EXPECT_TRUE(LogHas("): ERROR RECV for Data File (socket="));
+    EXPECT_TRUE(LogHas(", error=ERROR_INTERNAL_TIMEOUT, total_size=100, size_already_read=0, size_read=0)"));
+    EXPECT_EQ(JobCount(), 0u);
+    EXPECT_TRUE(SpoolFiles("PASS").empty());
+
+    // A client that keeps the connection open after its last file loses the job too.
+    RawLpdClient idle(port_);
+    ASSERT_TRUE(idle.Send("\x02PASS\n"));
+    ASSERT_EQ(idle.Reply(), 0);
+    EXPECT_EQ(idle.SendFile('\x03', "dfA001client", "data"), 0);
+    EXPECT_TRUE(idle.WaitClosed());
+    WaitForSessions();
+    EXPECT_EQ(JobCount(), 0u);
+    EXPECT_TRUE(LogHas(", error=ERROR_INTERNAL_TIMEOUT, size_read=0)"));
+}
+
+TEST_F(LpdSessionTest, OversizedAndNegativeControlFilesAreRefused) {
+    for (const std::string count : {"2000000", "-5", "-1"}) {
+        RawLpdClient client(port_);
+        ASSERT_TRUE(client.Send("\x02PASS\n"));
+        ASSERT_EQ(client.Reply(), 0);
+        ASSERT_TRUE(client.Send("\x02" + count + " cfA001client\n"));
+        ASSERT_EQ(client.Reply(), 0);
+        EXPECT_EQ(client.Reply(), 1) << count;
+        EXPECT_TRUE(client.WaitClosed());
+    }
+    WaitForSessions();
+    EXPECT_TRUE(LogHas("): ERROR RECV for Control File (socket="));
+    EXPECT_TRUE(LogHas(", error=ERROR_ALLOCATION, total_size=2000000, size_read=0)"));
+    EXPECT_EQ(JobCount(), 0u);
+    EXPECT_TRUE(SpoolFiles("PASS").empty());
+}
+
+TEST_F(LpdSessionTest, AFailedSpoolWriteIsAFailedReception) {
+    // The data file outgrows what the process may write: the spool file cannot take it.
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit previous{};
+    getrlimit(RLIMIT_FSIZE, &previous);
+    rlimit limited = previous;
+    limited.rlim_cur = 256 * 1024;
+    setrlimit(RLIMIT_FSIZE, &limited);
+    RawLpdClient client(port_);
+    ASSERT_TRUE(client.Send("\x02PASS\n"));
+    ASSERT_EQ(client.Reply(), 0);
+    EXPECT_EQ(client.SendFile('\x03', "dfA001client", std::string(400 * 1024, 'x')), 1);
+    EXPECT_TRUE(client.WaitClosed());
+    WaitForSessions();
+    setrlimit(RLIMIT_FSIZE, &previous);
+    EXPECT_TRUE(LogHas("): Unable to write the spool file "));
+    EXPECT_EQ(JobCount(), 0u);
+    EXPECT_TRUE(SpoolFiles("PASS").empty());
+}
+
+TEST_F(LpdSessionTest, StressModeDeletesReceivedJobsOnTheDesktopOnly) {
+    app_->Stress = 1;
+    ASSERT_TRUE(test::SendLpdJob(port_, "PASS", kControlFile, "data"));
+    WaitForSessions();
+    EXPECT_EQ(JobCount(), 0u);
+    EXPECT_TRUE(SpoolFiles("PASS").empty());
+
+    app_->ServiceMode = true;
+    ASSERT_TRUE(test::SendLpdJob(port_, "PASS", kControlFile, "data"));
+    EXPECT_EQ(WaitForJobs(1), 1u);
+    EXPECT_EQ(posts_, 0);  // no window to notify in the service
+}
+
+TEST_F(LpdSessionTest, DetailedLogTracesEveryStep) {
+    app_->LogLevel = 2;
+    ASSERT_TRUE(test::SendLpdJob(port_, "PASS", "Nx\n", "data"));
+    ASSERT_EQ(WaitForJobs(1), 1u);
+    std::vector<std::string> session;
+    for (std::string line : LogMessages()) {
+        const auto colon = line.find("): ");
+        if (line.starts_with("0\tLPD (") && colon != std::string::npos) {
+            line = line.substr(colon + 3);
+            session.push_back(line.substr(0, line.find(" (socket=")));
+        }
+    }
+    const std::vector<std::string> expected = {
+        "Accept from 127.0.0.1",
+        "Receiving a job (modeLPD=2)",
+        "Received Queue name -> PASS",
+        "Queue PASS exists",
+        "Sent acknowledgement for queue reception",
+        "Client file created: " + platform::UnicodeToAnsi(Job(0)->LocalFileName),
+        "Received Control File description",
+        "CFA Length = 3, CFA Name = cfA001client",
+        "Sent acknowledgement for CFA description",
+        "Received Control File",
+        "Sent ACK for CFA reception",
+        "Received Data File description",
+        "DFA Length = 4, DFA Name = dfA001client",
+        "Sent acknowledgement for DFA description",
+        "Sent ACK for DFA reception",
+        "Add Spool Job:N/A, Class:N/A, Name:x, User:N/A, Type:N/A, Queue:PASS",
+    };
+    EXPECT_EQ(session, expected);
+}
+
+TEST_F(LpdSessionTest, SpoolFileNamesNeverCollide) {
+    const SpoolFilePtr first = CreateSpoolJob(u"PASS", 77);
+    const SpoolFilePtr second = CreateSpoolJob(u"PASS", 77);
+    EXPECT_NE(first->LocalFileName, second->LocalFileName);
+    EXPECT_TRUE(platform::FileExists(first->LocalFileName));
+    EXPECT_TRUE(platform::FileExists(second->LocalFileName));
+    // The date and time, the thread number and ".tmp".
+    const std::u16string name = first->LocalFileName.substr(first->LocalFileName.rfind(u'/') + 1);
+    EXPECT_EQ(name.size(), 14u + 2u + 4u);
+    EXPECT_TRUE(name.ends_with(u"77.tmp"));
+    EXPECT_EQ(first->DocumentName, u"N/A");
+    EXPECT_EQ(first->FileSize, u"N/A");
+}
+
+TEST_F(LpdSessionTest, StoppingTheServerEndsTheListenerAndAPortInUseIsReported) {
+    app_->StopLpdServer();
+    EXPECT_EQ(LogMessages().back(), "0\tLPD Server is stopped");
+    RawLpdClient refused(port_);
+    EXPECT_FALSE(refused.Connected());
+
+    // Another program listens on the port: the listener reports it and ends.
+    const platform::SocketHandle other = platform::CreateTcpSocket();
+    ASSERT_EQ(platform::BindLoopback(other, 0), 0);
+    ASSERT_EQ(platform::Listen(other, 5), 0);
+    const uint16_t taken = platform::LocalPort(other);
+    app_->PortLPD = taken + 65536;  // only the low 16 bits are bound
+    app_->StartLpdServer();
+    app_->StopLpdServer();
+    platform::CloseSocket(other);
+    const std::string expected = "0\tLPD Server: Unable to bind Port : " + std::to_string(taken + 65536);
+    EXPECT_EQ(LogMessages().back(), expected);
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(platform::UnicodeToAnsi(messages_[0]), expected);
+}
+
+}  // namespace
+}  // namespace velmora

@@ -1,0 +1,73 @@
+// An LPD server running in this process on an ephemeral loopback port, with a temporary base folder and
+// two virtual printers: PASS, and HOLD whose jobs start held.
+#pragma once
+
+#include <chrono>
+#include <thread>
+
+#include "config/printer_setting.h"
+#include "net/lpd_connection.h"
+#include "support/app_fixture.h"
+#include "support/lpd_test_util.h"
+
+namespace velmora::test {
+
+class LpdServerFixture : public AppFixture {
+  protected:
+    void SetUp() override {
+        AppFixture::SetUp();
+        PrinterRecords printers(2);
+        printers[0].Name = u"PASS";
+        printers[1].Name = u"HOLD";
+        printers[1].HoldJobs = 1;
+        app_->PrinterList.Replace(printers);
+        app_->LoopbackOnly = true;
+        app_->PortLPD = 0;
+        StartServer();
+    }
+
+    void TearDown() override {
+        app_->StopLpdServer();
+        // Sessions end by themselves; the application object must outlive them.
+        for (int i = 0; i < 600 && app_->ActiveConnections > 0; ++i)
+            Sleep(50);
+        SetLpdReceiveTiming(LpdReceiveTiming{});
+        AppFixture::TearDown();
+    }
+
+    void StartServer() {
+        app_->StartLpdServer();
+        for (int i = 0; i < 400 && app_->ListeningPort == 0; ++i)
+            Sleep(10);
+        ASSERT_NE(app_->ListeningPort, 0) << "the server did not start listening";
+        port_ = app_->ListeningPort;
+    }
+
+    static void Sleep(int milliseconds) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    }
+
+    std::size_t JobCount() {
+        std::lock_guard<std::recursive_timed_mutex> lock(app_->JobListLock);
+        return app_->JobList.size();
+    }
+    // Waits for the jobs to be registered (far longer than it takes), then returns how many there are.
+    std::size_t WaitForJobs(std::size_t count) {
+        for (int i = 0; i < 1000 && JobCount() < count; ++i)
+            Sleep(20);
+        return JobCount();
+    }
+    // Waits until every session has ended.
+    void WaitForSessions() {
+        for (int i = 0; i < 1500 && app_->ActiveConnections > 0; ++i)
+            Sleep(20);
+    }
+    SpoolFilePtr Job(std::size_t index) {
+        std::lock_guard<std::recursive_timed_mutex> lock(app_->JobListLock);
+        return app_->JobList.at(index);
+    }
+
+    uint16_t port_ = 0;
+};
+
+}  // namespace velmora::test

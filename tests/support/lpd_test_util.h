@@ -1,0 +1,38 @@
+// Speaking LPD to the server under test, byte by byte, as a client would.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace velmora::test {
+
+class RawLpdClient {
+  public:
+    // Connects to 127.0.0.1:port.
+    explicit RawLpdClient(uint16_t port);
+    ~RawLpdClient();
+    RawLpdClient(const RawLpdClient&) = delete;
+    RawLpdClient& operator=(const RawLpdClient&) = delete;
+
+    bool Connected() const { return fd_ >= 0; }
+    bool Send(const std::string& bytes);
+    // The next reply byte, or -1 when the server closed the connection, or -2 after the time limit.
+    int Reply(int timeoutMilliseconds = 20000);
+    // True when the server closes the connection (without sending anything more) within the time.
+    bool WaitClosed(int timeoutMilliseconds = 20000);
+    void Close();
+
+    // The usual exchange of one file: the subcommand line, its reply, the bytes and end byte, the reply.
+    // Returns the second reply (or the first when it was not 0).
+    int SendFile(char subcommand, const std::string& name, const std::string& content, char endByte = '\0');
+
+  private:
+    int fd_ = -1;
+};
+
+// A complete job sent the way RFC 1179 clients send it: queue line, control file, data file, close.
+// Returns true when every reply was 0.
+bool SendLpdJob(uint16_t port, const std::string& queue, const std::string& controlFile,
+                const std::string& data);
+
+}  // namespace velmora::test
