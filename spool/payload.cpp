@@ -1,0 +1,216 @@
+#include "spool/payload.h"
+
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include "core/app.h"
+#include "net/control_file.h"
+#include "platform/ansi.h"
+#include "platform/file.h"
+#include "platform/system_error.h"
+#include "resources/string_table.h"
+#include "spool/my_file.h"
+#include "spool/pcl_scanner.h"
+#include "text/format.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr std::size_t kBlockSize = 64 * 1024;
+constexpr std::size_t kSampleSize = 4096;
+// Room for the system's description of a failed removal or rename.
+constexpr std::size_t kErrorTextCapacity = 256;
+
+constexpr unsigned kReadShared = platform::kOpenRead | platform::kShareDenyWrite;
+
+// A data file that another program still holds is not waited for: one attempt.
+bool OpenForReading(CMyFile& file, const std::u16string& path) {
+    return file.OpenWithRetry(path, kReadShared, nullptr);
+}
+
+void ReportFailure(const std::u16string& text) {
+    App().WriteLog(text);
+    App().ShowMessageBox(text, MessageIcon::Error);
+}
+
+// Reads up to size bytes, as many as the file holds.
+std::size_t ReadFully(platform::NativeFile& file, char* buffer, std::size_t size) {
+    std::size_t total = 0;
+    while (total < size) {
+        const long count = file.Read(buffer + total, size - total);
+        if (count <= 0)
+            break;
+        total += static_cast<std::size_t>(count);
+    }
+    return total;
+}
+
+std::u16string ReplaceAll(std::u16string text, std::u16string_view from, std::u16string_view to) {
+    for (std::size_t at = text.find(from); at != std::u16string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// The expansion then fails like any other: the job keeps its compressed file and the server goes on.
+void ReportNoMemory() {
+    std::fprintf(stderr, "Unable to allocate the window deflate memory: %s\n",
+                 platform::UnicodeToAnsi(platform::SystemErrorText(ENOMEM)).c_str());
+}
+
+// Decodes from an open input to an open output; true once the final block has been decoded.
+bool InflateStream(platform::NativeFile& input, int64_t inputLength, platform::NativeFile& output) {
+    z_stream stream{};
+    const int init = inflateInit2(&stream, -MAX_WBITS);
+    if (init != Z_OK) {
+        if (init == Z_MEM_ERROR)
+            ReportNoMemory();
+        return false;
+    }
+    const std::unique_ptr<unsigned char[]> in(new unsigned char[kBlockSize]);
+    const std::unique_ptr<unsigned char[]> out(new unsigned char[kBlockSize]);
+    int64_t remaining = inputLength;
+    int status = Z_OK;
+    while (status != Z_STREAM_END) {
+        if (stream.avail_in == 0) {
+            if (remaining <= 0)
+                break;
+            const std::size_t wanted = remaining < static_cast<int64_t>(kBlockSize)
+                                           ? static_cast<std::size_t>(remaining)
+                                           : kBlockSize;
+            const long count = input.Read(in.get(), wanted);
+            if (count <= 0)
+                break;
+            remaining -= count;
+            stream.next_in = in.get();
+            stream.avail_in = static_cast<uInt>(count);
+        }
+        stream.next_out = out.get();
+        stream.avail_out = static_cast<uInt>(kBlockSize);
+        status = inflate(&stream, Z_NO_FLUSH);
+        if (status == Z_MEM_ERROR)
+            ReportNoMemory();
+        // Z_BUF_ERROR only says that no progress was possible; running out of input is caught above.
+        if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
+            break;
+        const std::size_t produced = kBlockSize - stream.avail_out;
+        if (produced > 0 && output.Write(out.get(), produced)) {
+            status = Z_ERRNO;
+            break;
+        }
+    }
+    inflateEnd(&stream);
+    return status == Z_STREAM_END;
+}
+
+}  // namespace
+
+bool InflateFile(const std::u16string& inputPath, int64_t inputLength, const std::u16string& outputPath) {
+    platform::NativeFile input;
+    if (input.Open(inputPath, kReadShared))
+        return false;
+    platform::NativeFile output;
+    if (output.Open(outputPath, platform::kOpenWrite | platform::kOpenCreate | platform::kShareExclusive))
+        return false;
+    const bool inflated = InflateStream(input, inputLength, output);
+    output.Close();
+    input.Close();
+    // A partial expansion is of no use to anyone and would only be mistaken for a result.
+    if (!inflated)
+        platform::RemoveFile(outputPath);
+    return inflated;
+}
+
+int32_t CountPclPages(const std::u16string& path) {
+    PclScanner scanner;
+    if (path.empty())
+        return -1;
+    CMyFile file(1, 10);
+    if (!OpenForReading(file, path))
+        return 0;
+    const std::unique_ptr<uint8_t[]> block(new uint8_t[kBlockSize]);
+    for (long count; (count = file.Read(block.get(), kBlockSize)) > 0;) {
+        for (long i = 0; i < count; ++i)
+            scanner.Feed(block[i]);
+    }
+    file.Close();
+    return scanner.Pages();
+}
+
+void PreparePayload(CSpoolFile& job) {
+    CVelmoraVirtualPrinterApp& app = App();
+    const int mode = app.ModeDigit();
+    const std::u16string bytes = LoadString(IDS_BYTES);
+
+    bool compressed = ApplyControlFile(job);
+    if (compressed) {
+        app.WriteLog(Format(u"%d\tCompressed file, try to uncompress", mode));
+        CMyFile file(1, 10);
+        if (!OpenForReading(file, job.LocalFileName)) {
+            ReportFailure(Format(u"%d\tUnable to uncompress file %s", mode, job.LocalFileName));
+        } else {
+            const int64_t length = file.Length();
+            file.Close();
+            app.WriteLog(Format(u"%d\tCompressed size: %d %s", mode, static_cast<int32_t>(length), bytes));
+            const std::u16string expanded = job.LocalFileName + u"_unzip";
+            if (!InflateFile(job.LocalFileName, length, expanded)) {
+                ReportFailure(Format(u"%d\tUnable to uncompress file %s", mode, job.LocalFileName));
+            } else {
+                std::u16string errorText;
+                if (!RemoveFileWithRetry(job.LocalFileName, app.AccessFile_MaxAttempts,
+                                         app.AccessFile_WaitingTimeMsec, &errorText, kErrorTextCapacity)) {
+                    ReportFailure(Format(u"%d\tUnable to remove the compressed file %s (%s)", mode,
+                                         job.LocalFileName, errorText));
+                }
+                job.LocalFileName = expanded;
+                app.WriteLog(Format(u"%d\tFile uncompressed -> %s", mode, job.LocalFileName));
+                compressed = false;
+            }
+        }
+    }
+
+    CMyFile file(1, 10);
+    if (OpenForReading(file, job.LocalFileName)) {
+        const int64_t length = file.Length();
+        // The type tests see the sample as a zero-terminated string: only the bytes before a zero count.
+        char sample[kSampleSize] = {};
+        ReadFully(file, sample, kSampleSize - 1);
+        job.FileSize = Format(u"%d %s", static_cast<int32_t>(length), bytes);
+        file.Close();
+
+        if (compressed)
+            job.FileType = u"COMPRESS";
+        const std::string_view text(sample);
+        const bool hasEscape = text.find('\x1B') != std::string_view::npos;
+        if (text.find("%PDF-1") != std::string_view::npos) {
+            job.FileType = u"PDF";
+            const std::u16string pdfPath = ReplaceAll(job.LocalFileName, u".tmp", u".pdf");
+            const int32_t attempts = app.AccessFile_MaxAttempts;
+            std::u16string errorText;
+            if (RenameFileWithRetry(job.LocalFileName, pdfPath, attempts, app.AccessFile_WaitingTimeMsec,
+                                    &errorText, kErrorTextCapacity)) {
+                job.LocalFileName = pdfPath;
+            } else {
+                ReportFailure(
+                    Format(u"%d\tUnable to rename the file %s with pdf extension after %d attempts (%s).",
+                           mode, job.LocalFileName, attempts, errorText));
+            }
+        } else if (hasEscape &&
+                   (text.find("&l") != std::string_view::npos || text.find("&f") != std::string_view::npos)) {
+            job.FileType = u"PCL";
+        }
+    }
+
+    if (job.FileType == u"PCL") {
+        const int32_t pages = CountPclPages(job.LocalFileName);
+        if (pages != -1)
+            job.FileSize = Format(u"%d page(s)", pages);
+    }
+}
+
+}  // namespace velmora

@@ -1,0 +1,87 @@
+// A small recogniser of the PCL printer language: counts form feeds outside escape sequences, binary
+// data and HP-GL/2 graphics, and reports where paper-source and output-bin commands end so that a
+// copying user can rewrite their values.
+#pragma once
+
+#include <cstdint>
+
+namespace velmora {
+
+class PclScanner {
+  public:
+    PclScanner() { Reset(); }
+
+    void Reset();
+
+    // Examines the next byte of the stream. Called once per byte of large files, so the common cases
+    // stay inline and nothing is allocated.
+    void Feed(uint8_t b) {
+        if (skip_ > 0) {
+            --skip_;
+            return;
+        }
+        // A negative count announced by a command never runs out: the rest of the stream is data.
+        if (skip_ < 0)
+            return;
+        if (!hpglMode_ && !inEscape_) {
+            if (b == kEsc) {
+                inEscape_ = true;
+                paramChar_ = 0;
+                groupChar_ = 0;
+            } else if (b == kFormFeed) {
+                ++pages_;
+            }
+            return;
+        }
+        FeedSequence(b);
+    }
+
+    // Form feeds counted so far.
+    int32_t Pages() const { return pages_; }
+
+    // Set by the byte that ends a paper-source (ESC & l <n> H) or output-bin (ESC & l <n> G) command to
+    // the length of its value, which is the bytes right before that terminator; -1 when none. A copying
+    // user sets them back to -1 once it has acted on them.
+    int32_t PaperSourceLength = -1;
+    int32_t OutputBinLength = -1;
+
+    // The longest parameter value kept; further characters are dropped.
+    static constexpr int kMaxValueLength = 254;
+
+  private:
+    static constexpr uint8_t kEsc = 0x1B;
+    static constexpr uint8_t kFormFeed = 0x0C;
+
+    static bool IsUpper(uint8_t b) { return b >= 'A' && b <= 'Z'; }
+    static bool IsLower(uint8_t b) { return b >= 'a' && b <= 'z'; }
+
+    void FeedSequence(uint8_t b);
+    void FeedHpgl(uint8_t b);
+    void AppendValue(uint8_t b) {
+        if (valueLength_ < kMaxValueLength)
+            value_[valueLength_++] = static_cast<char>(b);
+    }
+    void ClearValue() {
+        valueLength_ = 0;
+        termChar_ = 0;
+    }
+    void EndSequence() {
+        inEscape_ = false;
+        paramChar_ = 0;
+        groupChar_ = 0;
+    }
+    void InterpretParameter();
+    int32_t ValueAsInteger() const;
+
+    int32_t skip_;
+    bool hpglMode_;
+    bool inEscape_;
+    uint8_t paramChar_;
+    uint8_t groupChar_;
+    uint8_t termChar_;
+    char value_[kMaxValueLength];
+    int valueLength_;
+    int32_t pages_;
+};
+
+}  // namespace velmora

@@ -1,0 +1,122 @@
+#include "net/control_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+
+#include "text/code_page.h"
+
+namespace velmora {
+namespace {
+
+using namespace std::string_literals;
+
+// A job as intake creates it, with the control file kept one received byte per unit.
+struct Job {
+    explicit Job(std::string_view controlFile) {
+        job.DocumentName = job.Owner = job.JobName = job.JobClass = u"N/A";
+        job.SourceHost = u"192.0.2.7";
+        job.ControlFile = FromBytes1252(controlFile);
+    }
+    bool Apply() { return ApplyControlFile(job); }
+    CSpoolFile job;
+};
+
+TEST(ControlFileTest, DescriptiveLinesFillTheFieldsAndTheTitleNamesTheDocument) {
+    for (const char* ending : {"\n", "\r\n", "\r"}) {
+        SCOPED_TRACE(ending == std::string("\n") ? "LF" : ending == std::string("\r") ? "CR" : "CR LF");
+        const std::string end = ending;
+        Job withTitle("Hclient" + end + "Pjohn" + end + "Jreport" + end + "Nreport.txt" + end +
+                      "Tmonthly figures" + end + "Cbanner" + end + "ldfA001client" + end);
+        EXPECT_FALSE(withTitle.Apply());
+        EXPECT_EQ(withTitle.job.SourceHost, u"client");
+        EXPECT_EQ(withTitle.job.Owner, u"john");
+        EXPECT_EQ(withTitle.job.JobName, u"report");
+        EXPECT_EQ(withTitle.job.JobClass, u"banner");
+        EXPECT_EQ(withTitle.job.DocumentName, u"monthly figures");
+
+        // The title wins wherever it stands, but an empty one leaves the file name.
+        Job titleFirst("Tmonthly figures" + end + "Nreport.txt" + end);
+        titleFirst.Apply();
+        EXPECT_EQ(titleFirst.job.DocumentName, u"monthly figures");
+        Job emptyTitle("Hclient" + end + "Nreport.txt" + end + "T" + end);
+        emptyTitle.Apply();
+        EXPECT_EQ(emptyTitle.job.DocumentName, u"report.txt");
+    }
+}
+
+TEST(ControlFileTest, ValuesAreKeptUntrimmedAndTheLastLineOfALetterWins) {
+    Job job("Nfirst.txt\nN  second.txt \nPjohn");  // the last line needs no line end
+    job.Apply();
+    EXPECT_EQ(job.job.DocumentName, u"  second.txt ");
+    EXPECT_EQ(job.job.Owner, u"john");
+
+    // Two control files of one job arrive concatenated: the second one's values win.
+    Job two(
+        "Hfirsthost\nPann\nJone\nNa.txt\nldfA001firsthost\nHsecondhost\nPbob\nNb.txt\nldfA002secondhost\n");
+    two.Apply();
+    EXPECT_EQ(two.job.SourceHost, u"secondhost");
+    EXPECT_EQ(two.job.Owner, u"bob");
+    EXPECT_EQ(two.job.JobName, u"one");
+    EXPECT_EQ(two.job.DocumentName, u"b.txt");
+}
+
+TEST(ControlFileTest, LinesOutsideTheTableChangeNothing) {
+    Job job("ldfA001host\nUdfA001host\nIhost\nM\nSabc\nW80\n1font\nfdfA001host\n\n\r\n");
+    EXPECT_FALSE(job.Apply());
+    EXPECT_EQ(job.job.DocumentName, u"N/A");
+    EXPECT_EQ(job.job.Owner, u"N/A");
+    EXPECT_EQ(job.job.JobName, u"N/A");
+    EXPECT_EQ(job.job.JobClass, u"N/A");
+    EXPECT_EQ(job.job.SourceHost, u"192.0.2.7");
+
+    Job empty("");
+    EXPECT_FALSE(empty.Apply());
+    EXPECT_EQ(empty.job.DocumentName, u"N/A");
+}
+
+TEST(ControlFileTest, OnlyTheExactMarkerAtTheStartOfAZLineMeansCompressed) {
+    EXPECT_TRUE(Job("Hhost\nZ:compressFlux\nNa.pdf\n").Apply());
+    EXPECT_TRUE(Job("Z:compressFlux level=9 v2\n").Apply());
+    EXPECT_TRUE(Job("Z:compressFluxion\n").Apply());  // whatever follows the 13 characters is ignored
+    EXPECT_FALSE(Job("Z:compress\n").Apply());
+    EXPECT_FALSE(Job("ZcompressFlux\n").Apply());
+    EXPECT_FALSE(Job("Zcompress\n").Apply());
+    EXPECT_FALSE(Job("Z:CompressFlux\n").Apply());
+    EXPECT_FALSE(Job("Z :compressFlux\n").Apply());
+    EXPECT_FALSE(Job("N:compressFlux\n").Apply());
+    // Another Z line does not take the mark back.
+    EXPECT_TRUE(Job("Z:compressFlux\nZother\n").Apply());
+}
+
+TEST(ControlFileTest, AZeroUnitEndsTheControlFile) {
+    Job job("Pjohn\nNa.txt\n\0Pmallory\nNb.txt\nZ:compressFlux\n"s);
+    EXPECT_FALSE(job.Apply());
+    EXPECT_EQ(job.job.Owner, u"john");
+    EXPECT_EQ(job.job.DocumentName, u"a.txt");
+
+    // A unit that has no byte in code page 1252 converts to zero and ends the text the same way.
+    Job unmapped("Pjohn\n");
+    unmapped.job.ControlFile += u"\u4E2DNa.txt\nJlate\n";
+    unmapped.Apply();
+    EXPECT_EQ(unmapped.job.Owner, u"john");
+    EXPECT_EQ(unmapped.job.DocumentName, u"N/A");
+    EXPECT_EQ(unmapped.job.JobName, u"N/A");
+}
+
+TEST(ControlFileTest, ValuesAreDecodedWithTheAnsiConversion) {
+    // The client sent UTF-8 bytes, including ones that are undefined in code page 1252 (0x81, 0x8D).
+    Job job("Nr\xC3\xA9sum\xC3\xA9.txt\nP\xC3\x81lvaro\nT\xE4\xB8\xAD\xE6\x96\x87\xF0\x9F\x96\xA8\n");
+    job.Apply();
+    EXPECT_EQ(job.job.Owner, u"\u00C1lvaro");
+    EXPECT_EQ(job.job.DocumentName, u"\u4E2D\u6587\U0001F5A8");
+
+    Job noTitle("Nr\xC3\xA9sum\xC3\xA9.txt\nJ\xE7\x8D\x8D\n");
+    noTitle.Apply();
+    EXPECT_EQ(noTitle.job.DocumentName, u"r\u00E9sum\u00E9.txt");
+    EXPECT_EQ(noTitle.job.JobName, u"\u734D");
+}
+
+}  // namespace
+}  // namespace velmora

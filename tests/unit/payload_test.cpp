@@ -1,0 +1,325 @@
+#include "spool/payload.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/ansi.h"
+#include "platform/file.h"
+#include "support/app_fixture.h"
+#include "text/code_page.h"
+
+namespace velmora {
+namespace {
+
+using namespace std::string_literals;
+using test::ReadFile;
+using test::U16;
+using test::WriteFile;
+
+// Lower-case letters that compress to a bit more than half their size, so small inputs still give
+// streams of several blocks' worth of bytes.
+std::string Letters(std::size_t count, uint32_t seed = 1) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        text.push_back(static_cast<char>('a' + (seed >> 16) % 26));
+    }
+    return text;
+}
+
+// A raw DEFLATE stream; with Z_SYNC_FLUSH every block is complete but none is marked final.
+std::string Deflate(const std::string& data, int flush = Z_FINISH) {
+    z_stream stream{};
+    EXPECT_EQ(deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    std::string out(deflateBound(&stream, data.size()) + 64, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream.avail_in = static_cast<uInt>(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(deflate(&stream, flush), flush == Z_FINISH ? Z_STREAM_END : Z_OK);
+    out.resize(out.size() - stream.avail_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+std::string Ansi(const std::u16string& text) {
+    return platform::UnicodeToAnsi(text);
+}
+
+class PayloadTest : public test::AppFixture {
+  protected:
+    void SetUp() override {
+        AppFixture::SetUp();
+        ASSERT_FALSE(platform::CreateFolder(U16(folder_.File("Spool/LP1"))));
+    }
+
+    std::string SpoolPath(const std::string& name) const { return folder_.File("Spool/LP1/" + name); }
+
+    // A received job as intake hands it over: defaults, its data file and its control file.
+    void Receive(const std::string& data, const std::string& controlFile,
+                 const std::string& name = "2026120510484177.tmp") {
+        WriteFile(SpoolPath(name), data);
+        job_.DocumentName = job_.Owner = job_.JobName = job_.JobClass = u"N/A";
+        job_.FileSize = job_.FileType = u"N/A";
+        job_.LocalFileName = U16(SpoolPath(name));
+        job_.ControlFile = FromBytes1252(controlFile);
+    }
+
+    // Runs the preparation and returns the log lines it wrote.
+    std::vector<std::string> Prepare() {
+        const std::size_t before = LogMessages().size();
+        PreparePayload(job_);
+        const std::vector<std::string> all = LogMessages();
+        return std::vector<std::string>(all.begin() + static_cast<long>(before), all.end());
+    }
+
+    CSpoolFile job_;
+};
+
+TEST_F(PayloadTest, CompressedJobIsExpandedInPlaceOfItsDataFile) {
+    const std::string data = Letters(2000);
+    const std::string compressed = Deflate(data);
+    ASSERT_GE(compressed.size(), 1000u);
+    Receive(compressed, "Hclient\nPjohn\nNreport.txt\nZ:compressFlux v1\nldfA077client\n");
+    const std::string path = SpoolPath("2026120510484177.tmp");
+
+    const std::vector<std::string> expected = {
+        "0\tCompressed file, try to uncompress",
+        "0\tCompressed size: " + std::to_string(compressed.size()) + " bytes",
+        "0\tFile uncompressed -> " + path + "_unzip",
+    };
+    EXPECT_EQ(Prepare(), expected);
+    EXPECT_EQ(job_.LocalFileName, U16(path + "_unzip"));
+    EXPECT_EQ(ReadFile(path + "_unzip"), data);
+    EXPECT_FALSE(platform::FileExists(U16(path)));
+    EXPECT_EQ(job_.FileSize, u"2000 bytes");
+    EXPECT_EQ(job_.FileType, u"N/A");
+    EXPECT_EQ(job_.DocumentName, u"report.txt");
+    EXPECT_EQ(job_.Owner, u"john");
+    EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(PayloadTest, ExpandedPdfIsRenamedWithThePdfExtension) {
+    const std::string data = "%PDF-1.4\n" + Letters(3000);
+    Receive(Deflate(data), "Z:compressFlux\n");
+    const std::string path = SpoolPath("2026120510484177.tmp");
+
+    const std::vector<std::string> log = Prepare();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[2], "0\tFile uncompressed -> " + path + "_unzip");
+    EXPECT_EQ(job_.LocalFileName, U16(SpoolPath("2026120510484177.pdf_unzip")));
+    EXPECT_EQ(ReadFile(SpoolPath("2026120510484177.pdf_unzip")), data);
+    EXPECT_FALSE(platform::FileExists(U16(path + "_unzip")));
+    EXPECT_FALSE(platform::FileExists(U16(path)));
+    EXPECT_EQ(job_.FileType, u"PDF");
+    EXPECT_EQ(job_.FileSize, u"3009 bytes");
+}
+
+TEST_F(PayloadTest, StreamThatCannotBeExpandedKeepsTheCompressedFile) {
+    // 0xFF starts a final block of the reserved type 3.
+    const std::string data = "\xFF" + Letters(1200);
+    const std::string path = SpoolPath("2026120510484177.tmp");
+    const std::string failure = "Unable to uncompress file " + path;
+
+    Receive(data, "Z:compressFlux\n");
+    const std::vector<std::string> expected = {
+        "0\tCompressed file, try to uncompress",
+        "0\tCompressed size: 1201 bytes",
+        "0\t" + failure,
+    };
+    EXPECT_EQ(Prepare(), expected);
+    EXPECT_EQ(job_.LocalFileName, U16(path));
+    EXPECT_EQ(ReadFile(path), data);
+    EXPECT_FALSE(platform::FileExists(U16(path + "_unzip")));
+    EXPECT_EQ(job_.FileType, u"COMPRESS");
+    EXPECT_EQ(job_.FileSize, u"1201 bytes");
+    EXPECT_EQ(messages_, std::vector<std::u16string>{U16("0\t" + failure)});
+
+    // The service reports in the log only.
+    app_->ServiceMode = true;
+    Receive(data, "Z:compressFlux\n");
+    EXPECT_EQ(Prepare().back(), "1\t" + failure);
+    EXPECT_EQ(job_.FileType, u"COMPRESS");
+    EXPECT_EQ(messages_.size(), 1u);
+
+    // A data file that is already gone cannot be opened: reported, and nothing more is known of it.
+    app_->ServiceMode = false;
+    Receive(data, "Z:compressFlux\n");
+    ASSERT_FALSE(platform::RemoveFile(job_.LocalFileName));
+    const std::vector<std::string> missing = {"0\tCompressed file, try to uncompress", "0\t" + failure};
+    EXPECT_EQ(Prepare(), missing);
+    EXPECT_EQ(job_.FileType, u"N/A");
+    EXPECT_EQ(job_.FileSize, u"N/A");
+    EXPECT_EQ(messages_.size(), 2u);
+}
+
+TEST_F(PayloadTest, StreamEndingBeforeItsFinalBlockIsAFailure) {
+    const std::string data = Letters(300000);
+    const std::string whole = Deflate(data);
+    const std::string path = SpoolPath("2026120510484177.tmp");
+    // Cut in the middle (after more than one output buffer's worth), and complete blocks none of
+    // which is final.
+    for (const std::string& stream : {whole.substr(0, whole.size() / 2), Deflate(data, Z_SYNC_FLUSH)}) {
+        Receive(stream, "Z:compressFlux\n");
+        EXPECT_EQ(Prepare().back(), "0\tUnable to uncompress file " + path);
+        EXPECT_EQ(job_.FileType, u"COMPRESS");
+        EXPECT_EQ(ReadFile(path), stream);
+        EXPECT_FALSE(platform::FileExists(U16(path + "_unzip")));
+    }
+}
+
+TEST_F(PayloadTest, InflateFileStopsAtTheFinalBlockAndReadsOnlyTheGivenLength) {
+    const std::string data = Letters(5000);
+    const std::string stream = Deflate(data);
+    const std::u16string input = U16(folder_.File("in"));
+    const std::u16string output = U16(folder_.File("out"));
+
+    // Whatever follows the final block is not looked at.
+    WriteFile(folder_.File("in"), stream + "trailing bytes \033&l1H\xFF\xFF");
+    WriteFile(folder_.File("out"), Letters(9000, 7));  // an older, longer file is replaced
+    EXPECT_TRUE(InflateFile(input, static_cast<int64_t>(stream.size()) + 19, output));
+    EXPECT_EQ(ReadFile(folder_.File("out")), data);
+
+    // A length shorter than the stream leaves the stream unfinished.
+    EXPECT_FALSE(InflateFile(input, static_cast<int64_t>(stream.size()) - 1, output));
+    EXPECT_FALSE(platform::FileExists(output));
+
+    EXPECT_FALSE(InflateFile(U16(folder_.File("missing")), 10, output));
+    EXPECT_FALSE(InflateFile(input, 10, U16(folder_.File("no/such/folder/out"))));
+
+    // An empty payload is a valid stream too.
+    WriteFile(folder_.File("in"), Deflate(""));
+    EXPECT_TRUE(InflateFile(input, 2, output));
+    EXPECT_EQ(ReadFile(folder_.File("out")), "");
+}
+
+TEST_F(PayloadTest, CompressedFileThatCannotBeRemovedIsLeftBesideTheExpandedOne) {
+    const std::string data = Letters(1500);
+    Receive(Deflate(data), "Z:compressFlux\n");
+    const std::string path = SpoolPath("2026120510484177.tmp");
+    // Another reader still holds it: it can be read but not removed.
+    platform::NativeFile holder;
+    ASSERT_FALSE(holder.Open(U16(path), platform::kOpenRead | platform::kShareDenyWrite));
+
+    const std::vector<std::string> log = Prepare();
+    ASSERT_EQ(log.size(), 4u);
+    const std::string failure =
+        "0\tUnable to remove the compressed file " + path + " (" +
+        Ansi(platform::FileError{platform::FileErrorKind::SharingViolation, 0}.Description()) + ")";
+    EXPECT_EQ(log[2], failure);
+    EXPECT_EQ(log[3], "0\tFile uncompressed -> " + path + "_unzip");
+    EXPECT_EQ(messages_, std::vector<std::u16string>{U16(failure)});
+    EXPECT_EQ(job_.LocalFileName, U16(path + "_unzip"));
+    EXPECT_EQ(ReadFile(path + "_unzip"), data);
+    EXPECT_TRUE(platform::FileExists(U16(path)));
+    EXPECT_EQ(job_.FileType, u"N/A");
+}
+
+TEST_F(PayloadTest, JobWithoutTheMarkerIsOnlyTyped) {
+    Receive("plain text\n", "Pjohn\nNa.txt\nZcompressFlux\n");
+    EXPECT_TRUE(Prepare().empty());
+    EXPECT_EQ(job_.LocalFileName, U16(SpoolPath("2026120510484177.tmp")));
+    EXPECT_EQ(job_.FileSize, u"11 bytes");
+    EXPECT_EQ(job_.FileType, u"N/A");
+    EXPECT_EQ(job_.Owner, u"john");
+
+    // A data file that cannot be opened keeps the values it had.
+    Receive("", "");
+    ASSERT_FALSE(platform::RemoveFile(job_.LocalFileName));
+    EXPECT_TRUE(Prepare().empty());
+    EXPECT_EQ(job_.FileSize, u"N/A");
+}
+
+TEST_F(PayloadTest, PdfIsRecognisedOnlyInTheSampleBeforeAZeroByte) {
+    struct Case {
+        std::string data;
+        bool pdf;
+    } cases[] = {
+        {"%PDF-1.7\n%\xE2\xE3\xCF\xD3\n", true},
+        {"\r\n\r\njunk before it %PDF-1.3", true},
+        {"abc\0%PDF-1.4\n"s, false},
+        {"%PDF-2.0\n", false},
+        {std::string(4089, 'a') + "%PDF-1.4", true},  // ends exactly at the sample's last byte
+        {std::string(4090, 'a') + "%PDF-1.4", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.data.substr(0, 40));
+        Receive(c.data, "");
+        EXPECT_TRUE(Prepare().empty());
+        EXPECT_EQ(job_.FileType, c.pdf ? u"PDF" : u"N/A");
+        EXPECT_EQ(job_.FileSize, U16(std::to_string(c.data.size()) + " bytes"));
+        const std::string name = c.pdf ? "2026120510484177.pdf" : "2026120510484177.tmp";
+        EXPECT_EQ(job_.LocalFileName, U16(SpoolPath(name)));
+        EXPECT_EQ(ReadFile(SpoolPath(name)), c.data);
+        platform::RemoveFile(job_.LocalFileName);
+    }
+}
+
+TEST_F(PayloadTest, EveryTmpOfThePathBecomesPdf) {
+    ASSERT_FALSE(platform::CreateFolder(U16(folder_.File("Spool/LP1/in.tmp"))));
+    ASSERT_FALSE(platform::CreateFolder(U16(folder_.File("Spool/LP1/in.pdf"))));
+    Receive("%PDF-1.5", "", "in.tmp/a.tmp.tmp");
+    EXPECT_TRUE(Prepare().empty());
+    EXPECT_EQ(job_.LocalFileName, U16(SpoolPath("in.pdf/a.pdf.pdf")));
+    EXPECT_EQ(ReadFile(SpoolPath("in.pdf/a.pdf.pdf")), "%PDF-1.5");
+}
+
+TEST_F(PayloadTest, PdfThatCannotBeRenamedKeepsItsName) {
+    const std::string path = SpoolPath("2026120510484177.tmp");
+    WriteFile(SpoolPath("2026120510484177.pdf"), "an earlier job");
+    Receive("%PDF-1.4\n", "");
+
+    const std::vector<std::string> log = Prepare();
+    ASSERT_EQ(log.size(), 1u);
+    const std::string start =
+        "0\tUnable to rename the file " + path + " with pdf extension after 3 attempts (";
+    EXPECT_EQ(log[0].substr(0, start.size()), start);
+    EXPECT_GT(log[0].size(), start.size() + 2);  // the system's reason
+    EXPECT_EQ(log[0].substr(log[0].size() - 2), ").");
+    EXPECT_EQ(messages_, std::vector<std::u16string>{U16(log[0])});
+    EXPECT_EQ(job_.LocalFileName, U16(path));
+    EXPECT_EQ(job_.FileType, u"PDF");
+    EXPECT_EQ(ReadFile(SpoolPath("2026120510484177.pdf")), "an earlier job");
+}
+
+TEST_F(PayloadTest, PclIsRecognisedByEscapeAndAPageOrFormCommand) {
+    struct Case {
+        std::string data;
+        const char16_t* type;
+        const char16_t* size;
+    } cases[] = {
+        {"\033E\033&l1Hone\ftwo\f", u"PCL", u"2 page(s)"},
+        {"\033E\033&f0Sone\ftwo\fthree\f", u"PCL", u"3 page(s)"},
+        // The escape character need not stand before the command.
+        {"&l one\f\033", u"PCL", u"1 page(s)"},
+        {"\033*b2W\f\f&l", u"PCL", u"0 page(s)"},
+        {"&l1H one\f two\f", u"N/A", u"14 bytes"},
+        {"\033E one\f", u"N/A", u"7 bytes"},
+        {"&l1H\0\033\f"s, u"N/A", u"7 bytes"},
+        // PDF is tested first.
+        {"%PDF-1.4 \033&l", u"PDF", u"12 bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.data);
+        Receive(c.data, "");
+        EXPECT_TRUE(Prepare().empty());
+        EXPECT_EQ(job_.FileType, c.type);
+        EXPECT_EQ(job_.FileSize, c.size);
+        platform::RemoveFile(job_.LocalFileName);
+    }
+}
+
+TEST_F(PayloadTest, CompressedPclIsCountedAfterExpansion) {
+    Receive(Deflate("\033E\033&l2H" + Letters(70000) + "\f\033*b3W\f\f\f" + Letters(100) + "\f"),
+            "Z:compressFlux\n");
+    Prepare();
+    EXPECT_EQ(job_.FileType, u"PCL");
+    EXPECT_EQ(job_.FileSize, u"2 page(s)");
+}
+
+}  // namespace
+}  // namespace velmora

@@ -1,0 +1,157 @@
+#include "spool/pcl_scanner.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+
+#include "spool/payload.h"
+#include "support/test_util.h"
+
+namespace velmora {
+namespace {
+
+using namespace std::string_literals;
+
+int32_t Pages(std::string_view data) {
+    PclScanner scanner;
+    for (const char c : data)
+        scanner.Feed(static_cast<uint8_t>(c));
+    return scanner.Pages();
+}
+
+// Copies data the way tray rewriting does: feeds each byte, replaces the value that has just ended in the
+// copy, then copies the byte.
+std::string Rewrite(std::string_view data, const std::string& source, const std::string& bin) {
+    PclScanner scanner;
+    std::string copy;
+    for (const char c : data) {
+        scanner.Feed(static_cast<uint8_t>(c));
+        if (scanner.PaperSourceLength >= 0) {
+            copy.replace(copy.size() - scanner.PaperSourceLength, scanner.PaperSourceLength, source);
+            scanner.PaperSourceLength = -1;
+        }
+        if (scanner.OutputBinLength >= 0) {
+            copy.replace(copy.size() - scanner.OutputBinLength, scanner.OutputBinLength, bin);
+            scanner.OutputBinLength = -1;
+        }
+        copy.push_back(c);
+    }
+    return copy;
+}
+
+TEST(PclScannerTest, CountsFormFeedsOfTextAndResetStartsOver) {
+    PclScanner scanner;
+    EXPECT_EQ(scanner.Pages(), 0);
+    EXPECT_EQ(scanner.PaperSourceLength, -1);
+    EXPECT_EQ(scanner.OutputBinLength, -1);
+    for (const char c : "\033Epage one\fpage two\fpage three\f"s)
+        scanner.Feed(static_cast<uint8_t>(c));
+    EXPECT_EQ(scanner.Pages(), 3);
+
+    // Reset also forgets an open escape sequence and a pending skip.
+    for (const char c : "\033*b100W"s)
+        scanner.Feed(static_cast<uint8_t>(c));
+    scanner.PaperSourceLength = 4;
+    scanner.Reset();
+    EXPECT_EQ(scanner.Pages(), 0);
+    EXPECT_EQ(scanner.PaperSourceLength, -1);
+    scanner.Feed('\f');
+    EXPECT_EQ(scanner.Pages(), 1);
+}
+
+TEST(PclScannerTest, BinaryDataAnnouncedByACommandIsPassedOver) {
+    // Raster rows: exactly the announced count is skipped, the form feed after it counts.
+    EXPECT_EQ(Pages("\033*b3W\f\f\f\f"), 1);
+    EXPECT_EQ(Pages("\033*b3V\f\f\f"), 0);
+    EXPECT_EQ(Pages("\033*r1A\033*b2m4W\f\f\f\f\f\033*rB\f"), 2);  // combined parameters
+    // Font headers and character data.
+    EXPECT_EQ(Pages("\033(s5W\f\f\f\f\f\f"), 1);
+    EXPECT_EQ(Pages("\033)s2W\f\f"), 0);
+    // Pattern, symbol set and palette data.
+    EXPECT_EQ(Pages("\033*c2W\f\f\033*s1W\f\033*v1W\f"), 0);
+    // Leading white space and a plus sign are part of a count.
+    EXPECT_EQ(Pages("\033*b +2W\f\f\f"), 1);
+    // Other commands ending in W, and a raster count ended by a lower-case w, announce nothing to skip.
+    EXPECT_EQ(Pages("\033&p2W\f\f"), 2);
+    EXPECT_EQ(Pages("\033*b2w0W\f\f"), 2);
+    EXPECT_EQ(Pages("\033*bW\f"), 1);  // no digits: nothing to skip
+}
+
+TEST(PclScannerTest, NegativeCountPassesOverTheRestOfTheStream) {
+    PclScanner scanner;
+    for (const char c : "first\f\033*b-1W"s)
+        scanner.Feed(static_cast<uint8_t>(c));
+    for (int i = 0; i < 200000; ++i)
+        scanner.Feed(i % 2 ? '\f' : '\033');
+    EXPECT_EQ(scanner.Pages(), 1);
+}
+
+TEST(PclScannerTest, FormFeedsInsideHpglAreNotPages) {
+    EXPECT_EQ(Pages("one\f\033%1BIN;PU\f;PD100,100\f;\033%0Atwo\f"), 2);
+    // A lower-case letter ends an HP-GL/2 escape parameter without leaving the mode.
+    EXPECT_EQ(Pages("\033%1B\033%1a\f\033%0A\f"), 1);
+    // The universal exit (ESC % -12345 X) ends a sequence without entering HP-GL/2.
+    EXPECT_EQ(Pages("\033%-12345X@PJL ENTER LANGUAGE=PCL\n\033Epage\f"), 1);
+}
+
+TEST(PclScannerTest, EscapeSequencesEndWhereTheLanguageSays) {
+    // Two-character sequences end at their capital: the form feed after ESC E is a page.
+    EXPECT_EQ(Pages("\033E\f"), 1);
+    // ESC 9 is not one of them: the form feed after it is taken as its group character.
+    EXPECT_EQ(Pages("\0339\f"), 0);
+    // Three-character sequences end at a capital group character.
+    EXPECT_EQ(Pages("\033=\f"), 0);
+    EXPECT_EQ(Pages("\033(B\f"), 1);
+    // A sequence with parameters ends at its capital terminator only.
+    EXPECT_EQ(Pages("\033&l0o\f\f2A\f"), 1);
+}
+
+TEST(PclScannerTest, ReportsTrayValuesRightAtTheirTerminators) {
+    PclScanner scanner;
+    const std::string data = "\033&l1h25G\033&l7H\033&l0O\033&a3G\033&l4g";
+    std::string reports;
+    for (const char c : data) {
+        scanner.Feed(static_cast<uint8_t>(c));
+        if (scanner.PaperSourceLength >= 0)
+            reports += c + std::to_string(scanner.PaperSourceLength) + " ";
+        if (scanner.OutputBinLength >= 0)
+            reports += c + std::to_string(scanner.OutputBinLength) + " ";
+        scanner.PaperSourceLength = scanner.OutputBinLength = -1;
+    }
+    EXPECT_EQ(reports, "h1 G2 H1 g1 ");
+
+    EXPECT_EQ(Rewrite("\033&l1h25Gtext\f\033&l4H\033&l-3.0H", "7", "301"),
+              "\033&l7h301Gtext\f\033&l7H\033&l7H");
+    // Values the scanner does not examine are copied as they are.
+    EXPECT_EQ(Rewrite("\033*b4W&l1H\033&l2O", "7", "9"), "\033*b4W&l1H\033&l2O");
+}
+
+TEST(PclScannerTest, OverlongValuesAreCutWithoutHarm) {
+    PclScanner scanner;
+    for (const char c : "\033&l" + std::string(1000, '5') + "H")
+        scanner.Feed(static_cast<uint8_t>(c));
+    EXPECT_EQ(scanner.PaperSourceLength, PclScanner::kMaxValueLength);
+
+    // Only the first 254 characters form the count: here all zeros, so nothing is skipped.
+    EXPECT_EQ(Pages("\033*b" + std::string(300, '0') + "5W\f"), 1);
+    // A count beyond the 32-bit range passes over everything after it.
+    EXPECT_EQ(Pages("\033*b99999999999999W\f\f"), 0);
+}
+
+TEST(PclScannerTest, CountPclPagesReadsTheWholeFileAcrossBlocks) {
+    test::TempFolder folder;
+    // Raster data that crosses the 64 KiB block boundary, full of form feeds.
+    const std::string raster(70000, '\f');
+    test::WriteFile(folder.File("job.pcl"),
+                    "\033Eone\f\033*b70000W" + raster + "two\f" + std::string(70000, 'x') + "three\f");
+    EXPECT_EQ(CountPclPages(test::U16(folder.File("job.pcl"))), 3);
+
+    test::WriteFile(folder.File("empty.pcl"), "");
+    EXPECT_EQ(CountPclPages(test::U16(folder.File("empty.pcl"))), 0);
+    EXPECT_EQ(CountPclPages(test::U16(folder.File("missing.pcl"))), 0);
+    EXPECT_EQ(CountPclPages(u""), -1);
+}
+
+}  // namespace
+}  // namespace velmora
