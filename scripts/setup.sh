@@ -6,19 +6,38 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libbenchmark-dev
-  zlib1g-dev
+  zlib1g-dev libcups2-dev
+  # Real peers of the tests: LPD clients and the print spooler.
+  rlpr cups cups-client util-linux
 )
+root=$(cd "$(dirname "$0")/.." && pwd)
 
 missing=()
 for package in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)
   [ "$status" = installed ] || missing+=("$package")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
 
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -q
-"${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+updated=
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  "${sudo[@]}" apt-get update -q
+  updated=1
+  "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# LPRng's lpr, a third real client, conflicts with the CUPS package: it is unpacked beside the build
+# instead of installed, and the tests run it from there.
+lprng="$root/build-tools/lprng"
+if [ ! -x "$lprng/usr/bin/lpr" ]; then
+  [ -n "$updated" ] || "${sudo[@]}" apt-get update -q
+  download=$(mktemp -d)
+  chmod 755 "$download"  # apt downloads as its own user
+  (cd "$download" && apt-get download -q lprng)
+  mkdir -p "$lprng"
+  dpkg-deb -x "$download"/lprng_*.deb "$lprng"
+  rm -rf "$download"
+fi

@@ -142,6 +142,20 @@ int ChildProcess::Wait() {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+int ChildProcess::WaitFor(int milliseconds) {
+    for (int waited = 0; pid_ > 0 && waited < milliseconds; waited += 10) {
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        usleep(10000);
+    }
+    Kill(SIGKILL);
+    Wait();
+    return -1;
+}
+
 void ChildProcess::Kill(int signal) {
     if (pid_ > 0)
         kill(pid_, signal);

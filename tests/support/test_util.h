@@ -50,6 +50,8 @@ class ChildProcess {
     bool ReadLine(std::string* line);
     // Waits for the child to end; its exit code, or 128 + the signal that ended it.
     int Wait();
+    // The same, giving up after the time: then the child is killed and the result is -1.
+    int WaitFor(int milliseconds);
     void Kill(int signal);
 
   private:
