@@ -1,0 +1,270 @@
+#include "net/lpd_connection.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <iterator>
+#include <limits>
+#include <new>
+#include <string_view>
+
+#include "text/text_util.h"
+
+namespace velmora {
+
+namespace {
+
+// A line reception asks for this much at a time; LPD command lines are far shorter.
+constexpr std::size_t kLineChunk = 1024;
+
+std::atomic<int32_t> pollMilliseconds{LpdReceiveTiming{}.pollMilliseconds};
+std::atomic<int32_t> idleLimit{LpdReceiveTiming{}.idleLimit};
+
+void ReleaseBuffer(LpdConnection* connection) {
+    connection->buffer.reset();
+    connection->length = 0;
+    connection->position = 0;
+}
+
+int FailReception(LpdConnection* connection, int32_t error) {
+    ReleaseBuffer(connection);
+    connection->error = error;
+    return -1;
+}
+
+struct SocketErrorEntry {
+    int32_t code;
+    const char16_t* name;
+};
+
+constexpr SocketErrorEntry kSocketErrorNames[] = {
+    {10004, u"WSAEINTR"},
+    {10009, u"WSAEBADF"},
+    {10013, u"WSAEACCES"},
+    {10014, u"WSAEFAULT"},
+    {10022, u"WSAEINVAL"},
+    {10024, u"WSAEMFILE"},
+    {10035, u"WSAEWOULDBLOCK"},
+    {10036, u"WSAEINPROGRESS"},
+    {10037, u"WSAEALREADY"},
+    {10038, u"WSAENOTSOCK"},
+    {10039, u"WSAEDESTADDRREQ"},
+    {10040, u"WSAEMSGSIZE"},
+    {10041, u"WSAEPROTOTYPE"},
+    {10042, u"WSAENOPROTOOPT"},
+    {10043, u"WSAEPROTONOSUPPORT"},
+    {10044, u"WSAESOCKTNOSUPPORT"},
+    {10045, u"WSAEOPNOTSUPP"},
+    {10046, u"WSAEPFNOSUPPORT"},
+    {10047, u"WSAEAFNOSUPPORT"},
+    {10048, u"WSAEADDRINUSE"},
+    {10049, u"WSAEADDRNOTAVAIL"},
+    {10050, u"WSAENETDOWN"},
+    {10051, u"WSAENETUNREACH"},
+    {10052, u"WSAENETRESET"},
+    {10053, u"WSAECONNABORTED"},
+    {10054, u"WSAECONNRESET"},
+    {10055, u"WSAENOBUFS"},
+    {10056, u"WSAEISCONN"},
+    {10057, u"WSAENOTCONN"},
+    {10058, u"WSAESHUTDOWN"},
+    {10059, u"WSAETOOMANYREFS"},
+    {10060, u"WSAETIMEDOUT"},
+    {10061, u"WSAECONNREFUSED"},
+    {10062, u"WSAELOOP"},
+    {10063, u"WSAENAMETOOLONG"},
+    {10064, u"WSAEHOSTDOWN"},
+    {10065, u"WSAEHOSTUNREACH"},
+    {10066, u"WSAENOTEMPTY"},
+    {10067, u"WSAEPROCLIM"},
+    {10068, u"WSAEUSERS"},
+    {10069, u"WSAEDQUOT"},
+    {10070, u"WSAESTALE"},
+    {10071, u"WSAEREMOTE"},
+    {10091, u"WSASYSNOTREADY"},
+    {10092, u"WSAVERNOTSUPPORTED"},
+    {10093, u"WSANOTINITIALISED"},
+    {10101, u"WSAEDISCON"},
+    {10102, u"WSAENOMORE"},
+    {10103, u"WSAECANCELLED"},
+    {10104, u"WSAEINVALIDPROCTABLE"},
+    {10105, u"WSAEINVALIDPROVIDER"},
+    {10106, u"WSAEPROVIDERFAILEDINIT"},
+    {10107, u"WSASYSCALLFAILURE"},
+    {10108, u"WSASERVICE_NOT_FOUND"},
+    {10109, u"WSATYPE_NOT_FOUND"},
+    {10110, u"WSA_E_NO_MORE"},
+    {10111, u"WSA_E_CANCELLED"},
+    {10112, u"WSAEREFUSED"},
+};
+static_assert(std::size(kSocketErrorNames) == 58);
+
+}  // namespace
+
+LpdConnection::~LpdConnection() {
+    platform::CloseSocket(socket);
+}
+
+std::unique_ptr<LpdConnection> CreateConnection() {
+    return std::unique_ptr<LpdConnection>(new (std::nothrow) LpdConnection());
+}
+
+void FreeConnection(std::unique_ptr<LpdConnection>& connection) {
+    connection.reset();
+}
+
+void SetLpdReceiveTiming(const LpdReceiveTiming& timing) {
+    pollMilliseconds.store(timing.pollMilliseconds, std::memory_order_relaxed);
+    idleLimit.store(timing.idleLimit, std::memory_order_relaxed);
+}
+
+LpdReceiveTiming GetLpdReceiveTiming() {
+    return {pollMilliseconds.load(std::memory_order_relaxed), idleLimit.load(std::memory_order_relaxed)};
+}
+
+int ReceiveBytes(LpdConnection* connection, int32_t wanted) {
+    connection->error = 0;
+    if (connection->socket == platform::kInvalidSocket) {
+        connection->error = kErrorSocketNumber;
+        return -1;
+    }
+    ReleaseBuffer(connection);
+    // The session passes counts straight from the client: a negative one is refused like a failed
+    // allocation.
+    if (wanted < -1)
+        return FailReception(connection, kErrorAllocation);
+    const bool line = wanted == -1;
+    std::size_t chunk = line ? kLineChunk : static_cast<std::size_t>(wanted);
+    // calloc: a large count costs memory only as its bytes arrive.
+    std::size_t size = chunk + 1;
+    connection->buffer.reset(static_cast<char*>(std::calloc(size, 1)));
+    if (!connection->buffer)
+        return FailReception(connection, kErrorAllocation);
+    if (!line && wanted == 0)
+        return 0;
+
+    const LpdReceiveTiming timing = GetLpdReceiveTiming();
+    int32_t idle = 0;
+    for (;;) {
+        const auto length = static_cast<std::size_t>(connection->length);
+        if (line) {
+            if (length + chunk >= static_cast<std::size_t>(std::numeric_limits<int32_t>::max()))
+                return FailReception(connection, kErrorAllocation);
+            if (length + chunk + 1 > size) {
+                char* grown = static_cast<char*>(std::realloc(connection->buffer.get(), length + chunk + 1));
+                if (!grown)
+                    return FailReception(connection, kErrorAllocation);
+                connection->buffer.release();
+                connection->buffer.reset(grown);
+                size = length + chunk + 1;
+                std::memset(grown + length, 0, chunk + 1);
+            }
+        } else {
+            // Never more than is missing: bytes beyond the count belong to the next reception.
+            chunk = static_cast<std::size_t>(wanted) - length;
+        }
+
+        char* space = connection->buffer.get() + length;
+        const long received = platform::Receive(connection->socket, space, chunk);
+        if (received > 0) {
+            connection->length += static_cast<int32_t>(received);
+            idle = 0;
+            const bool complete =
+                line ? std::memchr(space, '\n', static_cast<std::size_t>(received)) != nullptr
+                     : connection->length == wanted;
+            if (complete) {
+                connection->error = 0;
+                return 0;
+            }
+            continue;
+        }
+        if (received == 0)
+            return FailReception(connection, kConnectionClosed);
+        const int code = platform::LastSocketError();
+        if (code != platform::kWsaWouldBlock)
+            return FailReception(connection, code);
+        // Waiting for readiness rather than sleeping takes data the moment it arrives; a wait that ends
+        // with data never counts as the one that ends the reception.
+        const bool readable = platform::WaitReadable(connection->socket, timing.pollMilliseconds);
+        if (++idle > timing.idleLimit && !readable)
+            return FailReception(connection, kErrorInternalTimeout);
+    }
+}
+
+bool IsReceptionComplete(const LpdConnection* connection, int32_t wanted) {
+    if (wanted != -1)
+        return connection->length == wanted;
+    return connection->length > 0 && std::memchr(connection->buffer.get(), '\n',
+                                                 static_cast<std::size_t>(connection->length)) != nullptr;
+}
+
+bool HasMoreBytes(const LpdConnection* connection) {
+    return connection->position < connection->length;
+}
+
+int8_t NextByte(LpdConnection* connection) {
+    if (connection->position >= connection->length)
+        return 0;
+    return static_cast<int8_t>(connection->buffer[connection->position++]);
+}
+
+std::string ReadToken(LpdConnection* connection, char delimiter) {
+    if (connection->position >= connection->length)
+        return std::string();
+    const std::string_view rest(connection->buffer.get() + connection->position,
+                                static_cast<std::size_t>(connection->length - connection->position));
+    const std::size_t end = std::min(rest.find(delimiter), rest.size());
+    connection->position += static_cast<int32_t>(end);
+    if (end < rest.size())
+        ++connection->position;  // past the delimiter
+    std::string_view token = rest.substr(0, end);
+    const std::size_t last = token.find_last_not_of(' ');
+    token = token.substr(0, last == std::string_view::npos ? 0 : last + 1);
+    return std::string(token);
+}
+
+int SendByte(LpdConnection* connection, uint8_t byte) {
+    if (connection->socket == platform::kInvalidSocket) {
+        connection->error = kErrorSocketNumber;
+        return -1;
+    }
+    if (platform::Send(connection->socket, &byte, 1) < 0) {
+        connection->error = platform::LastSocketError();
+        return -1;
+    }
+    connection->error = 0;
+    return 0;
+}
+
+int SendAck(LpdConnection* connection, bool failed) {
+    return SendByte(connection, failed ? 0x01 : 0x00);
+}
+
+int ReceiveEndOfFile(LpdConnection* connection) {
+    if (ReceiveBytes(connection, 1) != 0)
+        return -1;
+    NextByte(connection);
+    return 0;
+}
+
+std::u16string SocketErrorName(int32_t code) {
+    switch (code) {
+        case kErrorSocketNumber:
+            return u"ERROR_SOCKET_NUMBER";
+        case kErrorAllocation:
+            return u"ERROR_ALLOCATION";
+        case kErrorInternalTimeout:
+            return u"ERROR_INTERNAL_TIMEOUT";
+        case kConnectionClosed:
+            return u"CONNECTION_CLOSED";
+        default:
+            break;
+    }
+    for (const SocketErrorEntry& entry : kSocketErrorNames) {
+        if (entry.code == code)
+            return entry.name;
+    }
+    return AsciiToUtf16(std::to_string(code));
+}
+
+}  // namespace velmora

@@ -1,0 +1,87 @@
+// One accepted LPD connection and the byte-level operations the receive-job session performs on it:
+// polled reception of a line or of an exact number of bytes with a silence time limit, reading bytes and
+// tokens out of what was received, single-byte replies, and the names log lines give to errors.
+//
+// The operations write no log lines: they report through their result (0 success, -1 failure) and the
+// connection's error field, which the session logs with SocketErrorName.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "platform/socket.h"
+
+namespace velmora {
+
+// The connection's own error codes; any other non-zero error is a Windows Sockets code.
+inline constexpr int32_t kErrorSocketNumber = 1;     // the connection has no socket
+inline constexpr int32_t kErrorAllocation = 2;       // no receive buffer (also: a negative count)
+inline constexpr int32_t kErrorInternalTimeout = 3;  // the peer stayed silent too long
+inline constexpr int32_t kConnectionClosed = 666;    // the peer closed the connection in an orderly way
+
+struct FreeBytes {
+    void operator()(char* bytes) const { std::free(bytes); }
+};
+
+// Belongs to one thread at a time (the listener, then the connection's own thread): no lock.
+struct LpdConnection {
+    LpdConnection() = default;
+    ~LpdConnection();
+    LpdConnection(const LpdConnection&) = delete;
+    LpdConnection& operator=(const LpdConnection&) = delete;
+
+    // Owned: closed with the record.
+    platform::SocketHandle socket = platform::kInvalidSocket;
+    // The peer's address as accept gave it; null until the listener sets it.
+    std::unique_ptr<platform::Ipv4SocketAddress> peer;
+    // The bytes of the current reception, always followed by at least one zero byte; null when nothing is
+    // held. Each reception replaces it, so take bytes and tokens out before the next one.
+    std::unique_ptr<char[], FreeBytes> buffer;
+    int32_t position = 0;  // next byte to consume
+    int32_t length = 0;    // bytes received
+    int32_t error = 0;     // outcome of the last reception or send
+};
+
+// A new record without socket, peer or buffer; null only when memory is exhausted.
+std::unique_ptr<LpdConnection> CreateConnection();
+// Frees the record (closing its socket) and leaves the pointer null; a null pointer is ignored.
+void FreeConnection(std::unique_ptr<LpdConnection>& connection);
+
+// How a reception waits for data: each empty poll waits up to pollMilliseconds for the socket to become
+// readable, and a reception fails with kErrorInternalTimeout after more than idleLimit consecutive empty
+// polls (about 10.1 s of silence by default). Every received byte restarts the count.
+struct LpdReceiveTiming {
+    int32_t pollMilliseconds = 100;
+    int32_t idleLimit = 100;
+};
+// Process-wide; tests shorten it. Each reception reads it once when it starts.
+void SetLpdReceiveTiming(const LpdReceiveTiming& timing);
+LpdReceiveTiming GetLpdReceiveTiming();
+
+// wanted = -1 receives a line (until a line feed has arrived; up to 1024 bytes per receive, and bytes
+// after the line feed that arrived with it are dropped by the next reception). A count >= 0 receives
+// exactly that many bytes and never takes bytes beyond them from the socket. Any other negative count
+// fails with kErrorAllocation without touching the socket. A failure leaves no buffer (length 0).
+int ReceiveBytes(LpdConnection* connection, int32_t wanted);
+// For a count: length equals wanted. For -1: a line feed is among the bytes held.
+bool IsReceptionComplete(const LpdConnection* connection, int32_t wanted);
+bool HasMoreBytes(const LpdConnection* connection);
+// The next byte, advancing position; 0 (position unchanged) when every byte has been consumed.
+int8_t NextByte(LpdConnection* connection);
+// The bytes from position up to the delimiter or the end of the bytes held, with position moved past
+// the delimiter. Trailing spaces are removed; leading spaces are kept.
+std::string ReadToken(LpdConnection* connection, char delimiter);
+// One byte, without retry or wait.
+int SendByte(LpdConnection* connection, uint8_t byte);
+// The LPD reply: 0x00 for success, 0x01 when failed.
+int SendAck(LpdConnection* connection, bool failed);
+// Receives and consumes the single byte that ends a control or data file, whatever its value.
+int ReceiveEndOfFile(LpdConnection* connection);
+
+// The name log lines give an error code: the connection's own codes, the Windows Sockets names, or the
+// number in decimal.
+std::u16string SocketErrorName(int32_t code);
+
+}  // namespace velmora

@@ -1,0 +1,372 @@
+#include "net/lpd_connection.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace velmora {
+namespace {
+
+using namespace std::chrono_literals;
+using platform::kInvalidSocket;
+using platform::SocketHandle;
+
+// Shortens the process-wide reception timing for one test.
+class ScopedReceiveTiming {
+  public:
+    explicit ScopedReceiveTiming(LpdReceiveTiming timing) : saved_(GetLpdReceiveTiming()) {
+        SetLpdReceiveTiming(timing);
+    }
+    ~ScopedReceiveTiming() { SetLpdReceiveTiming(saved_); }
+    ScopedReceiveTiming(const ScopedReceiveTiming&) = delete;
+    ScopedReceiveTiming& operator=(const ScopedReceiveTiming&) = delete;
+
+  private:
+    LpdReceiveTiming saved_;
+};
+
+// A connection from a client on the loopback interface, set up as the listener hands it over: accepted,
+// made non-blocking, with the peer address.
+class LpdConnectionTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        listener_ = platform::CreateTcpSocket();
+        ASSERT_NE(listener_, kInvalidSocket);
+        ASSERT_EQ(platform::BindLoopback(listener_, 0), 0);
+        ASSERT_EQ(platform::Listen(listener_, 4), 0);
+        platform::Ipv4SocketAddress address;
+        ASSERT_TRUE(platform::ResolveIpv4("127.0.0.1", platform::LocalPort(listener_), &address));
+        client_ = platform::CreateTcpSocket();
+        ASSERT_NE(client_, kInvalidSocket);
+        ASSERT_EQ(platform::Connect(client_, address), 0);
+
+        connection_ = CreateConnection();
+        ASSERT_TRUE(connection_);
+        EXPECT_EQ(connection_->socket, kInvalidSocket);
+        EXPECT_EQ(connection_->peer, nullptr);
+        EXPECT_EQ(connection_->buffer, nullptr);
+        connection_->peer = std::make_unique<platform::Ipv4SocketAddress>();
+        connection_->socket = platform::Accept(listener_, connection_->peer.get());
+        ASSERT_NE(connection_->socket, kInvalidSocket);
+        ASSERT_EQ(platform::SetNonBlocking(connection_->socket, true), 0);
+    }
+
+    void TearDown() override {
+        FreeConnection(connection_);
+        platform::CloseSocket(client_);
+        platform::CloseSocket(listener_);
+    }
+
+    void ClientSends(std::string_view bytes) {
+        while (!bytes.empty()) {
+            const long sent = platform::Send(client_, bytes.data(), bytes.size());
+            ASSERT_GT(sent, 0) << platform::LastSocketError();
+            bytes.remove_prefix(static_cast<std::size_t>(sent));
+        }
+    }
+
+    // What the client receives, up to count bytes; fewer when nothing more comes.
+    std::string ClientReceives(std::size_t count) {
+        std::string received;
+        while (received.size() < count && platform::WaitReadable(client_, 5000)) {
+            char bytes[256];
+            const long n = platform::Receive(client_, bytes, std::min(sizeof bytes, count - received.size()));
+            if (n <= 0)
+                break;
+            received.append(bytes, static_cast<std::size_t>(n));
+        }
+        return received;
+    }
+
+    void CloseClient() {
+        platform::CloseSocket(client_);
+        client_ = kInvalidSocket;
+    }
+
+    std::string Held() const {
+        return std::string(connection_->buffer.get(), static_cast<std::size_t>(connection_->length));
+    }
+
+    LpdConnection* Connection() { return connection_.get(); }
+
+    SocketHandle listener_ = kInvalidSocket;
+    SocketHandle client_ = kInvalidSocket;
+    std::unique_ptr<LpdConnection> connection_;
+};
+
+TEST_F(LpdConnectionTest, AcceptedConnectionKnowsItsPeer) {
+    const platform::Ipv4SocketAddress& peer = *connection_->peer;
+    EXPECT_EQ(platform::AddressText(peer), "127.0.0.1");
+    EXPECT_EQ((peer.bytes[2] << 8) | peer.bytes[3], platform::LocalPort(client_));
+}
+
+TEST_F(LpdConnectionTest, LineReceptionEndsAtTheLineFeedAndTheNextStartsEmpty) {
+    ClientSends("AB\nCD");
+    ASSERT_EQ(ReceiveBytes(Connection(), -1), 0);
+    EXPECT_EQ(connection_->error, 0);
+    EXPECT_EQ(Held(), "AB\nCD");
+    EXPECT_EQ(connection_->buffer[5], 0);
+    EXPECT_TRUE(IsReceptionComplete(Connection(), -1));
+    EXPECT_EQ(NextByte(Connection()), 'A');
+    EXPECT_EQ(NextByte(Connection()), 'B');
+    EXPECT_EQ(NextByte(Connection()), '\n');
+    EXPECT_EQ(NextByte(Connection()), 'C');
+    EXPECT_EQ(NextByte(Connection()), 'D');
+    EXPECT_FALSE(HasMoreBytes(Connection()));
+    EXPECT_EQ(NextByte(Connection()), 0);
+    EXPECT_EQ(connection_->position, 5);
+
+    // "CD" went with the previous reception.
+    ClientSends("EF\n");
+    ASSERT_EQ(ReceiveBytes(Connection(), -1), 0);
+    EXPECT_EQ(Held(), "EF\n");
+    EXPECT_EQ(connection_->position, 0);
+}
+
+TEST_F(LpdConnectionTest, LongLineGrowsTheBufferUntilItsLineFeed) {
+    std::string line(3000, 'x');
+    for (std::size_t i = 0; i < line.size(); i += 7)
+        line[i] = static_cast<char>('a' + i % 26);
+    line += '\n';
+    std::jthread sender([&] {
+        for (std::size_t at = 0; at < line.size(); at += 700) {
+            ClientSends(std::string_view(line).substr(at, 700));
+            std::this_thread::sleep_for(2ms);
+        }
+    });
+    ASSERT_EQ(ReceiveBytes(Connection(), -1), 0);
+    EXPECT_EQ(Held(), line);
+    EXPECT_EQ(connection_->buffer[connection_->length], 0);
+}
+
+TEST_F(LpdConnectionTest, CountReceptionTakesExactlyTheCountFromManySegments) {
+    std::string data(10000, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i * 7 % 251);
+    // The last segment carries the end of the data and the start of what follows.
+    const std::string stream = data + "tail";
+    std::jthread sender([&] {
+        for (std::size_t at = 0; at < stream.size(); at += 997) {
+            ClientSends(std::string_view(stream).substr(at, 997));
+            std::this_thread::sleep_for(1ms);
+        }
+    });
+    ASSERT_EQ(ReceiveBytes(Connection(), 10000), 0);
+    EXPECT_EQ(connection_->length, 10000);
+    EXPECT_TRUE(Held() == data);
+    EXPECT_EQ(connection_->buffer[10000], 0);
+    EXPECT_TRUE(IsReceptionComplete(Connection(), 10000));
+    EXPECT_FALSE(IsReceptionComplete(Connection(), 10001));
+
+    // The bytes after the count stayed in the socket.
+    ASSERT_EQ(ReceiveBytes(Connection(), 4), 0);
+    EXPECT_EQ(Held(), "tail");
+}
+
+TEST_F(LpdConnectionTest, ZeroAndInvalidCountsLeaveTheSocketAlone) {
+    ClientSends("X");
+    ASSERT_TRUE(platform::WaitReadable(connection_->socket, 5000));
+
+    ASSERT_EQ(ReceiveBytes(Connection(), 0), 0);
+    EXPECT_EQ(connection_->length, 0);
+    ASSERT_NE(connection_->buffer, nullptr);
+    EXPECT_EQ(connection_->buffer[0], 0);
+    EXPECT_FALSE(HasMoreBytes(Connection()));
+    EXPECT_TRUE(IsReceptionComplete(Connection(), 0));
+    EXPECT_FALSE(IsReceptionComplete(Connection(), -1));
+
+    EXPECT_EQ(ReceiveBytes(Connection(), -2), -1);
+    EXPECT_EQ(connection_->error, kErrorAllocation);
+    EXPECT_EQ(SocketErrorName(connection_->error), u"ERROR_ALLOCATION");
+    EXPECT_EQ(connection_->buffer, nullptr);
+    EXPECT_EQ(connection_->length, 0);
+
+    ASSERT_EQ(ReceiveBytes(Connection(), 1), 0);
+    EXPECT_EQ(Held(), "X");
+}
+
+TEST_F(LpdConnectionTest, TokensAreCutAtTheDelimiterWithTrailingSpacesRemoved) {
+    ClientSends(
+        "\x03"
+        "123 dfA001host\n");
+    ASSERT_EQ(ReceiveBytes(Connection(), -1), 0);
+    EXPECT_EQ(NextByte(Connection()), 3);
+    EXPECT_EQ(ReadToken(Connection(), ' '), "123");
+    EXPECT_EQ(ReadToken(Connection(), '\n'), "dfA001host");
+    EXPECT_FALSE(HasMoreBytes(Connection()));
+    EXPECT_EQ(ReadToken(Connection(), '\n'), "");
+
+    ClientSends("abc  \n");
+    ASSERT_EQ(ReceiveBytes(Connection(), -1), 0);
+    EXPECT_EQ(ReadToken(Connection(), '\n'), "abc");
+
+    ClientSends("  lead \n");
+    ASSERT_EQ(ReceiveBytes(Connection(), -1), 0);
+    EXPECT_EQ(ReadToken(Connection(), '\n'), "  lead");
+
+    ClientSends("   \n");
+    ASSERT_EQ(ReceiveBytes(Connection(), -1), 0);
+    EXPECT_EQ(ReadToken(Connection(), '\n'), "");
+    EXPECT_EQ(connection_->position, 4);
+
+    // Without its delimiter a token runs to the end of the bytes held.
+    ClientSends("a b");
+    ASSERT_EQ(ReceiveBytes(Connection(), 3), 0);
+    EXPECT_EQ(ReadToken(Connection(), '\n'), "a b");
+    EXPECT_EQ(connection_->position, 3);
+}
+
+TEST_F(LpdConnectionTest, EndOfFileAcceptsAnyByteAndBytesReadSigned) {
+    ClientSends(
+        std::string("\x00\xff"
+                    "x",
+                    3));
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(ReceiveEndOfFile(Connection()), 0) << i;
+        EXPECT_FALSE(HasMoreBytes(Connection()));
+    }
+
+    ClientSends("\xff\x80\x7f");
+    ASSERT_EQ(ReceiveBytes(Connection(), 3), 0);
+    EXPECT_EQ(NextByte(Connection()), -1);
+    EXPECT_EQ(NextByte(Connection()), -128);
+    EXPECT_EQ(NextByte(Connection()), 127);
+}
+
+TEST_F(LpdConnectionTest, PeerClosingBeforeTheEndFailsAsConnectionClosed) {
+    ClientSends("partial line");
+    CloseClient();
+    EXPECT_EQ(ReceiveBytes(Connection(), -1), -1);
+    EXPECT_EQ(connection_->error, kConnectionClosed);
+    EXPECT_EQ(SocketErrorName(connection_->error), u"CONNECTION_CLOSED");
+    EXPECT_EQ(connection_->length, 0);
+    EXPECT_EQ(connection_->buffer, nullptr);
+    EXPECT_EQ(ReceiveEndOfFile(Connection()), -1);
+    EXPECT_EQ(connection_->error, kConnectionClosed);
+}
+
+TEST_F(LpdConnectionTest, SilentPeerTimesOut) {
+    const LpdReceiveTiming defaults;
+    EXPECT_EQ(defaults.pollMilliseconds * (defaults.idleLimit + 1), 10100);
+    ScopedReceiveTiming fast({10, 100});
+
+    EXPECT_EQ(ReceiveBytes(Connection(), -1), -1);
+    EXPECT_EQ(connection_->error, kErrorInternalTimeout);
+    EXPECT_EQ(SocketErrorName(connection_->error), u"ERROR_INTERNAL_TIMEOUT");
+
+    // A line that never ends times out just the same, and what came of it is dropped.
+    ClientSends("AB");
+    EXPECT_EQ(ReceiveBytes(Connection(), -1), -1);
+    EXPECT_EQ(connection_->error, kErrorInternalTimeout);
+    EXPECT_EQ(connection_->length, 0);
+    EXPECT_EQ(connection_->buffer, nullptr);
+}
+
+TEST_F(LpdConnectionTest, EveryByteRestartsTheSilenceLimit) {
+    // About one second of silence allowed; the whole reception lasts twice that.
+    ScopedReceiveTiming fast({20, 50});
+    std::jthread sender([&] {
+        for (char byte : std::string("slow!")) {
+            std::this_thread::sleep_for(400ms);
+            ClientSends(std::string_view(&byte, 1));
+        }
+    });
+    ASSERT_EQ(ReceiveBytes(Connection(), 5), 0) << connection_->error;
+    EXPECT_EQ(Held(), "slow!");
+}
+
+TEST_F(LpdConnectionTest, SendsSingleBytesAndAcknowledgements) {
+    ASSERT_EQ(SendAck(Connection(), false), 0);
+    ASSERT_EQ(SendAck(Connection(), true), 0);
+    ASSERT_EQ(SendByte(Connection(), 0xfe), 0);
+    EXPECT_EQ(connection_->error, 0);
+    EXPECT_EQ(ClientReceives(3), std::string("\x00\x01\xfe", 3));
+}
+
+TEST_F(LpdConnectionTest, SendingToAVanishedPeerFailsWithoutEndingTheProcess) {
+    CloseClient();
+    int result = 0;
+    for (int attempt = 0; attempt < 500 && result == 0; ++attempt) {
+        result = SendByte(Connection(), 'x');
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_EQ(result, -1);
+    EXPECT_TRUE(connection_->error == platform::kWsaConnectionReset || connection_->error == 10058)
+        << connection_->error;
+}
+
+TEST_F(LpdConnectionTest, FreeingTheConnectionClosesItsSocket) {
+    FreeConnection(connection_);
+    EXPECT_EQ(connection_, nullptr);
+    FreeConnection(connection_);
+    ASSERT_TRUE(platform::WaitReadable(client_, 5000));
+    char byte;
+    EXPECT_EQ(platform::Receive(client_, &byte, 1), 0);
+}
+
+TEST(LpdConnectionWithoutSocketTest, FailsWithSocketNumberError) {
+    std::unique_ptr<LpdConnection> connection = CreateConnection();
+    ASSERT_TRUE(connection);
+    EXPECT_EQ(ReceiveBytes(connection.get(), -1), -1);
+    EXPECT_EQ(connection->error, kErrorSocketNumber);
+    connection->error = 0;
+    EXPECT_EQ(SendByte(connection.get(), 0), -1);
+    EXPECT_EQ(connection->error, kErrorSocketNumber);
+    EXPECT_EQ(SocketErrorName(connection->error), u"ERROR_SOCKET_NUMBER");
+    EXPECT_EQ(NextByte(connection.get()), 0);
+    EXPECT_EQ(ReadToken(connection.get(), '\n'), "");
+}
+
+TEST(SocketErrorNameTest, NamesTheKnownCodesAndNumbersTheRest) {
+    EXPECT_EQ(SocketErrorName(10060), u"WSAETIMEDOUT");
+    EXPECT_EQ(SocketErrorName(10035), u"WSAEWOULDBLOCK");
+    EXPECT_EQ(SocketErrorName(10004), u"WSAEINTR");
+    EXPECT_EQ(SocketErrorName(10024), u"WSAEMFILE");
+    EXPECT_EQ(SocketErrorName(10067), u"WSAEPROCLIM");
+    EXPECT_EQ(SocketErrorName(10071), u"WSAEREMOTE");
+    EXPECT_EQ(SocketErrorName(10091), u"WSASYSNOTREADY");
+    EXPECT_EQ(SocketErrorName(10093), u"WSANOTINITIALISED");
+    EXPECT_EQ(SocketErrorName(10101), u"WSAEDISCON");
+    EXPECT_EQ(SocketErrorName(10110), u"WSA_E_NO_MORE");
+    EXPECT_EQ(SocketErrorName(10112), u"WSAEREFUSED");
+
+    EXPECT_EQ(SocketErrorName(5), u"5");
+    EXPECT_EQ(SocketErrorName(0), u"0");
+    EXPECT_EQ(SocketErrorName(-1), u"-1");
+    EXPECT_EQ(SocketErrorName(10003), u"10003");
+    EXPECT_EQ(SocketErrorName(10034), u"10034");
+    EXPECT_EQ(SocketErrorName(10072), u"10072");
+    EXPECT_EQ(SocketErrorName(10090), u"10090");
+    EXPECT_EQ(SocketErrorName(10094), u"10094");
+    EXPECT_EQ(SocketErrorName(10100), u"10100");
+    EXPECT_EQ(SocketErrorName(10113), u"10113");
+}
+
+TEST(PlatformSocketTest, RefusedConnectionReadsAsTheWindowsSocketsCode) {
+    // A port that is bound but not listening refuses connections, and stays ours while the test runs.
+    const SocketHandle bound = platform::CreateTcpSocket();
+    ASSERT_NE(bound, kInvalidSocket);
+    ASSERT_EQ(platform::BindLoopback(bound, 0), 0);
+    platform::Ipv4SocketAddress address;
+    ASSERT_TRUE(platform::ResolveIpv4("127.0.0.1", platform::LocalPort(bound), &address));
+
+    const SocketHandle client = platform::CreateTcpSocket();
+    ASSERT_NE(client, kInvalidSocket);
+    EXPECT_EQ(platform::Connect(client, address), -1);
+    EXPECT_EQ(platform::LastSocketError(), platform::kWsaConnectionRefused);
+    EXPECT_EQ(SocketErrorName(platform::LastSocketError()), u"WSAECONNREFUSED");
+
+    // The code belongs to the thread whose call failed.
+    int otherThread = -1;
+    std::thread([&] { otherThread = platform::LastSocketError(); }).join();
+    EXPECT_EQ(otherThread, 0);
+
+    platform::CloseSocket(client);
+    platform::CloseSocket(bound);
+}
+
+}  // namespace
+}  // namespace velmora
