@@ -122,7 +122,11 @@ LpdReceiveTiming GetLpdReceiveTiming() {
     return {pollMilliseconds.load(std::memory_order_relaxed), idleLimit.load(std::memory_order_relaxed)};
 }
 
-int ReceiveBytes(LpdConnection* connection, int32_t wanted) {
+namespace {
+
+// A reception of a line (-1) or of a count; with anyAmount, a count reception ends as soon as some bytes
+// have arrived.
+int Reception(LpdConnection* connection, int32_t wanted, bool anyAmount) {
     connection->error = 0;
     if (connection->socket == platform::kInvalidSocket) {
         connection->error = kErrorSocketNumber;
@@ -171,7 +175,7 @@ int ReceiveBytes(LpdConnection* connection, int32_t wanted) {
             idle = 0;
             const bool complete =
                 line ? std::memchr(space, '\n', static_cast<std::size_t>(received)) != nullptr
-                     : connection->length == wanted;
+                     : (anyAmount || connection->length == wanted);
             if (complete) {
                 connection->error = 0;
                 return 0;
@@ -189,6 +193,16 @@ int ReceiveBytes(LpdConnection* connection, int32_t wanted) {
         if (++idle > timing.idleLimit && !readable)
             return FailReception(connection, kErrorInternalTimeout);
     }
+}
+
+}  // namespace
+
+int ReceiveBytes(LpdConnection* connection, int32_t wanted) {
+    return Reception(connection, wanted, false);
+}
+
+int ReceiveSome(LpdConnection* connection, int32_t maximum) {
+    return Reception(connection, std::max<int32_t>(maximum, 1), true);
 }
 
 bool IsReceptionComplete(const LpdConnection* connection, int32_t wanted) {

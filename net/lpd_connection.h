@@ -65,6 +65,9 @@ LpdReceiveTiming GetLpdReceiveTiming();
 // exactly that many bytes and never takes bytes beyond them from the socket. Any other negative count
 // fails with kErrorAllocation without touching the socket. A failure leaves no buffer (length 0).
 int ReceiveBytes(LpdConnection* connection, int32_t wanted);
+// Receives what has arrived, between 1 and maximum bytes, waiting for the first as ReceiveBytes does: for
+// data whose length the client did not announce.
+int ReceiveSome(LpdConnection* connection, int32_t maximum);
 // For a count: length equals wanted. For -1: a line feed is among the bytes held.
 bool IsReceptionComplete(const LpdConnection* connection, int32_t wanted);
 bool HasMoreBytes(const LpdConnection* connection);
