@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -199,6 +200,13 @@ int SetNonBlocking(SocketHandle socket, bool nonBlocking) {
 int SetKeepAlive(SocketHandle socket, bool enable) {
     const int value = enable ? 1 : 0;
     if (setsockopt(Descriptor(socket), SOL_SOCKET, SO_KEEPALIVE, &value, sizeof value) != 0)
+        return Fail();
+    return 0;
+}
+
+int SetQuickAck(SocketHandle socket) {
+    const int one = 1;
+    if (setsockopt(Descriptor(socket), IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one) != 0)
         return Fail();
     return 0;
 }

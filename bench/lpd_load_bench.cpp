@@ -1,0 +1,977 @@
+// The LPD server under load: 10 KB jobs from 1, 16 and 64 concurrent clients and one big job, every
+// client speaking the whole RFC 1179 receive-job exchange. Measured in one run against two peers: LPRng's
+// lpd (unpacked beside the build by scripts/setup.sh) and a plain loopback socket-to-file copy, which is
+// what this machine can do at best.
+//
+// Options: --big-mb=N (the big job, default 1024), --seconds=S (each concurrency level, default 5),
+// --max-jobs=N (each level and server, default 20000), --servers=velmora,lprng,copy (which to measure),
+// --lprng=<folder> (where LPRng is unpacked, default build-tools/lprng of the source tree).
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config/printer_list.h"
+#include "core/app.h"
+#include "platform/ansi.h"
+
+using namespace velmora;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kSmallJobBytes = 10 * 1024;
+constexpr std::size_t kSendBlock = 64 * 1024;
+// Every reply comes within this time or the job counts as failed: a stuck server never stalls the run.
+constexpr int kReplyTimeoutSeconds = 15;
+// A smaller job beside the big one: the memory either needs must be the same.
+constexpr int kMemoryProbeMb = 64;
+constexpr int kConcurrencyLevels[] = {1, 16, 64};
+
+std::atomic<bool> interrupted{false};
+
+extern "C" void OnInterrupt(int) {
+    interrupted = true;
+}
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Memory, from /proc.
+
+// A "Vm...:  <n> kB" field of /proc/<pid>/status in kB; -1 when the process is gone.
+long StatusKb(const std::string& pid, const char* field) {
+    std::ifstream status("/proc/" + pid + "/status");
+    std::string line;
+    const std::size_t length = std::strlen(field);
+    while (std::getline(status, line)) {
+        if (line.compare(0, length, field) == 0 && line.size() > length && line[length] == ':')
+            return std::atol(line.c_str() + length + 1);
+    }
+    return -1;
+}
+
+// Sets this process's VmHWM back to its current resident size, so that a later VmHWM is the peak of what
+// ran in between.
+bool ResetPeakMemory() {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.flush();
+    return static_cast<bool>(clear);
+}
+
+// A process as /proc shows it: its id and its start time, which tell it apart from a later process that
+// gets the same id.
+struct ProcessId {
+    pid_t pid = 0;
+    std::string start;
+};
+
+struct ProcessEntry {
+    ProcessId id;
+    pid_t parent = 0;
+    bool zombie = false;
+};
+
+// Reads /proc/<pid>/stat: "pid (name) state ppid ... starttime ..."; the name may hold spaces and
+// parentheses.
+bool ReadProcess(pid_t pid, ProcessEntry* entry) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    std::getline(stat, text);
+    const std::size_t close = text.rfind(')');
+    if (close == std::string::npos)
+        return false;
+    std::istringstream rest(text.substr(close + 1));
+    std::vector<std::string> fields;
+    for (std::string field; rest >> field;)
+        fields.push_back(field);
+    if (fields.size() < 20)
+        return false;
+    entry->id = {pid, fields[19]};  // field 22, the start time
+    entry->parent = std::atoi(fields[1].c_str());
+    entry->zombie = fields[0] == "Z";
+    return true;
+}
+
+// True while that very process runs (neither ended nor replaced by another with the same id).
+bool StillRunning(const ProcessId& id) {
+    ProcessEntry entry;
+    return ReadProcess(id.pid, &entry) && entry.id.start == id.start && !entry.zombie;
+}
+
+// The process and all its running descendants, from the parent ids in /proc.
+std::vector<ProcessId> ProcessTree(pid_t root) {
+    std::multimap<pid_t, ProcessId> children;
+    ProcessEntry rootEntry;
+    if (!ReadProcess(root, &rootEntry))
+        return {};
+    for (const auto& file : fs::directory_iterator("/proc", fs::directory_options::skip_permission_denied)) {
+        const std::string name = file.path().filename().string();
+        ProcessEntry entry;
+        if (name.find_first_not_of("0123456789") == std::string::npos &&
+            ReadProcess(std::atoi(name.c_str()), &entry) && !entry.zombie)
+            children.emplace(entry.parent, entry.id);
+    }
+    std::vector<ProcessId> tree = {rootEntry.id};
+    for (std::size_t i = 0; i < tree.size(); ++i) {
+        const auto range = children.equal_range(tree[i].pid);
+        for (auto it = range.first; it != range.second; ++it)
+            tree.push_back(it->second);
+    }
+    return tree;
+}
+
+long TreePeakKb(pid_t root) {
+    long total = 0;
+    for (const ProcessId& process : ProcessTree(root))
+        total += std::max(0L, StatusKb(std::to_string(process.pid), "VmHWM"));
+    return total;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The client side.
+
+class ClientSocket {
+  public:
+    ClientSocket() = default;
+    ~ClientSocket() {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    ClientSocket(const ClientSocket&) = delete;
+    ClientSocket& operator=(const ClientSocket&) = delete;
+
+    bool Connect(uint16_t port) {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd_ < 0)
+            return false;
+        const timeval timeout = {kReplyTimeoutSeconds, 0};
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    }
+    bool Send(const void* data, std::size_t size) {
+        const char* bytes = static_cast<const char*>(data);
+        while (size > 0) {
+            const ssize_t sent = send(fd_, bytes, size, MSG_NOSIGNAL);
+            if (sent <= 0) {
+                if (sent < 0 && errno == EINTR && !interrupted)
+                    continue;
+                return false;
+            }
+            bytes += sent;
+            size -= static_cast<std::size_t>(sent);
+        }
+        return true;
+    }
+    bool Send(const std::string& text) { return Send(text.data(), text.size()); }
+    // The one-byte LPD reply: true for 0 (success).
+    bool Acknowledged() {
+        char reply = 1;
+        ssize_t received;
+        do {
+            received = recv(fd_, &reply, 1, 0);
+        } while (received < 0 && errno == EINTR && !interrupted);
+        return received == 1 && reply == 0;
+    }
+    // Ends the sending side and waits until the peer has closed the connection.
+    bool FinishAndWaitForClose() {
+        if (shutdown(fd_, SHUT_WR) != 0)
+            return false;
+        char buffer[256];
+        for (;;) {
+            const ssize_t received = recv(fd_, buffer, sizeof buffer, 0);
+            if (received == 0)
+                return true;
+            if (received < 0 && (errno != EINTR || interrupted))
+                return false;
+        }
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+// The data of every job: printable lines, neither PDF nor PCL, so no server spends time on page counts.
+const std::string& DataBlock() {
+    static const std::string block = [] {
+        std::string text;
+        for (int line = 0; text.size() < kSendBlock; ++line) {
+            char row[64];
+            std::snprintf(row, sizeof row, "Velmora load test, line %06d: the quick brown fox\n", line);
+            text += row;
+        }
+        text.resize(kSendBlock);
+        return text;
+    }();
+    return block;
+}
+
+std::string ControlFile(int number) {
+    char text[160];
+    std::snprintf(
+        text, sizeof text,
+        "Hlocalhost\nPbench\nJload test %06d\nCA\nLbench\nldfA%06dlocalhost\nUdfA%06dlocalhost\nNload test\n",
+        number, number, number);
+    return text;
+}
+
+std::string FileLine(char subcommand, std::size_t size, const char* kind, int number) {
+    char text[80];
+    std::snprintf(text, sizeof text, "%c%zu %sA%06dlocalhost\n", subcommand, size, kind, number);
+    return text;
+}
+
+bool SendData(ClientSocket& client, int64_t size) {
+    const std::string& block = DataBlock();
+    for (int64_t left = size; left > 0 && !interrupted;) {
+        const std::size_t part = static_cast<std::size_t>(std::min<int64_t>(left, block.size()));
+        if (!client.Send(block.data(), part))
+            return false;
+        left -= static_cast<int64_t>(part);
+    }
+    return !interrupted;
+}
+
+// One job the way real LPD clients send it: each file's terminating zero byte goes out in a write of its
+// own. True when every reply was a success.
+bool SendLpdJob(uint16_t port, int number, int64_t dataSize) {
+    static const char kEnd = '\0';
+    ClientSocket client;
+    if (!client.Connect(port) || !client.Send("\x02PASS\n") || !client.Acknowledged())
+        return false;
+    const std::string control = ControlFile(number);
+    if (!client.Send(FileLine('\x02', control.size(), "cf", number)) || !client.Acknowledged() ||
+        !client.Send(control) || !client.Send(&kEnd, 1) || !client.Acknowledged())
+        return false;
+    if (!client.Send(FileLine('\x03', static_cast<std::size_t>(dataSize), "df", number)) ||
+        !client.Acknowledged() || !SendData(client, dataSize) || !client.Send(&kEnd, 1) ||
+        !client.Acknowledged())
+        return false;
+    return true;
+}
+
+// The same bytes without the replies, to a receiver that only stores them: the whole stream in one go,
+// then the client waits for the receiver to close the connection.
+bool SendPlainCopy(uint16_t port, int number, int64_t dataSize) {
+    const std::string control = ControlFile(number);
+    std::string head = "\x02PASS\n" + FileLine('\x02', control.size(), "cf", number) + control;
+    head += '\0';
+    head += FileLine('\x03', static_cast<std::size_t>(dataSize), "df", number);
+    ClientSocket client;
+    if (!client.Connect(port))
+        return false;
+    if (dataSize <= static_cast<int64_t>(kSendBlock)) {
+        head.append(DataBlock(), 0, static_cast<std::size_t>(dataSize));
+        head += '\0';
+        if (!client.Send(head))
+            return false;
+    } else if (!client.Send(head) || !SendData(client, dataSize) || !client.Send(std::string(1, '\0'))) {
+        return false;
+    }
+    return client.FinishAndWaitForClose();
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The servers.
+
+class TempFolder {
+  public:
+    TempFolder() {
+        std::string pattern = (fs::temp_directory_path() / "velmora-lpd-bench-XXXXXX").string();
+        if (mkdtemp(pattern.data()))
+            path_ = pattern;
+    }
+    ~TempFolder() {
+        if (!path_.empty()) {
+            std::error_code ignored;
+            fs::remove_all(path_, ignored);
+        }
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    bool Valid() const { return !path_.empty(); }
+    const std::string& Path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+void EmptyFolder(const std::string& folder) {
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+    fs::create_directories(folder, ignored);
+}
+
+// A port nobody listens on now, for a server that cannot be told to choose one itself.
+uint16_t FreeLoopbackPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    uint16_t port = 0;
+    if (fd >= 0 && bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+        port = ntohs(address.sin_port);
+    if (fd >= 0)
+        close(fd);
+    return port;
+}
+
+bool Accepts(uint16_t port) {
+    ClientSocket probe;
+    return probe.Connect(port);
+}
+
+class Server {
+  public:
+    virtual ~Server() = default;
+    virtual const char* Name() const = 0;
+    // Starts from an empty spool; false with the reason when it cannot run here.
+    virtual bool Start(std::string* reason) = 0;
+    // Stops and throws away what was received.
+    virtual void Stop() = 0;
+    virtual uint16_t Port() const = 0;
+    virtual bool SpeaksLpd() const { return true; }
+    // Peak memory growth while a job runs, in kB: BeginMemory before it, EndMemory after it.
+    virtual void BeginMemory() = 0;
+    virtual long EndMemory() = 0;
+};
+
+// Memory of this process: the peak since BeginMemory less the resident size then.
+class InProcessMemory {
+  public:
+    void Begin() {
+        ResetPeakMemory();
+        before_ = StatusKb("self", "VmRSS");
+    }
+    long End() const { return StatusKb("self", "VmHWM") - before_; }
+
+  private:
+    long before_ = 0;
+};
+
+// This server, in this process, as the service runs it: its own connection threads, the log at level 1
+// and prompt saves of the job list after every job.
+class VelmoraServer : public Server {
+  public:
+    const char* Name() const override { return "this server"; }
+
+    bool Start(std::string* reason) override {
+        if (!folder_.Valid()) {
+            *reason = "no temporary folder";
+            return false;
+        }
+        if (!app_) {
+            setenv("VELMORA_BASE_FOLDER", folder_.Path().c_str(), 1);
+            app_ = std::make_unique<CVelmoraVirtualPrinterApp>();
+            if (!app_->SetUpWorkingFolders()) {
+                *reason = "the working folders could not be set up";
+                return false;
+            }
+            PrinterRecords printers(1);
+            printers[0].Name = u"PASS";
+            app_->PrinterList.Replace(printers);
+            app_->LoopbackOnly = true;
+            app_->PortLPD = 0;
+            app_->LogLevel = 1;
+        }
+        app_->StartPromptSaves();
+        app_->StartLpdServer();
+        for (int i = 0; i < 500 && app_->ListeningPort == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (app_->ListeningPort == 0) {
+            *reason = "the server did not start listening";
+            app_->StopLpdServer();
+            return false;
+        }
+        port_ = app_->ListeningPort;
+        return true;
+    }
+
+    void Stop() override {
+        if (!app_)
+            return;
+        app_->StopLpdServer();
+        // Sessions end by themselves; the application object must outlive them.
+        for (int i = 0; i < 1500 && app_->ActiveConnections > 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        app_->StopPromptSaves();
+        // What a spooler would have printed and removed: the next level starts from an empty list.
+        {
+            std::lock_guard<std::recursive_timed_mutex> lock(app_->JobListLock);
+            for (const SpoolFilePtr& job : app_->JobList) {
+                std::error_code ignored;
+                fs::remove(platform::UnicodeToAnsi(job->LocalFileName), ignored);
+            }
+            app_->JobList.clear();
+        }
+        app_->WriteJobListFile(nullptr);
+        port_ = 0;
+    }
+
+    uint16_t Port() const override { return port_; }
+    void BeginMemory() override { memory_.Begin(); }
+    long EndMemory() override { return memory_.End(); }
+
+    ~VelmoraServer() override {
+        Stop();
+        app_.reset();
+        unsetenv("VELMORA_BASE_FOLDER");
+    }
+
+  private:
+    TempFolder folder_;
+    std::unique_ptr<CVelmoraVirtualPrinterApp> app_;
+    uint16_t port_ = 0;
+    InProcessMemory memory_;
+};
+
+// LPRng's lpd, unpacked rather than installed. It reads /etc/lprng/lpd.conf and /etc/printcap only, so it
+// runs in a mount namespace of its own where an overlay on /etc shows its files: a loopback port, no UNIX
+// socket, a spool under the temporary folder, and a queue PASS whose jobs are held (they stay in the spool,
+// as this server's do while no spooler runs).
+class LprngServer : public Server {
+  public:
+    explicit LprngServer(std::string root) : root_(std::move(root)) {}
+    ~LprngServer() override { Stop(); }
+
+    const char* Name() const override { return "LPRng lpd"; }
+
+    bool Start(std::string* reason) override {
+        const std::string lpd = root_ + "/usr/sbin/lpd";
+        if (access(lpd.c_str(), X_OK) != 0) {
+            *reason = "LPRng is not unpacked in " + root_ + " (scripts/setup.sh does it)";
+            return false;
+        }
+        if (!folder_.Valid()) {
+            *reason = "no temporary folder";
+            return false;
+        }
+        const std::string base = folder_.Path();
+        const std::string spool = base + "/spool";
+        EmptyFolder(base + "/etc-upper/lprng");
+        EmptyFolder(base + "/etc-work");
+        EmptyFolder(spool + "/PASS");
+        port_ = FreeLoopbackPort();
+        const std::string address = "127.0.0.1%" + std::to_string(port_);
+        std::ofstream(base + "/etc-upper/lprng/lpd.conf")
+            << "lpd_port=" << address << "\nlpd_listen_port=" << address << "\nunix_socket_path=off\n"
+            << "lockfile=" << spool << "/lpd\nprintcap_path=/etc/printcap\n"
+            << "perms_path=/etc/lprng/lpd.perms\nuser=0\ngroup=0\n";
+        std::ofstream(base + "/etc-upper/lprng/lpd.perms") << "DEFAULT ACCEPT\n";
+        std::ofstream(base + "/etc-upper/printcap") << "PASS:sd=" << spool << "/PASS:lp=/dev/null:ah\n";
+        const std::string log = base + "/lpd.log";
+        const std::string script = "mount -t overlay overlay -o lowerdir=/etc,upperdir=" + base +
+                                   "/etc-upper,workdir=" + base + "/etc-work /etc || exit 99; exec \"$@\"";
+        const std::vector<std::string> arguments = {"/usr/bin/unshare",
+                                                    "--mount",
+                                                    "--propagation",
+                                                    "private",
+                                                    "/bin/sh",
+                                                    "-c",
+                                                    script,
+                                                    "sh",
+                                                    lpd,
+                                                    "-F"};
+
+        std::vector<char*> argv;
+        for (const std::string& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+
+        pid_ = fork();
+        if (pid_ < 0) {
+            *reason = std::string("fork: ") + std::strerror(errno);
+            return false;
+        }
+        if (pid_ == 0) {
+            // A process group of its own: whatever lpd signals to its group never reaches this program.
+            setpgid(0, 0);
+            const int output = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int input = open("/dev/null", O_RDONLY);
+            if (output >= 0) {
+                dup2(output, STDOUT_FILENO);
+                dup2(output, STDERR_FILENO);
+            }
+            if (input >= 0)
+                dup2(input, STDIN_FILENO);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        // unshare and the shell replace themselves: pid_ becomes lpd's own process.
+        for (int i = 0; i < 500; ++i) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                *reason = WIFEXITED(status) && WEXITSTATUS(status) == 99
+                              ? "no private mount namespace with an overlay on /etc here"
+                              : "lpd ended at start-up: " + LastLogLine(log);
+                return false;
+            }
+            if (Accepts(port_))
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        *reason = "lpd did not listen within 5 s: " + LastLogLine(log);
+        Stop();
+        return false;
+    }
+
+    void Stop() override {
+        if (pid_ <= 0)
+            return;
+        // lpd forks a process per connection and one per queue. Each is ended by its id, and only while
+        // it is still that process.
+        const std::vector<ProcessId> tree = ProcessTree(pid_);
+        kill(pid_, SIGTERM);
+        for (const ProcessId& process : tree) {
+            if (process.pid != pid_ && StillRunning(process))
+                kill(process.pid, SIGTERM);
+        }
+        const auto deadline = Clock::now() + std::chrono::seconds(3);
+        bool ended = false;
+        while (!ended && Clock::now() < deadline) {
+            ended = waitpid(pid_, nullptr, WNOHANG) == pid_;
+            if (!ended)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (!ended) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        for (const ProcessId& process : tree) {
+            for (int i = 0; i < 100 && StillRunning(process); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (StillRunning(process))
+                kill(process.pid, SIGKILL);
+        }
+        pid_ = -1;
+        EmptyFolder(folder_.Path() + "/spool");
+    }
+
+    uint16_t Port() const override { return port_; }
+
+    // Samples the VmHWM of every lpd process while the job runs: the connection's process comes and goes.
+    void BeginMemory() override {
+        before_ = TreePeakKb(pid_);
+        peak_ = before_;
+        sampling_ = true;
+        sampler_ = std::thread([this] {
+            while (sampling_) {
+                peak_ = std::max(peak_.load(), TreePeakKb(pid_));
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+    }
+    long EndMemory() override {
+        peak_ = std::max(peak_.load(), TreePeakKb(pid_));
+        sampling_ = false;
+        sampler_.join();
+        return peak_ - before_;
+    }
+
+  private:
+    static std::string LastLogLine(const std::string& log) {
+        std::ifstream file(log);
+        std::string line, last = "(no output)";
+        while (std::getline(file, line)) {
+            if (!line.empty())
+                last = line;
+        }
+        return last;
+    }
+
+    const std::string root_;
+    TempFolder folder_;
+    pid_t pid_ = -1;
+    uint16_t port_ = 0;
+    long before_ = 0;
+    std::atomic<long> peak_{0};
+    std::atomic<bool> sampling_{false};
+    std::thread sampler_;
+};
+
+// The physical limit: one receiver thread that accepts a connection at a time and writes whatever it reads
+// to a file of its own, and closes the connection at the end of the stream.
+class CopyServer : public Server {
+  public:
+    ~CopyServer() override { Stop(); }
+    const char* Name() const override { return "loopback copy"; }
+    bool SpeaksLpd() const override { return false; }
+
+    bool Start(std::string* reason) override {
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (!folder_.Valid() || listener_ < 0 ||
+            bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+            listen(listener_, 4096) != 0 ||
+            getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+            *reason = std::string("loopback listener: ") + std::strerror(errno);
+            return false;
+        }
+        port_ = ntohs(address.sin_port);
+        running_ = true;
+        receiver_ = std::thread([this] { Receive(); });
+        return true;
+    }
+
+    void Stop() override {
+        if (receiver_.joinable()) {
+            running_ = false;
+            receiver_.join();
+        }
+        if (listener_ >= 0)
+            close(listener_);
+        listener_ = -1;
+        EmptyFolder(folder_.Path());
+    }
+
+    uint16_t Port() const override { return port_; }
+    void BeginMemory() override { memory_.Begin(); }
+    long EndMemory() override { return memory_.End(); }
+
+  private:
+    void Receive() {
+        std::vector<char> buffer(kSendBlock);
+        for (long count = 0; running_;) {
+            pollfd entry = {listener_, POLLIN, 0};
+            if (poll(&entry, 1, 100) <= 0)
+                continue;
+            const int connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (connection < 0)
+                continue;
+            const std::string path = folder_.Path() + "/copy" + std::to_string(++count);
+            const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            for (ssize_t received; (received = recv(connection, buffer.data(), buffer.size(), 0)) > 0;) {
+                if (file < 0 || write(file, buffer.data(), static_cast<std::size_t>(received)) != received)
+                    break;
+            }
+            if (file >= 0)
+                close(file);
+            close(connection);
+        }
+    }
+
+    TempFolder folder_;
+    int listener_ = -1;
+    uint16_t port_ = 0;
+    std::atomic<bool> running_{false};
+    std::thread receiver_;
+    InProcessMemory memory_;
+};
+
+// ---------------------------------------------------------------------------------------------------
+// Measurements.
+
+struct LoadResult {
+    bool measured = false;
+    double jobsPerSecond = 0;
+    double medianMs = 0;
+    double p99Ms = 0;
+    long jobs = 0;
+    long failed = 0;
+};
+
+struct BigResult {
+    bool measured = false;
+    bool ok = false;
+    double megabytesPerSecond = 0;
+    long probeGrowthKb = 0;  // memory growth during the smaller job
+    long bigGrowthKb = 0;    // and during the big job
+};
+
+struct ServerResults {
+    std::string unavailable;  // why it was not measured
+    LoadResult load[std::size(kConcurrencyLevels)];
+    BigResult big;
+};
+
+std::atomic<int> jobNumber{0};
+
+bool SendJob(const Server& server, int64_t dataSize) {
+    const int number = jobNumber.fetch_add(1) % 1000000;
+    return server.SpeaksLpd() ? SendLpdJob(server.Port(), number, dataSize)
+                              : SendPlainCopy(server.Port(), number, dataSize);
+}
+
+// Clients that each send 10 KB jobs back to back until the time is up or the jobs are all sent.
+LoadResult RunLoad(const Server& server, int clients, double seconds, long maxJobs) {
+    std::atomic<long> started{0};
+    std::atomic<long> failed{0};
+    std::vector<std::vector<double>> latencies(static_cast<std::size_t>(clients));
+    const auto begin = Clock::now();
+    const auto deadline =
+        begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    std::vector<std::thread> threads;
+    for (int c = 0; c < clients; ++c) {
+        threads.emplace_back([&, c] {
+            std::vector<double>& mine = latencies[static_cast<std::size_t>(c)];
+            while (!interrupted && Clock::now() < deadline && started.fetch_add(1) < maxJobs) {
+                const auto start = Clock::now();
+                if (SendJob(server, kSmallJobBytes))
+                    mine.push_back(Seconds(Clock::now() - start) * 1000);
+                else
+                    ++failed;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    const double elapsed = Seconds(Clock::now() - begin);
+    std::vector<double> all;
+    for (const auto& list : latencies)
+        all.insert(all.end(), list.begin(), list.end());
+    std::sort(all.begin(), all.end());
+    LoadResult result;
+    result.measured = true;
+    result.jobs = static_cast<long>(all.size());
+    result.failed = failed;
+    result.jobsPerSecond = all.size() / elapsed;
+    if (!all.empty()) {
+        result.medianMs = all[all.size() / 2];
+        result.p99Ms = all[std::min(all.size() - 1, (all.size() * 99 + 99) / 100 - 1)];
+    }
+    return result;
+}
+
+BigResult RunBig(Server& server, int bigMb) {
+    BigResult result;
+    result.measured = true;
+    server.BeginMemory();
+    const bool probe = SendJob(server, int64_t{std::min(kMemoryProbeMb, bigMb)} << 20);
+    result.probeGrowthKb = server.EndMemory();
+
+    server.BeginMemory();
+    const auto start = Clock::now();
+    const bool big = SendJob(server, int64_t{bigMb} << 20);
+    const double elapsed = Seconds(Clock::now() - start);
+    result.bigGrowthKb = server.EndMemory();
+    result.ok = probe && big;
+    result.megabytesPerSecond = bigMb / elapsed;
+    return result;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The table.
+
+std::string Number(double value, int decimals) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+std::string Ratio(double mine, double peer, bool valid) {
+    if (!valid || peer <= 0)
+        return "-";
+    return Number(mine / peer, 2);
+}
+
+struct Row {
+    std::string label;
+    std::function<bool(const ServerResults&)> valid;
+    std::function<double(const ServerResults&)> value;
+    int decimals;
+    bool ratio = true;
+};
+
+void PrintTable(const std::vector<Row>& rows, const ServerResults& mine, const ServerResults& lprng,
+                const ServerResults& copy) {
+    std::printf("| measure | this server | LPRng lpd | this ÷ LPRng | loopback copy | this ÷ copy |\n");
+    std::printf("|---|---|---|---|---|---|\n");
+    for (const Row& row : rows) {
+        const auto cell = [&](const ServerResults& results) {
+            return row.valid(results) ? Number(row.value(results), row.decimals) : std::string("n/a");
+        };
+        const bool mineValid = row.valid(mine);
+        std::printf(
+            "| %s | %s | %s | %s | %s | %s |\n", row.label.c_str(), cell(mine).c_str(), cell(lprng).c_str(),
+            row.ratio ? Ratio(row.value(mine), row.value(lprng), mineValid && row.valid(lprng)).c_str() : "-",
+            cell(copy).c_str(),
+            row.ratio ? Ratio(row.value(mine), row.value(copy), mineValid && row.valid(copy)).c_str() : "-");
+    }
+}
+
+struct Options {
+    int bigMb = 1024;
+    double seconds = 5;
+    long maxJobs = 20000;
+    bool velmora = true, lprng = true, copy = true;
+    // Beside the source tree this program was built from.
+    std::string lprngRoot = (fs::path(__FILE__).parent_path().parent_path() / "build-tools/lprng").string();
+};
+
+bool ParseOptions(int argc, char** argv, Options* options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        const auto value = [&](const char* name) -> const char* {
+            const std::size_t length = std::strlen(name);
+            return argument.compare(0, length, name) == 0 ? argv[i] + length : nullptr;
+        };
+        if (const char* v = value("--big-mb=")) {
+            options->bigMb = std::atoi(v);
+        } else if (const char* v = value("--seconds=")) {
+            options->seconds = std::atof(v);
+        } else if (const char* v = value("--max-jobs=")) {
+            options->maxJobs = std::atol(v);
+        } else if (const char* v = value("--lprng=")) {
+            options->lprngRoot = v;
+        } else if (const char* v = value("--servers=")) {
+            const std::string list = std::string(",") + v + ",";
+            options->velmora = list.find(",velmora,") != std::string::npos;
+            options->lprng = list.find(",lprng,") != std::string::npos;
+            options->copy = list.find(",copy,") != std::string::npos;
+        } else {
+            return false;
+        }
+    }
+    // A data file's length is a 32-bit count in the LPD session.
+    return options->bigMb >= 1 && options->bigMb <= 2047 && options->seconds > 0 && options->maxJobs > 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!ParseOptions(argc, argv, &options)) {
+        std::fprintf(stderr,
+                     "usage: %s [--big-mb=1..2047] [--seconds=S] [--max-jobs=N] "
+                     "[--servers=velmora,lprng,copy] [--lprng=<folder>]\n",
+                     argv[0]);
+        return 2;
+    }
+    struct sigaction action = {};
+    action.sa_handler = OnInterrupt;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    VelmoraServer velmora;
+    LprngServer lprng(options.lprngRoot);
+    CopyServer copy;
+    struct Entry {
+        Server* server;
+        bool wanted;
+        ServerResults results;
+    };
+    Entry entries[] = {
+        {&velmora, options.velmora, {}}, {&lprng, options.lprng, {}}, {&copy, options.copy, {}}};
+    for (Entry& entry : entries) {
+        if (!entry.wanted)
+            entry.results.unavailable = "not measured in this run (--servers)";
+    }
+
+    // Level by level, the servers one after another, each from an empty spool: a load that comes and goes
+    // on the shared machine falls on all of them alike.
+    const auto measure = [&](const std::function<void(Entry&)>& run) {
+        for (Entry& entry : entries) {
+            if (!entry.results.unavailable.empty() || interrupted)
+                continue;
+            std::string reason;
+            if (!entry.server->Start(&reason)) {
+                entry.results.unavailable = reason;
+                continue;
+            }
+            run(entry);
+            entry.server->Stop();
+        }
+    };
+    for (std::size_t level = 0; level < std::size(kConcurrencyLevels); ++level) {
+        const int clients = kConcurrencyLevels[level];
+        std::fprintf(stderr, "10 KB jobs, %d client(s)...\n", clients);
+        measure([&](Entry& entry) {
+            entry.results.load[level] = RunLoad(*entry.server, clients, options.seconds, options.maxJobs);
+        });
+    }
+    std::fprintf(stderr, "%d MB job...\n", options.bigMb);
+    measure([&](Entry& entry) { entry.results.big = RunBig(*entry.server, options.bigMb); });
+    if (interrupted) {
+        std::fprintf(stderr, "interrupted\n");
+        return 1;
+    }
+
+    std::vector<Row> rows;
+    for (std::size_t level = 0; level < std::size(kConcurrencyLevels); ++level) {
+        const int clients = kConcurrencyLevels[level];
+        const auto valid = [level](const ServerResults& r) { return r.load[level].measured; };
+        const std::string who = std::to_string(clients) + (clients == 1 ? " client" : " clients");
+        rows.push_back({"10 KB jobs/s, " + who, valid,
+                        [level](const ServerResults& r) { return r.load[level].jobsPerSecond; }, 0});
+    }
+    for (std::size_t level = 0; level < std::size(kConcurrencyLevels); ++level) {
+        const int clients = kConcurrencyLevels[level];
+        const auto valid = [level](const ServerResults& r) { return r.load[level].measured; };
+        const std::string who = std::to_string(clients) + (clients == 1 ? " client" : " clients");
+        rows.push_back({"10 KB job, connect to last reply, median ms, " + who, valid,
+                        [level](const ServerResults& r) { return r.load[level].medianMs; }, 2});
+        rows.push_back({"10 KB job, connect to last reply, p99 ms, " + who, valid,
+                        [level](const ServerResults& r) { return r.load[level].p99Ms; }, 2});
+    }
+    const auto bigValid = [](const ServerResults& r) { return r.big.measured && r.big.ok; };
+    const std::string big = std::to_string(options.bigMb) + " MB";
+    rows.push_back({"one " + big + " job, MB/s", bigValid,
+                    [](const ServerResults& r) { return r.big.megabytesPerSecond; }, 0});
+    rows.push_back(
+        {"peak memory growth, " + std::to_string(std::min(kMemoryProbeMb, options.bigMb)) + " MB job, MB",
+         bigValid, [](const ServerResults& r) { return r.big.probeGrowthKb / 1024.0; }, 1, false});
+    rows.push_back({"peak memory growth, " + big + " job, MB", bigValid,
+                    [](const ServerResults& r) { return r.big.bigGrowthKb / 1024.0; }, 1, false});
+    rows.push_back({"10 KB jobs failed (all levels)",
+                    [](const ServerResults& r) { return r.load[0].measured; },
+                    [](const ServerResults& r) {
+                        double failed = 0;
+                        for (const LoadResult& load : r.load)
+                            failed += static_cast<double>(load.failed);
+                        return failed;
+                    },
+                    0, false});
+
+    std::printf(
+        "LPD load over loopback: 10 KB jobs for %.0f s or %ld jobs per level and server; one %s job\n",
+        options.seconds, options.maxJobs, big.c_str());
+    std::printf("(jobs/s and MB/s: higher is better; times and memory: lower is better)\n\n");
+    PrintTable(rows, entries[0].results, entries[1].results, entries[2].results);
+    std::printf("\n");
+    for (const Entry& entry : entries) {
+        if (!entry.results.unavailable.empty())
+            std::printf("%s: n/a, %s\n", entry.server->Name(), entry.results.unavailable.c_str());
+        else if (entry.results.big.measured && !entry.results.big.ok)
+            std::printf("%s: the big job failed\n", entry.server->Name());
+    }
+    std::printf(
+        "Memory: this server and the copy run in this process (VmHWM growth); LPRng: sum of the VmHWM of its "
+        "processes, sampled every 20 ms.\nThe loopback copy receives the same bytes without the replies, "
+        "in one write per 10 KB job.\n");
+    return 0;
+}
