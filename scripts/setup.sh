@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libbenchmark-dev
   zlib1g-dev libcups2-dev
+  clang libclang-rt-14-dev libfuzzer-14-dev
   # Real peers of the tests: LPD clients and the print spooler.
   rlpr cups cups-client util-linux
 )

@@ -1,0 +1,47 @@
+// Reading spool.list, whatever a crash, a full disk or another program left in it; and every record read
+// must survive being written and read again unchanged.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "fuzz_util.h"
+#include "spool/job_archive.h"
+
+namespace {
+
+using velmora::CSpoolFile;
+
+constexpr std::u16string CSpoolFile::*kStringFields[] = {
+    &CSpoolFile::DocumentName, &CSpoolFile::StateText,     &CSpoolFile::Owner,
+    &CSpoolFile::DateInserted, &CSpoolFile::FileSize,      &CSpoolFile::FileType,
+    &CSpoolFile::PrinterName,  &CSpoolFile::LocalFileName, &CSpoolFile::ReceivedFileName,
+    &CSpoolFile::ControlFile,  &CSpoolFile::SourceHost,    &CSpoolFile::JobName,
+    &CSpoolFile::JobClass,     &CSpoolFile::ErrorText,
+};
+
+bool SameRecord(const CSpoolFile& a, const CSpoolFile& b) {
+    if (a.State != b.State)
+        return false;
+    for (auto field : kStringFields) {
+        if (a.*field != b.*field)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+    using namespace velmora;
+    const JobArchiveContent content = ReadJobArchive(fuzz::AsBytes(data, size));
+
+    // The records before any damage were read completely: they must come back as they are.
+    const std::string written = WriteJobArchive(content.jobs);
+    const JobArchiveContent again = ReadJobArchive(written);
+    VELMORA_FUZZ_CHECK(!again.damaged);
+    VELMORA_FUZZ_CHECK(again.jobs.size() == content.jobs.size());
+    for (std::size_t i = 0; i < content.jobs.size(); ++i)
+        VELMORA_FUZZ_CHECK(SameRecord(*content.jobs[i], *again.jobs[i]));
+    VELMORA_FUZZ_CHECK(WriteJobArchive(again.jobs) == written);
+    return 0;
+}
