@@ -1,4 +1,6 @@
 // The receive-job session: one connection, one print job into one queue.
+#include <algorithm>
+#include <climits>
 #include <memory>
 #include <string>
 
@@ -19,7 +21,24 @@ namespace {
 
 // RFC 1179 control files are a few lines; a larger announcement is refused rather than allocated.
 constexpr int32_t kMaxControlFileSize = 1 << 20;
-constexpr int32_t kDataChunk = 4096;
+// Data files stream to disk in pieces of this size: large enough for the disk's speed, small enough to
+// keep every connection's memory small.
+constexpr int32_t kDataChunk = 64 * 1024;
+
+// A file length as clients send it, read without overflow: white space, an optional sign, digits.
+int64_t ParseCount(const std::string& text) {
+    std::size_t i = text.find_first_not_of(" \t\n\v\f\r");
+    if (i == std::string::npos)
+        return 0;
+    const bool negative = text[i] == '-';
+    if (text[i] == '-' || text[i] == '+')
+        ++i;
+    int64_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value > (INT64_MAX - 9) / 10 ? INT64_MAX : value * 10 + (text[i] - '0');
+    }
+    return negative ? -value : value;
+}
 
 class Session {
   public:
@@ -49,7 +68,11 @@ class Session {
     void ReceiveControlFile();
     void ReceiveDataFile();
     // The count and file name of a 02 or 03 subcommand line.
-    int32_t ReadFileDescription();
+    int64_t ReadFileDescription();
+    // Receives count bytes into the spool file, or, for an unannounced length, everything up to the
+    // client's close. Returns false with the failure logged.
+    bool ReceiveData(int64_t count, bool untilClose);
+    bool WriteSpool();
     void Discard();
 
     CVelmoraVirtualPrinterApp& app_;
@@ -58,6 +81,8 @@ class Session {
     const int thread_;
     const bool detailed_;
     bool continue_ = true;
+    // The client closed the connection at the end of a complete data file: the job is complete.
+    bool closed_ = false;
     SpoolFilePtr job_;
     platform::NativeFile spoolFile_;
 };
@@ -132,7 +157,7 @@ bool Session::ReceiveJob(const std::u16string&) {
         }
         if (subcommand == 0x02 || subcommand == 0x03) {
             subcommand == 0x02 ? ReceiveControlFile() : ReceiveDataFile();
-            if (!continue_)
+            if (!continue_ || closed_)
                 break;
         }
         if (ReceiveBytes(connection_.get(), -1) != 0) {
@@ -147,8 +172,8 @@ bool Session::ReceiveJob(const std::u16string&) {
     return continue_;
 }
 
-int32_t Session::ReadFileDescription() {
-    const int32_t count = ParseInt32(AsciiToUtf16(ReadToken(connection_.get(), ' ')));
+int64_t Session::ReadFileDescription() {
+    const int64_t count = ParseCount(ReadToken(connection_.get(), ' '));
     job_->ReceivedFileName = platform::AnsiToUnicode(ReadToken(connection_.get(), '\n'));
     return count;
 }
@@ -156,7 +181,7 @@ int32_t Session::ReadFileDescription() {
 void Session::ReceiveControlFile() {
     bool failed = false;
     Trace(u"%d\tLPD (%d): Received Control File description");
-    const int32_t count = ReadFileDescription();
+    const int64_t count = ReadFileDescription();
     Trace(u"%d\tLPD (%d): CFA Length = %d, CFA Name = %s", count, job_->ReceivedFileName);
     if (SendByte(connection_.get(), 0x00) != 0) {
         Log(u"%d\tLPD (%d): Unable to send acknowledgement for CFA description (socket=%d, error=%s)",
@@ -171,7 +196,7 @@ void Session::ReceiveControlFile() {
             connection_->length = connection_->position = 0;
             connection_->error = kErrorAllocation;
         } else {
-            result = ReceiveBytes(connection_.get(), count);
+            result = ReceiveBytes(connection_.get(), static_cast<int32_t>(count));
         }
         if (result != 0) {
             Log(u"%d\tLPD (%d): ERROR RECV for Control File (socket=%d, error=%s, total_size=%d, "
@@ -203,10 +228,45 @@ void Session::ReceiveControlFile() {
     }
 }
 
+bool Session::WriteSpool() {
+    const platform::FileError written =
+        spoolFile_.Write(connection_->buffer.get(), static_cast<std::size_t>(connection_->length));
+    if (!written)
+        return true;
+    // A full disk or an I/O error loses the job as surely as a broken connection.
+    Log(u"%d\tLPD (%d): Unable to write the spool file %s (%s)", job_->LocalFileName, written.Description());
+    return false;
+}
+
+bool Session::ReceiveData(int64_t count, bool untilClose) {
+    int64_t received = 0;
+    for (;;) {
+        if (!untilClose && received == count)
+            return true;
+        const int32_t chunk =
+            untilClose ? kDataChunk : static_cast<int32_t>(std::min<int64_t>(kDataChunk, count - received));
+        const int result =
+            untilClose ? ReceiveSome(connection_.get(), chunk) : ReceiveBytes(connection_.get(), chunk);
+        if (result != 0) {
+            if (untilClose && connection_->error == kConnectionClosed) {
+                closed_ = true;
+                return true;
+            }
+            Log(u"%d\tLPD (%d): ERROR RECV for Data File (socket=%d, error=%s, total_size=%d, "
+                u"size_already_read=%d, size_read=%d)",
+                Socket(), Error(), count, received, connection_->length);
+            return false;
+        }
+        if (!WriteSpool())
+            return false;
+        received += connection_->length;
+    }
+}
+
 void Session::ReceiveDataFile() {
     bool failed = false;
     Trace(u"%d\tLPD (%d): Received Data File description");
-    const int32_t count = ReadFileDescription();
+    const int64_t count = ReadFileDescription();
     Trace(u"%d\tLPD (%d): DFA Length = %d, DFA Name = %s", count, job_->ReceivedFileName);
     if (SendByte(connection_.get(), 0x00) != 0) {
         Log(u"%d\tLPD (%d): Unable to send acknowledgement for DFA description (socket=%d, error=%s)",
@@ -214,36 +274,33 @@ void Session::ReceiveDataFile() {
         failed = true;
     } else {
         Trace(u"%d\tLPD (%d): Sent acknowledgement for DFA description (socket=%d)", Socket());
-        int32_t remaining = count;
-        int32_t chunk = kDataChunk;
-        while (remaining > 0 && !failed) {
-            chunk = std::min(chunk, remaining);
-            if (ReceiveBytes(connection_.get(), chunk) != 0) {
-                Log(u"%d\tLPD (%d): ERROR RECV for Data File (socket=%d, error=%s, total_size=%d, "
-                    u"size_already_read=%d, size_read=%d)",
-                    Socket(), Error(), count, count - remaining, connection_->length);
-                failed = true;
-                break;
-            }
-            const platform::FileError written =
-                spoolFile_.Write(connection_->buffer.get(), static_cast<std::size_t>(connection_->length));
-            if (written) {
-                // A full disk or an I/O error loses the job as surely as a broken connection.
-                Log(u"%d\tLPD (%d): Unable to write the spool file %s (%s)", job_->LocalFileName,
-                    written.Description());
-                failed = true;
-                break;
-            }
-            remaining -= connection_->length;
-        }
-        if (!failed && ReceiveEndOfFile(connection_.get()) != 0) {
-            Log(u"%d\tLPD (%d): ERROR CHECKING END DATA for Data File (socket=%d, error=%s)", Socket(),
-                Error());
+        // A length of 0, or one beyond 32 bits, is the "unknown length" of real clients: the data runs
+        // until the client closes the connection.
+        const bool untilClose = count == 0 || count > INT32_MAX;
+        if (count < 0) {
+            // Nothing to receive for a negative count; the end byte follows at once.
+        } else if (!ReceiveData(count, untilClose)) {
             failed = true;
+        }
+        if (!failed && !closed_ && ReceiveEndOfFile(connection_.get()) != 0) {
+            // All announced bytes arrived and the client closed instead of sending the end byte: the file
+            // is complete all the same.
+            if (connection_->error == kConnectionClosed) {
+                closed_ = true;
+            } else {
+                Log(u"%d\tLPD (%d): ERROR CHECKING END DATA for Data File (socket=%d, error=%s)", Socket(),
+                    Error());
+                failed = true;
+            }
         }
     }
     if (failed)
         continue_ = false;
+    if (closed_) {
+        // The client has gone; an acknowledgement can only reach one that merely stopped sending.
+        SendAck(connection_.get(), false);
+        return;
+    }
     if (SendAck(connection_.get(), failed) != 0) {
         Log(u"%d\tLPD (%d): Unable to send acknowledgement for DFA reception (socket=%d, error=%s)", Socket(),
             Error());

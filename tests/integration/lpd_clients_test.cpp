@@ -1,9 +1,13 @@
-// Real LPD clients from Debian sending jobs to the server: rlpr, the CUPS lpd back end and LPRng's lpr.
+// Real LPD clients from Debian sending jobs to the server: rlpr, the CUPS lpd back end and LPRng's lpr,
+// each with a small text file and a 5 MB binary file, in its default mode and in its stream mode.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
+#include <random>
 
+#include "platform/ansi.h"
 #include "support/lpd_server_fixture.h"
 
 namespace velmora {
@@ -12,56 +16,143 @@ namespace {
 using test::ChildProcess;
 using test::ReadFile;
 
+struct Payload {
+    std::string name;
+    std::string content;
+};
+
+std::vector<Payload> Payloads() {
+    std::string binary(5 * 1024 * 1024, '\0');
+    std::mt19937 random(7);
+    for (char& byte : binary)
+        byte = static_cast<char>(random());
+    return {{"report.txt", "Quarterly report\nline two\n\f"}, {"scan.bin", binary}};
+}
+
 class LpdClientsTest : public test::LpdServerFixture {
   protected:
-    void SetUp() override {
-        test::LpdServerFixture::SetUp();
-        document_ = folder_.File("report.txt");
-        test::WriteFile(document_, content_);
-    }
-
-    // Runs a client to its end; its exit code (-1 when it had to be killed).
+    // Runs a client to its end; its exit code (-1 when it had to be killed). What it printed goes to output_.
     int Run(const std::string& program, const std::vector<std::string>& arguments,
-            const std::vector<std::string>& environment = {}) {
-        ChildProcess client(program, arguments, environment);
-        return client.WaitFor(60000);
+            ChildProcess::Options options = {}) {
+        options.captureErrors = true;
+        ChildProcess client(program, arguments, options);
+        return client.RunToEnd(60000, &output_);
     }
 
-    void ExpectOneJobWithTheDocument() {
-        ASSERT_EQ(WaitForJobs(1), 1u);
-        const SpoolFilePtr job = Job(0);
-        EXPECT_EQ(ReadFile(platform::UnicodeToAnsi(job->LocalFileName)), content_);
-        EXPECT_EQ(job->PrinterName, u"PASS");
-        EXPECT_EQ(job->State, STATE_READY);
-        EXPECT_NE(job->ControlFile, u"");
+    // The job received last carries exactly the bytes sent and the fields its control file gives.
+    void ExpectReceived(std::size_t count, const std::string& content, const std::string& what) {
+        if (WaitForJobs(count) != count) {
+            std::string log;
+            for (const std::string& line : LogMessages())
+                log += line + "\n";
+            FAIL() << what << " was not received\n" << output_ << "\nServer log:\n" << log;
+        }
+        const SpoolFilePtr job = Job(count - 1);
+        const std::string data = ReadFile(platform::UnicodeToAnsi(job->LocalFileName));
+        EXPECT_TRUE(data == content) << what << ": " << data.size() << " bytes received of "
+                                     << content.size();
+        EXPECT_EQ(job->PrinterName, u"PASS") << what;
+        std::map<char, std::u16string> lines;
+        const std::string control = platform::UnicodeToAnsi(job->ControlFile);
+        for (std::size_t start = 0; start < control.size();) {
+            const std::size_t end = std::min(control.find('\n', start), control.size());
+            if (end > start)
+                lines[control[start]] = platform::AnsiToUnicode(control.substr(start + 1, end - start - 1));
+            start = end + 1;
+        }
+        EXPECT_FALSE(lines.empty()) << what;
+        if (lines.count('H'))
+            EXPECT_EQ(job->SourceHost, lines['H']) << what;
+        if (lines.count('P'))
+            EXPECT_EQ(job->Owner, lines['P']) << what;
+        if (lines.count('J'))
+            EXPECT_EQ(job->JobName, lines['J']) << what;
+        if (lines.count('C'))
+            EXPECT_EQ(job->JobClass, lines['C']) << what;
+        if (lines.count('T') && !lines['T'].empty()) {
+            EXPECT_EQ(job->DocumentName, lines['T']) << what;
+        } else if (lines.count('N')) {
+            EXPECT_EQ(job->DocumentName, lines['N']) << what;
+        }
+    }
+
+    std::string Write(const Payload& payload) {
+        const std::string path = folder_.File(payload.name);
+        test::WriteFile(path, payload.content);
+        return path;
     }
 
     static bool Installed(const std::string& program) { return access(program.c_str(), X_OK) == 0; }
 
-    std::string document_;
-    const std::string content_ = "Quarterly report\nline two\n\f";
+    std::string output_;
 };
 
 TEST_F(LpdClientsTest, Rlpr) {
-    if (!Installed("/usr/bin/rlpr"))
+    const std::string rlpr = "/usr/bin/rlpr";
+    if (!Installed(rlpr))
         GTEST_SKIP() << "rlpr is not installed (scripts/setup.sh installs it)";
-    EXPECT_EQ(Run("/usr/bin/rlpr", {"-N", "-H", "127.0.0.1", "--port=" + std::to_string(port_), "-P", "PASS",
-                                    "-U", "alice", "-J", "quarterly", "-T", "Quarterly figures", document_}),
-              0);
-    ExpectOneJobWithTheDocument();
-    EXPECT_EQ(Job(0)->Owner, u"alice");
-    EXPECT_EQ(Job(0)->JobName, u"quarterly");
+    const auto arguments = [&](const std::string& queue) {
+        return std::vector<std::string>{"-N", "-H",        "127.0.0.1", "--port=" + std::to_string(port_),
+                                        "-P", queue,       "-U",        "alice",
+                                        "-J", "quarterly", "-T",        "Quarterly figures"};
+    };
+    std::size_t count = 0;
+    for (const Payload& payload : Payloads()) {
+        auto withFile = arguments("PASS");
+        withFile.push_back(Write(payload));
+        EXPECT_EQ(Run(rlpr, withFile), 0) << output_;
+        ExpectReceived(++count, payload.content, "rlpr " + payload.name);
+        EXPECT_EQ(Job(count - 1)->Owner, u"alice");
+
+        // Without a file it sends what it reads from its standard input.
+        EXPECT_EQ(Run(rlpr, arguments("PASS"), {.input = Write(payload)}), 0) << output_;
+        ExpectReceived(++count, payload.content, "rlpr standard input " + payload.name);
+    }
+
+    auto missing = arguments("NOPE");
+    missing.push_back(Write(Payloads()[0]));
+    EXPECT_NE(Run(rlpr, missing), 0);
+    EXPECT_NE(output_.find("refused our job request"), std::string::npos) << output_;
+    EXPECT_EQ(JobCount(), count);
 }
 
 TEST_F(LpdClientsTest, CupsLpdBackEnd) {
     const std::string backend = "/usr/lib/cups/backend/lpd";
     if (!Installed(backend))
         GTEST_SKIP() << "the CUPS lpd back end is not installed (package cups)";
-    const std::string uri = "lpd://127.0.0.1:" + std::to_string(port_) + "/PASS?reserve=none";
-    EXPECT_EQ(Run(backend, {"42", "bob", "Board minutes", "1", "", document_}, {"DEVICE_URI=" + uri}), 0);
-    ExpectOneJobWithTheDocument();
-    EXPECT_EQ(Job(0)->Owner, u"bob");
-    EXPECT_EQ(Job(0)->DocumentName, u"Board minutes");
+    const auto uri = [&](const std::string& queue, const std::string& options) {
+        return "DEVICE_URI=lpd://127.0.0.1:" + std::to_string(port_) + "/" + queue + "?snmp=no&reserve=none" +
+               options;
+    };
+    std::size_t count = 0;
+    for (const Payload& payload : Payloads()) {
+        const std::string file = Write(payload);
+        EXPECT_EQ(
+            Run(backend, {"42", "bob", "Board minutes", "1", "", file}, {.environment = {uri("PASS", "")}}),
+            0)
+            << output_;
+        ExpectReceived(++count, payload.content, "CUPS " + payload.name);
+        EXPECT_EQ(Job(count - 1)->Owner, u"bob");
+
+        // Stream mode sends the file's length but no end byte; from standard input it cannot know the
+        // length and announces 999999999999.
+        EXPECT_EQ(Run(backend, {"43", "bob", "Board minutes", "1", "", file},
+                      {.environment = {uri("PASS", "&mode=stream")}}),
+                  0)
+            << output_;
+        ExpectReceived(++count, payload.content, "CUPS stream " + payload.name);
+        EXPECT_EQ(Run(backend, {"44", "bob", "Board minutes", "1", ""},
+                      {.environment = {uri("PASS", "&mode=stream")}, .input = file, .printChannels = true}),
+                  0)
+            << output_;
+        ExpectReceived(++count, payload.content, "CUPS stream standard input " + payload.name);
+    }
+
+    EXPECT_NE(Run(backend, {"45", "bob", "Board minutes", "1", "", Write(Payloads()[0])},
+                  {.environment = {uri("NOPE", "")}}),
+              0);
+    EXPECT_NE(output_.find("lpd_command returning 1"), std::string::npos) << output_;
+    EXPECT_EQ(JobCount(), count);
 }
 
 TEST_F(LpdClientsTest, LprngLpr) {
@@ -69,6 +160,9 @@ TEST_F(LpdClientsTest, LprngLpr) {
     const std::string lpr = root + "/usr/bin/lpr";
     if (!Installed(lpr))
         GTEST_SKIP() << "LPRng is not unpacked (scripts/setup.sh unpacks it into build-tools/)";
+    if (Run("/usr/bin/unshare", {"--mount", "/bin/true"}) != 0) {
+        GTEST_SKIP() << "no private mount namespace here for LPRng's /etc";
+    }
     // LPRng reads its configuration from /etc only, and conflicts with the CUPS package: it runs unpacked,
     // in a mount namespace of its own where /etc shows its configuration files on top of the real ones.
     const std::string upper = folder_.File("etc-upper");
@@ -77,17 +171,38 @@ TEST_F(LpdClientsTest, LprngLpr) {
     std::filesystem::create_directories(work);
     std::filesystem::copy(root + "/etc/lprng", upper + "/lprng", std::filesystem::copy_options::recursive);
     test::WriteFile(upper + "/printcap", "");
+    // One attempt per job: a refused job is not tried again ten seconds later.
+    test::WriteFile(upper + "/lprng/lpd.conf", ReadFile(root + "/etc/lprng/lpd.conf") + "\nsend_try=1\n");
     const std::string script = "mount -t overlay overlay -o lowerdir=/etc,upperdir=" + upper +
                                ",workdir=" + work + " /etc || exit 99; exec \"$@\"";
-    const int result = Run("/usr/bin/unshare",
-                           {"--mount", "--propagation", "private", "/bin/sh", "-c", script, "sh", lpr, "-P",
-                            "PASS@127.0.0.1%" + std::to_string(port_), "-J", "lprng job", document_});
-    if (result == 99 || Run("/usr/bin/unshare", {"--mount", "/bin/true"}) != 0) {
-        GTEST_SKIP() << "no private mount namespace here for LPRng's /etc";
+    const auto runLpr = [&](const std::string& queue, std::vector<std::string> arguments,
+                            const std::string& input = {}) {
+        std::vector<std::string> all = {"--mount", "--propagation",
+                                        "private", "/bin/sh",
+                                        "-c",      script,
+                                        "sh",      lpr,
+                                        "-P",      queue + "@127.0.0.1%" + std::to_string(port_),
+                                        "-J",      "lprng job"};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        return Run("/usr/bin/unshare", all, {.input = input});
+    };
+    std::size_t count = 0;
+    for (const Payload& payload : Payloads()) {
+        EXPECT_EQ(runLpr("PASS", {Write(payload)}), 0) << output_;
+        ExpectReceived(++count, payload.content, "LPRng " + payload.name);
+        EXPECT_EQ(Job(count - 1)->JobName, u"lprng job");
+
+        // Reading standard input it first makes a file of it; cutting through (-k) it announces a length of
+        // 0 and sends until it closes the connection.
+        EXPECT_EQ(runLpr("PASS", {}, Write(payload)), 0) << output_;
+        ExpectReceived(++count, payload.content, "LPRng standard input " + payload.name);
+        EXPECT_EQ(runLpr("PASS", {"-k"}, Write(payload)), 0) << output_;
+        ExpectReceived(++count, payload.content, "LPRng cut-through " + payload.name);
     }
-    EXPECT_EQ(result, 0);
-    ExpectOneJobWithTheDocument();
-    EXPECT_EQ(Job(0)->JobName, u"lprng job");
+
+    EXPECT_NE(runLpr("NOPE", {Write(Payloads()[0])}), 0);
+    EXPECT_FALSE(output_.empty());
+    EXPECT_EQ(JobCount(), count);
 }
 
 }  // namespace

@@ -106,6 +106,54 @@ TEST_F(LpdSessionTest, DataFilesOfAnySizeAreStreamedAndConcatenated) {
     EXPECT_EQ(Job(0)->DocumentName, u"both");
 }
 
+TEST_F(LpdSessionTest, DataOfUnannouncedLengthRunsUntilTheClientCloses) {
+    // A length of 0 (RFC 1179's "unknown"), or one beyond 32 bits as stream-mode clients send it.
+    std::size_t jobs = 0;
+    for (const std::string count : {"0", "999999999999"}) {
+        const std::string data = "streamed " + count + std::string(200000, 'z');
+        RawLpdClient client(port_);
+        ASSERT_TRUE(client.Send("\x02PASS\n"));
+        ASSERT_EQ(client.Reply(), 0);
+        EXPECT_EQ(client.SendFile('\x02', "cfA001client", "Nstream\n"), 0);
+        ASSERT_TRUE(client.Send("\x03" + count + " dfA001client\n"));
+        ASSERT_EQ(client.Reply(), 0);
+        ASSERT_TRUE(client.Send(data));
+        client.Close();
+        ASSERT_EQ(WaitForJobs(++jobs), jobs) << count;
+        EXPECT_EQ(ReadFile(platform::UnicodeToAnsi(Job(jobs - 1)->LocalFileName)), data) << count;
+    }
+}
+
+TEST_F(LpdSessionTest, ACloseAfterTheLastDataByteCompletesTheJobButAShortFileDoesNot) {
+    {
+        RawLpdClient client(port_);
+        ASSERT_TRUE(client.Send("\x02PASS\n"));
+        ASSERT_EQ(client.Reply(), 0);
+        ASSERT_TRUE(
+            client.Send("\x03"
+                        "5 dfA001client\n"));
+        ASSERT_EQ(client.Reply(), 0);
+        ASSERT_TRUE(client.Send("hello"));  // no end byte
+    }
+    ASSERT_EQ(WaitForJobs(1), 1u);
+    EXPECT_EQ(ReadFile(platform::UnicodeToAnsi(Job(0)->LocalFileName)), "hello");
+
+    {
+        RawLpdClient client(port_);
+        ASSERT_TRUE(client.Send("\x02PASS\n"));
+        ASSERT_EQ(client.Reply(), 0);
+        ASSERT_TRUE(
+            client.Send("\x03"
+                        "10 dfA001client\n"));
+        ASSERT_EQ(client.Reply(), 0);
+        ASSERT_TRUE(client.Send("hello"));  // half of what was announced
+    }
+    WaitForSessions();
+    EXPECT_EQ(JobCount(), 1u);
+    EXPECT_TRUE(LogHas(", error=CONNECTION_CLOSED, total_size=10, size_already_read=0, size_read=0)"));
+    EXPECT_EQ(SpoolFiles("PASS").size(), 1u);
+}
+
 TEST_F(LpdSessionTest, AbortsAndUnknownSubcommands) {
     {
         RawLpdClient client(port_);

@@ -37,8 +37,18 @@ std::vector<std::string> LogFileMessages(const std::string& path);
 // A program started as a separate process; killed (by process id) and reaped at destruction.
 class ChildProcess {
   public:
+    struct Options {
+        std::vector<std::string> environment;  // NAME=value entries added to the child's environment
+        std::string input;                     // a file the child reads as its standard input
+        bool captureErrors = false;            // standard error joins standard output
+        // File descriptors 3 and 4 open on a socket whose other end this object keeps, as a print
+        // spooler gives its back ends (their back and side channels).
+        bool printChannels = false;
+    };
     ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                  const std::vector<std::string>& environment = {});
+    ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                 const Options& options);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -48,6 +58,11 @@ class ChildProcess {
     bool WaitForLine(const std::string& line);
     // The next line of the child's standard output; false when the output ends.
     bool ReadLine(std::string* line);
+    // Everything the child writes until its output ends.
+    std::string ReadAll();
+    // Waits for the child to end, collecting what it writes; its exit code, or -1 when it had to be
+    // killed after the time.
+    int RunToEnd(int milliseconds, std::string* output);
     // Waits for the child to end; its exit code, or 128 + the signal that ended it.
     int Wait();
     // The same, giving up after the time: then the child is killed and the result is -1.
@@ -57,6 +72,7 @@ class ChildProcess {
   private:
     pid_t pid_ = -1;
     int output_ = -1;
+    int channels_ = -1;
     std::string pending_;
 };
 
