@@ -428,7 +428,7 @@ class VelmoraServer : public Server {
         app_->StopPromptSaves();
         // What a spooler would have printed and removed: the next level starts from an empty list.
         {
-            std::lock_guard<std::recursive_timed_mutex> lock(app_->JobListLock);
+            std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
             for (const SpoolFilePtr& job : app_->JobList) {
                 std::error_code ignored;
                 fs::remove(platform::UnicodeToAnsi(job->LocalFileName), ignored);

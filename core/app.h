@@ -131,9 +131,9 @@ class CVelmoraVirtualPrinterApp {
     // The jobs in arrival order. Shared ownership keeps a record alive while a dispatch or a dialog
     // still uses it after its removal from the list.
     std::vector<SpoolFilePtr> JobList;
-    // Recursive for the thread that holds it; timed for the job list view, which skips a refresh rather
-    // than wait.
-    mutable std::recursive_timed_mutex JobListLock;
+    // Recursive for the thread that holds it; the job list view takes it with TryLockFor (core/try_lock.h)
+    // and skips a refresh rather than wait.
+    mutable std::recursive_mutex JobListLock;
     CJobListSaver JobListSaver;
     std::mutex JobListFileLock;
 

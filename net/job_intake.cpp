@@ -67,7 +67,7 @@ SpoolFilePtr CreateSpoolJob(const std::u16string& queueName, uint32_t threadNumb
 void AddSpoolJob(SpoolFilePtr job, uint32_t threadNumber) {
     CVelmoraVirtualPrinterApp& app = App();
     {
-        std::lock_guard<std::recursive_timed_mutex> lock(app.JobListLock);
+        std::lock_guard<std::recursive_mutex> lock(app.JobListLock);
         PreparePayload(*job);
         app.AppendJob(job);
         app.WriteLog(Format(u"%d\tLPD (%d): Add Spool Job:%s, Class:%s, Name:%s, User:%s, Type:%s, Queue:%s",

@@ -18,7 +18,7 @@ void CVelmoraVirtualPrinterApp::AppendJob(SpoolFilePtr job) {
 
 void CVelmoraVirtualPrinterApp::ApplyJobAction(JobAction action, JobId id, bool waitUntilDeleted) {
     {
-        std::lock_guard<std::recursive_timed_mutex> lock(JobListLock);
+        std::lock_guard<std::recursive_mutex> lock(JobListLock);
         const long index = FindJob(id);
         if (index >= 0) {
             // Kept alive here: the deletion may give the lock up while it waits.

@@ -22,7 +22,7 @@ bool CVelmoraVirtualPrinterApp::WriteJobListFile(platform::FileError* error) {
     std::lock_guard<std::mutex> writing(JobListFileLock);
     std::string bytes;
     {
-        std::lock_guard<std::recursive_timed_mutex> lock(JobListLock);
+        std::lock_guard<std::recursive_mutex> lock(JobListLock);
         bytes = WriteJobArchive(JobList);
     }
     return ReplaceFileContent(SpoolListPath, bytes, AccessFile_MaxAttempts, AccessFile_WaitingTimeMsec,
@@ -52,7 +52,7 @@ void CVelmoraVirtualPrinterApp::LoadJobList() {
 
     JobArchiveContent content = ReadJobArchive(bytes);
     {
-        std::lock_guard<std::recursive_timed_mutex> lock(JobListLock);
+        std::lock_guard<std::recursive_mutex> lock(JobListLock);
         for (SpoolFilePtr& job : content.jobs)
             JobList.push_back(std::move(job));
     }

@@ -154,7 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::string spoolFolder = platform::UnicodeToAnsi(app.SpoolFolder);
     std::set<std::string> jobFiles;
     {
-        std::lock_guard<std::recursive_timed_mutex> lock(app.JobListLock);
+        std::lock_guard<std::recursive_mutex> lock(app.JobListLock);
         // One connection, at most one job.
         VELMORA_FUZZ_CHECK(app.JobList.size() <= 1);
         for (const SpoolFilePtr& job : app.JobList)

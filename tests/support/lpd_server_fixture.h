@@ -48,7 +48,7 @@ class LpdServerFixture : public AppFixture {
     }
 
     std::size_t JobCount() {
-        std::lock_guard<std::recursive_timed_mutex> lock(app_->JobListLock);
+        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
         return app_->JobList.size();
     }
     // Waits for the jobs to be registered (far longer than it takes), then returns how many there are.
@@ -63,7 +63,7 @@ class LpdServerFixture : public AppFixture {
             Sleep(20);
     }
     SpoolFilePtr Job(std::size_t index) {
-        std::lock_guard<std::recursive_timed_mutex> lock(app_->JobListLock);
+        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
         return app_->JobList.at(index);
     }
 

@@ -27,7 +27,7 @@ class JobListFileTest : public test::AppFixture {
         auto job = std::make_shared<CSpoolFile>();
         job->DocumentName = name;
         job->SetState(state);
-        std::lock_guard<std::recursive_timed_mutex> lock(app_->JobListLock);
+        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
         app_->AppendJob(job);
     }
 
@@ -69,7 +69,7 @@ TEST_F(JobListFileTest, ADamagedFileKeepsTheRecordsBeforeTheDamage) {
     test::WriteFile(ListPath(), bytes);
 
     {
-        std::lock_guard<std::recursive_timed_mutex> lock(app_->JobListLock);
+        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
         app_->JobList.clear();
     }
     app_->LoadJobList();

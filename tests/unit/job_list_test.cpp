@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "core/try_lock.h"
 #include "resources/string_table.h"
 #include "support/app_fixture.h"
 #include "text/format.h"
@@ -25,13 +26,13 @@ class JobListTest : public test::AppFixture {
         job->LocalFileName = U16(path);
         job->PrinterName = u"PASS";
         job->SetState(state);
-        std::lock_guard<std::recursive_timed_mutex> lock(app_->JobListLock);
+        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
         app_->AppendJob(job);
         return job;
     }
 
     std::size_t Count() {
-        std::lock_guard<std::recursive_timed_mutex> lock(app_->JobListLock);
+        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
         return app_->JobList.size();
     }
 };
@@ -140,8 +141,10 @@ TEST_F(JobListTest, WaitingDeletionGivesTheListUpBetweenAttempts) {
     });
     // While the file stays undeletable, others still get the list between the attempts.
     const auto heldUnderLock = [&] {
-        std::unique_lock<std::recursive_timed_mutex> lock(app_->JobListLock, std::chrono::milliseconds(300));
-        return lock.owns_lock() && job->State == STATE_HELD;
+        if (!TryLockFor(app_->JobListLock, std::chrono::milliseconds(300)))
+            return false;
+        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock, std::adopt_lock);
+        return job->State == STATE_HELD;
     };
     bool gotLock = false;
     for (int i = 0; i < 100 && !gotLock; ++i) {
