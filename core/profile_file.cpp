@@ -103,7 +103,10 @@ bool WriteLines(const std::u16string& path, const std::vector<std::string>& line
 }
 
 std::string SectionHeader(std::u16string_view section) {
-    return "[" + platform::UnicodeToAnsi(section) + "]";
+    std::string header = "[";
+    header += platform::UnicodeToAnsi(section);
+    header += ']';
+    return header;
 }
 
 }  // namespace
