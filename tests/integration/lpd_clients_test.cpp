@@ -61,14 +61,18 @@ class LpdClientsTest : public test::LpdServerFixture {
             start = end + 1;
         }
         EXPECT_FALSE(lines.empty()) << what;
-        if (lines.count('H'))
+        if (lines.count('H')) {
             EXPECT_EQ(job->SourceHost, lines['H']) << what;
-        if (lines.count('P'))
+        }
+        if (lines.count('P')) {
             EXPECT_EQ(job->Owner, lines['P']) << what;
-        if (lines.count('J'))
+        }
+        if (lines.count('J')) {
             EXPECT_EQ(job->JobName, lines['J']) << what;
-        if (lines.count('C'))
+        }
+        if (lines.count('C')) {
             EXPECT_EQ(job->JobClass, lines['C']) << what;
+        }
         if (lines.count('T') && !lines['T'].empty()) {
             EXPECT_EQ(job->DocumentName, lines['T']) << what;
         } else if (lines.count('N')) {
@@ -80,6 +84,15 @@ class LpdClientsTest : public test::LpdServerFixture {
         const std::string path = folder_.File(payload.name);
         test::WriteFile(path, payload.content);
         return path;
+    }
+
+    static ChildProcess::Options Options(std::vector<std::string> environment, std::string input = {},
+                                         bool printChannels = false) {
+        ChildProcess::Options options;
+        options.environment = std::move(environment);
+        options.input = std::move(input);
+        options.printChannels = printChannels;
+        return options;
     }
 
     static bool Installed(const std::string& program) { return access(program.c_str(), X_OK) == 0; }
@@ -105,7 +118,7 @@ TEST_F(LpdClientsTest, Rlpr) {
         EXPECT_EQ(Job(count - 1)->Owner, u"alice");
 
         // Without a file it sends what it reads from its standard input.
-        EXPECT_EQ(Run(rlpr, arguments("PASS"), {.input = Write(payload)}), 0) << output_;
+        EXPECT_EQ(Run(rlpr, arguments("PASS"), Options({}, Write(payload))), 0) << output_;
         ExpectReceived(++count, payload.content, "rlpr standard input " + payload.name);
     }
 
@@ -127,9 +140,7 @@ TEST_F(LpdClientsTest, CupsLpdBackEnd) {
     std::size_t count = 0;
     for (const Payload& payload : Payloads()) {
         const std::string file = Write(payload);
-        EXPECT_EQ(
-            Run(backend, {"42", "bob", "Board minutes", "1", "", file}, {.environment = {uri("PASS", "")}}),
-            0)
+        EXPECT_EQ(Run(backend, {"42", "bob", "Board minutes", "1", "", file}, Options({uri("PASS", "")})), 0)
             << output_;
         ExpectReceived(++count, payload.content, "CUPS " + payload.name);
         EXPECT_EQ(Job(count - 1)->Owner, u"bob");
@@ -137,19 +148,19 @@ TEST_F(LpdClientsTest, CupsLpdBackEnd) {
         // Stream mode sends the file's length but no end byte; from standard input it cannot know the
         // length and announces 999999999999.
         EXPECT_EQ(Run(backend, {"43", "bob", "Board minutes", "1", "", file},
-                      {.environment = {uri("PASS", "&mode=stream")}}),
+                      Options({uri("PASS", "&mode=stream")})),
                   0)
             << output_;
         ExpectReceived(++count, payload.content, "CUPS stream " + payload.name);
         EXPECT_EQ(Run(backend, {"44", "bob", "Board minutes", "1", ""},
-                      {.environment = {uri("PASS", "&mode=stream")}, .input = file, .printChannels = true}),
+                      Options({uri("PASS", "&mode=stream")}, file, true)),
                   0)
             << output_;
         ExpectReceived(++count, payload.content, "CUPS stream standard input " + payload.name);
     }
 
     EXPECT_NE(Run(backend, {"45", "bob", "Board minutes", "1", "", Write(Payloads()[0])},
-                  {.environment = {uri("NOPE", "")}}),
+                  Options({uri("NOPE", "")})),
               0);
     EXPECT_NE(output_.find("lpd_command returning 1"), std::string::npos) << output_;
     EXPECT_EQ(JobCount(), count);
@@ -184,7 +195,7 @@ TEST_F(LpdClientsTest, LprngLpr) {
                                         "-P",      queue + "@127.0.0.1%" + std::to_string(port_),
                                         "-J",      "lprng job"};
         all.insert(all.end(), arguments.begin(), arguments.end());
-        return Run("/usr/bin/unshare", all, {.input = input});
+        return Run("/usr/bin/unshare", all, Options({}, input));
     };
     std::size_t count = 0;
     for (const Payload& payload : Payloads()) {
