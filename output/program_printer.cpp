@@ -1,0 +1,138 @@
+#include "output/program_printer.h"
+
+#include "core/app.h"
+#include "platform/system_error.h"
+#include "text/format.h"
+
+namespace velmora {
+
+namespace {
+
+// How long the request to close a process tree may take (the termination command's wait).
+constexpr uint32_t kTerminateMilliseconds = 10000;
+
+ProgramPrinterOperations DefaultOperations() {
+    ProgramPrinterOperations operations;
+    operations.PrinterDriverAndPort = [](const std::u16string&, std::u16string*, std::u16string*) {
+        return false;
+    };
+    operations.ShellPrint = [](const std::u16string&) {};
+    return operations;
+}
+
+void ReplaceAll(std::u16string* text, std::u16string_view marker, const std::u16string& replacement) {
+    // The search resumes after the inserted text: a marker inside a value is left to the later markers.
+    for (std::size_t at = text->find(marker); at != std::u16string::npos;
+         at = text->find(marker, at + replacement.size())) {
+        text->replace(at, marker.size(), replacement);
+    }
+}
+
+}  // namespace
+
+const char16_t* const kCommandMarkers[kCommandMarkerCount] = {u"%1", u"%2", u"%3", u"%4", u"%5", u"%6",
+                                                              u"%7", u"%8", u"%9", u"%A", u"%B", u"%C"};
+
+std::u16string ExpandCommandTemplate(const std::u16string& commandTemplate, const CommandValues& values) {
+    std::u16string commandLine = commandTemplate;
+    for (std::size_t i = 0; i < kCommandMarkerCount; ++i)
+        ReplaceAll(&commandLine, kCommandMarkers[i], u"\"" + values[i] + u"\"");
+    return commandLine;
+}
+
+CommandValues CommandTemplateValues(const CSpoolFile& job, const std::u16string& printerName,
+                                    const std::u16string& driverName, const std::u16string& portName) {
+    return {job.LocalFileName, printerName,  driverName,   portName,       job.DocumentName, job.Owner,
+            job.DateInserted,  job.FileSize, job.FileType, job.SourceHost, job.JobName,      job.JobClass};
+}
+
+ProgramPrinterOperations& ProgramPrinterPlatform() {
+    static ProgramPrinterOperations operations = DefaultOperations();
+    return operations;
+}
+
+bool GetPrinterDevice(const std::u16string& printerName, std::u16string* driverName,
+                      std::u16string* portName) {
+    std::u16string driver;
+    std::u16string port;
+    const auto& lookup = ProgramPrinterPlatform().PrinterDriverAndPort;
+    if (!lookup || !lookup(printerName, &driver, &port))
+        return false;
+    *driverName = std::move(driver);
+    *portName = std::move(port);
+    return true;
+}
+
+int32_t RunPrintProgram(CSpoolFile& job, const CPrinterSetting& printer) {
+    CVelmoraVirtualPrinterApp& app = App();
+    const int mode = app.ModeDigit();
+    int32_t result = 0;
+    app.WriteLog(Format(u"%d\tSpooler: Use Application to print spool %s", mode, job.LocalFileName));
+
+    std::u16string driverName;
+    std::u16string portName;
+    if (!GetPrinterDevice(printer.ProgramPrinter, &driverName, &portName)) {
+        // The program still runs: it may well print without the named printer.
+        job.ErrorText = u"Printer not found";
+        result = 1;
+    }
+
+    if (printer.ProgramCommand.empty()) {
+        if (const auto& shellPrint = ProgramPrinterPlatform().ShellPrint)
+            shellPrint(job.LocalFileName);
+        return result;
+    }
+
+    const std::u16string commandLine = ExpandCommandTemplate(
+        printer.ProgramCommand, CommandTemplateValues(job, printer.ProgramPrinter, driverName, portName));
+    app.WriteLog(Format(u"%d\tSpooler: Try to run application '%s'", mode, commandLine));
+
+    platform::Process process;
+    int error = 0;
+    if (!platform::StartProcess(commandLine, &process, &error)) {
+        // The mode digit and TAB belong to the error text too: the job shows the log line as it is.
+        job.ErrorText =
+            Format(u"%d\tSpooler: Unable to run the command : %s.", mode, platform::SystemErrorText(error));
+        app.WriteLog(job.ErrorText);
+        return 1;
+    }
+    const platform::ProcessId pid = process.Id();
+    if (app.LogLevel == 2)
+        app.WriteLog(Format(u"%d\tSpooler: Application launched (PID=%d)", mode, pid));
+
+    // No time limit: the spooler waits, as long as it takes, for the program to have started up.
+    switch (platform::WaitForInputIdle(process, platform::kInfinite)) {
+        case platform::kWaitReady: {
+            uint32_t exitCode = 0;
+            if (platform::GetExitCode(process, &exitCode)) {
+                app.WriteLog(Format(u"%d\tSpooler: Application done (PID=%d, exitCode=%d).", mode, pid,
+                                    static_cast<int32_t>(exitCode)));
+            } else {
+                app.WriteLog(Format(u"%d\tSpooler: Application done (PID=%d, unknown exitCode).", mode, pid));
+            }
+            break;
+        }
+        case platform::kWaitTimeout:
+            app.WriteLog(Format(u"%d\tSpooler: Application failed (PID=%d, TIMEOUT).", mode, pid));
+            break;
+        case platform::kWaitFailed:
+            app.WriteLog(Format(u"%d\tSpooler: Application failed (PID=%d, unknown error).", mode, pid));
+            break;
+    }
+
+    TerminateProcessTree(pid);
+    // Neither the wait nor the exit code decides the result: what the program did is its own affair.
+    return result;
+}
+
+void TerminateProcessTree(platform::ProcessId processId) {
+    CVelmoraVirtualPrinterApp& app = App();
+    if (app.KillProcessIfNeed == 0)
+        return;
+    const int mode = app.ModeDigit();
+    app.WriteLog(Format(u"%d\tSpooler: Try to terminate process %d", mode, processId));
+    if (!platform::TerminateProcessTree(processId, kTerminateMilliseconds))
+        app.WriteLog(Format(u"%d\tSpooler: Unable to terminate process %d.", mode, processId));
+}
+
+}  // namespace velmora

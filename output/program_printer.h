@@ -1,0 +1,63 @@
+// Printing by an external program: a virtual printer in program mode prints each job by starting a
+// program (typically a PDF reader) with a command line made from its template and the job's values.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "config/printer_setting.h"
+#include "platform/process.h"
+#include "spool/spool_file.h"
+
+namespace velmora {
+
+// The values of a command template, in the order of their markers: %1 local file name, %2 printer name,
+// %3 driver name, %4 port name, %5 document name, %6 owner, %7 date inserted, %8 file size, %9 file type,
+// %A source host, %B job name, %C job class.
+constexpr std::size_t kCommandMarkerCount = 12;
+using CommandValues = std::array<std::u16string, kCommandMarkerCount>;
+extern const char16_t* const kCommandMarkers[kCommandMarkerCount];
+
+// The command line: each marker, case-sensitive and in the order above, replaced everywhere by its value
+// between double quotation marks. Each step works on the result of the one before, so a marker inside an
+// earlier value is replaced too. Nothing is escaped; any other "%x" stays as it is.
+std::u16string ExpandCommandTemplate(const std::u16string& commandTemplate, const CommandValues& values);
+
+// The template values of a job printed through a printer of the system's print spooler.
+CommandValues CommandTemplateValues(const CSpoolFile& job, const std::u16string& printerName,
+                                    const std::u16string& driverName, const std::u16string& portName);
+
+// The two print-spooler operations this back-end uses, replaceable as a whole (the print-spooler layer
+// installs its own at start-up, tests their stand-ins).
+struct ProgramPrinterOperations {
+    // The driver and port names of a printer of the system's print spooler (on CUPS its make and model and
+    // its device URI); false when there is no such printer. The default finds none until the print-spooler
+    // layer's platform::PrinterDriverAndPort is installed here.
+    std::function<bool(const std::u16string& printerName, std::u16string* driverName,
+                       std::u16string* portName)>
+        PrinterDriverAndPort;
+    // Has the system print a file with the "print" verb of the shell (ShellExecuteW; on Linux an auto-typed
+    // CUPS job of the file on the default queue). Returns at once; the outcome is not examined. The default
+    // does nothing until the raw-printing layer's platform::ShellPrint is installed here.
+    std::function<void(const std::u16string& path)> ShellPrint;
+};
+
+// The operations in use; install replacements before the spooler starts.
+ProgramPrinterOperations& ProgramPrinterPlatform();
+
+// Whether the system's print spooler knows the printer, with its driver and port names.
+bool GetPrinterDevice(const std::u16string& printerName, std::u16string* driverName,
+                      std::u16string* portName);
+
+// Prints a job of a virtual printer in program mode on the calling (spooler) thread: 0 when sent, 1 when
+// it failed, with the reason in the job's ErrorText. Waits until the program is ready for input; with
+// KillProcessIfNeed the program and its children are then asked to close.
+int32_t RunPrintProgram(CSpoolFile& job, const CPrinterSetting& printer);
+
+// Asks a process and every process it started to close when KillProcessIfNeed is on; nothing otherwise.
+void TerminateProcessTree(platform::ProcessId processId);
+
+}  // namespace velmora

@@ -1,0 +1,406 @@
+#include "platform/process.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <system_error>
+#include <thread>
+
+#include "platform/ansi.h"
+
+extern char** environ;
+
+namespace velmora::platform {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long apart the two looks at a process are that decide whether it is idle.
+constexpr int kIdleSampleMilliseconds = 100;
+
+bool IsBlank(char16_t c) {
+    return c == u' ' || c == u'\t';
+}
+
+// What /proc/<pid>/stat tells about a process.
+struct ProcessStat {
+    char state = 0;
+    int parent = 0;
+    unsigned long long cpuTicks = 0;  // user and system time together
+};
+
+bool ReadSmallFile(const std::string& path, std::string* content) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    content->clear();
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        content->append(buffer, static_cast<std::size_t>(got));
+    }
+    close(fd);
+    return !content->empty();
+}
+
+bool ReadProcessStat(int pid, ProcessStat* stat) {
+    std::string line;
+    if (!ReadSmallFile("/proc/" + std::to_string(pid) + "/stat", &line))
+        return false;
+    // The program name in parentheses may itself hold spaces and parentheses: the fields start after the
+    // last closing one.
+    const std::size_t nameEnd = line.rfind(')');
+    if (nameEnd == std::string::npos)
+        return false;
+    unsigned long long user = 0;
+    unsigned long long system = 0;
+    if (std::sscanf(line.c_str() + nameEnd + 1, " %c %d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu",
+                    &stat->state, &stat->parent, &user, &system) != 4) {
+        return false;
+    }
+    stat->cpuTicks = user + system;
+    return true;
+}
+
+bool ParseProcessId(const char* name, int* pid) {
+    if (*name < '1' || *name > '9')
+        return false;
+    char* end = nullptr;
+    const long value = std::strtol(name, &end, 10);
+    if (*end != 0 || value <= 0 || value > INT32_MAX)
+        return false;
+    *pid = static_cast<int>(value);
+    return true;
+}
+
+uint32_t ExitCodeOf(int status) {
+    if (WIFEXITED(status))
+        return static_cast<uint32_t>(WEXITSTATUS(status));
+    if (WIFSIGNALED(status))
+        return 128u + static_cast<uint32_t>(WTERMSIG(status));
+    return kStillActive;
+}
+
+}  // namespace
+
+std::vector<std::u16string> SplitCommandLine(const std::u16string& commandLine) {
+    std::vector<std::u16string> arguments;
+    const std::size_t length = commandLine.size();
+    if (length == 0)
+        return arguments;
+
+    // The program name: up to the next quotation mark when it starts with one, else up to white space.
+    std::size_t i = 0;
+    std::u16string program;
+    if (commandLine[0] == u'"') {
+        for (i = 1; i < length && commandLine[i] != u'"'; ++i)
+            program.push_back(commandLine[i]);
+        if (i < length)
+            ++i;
+    } else {
+        for (; i < length && !IsBlank(commandLine[i]); ++i)
+            program.push_back(commandLine[i]);
+    }
+    arguments.push_back(std::move(program));
+
+    std::u16string current;
+    bool inArgument = false;
+    bool quoted = false;
+    std::size_t backslashes = 0;
+    for (; i < length; ++i) {
+        const char16_t c = commandLine[i];
+        if (IsBlank(c) && !quoted) {
+            current.append(backslashes, u'\\');
+            backslashes = 0;
+            if (inArgument)
+                arguments.push_back(std::move(current));
+            current.clear();
+            inArgument = false;
+            continue;
+        }
+        inArgument = true;
+        if (c == u'\\') {
+            ++backslashes;
+        } else if (c == u'"') {
+            current.append(backslashes / 2, u'\\');
+            if (backslashes % 2 == 1) {
+                current.push_back(u'"');
+            } else if (quoted && i + 1 < length && commandLine[i + 1] == u'"') {
+                current.push_back(u'"');
+                ++i;
+            } else {
+                quoted = !quoted;
+            }
+            backslashes = 0;
+        } else {
+            current.append(backslashes, u'\\');
+            backslashes = 0;
+            current.push_back(c);
+        }
+    }
+    current.append(backslashes, u'\\');
+    if (inArgument)
+        arguments.push_back(std::move(current));
+    return arguments;
+}
+
+Process::~Process() {
+    Close();
+}
+
+Process::Process(Process&& other) noexcept
+    : pid_(other.pid_), ended_(other.ended_), exitCode_(other.exitCode_) {
+    other.pid_ = -1;
+    other.ended_ = false;
+}
+
+Process& Process::operator=(Process&& other) noexcept {
+    if (this != &other) {
+        Close();
+        pid_ = other.pid_;
+        ended_ = other.ended_;
+        exitCode_ = other.exitCode_;
+        other.pid_ = -1;
+        other.ended_ = false;
+    }
+    return *this;
+}
+
+Process::Status Process::Poll() {
+    if (ended_)
+        return Status::Ended;
+    int status = 0;
+    pid_t result;
+    while ((result = waitpid(pid_, &status, WNOHANG)) < 0 && errno == EINTR) {
+    }
+    if (result == 0)
+        return Status::Running;
+    if (result != pid_)
+        return Status::Unknown;
+    ended_ = true;
+    exitCode_ = ExitCodeOf(status);
+    return Status::Ended;
+}
+
+void Process::Close() {
+    if (pid_ > 0 && Poll() == Status::Running) {
+        // A child that ends is a zombie until its parent collects it; this one outlives its handle.
+        try {
+            std::thread([pid = pid_] {
+                while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+                }
+            }).detach();
+        } catch (const std::system_error&) {
+            // Without a thread it is collected when this process ends; the program itself runs on.
+        }
+    }
+    pid_ = -1;
+    ended_ = false;
+    exitCode_ = 0;
+}
+
+bool StartProcess(const std::u16string& commandLine, Process* process, int* error) {
+    const std::vector<std::u16string> arguments = SplitCommandLine(commandLine);
+    if (arguments.empty() || arguments[0].empty()) {
+        *error = ENOENT;
+        return false;
+    }
+    std::vector<std::string> bytes;
+    bytes.reserve(arguments.size());
+    for (const std::u16string& argument : arguments)
+        bytes.push_back(UnicodeToAnsi(argument));
+    std::vector<char*> argv;
+    for (std::string& argument : bytes)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+    // Signals this process blocks or ignores (a service waits for SIGTERM itself) would otherwise stay
+    // blocked or ignored in the program, which could then not be asked to close.
+    sigset_t signals;
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attributes, &signals);
+    sigfillset(&signals);
+    posix_spawnattr_setsigdefault(&attributes, &signals);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    pid_t pid = -1;
+    // posix_spawnp reports a program that cannot be executed (missing, not executable) as its result.
+    const int result = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (result != 0) {
+        *error = result;
+        return false;
+    }
+    Process started;
+    started.pid_ = pid;
+    *process = std::move(started);
+    return true;
+}
+
+uint32_t WaitForInputIdle(Process& process, uint32_t milliseconds) {
+    if (!process.IsValid())
+        return kWaitFailed;
+    const Clock::time_point start = Clock::now();
+    // A process descriptor wakes the wait as soon as the process ends; without one, the wait sleeps.
+    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, process.pid_, 0));
+    uint32_t outcome = kWaitFailed;
+    bool havePrevious = false;
+    ProcessStat previous;
+    for (;;) {
+        const Process::Status status = process.Poll();
+        if (status == Process::Status::Ended) {
+            outcome = kWaitReady;
+            break;
+        }
+        ProcessStat now;
+        if (!ReadProcessStat(process.pid_, &now)) {
+            // Gone from /proc: it ended and someone else collected it.
+            outcome = status == Process::Status::Unknown ? kWaitReady : kWaitFailed;
+            break;
+        }
+        if (now.state == 'Z' || now.state == 'X') {
+            outcome = kWaitReady;
+            break;
+        }
+        if (havePrevious && previous.state == 'S' && now.state == 'S' && previous.cpuTicks == now.cpuTicks) {
+            outcome = kWaitReady;
+            break;
+        }
+        previous = now;
+        havePrevious = true;
+
+        int pause = kIdleSampleMilliseconds;
+        if (milliseconds != kInfinite) {
+            const int64_t elapsed =
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+            const int64_t remaining = static_cast<int64_t>(milliseconds) - elapsed;
+            if (remaining <= 0) {
+                outcome = kWaitTimeout;
+                break;
+            }
+            pause = static_cast<int>(std::min<int64_t>(pause, remaining));
+        }
+        if (pidfd >= 0) {
+            pollfd entry{pidfd, POLLIN, 0};
+            poll(&entry, 1, pause);
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+        }
+    }
+    if (pidfd >= 0)
+        close(pidfd);
+    return outcome;
+}
+
+bool GetExitCode(Process& process, uint32_t* exitCode) {
+    if (!process.IsValid())
+        return false;
+    switch (process.Poll()) {
+        case Process::Status::Running:
+            *exitCode = kStillActive;
+            return true;
+        case Process::Status::Ended:
+            *exitCode = process.exitCode_;
+            return true;
+        case Process::Status::Unknown:
+            break;
+    }
+    return false;
+}
+
+bool TerminateProcessTree(ProcessId processId, uint32_t milliseconds) {
+    // 0 would signal our own process group and 1 every process we may signal.
+    if (processId <= 1 || processId > INT32_MAX)
+        return true;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+
+    // Every parent link first, so that the tree is known before any of it ends and its children move to
+    // another parent.
+    DIR* proc = opendir("/proc");
+    if (!proc)
+        return false;
+    std::vector<std::pair<int, int>> links;  // process, parent
+    while (const dirent* entry = readdir(proc)) {
+        if (Clock::now() > deadline) {
+            closedir(proc);
+            return false;
+        }
+        int pid = 0;
+        ProcessStat stat;
+        if (ParseProcessId(entry->d_name, &pid) && ReadProcessStat(pid, &stat))
+            links.emplace_back(pid, stat.parent);
+    }
+    closedir(proc);
+
+    std::vector<int> tree{static_cast<int>(processId)};
+    for (std::size_t i = 0; i < tree.size(); ++i) {
+        for (const auto& [pid, parent] : links) {
+            if (parent == tree[i] && pid != tree[i])
+                tree.push_back(pid);
+        }
+    }
+    for (const int pid : tree)
+        kill(pid, SIGTERM);
+    return true;
+}
+
+std::vector<ProcessId> ListProcesses() {
+    std::vector<ProcessId> ids;
+    DIR* proc = opendir("/proc");
+    if (!proc)
+        return ids;
+    while (const dirent* entry = readdir(proc)) {
+        int pid = 0;
+        if (ParseProcessId(entry->d_name, &pid))
+            ids.push_back(static_cast<ProcessId>(pid));
+    }
+    closedir(proc);
+    return ids;
+}
+
+std::u16string ProcessBaseName(ProcessId processId) {
+    const std::string folder = "/proc/" + std::to_string(processId);
+    char target[4096];
+    const ssize_t length = readlink((folder + "/exe").c_str(), target, sizeof target - 1);
+    if (length > 0) {
+        std::string path(target, static_cast<std::size_t>(length));
+        // A program file replaced while it runs still names the same program.
+        static constexpr char kDeleted[] = " (deleted)";
+        if (path.ends_with(kDeleted))
+            path.resize(path.size() - (sizeof kDeleted - 1));
+        return AnsiToUnicode(path.substr(path.rfind('/') + 1));
+    }
+    // The program file of another user's process is not readable; its short name is.
+    std::string name;
+    if (!ReadSmallFile(folder + "/comm", &name))
+        return {};
+    while (!name.empty() && name.back() == '\n')
+        name.pop_back();
+    return AnsiToUnicode(name);
+}
+
+}  // namespace velmora::platform

@@ -1,0 +1,87 @@
+// Processes as the rest of the system sees them: started from one command line, waited for until they are
+// ready for input, their exit code read, a process tree asked to close, and the running processes listed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velmora::platform {
+
+using ProcessId = uint32_t;
+
+// The exit code of a process that is still running (STILL_ACTIVE).
+constexpr uint32_t kStillActive = 259;
+// Outcomes of WaitForInputIdle, with their Windows values.
+constexpr uint32_t kWaitReady = 0;
+constexpr uint32_t kWaitTimeout = 258;
+constexpr uint32_t kWaitFailed = 0xFFFFFFFF;
+// A time limit that never runs out.
+constexpr uint32_t kInfinite = 0xFFFFFFFF;
+
+// The arguments of a command line, split by the Windows rules. The first argument is a program name:
+// quotation marks only delimit it (up to the next one), backslashes are plain characters, and otherwise it
+// ends at the first white space. Every later argument follows the C runtime's rules: 2n backslashes and a
+// quotation mark give n backslashes and start or end a quoted part, 2n+1 backslashes and a quotation mark
+// give n backslashes and a literal quotation mark, other backslashes are literal, and two quotation marks
+// inside a quoted part give one literal quotation mark. White space is space and tab. An empty command line
+// has no arguments.
+std::vector<std::u16string> SplitCommandLine(const std::u16string& commandLine);
+
+// A started process. Destroying it does not end the process; one that is still running then is collected
+// by the system in the background once it ends, so it never stays behind as a zombie.
+class Process {
+  public:
+    Process() = default;
+    ~Process();
+    Process(Process&& other) noexcept;
+    Process& operator=(Process&& other) noexcept;
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    bool IsValid() const { return pid_ > 0; }
+    ProcessId Id() const { return static_cast<ProcessId>(pid_); }
+    // Lets go of the process (CloseHandle); it keeps running.
+    void Close();
+
+  private:
+    friend bool StartProcess(const std::u16string&, Process*, int*);
+    friend uint32_t WaitForInputIdle(Process&, uint32_t);
+    friend bool GetExitCode(Process&, uint32_t*);
+
+    enum class Status { Running, Ended, Unknown };
+    // Collects the exit code once the process has ended; Unknown when it is not ours to collect.
+    Status Poll();
+
+    int pid_ = -1;
+    bool ended_ = false;
+    uint32_t exitCode_ = 0;
+};
+
+// Starts the program the command line names (CreateProcessW without an application name): the first
+// argument is the program, searched in PATH when it holds no separator, and it receives the other
+// arguments as they are, never through a shell. Its standard input is the null device, it inherits no
+// other open file, and it starts with default signal handling. On failure: false and the system's error
+// number in *error.
+bool StartProcess(const std::u16string& commandLine, Process* process, int* error);
+
+// Waits until the process is ready for input: it has ended, or it is idle (sleeping and not using the
+// processor between two looks about 100 ms apart). kWaitReady, kWaitTimeout after the time limit
+// (milliseconds, or kInfinite), or kWaitFailed when the process cannot be observed.
+uint32_t WaitForInputIdle(Process& process, uint32_t milliseconds);
+
+// The process's exit code, kStillActive while it runs; a process ended by a signal reports 128 plus the
+// signal number. False when it cannot be told.
+bool GetExitCode(Process& process, uint32_t* exitCode);
+
+// Asks the process and every process descended from it to close (SIGTERM; nothing is forced). False when
+// the request could not be made within the time limit (milliseconds); a process that is already gone or
+// that refuses the signal is no failure.
+bool TerminateProcessTree(ProcessId processId, uint32_t milliseconds);
+
+// The ids of the running processes.
+std::vector<ProcessId> ListProcesses();
+// The base name of the process's program file; empty when it cannot be read.
+std::u16string ProcessBaseName(ProcessId processId);
+
+}  // namespace velmora::platform

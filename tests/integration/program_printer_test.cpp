@@ -1,0 +1,413 @@
+// Program mode with real programs: scripts written into the test's folder and programs of the system.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "output/program_printer.h"
+#include "platform/process.h"
+#include "support/app_fixture.h"
+
+namespace velmora {
+namespace {
+
+using test::ReadFile;
+using test::U16;
+
+// Running and not yet ended: present in /proc and neither a zombie nor dead.
+bool IsAlive(int pid) {
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t nameEnd = stat.rfind(')');
+    if (nameEnd == std::string::npos || nameEnd + 2 >= stat.size())
+        return false;
+    const char state = stat[nameEnd + 2];
+    return state != 'Z' && state != 'X';
+}
+
+bool Exists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+// Polls for a condition that an ending process brings about; false if it never comes.
+template <typename Condition>
+bool Eventually(Condition condition) {
+    for (int i = 0; i < 400; ++i) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return condition();
+}
+
+// Kills the processes a test started that still run when it ends, however it ends. Only an uncollected
+// process is signalled: the id of a collected one may already be another's.
+struct KillAtEnd {
+    std::vector<platform::Process*> processes;
+    ~KillAtEnd() {
+        for (platform::Process* process : processes) {
+            uint32_t exitCode = 0;
+            if (platform::GetExitCode(*process, &exitCode) && exitCode == platform::kStillActive)
+                kill(static_cast<pid_t>(process->Id()), SIGKILL);
+        }
+    }
+};
+
+std::string ErrnoText(int code) {
+    return std::strerror(code);
+}
+
+class ProgramPrinterTest : public test::AppFixture {
+  protected:
+    void SetUp() override {
+        AppFixture::SetUp();
+        saved_ = ProgramPrinterPlatform();
+        ProgramPrinterPlatform().PrinterDriverAndPort = [](const std::u16string& name, std::u16string* driver,
+                                                           std::u16string* port) {
+            if (name != u"Office Laser")
+                return false;
+            *driver = u"HP LaserJet 4";
+            *port = u"socket://10.0.0.5";
+            return true;
+        };
+        ProgramPrinterPlatform().ShellPrint = [this](const std::u16string& path) {
+            shellPrinted_.push_back(path);
+        };
+
+        // Spaces in both paths: the quoting of the template must carry them.
+        programs_ = folder_.Path() + "/my programs";
+        ASSERT_EQ(mkdir(programs_.c_str(), 0755), 0);
+        const std::string spool = folder_.Path() + "/spool dir";
+        ASSERT_EQ(mkdir(spool.c_str(), 0755), 0);
+        test::WriteFile(spool + "/job 1.prn", "%PDF-1.4\n");
+
+        job_.LocalFileName = U16(spool + "/job 1.prn");
+        job_.DocumentName = u"Q3 report";
+        job_.Owner = u"alice";
+        job_.DateInserted = u"2024/05/06 10:11:12";
+        job_.FileSize = u"9 bytes";
+        job_.FileType = u"PDF";
+        job_.SourceHost = u"erp01";
+        job_.JobName = u"Invoice 42";
+        job_.JobClass = u"finance";
+        printer_.Name = u"PDF";
+        printer_.OutputMode = OUTPUT_PROGRAM;
+        printer_.ProgramPrinter = u"Office Laser";
+    }
+
+    void TearDown() override {
+        for (const int pid : leftRunning_) {
+            if (IsAlive(pid))
+                kill(pid, SIGKILL);
+        }
+        ProgramPrinterPlatform() = saved_;
+        AppFixture::TearDown();
+    }
+
+    // An executable shell script in the programs folder; its path.
+    std::string WriteScript(const std::string& name, const std::string& body) {
+        const std::string path = programs_ + "/" + name;
+        test::WriteFile(path, "#!/bin/sh\n" + body);
+        chmod(path.c_str(), 0755);
+        return path;
+    }
+
+    // A script that writes each of its arguments between brackets, one a line, to the file given.
+    std::string WriteArgumentsScript(const std::string& output) {
+        return WriteScript("print args.sh",
+                           "for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done > '" + output + "'\n");
+    }
+
+    // A script that starts a child that sleeps, writes the child's id to the file given and waits for it.
+    std::string WriteTreeScript(const std::string& childIdFile) {
+        return WriteScript("tree.sh", "sleep 1000 &\necho $! > '" + childIdFile + "'\nwait\n");
+    }
+
+    // The process id of the "Application launched" line, or -1.
+    int LaunchedPid() {
+        const std::string prefix = "0\tSpooler: Application launched (PID=";
+        for (const std::string& line : LogMessages()) {
+            if (line.starts_with(prefix))
+                return std::stoi(line.substr(prefix.size()));
+        }
+        return -1;
+    }
+
+    int ReadPid(const std::string& path) {
+        EXPECT_TRUE(Eventually([&] { return ReadFile(path).ends_with("\n"); })) << path;
+        const std::string text = ReadFile(path);
+        return text.empty() ? -1 : std::stoi(text);
+    }
+
+    std::string Narrow(const std::u16string& text) { return platform::UnicodeToAnsi(text); }
+
+    ProgramPrinterOperations saved_;
+    std::vector<std::u16string> shellPrinted_;
+    std::vector<int> leftRunning_;
+    std::string programs_;
+    CSpoolFile job_;
+    CPrinterSetting printer_;
+};
+
+TEST_F(ProgramPrinterTest, EveryValueReachesTheProgramAsOneArgumentOfData) {
+    const std::string output = folder_.File("argv.txt");
+    const std::string script = WriteArgumentsScript(output);
+    const std::string pwned = folder_.File("pwned");
+    job_.DocumentName = U16("Q3 \"final\" report; touch " + pwned + "1 $(touch " + pwned + "2) `touch " +
+                            pwned + "3` | tee " + pwned + "4");
+    job_.Owner = u"DOMAIN\\alice";
+    printer_.ProgramCommand = U16("\"" + script + "\" %1 %2 %3 %4 %5 %6 %7 %8 %9 %A %B %C");
+
+    EXPECT_EQ(RunPrintProgram(job_, printer_), 0);
+    EXPECT_EQ(job_.ErrorText, u"");
+
+    // The quotation marks of the name pair up with the inserted ones, as the Windows rules read them;
+    // nothing of it runs.
+    EXPECT_EQ(ReadFile(output), "[" + folder_.Path() +
+                                    "/spool dir/job 1.prn]\n[Office Laser]\n[HP LaserJet 4]\n" +
+                                    "[socket://10.0.0.5]\n[Q3 final report; touch " + pwned + "1 $(touch " +
+                                    pwned + "2) `touch " + pwned + "3` | tee " + pwned +
+                                    "4]\n[DOMAIN\\alice]\n[2024/05/06 10:11:12]\n[9 bytes]\n[PDF]\n[erp01]\n"
+                                    "[Invoice 42]\n[finance]\n");
+    for (const char* suffix : {"1", "2", "3", "4"})
+        EXPECT_FALSE(Exists(pwned + suffix)) << suffix;
+
+    const std::vector<std::string> log = LogMessages();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[0],
+              "0\tSpooler: Use Application to print spool " + folder_.Path() + "/spool dir/job 1.prn");
+    const std::u16string commandLine = ExpandCommandTemplate(
+        printer_.ProgramCommand,
+        CommandTemplateValues(job_, printer_.ProgramPrinter, u"HP LaserJet 4", u"socket://10.0.0.5"));
+    EXPECT_EQ(log[1], "0\tSpooler: Try to run application '" + Narrow(commandLine) + "'");
+    EXPECT_TRUE(log[2].starts_with("0\tSpooler: Application done (PID=")) << log[2];
+    EXPECT_TRUE(log[2].ends_with(", exitCode=0).")) << log[2];
+}
+
+TEST_F(ProgramPrinterTest, AMissingPrinterLeavesItsValuesEmptyAndFailsTheJobButTheProgramRuns) {
+    const std::string output = folder_.File("argv.txt");
+    printer_.ProgramPrinter = u"Nowhere";
+    printer_.ProgramCommand = U16("\"" + WriteArgumentsScript(output) + "\" %2 %3 %4 %B");
+
+    EXPECT_EQ(RunPrintProgram(job_, printer_), 1);
+    EXPECT_EQ(job_.ErrorText, u"Printer not found");
+    EXPECT_EQ(ReadFile(output), "[Nowhere]\n[]\n[]\n[Invoice 42]\n");
+}
+
+TEST_F(ProgramPrinterTest, AProgramThatCannotBeStartedFailsWithTheSystemsReason) {
+    struct Case {
+        std::string command;
+        int error;
+    };
+    const std::string notExecutable = programs_ + "/not executable.sh";
+    test::WriteFile(notExecutable, "#!/bin/sh\nexit 0\n");
+    chmod(notExecutable.c_str(), 0644);
+    const std::vector<Case> cases = {
+        {"\"" + programs_ + "/no such program\" %1", ENOENT},
+        {"velmora-no-such-program-in-path %1", ENOENT},
+        {"\"" + notExecutable + "\" %1", EACCES},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        CSpoolFile job;
+        job.LocalFileName = job_.LocalFileName;
+        printer_.ProgramCommand = U16(c.command);
+        const std::size_t before = LogMessages().size();
+
+        EXPECT_EQ(RunPrintProgram(job, printer_), 1);
+        const std::string expected = "0\tSpooler: Unable to run the command : " + ErrnoText(c.error) + ".";
+        EXPECT_EQ(Narrow(job.ErrorText), expected);
+        const std::vector<std::string> log = LogMessages();
+        ASSERT_EQ(log.size(), before + 3);
+        EXPECT_EQ(log.back(), expected);
+    }
+
+    // The service's mode digit is part of the error text; the start failure replaces "Printer not found".
+    app_->ServiceMode = true;
+    printer_.ProgramPrinter = u"Nowhere";
+    printer_.ProgramCommand = U16("\"" + programs_ + "/no such program\"");
+    EXPECT_EQ(RunPrintProgram(job_, printer_), 1);
+    EXPECT_EQ(Narrow(job_.ErrorText), "1\tSpooler: Unable to run the command : " + ErrnoText(ENOENT) + ".");
+}
+
+TEST_F(ProgramPrinterTest, TheExitCodeIsLoggedAndNeverFailsTheJob) {
+    app_->LogLevel = 2;
+    struct Case {
+        std::string command;
+        int exitCode;
+    };
+    const std::vector<Case> cases = {
+        {"false", 1},  // found in PATH
+        {"\"" + WriteScript("exit7.sh", "exit 7\n") + "\" %1", 7},
+        {"\"" + WriteScript("killed.sh", "kill -KILL $$\n") + "\"", 128 + SIGKILL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        printer_.ProgramCommand = U16(c.command);
+        job_.ErrorText.clear();
+        const std::size_t before = LogMessages().size();
+
+        EXPECT_EQ(RunPrintProgram(job_, printer_), 0);
+        EXPECT_EQ(job_.ErrorText, u"");
+        const std::vector<std::string> log = LogMessages();
+        ASSERT_EQ(log.size(), before + 4);
+        const std::string launched = log[before + 2];
+        ASSERT_TRUE(launched.starts_with("0\tSpooler: Application launched (PID=")) << launched;
+        const std::string pid =
+            launched.substr(launched.find('=') + 1, launched.find(')') - launched.find('=') - 1);
+        EXPECT_EQ(log[before + 3], "0\tSpooler: Application done (PID=" + pid +
+                                       ", exitCode=" + std::to_string(c.exitCode) + ").");
+    }
+}
+
+TEST_F(ProgramPrinterTest, EmptyCommandUsesTheShellPrintVerbWithoutWaiting) {
+    printer_.ProgramCommand.clear();
+    EXPECT_EQ(RunPrintProgram(job_, printer_), 0);
+    EXPECT_EQ(job_.ErrorText, u"");
+    ASSERT_EQ(shellPrinted_.size(), 1u);
+    EXPECT_EQ(shellPrinted_[0], job_.LocalFileName);
+    EXPECT_EQ(LogMessages(), std::vector<std::string>{"0\tSpooler: Use Application to print spool " +
+                                                      Narrow(job_.LocalFileName)});
+
+    printer_.ProgramPrinter = u"Nowhere";
+    EXPECT_EQ(RunPrintProgram(job_, printer_), 1);
+    EXPECT_EQ(job_.ErrorText, u"Printer not found");
+    EXPECT_EQ(shellPrinted_.size(), 2u);
+}
+
+TEST_F(ProgramPrinterTest, KillProcessIfNeedAsksTheProgramAndItsChildrenToClose) {
+    app_->KillProcessIfNeed = 1;
+    app_->LogLevel = 2;
+    const std::string childIdFile = folder_.File("child.pid");
+    printer_.ProgramCommand = U16("\"" + WriteTreeScript(childIdFile) + "\" %1");
+
+    EXPECT_EQ(RunPrintProgram(job_, printer_), 0);
+    const int pid = LaunchedPid();
+    ASSERT_GT(pid, 0);
+    leftRunning_.push_back(pid);
+    const int child = ReadPid(childIdFile);
+    ASSERT_GT(child, 0);
+    leftRunning_.push_back(child);
+
+    const std::vector<std::string> log = LogMessages();
+    ASSERT_EQ(log.size(), 5u);
+    // Idle in its wait, the program has not ended: the code of a process still running.
+    EXPECT_EQ(log[3], "0\tSpooler: Application done (PID=" + std::to_string(pid) + ", exitCode=259).");
+    EXPECT_EQ(log[4], "0\tSpooler: Try to terminate process " + std::to_string(pid));
+    EXPECT_TRUE(Eventually([&] { return !IsAlive(pid) && !IsAlive(child); }));
+    // The program was our child: it is collected, not left a zombie.
+    EXPECT_TRUE(Eventually([&] { return !Exists("/proc/" + std::to_string(pid)); }));
+}
+
+TEST_F(ProgramPrinterTest, WithoutKillProcessIfNeedTheProgramKeepsRunning) {
+    app_->LogLevel = 2;
+    const std::string childIdFile = folder_.File("child.pid");
+    printer_.ProgramCommand = U16("\"" + WriteTreeScript(childIdFile) + "\" %1");
+
+    EXPECT_EQ(RunPrintProgram(job_, printer_), 0);
+    const int pid = LaunchedPid();
+    ASSERT_GT(pid, 0);
+    leftRunning_.push_back(pid);
+    const int child = ReadPid(childIdFile);
+    ASSERT_GT(child, 0);
+    leftRunning_.push_back(child);
+
+    for (const std::string& line : LogMessages())
+        EXPECT_EQ(line.find("terminate"), std::string::npos) << line;
+    EXPECT_TRUE(IsAlive(pid));
+    EXPECT_TRUE(IsAlive(child));
+
+    // Once it ends, the program is collected although nobody holds it any more.
+    kill(child, SIGKILL);
+    kill(pid, SIGKILL);
+    EXPECT_TRUE(Eventually([&] { return !Exists("/proc/" + std::to_string(pid)); }));
+}
+
+TEST(ProcessTest, AStartedProcessIsObservedAndItsTreeAskedToClose) {
+    platform::Process process;
+    int error = 0;
+    ASSERT_TRUE(platform::StartProcess(u"sleep 1000", &process, &error)) << error;
+    const platform::ProcessId pid = process.Id();
+    const KillAtEnd cleanup{{&process}};
+    EXPECT_EQ(platform::ProcessBaseName(pid), u"sleep");
+    const std::vector<platform::ProcessId> ids = platform::ListProcesses();
+    EXPECT_NE(std::find(ids.begin(), ids.end(), pid), ids.end());
+    EXPECT_NE(std::find(ids.begin(), ids.end(), static_cast<platform::ProcessId>(getpid())), ids.end());
+    EXPECT_EQ(platform::ProcessBaseName(static_cast<platform::ProcessId>(getpid())),
+              u"velmora_integration_tests");
+
+    EXPECT_EQ(platform::WaitForInputIdle(process, platform::kInfinite), platform::kWaitReady);
+    uint32_t exitCode = 0;
+    ASSERT_TRUE(platform::GetExitCode(process, &exitCode));
+    EXPECT_EQ(exitCode, platform::kStillActive);
+
+    EXPECT_TRUE(platform::TerminateProcessTree(pid, 10000));
+    EXPECT_TRUE(Eventually([&] { return platform::GetExitCode(process, &exitCode) && exitCode != 259; }));
+    EXPECT_EQ(exitCode, 128u + SIGTERM);
+    // Ended, it is ready for input at once.
+    EXPECT_EQ(platform::WaitForInputIdle(process, 0), platform::kWaitReady);
+}
+
+TEST(ProcessTest, ABusyProgramIsNotReadyForInput) {
+    platform::Process process;
+    int error = 0;
+    ASSERT_TRUE(platform::StartProcess(u"/bin/sh -c \"while :; do :; done\"", &process, &error)) << error;
+    const KillAtEnd cleanup{{&process}};
+    EXPECT_EQ(platform::WaitForInputIdle(process, 500), platform::kWaitTimeout);
+    kill(static_cast<pid_t>(process.Id()), SIGKILL);
+    uint32_t exitCode = 0;
+    EXPECT_TRUE(Eventually([&] { return platform::GetExitCode(process, &exitCode) && exitCode != 259; }));
+}
+
+TEST(ProcessTest, TheProgramInheritsNeitherOpenFilesNorBlockedOrIgnoredSignals) {
+    test::TempFolder folder;
+    const int open = ::open("/dev/null", O_RDONLY);  // without close-on-exec
+    ASSERT_GE(open, 0);
+    const std::string report = folder.File("report.txt");
+    const std::string command = "/bin/sh -c \"readlink /proc/self/fd/0 > '" + report +
+                                "'; test -e /proc/self/fd/" + std::to_string(open) +
+                                " && echo inherited >> '" + report + "'; exit 0\"";
+
+    // What a service does with SIGTERM: block it in its threads, or ignore it.
+    sigset_t term;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    sigset_t previousMask;
+    pthread_sigmask(SIG_BLOCK, &term, &previousMask);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction previousAction {};
+    sigaction(SIGTERM, &ignore, &previousAction);
+
+    platform::Process reporter;
+    platform::Process sleeper;
+    int error = 0;
+    const bool startedReporter = platform::StartProcess(U16(command), &reporter, &error);
+    const bool startedSleeper = platform::StartProcess(u"sleep 1000", &sleeper, &error);
+    sigaction(SIGTERM, &previousAction, nullptr);
+    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+    close(open);
+    ASSERT_TRUE(startedReporter);
+    ASSERT_TRUE(startedSleeper);
+    const KillAtEnd cleanup{{&reporter, &sleeper}};
+
+    uint32_t exitCode = 0;
+    EXPECT_TRUE(Eventually([&] { return platform::GetExitCode(reporter, &exitCode) && exitCode != 259; }));
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(ReadFile(report), "/dev/null\n");
+
+    EXPECT_TRUE(platform::TerminateProcessTree(sleeper.Id(), 10000));
+    EXPECT_TRUE(Eventually([&] { return platform::GetExitCode(sleeper, &exitCode) && exitCode != 259; }));
+    EXPECT_EQ(exitCode, 128u + SIGTERM);
+}
+
+}  // namespace
+}  // namespace velmora

@@ -1,0 +1,160 @@
+// Command lines of program mode: the template filled with a job's values, and the line split into the
+// arguments the program receives.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "output/program_printer.h"
+#include "platform/ansi.h"
+#include "platform/process.h"
+
+namespace velmora {
+namespace {
+
+std::string Show(const std::vector<std::u16string>& arguments) {
+    std::string shown;
+    for (const std::u16string& argument : arguments)
+        shown += "[" + platform::UnicodeToAnsi(argument) + "]";
+    return shown;
+}
+
+struct SplitCase {
+    std::u16string commandLine;
+    std::vector<std::u16string> arguments;
+};
+
+void ExpectSplits(const std::vector<SplitCase>& cases) {
+    for (const SplitCase& c : cases) {
+        EXPECT_EQ(Show(platform::SplitCommandLine(c.commandLine)), Show(c.arguments))
+            << "command line: " << platform::UnicodeToAnsi(c.commandLine);
+    }
+}
+
+TEST(SplitCommandLineTest, ArgumentsFollowTheBackslashAndQuotationRules) {
+    ExpectSplits({
+        {u"prog \"a b c\" d e", {u"prog", u"a b c", u"d", u"e"}},
+        {uR"(prog "ab\"c" "\\" d)", {u"prog", uR"(ab"c)", uR"(\)", u"d"}},
+        // Backslashes not followed by a quotation mark are literal.
+        {uR"(prog a\\\b d"e f"g h)", {u"prog", uR"(a\\\b)", u"de fg", u"h"}},
+        // 2n+1 backslashes and a quotation mark: n backslashes and a literal quotation mark.
+        {uR"(prog a\\\"b c d)", {u"prog", uR"(a\"b)", u"c", u"d"}},
+        // 2n backslashes and a quotation mark: n backslashes, and the mark starts a quoted part.
+        {uR"(prog a\\\\"b c" d e)", {u"prog", uR"(a\\b c)", u"d", u"e"}},
+        {uR"(prog "a\\"b)", {u"prog", uR"(a\b)"}},
+        {uR"(prog \"a b\")", {u"prog", uR"("a)", uR"(b")"}},
+        {uR"(prog a\\ b\)", {u"prog", uR"(a\\)", uR"(b\)"}},
+        // Two quotation marks inside a quoted part are one literal mark, and the quoted part goes on.
+        {uR"(prog a"b"" c d)", {u"prog", uR"(ab" c d)"}},
+        {uR"(prog "a""b")", {u"prog", uR"(a"b)"}},
+        {uR"(prog """")", {u"prog", uR"(")"}},
+        // Outside a quoted part they are an empty quoted part.
+        {uR"(prog a""b)", {u"prog", u"ab"}},
+        {uR"(prog "" "")", {u"prog", u"", u""}},
+        // An unterminated quoted part runs to the end of the line.
+        {u"prog \"a b", {u"prog", u"a b"}},
+        // Spaces and tabs, however many, separate; trailing ones add nothing.
+        {u"prog\ta \t b  ", {u"prog", u"a", u"b"}},
+        {u"prog   ", {u"prog"}},
+    });
+}
+
+TEST(SplitCommandLineTest, TheProgramNameHasItsOwnRules) {
+    ExpectSplits({
+        {uR"("C:\Program Files\Reader\reader.exe" /t %1)",
+         {uR"(C:\Program Files\Reader\reader.exe)", u"/t", u"%1"}},
+        {u"\"abc\" d e", {u"abc", u"d", u"e"}},
+        // No escaping: a backslash before a quotation mark is a plain character of the name.
+        {uR"(123\"abc" d e)", {uR"(123\"abc")", u"d", u"e"}},
+        {uR"(a\\\\"b c" d e)", {uR"(a\\\\"b)", u"c d e"}},
+        // The name ends at its closing quotation mark even without white space after it.
+        {uR"("a b"c d)", {u"a b", u"c", u"d"}},
+        {uR"("C:\dir\" x)", {uR"(C:\dir\)", u"x"}},
+        {u"\"a b", {u"a b"}},
+        // A line that starts with white space has an empty program name.
+        {u" a b", {u"", u"a", u"b"}},
+        {u"", {}},
+    });
+}
+
+CommandValues SampleValues() {
+    return {u"/spool/00001.prn",
+            u"Office",
+            u"HP LaserJet 4",
+            u"socket://10.0.0.5",
+            u"Quarterly report",
+            u"alice",
+            u"2024/05/06 10:11:12",
+            u"1234",
+            u"PDF",
+            u"erp01",
+            u"Invoice 42",
+            u"finance"};
+}
+
+TEST(ExpandCommandTemplateTest, EveryMarkerIsReplacedByItsQuotedValue) {
+    const CommandValues values = SampleValues();
+    EXPECT_EQ(ExpandCommandTemplate(
+                  uR"("C:\Program Files\Adobe\Reader 8.0\Reader\AcroRd32.exe" /t /h %1 %2 %3 %4)", values),
+              uR"("C:\Program Files\Adobe\Reader 8.0\Reader\AcroRd32.exe" /t /h "/spool/00001.prn" "Office" )"
+              uR"("HP LaserJet 4" "socket://10.0.0.5")");
+    EXPECT_EQ(
+        ExpandCommandTemplate(u"p %1 %2 %3 %4 %5 %6 %7 %8 %9 %A %B %C", values),
+        u"p \"/spool/00001.prn\" \"Office\" \"HP LaserJet 4\" \"socket://10.0.0.5\" \"Quarterly report\" "
+        u"\"alice\" \"2024/05/06 10:11:12\" \"1234\" \"PDF\" \"erp01\" \"Invoice 42\" \"finance\"");
+    EXPECT_EQ(ExpandCommandTemplate(u"print %1 --copy %1", values),
+              u"print \"/spool/00001.prn\" --copy \"/spool/00001.prn\"");
+    // Markers need no white space around them; "%10" is %1 followed by 0.
+    EXPECT_EQ(ExpandCommandTemplate(u"-f%1 %10", values), u"-f\"/spool/00001.prn\" \"/spool/00001.prn\"0");
+    EXPECT_EQ(ExpandCommandTemplate(u"%C%B", values), u"\"finance\"\"Invoice 42\"");
+    CommandValues empty;
+    EXPECT_EQ(ExpandCommandTemplate(u"p %3 %4", empty), u"p \"\" \"\"");
+}
+
+TEST(ExpandCommandTemplateTest, OtherTextStaysAsItIs) {
+    const CommandValues values = SampleValues();
+    EXPECT_EQ(ExpandCommandTemplate(u"", values), u"");
+    EXPECT_EQ(ExpandCommandTemplate(u"lp -d office", values), u"lp -d office");
+    // Markers are case-sensitive, and % before any other character is plain text.
+    EXPECT_EQ(ExpandCommandTemplate(u"%a %b %c %% %Z %0 %D 100% %", values), u"%a %b %c %% %Z %0 %D 100% %");
+    EXPECT_EQ(ExpandCommandTemplate(u"%%1", values), u"%\"/spool/00001.prn\"");
+}
+
+TEST(ExpandCommandTemplateTest, ValuesAreInsertedUnescapedAndLaterMarkersReachIntoThem) {
+    CommandValues values = SampleValues();
+    // A value may itself hold a later marker: the later step replaces it there too.
+    values[4] = u"Copy of %6";
+    values[5] = u"bob";
+    EXPECT_EQ(ExpandCommandTemplate(u"p %5 %6", values), u"p \"Copy of \"bob\"\" \"bob\"");
+    // An earlier marker inside a later value stays, and so does a value's own marker.
+    values[4] = u"doc";
+    values[5] = u"%5 %6";
+    EXPECT_EQ(ExpandCommandTemplate(u"p %5 %6", values), u"p \"doc\" \"%5 %6\"");
+    values[0] = u"%1%1";
+    EXPECT_EQ(ExpandCommandTemplate(u"%1", values), u"\"%1%1\"");
+    // Quotation marks and backslashes go in unchanged.
+    values[4] = uR"(say "hi" C:\x\)";
+    EXPECT_EQ(ExpandCommandTemplate(u"p %5", values), uR"(p "say "hi" C:\x\")");
+}
+
+TEST(ExpandCommandTemplateTest, TheJobsFieldsFillTheirMarkers) {
+    CSpoolFile job;
+    job.LocalFileName = u"/spool/7.prn";
+    job.DocumentName = u"doc";
+    job.Owner = u"owner";
+    job.DateInserted = u"date";
+    job.FileSize = u"size";
+    job.FileType = u"type";
+    job.SourceHost = u"host";
+    job.JobName = u"name";
+    job.JobClass = u"class";
+    job.PrinterName = u"virtual";
+    EXPECT_EQ(
+        ExpandCommandTemplate(u"%1|%2|%3|%4|%5|%6|%7|%8|%9|%A|%B|%C",
+                              CommandTemplateValues(job, u"printer", u"driver", u"port")),
+        u"\"/spool/7.prn\"|\"printer\"|\"driver\"|\"port\"|\"doc\"|\"owner\"|\"date\"|\"size\"|\"type\"|"
+        u"\"host\"|\"name\"|\"class\"");
+}
+
+}  // namespace
+}  // namespace velmora
