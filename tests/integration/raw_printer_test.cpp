@@ -1,0 +1,263 @@
+// Raw printing against a private CUPS server whose queues print to a stand-in printer on 127.0.0.1.
+#include <cups/cups.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "output/raw_printer.h"
+#include "platform/ansi.h"
+#include "platform/file.h"
+#include "platform/print_spooler.h"
+#include "platform/system_error.h"
+#include "support/app_fixture.h"
+#include "support/cups_server.h"
+
+namespace velmora {
+namespace {
+
+using test::ReadFile;
+using test::U16;
+using test::WriteFile;
+
+constexpr char kQueue[] = "Velmora_Raw";
+// A second queue for the queries; nothing is printed on it.
+constexpr char kOtherQueue[] = "Archive_Raw";
+constexpr char kOtherDevice[] = "socket://127.0.0.1:9";
+const std::string kEsc = "\x1b";
+
+struct JobSummary {
+    std::string title;
+    std::string format;
+    ipp_jstate_t state;
+};
+
+// The server's jobs of every user.
+std::vector<JobSummary> Jobs(int which) {
+    cups_job_t* jobs = nullptr;
+    const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, nullptr, 0, which);
+    std::vector<JobSummary> summaries;
+    for (int i = 0; i < count; ++i)
+        summaries.push_back(
+            {jobs[i].title ? jobs[i].title : "", jobs[i].format ? jobs[i].format : "", jobs[i].state});
+    cupsFreeJobs(count, jobs);
+    return summaries;
+}
+
+std::vector<JobSummary> JobsTitled(const std::string& title, int which = CUPS_WHICHJOBS_ALL) {
+    std::vector<JobSummary> jobs = Jobs(which);
+    std::erase_if(jobs, [&](const JobSummary& job) { return job.title != title; });
+    return jobs;
+}
+
+class RawPrinterTest : public test::AppFixture {
+  protected:
+    static void SetUpTestSuite() {
+        printer_ = new test::FakePrinter();
+        server_ = new test::CupsServer();
+        if (!printer_->Listening()) {
+            failure_ = "the stand-in printer cannot listen";
+        } else if (!server_->Start() || !server_->AddRawQueue(kQueue, printer_->DeviceUri()) ||
+                   !server_->AddRawQueue(kOtherQueue, kOtherDevice) || !server_->SetDefaultQueue(kQueue)) {
+            failure_ = server_->Failure();
+        }
+    }
+    static void TearDownTestSuite() {
+        delete server_;
+        server_ = nullptr;
+        delete printer_;
+        printer_ = nullptr;
+        failure_.clear();
+    }
+
+    void SetUp() override {
+        AppFixture::SetUp();
+        ASSERT_TRUE(failure_.empty()) << failure_;
+    }
+
+    std::string NextDocument() {
+        std::string document;
+        EXPECT_TRUE(printer_->NextDocument(&document)) << "nothing reached the printer\n"
+                                                       << server_->ErrorLog();
+        return document;
+    }
+
+    bool LogHas(const std::string& message) const {
+        const std::vector<std::string> messages = LogMessages();
+        return std::find(messages.begin(), messages.end(), message) != messages.end();
+    }
+
+    static inline test::FakePrinter* printer_ = nullptr;
+    static inline test::CupsServer* server_ = nullptr;
+    static inline std::string failure_;
+};
+
+TEST_F(RawPrinterTest, AFileReachesThePrinterByteForByteAsOneRawJobNamedAfterTheDocument) {
+    // Several transfer blocks and a partial one, with every byte value.
+    std::string data;
+    for (int i = 0; i < 3 * 4096 + 123; ++i)
+        data.push_back(static_cast<char>((i * 7 + i / 256) & 0xFF));
+    const std::string path = folder_.File("job.prn");
+    WriteFile(path, data);
+
+    EXPECT_TRUE(RawPrintFile(U16(kQueue), u"Quarterly report.txt", U16(path), std::nullopt));
+    EXPECT_EQ(NextDocument(), data);
+    EXPECT_EQ(ReadFile(path), data);
+    EXPECT_FALSE(platform::FileExists(U16(path + ".bin")));
+
+    const std::vector<JobSummary> jobs = JobsTitled("Quarterly report.txt");
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].format, CUPS_FORMAT_RAW);
+
+    // One handle prints one document after the other, each in writes of any size.
+    platform::PrinterHandle printer = nullptr;
+    ASSERT_TRUE(platform::OpenPrinter(U16(kQueue), &printer));
+    for (const std::string document : {"first\n", "second\n"}) {
+        EXPECT_TRUE(platform::StartDocPrinter(printer, U16(document)));
+        EXPECT_TRUE(platform::StartPagePrinter(printer));
+        std::size_t written = 0;
+        EXPECT_TRUE(platform::WritePrinter(printer, document.data(), 2, &written));
+        EXPECT_TRUE(platform::WritePrinter(printer, document.data() + 2, document.size() - 2, &written));
+        EXPECT_EQ(written, document.size() - 2);
+        EXPECT_TRUE(platform::EndPagePrinter(printer));
+        EXPECT_TRUE(platform::EndDocPrinter(printer));
+        EXPECT_EQ(NextDocument(), document);
+    }
+    EXPECT_TRUE(platform::ClosePrinter(printer));
+}
+
+TEST_F(RawPrinterTest, PclPaperSourceAndOutputBinValuesAreReplacedThroughATemporaryCopy) {
+    std::string source = kEsc + "E" + kEsc + "&l1H" + "page one\f" +
+                         // combined command: page size 26, paper source 4, output bin 250
+                         kEsc + "&l26a4h250G" + "page two\f" +
+                         // raster data that looks like a paper-source command is data
+                         kEsc + "*b5W" + kEsc + "&l1H";
+    std::string expected = kEsc + "E" + kEsc + "&l12H" + "page one\f" + kEsc + "&l26a12h3G" + "page two\f" +
+                           kEsc + "*b5W" + kEsc + "&l1H";
+    // A value split across two read blocks of the source (4,079 bytes each).
+    const std::string padding(4075 - source.size(), 'x');
+    source += padding + kEsc + "&l17H" + "page three\f";
+    expected += padding + kEsc + "&l12H" + "page three\f";
+    ASSERT_EQ(source.find("&l17H"), 4076u);
+    // A shorter value at the very end leaves nothing of the longer one behind.
+    source += kEsc + "&l250G";
+    expected += kEsc + "&l3G";
+
+    const std::string path = folder_.File("job.pcl");
+    WriteFile(path, source);
+    const std::string copy = folder_.File("copy.pcl");
+    EXPECT_EQ(SubstitutePclBins(U16(path), U16(copy), "12", "3"), 3);
+    EXPECT_EQ(ReadFile(copy), expected);
+
+    EXPECT_TRUE(RawPrintFile(U16(kQueue), u"job.pcl", U16(path), PclBinValues{u"12", u"3"}));
+    EXPECT_EQ(NextDocument(), expected);
+    EXPECT_EQ(ReadFile(path), source);
+    EXPECT_FALSE(platform::FileExists(U16(path + ".bin")));
+
+    // Empty values leave the commands as they are; the copy is still made and removed.
+    EXPECT_TRUE(RawPrintFile(U16(kQueue), u"job.pcl", U16(path), PclBinValues{}));
+    EXPECT_EQ(NextDocument(), source);
+    EXPECT_FALSE(platform::FileExists(U16(path + ".bin")));
+
+    // The values are the virtual printer's text in code page 1252.
+    WriteFile(path, kEsc + "&l1H");
+    EXPECT_TRUE(RawPrintFile(U16(kQueue), u"job.pcl", U16(path), PclBinValues{u"\u00E9", u""}));
+    EXPECT_EQ(NextDocument(), kEsc + "&l\xE9H");
+
+    for (const std::string& line : LogMessages())
+        EXPECT_EQ(line.find("Unable to delete"), std::string::npos) << line;
+}
+
+TEST_F(RawPrinterTest, AQueueThatDoesNotExistFailsAtOpenWithNothingSentOrCreated) {
+    const std::string path = folder_.File("job.pcl");
+    WriteFile(path, kEsc + "&l1H" + "text\f");
+    const std::size_t jobsBefore = Jobs(CUPS_WHICHJOBS_ALL).size();
+
+    EXPECT_FALSE(RawPrintFile(u"NoSuchQueue", u"job.pcl", U16(path), PclBinValues{u"4", u"2"}));
+    EXPECT_FALSE(platform::FileExists(U16(path + ".bin")));
+    EXPECT_EQ(Jobs(CUPS_WHICHJOBS_ALL).size(), jobsBefore);
+
+    platform::PrinterHandle printer = nullptr;
+    EXPECT_FALSE(platform::OpenPrinter(u"NoSuchQueue", &printer));
+    EXPECT_EQ(printer, nullptr);
+    EXPECT_FALSE(platform::OpenPrinter(u"", &printer));
+}
+
+TEST_F(RawPrinterTest, DocumentsWithoutDataCountAsPrintedAndLeaveNoPendingJob) {
+    const std::string empty = folder_.File("empty.prn");
+    WriteFile(empty, "");
+    EXPECT_TRUE(RawPrintFile(U16(kQueue), u"empty.prn", U16(empty), std::nullopt));
+
+    // A copy that cannot be made (its name is taken by a folder) gives an empty document too, and its
+    // removal fails and is logged.
+    const std::string pcl = folder_.File("held.pcl");
+    WriteFile(pcl, kEsc + "&l1H" + "text\f");
+    ASSERT_EQ(mkdir((pcl + ".bin").c_str(), 0755), 0);
+    WriteFile(pcl + ".bin/keep", "x");
+    EXPECT_TRUE(RawPrintFile(U16(kQueue), u"held.pcl", U16(pcl), PclBinValues{u"4", u""}));
+    EXPECT_TRUE(LogHas("0\tUnable to delete the file : " + pcl + ".bin (" +
+                       platform::UnicodeToAnsi(platform::SystemErrorText(EISDIR)) + ")"))
+        << ::testing::PrintToString(LogMessages());
+
+    // A document abandoned half way is not printed either.
+    platform::PrinterHandle printer = nullptr;
+    ASSERT_TRUE(platform::OpenPrinter(U16(kQueue), &printer));
+    EXPECT_TRUE(platform::StartDocPrinter(printer, u"abandoned"));
+    std::size_t written = 0;
+    EXPECT_TRUE(platform::WritePrinter(printer, "partial", 7, &written));
+    EXPECT_EQ(written, 7u);
+    EXPECT_TRUE(platform::ClosePrinter(printer));
+
+    for (const char* title : {"empty.prn", "held.pcl", "abandoned"}) {
+        const std::vector<JobSummary> jobs = JobsTitled(title);
+        ASSERT_EQ(jobs.size(), 1u) << title;
+        EXPECT_EQ(jobs[0].state, IPP_JSTATE_CANCELED) << title;
+        EXPECT_TRUE(JobsTitled(title, CUPS_WHICHJOBS_ACTIVE).empty()) << title;
+    }
+
+    // Nothing of them reached the printer: the next document there is the next one printed.
+    const std::string next = folder_.File("next.prn");
+    WriteFile(next, "next\n");
+    EXPECT_TRUE(RawPrintFile(U16(kQueue), u"next.prn", U16(next), std::nullopt));
+    EXPECT_EQ(NextDocument(), "next\n");
+}
+
+TEST_F(RawPrinterTest, PrinterQueriesAnswerFromTheSelectedServer) {
+    std::vector<std::u16string> names = platform::EnumeratePrinters();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::u16string>{U16(kOtherQueue), U16(kQueue)}));
+
+    EXPECT_EQ(platform::DefaultPrinter(), U16(kQueue));
+    // The user's choice comes before the server's.
+    setenv("LPDEST", kOtherQueue, 1);
+    EXPECT_EQ(platform::DefaultPrinter(), U16(kOtherQueue));
+    unsetenv("LPDEST");
+
+    std::u16string driver;
+    std::u16string port;
+    ASSERT_TRUE(platform::PrinterDriverAndPort(U16(kQueue), &driver, &port));
+    EXPECT_EQ(driver, u"Local Raw Printer");
+    EXPECT_EQ(port, U16(printer_->DeviceUri()));
+    ASSERT_TRUE(platform::PrinterDriverAndPort(U16(kOtherQueue), &driver, &port));
+    EXPECT_EQ(port, U16(kOtherDevice));
+    EXPECT_FALSE(platform::PrinterDriverAndPort(u"NoSuchQueue", &driver, &port));
+}
+
+TEST_F(RawPrinterTest, ShellPrintHandsTheFileToTheDefaultQueue) {
+    const std::string path = folder_.File("letter.txt");
+    WriteFile(path, "Dear customer,\nyour order has shipped.\n");
+    EXPECT_TRUE(platform::ShellPrint(U16(path)));
+    EXPECT_EQ(NextDocument(), "Dear customer,\nyour order has shipped.\n");
+    EXPECT_EQ(JobsTitled("letter.txt").size(), 1u);
+
+    setenv("LPDEST", "NoSuchQueue", 1);
+    EXPECT_FALSE(platform::ShellPrint(U16(path)));
+    unsetenv("LPDEST");
+}
+
+}  // namespace
+}  // namespace velmora

@@ -1,0 +1,309 @@
+#include <cups/cups.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pwd.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+
+#include "support/cups_server.h"
+
+namespace velmora::test {
+
+namespace {
+
+// Limits that only keep a broken set-up from hanging the tests; nothing here measures time.
+constexpr auto kStartLimit = std::chrono::seconds(60);
+constexpr auto kStopLimit = std::chrono::seconds(30);
+constexpr int kPollMilliseconds = 50;
+
+std::string SystemProgram(const std::string& name) {
+    for (const char* folder : {"/usr/sbin/", "/usr/bin/", "/sbin/", "/bin/"}) {
+        const std::string path = folder + name;
+        if (access(path.c_str(), X_OK) == 0)
+            return path;
+    }
+    return name;
+}
+
+bool Connects(const std::string& socketPath) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+    const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return connected;
+}
+
+// The back ends run as the scheduler's user, which must reach the spool folder through every parent.
+std::string UntraversableParent(const std::filesystem::path& folder) {
+    for (std::filesystem::path parent = folder.parent_path(); !parent.empty() && parent != parent.root_path();
+         parent = parent.parent_path()) {
+        struct stat status {};
+        if (stat(parent.c_str(), &status) != 0 || (status.st_mode & S_IXOTH) == 0)
+            return parent.string();
+    }
+    return {};
+}
+
+}  // namespace
+
+FakePrinter::FakePrinter() {
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener_, 8) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        if (listener_ >= 0)
+            close(listener_);
+        listener_ = -1;
+        return;
+    }
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { Run(); });
+}
+
+FakePrinter::~FakePrinter() {
+    stop_ = true;
+    if (thread_.joinable())
+        thread_.join();
+    if (listener_ >= 0)
+        close(listener_);
+}
+
+std::string FakePrinter::DeviceUri() const {
+    return "socket://127.0.0.1:" + std::to_string(port_);
+}
+
+bool FakePrinter::NextDocument(std::string* document, int milliseconds) {
+    std::unique_lock<std::mutex> hold(lock_);
+    if (!received_.wait_for(hold, std::chrono::milliseconds(milliseconds),
+                            [this] { return !documents_.empty(); }))
+        return false;
+    *document = std::move(documents_.front());
+    documents_.pop_front();
+    return true;
+}
+
+void FakePrinter::Run() {
+    while (!stop_) {
+        pollfd ready{listener_, POLLIN, 0};
+        if (poll(&ready, 1, kPollMilliseconds) <= 0)
+            continue;
+        const int connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection >= 0)
+            Receive(connection);
+    }
+}
+
+void FakePrinter::Receive(int connection) {
+    std::string bytes;
+    bool ended = false;
+    while (!stop_ && !ended) {
+        pollfd ready{connection, POLLIN, 0};
+        if (poll(&ready, 1, kPollMilliseconds) <= 0)
+            continue;
+        char buffer[64 * 1024];
+        const ssize_t count = recv(connection, buffer, sizeof buffer, 0);
+        if (count > 0)
+            bytes.append(buffer, static_cast<std::size_t>(count));
+        else if (count == 0 || errno != EINTR)
+            ended = true;
+    }
+    // Closing only after the end of the data is what the back end waits for before it ends the job.
+    close(connection);
+    if (!ended)
+        return;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        documents_.push_back(std::move(bytes));
+    }
+    received_.notify_all();
+}
+
+CupsServer::CupsServer() = default;
+
+CupsServer::~CupsServer() {
+    Stop();
+    for (auto it = savedEnvironment_.rbegin(); it != savedEnvironment_.rend(); ++it) {
+        if (it->second)
+            setenv(it->first.c_str(), it->second->c_str(), 1);
+        else
+            unsetenv(it->first.c_str());
+    }
+    // libcups keeps the server it found per thread; the next one is found anew.
+    cupsSetServer(nullptr);
+}
+
+std::string CupsServer::ErrorLog() const {
+    return ReadFile(folder_.File("error_log")) + ReadFile(folder_.File("cupsd_output"));
+}
+
+bool CupsServer::WriteConfiguration() {
+    const std::string& folder = folder_.Path();
+    for (const char* sub : {"spool", "cache", "state", "tmp"}) {
+        if (mkdir(folder_.File(sub).c_str(), 0755) != 0) {
+            failure_ = "cannot create " + folder_.File(sub);
+            return false;
+        }
+    }
+    // As root the scheduler runs its back ends as lp, as the system's own does; otherwise as ourselves.
+    std::string user = "lp";
+    std::string group = "lp";
+    std::string systemGroup = "root";
+    if (geteuid() != 0) {
+        const passwd* account = getpwuid(geteuid());
+        const struct group* primary = getgrgid(getegid());
+        if (!account || !primary) {
+            failure_ = "cannot name the current user and group";
+            return false;
+        }
+        user = account->pw_name;
+        group = primary->gr_name;
+        systemGroup = group;
+    }
+    WriteFile(folder_.File("cups-files.conf"),
+              "User " + user + "\nGroup " + group + "\nSystemGroup " + systemGroup + "\nServerRoot " +
+                  folder + "\nRequestRoot " + folder + "/spool\nCacheDir " + folder + "/cache\nStateDir " +
+                  folder + "/state\nTempDir " + folder + "/tmp\nErrorLog " + folder +
+                  "/error_log\nAccessLog " + folder + "/access_log\nPageLog " + folder +
+                  "/page_log\nPrintcap " + folder + "/printcap\n");
+    // No network listener, no browsing, no authentication; a failing job is aborted instead of stopping
+    // the queue for the jobs of the next tests.
+    WriteFile(folder_.File("cupsd.conf"),
+              "LogLevel debug\nListen " + SocketPath() +
+                  "\nBrowsing No\nBrowseLocalProtocols none\nDefaultAuthType None\n"
+                  "WebInterface No\nErrorPolicy abort-job\n"
+                  "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+                  "<Policy default>\n  JobPrivateAccess all\n  JobPrivateValues none\n"
+                  "  SubscriptionPrivateAccess all\n  SubscriptionPrivateValues none\n"
+                  "  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n");
+    return true;
+}
+
+bool CupsServer::Start() {
+    const std::string& folder = folder_.Path();
+    if (chmod(folder.c_str(), 0755) != 0) {
+        failure_ = "cannot open up " + folder;
+        return false;
+    }
+    if (const std::string parent = UntraversableParent(folder); !parent.empty()) {
+        failure_ = "the scheduler's user cannot pass through " + parent;
+        return false;
+    }
+    if (!WriteConfiguration())
+        return false;
+
+    const auto set = [this](const char* name, const char* value) {
+        const char* old = getenv(name);
+        savedEnvironment_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    };
+    set("CUPS_SERVER", SocketPath().c_str());
+    set("CUPS_SERVERROOT", folder.c_str());
+    set("HOME", folder.c_str());
+    set("PRINTER", nullptr);
+    set("LPDEST", nullptr);
+    cupsSetServer(nullptr);
+
+    const std::string program = SystemProgram("cupsd");
+    const std::string configuration = folder_.File("cupsd.conf");
+    const std::string files = folder_.File("cups-files.conf");
+    const std::string output = folder_.File("cupsd_output");
+    pid_ = fork();
+    if (pid_ == 0) {
+        const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int none = open("/dev/null", O_RDONLY);
+        if (out >= 0) {
+            dup2(out, STDOUT_FILENO);
+            dup2(out, STDERR_FILENO);
+        }
+        if (none >= 0)
+            dup2(none, STDIN_FILENO);
+        execl(program.c_str(), "cupsd", "-f", "-c", configuration.c_str(), "-s", files.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    if (pid_ < 0) {
+        failure_ = "fork failed";
+        return false;
+    }
+
+    const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            failure_ = "cupsd ended (status " + std::to_string(status) + "):\n" + ErrorLog();
+            return false;
+        }
+        if (Connects(SocketPath()))
+            return true;
+        usleep(20000);
+    }
+    failure_ = "cupsd did not listen on " + SocketPath() + ":\n" + ErrorLog();
+    return false;
+}
+
+void CupsServer::Stop() {
+    if (pid_ <= 0)
+        return;
+    kill(pid_, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + kStopLimit;
+    int status = 0;
+    while (waitpid(pid_, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+            break;
+        }
+        usleep(20000);
+    }
+    pid_ = -1;
+}
+
+bool CupsServer::RunAdmin(const std::vector<std::string>& arguments) {
+    ChildProcess::Options options;
+    options.captureErrors = true;
+    ChildProcess admin(SystemProgram("lpadmin"), arguments, options);
+    std::string output;
+    const int code = admin.RunToEnd(60000, &output);
+    if (code == 0)
+        return true;
+    std::string command = "lpadmin";
+    for (const std::string& argument : arguments)
+        command += " " + argument;
+    failure_ = command + " failed (" + std::to_string(code) + "): " + output + "\n" + ErrorLog();
+    return false;
+}
+
+bool CupsServer::AddRawQueue(const std::string& name, const std::string& deviceUri) {
+    // -E after -p enables the queue and makes it accept jobs (before -p it would ask for encryption).
+    return RunAdmin({"-p", name, "-E", "-v", deviceUri, "-m", "raw"});
+}
+
+bool CupsServer::SetDefaultQueue(const std::string& name) {
+    return RunAdmin({"-d", name});
+}
+
+}  // namespace velmora::test
