@@ -1,5 +1,7 @@
 #include "output/program_printer.h"
 
+#include "platform/print_spooler.h"
+
 #include "core/app.h"
 #include "platform/system_error.h"
 #include "text/format.h"
@@ -13,10 +15,9 @@ constexpr uint32_t kTerminateMilliseconds = 10000;
 
 ProgramPrinterOperations DefaultOperations() {
     ProgramPrinterOperations operations;
-    operations.PrinterDriverAndPort = [](const std::u16string&, std::u16string*, std::u16string*) {
-        return false;
-    };
-    operations.ShellPrint = [](const std::u16string&) {};
+    operations.PrinterDriverAndPort = platform::PrinterDriverAndPort;
+    // The shell's "print" verb is not waited for, and its outcome is not the job's.
+    operations.ShellPrint = [](const std::u16string& path) { platform::ShellPrint(path); };
     return operations;
 }
 

@@ -30,18 +30,16 @@ std::u16string ExpandCommandTemplate(const std::u16string& commandTemplate, cons
 CommandValues CommandTemplateValues(const CSpoolFile& job, const std::u16string& printerName,
                                     const std::u16string& driverName, const std::u16string& portName);
 
-// The two print-spooler operations this back-end uses, replaceable as a whole (the print-spooler layer
-// installs its own at start-up, tests their stand-ins).
+// The two print-spooler operations this back-end uses: the platform's by default, replaceable as a whole
+// (tests install stand-ins).
 struct ProgramPrinterOperations {
     // The driver and port names of a printer of the system's print spooler (on CUPS its make and model and
-    // its device URI); false when there is no such printer. The default finds none until the print-spooler
-    // layer's platform::PrinterDriverAndPort is installed here.
+    // its device URI); false when there is no such printer.
     std::function<bool(const std::u16string& printerName, std::u16string* driverName,
                        std::u16string* portName)>
         PrinterDriverAndPort;
     // Has the system print a file with the "print" verb of the shell (ShellExecuteW; on Linux an auto-typed
-    // CUPS job of the file on the default queue). Returns at once; the outcome is not examined. The default
-    // does nothing until the raw-printing layer's platform::ShellPrint is installed here.
+    // CUPS job of the file on the default queue). Returns at once; the outcome is not examined.
     std::function<void(const std::u16string& path)> ShellPrint;
 };
 
