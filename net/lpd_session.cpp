@@ -1,6 +1,7 @@
 // The receive-job session: one connection, one print job into one queue.
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -159,6 +160,16 @@ bool Session::ReceiveJob(const std::u16string&) {
             subcommand == 0x02 ? ReceiveControlFile() : ReceiveDataFile();
             if (!continue_ || closed_)
                 break;
+        } else {
+            // An unknown subcommand gets no reply, so its client may already have sent the next line
+            // behind it: a complete line that arrived with it is served, not dropped.
+            ReadToken(connection_.get(), '\n');
+            const char* rest = connection_->buffer.get() + connection_->position;
+            if (HasMoreBytes(connection_.get()) &&
+                std::memchr(rest, '\n',
+                            static_cast<std::size_t>(connection_->length - connection_->position))) {
+                continue;
+            }
         }
         if (ReceiveBytes(connection_.get(), -1) != 0) {
             // The client closing the connection after its last file is the end of a complete job.
