@@ -60,6 +60,13 @@ std::string AddressText(const Ipv4SocketAddress& address);
 bool ResolveIpv4(const std::string& host, uint16_t port, Ipv4SocketAddress* address);
 // Connects a blocking socket; 0 on success.
 int Connect(SocketHandle socket, const Ipv4SocketAddress& address);
+// The same, giving up after the time with kWsaTimedOut; the socket stays blocking.
+int ConnectWithin(SocketHandle socket, const Ipv4SocketAddress& address, int timeoutMilliseconds);
+// Limits how long one blocking send may wait for the peer to take data; such a send then fails with
+// kWsaTimedOut (or returns the part it could send).
+int SetSendTimeout(SocketHandle socket, int timeoutMilliseconds);
+// The system's description of a Windows Sockets code.
+std::u16string SocketErrorText(int code);
 
 // The operating system's identifier of the calling thread.
 uint32_t CurrentThreadId();

@@ -7,11 +7,15 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+
+#include "platform/system_error.h"
 
 namespace velmora::platform {
 
@@ -259,8 +263,13 @@ long Send(SocketHandle socket, const void* data, std::size_t size) {
     do {
         sent = send(Descriptor(socket), data, size, MSG_NOSIGNAL);
     } while (sent < 0 && errno == EINTR);
-    if (sent < 0)
+    if (sent < 0) {
+        // On a blocking socket this is the end of the send time limit, which Windows reports as a time-out.
+        if ((errno == EAGAIN || errno == EWOULDBLOCK) &&
+            (fcntl(Descriptor(socket), F_GETFL) & O_NONBLOCK) == 0)
+            errno = ETIMEDOUT;
         return Fail();
+    }
     return static_cast<long>(sent);
 }
 
@@ -343,6 +352,69 @@ int Connect(SocketHandle socket, const Ipv4SocketAddress& address) {
     if (errno == EINTR)
         return FinishInterruptedConnect(socket);
     return Fail();
+}
+
+int ConnectWithin(SocketHandle socket, const Ipv4SocketAddress& address, int timeoutMilliseconds) {
+    using Clock = std::chrono::steady_clock;
+    if (SetNonBlocking(socket, true) != 0)
+        return -1;
+    sockaddr_in remote;
+    std::memcpy(&remote, address.bytes, sizeof remote);
+    int result = 0;
+    if (connect(Descriptor(socket), reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0) {
+        if (errno != EINPROGRESS && errno != EINTR) {
+            result = Fail();
+        } else {
+            const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
+            pollfd entry = {Descriptor(socket), POLLOUT, 0};
+            for (;;) {
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+                const int ready = poll(&entry, 1, static_cast<int>(std::max<long long>(left, 0)));
+                if (ready > 0)
+                    break;
+                if (ready == 0) {
+                    lastSocketError = kWsaTimedOut;
+                    result = -1;
+                    break;
+                }
+                if (errno != EINTR) {
+                    result = Fail();
+                    break;
+                }
+            }
+            int error = 0;
+            socklen_t size = sizeof error;
+            if (result == 0 && getsockopt(Descriptor(socket), SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+                result = Fail();
+            } else if (result == 0 && error != 0) {
+                SetLastSocketError(error);
+                result = -1;
+            }
+        }
+    }
+    // Restoring the mode must not hide the connection's own failure code.
+    const int failure = lastSocketError;
+    if (SetNonBlocking(socket, false) != 0 && result == 0)
+        return -1;
+    lastSocketError = failure;
+    return result;
+}
+
+int SetSendTimeout(SocketHandle socket, int timeoutMilliseconds) {
+    const timeval limit = {timeoutMilliseconds / 1000, (timeoutMilliseconds % 1000) * 1000};
+    if (setsockopt(Descriptor(socket), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) != 0)
+        return Fail();
+    return 0;
+}
+
+std::u16string SocketErrorText(int code) {
+    // The errno value behind the code: the first that maps to it. The catch-all code has no single one.
+    for (int error = 1; code != 10107 && error < 4096; ++error) {
+        if (WsaCodeFor(error) == code)
+            return SystemErrorText(error);
+    }
+    return SystemErrorText(code);
 }
 
 uint32_t CurrentThreadId() {

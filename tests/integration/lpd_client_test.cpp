@@ -1,0 +1,784 @@
+// The LPD forwarding client: against this system's own server, against a scripted server that checks the
+// exact bytes and answers each step as told (refusals, silence, a full accept queue), against LPRng's lpd
+// as a real RFC 1179 server that prints what it receives, and through the velmora-lpr program.
+#include "output/lpd_client.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "platform/ansi.h"
+#include "platform/identity.h"
+#include "platform/socket.h"
+#include "support/lpd_server_fixture.h"
+#include "text/code_page.h"
+
+namespace velmora {
+namespace {
+
+using test::ReadFile;
+using test::U16;
+
+constexpr const char* kRefusals[] = {"The print request is rejected", "The control descriptor is rejected",
+                                     "The control file is rejected", "The data descriptor is rejected",
+                                     "The data file is rejected"};
+
+struct Outcome {
+    int32_t result;
+    std::string text;
+};
+
+struct Request {
+    std::u16string host = u"127.0.0.1";
+    std::u16string queue = u"PASS";
+    std::u16string jobClass;
+    std::u16string jobName;
+    std::u16string hostName = u"printhost";
+    std::u16string userName = u"alice";
+    std::string file;
+    std::u16string document = u"report.txt";
+};
+
+Outcome Forward(int port, const Request& job, const LpdClientTimeouts& timeouts = {}) {
+    char text[4096];
+    std::memset(text, 'x', sizeof text);
+    const int32_t result =
+        SendJobByLpd(port, job.host, job.queue, job.jobClass, job.jobName, job.hostName, job.userName,
+                     U16(job.file), job.document, text, sizeof text, timeouts);
+    return {result, text};
+}
+
+std::string SocketText(int code) {
+    return platform::UnicodeToAnsi(platform::SocketErrorText(code));
+}
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    std::mt19937 random(seed);
+    for (char& byte : bytes)
+        byte = static_cast<char>(random());
+    return bytes;
+}
+
+// What the client sends for a job that every step accepts.
+std::string Exchange(const std::string& queue, const std::string& controlFile, const std::string& data) {
+    return "\x02" + queue + "\n" + "\x02" + std::to_string(controlFile.size()) + " cfA001\n" + controlFile +
+           std::string(1, '\0') + "\x03" + std::to_string(data.size()) + " dfA001\n" + data +
+           std::string(1, '\0');
+}
+
+int LoopbackSocket(int receiveBuffer = 0) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    return fd;
+}
+
+uint16_t PortOf(int fd) {
+    sockaddr_in address{};
+    socklen_t size = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    return ntohs(address.sin_port);
+}
+
+// An LPD server for one connection that frames what the client sends as the protocol does (queue line,
+// control file line and file, data file line and file), answers each of these five steps with the byte
+// its script gives (0 past the script's end), and keeps every byte received. kHang stops reading and
+// answering; kClose closes the connection without an answer. After a refusal or the last step it reads
+// until the client closes.
+class ScriptedServer {
+  public:
+    static constexpr int kHang = -1;
+    static constexpr int kClose = -2;
+
+    explicit ScriptedServer(std::vector<int> replies, int receiveBuffer = 0)
+        : replies_(std::move(replies)), listener_(LoopbackSocket(receiveBuffer)) {
+        listen(listener_, 4);
+        port_ = PortOf(listener_);
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~ScriptedServer() { Finish(); }
+
+    uint16_t Port() const { return port_; }
+    // Ends the server once the client is done; everything it received.
+    const std::string& Finish() {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        if (listener_ >= 0)
+            close(listener_);
+        listener_ = -1;
+        return received_;
+    }
+    bool Accepted() const { return accepted_; }
+
+  private:
+    // Waits for something to read; false once stopped with nothing left.
+    bool Readable(int fd) {
+        for (;;) {
+            pollfd ready{fd, POLLIN, 0};
+            if (poll(&ready, 1, 50) > 0)
+                return true;
+            if (stop_)
+                return false;
+        }
+    }
+    // Reads until `wanted` bytes have been received in all; false when the client closed first.
+    bool ReadUntil(int fd, std::size_t wanted) {
+        char buffer[65536];
+        while (received_.size() < wanted) {
+            if (!Readable(fd))
+                return false;
+            const ssize_t n = recv(fd, buffer, std::min(sizeof buffer, wanted - received_.size()), 0);
+            if (n <= 0)
+                return false;
+            received_.append(buffer, static_cast<std::size_t>(n));
+        }
+        return true;
+    }
+    bool ReadLine(int fd) {
+        const std::size_t start = received_.size();
+        while (received_.find('\n', start) == std::string::npos) {
+            if (!ReadUntil(fd, received_.size() + 1))
+                return false;
+        }
+        return true;
+    }
+    void Drain(int fd) {
+        char buffer[65536];
+        while (Readable(fd)) {
+            const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                return;
+            received_.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+
+    void Run() {
+        if (!Readable(listener_))
+            return;
+        const int fd = accept(listener_, nullptr, nullptr);
+        if (fd < 0)
+            return;
+        accepted_ = true;
+        long count = 0;
+        for (std::size_t step = 0; step < 5; ++step) {
+            const int reply = step < replies_.size() ? replies_[step] : 0;
+            if (reply == kHang) {
+                while (!stop_)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                break;
+            }
+            const std::size_t start = received_.size();
+            const bool framed = step == 2 || step == 4 ? ReadUntil(fd, start + count + 1) : ReadLine(fd);
+            if (!framed)
+                break;
+            if (step == 1 || step == 3)
+                count = std::atol(received_.c_str() + start + 1);
+            if (reply == kClose)
+                break;
+            const char byte = static_cast<char>(reply);
+            send(fd, &byte, 1, MSG_NOSIGNAL);
+            if (reply != 0 || step == 4) {
+                Drain(fd);
+                break;
+            }
+        }
+        close(fd);
+    }
+
+    std::vector<int> replies_;
+    int listener_;
+    uint16_t port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> accepted_{false};
+    std::string received_;
+    std::thread thread_;
+};
+
+class LpdClientTest : public test::LpdServerFixture {
+  protected:
+    std::string Write(const std::string& name, const std::string& content) {
+        const std::string path = folder_.File(name);
+        test::WriteFile(path, content);
+        return path;
+    }
+
+    // The job at the index arrived with exactly these bytes and this control file.
+    void ExpectJob(std::size_t index, const std::string& data, const std::string& controlFile) {
+        ASSERT_GT(WaitForJobs(index + 1), index) << "job " << index << " did not arrive";
+        const SpoolFilePtr job = Job(index);
+        EXPECT_TRUE(ReadFile(platform::UnicodeToAnsi(job->LocalFileName)) == data)
+            << "job " << index << ": the data differ";
+        EXPECT_EQ(ToBytes1252(job->ControlFile), controlFile);
+        EXPECT_EQ(job->PrinterName, u"PASS");
+        EXPECT_EQ(job->ReceivedFileName, u"dfA001");
+    }
+};
+
+TEST_F(LpdClientTest, JobsArriveIntactAtTheOwnServer) {
+    Request text;
+    text.file = Write("report.txt", "Quarterly report\nline two\n\f");
+    text.jobClass = u"A";
+    text.jobName = u"Quarterly figures";
+    Outcome outcome = Forward(port_, text);
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_EQ(outcome.text, "The file is printed");
+    ExpectJob(0, ReadFile(text.file), "Hprinthost\nNreport.txt\nPalice\nCA\nJQuarterly figures\nldfA001\n");
+    EXPECT_EQ(Job(0)->SourceHost, u"printhost");
+    EXPECT_EQ(Job(0)->Owner, u"alice");
+    EXPECT_EQ(Job(0)->JobName, u"Quarterly figures");
+    EXPECT_EQ(Job(0)->JobClass, u"A");
+    EXPECT_EQ(Job(0)->DocumentName, u"report.txt");
+
+    // Far more than one 4096-byte piece, of every byte value; empty host and queue mean 127.0.0.1 and PASS,
+    // empty host and user names this computer and account, and without class and job name those lines go.
+    Request binary;
+    binary.host = binary.queue = binary.hostName = binary.userName = u"";
+    binary.file = Write("scan.bin", RandomBytes(1024 * 1024 + 17, 3));
+    binary.document = u"scan.bin";
+    outcome = Forward(port_, binary);
+    EXPECT_EQ(outcome.result, 0) << outcome.text;
+    const std::u16string computer = platform::ComputerName();
+    const std::u16string user = platform::UserName();
+    ASSERT_FALSE(computer.empty());
+    ASSERT_FALSE(user.empty());
+    ExpectJob(1, ReadFile(binary.file),
+              "H" + platform::UnicodeToAnsi(computer) + "\nNscan.bin\nP" + platform::UnicodeToAnsi(user) +
+                  "\nldfA001\n");
+    EXPECT_EQ(Job(1)->SourceHost, computer);
+    EXPECT_EQ(Job(1)->Owner, user);
+
+    // A host given by name.
+    Request named;
+    named.host = u"localhost";
+    named.file = Write("short.txt", "x");
+    outcome = Forward(port_, named);
+    EXPECT_EQ(outcome.result, 0) << outcome.text;
+    ExpectJob(2, "x", "Hprinthost\nNreport.txt\nPalice\nldfA001\n");
+}
+
+TEST_F(LpdClientTest, RefusalsAndSetUpFailures) {
+    Request job;
+    job.file = Write("report.txt", "Quarterly report\n");
+
+    // The server compares queue names exactly; nothing is left on its side.
+    for (const char16_t* queue : {u"NOPE", u"pass"}) {
+        job.queue = queue;
+        const Outcome outcome = Forward(port_, job);
+        EXPECT_EQ(outcome.result, -1);
+        EXPECT_EQ(outcome.text, "The print request is rejected");
+    }
+    job.queue = u"PASS";
+
+    Request missing = job;
+    missing.file = folder_.File("absent.txt");
+    Outcome outcome = Forward(port_, missing);
+    EXPECT_EQ(outcome.result, -1);
+    EXPECT_EQ(outcome.text, "The file is not found (reason:" + std::string(std::strerror(ENOENT)) + ")");
+
+    // A bound port that nobody listens on, held for the test so that nothing else takes it.
+    const int unused = LoopbackSocket();
+    outcome = Forward(PortOf(unused), job);
+    close(unused);
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.text, SocketText(platform::kWsaConnectionRefused));
+#ifdef __linux__
+    EXPECT_EQ(outcome.text, "Connection refused");
+#endif
+
+    Request unknown = job;
+    unknown.host = u"no-such-host.invalid";
+    outcome = Forward(port_, unknown);
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.text, "Unable to resolve server: no-such-host.invalid\n");
+
+    // A text longer than the caller's buffer is cut to fit, always zero-terminated.
+    char small[8];
+    std::memset(small, 'x', sizeof small);
+    job.queue = u"NOPE";
+    EXPECT_EQ(SendJobByLpd(port_, job.host, job.queue, u"", u"", u"h", u"u", U16(job.file), u"d", small,
+                           sizeof small),
+              -1);
+    EXPECT_STREQ(small, "The pri");
+
+    WaitForSessions();
+    EXPECT_EQ(JobCount(), 0u);
+}
+
+TEST_F(LpdClientTest, ControlFileOfAtMost4095Bytes) {
+    // H, N, P and print lines: 16 bytes besides the document name.
+    Request job;
+    job.hostName = u"h";
+    job.userName = u"u";
+    job.file = Write("report.txt", "Quarterly report\n");
+    job.document = std::u16string(4095 - 16, u'd');
+    Outcome outcome = Forward(port_, job);
+    EXPECT_EQ(outcome.result, 0) << outcome.text;
+    ExpectJob(0, ReadFile(job.file), "Hh\nN" + std::string(4095 - 16, 'd') + "\nPu\nldfA001\n");
+
+    // One byte more is refused before any connection, with no line cut short.
+    ScriptedServer server({});
+    job.document += u'd';
+    outcome = Forward(server.Port(), job);
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.text, "The control file is too long (4096 bytes, at most 4095)");
+    server.Finish();
+    EXPECT_FALSE(server.Accepted());
+
+    // The class and job name lines count as well.
+    job.document = u"report.txt";
+    job.jobName = std::u16string(4080, u'j');
+    outcome = Forward(port_, job);
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.text.rfind("The control file is too long (", 0), 0u) << outcome.text;
+    WaitForSessions();
+    EXPECT_EQ(JobCount(), 1u);
+}
+
+TEST(LpdClientScriptedTest, ExactBytesAndEveryRefusal) {
+    test::TempFolder folder;
+    const std::string data = RandomBytes(10000, 5);
+    test::WriteFile(folder.File("data.bin"), data);
+    Request job;
+    job.file = folder.File("data.bin");
+    job.jobClass = u"Ledger";
+    job.jobName = u"Z\u00f6e's job";
+    job.userName = u"Zo\u00eb";
+    job.document = u"Caf\u00e9.txt";
+    // Document name through code page 1252 (one byte a character), user, class and job name through the
+    // system's conversion (UTF-8 here); single LFs end every line; the print line names the data file.
+    const std::string controlFile =
+        "Hprinthost\nNCaf\xe9.txt\nPZo\xc3\xab\nCLedger\nJZ\xc3\xb6"
+        "e's job\nldfA001\n";
+    const std::string exchange = Exchange("PASS", controlFile, data);
+    {
+        ScriptedServer server({0, 0, 0, 0, 0});
+        const Outcome outcome = Forward(server.Port(), job);
+        EXPECT_EQ(outcome.result, 0);
+        EXPECT_EQ(outcome.text, "The file is printed");
+        EXPECT_TRUE(server.Finish() == exchange) << server.Finish().substr(0, 200);
+    }
+
+    // An empty data file: its line, then at once the end byte.
+    test::WriteFile(folder.File("empty.bin"), "");
+    Request empty = job;
+    empty.file = folder.File("empty.bin");
+    {
+        ScriptedServer server({0, 0, 0, 0, 0});
+        EXPECT_EQ(Forward(server.Port(), empty).result, 0);
+        EXPECT_EQ(server.Finish(), Exchange("PASS", controlFile, ""));
+    }
+
+    // A refusal at each step ends the exchange there: nothing more is sent.
+    const std::size_t stepEnds[] = {exchange.find('\n') + 1, exchange.find("cfA001\n") + 7,
+                                    exchange.find("cfA001\n") + 7 + controlFile.size() + 1,
+                                    exchange.rfind("dfA001\n") + 7, exchange.size()};
+    for (std::size_t step = 0; step < 5; ++step) {
+        std::vector<int> replies(step, 0);
+        replies.push_back(1);
+        ScriptedServer server(replies);
+        const Outcome outcome = Forward(server.Port(), job);
+        EXPECT_EQ(outcome.result, -1) << step;
+        EXPECT_EQ(outcome.text, kRefusals[step]);
+        EXPECT_TRUE(server.Finish() == exchange.substr(0, stepEnds[step])) << step;
+    }
+
+    // A server that hangs up instead of answering refuses as well.
+    {
+        ScriptedServer server({ScriptedServer::kClose});
+        const Outcome outcome = Forward(server.Port(), job);
+        EXPECT_EQ(outcome.result, -1);
+        EXPECT_EQ(outcome.text, kRefusals[0]);
+    }
+
+    // A file that cannot be opened: the connection is made and closed without a byte.
+    {
+        ScriptedServer server({});
+        Request missing = job;
+        missing.file = folder.File("absent.bin");
+        const Outcome outcome = Forward(server.Port(), missing);
+        EXPECT_EQ(outcome.result, -1);
+        EXPECT_EQ(outcome.text.rfind("The file is not found (reason:", 0), 0u) << outcome.text;
+        EXPECT_EQ(server.Finish(), "");
+        EXPECT_TRUE(server.Accepted());
+    }
+}
+
+TEST(LpdClientScriptedTest, TimeLimits) {
+    test::TempFolder folder;
+    test::WriteFile(folder.File("report.txt"), "Quarterly report\n");
+    Request job;
+    job.file = folder.File("report.txt");
+    const LpdClientTimeouts quick{300, 300};
+    const std::string timedOut = SocketText(platform::kWsaTimedOut);
+#ifdef __linux__
+    EXPECT_EQ(timedOut, "Connection timed out");
+#endif
+
+    // A server that accepts and never answers.
+    {
+        ScriptedServer server({ScriptedServer::kHang});
+        const Outcome outcome = Forward(server.Port(), job, quick);
+        EXPECT_EQ(outcome.result, -1);
+        EXPECT_EQ(outcome.text, timedOut);
+    }
+
+    // A server that stops taking data in the middle of the data file: the file is far larger than what the
+    // connection's buffers hold, so a send waits on it.
+    {
+        const std::string big = folder.File("big.bin");
+        const int fd = open(big.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, 64 * 1024 * 1024), 0);
+        close(fd);
+        Request stalled = job;
+        stalled.file = big;
+        ScriptedServer server({0, 0, 0, 0, ScriptedServer::kHang}, 4096);
+        const Outcome outcome = Forward(server.Port(), stalled, quick);
+        EXPECT_EQ(outcome.result, -1);
+        EXPECT_EQ(outcome.text, timedOut);
+    }
+
+    // A listener whose accept queue is full drops further connection requests, so connecting never ends
+    // by itself.
+    {
+        const int listener = LoopbackSocket();
+        ASSERT_EQ(listen(listener, 0), 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(PortOf(listener));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        std::vector<int> fillers;
+        for (int i = 0; i < 2; ++i) {
+            fillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+            connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const Outcome outcome = Forward(PortOf(listener), job, quick);
+        EXPECT_EQ(outcome.result, 1);
+        EXPECT_EQ(outcome.text, timedOut);
+        for (const int filler : fillers)
+            close(filler);
+        close(listener);
+    }
+}
+
+test::ChildProcess::Options Capturing() {
+    test::ChildProcess::Options options;
+    options.captureErrors = true;
+    return options;
+}
+
+TEST_F(LpdClientTest, VelmoraLprProgram) {
+    const std::string report = Write("report.txt", "Quarterly report\n");
+    const std::string scan = Write("scan.bin", RandomBytes(300000, 9));
+    std::string output;
+    {
+        test::ChildProcess lpr(VELMORA_LPR_PATH,
+                               {"-p", std::to_string(port_), "127.0.0.1", "PASS", report, scan}, Capturing());
+        EXPECT_EQ(lpr.RunToEnd(60000, &output), 0) << output;
+    }
+    EXPECT_EQ(output, report + ": The file is printed\n" + scan + ": The file is printed\n");
+    ASSERT_EQ(WaitForJobs(2), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        const std::string& path = i == 0 ? report : scan;
+        EXPECT_TRUE(ReadFile(platform::UnicodeToAnsi(Job(i)->LocalFileName)) == ReadFile(path)) << path;
+        EXPECT_EQ(Job(i)->DocumentName, U16(path));
+        EXPECT_EQ(Job(i)->Owner, platform::UserName());
+        EXPECT_EQ(Job(i)->SourceHost, platform::ComputerName());
+    }
+
+    {
+        test::ChildProcess lpr(VELMORA_LPR_PATH, {"-p", std::to_string(port_), "127.0.0.1", "NOPE", report},
+                               Capturing());
+        EXPECT_EQ(lpr.RunToEnd(60000, &output), 1) << output;
+    }
+    EXPECT_EQ(output, report + ": The print request is rejected\n");
+    {
+        test::ChildProcess lpr(VELMORA_LPR_PATH, {"-p", "0", "127.0.0.1", "PASS", report}, Capturing());
+        EXPECT_EQ(lpr.RunToEnd(60000, &output), 2) << output;
+    }
+    EXPECT_NE(output.find("usage: velmora-lpr"), std::string::npos) << output;
+    WaitForSessions();
+    EXPECT_EQ(JobCount(), 2u);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// LPRng's lpd as the remote server.
+
+// A process and its start time, which tell it apart from a later process with the same id.
+struct ProcessId {
+    pid_t pid = 0;
+    std::string start;
+    pid_t parent = 0;
+};
+
+bool ReadProcess(pid_t pid, ProcessId* process) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    std::getline(stat, text);
+    const std::size_t close = text.rfind(')');
+    if (close == std::string::npos)
+        return false;
+    std::istringstream rest(text.substr(close + 1));
+    std::vector<std::string> fields;
+    for (std::string field; rest >> field;)
+        fields.push_back(field);
+    if (fields.size() < 20 || fields[0] == "Z")
+        return false;
+    *process = {pid, fields[19], std::atoi(fields[1].c_str())};
+    return true;
+}
+
+bool StillRunning(const ProcessId& process) {
+    ProcessId now;
+    return ReadProcess(process.pid, &now) && now.start == process.start;
+}
+
+// The process and its running descendants.
+std::vector<ProcessId> ProcessTree(pid_t root) {
+    std::vector<ProcessId> all;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        ProcessId process;
+        if (name.find_first_not_of("0123456789") == std::string::npos &&
+            ReadProcess(std::atoi(name.c_str()), &process))
+            all.push_back(process);
+    }
+    std::vector<ProcessId> tree;
+    for (const ProcessId& process : all) {
+        if (process.pid == root)
+            tree.push_back(process);
+    }
+    for (std::size_t i = 0; i < tree.size(); ++i) {
+        for (const ProcessId& process : all) {
+            if (process.parent == tree[i].pid)
+                tree.push_back(process);
+        }
+    }
+    return tree;
+}
+
+// LPRng's lpd, unpacked beside the build. It reads /etc/lprng/lpd.conf and /etc/printcap only, so it runs in
+// a mount namespace of its own where an overlay on /etc shows its files: a loopback port, no UNIX socket,
+// and a queue PASS whose printer is a file.
+class LprngLpd {
+  public:
+    explicit LprngLpd(const test::TempFolder& folder) : base_(folder.Path()) {}
+    ~LprngLpd() { Stop(); }
+
+    std::string Spool() const { return base_ + "/spool/PASS"; }
+    std::string Printer() const { return base_ + "/printer.out"; }
+    uint16_t Port() const { return port_; }
+
+    // False with the reason when it cannot run here.
+    bool Start(std::string* reason) {
+        const std::string root = std::string(VELMORA_CLIENTS_DIR) + "/lprng";
+        const std::string lpd = root + "/usr/sbin/lpd";
+        if (access(lpd.c_str(), X_OK) != 0) {
+            *reason = "LPRng is not unpacked (scripts/setup.sh unpacks it into build-tools/)";
+            return false;
+        }
+        namespace fs = std::filesystem;
+        fs::create_directories(base_ + "/etc-upper/lprng");
+        fs::create_directories(base_ + "/etc-work");
+        fs::create_directories(Spool());
+        test::WriteFile(Printer(), "");
+        const int probe = LoopbackSocket();
+        port_ = PortOf(probe);
+        close(probe);
+        const std::string address = "127.0.0.1%" + std::to_string(port_);
+        test::WriteFile(base_ + "/etc-upper/lprng/lpd.conf",
+                        "lpd_port=" + address + "\nlpd_listen_port=" + address + "\nunix_socket_path=off\n" +
+                            "lockfile=" + base_ + "/spool/lpd\nprintcap_path=/etc/printcap\n" +
+                            "perms_path=/etc/lprng/lpd.perms\nuser=0\ngroup=0\n");
+        test::WriteFile(base_ + "/etc-upper/lprng/lpd.perms", "DEFAULT ACCEPT\n");
+        test::WriteFile(base_ + "/etc-upper/printcap", "PASS:sd=" + Spool() + ":lp=" + Printer() + ":sh\n");
+        const std::string script = "mount -t overlay overlay -o lowerdir=/etc,upperdir=" + base_ +
+                                   "/etc-upper,workdir=" + base_ + "/etc-work /etc || exit 99; exec \"$@\"";
+        const std::vector<std::string> arguments = {"/usr/bin/unshare",
+                                                    "--mount",
+                                                    "--propagation",
+                                                    "private",
+                                                    "/bin/sh",
+                                                    "-c",
+                                                    script,
+                                                    "sh",
+                                                    lpd,
+                                                    "-F"};
+        std::vector<char*> argv;
+        for (const std::string& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        const std::string log = base_ + "/lpd.log";
+        pid_ = fork();
+        if (pid_ == 0) {
+            // A process group of its own: what lpd signals to its group never reaches the tests.
+            setpgid(0, 0);
+            const int output = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (output >= 0) {
+                dup2(output, STDOUT_FILENO);
+                dup2(output, STDERR_FILENO);
+            }
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        // unshare and the shell replace themselves: pid_ becomes lpd's own process.
+        for (int i = 0; i < 500; ++i) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                *reason = WIFEXITED(status) && WEXITSTATUS(status) == 99
+                              ? "no private mount namespace with an overlay on /etc here"
+                              : "lpd ended at start-up: " + ReadFile(log);
+                return false;
+            }
+            if (Listening())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        *reason = "lpd did not listen within 5 s: " + ReadFile(log);
+        return false;
+    }
+
+    void Stop() {
+        if (pid_ <= 0)
+            return;
+        // lpd forks a process per connection and per queue; each is ended by its id while it is still that
+        // process.
+        const std::vector<ProcessId> tree = ProcessTree(pid_);
+        for (const ProcessId& process : tree) {
+            if (StillRunning(process))
+                kill(process.pid, SIGTERM);
+        }
+        bool ended = false;
+        for (int i = 0; i < 150 && !ended; ++i) {
+            ended = waitpid(pid_, nullptr, WNOHANG) == pid_;
+            if (!ended)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (!ended) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        for (const ProcessId& process : tree) {
+            for (int i = 0; i < 100 && StillRunning(process); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (StillRunning(process))
+                kill(process.pid, SIGKILL);
+        }
+        pid_ = -1;
+    }
+
+  private:
+    bool Listening() const {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port_);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        close(fd);
+        return connected;
+    }
+
+    std::string base_;
+    uint16_t port_ = 0;
+    pid_t pid_ = -1;
+};
+
+// LPRng keeps a received job in a file of key=value lines ("hf..." in the queue's spool folder), which it
+// rewrites while it prints; read once it records the end of printing (far longer than that takes).
+std::map<std::string, std::string> LprngJobFile(const std::string& spool) {
+    std::map<std::string, std::string> fields;
+    for (int i = 0; i < 750 && !(fields.count("done_time") && fields.count("H")); ++i) {
+        if (i > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        fields.clear();
+        for (const auto& entry : std::filesystem::directory_iterator(spool)) {
+            if (entry.path().filename().string().rfind("hf", 0) != 0)
+                continue;
+            std::istringstream lines(ReadFile(entry.path().string()));
+            for (std::string line; std::getline(lines, line);) {
+                const std::size_t equals = line.find('=');
+                if (equals != std::string::npos)
+                    fields[line.substr(0, equals)] = line.substr(equals + 1);
+            }
+        }
+    }
+    return fields;
+}
+
+// Waits until the printer file holds the size (far longer than it takes); its content.
+std::string WaitForPrinted(const std::string& path, std::size_t size) {
+    std::string content;
+    for (int i = 0; i < 1500 && (content = ReadFile(path)).size() < size; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return content;
+}
+
+TEST(LpdClientLprngTest, LprngReceivesAndPrintsTheJob) {
+    test::TempFolder folder;
+    LprngLpd lpd(folder);
+    std::string reason;
+    if (!lpd.Start(&reason))
+        GTEST_SKIP() << reason;
+
+    const std::string text = "Quarterly report\nline two\n";
+    test::WriteFile(folder.File("report.txt"), text);
+    Request job;
+    job.file = folder.File("report.txt");
+    job.jobClass = u"Ledger";
+    job.jobName = u"Quarterly figures";
+    Outcome outcome = Forward(lpd.Port(), job);
+    ASSERT_EQ(outcome.result, 0) << outcome.text;
+    EXPECT_EQ(outcome.text, "The file is printed");
+    // Printed as it came, by the print line of the data file (format l).
+    EXPECT_TRUE(WaitForPrinted(lpd.Printer(), text.size()) == text) << ReadFile(lpd.Printer());
+    const auto fields = LprngJobFile(lpd.Spool());
+    EXPECT_EQ(fields.count("H") ? fields.at("H") : "", "printhost");
+    EXPECT_EQ(fields.count("P") ? fields.at("P") : "", "alice");
+    EXPECT_EQ(fields.count("J") ? fields.at("J") : "", "Quarterly figures");
+    EXPECT_EQ(fields.count("C") ? fields.at("C") : "", "Ledger");
+    const std::string files = fields.count("hfdatafiles") ? fields.at("hfdatafiles") : "";
+    EXPECT_NE(files.find("format=l"), std::string::npos) << files;
+    EXPECT_NE(files.find("N=report.txt"), std::string::npos) << files;
+
+    // A binary file of many pieces reaches the printer byte for byte, after the first job.
+    const std::string binary = RandomBytes(1024 * 1024, 11);
+    test::WriteFile(folder.File("scan.bin"), binary);
+    job.file = folder.File("scan.bin");
+    outcome = Forward(lpd.Port(), job);
+    ASSERT_EQ(outcome.result, 0) << outcome.text;
+    EXPECT_TRUE(WaitForPrinted(lpd.Printer(), text.size() + binary.size()) == text + binary);
+
+    job.queue = u"NOPE";
+    outcome = Forward(lpd.Port(), job);
+    EXPECT_EQ(outcome.result, -1);
+    EXPECT_EQ(outcome.text, "The print request is rejected");
+}
+
+}  // namespace
+}  // namespace velmora
