@@ -154,6 +154,9 @@ class CVelmoraVirtualPrinterApp {
     UserInterfaceSeams Ui;
 
   private:
+    // The keys that the service reads again at every start of its server.
+    void ReadServerSettings(int32_t autoDeleteDefault);
+
     CVelmoraVirtualPrinterApp* Previous_ = nullptr;
 };
 

@@ -24,25 +24,21 @@ void CVelmoraVirtualPrinterApp::LoadSettings() {
     const CProfileFile& file = ProfileFile;
     StartAsService = file.GetInt(kSection, u"StartAsService", 0);
     AutoStart = file.GetInt(kSection, u"AutoStart", 1);
-    AutoDelete = file.GetInt(kSection, u"AutoDelete", 0);
-    DeleteSpool = file.GetInt(kSection, u"DeleteSpool", 0) != 0;
-    DeleteSpoolTimeOut = file.GetInt(kSection, u"DeleteSpoolTimeOut", 30);
     AutoHide = file.GetInt(kSection, u"AutoHide", 0);
     Stress = file.GetInt(kSection, u"Stress", 0);
-    PortLPD = file.GetInt(kSection, u"PortLPD", 515);
-    AccessFile_MaxAttempts = ReadWithFallback(file, u"AccessFile_MaxAttempts", u"PDFRename_MaxAttempts", 10);
-    AccessFile_WaitingTimeMsec =
-        ReadWithFallback(file, u"AccessFile_WaitingTimeMsec", u"PDFRename_WaitingTimeMsec", 10);
-    KillProcessIfNeed = file.GetInt(kSection, u"KillProcessIfNeed", 0);
-    LogLevel = file.GetInt(kSection, u"LogLevel", 1);
+    ReadServerSettings(0);
 }
 
 void CVelmoraVirtualPrinterApp::ReloadSettings() {
-    const CProfileFile& file = ProfileFile;
-    if (file.Path().empty())
+    if (ProfileFile.Path().empty())
         return;
     // The service deletes printed jobs at each start unless told otherwise.
-    AutoDelete = file.GetInt(kSection, u"AutoDelete", 1);
+    ReadServerSettings(1);
+}
+
+void CVelmoraVirtualPrinterApp::ReadServerSettings(int32_t autoDeleteDefault) {
+    const CProfileFile& file = ProfileFile;
+    AutoDelete = file.GetInt(kSection, u"AutoDelete", autoDeleteDefault);
     DeleteSpool = file.GetInt(kSection, u"DeleteSpool", 0) != 0;
     DeleteSpoolTimeOut = file.GetInt(kSection, u"DeleteSpoolTimeOut", 30);
     PortLPD = file.GetInt(kSection, u"PortLPD", 515);
