@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -30,9 +32,16 @@ class AppFixture : public ::testing::Test {
     }
 
     void InstallSeams() {
-        app_->Ui.ShowMessage = [this](const std::u16string& text, MessageIcon) { messages_.push_back(text); };
+        // Worker threads call these, several at a time.
+        app_->Ui.ShowMessage = [this](const std::u16string& text, MessageIcon) {
+            std::lock_guard<std::mutex> lock(seamLock_);
+            messages_.push_back(text);
+        };
         app_->Ui.PostJobListChanged = [this] { ++posts_; };
-        app_->Ui.ShowInformation = [this](const std::u16string& text) { information_.push_back(text); };
+        app_->Ui.ShowInformation = [this](const std::u16string& text) {
+            std::lock_guard<std::mutex> lock(seamLock_);
+            information_.push_back(text);
+        };
     }
 
     // The messages of the log file, without their time stamps.
@@ -44,7 +53,8 @@ class AppFixture : public ::testing::Test {
     std::unique_ptr<CVelmoraVirtualPrinterApp> app_;
     std::vector<std::u16string> messages_;
     std::vector<std::u16string> information_;
-    int posts_ = 0;
+    std::atomic<int> posts_{0};
+    std::mutex seamLock_;
 };
 
 }  // namespace velmora::test
