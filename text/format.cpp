@@ -14,7 +14,7 @@ constexpr std::size_t kNumberBufferSize = 24;
 // A width from a format string is a programming choice, not input; the cap only keeps a typo harmless.
 constexpr std::size_t kMaxWidth = 4096;
 
-struct Spec {
+struct FieldLayout {
     bool left = false;
     bool zero = false;
     std::size_t width = 0;
@@ -31,26 +31,26 @@ char16_t* WriteDigits(char16_t* end, uint64_t value, unsigned base, bool upper) 
     return p;
 }
 
-void AppendPadded(std::u16string& out, std::u16string_view body, const Spec& spec) {
-    const std::size_t padding = spec.width > body.size() ? spec.width - body.size() : 0;
-    if (!spec.left) {
+void AppendPadded(std::u16string& out, std::u16string_view body, const FieldLayout& layout) {
+    const std::size_t padding = layout.width > body.size() ? layout.width - body.size() : 0;
+    if (!layout.left) {
         out.append(padding, u' ');
     }
     out.append(body);
-    if (spec.left) {
+    if (layout.left) {
         out.append(padding, u' ');
     }
 }
 
 // Zero padding goes between the sign and the digits ("-0042"); '-' overrides '0'.
 void AppendNumber(std::u16string& out, bool negative, uint64_t magnitude, unsigned base, bool upper,
-                  const Spec& spec) {
+                  const FieldLayout& layout) {
     char16_t buffer[kNumberBufferSize];
     char16_t* end = buffer + kNumberBufferSize;
     char16_t* first = WriteDigits(end, magnitude, base, upper);
     const std::size_t length = static_cast<std::size_t>(end - first) + (negative ? 1 : 0);
-    const std::size_t padding = spec.width > length ? spec.width - length : 0;
-    if (spec.zero && !spec.left) {
+    const std::size_t padding = layout.width > length ? layout.width - length : 0;
+    if (layout.zero && !layout.left) {
         if (negative) {
             out.push_back(u'-');
         }
@@ -61,19 +61,19 @@ void AppendNumber(std::u16string& out, bool negative, uint64_t magnitude, unsign
     if (negative) {
         *--first = u'-';
     }
-    AppendPadded(out, std::u16string_view(first, static_cast<std::size_t>(end - first)), spec);
+    AppendPadded(out, std::u16string_view(first, static_cast<std::size_t>(end - first)), layout);
 }
 
-void AppendDecimal(std::u16string& out, const FormatArg& arg, const Spec& spec) {
+void AppendDecimal(std::u16string& out, const FormatArg& arg, const FieldLayout& layout) {
     if (arg.kind() == FormatArg::Kind::Unsigned) {
-        AppendNumber(out, false, arg.AsUnsigned(), 10, false, spec);
+        AppendNumber(out, false, arg.AsUnsigned(), 10, false, layout);
         return;
     }
     const int64_t value = arg.AsSigned();
     // Negate in unsigned arithmetic so that the most negative value survives.
     const uint64_t magnitude =
         value < 0 ? uint64_t{0} - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-    AppendNumber(out, value < 0, magnitude, 10, false, spec);
+    AppendNumber(out, value < 0, magnitude, 10, false, layout);
 }
 
 // A negative value that fits 32 bits reads as its 32-bit pattern, as the runtime's printf shows an int
@@ -128,7 +128,7 @@ std::u16string FormatArg::AsText() const {
             break;
     }
     std::u16string text;
-    AppendDecimal(text, *this, Spec{});
+    AppendDecimal(text, *this, FieldLayout{});
     return text;
 }
 
@@ -146,18 +146,18 @@ std::u16string FormatArgs(std::u16string_view format, const std::vector<FormatAr
         out.append(format.substr(pos, percent - pos));
 
         std::size_t p = percent + 1;
-        Spec spec;
+        FieldLayout layout;
         for (; p < format.size() && (format[p] == u'-' || format[p] == u'0'); ++p) {
             if (format[p] == u'-') {
-                spec.left = true;
+                layout.left = true;
             } else {
-                spec.zero = true;
+                layout.zero = true;
             }
         }
         for (; p < format.size() && format[p] >= u'0' && format[p] <= u'9'; ++p) {
-            spec.width = spec.width * 10 + static_cast<std::size_t>(format[p] - u'0');
-            if (spec.width > kMaxWidth) {
-                spec.width = kMaxWidth;
+            layout.width = layout.width * 10 + static_cast<std::size_t>(format[p] - u'0');
+            if (layout.width > kMaxWidth) {
+                layout.width = kMaxWidth;
             }
         }
         // Length modifiers carry no meaning here: every argument already knows its size.
@@ -196,7 +196,7 @@ std::u16string FormatArgs(std::u16string_view format, const std::vector<FormatAr
         }
         const FormatArg& arg = args[nextArg++];
         // Zeros pad numbers only; text is padded with spaces.
-        Spec textSpec = spec;
+        FieldLayout textSpec = layout;
         textSpec.zero = false;
         // A text argument reads as its text whatever the conversion; a number under %s as its decimal form.
         if (arg.kind() == FormatArg::Kind::Text || arg.kind() == FormatArg::Kind::Bytes) {
@@ -206,14 +206,14 @@ std::u16string FormatArgs(std::u16string_view format, const std::vector<FormatAr
         switch (conversion) {
             case u'd':
             case u'i':
-                AppendDecimal(out, arg, spec);
+                AppendDecimal(out, arg, layout);
                 break;
             case u'u':
-                AppendNumber(out, false, UnsignedReading(arg), 10, false, spec);
+                AppendNumber(out, false, UnsignedReading(arg), 10, false, layout);
                 break;
             case u'x':
             case u'X':
-                AppendNumber(out, false, UnsignedReading(arg), 16, conversion == u'X', spec);
+                AppendNumber(out, false, UnsignedReading(arg), 16, conversion == u'X', layout);
                 break;
             case u'c': {
                 const auto unit = static_cast<char16_t>(arg.AsUnsigned());
