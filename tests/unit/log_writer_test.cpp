@@ -43,6 +43,21 @@ class LogWriterTest : public ::testing::Test {
         return test::LogFileMessages(path);
     }
 
+    // Today's log file as a run of the same weekday last week left it; returns the name it is set aside
+    // under ("Saved_" and that date).
+    std::string WriteLastWeeksLog(const std::string& content) {
+        EXPECT_EQ(mkdir((folder_.Path() + "/Logs").c_str(), 0777), 0);
+        const std::string current = logs_ + TodaysLogName();
+        test::WriteFile(current, content);
+        const std::time_t lastWeek = std::time(nullptr) - 7 * 24 * 3600;
+        EXPECT_TRUE(platform::SetFileModificationTime(U16(current), lastWeek));
+        std::tm then{};
+        localtime_r(&lastWeek, &then);
+        char saved[64];
+        std::strftime(saved, sizeof saved, "Saved_%m_%d_%Y_", &then);
+        return saved;
+    }
+
     TempFolder folder_;
     std::string logs_;
     CVelmoraVirtualPrinterApp app_;
@@ -122,15 +137,8 @@ TEST_F(LogWriterTest, LinesOfConcurrentThreadsNeverInterleave) {
 }
 
 TEST_F(LogWriterTest, AFileOfAnEarlierDateIsSetAsideOnce) {
-    ASSERT_EQ(mkdir((folder_.Path() + "/Logs").c_str(), 0777), 0);
     const std::string current = logs_ + TodaysLogName();
-    test::WriteFile(current, "last week\r\n");
-    const std::time_t lastWeek = std::time(nullptr) - 7 * 24 * 3600;
-    ASSERT_TRUE(platform::SetFileModificationTime(U16(current), lastWeek));
-    std::tm then{};
-    localtime_r(&lastWeek, &then);
-    char saved[64];
-    std::strftime(saved, sizeof saved, "Saved_%m_%d_%Y_", &then);
+    const std::string saved = WriteLastWeeksLog("last week\r\n");
 
     ASSERT_TRUE(app_.SetUpWorkingFolders());
     EXPECT_EQ(ReadFile(logs_ + saved + TodaysLogName()), "last week\r\n");
@@ -146,15 +154,7 @@ TEST_F(LogWriterTest, AFileOfAnEarlierDateIsSetAsideOnce) {
 }
 
 TEST_F(LogWriterTest, AFileThatCannotBeSetAsideKeepsReceivingLines) {
-    ASSERT_EQ(mkdir((folder_.Path() + "/Logs").c_str(), 0777), 0);
-    const std::string current = logs_ + TodaysLogName();
-    test::WriteFile(current, "");
-    const std::time_t lastWeek = std::time(nullptr) - 7 * 24 * 3600;
-    ASSERT_TRUE(platform::SetFileModificationTime(U16(current), lastWeek));
-    std::tm then{};
-    localtime_r(&lastWeek, &then);
-    char saved[64];
-    std::strftime(saved, sizeof saved, "Saved_%m_%d_%Y_", &then);
+    const std::string saved = WriteLastWeeksLog("");
     test::WriteFile(logs_ + saved + TodaysLogName(), "an earlier set-aside file");
 
     ASSERT_TRUE(app_.SetUpWorkingFolders());
