@@ -34,6 +34,7 @@
 #include "config/printer_list.h"
 #include "core/app.h"
 #include "platform/ansi.h"
+#include "support/lprng_test_util.h"
 
 using namespace velmora;
 using Clock = std::chrono::steady_clock;
@@ -83,71 +84,9 @@ bool ResetPeakMemory() {
     return static_cast<bool>(clear);
 }
 
-// A process as /proc shows it: its id and its start time, which tell it apart from a later process that
-// gets the same id.
-struct ProcessId {
-    pid_t pid = 0;
-    std::string start;
-};
-
-struct ProcessEntry {
-    ProcessId id;
-    pid_t parent = 0;
-    bool zombie = false;
-};
-
-// Reads /proc/<pid>/stat: "pid (name) state ppid ... starttime ..."; the name may hold spaces and
-// parentheses.
-bool ReadProcess(pid_t pid, ProcessEntry* entry) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text;
-    std::getline(stat, text);
-    const std::size_t close = text.rfind(')');
-    if (close == std::string::npos)
-        return false;
-    std::istringstream rest(text.substr(close + 1));
-    std::vector<std::string> fields;
-    for (std::string field; rest >> field;)
-        fields.push_back(field);
-    if (fields.size() < 20)
-        return false;
-    entry->id = {pid, fields[19]};  // field 22, the start time
-    entry->parent = std::atoi(fields[1].c_str());
-    entry->zombie = fields[0] == "Z";
-    return true;
-}
-
-// True while that very process runs (neither ended nor replaced by another with the same id).
-bool StillRunning(const ProcessId& id) {
-    ProcessEntry entry;
-    return ReadProcess(id.pid, &entry) && entry.id.start == id.start && !entry.zombie;
-}
-
-// The process and all its running descendants, from the parent ids in /proc.
-std::vector<ProcessId> ProcessTree(pid_t root) {
-    std::multimap<pid_t, ProcessId> children;
-    ProcessEntry rootEntry;
-    if (!ReadProcess(root, &rootEntry))
-        return {};
-    for (const auto& file : fs::directory_iterator("/proc", fs::directory_options::skip_permission_denied)) {
-        const std::string name = file.path().filename().string();
-        ProcessEntry entry;
-        if (name.find_first_not_of("0123456789") == std::string::npos &&
-            ReadProcess(std::atoi(name.c_str()), &entry) && !entry.zombie)
-            children.emplace(entry.parent, entry.id);
-    }
-    std::vector<ProcessId> tree = {rootEntry.id};
-    for (std::size_t i = 0; i < tree.size(); ++i) {
-        const auto range = children.equal_range(tree[i].pid);
-        for (auto it = range.first; it != range.second; ++it)
-            tree.push_back(it->second);
-    }
-    return tree;
-}
-
 long TreePeakKb(pid_t root) {
     long total = 0;
-    for (const ProcessId& process : ProcessTree(root))
+    for (const test::ProcessId& process : test::ProcessTree(root))
         total += std::max(0L, StatusKb(std::to_string(process.pid), "VmHWM"));
     return total;
 }
@@ -331,27 +270,6 @@ void EmptyFolder(const std::string& folder) {
     fs::create_directories(folder, ignored);
 }
 
-// A port nobody listens on now, for a server that cannot be told to choose one itself.
-uint16_t FreeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    uint16_t port = 0;
-    if (fd >= 0 && bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-        port = ntohs(address.sin_port);
-    if (fd >= 0)
-        close(fd);
-    return port;
-}
-
-bool Accepts(uint16_t port) {
-    ClientSocket probe;
-    return probe.Connect(port);
-}
-
 class Server {
   public:
     virtual ~Server() = default;
@@ -462,159 +380,49 @@ class VelmoraServer : public Server {
 // as this server's do while no spooler runs).
 class LprngServer : public Server {
   public:
-    explicit LprngServer(std::string root) : root_(std::move(root)) {}
+    explicit LprngServer(std::string root) : lpd_(std::move(root), folder_.Path(), "lp=/dev/null:ah") {}
     ~LprngServer() override { Stop(); }
 
     const char* Name() const override { return "LPRng lpd"; }
 
+    // Its jobs are held (":ah"): they stay in the spool, as this server's do while no spooler runs.
     bool Start(std::string* reason) override {
-        const std::string lpd = root_ + "/usr/sbin/lpd";
-        if (access(lpd.c_str(), X_OK) != 0) {
-            *reason = "LPRng is not unpacked in " + root_ + " (scripts/setup.sh does it)";
-            return false;
-        }
         if (!folder_.Valid()) {
             *reason = "no temporary folder";
             return false;
         }
-        const std::string base = folder_.Path();
-        const std::string spool = base + "/spool";
-        EmptyFolder(base + "/etc-upper/lprng");
-        EmptyFolder(base + "/etc-work");
-        EmptyFolder(spool + "/PASS");
-        port_ = FreeLoopbackPort();
-        const std::string address = "127.0.0.1%" + std::to_string(port_);
-        std::ofstream(base + "/etc-upper/lprng/lpd.conf")
-            << "lpd_port=" << address << "\nlpd_listen_port=" << address << "\nunix_socket_path=off\n"
-            << "lockfile=" << spool << "/lpd\nprintcap_path=/etc/printcap\n"
-            << "perms_path=/etc/lprng/lpd.perms\nuser=0\ngroup=0\n";
-        std::ofstream(base + "/etc-upper/lprng/lpd.perms") << "DEFAULT ACCEPT\n";
-        std::ofstream(base + "/etc-upper/printcap") << "PASS:sd=" << spool << "/PASS:lp=/dev/null:ah\n";
-        const std::string log = base + "/lpd.log";
-        const std::string script = "mount -t overlay overlay -o lowerdir=/etc,upperdir=" + base +
-                                   "/etc-upper,workdir=" + base + "/etc-work /etc || exit 99; exec \"$@\"";
-        const std::vector<std::string> arguments = {"/usr/bin/unshare",
-                                                    "--mount",
-                                                    "--propagation",
-                                                    "private",
-                                                    "/bin/sh",
-                                                    "-c",
-                                                    script,
-                                                    "sh",
-                                                    lpd,
-                                                    "-F"};
-
-        std::vector<char*> argv;
-        for (const std::string& argument : arguments)
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-
-        pid_ = fork();
-        if (pid_ < 0) {
-            *reason = std::string("fork: ") + std::strerror(errno);
-            return false;
-        }
-        if (pid_ == 0) {
-            // A process group of its own: whatever lpd signals to its group never reaches this program.
-            setpgid(0, 0);
-            const int output = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int input = open("/dev/null", O_RDONLY);
-            if (output >= 0) {
-                dup2(output, STDOUT_FILENO);
-                dup2(output, STDERR_FILENO);
-            }
-            if (input >= 0)
-                dup2(input, STDIN_FILENO);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        // unshare and the shell replace themselves: pid_ becomes lpd's own process.
-        for (int i = 0; i < 500; ++i) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                *reason = WIFEXITED(status) && WEXITSTATUS(status) == 99
-                              ? "no private mount namespace with an overlay on /etc here"
-                              : "lpd ended at start-up: " + LastLogLine(log);
-                return false;
-            }
-            if (Accepts(port_))
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        *reason = "lpd did not listen within 5 s: " + LastLogLine(log);
-        Stop();
-        return false;
+        return lpd_.Start(reason);
     }
 
     void Stop() override {
-        if (pid_ <= 0)
-            return;
-        // lpd forks a process per connection and one per queue. Each is ended by its id, and only while
-        // it is still that process.
-        const std::vector<ProcessId> tree = ProcessTree(pid_);
-        kill(pid_, SIGTERM);
-        for (const ProcessId& process : tree) {
-            if (process.pid != pid_ && StillRunning(process))
-                kill(process.pid, SIGTERM);
-        }
-        const auto deadline = Clock::now() + std::chrono::seconds(3);
-        bool ended = false;
-        while (!ended && Clock::now() < deadline) {
-            ended = waitpid(pid_, nullptr, WNOHANG) == pid_;
-            if (!ended)
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        if (!ended) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        for (const ProcessId& process : tree) {
-            for (int i = 0; i < 100 && StillRunning(process); ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            if (StillRunning(process))
-                kill(process.pid, SIGKILL);
-        }
-        pid_ = -1;
+        lpd_.Stop();
         EmptyFolder(folder_.Path() + "/spool");
     }
 
-    uint16_t Port() const override { return port_; }
+    uint16_t Port() const override { return lpd_.Port(); }
 
     // Samples the VmHWM of every lpd process while the job runs: the connection's process comes and goes.
     void BeginMemory() override {
-        before_ = TreePeakKb(pid_);
+        before_ = TreePeakKb(lpd_.Pid());
         peak_ = before_;
         sampling_ = true;
         sampler_ = std::thread([this] {
             while (sampling_) {
-                peak_ = std::max(peak_.load(), TreePeakKb(pid_));
+                peak_ = std::max(peak_.load(), TreePeakKb(lpd_.Pid()));
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
         });
     }
     long EndMemory() override {
-        peak_ = std::max(peak_.load(), TreePeakKb(pid_));
+        peak_ = std::max(peak_.load(), TreePeakKb(lpd_.Pid()));
         sampling_ = false;
         sampler_.join();
         return peak_ - before_;
     }
 
   private:
-    static std::string LastLogLine(const std::string& log) {
-        std::ifstream file(log);
-        std::string line, last = "(no output)";
-        while (std::getline(file, line)) {
-            if (!line.empty())
-                last = line;
-        }
-        return last;
-    }
-
-    const std::string root_;
     TempFolder folder_;
-    pid_t pid_ = -1;
-    uint16_t port_ = 0;
+    test::LprngLpd lpd_;
     long before_ = 0;
     std::atomic<long> peak_{0};
     std::atomic<bool> sampling_{false};

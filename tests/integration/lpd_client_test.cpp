@@ -28,6 +28,7 @@
 #include "platform/identity.h"
 #include "platform/socket.h"
 #include "support/lpd_server_fixture.h"
+#include "support/lprng_test_util.h"
 #include "text/code_page.h"
 
 namespace velmora {
@@ -528,187 +529,6 @@ TEST_F(LpdClientTest, VelmoraLprProgram) {
 // ---------------------------------------------------------------------------------------------------
 // LPRng's lpd as the remote server.
 
-// A process and its start time, which tell it apart from a later process with the same id.
-struct ProcessId {
-    pid_t pid = 0;
-    std::string start;
-    pid_t parent = 0;
-};
-
-bool ReadProcess(pid_t pid, ProcessId* process) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text;
-    std::getline(stat, text);
-    const std::size_t close = text.rfind(')');
-    if (close == std::string::npos)
-        return false;
-    std::istringstream rest(text.substr(close + 1));
-    std::vector<std::string> fields;
-    for (std::string field; rest >> field;)
-        fields.push_back(field);
-    if (fields.size() < 20 || fields[0] == "Z")
-        return false;
-    *process = {pid, fields[19], std::atoi(fields[1].c_str())};
-    return true;
-}
-
-bool StillRunning(const ProcessId& process) {
-    ProcessId now;
-    return ReadProcess(process.pid, &now) && now.start == process.start;
-}
-
-// The process and its running descendants.
-std::vector<ProcessId> ProcessTree(pid_t root) {
-    std::vector<ProcessId> all;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename().string();
-        ProcessId process;
-        if (name.find_first_not_of("0123456789") == std::string::npos &&
-            ReadProcess(std::atoi(name.c_str()), &process))
-            all.push_back(process);
-    }
-    std::vector<ProcessId> tree;
-    for (const ProcessId& process : all) {
-        if (process.pid == root)
-            tree.push_back(process);
-    }
-    for (std::size_t i = 0; i < tree.size(); ++i) {
-        for (const ProcessId& process : all) {
-            if (process.parent == tree[i].pid)
-                tree.push_back(process);
-        }
-    }
-    return tree;
-}
-
-// LPRng's lpd, unpacked beside the build. It reads /etc/lprng/lpd.conf and /etc/printcap only, so it runs in
-// a mount namespace of its own where an overlay on /etc shows its files: a loopback port, no UNIX socket,
-// and a queue PASS whose printer is a file.
-class LprngLpd {
-  public:
-    explicit LprngLpd(const test::TempFolder& folder) : base_(folder.Path()) {}
-    ~LprngLpd() { Stop(); }
-
-    std::string Spool() const { return base_ + "/spool/PASS"; }
-    std::string Printer() const { return base_ + "/printer.out"; }
-    uint16_t Port() const { return port_; }
-
-    // False with the reason when it cannot run here.
-    bool Start(std::string* reason) {
-        const std::string root = std::string(VELMORA_CLIENTS_DIR) + "/lprng";
-        const std::string lpd = root + "/usr/sbin/lpd";
-        if (access(lpd.c_str(), X_OK) != 0) {
-            *reason = "LPRng is not unpacked (scripts/setup.sh unpacks it into build-tools/)";
-            return false;
-        }
-        namespace fs = std::filesystem;
-        fs::create_directories(base_ + "/etc-upper/lprng");
-        fs::create_directories(base_ + "/etc-work");
-        fs::create_directories(Spool());
-        test::WriteFile(Printer(), "");
-        const int probe = LoopbackSocket();
-        port_ = PortOf(probe);
-        close(probe);
-        const std::string address = "127.0.0.1%" + std::to_string(port_);
-        test::WriteFile(base_ + "/etc-upper/lprng/lpd.conf",
-                        "lpd_port=" + address + "\nlpd_listen_port=" + address + "\nunix_socket_path=off\n" +
-                            "lockfile=" + base_ + "/spool/lpd\nprintcap_path=/etc/printcap\n" +
-                            "perms_path=/etc/lprng/lpd.perms\nuser=0\ngroup=0\n");
-        test::WriteFile(base_ + "/etc-upper/lprng/lpd.perms", "DEFAULT ACCEPT\n");
-        test::WriteFile(base_ + "/etc-upper/printcap", "PASS:sd=" + Spool() + ":lp=" + Printer() + ":sh\n");
-        const std::string script = "mount -t overlay overlay -o lowerdir=/etc,upperdir=" + base_ +
-                                   "/etc-upper,workdir=" + base_ + "/etc-work /etc || exit 99; exec \"$@\"";
-        const std::vector<std::string> arguments = {"/usr/bin/unshare",
-                                                    "--mount",
-                                                    "--propagation",
-                                                    "private",
-                                                    "/bin/sh",
-                                                    "-c",
-                                                    script,
-                                                    "sh",
-                                                    lpd,
-                                                    "-F"};
-        std::vector<char*> argv;
-        for (const std::string& argument : arguments)
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        const std::string log = base_ + "/lpd.log";
-        pid_ = fork();
-        if (pid_ == 0) {
-            // A process group of its own: what lpd signals to its group never reaches the tests.
-            setpgid(0, 0);
-            const int output = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (output >= 0) {
-                dup2(output, STDOUT_FILENO);
-                dup2(output, STDERR_FILENO);
-            }
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        // unshare and the shell replace themselves: pid_ becomes lpd's own process.
-        for (int i = 0; i < 500; ++i) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                *reason = WIFEXITED(status) && WEXITSTATUS(status) == 99
-                              ? "no private mount namespace with an overlay on /etc here"
-                              : "lpd ended at start-up: " + ReadFile(log);
-                return false;
-            }
-            if (Listening())
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        *reason = "lpd did not listen within 5 s: " + ReadFile(log);
-        return false;
-    }
-
-    void Stop() {
-        if (pid_ <= 0)
-            return;
-        // lpd forks a process per connection and per queue; each is ended by its id while it is still that
-        // process.
-        const std::vector<ProcessId> tree = ProcessTree(pid_);
-        for (const ProcessId& process : tree) {
-            if (StillRunning(process))
-                kill(process.pid, SIGTERM);
-        }
-        bool ended = false;
-        for (int i = 0; i < 150 && !ended; ++i) {
-            ended = waitpid(pid_, nullptr, WNOHANG) == pid_;
-            if (!ended)
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        if (!ended) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        for (const ProcessId& process : tree) {
-            for (int i = 0; i < 100 && StillRunning(process); ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            if (StillRunning(process))
-                kill(process.pid, SIGKILL);
-        }
-        pid_ = -1;
-    }
-
-  private:
-    bool Listening() const {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port_);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        close(fd);
-        return connected;
-    }
-
-    std::string base_;
-    uint16_t port_ = 0;
-    pid_t pid_ = -1;
-};
-
 // LPRng keeps a received job in a file of key=value lines ("hf..." in the queue's spool folder), which it
 // rewrites while it prints; read once it records the end of printing (far longer than that takes).
 std::map<std::string, std::string> LprngJobFile(const std::string& spool) {
@@ -741,7 +561,9 @@ std::string WaitForPrinted(const std::string& path, std::size_t size) {
 
 TEST(LpdClientLprngTest, LprngReceivesAndPrintsTheJob) {
     test::TempFolder folder;
-    LprngLpd lpd(folder);
+    const std::string printer = folder.File("printer.out");
+    test::WriteFile(printer, "");
+    test::LprngLpd lpd(std::string(VELMORA_CLIENTS_DIR) + "/lprng", folder.Path(), "lp=" + printer + ":sh");
     std::string reason;
     if (!lpd.Start(&reason))
         GTEST_SKIP() << reason;
@@ -756,7 +578,7 @@ TEST(LpdClientLprngTest, LprngReceivesAndPrintsTheJob) {
     ASSERT_EQ(outcome.result, 0) << outcome.text;
     EXPECT_EQ(outcome.text, "The file is printed");
     // Printed as it came, by the print line of the data file (format l).
-    EXPECT_TRUE(WaitForPrinted(lpd.Printer(), text.size()) == text) << ReadFile(lpd.Printer());
+    EXPECT_TRUE(WaitForPrinted(printer, text.size()) == text) << ReadFile(printer);
     const auto fields = LprngJobFile(lpd.Spool());
     EXPECT_EQ(fields.count("H") ? fields.at("H") : "", "printhost");
     EXPECT_EQ(fields.count("P") ? fields.at("P") : "", "alice");
@@ -772,7 +594,7 @@ TEST(LpdClientLprngTest, LprngReceivesAndPrintsTheJob) {
     job.file = folder.File("scan.bin");
     outcome = Forward(lpd.Port(), job);
     ASSERT_EQ(outcome.result, 0) << outcome.text;
-    EXPECT_TRUE(WaitForPrinted(lpd.Printer(), text.size() + binary.size()) == text + binary);
+    EXPECT_TRUE(WaitForPrinted(printer, text.size() + binary.size()) == text + binary);
 
     job.queue = u"NOPE";
     outcome = Forward(lpd.Port(), job);
