@@ -16,6 +16,11 @@ CVelmoraVirtualPrinterApp::CVelmoraVirtualPrinterApp() {
 }
 
 CVelmoraVirtualPrinterApp::~CVelmoraVirtualPrinterApp() {
+    // Worker threads that use the members end first: the dispatcher after its dispatch, the delayed
+    // deletions at once.
+    SetSpoolerRunning(false);
+    JoinSpoolerThread();
+    EndDelayedDeletes();
     // The saving thread reads the job list: it ends before any member does.
     StopPromptSaves();
     // Objects live nested (a test may make a second one): the one made before becomes current again.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -40,6 +41,8 @@ struct UserInterfaceSeams {
     std::function<void(const std::u16string& text)> ShowInformation;
     // The modal "Spooled file configuration" dialog: true and the chosen virtual printer on OK.
     std::function<bool(const CSpoolFile& job, std::u16string* printerName)> TransferDialog;
+    // Switches the notification-area icon (131 spooler running, 132 stopped).
+    std::function<void(int iconId)> SetTrayIcon;
 };
 
 class CVelmoraVirtualPrinterApp {
@@ -84,6 +87,28 @@ class CVelmoraVirtualPrinterApp {
     void SavePrinterConfig();
     // True when a virtual printer of that exact name exists; *hold tells whether its jobs start held.
     bool FindVirtualPrinter(const std::u16string& queueName, bool* hold) const;
+
+    // Spooler (spool/spooler.cpp). One dispatcher thread at most, started and stopped by the user, by
+    // start-up and by the service.
+    void SetSpoolerRunning(bool running);
+    bool IsSpoolerRunning() const;
+    void StartSpooler();
+    void StopSpooler();
+    // Waits for the dispatcher thread to end after StopSpooler: its dispatch under way runs to its end.
+    // The end of the run does so before the job list is saved and emptied.
+    void JoinSpoolerThread();
+    // The dispatcher's decision to go on after a wake-up; when it stops, a later StartSpooler starts a
+    // new thread, and until then the thread that goes on is the running spooler.
+    bool SpoolerThreadGoesOn();
+    // Deletes every Saved job with its data file (start-up with AutoDelete).
+    void AutoDeleteSavedJobs();
+    // Starts the deletion of a dispatched job DeleteSpoolTimeOut seconds from now.
+    void StartDelayedDelete(JobId job);
+    // Ends the waiting delayed deletions without deleting and waits for every one to finish (end of run).
+    void EndDelayedDeletes();
+    // True once the run ends; waits up to the time for it.
+    bool RunEndingWithin(std::chrono::milliseconds time) { return RunEnding_.WaitFor(time); }
+    bool IsRunEnding() const { return RunEnding_.IsSet(); }
 
     // LPD server (net/lpd_server.cpp). The listener runs while ServerRunning is true.
     void SetServerRunning(bool running);
@@ -140,6 +165,15 @@ class CVelmoraVirtualPrinterApp {
     CPrinterList PrinterList;
     ManualResetEvent SpoolerEvent;
 
+    bool SpoolerRunning = false;
+    mutable std::mutex SpoolerLock;
+    std::atomic<int32_t> PendingDelayedDeletes{0};
+    // The job whose dispatch runs (0: none); set and cleared under JobListLock. A delayed deletion of that
+    // job waits until it is cleared.
+    std::atomic<JobId> DispatchingJob{0};
+    // The port of the LPD route: always 515 for the user; tests aim it at their own servers.
+    int32_t LpdForwardPort = 515;
+
     bool ServerRunning = false;
     mutable std::mutex ServerLock;
     std::thread LpdServerThreadHandle;
@@ -158,6 +192,15 @@ class CVelmoraVirtualPrinterApp {
     void ReadServerSettings(int32_t autoDeleteDefault);
 
     CVelmoraVirtualPrinterApp* Previous_ = nullptr;
+
+    // Whether a dispatcher thread exists that has not decided to end (under SpoolerLock).
+    bool SpoolerThreadAlive_ = false;
+    // Guards the handle: start, join and the end of the run may come from different threads.
+    std::mutex SpoolerThreadHandleLock_;
+    std::thread SpoolerThreadHandle_;
+    // Delayed deletions still running, and the signal that ends their waits at the end of the run.
+    std::atomic<int32_t> DelayedDeleteThreads_{0};
+    ManualResetEvent RunEnding_;
 };
 
 // The application object of this process (the one most recently constructed and not yet destroyed).

@@ -1,6 +1,9 @@
 // The job list and the one operation through which a job's state changes after its creation.
 #include "core/app.h"
 
+#include <chrono>
+#include <thread>
+
 namespace velmora {
 
 long CVelmoraVirtualPrinterApp::FindJob(JobId job) const {
@@ -18,7 +21,16 @@ void CVelmoraVirtualPrinterApp::AppendJob(SpoolFilePtr job) {
 
 void CVelmoraVirtualPrinterApp::ApplyJobAction(JobAction action, JobId id, bool waitUntilDeleted) {
     {
-        std::lock_guard<std::recursive_mutex> lock(JobListLock);
+        std::unique_lock<std::recursive_mutex> lock(JobListLock);
+        if (action == JOB_DELETE && waitUntilDeleted) {
+            // A delayed deletion waits for a dispatch of its job to return: the dispatch still reads the
+            // record and its data file. The lock is given up meanwhile.
+            while (DispatchingJob == id && !IsRunEnding()) {
+                lock.unlock();
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                lock.lock();
+            }
+        }
         const long index = FindJob(id);
         if (index >= 0) {
             // Kept alive here: the deletion may give the lock up while it waits.

@@ -76,12 +76,33 @@ bool CSpoolFile::DeleteLocalFile(bool waitUntilDeleted) {
 
     for (;;) {
         WaitUnlocked(std::chrono::seconds(1));
+        // At the end of the run the job stays, Held, for the next one.
+        if (app.IsRunEnding())
+            return false;
         SetHeld();
         if (IsGone(platform::RemoveFile(LocalFileName)))
             break;
     }
     WaitUnlocked(std::chrono::seconds(1));
     return true;
+}
+
+void CSpoolFile::CopyFieldsFrom(const CSpoolFile& other) {
+    DocumentName = other.DocumentName;
+    State = other.State;
+    StateText = other.StateText;
+    Owner = other.Owner;
+    DateInserted = other.DateInserted;
+    FileSize = other.FileSize;
+    FileType = other.FileType;
+    PrinterName = other.PrinterName;
+    LocalFileName = other.LocalFileName;
+    ReceivedFileName = other.ReceivedFileName;
+    ControlFile = other.ControlFile;
+    SourceHost = other.SourceHost;
+    JobName = other.JobName;
+    JobClass = other.JobClass;
+    ErrorText = other.ErrorText;
 }
 
 void CSpoolFile::TransferJob() {

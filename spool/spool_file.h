@@ -40,6 +40,8 @@ class CSpoolFile {
     // True when the data file is gone. Holds the job first. With waitUntilDeleted the deletion is retried
     // every second until it succeeds; the caller then must not hold JobListLock (see ApplyJobAction).
     bool DeleteLocalFile(bool waitUntilDeleted);
+    // Copies every field but the identity (a dispatch works on a copy taken under JobListLock).
+    void CopyFieldsFrom(const CSpoolFile& other);
     // Lets the user move the job to another virtual printer (the transfer dialog of the desktop program).
     void TransferJob();
 

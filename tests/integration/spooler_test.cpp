@@ -1,0 +1,395 @@
+// The spooler thread and the print dispatch: jobs taken in list order, their outcome, the automatic
+// deletions, and the one-dispatcher rule, with real programs, real sockets and the server's own LPD port.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "output/print_dispatch.h"
+#include "output/program_printer.h"
+#include "platform/ansi.h"
+#include "platform/file.h"
+#include "spool/spooler.h"
+#include "support/lpd_server_fixture.h"
+
+namespace velmora {
+namespace {
+
+using test::ReadFile;
+using test::U16;
+using test::WriteFile;
+
+// A port that takes connections into its backlog and never answers: an LPD server that hangs. Closing
+// it resets the connections that wait there.
+class SilentServer {
+  public:
+    SilentServer() {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd_, 8) != 0 ||
+            getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            Close();
+            return;
+        }
+        port_ = ntohs(address.sin_port);
+    }
+    ~SilentServer() { Close(); }
+    SilentServer(const SilentServer&) = delete;
+    SilentServer& operator=(const SilentServer&) = delete;
+
+    uint16_t Port() const { return port_; }
+    void Close() {
+        if (fd_ >= 0)
+            close(fd_);
+        fd_ = -1;
+    }
+
+  private:
+    int fd_ = -1;
+    uint16_t port_ = 0;
+};
+
+class SpoolerTest : public test::LpdServerFixture {
+  protected:
+    void SetUp() override {
+        LpdServerFixture::SetUp();
+        app_->Ui.SetTrayIcon = [this](int icon) { icons_.push_back(icon); };
+        // Program mode asks the print spooler about its printer; every printer exists here.
+        savedPlatform_ = ProgramPrinterPlatform();
+        ProgramPrinterPlatform().PrinterDriverAndPort = [](const std::u16string&, std::u16string* driver,
+                                                           std::u16string* port) {
+            *driver = u"Generic";
+            *port = u"file:/dev/null";
+            return true;
+        };
+        // Appends its first argument to a file: the order in which the spooler printed.
+        script_ = folder_.File("record.sh");
+        WriteFile(script_, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$2\"\n");
+        chmod(script_.c_str(), 0755);
+        record_ = folder_.File("printed.txt");
+    }
+    void TearDown() override {
+        app_->StopSpooler();
+        app_->JoinSpoolerThread();
+        ProgramPrinterPlatform() = savedPlatform_;
+        LpdServerFixture::TearDown();
+    }
+
+    void SetPrinters(const std::vector<CPrinterSetting>& extra) {
+        PrinterRecords printers = *app_->PrinterList.Snapshot();
+        printers.resize(2);
+        printers.insert(printers.end(), extra.begin(), extra.end());
+        app_->PrinterList.Replace(printers);
+    }
+    CPrinterSetting ProgramPrinter(const std::u16string& name) const {
+        CPrinterSetting printer;
+        printer.Name = name;
+        printer.OutputMode = OUTPUT_PROGRAM;
+        printer.ProgramPrinter = u"Office";
+        printer.ProgramCommand = u"\"" + U16(script_) + u"\" %5 \"" + U16(record_) + u"\"";
+        return printer;
+    }
+    static CPrinterSetting LpdPrinter(const std::u16string& name, const std::u16string& queue) {
+        CPrinterSetting printer;
+        printer.Name = name;
+        printer.OutputMode = OUTPUT_LPD;
+        printer.IPAddress = u"127.0.0.1";
+        printer.QueueName = queue;
+        return printer;
+    }
+
+    // A job as intake leaves it, with its data file in the spool folder.
+    SpoolFilePtr AddJob(const std::string& document, const std::u16string& printer, int32_t state = STATE_READY) {
+        auto job = std::make_shared<CSpoolFile>();
+        job->DocumentName = U16(document);
+        job->PrinterName = printer;
+        job->LocalFileName = app_->SpoolFolder + U16(document + ".prn");
+        job->FileType = u"RAW";
+        job->Owner = u"alice";
+        job->SourceHost = u"client";
+        job->JobName = U16(document);
+        job->JobClass = u"client";
+        job->SetState(state);
+        WriteFile(File(job), "data of " + document + "\n");
+        {
+            std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
+            app_->AppendJob(job);
+        }
+        app_->SpoolerEvent.Set();
+        return job;
+    }
+    static std::string File(const SpoolFilePtr& job) { return platform::UnicodeToAnsi(job->LocalFileName); }
+
+    int32_t State(const SpoolFilePtr& job) {
+        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
+        return job->State;
+    }
+    std::u16string ErrorText(const SpoolFilePtr& job) {
+        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
+        return job->ErrorText;
+    }
+    bool Listed(const SpoolFilePtr& job) {
+        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
+        return app_->FindJob(job->Id()) >= 0;
+    }
+    bool WaitForState(const SpoolFilePtr& job, int32_t state, int milliseconds = 20000) {
+        for (int waited = 0; waited < milliseconds && State(job) != state; waited += 10)
+            Sleep(10);
+        return State(job) == state;
+    }
+    bool WaitUntilGone(const SpoolFilePtr& job, int milliseconds = 20000) {
+        for (int waited = 0; waited < milliseconds && Listed(job); waited += 10)
+            Sleep(10);
+        return !Listed(job);
+    }
+    long Count(const std::string& message) const {
+        const std::vector<std::string> messages = LogMessages();
+        return std::count(messages.begin(), messages.end(), message);
+    }
+
+    std::string script_;
+    std::string record_;
+    std::vector<int> icons_;
+    ProgramPrinterOperations savedPlatform_;
+};
+
+TEST_F(SpoolerTest, ReadyJobsWaitForTheStartAndThenPrintOneAfterTheOtherInListOrder) {
+    SetPrinters({ProgramPrinter(u"PROG")});
+    const SpoolFilePtr first = AddJob("first", u"PROG");
+    const SpoolFilePtr held = AddJob("held", u"PROG", STATE_HELD);
+    const SpoolFilePtr second = AddJob("second", u"PROG");
+    Sleep(100);
+    EXPECT_EQ(State(first), STATE_READY);
+    EXPECT_FALSE(platform::FileExists(U16(record_)));
+
+    app_->StartSpooler();
+    ASSERT_TRUE(WaitForState(second, STATE_SAVED));
+    EXPECT_EQ(State(first), STATE_SAVED);
+    EXPECT_EQ(first->StateText, u"Saved");
+    EXPECT_EQ(ErrorText(first), u"");
+    EXPECT_EQ(State(held), STATE_HELD);
+    EXPECT_EQ(ReadFile(record_), "first\nsecond\n");
+    // Saved jobs keep their record and their data file.
+    EXPECT_TRUE(Listed(first));
+    EXPECT_TRUE(platform::FileExists(first->LocalFileName));
+
+    // Starting a running spooler does nothing at all.
+    app_->StartSpooler();
+    EXPECT_EQ(Count("0\tStarting Spooler"), 1);
+    EXPECT_EQ(Count("0\tSpooler is started"), 1);
+
+    // Released, a Saved job prints again; so does a job that arrives later.
+    app_->ApplyJobAction(JOB_RELEASE, first->Id(), false);
+    const SpoolFilePtr later = AddJob("later", u"PROG");
+    ASSERT_TRUE(WaitForState(later, STATE_SAVED));
+    EXPECT_TRUE(WaitForState(first, STATE_SAVED));
+    EXPECT_EQ(ReadFile(record_), "first\nsecond\nfirst\nlater\n");
+
+    app_->StopSpooler();
+    app_->StopSpooler();
+    EXPECT_EQ(Count("0\tEnding Spooler"), 1);
+    EXPECT_EQ(Count("0\tSpooler is stopped"), 1);
+    EXPECT_EQ(icons_, (std::vector<int>{131, 132}));
+
+    // Stopped, the spooler leaves new jobs Ready until it starts again.
+    app_->JoinSpoolerThread();
+    const SpoolFilePtr waiting = AddJob("waiting", u"PROG");
+    Sleep(200);
+    EXPECT_EQ(State(waiting), STATE_READY);
+    app_->StartSpooler();
+    EXPECT_TRUE(WaitForState(waiting, STATE_SAVED));
+    EXPECT_GT(posts_, 0);
+}
+
+TEST_F(SpoolerTest, EveryRouteEndsInTheStateAndErrorTextOfItsOutcome) {
+    SilentServer closed;
+    const uint16_t refusedPort = closed.Port();
+    closed.Close();
+
+    CPrinterSetting unknown;
+    unknown.Name = u"ODD";
+    unknown.OutputMode = 3;
+    CPrinterSetting raw;
+    raw.Name = u"RAW";
+    raw.LocalPrinter = u"No such queue";
+    CPrinterSetting programWithoutPrinter = ProgramPrinter(u"NOPRINTER");
+    SetPrinters({unknown, raw, LpdPrinter(u"FORWARD", u"HOLD"), programWithoutPrinter});
+    ProgramPrinterPlatform().PrinterDriverAndPort = [](const std::u16string&, std::u16string*,
+                                                       std::u16string*) { return false; };
+    // The private scheduler of no test: nothing answers there, so no queue exists.
+    setenv("CUPS_SERVER", folder_.File("no-cups.sock").c_str(), 1);
+
+    // The LPD route goes to this very server, whose HOLD queue keeps what it receives.
+    app_->LpdForwardPort = port_;
+    const SpoolFilePtr nowhere = AddJob("nowhere", u"Deleted printer");
+    const SpoolFilePtr odd = AddJob("odd", u"ODD");
+    const SpoolFilePtr rawJob = AddJob("raw", u"RAW");
+    const SpoolFilePtr forwarded = AddJob("forwarded", u"FORWARD");
+    const SpoolFilePtr program = AddJob("program", u"NOPRINTER");
+    // A job whose previous failure is forgotten when it is dispatched again.
+    {
+        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
+        forwarded->ErrorText = u"old failure";
+    }
+    app_->StartSpooler();
+    ASSERT_TRUE(WaitForState(program, STATE_ERROR));
+    unsetenv("CUPS_SERVER");
+
+    EXPECT_EQ(State(nowhere), STATE_SAVED);
+    EXPECT_EQ(ErrorText(nowhere), u"");
+    EXPECT_EQ(State(odd), STATE_ERROR);
+    EXPECT_EQ(odd->StateText, u"Error");
+    EXPECT_EQ(ErrorText(odd), u"Unknown case");
+    EXPECT_EQ(State(rawJob), STATE_ERROR);
+    EXPECT_EQ(ErrorText(rawJob), u"Printer not found");
+    EXPECT_EQ(State(forwarded), STATE_SAVED);
+    EXPECT_EQ(ErrorText(forwarded), u"");
+    // The program still ran although its printer is unknown.
+    EXPECT_EQ(ErrorText(program), u"Printer not found");
+    EXPECT_EQ(ReadFile(record_), "program\n");
+
+    // The forwarded job arrived whole in the queue of the receiving server.
+    ASSERT_EQ(WaitForJobs(6), 6u);
+    const SpoolFilePtr received = Job(5);
+    EXPECT_EQ(received->PrinterName, u"HOLD");
+    EXPECT_EQ(received->JobName, u"forwarded");
+    EXPECT_EQ(ReadFile(File(received)), "data of forwarded\n");
+
+    // A server that refuses the connection: the forwarding's own words become the job's error.
+    app_->LpdForwardPort = refusedPort;
+    app_->ApplyJobAction(JOB_RELEASE, forwarded->Id(), false);
+    ASSERT_TRUE(WaitForState(forwarded, STATE_ERROR));
+    EXPECT_EQ(ErrorText(forwarded), u"Connection refused");
+}
+
+TEST_F(SpoolerTest, DispatchedJobsAreDeletedAfterTheDelayWhateverTheOutcome) {
+    CPrinterSetting unknown;
+    unknown.Name = u"ODD";
+    unknown.OutputMode = 7;
+    SetPrinters({unknown, ProgramPrinter(u"PROG")});
+    app_->DeleteSpool = true;
+    app_->DeleteSpoolTimeOut = 1;
+    const SpoolFilePtr failed = AddJob("failed", u"ODD");
+    const SpoolFilePtr nowhere = AddJob("nowhere", u"Deleted printer");
+    const SpoolFilePtr printed = AddJob("printed", u"PROG");
+    const SpoolFilePtr held = AddJob("held", u"PROG", STATE_HELD);
+    app_->StartSpooler();
+
+    ASSERT_TRUE(WaitForState(printed, STATE_SAVED));
+    for (const SpoolFilePtr& job : {failed, nowhere, printed}) {
+        EXPECT_TRUE(WaitUntilGone(job)) << platform::UnicodeToAnsi(job->DocumentName);
+        EXPECT_FALSE(platform::FileExists(job->LocalFileName));
+    }
+    EXPECT_TRUE(Listed(held));
+    EXPECT_TRUE(platform::FileExists(held->LocalFileName));
+    EXPECT_EQ(app_->PendingDelayedDeletes, 0);
+}
+
+TEST_F(SpoolerTest, OneDispatcherAtATimeAndNoDeletionUnderARunningDispatch) {
+    SilentServer hanging;
+    app_->LpdForwardPort = hanging.Port();
+    SetPrinters({LpdPrinter(u"SLOW", u"lp")});
+    app_->DeleteSpool = true;
+    app_->DeleteSpoolTimeOut = 1;
+
+    // Dispatched at once (no such virtual printer), then released towards the server that hangs: the
+    // delayed deletion of the first dispatch falls due while the second one runs.
+    const SpoolFilePtr job = AddJob("job", u"Gone");
+    app_->StartSpooler();
+    ASSERT_TRUE(WaitForState(job, STATE_SAVED));
+    {
+        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
+        job->PrinterName = u"SLOW";
+    }
+    app_->ApplyJobAction(JOB_RELEASE, job->Id(), false);
+    ASSERT_TRUE(WaitForState(job, STATE_PRINTING));
+
+    // Stopped and started again during the dispatch: the thread that dispatches goes on as the
+    // spooler, so the next job waits for the one under way.
+    const SpoolFilePtr next = AddJob("next", u"Gone");
+    app_->StopSpooler();
+    app_->StartSpooler();
+    Sleep(2000);
+    EXPECT_EQ(State(job), STATE_PRINTING);
+    EXPECT_EQ(State(next), STATE_READY);
+    EXPECT_TRUE(Listed(job));
+    EXPECT_TRUE(platform::FileExists(job->LocalFileName));
+
+    // The server gives up: the dispatch fails, and then the deletion that waited goes ahead.
+    hanging.Close();
+    EXPECT_TRUE(WaitUntilGone(job, 30000));
+    EXPECT_FALSE(platform::FileExists(job->LocalFileName));
+    EXPECT_TRUE(WaitUntilGone(next, 30000));
+}
+
+TEST_F(SpoolerTest, StoppingDuringADispatchLetsItFinishAndTakesNoFurtherJob) {
+    SilentServer hanging;
+    app_->LpdForwardPort = hanging.Port();
+    SetPrinters({LpdPrinter(u"SLOW", u"lp")});
+    const SpoolFilePtr job = AddJob("job", u"SLOW");
+    const SpoolFilePtr next = AddJob("next", u"Gone");
+    app_->StartSpooler();
+    ASSERT_TRUE(WaitForState(job, STATE_PRINTING));
+
+    // "Stop" on the job itself shows Held until the dispatch's outcome overwrites it.
+    app_->ApplyJobAction(JOB_HOLD, job->Id(), false);
+    EXPECT_EQ(State(job), STATE_HELD);
+    app_->StopSpooler();
+    hanging.Close();
+    app_->JoinSpoolerThread();
+    EXPECT_EQ(State(job), STATE_ERROR);
+    EXPECT_NE(ErrorText(job), u"");
+    EXPECT_EQ(State(next), STATE_READY);
+}
+
+TEST_F(SpoolerTest, AutoDeleteRemovesSavedJobsWithTheirFilesAndKeepsTheOthers) {
+    std::vector<SpoolFilePtr> kept;
+    std::vector<SpoolFilePtr> saved;
+    saved.push_back(AddJob("saved1", u"PASS", STATE_SAVED));
+    saved.push_back(AddJob("saved2", u"PASS", STATE_SAVED));
+    kept.push_back(AddJob("ready", u"PASS", STATE_READY));
+    saved.push_back(AddJob("saved3", u"PASS", STATE_SAVED));
+    kept.push_back(AddJob("held", u"PASS", STATE_HELD));
+    kept.push_back(AddJob("error", u"PASS", STATE_ERROR));
+    kept.push_back(AddJob("printing", u"PASS", STATE_PRINTING));
+    // A Saved job whose data file is already gone goes too.
+    saved.push_back(AddJob("vanished", u"PASS", STATE_SAVED));
+    platform::RemoveFile(saved.back()->LocalFileName);
+    const int postsBefore = posts_;
+    app_->SpoolerEvent.Reset();
+
+    app_->AutoDeleteSavedJobs();
+    for (const SpoolFilePtr& job : saved) {
+        EXPECT_FALSE(Listed(job));
+        EXPECT_FALSE(platform::FileExists(job->LocalFileName));
+    }
+    {
+        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
+        ASSERT_EQ(app_->JobList.size(), kept.size());
+        for (std::size_t i = 0; i < kept.size(); ++i)
+            EXPECT_EQ(app_->JobList[i], kept[i]);
+    }
+    for (const SpoolFilePtr& job : kept)
+        EXPECT_TRUE(platform::FileExists(job->LocalFileName));
+    EXPECT_TRUE(app_->SpoolerEvent.IsSet());
+    EXPECT_GT(posts_, postsBefore);
+    const std::vector<std::string> messages = LogMessages();
+    const auto start = std::find(messages.begin(), messages.end(), "0\tStart Auto Delete");
+    ASSERT_NE(start, messages.end());
+    EXPECT_NE(std::find(start, messages.end(), "0\tEnd Auto Delete"), messages.end());
+}
+
+}  // namespace
+}  // namespace velmora
