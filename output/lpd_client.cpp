@@ -217,6 +217,12 @@ int32_t Forward(int32_t port, std::u16string host, std::u16string queue, const s
         *outcome = "The file is not found (reason:" + platform::UnicodeToAnsi(error.Description()) + ")";
         return kFailed;
     }
+    // A zero count reads as "until the connection closes" to many servers (LPRng, this system's own), so
+    // the end byte would become data and the reply never come. Like lpr, send no job for an empty file.
+    if (file.Length() == 0) {
+        *outcome = "The file is empty";
+        return kFailed;
+    }
     Exchange exchange(socket, timeouts.replyMilliseconds, outcome);
     return SendJob(exchange, file, queueBytes, controlFile, outcome);
 }

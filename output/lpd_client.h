@@ -21,7 +21,8 @@ struct LpdClientTimeouts {
 //
 // Returns 0 when the server acknowledged the whole job ("The file is printed"), 1 when no connection was
 // made, -1 when the exchange failed after connecting. The outcome text is written to errorText,
-// zero-terminated and cut to errorTextSize. Blocking and re-entrant; writes no log line.
+// zero-terminated and cut to errorTextSize. An empty file is not sent ("The file is empty", -1): servers
+// read a zero count as "until the connection closes". Blocking and re-entrant; writes no log line.
 int32_t SendJobByLpd(int32_t port, const std::u16string& host, const std::u16string& queue,
                      const std::u16string& jobClass, const std::u16string& jobName,
                      const std::u16string& hostName, const std::u16string& userName,

@@ -299,6 +299,13 @@ TEST_F(LpdClientTest, RefusalsAndSetUpFailures) {
     EXPECT_EQ(outcome.result, -1);
     EXPECT_EQ(outcome.text, "The file is not found (reason:" + std::string(std::strerror(ENOENT)) + ")");
 
+    // An empty file is not sent: servers read a zero count as "until the connection closes".
+    Request empty = job;
+    empty.file = Write("empty.txt", "");
+    outcome = Forward(port_, empty);
+    EXPECT_EQ(outcome.result, -1);
+    EXPECT_EQ(outcome.text, "The file is empty");
+
     // A bound port that nobody listens on, held for the test so that nothing else takes it.
     const int unused = LoopbackSocket();
     outcome = Forward(PortOf(unused), job);
@@ -382,14 +389,14 @@ TEST(LpdClientScriptedTest, ExactBytesAndEveryRefusal) {
         EXPECT_TRUE(server.Finish() == exchange) << server.Finish().substr(0, 200);
     }
 
-    // An empty data file: its line, then at once the end byte.
+    // An empty data file: the connection closes with nothing sent.
     test::WriteFile(folder.File("empty.bin"), "");
     Request empty = job;
     empty.file = folder.File("empty.bin");
     {
         ScriptedServer server({0, 0, 0, 0, 0});
-        EXPECT_EQ(Forward(server.Port(), empty).result, 0);
-        EXPECT_EQ(server.Finish(), Exchange("PASS", controlFile, ""));
+        EXPECT_EQ(Forward(server.Port(), empty).result, -1);
+        EXPECT_EQ(server.Finish(), "");
     }
 
     // A refusal at each step ends the exchange there: nothing more is sent.
