@@ -1,0 +1,353 @@
+// The service control manager against a private database: installation and removal with their systemd
+// unit, real service processes started detached, controls reaching the handler on the dispatcher thread,
+// and the foreground mode of a program started by hand.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/ansi.h"
+#include "platform/service_manager.h"
+#include "platform/system_error.h"
+#include "support/service_test_util.h"
+#include "support/test_util.h"
+
+namespace velmora {
+namespace {
+
+namespace sm = platform;
+using test::ReadEvents;
+using test::ReadFile;
+using test::U16;
+using test::WaitForEvent;
+
+constexpr char kName[] = "VelmoraTestService";
+
+bool Exists(const std::string& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0;
+}
+
+std::string LinkTarget(const std::string& path) {
+    char target[4096];
+    const ssize_t length = readlink(path.c_str(), target, sizeof target);
+    return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
+}
+
+// A handle that is closed however the test ends.
+struct Handle {
+    sm::ScHandle value = nullptr;
+    explicit Handle(sm::ScHandle handle) : value(handle) {}
+    ~Handle() {
+        if (value)
+            sm::CloseServiceHandle(value);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    sm::ScHandle get() const { return value; }
+    explicit operator bool() const { return value != nullptr; }
+};
+
+sm::ServiceStatus Query(const Handle& service) {
+    sm::ServiceStatus status;
+    EXPECT_TRUE(sm::QueryServiceStatus(service.get(), &status)) << errno;
+    return status;
+}
+
+// Waits until the service reports the state; the last state seen otherwise.
+uint32_t WaitForState(const Handle& service, uint32_t state) {
+    for (int i = 0; i < 1500; ++i) {
+        if (Query(service).CurrentState == state)
+            return state;
+        usleep(20000);
+    }
+    return Query(service).CurrentState;
+}
+
+pid_t ParentOf(pid_t pid) {
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t nameEnd = stat.rfind(')');
+    char state = 0;
+    int parent = 0;
+    if (nameEnd == std::string::npos ||
+        std::sscanf(stat.c_str() + nameEnd + 1, " %c %d", &state, &parent) != 2)
+        return -1;
+    return parent;
+}
+
+int Count(const std::vector<std::string>& lines, const std::string& line) {
+    int count = 0;
+    for (const std::string& got : lines)
+        count += got == line;
+    return count;
+}
+
+class ServiceManagerTest : public ::testing::Test {
+  protected:
+    std::unique_ptr<Handle> Install(const std::u16string& command,
+                                    uint32_t startType = sm::SERVICE_DEMAND_START) {
+        auto service = std::make_unique<Handle>(
+            sm::CreateService(manager_.get(), U16(kName), u"Test service", sm::SERVICE_ALL_ACCESS,
+                              sm::SERVICE_WIN32_OWN_PROCESS, startType, sm::SERVICE_ERROR_NORMAL, command));
+        EXPECT_TRUE(*service) << errno;
+        return service;
+    }
+
+    test::ServiceSandbox sandbox_;
+    Handle manager_{sm::OpenSCManager(sm::SC_MANAGER_ALL_ACCESS)};
+};
+
+TEST_F(ServiceManagerTest, InstallationWritesConfigurationAndSystemdUnitAndRemovalTakesThemAway) {
+    ASSERT_TRUE(manager_);
+    // The database folder does not exist before the first installation: an empty database.
+    ASSERT_FALSE(Exists(sandbox_.Database()));
+    EXPECT_EQ(sm::OpenService(manager_.get(), U16(kName), sm::SERVICE_ALL_ACCESS), nullptr);
+    EXPECT_EQ(errno, sm::ERROR_SERVICE_DOES_NOT_EXIST);
+    EXPECT_EQ(sm::SystemErrorText(sm::ERROR_SERVICE_DOES_NOT_EXIST),
+              u"The specified service does not exist as an installed service.");
+
+    const std::u16string command = u"\"/opt/velmora/bin/Velmora Virtual Printer\" \"-WINSERV\" 100% $HOME";
+    auto installed = Install(command, sm::SERVICE_AUTO_START);
+    ASSERT_TRUE(*installed);
+
+    Handle opened(sm::OpenService(manager_.get(), U16(kName), sm::SERVICE_ALL_ACCESS));
+    ASSERT_TRUE(opened);
+    sm::ServiceConfig config;
+    ASSERT_TRUE(sm::QueryServiceConfig(opened.get(), &config));
+    EXPECT_EQ(config.BinaryPathName, command);
+    EXPECT_EQ(config.DisplayName, u"Test service");
+    EXPECT_EQ(config.StartType, sm::SERVICE_AUTO_START);
+    EXPECT_EQ(config.ServiceType, sm::SERVICE_WIN32_OWN_PROCESS);
+    EXPECT_EQ(config.ErrorControl, sm::SERVICE_ERROR_NORMAL);
+
+    const sm::ServiceStatus status = Query(opened);
+    EXPECT_EQ(status.CurrentState, sm::SERVICE_STOPPED);
+    EXPECT_EQ(status.Win32ExitCode, static_cast<uint32_t>(sm::ERROR_SERVICE_NEVER_STARTED));
+    sm::ServiceStatus ignored;
+    EXPECT_FALSE(sm::ControlService(opened.get(), sm::SERVICE_CONTROL_STOP, &ignored));
+    EXPECT_EQ(errno, sm::ERROR_SERVICE_NOT_ACTIVE);
+
+    // A second installation under the same name is refused and changes nothing.
+    EXPECT_EQ(sm::CreateService(manager_.get(), U16(kName), u"Other", sm::SERVICE_ALL_ACCESS,
+                                sm::SERVICE_WIN32_OWN_PROCESS, sm::SERVICE_DEMAND_START,
+                                sm::SERVICE_ERROR_NORMAL, u"/bin/false"),
+              nullptr);
+    EXPECT_EQ(errno, sm::ERROR_SERVICE_EXISTS);
+    ASSERT_TRUE(sm::QueryServiceConfig(opened.get(), &config));
+    EXPECT_EQ(config.BinaryPathName, command);
+
+    // The unit runs the same command in systemd's quoting and is enabled for the boot.
+    const std::string unitPath = sandbox_.UnitFolder() + "/" + kName + ".service";
+    const std::string unit = ReadFile(unitPath);
+    EXPECT_NE(unit.find("\nExecStart=\"/opt/velmora/bin/Velmora Virtual Printer\" \"-WINSERV\" \"100%%\" "
+                        "\"$$HOME\"\n"),
+              std::string::npos)
+        << unit;
+    EXPECT_NE(unit.find("\nDescription=Test service\n"), std::string::npos) << unit;
+    EXPECT_NE(unit.find("\nWantedBy=multi-user.target\n"), std::string::npos) << unit;
+    const std::string link = sandbox_.UnitFolder() + "/multi-user.target.wants/" + kName + ".service";
+    EXPECT_EQ(LinkTarget(link), unitPath);
+
+    ASSERT_TRUE(sm::DeleteService(opened.get()));
+    EXPECT_EQ(sm::OpenService(manager_.get(), U16(kName), sm::SERVICE_ALL_ACCESS), nullptr);
+    EXPECT_EQ(errno, sm::ERROR_SERVICE_DOES_NOT_EXIST);
+    EXPECT_FALSE(sm::QueryServiceStatus(opened.get(), &ignored));
+    EXPECT_EQ(errno, sm::ERROR_SERVICE_DOES_NOT_EXIST);
+    EXPECT_FALSE(Exists(unitPath));
+    EXPECT_FALSE(Exists(link));
+    EXPECT_FALSE(Exists(sandbox_.Database() + "/" + kName));
+
+    // Started on demand only: the unit exists but is not enabled.
+    auto onDemand = Install(u"/bin/true");
+    EXPECT_TRUE(Exists(unitPath));
+    EXPECT_FALSE(Exists(link));
+}
+
+TEST_F(ServiceManagerTest, UnusableNamesAndHandlesAreRefused) {
+    for (const char16_t* name : {u"", u"../escape", u"a/b", u".hidden"}) {
+        EXPECT_EQ(sm::CreateService(manager_.get(), name, name, sm::SERVICE_ALL_ACCESS,
+                                    sm::SERVICE_WIN32_OWN_PROCESS, sm::SERVICE_DEMAND_START,
+                                    sm::SERVICE_ERROR_NORMAL, u"/bin/true"),
+                  nullptr)
+            << platform::UnicodeToAnsi(name);
+    }
+    EXPECT_FALSE(Exists(sandbox_.Database() + "/../escape"));
+    sm::ServiceStatus status;
+    EXPECT_FALSE(sm::QueryServiceStatus(manager_.get(), &status));
+    EXPECT_FALSE(sm::StartService(nullptr));
+    // Outside a dispatcher there is no service to register a handler for.
+    EXPECT_EQ(sm::RegisterServiceCtrlHandler(U16(kName), [](uint32_t) {}), nullptr);
+    EXPECT_EQ(errno, sm::ERROR_SERVICE_NOT_IN_EXE);
+}
+
+// Each control reaches the handler on the dispatcher thread and comes back with the status it led to;
+// the database's path is too long for a socket address, so the control socket is reached another way.
+TEST(ServiceManagerProcessTest, StartedServiceRunsDetachedAndObeysEveryControl) {
+    test::ServiceSandbox sandbox(true);
+    Handle manager(sm::OpenSCManager(sm::SC_MANAGER_ALL_ACCESS));
+    const std::string events = sandbox.NewEventsFile();
+    Handle service(sm::CreateService(manager.get(), U16(kName), U16(kName), sm::SERVICE_ALL_ACCESS,
+                                     sm::SERVICE_WIN32_OWN_PROCESS, sm::SERVICE_DEMAND_START,
+                                     sm::SERVICE_ERROR_NORMAL, sandbox.ServiceCommand(kName, events)));
+    ASSERT_TRUE(service) << errno;
+
+    ASSERT_TRUE(sm::StartService(service.get())) << errno;
+    const pid_t pid = test::ServiceProcessId(events);
+    ASSERT_GT(pid, 0);
+    // Not our child, and in a session of its own.
+    EXPECT_NE(ParentOf(pid), getpid());
+    EXPECT_NE(getsid(pid), getsid(0));
+    EXPECT_TRUE(WaitForEvent(events, std::string("mark ") + kName));
+    EXPECT_TRUE(WaitForEvent(events, std::string("main ") + kName));
+    ASSERT_EQ(WaitForState(service, sm::SERVICE_RUNNING), sm::SERVICE_RUNNING);
+
+    EXPECT_FALSE(sm::StartService(service.get()));
+    EXPECT_EQ(errno, sm::ERROR_SERVICE_ALREADY_RUNNING);
+
+    sm::ServiceStatus status;
+    ASSERT_TRUE(sm::ControlService(service.get(), sm::SERVICE_CONTROL_PAUSE, &status)) << errno;
+    EXPECT_EQ(status.CurrentState, sm::SERVICE_PAUSED);
+    EXPECT_EQ(Query(service).CurrentState, sm::SERVICE_PAUSED);
+    ASSERT_TRUE(sm::ControlService(service.get(), sm::SERVICE_CONTROL_CONTINUE, &status)) << errno;
+    EXPECT_EQ(status.CurrentState, sm::SERVICE_RUNNING);
+    ASSERT_TRUE(sm::ControlService(service.get(), sm::SERVICE_CONTROL_INTERROGATE, &status)) << errno;
+    EXPECT_EQ(status.CurrentState, sm::SERVICE_RUNNING);
+    ASSERT_TRUE(sm::ControlService(service.get(), 128, &status)) << errno;
+    EXPECT_FALSE(sm::ControlService(service.get(), 100, &status));
+    EXPECT_EQ(errno, sm::ERROR_INVALID_SERVICE_CONTROL);
+    EXPECT_FALSE(sm::ControlService(service.get(), 256, &status));
+    EXPECT_EQ(errno, sm::ERROR_INVALID_SERVICE_CONTROL);
+
+    // Removal while it runs only marks it; it goes once the service has stopped.
+    ASSERT_TRUE(sm::DeleteService(service.get())) << errno;
+    EXPECT_FALSE(sm::DeleteService(service.get()));
+    EXPECT_EQ(errno, sm::ERROR_SERVICE_MARKED_FOR_DELETE);
+    EXPECT_EQ(sm::CreateService(manager.get(), U16(kName), U16(kName), sm::SERVICE_ALL_ACCESS,
+                                sm::SERVICE_WIN32_OWN_PROCESS, sm::SERVICE_DEMAND_START,
+                                sm::SERVICE_ERROR_NORMAL, u"/bin/true"),
+              nullptr);
+    EXPECT_EQ(errno, sm::ERROR_SERVICE_MARKED_FOR_DELETE);
+    EXPECT_EQ(Query(service).CurrentState, sm::SERVICE_RUNNING);
+
+    ASSERT_TRUE(sm::ControlService(service.get(), sm::SERVICE_CONTROL_STOP, &status)) << errno;
+    EXPECT_EQ(status.CurrentState, sm::SERVICE_STOP_PENDING);
+    EXPECT_TRUE(WaitForEvent(events, "dispatcher returned"));
+    EXPECT_TRUE(test::WaitForProcessEnd(pid));
+    EXPECT_EQ(sm::OpenService(manager.get(), U16(kName), sm::SERVICE_ALL_ACCESS), nullptr);
+    EXPECT_FALSE(Exists(sandbox.UnitFolder() + "/" + kName + ".service"));
+
+    const std::vector<std::string> lines = ReadEvents(events);
+    EXPECT_EQ(Count(lines, "control 2 on dispatcher"), 1);
+    EXPECT_EQ(Count(lines, "control 3 on dispatcher"), 1);
+    EXPECT_EQ(Count(lines, "control 4 on dispatcher"), 1);
+    EXPECT_EQ(Count(lines, "control 128 on dispatcher"), 1);
+    EXPECT_EQ(Count(lines, "control 1 on dispatcher"), 1);
+    EXPECT_EQ(Count(lines, "control 100 on dispatcher"), 0);
+}
+
+TEST_F(ServiceManagerTest, ServiceWhoseProcessDiesCountsAsStoppedAndStartsAgain) {
+    const std::string first = sandbox_.NewEventsFile();
+    auto service = Install(sandbox_.ServiceCommand(kName, first));
+    ASSERT_TRUE(*service);
+    ASSERT_TRUE(sm::StartService(service->get())) << errno;
+    ASSERT_EQ(WaitForState(*service, sm::SERVICE_RUNNING), sm::SERVICE_RUNNING);
+    const pid_t pid = test::ServiceProcessId(first);
+    ASSERT_GT(pid, 0);
+
+    kill(pid, SIGKILL);
+    ASSERT_TRUE(test::WaitForProcessEnd(pid));
+    const sm::ServiceStatus status = Query(*service);
+    EXPECT_EQ(status.CurrentState, sm::SERVICE_STOPPED);
+    EXPECT_EQ(status.Win32ExitCode, static_cast<uint32_t>(sm::ERROR_PROCESS_ABORTED));
+    sm::ServiceStatus ignored;
+    EXPECT_FALSE(sm::ControlService(service->get(), sm::SERVICE_CONTROL_INTERROGATE, &ignored));
+    EXPECT_EQ(errno, sm::ERROR_SERVICE_NOT_ACTIVE);
+
+    // Started again, by a changed command line: a new process.
+    const std::string second = sandbox_.NewEventsFile();
+    ASSERT_TRUE(sm::DeleteService(service->get()));
+    service = Install(sandbox_.ServiceCommand(kName, second));
+    ASSERT_TRUE(sm::StartService(service->get())) << errno;
+    ASSERT_EQ(WaitForState(*service, sm::SERVICE_RUNNING), sm::SERVICE_RUNNING);
+    EXPECT_NE(test::ServiceProcessId(second), pid);
+}
+
+TEST_F(ServiceManagerTest, StartFailsForProgramsThatCannotBecomeTheService) {
+    auto missing = Install(u"\"/nonexistent/velmora program\" -WINSERV");
+    ASSERT_TRUE(*missing);
+    EXPECT_FALSE(sm::StartService(missing->get()));
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(Query(*missing).CurrentState, sm::SERVICE_STOPPED);
+    ASSERT_TRUE(sm::DeleteService(missing->get()));
+
+    // A program that ends before it connects its dispatcher.
+    const std::string events = sandbox_.NewEventsFile();
+    auto quitter = Install(sandbox_.ServiceCommand(kName, events, "exit"));
+    EXPECT_FALSE(sm::StartService(quitter->get()));
+    EXPECT_EQ(errno, sm::ERROR_PROCESS_ABORTED);
+    EXPECT_EQ(sm::SystemErrorText(sm::ERROR_PROCESS_ABORTED), u"The process terminated unexpectedly.");
+    EXPECT_EQ(Query(*quitter).CurrentState, sm::SERVICE_STOPPED);
+    ASSERT_TRUE(sm::DeleteService(quitter->get()));
+
+    auto disabled = Install(u"/bin/true", sm::SERVICE_DISABLED);
+    EXPECT_FALSE(sm::StartService(disabled->get()));
+    EXPECT_EQ(errno, sm::ERROR_SERVICE_DISABLED);
+}
+
+TEST_F(ServiceManagerTest, StartingServiceTakesNoControls) {
+    const std::string events = sandbox_.NewEventsFile();
+    auto service = Install(sandbox_.ServiceCommand(kName, events, "stuck-start"));
+    ASSERT_TRUE(sm::StartService(service->get())) << errno;
+    ASSERT_TRUE(WaitForEvent(events, std::string("main ") + kName));
+    const sm::ServiceStatus status = Query(*service);
+    EXPECT_EQ(status.CurrentState, sm::SERVICE_START_PENDING);
+    sm::ServiceStatus ignored;
+    EXPECT_FALSE(sm::ControlService(service->get(), sm::SERVICE_CONTROL_STOP, &ignored));
+    EXPECT_EQ(errno, sm::ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+    EXPECT_EQ(Count(ReadEvents(events), "control 1 on dispatcher"), 0);
+}
+
+// Started by hand: no mark, the service runs in the foreground and a stop signal is a stop request.
+TEST_F(ServiceManagerTest, ForegroundServiceStopsOnSigtermAndSigint) {
+    for (const int signal : {SIGTERM, SIGINT}) {
+        const std::string events = sandbox_.NewEventsFile();
+        test::ChildProcess program(test::ToolPath("service"), {kName, events});
+        ASSERT_TRUE(WaitForEvent(events, std::string("main ") + kName));
+        EXPECT_TRUE(WaitForEvent(events, "mark -"));
+        program.Kill(signal);
+        EXPECT_EQ(program.WaitFor(30000), 0) << "signal " << signal;
+        const std::vector<std::string> lines = ReadEvents(events);
+        EXPECT_EQ(Count(lines, "control 1 on dispatcher"), 1) << "signal " << signal;
+        EXPECT_EQ(Count(lines, "dispatcher returned"), 1) << "signal " << signal;
+    }
+}
+
+// An installed service started by hand (as systemd starts it) is the service the database knows.
+TEST_F(ServiceManagerTest, ForegroundProgramOfInstalledServiceTakesControls) {
+    const std::string events = sandbox_.NewEventsFile();
+    auto service = Install(sandbox_.ServiceCommand(kName, events));
+    test::ChildProcess program(test::ToolPath("service"), {kName, events});
+    ASSERT_EQ(WaitForState(*service, sm::SERVICE_RUNNING), sm::SERVICE_RUNNING);
+    EXPECT_FALSE(sm::StartService(service->get()));
+    EXPECT_EQ(errno, sm::ERROR_SERVICE_ALREADY_RUNNING);
+
+    sm::ServiceStatus status;
+    ASSERT_TRUE(sm::ControlService(service->get(), sm::SERVICE_CONTROL_PAUSE, &status)) << errno;
+    EXPECT_EQ(status.CurrentState, sm::SERVICE_PAUSED);
+    // A stop signal while paused is still a stop request.
+    program.Kill(SIGTERM);
+    EXPECT_EQ(program.WaitFor(30000), 0);
+    EXPECT_EQ(Query(*service).CurrentState, sm::SERVICE_STOPPED);
+    EXPECT_EQ(Count(ReadEvents(events), "control 1 on dispatcher"), 1);
+    // The control socket went with it.
+    EXPECT_FALSE(Exists(sandbox_.Database() + "/" + kName + "/control"));
+}
+
+}  // namespace
+}  // namespace velmora

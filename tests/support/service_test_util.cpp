@@ -1,0 +1,119 @@
+#include "support/service_test_util.h"
+
+#include <signal.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <thread>
+
+#include "platform/process.h"
+
+namespace velmora::test {
+
+namespace {
+
+constexpr auto kPatience = std::chrono::seconds(30);
+
+template <typename Condition>
+bool Eventually(Condition condition) {
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return condition();
+}
+
+std::string Quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+}  // namespace
+
+ServiceSandbox::ServiceSandbox(bool longDatabasePath) {
+    database_ = folder_.Path() + "/services";
+    if (longDatabasePath)
+        database_ += "-" + std::string(110, 'x');
+    units_ = folder_.Path() + "/systemd";
+    setenv("VELMORA_SERVICE_DATABASE", database_.c_str(), 1);
+    setenv("VELMORA_SYSTEMD_UNIT_FOLDER", units_.c_str(), 1);
+}
+
+ServiceSandbox::~ServiceSandbox() {
+    // The services run detached, so they are no children of ours: each one is found by the id it wrote
+    // and ended only while that id still names the test service.
+    std::vector<pid_t> ended;
+    for (const std::string& events : events_) {
+        for (const std::string& line : ReadEvents(events)) {
+            if (line.rfind("pid ", 0) != 0)
+                continue;
+            const pid_t pid = static_cast<pid_t>(std::atoi(line.c_str() + 4));
+            if (pid > 1 && IsProcessAlive(pid) &&
+                platform::ProcessBaseName(static_cast<platform::ProcessId>(pid)) == u"velmora_service") {
+                kill(pid, SIGKILL);
+                ended.push_back(pid);
+            }
+        }
+    }
+    for (const pid_t pid : ended)
+        WaitForProcessEnd(pid);
+    unsetenv("VELMORA_SERVICE_DATABASE");
+    unsetenv("VELMORA_SYSTEMD_UNIT_FOLDER");
+}
+
+std::string ServiceSandbox::NewEventsFile() {
+    events_.push_back(folder_.File("events-" + std::to_string(events_.size())));
+    return events_.back();
+}
+
+std::u16string ServiceSandbox::ServiceCommand(const std::string& name, const std::string& events,
+                                              const std::string& behaviour) const {
+    return U16(Quoted(ToolPath("service")) + " " + Quoted(name) + " " + Quoted(events) + " " + behaviour);
+}
+
+std::vector<std::string> ReadEvents(const std::string& path) {
+    const std::string content = ReadFile(path);
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = content.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(content.substr(start, end - start));
+    return lines;
+}
+
+bool WaitForEvent(const std::string& path, const std::string& line) {
+    return Eventually([&] {
+        for (const std::string& event : ReadEvents(path)) {
+            if (event == line)
+                return true;
+        }
+        return false;
+    });
+}
+
+pid_t ServiceProcessId(const std::string& events) {
+    pid_t pid = 0;
+    Eventually([&] {
+        for (const std::string& line : ReadEvents(events)) {
+            if (line.rfind("pid ", 0) == 0)
+                pid = static_cast<pid_t>(std::atoi(line.c_str() + 4));
+        }
+        return pid != 0;
+    });
+    return pid;
+}
+
+bool IsProcessAlive(pid_t pid) {
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t nameEnd = stat.rfind(')');
+    if (nameEnd == std::string::npos || nameEnd + 2 >= stat.size())
+        return false;
+    const char state = stat[nameEnd + 2];
+    return state != 'Z' && state != 'X';
+}
+
+bool WaitForProcessEnd(pid_t pid) {
+    return Eventually([pid] { return !IsProcessAlive(pid); });
+}
+
+}  // namespace velmora::test
