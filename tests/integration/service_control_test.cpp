@@ -1,0 +1,251 @@
+// The program's own service operations against a private service database, with the test service in
+// place of the program where a service has to run: what they do and the log lines they write.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "core/service_control.h"
+#include "platform/ansi.h"
+#include "platform/file.h"
+#include "platform/service_manager.h"
+#include "support/app_fixture.h"
+#include "support/service_test_util.h"
+
+namespace velmora {
+namespace {
+
+namespace sm = platform;
+using test::ReadEvents;
+using test::WaitForEvent;
+
+const std::string kName = "Velmora_VirtualPrinter";
+
+bool Exists(const std::string& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0;
+}
+
+int Count(const std::vector<std::string>& lines, const std::string& line) {
+    int count = 0;
+    for (const std::string& got : lines)
+        count += got == line;
+    return count;
+}
+
+class ServiceControlTest : public test::AppFixture {
+  protected:
+    // Installs the service as the installation would, but running the test service.
+    void InstallTestService(const std::string& events, const std::string& behaviour = "normal") {
+        sm::ScHandle manager = sm::OpenSCManager(sm::SC_MANAGER_ALL_ACCESS);
+        ASSERT_NE(manager, nullptr);
+        sm::ScHandle service =
+            sm::CreateService(manager, kServiceName, kServiceName, sm::SERVICE_ALL_ACCESS,
+                              sm::SERVICE_WIN32_OWN_PROCESS, sm::SERVICE_AUTO_START, sm::SERVICE_ERROR_NORMAL,
+                              sandbox_.ServiceCommand(kName, events, behaviour));
+        ASSERT_NE(service, nullptr) << errno;
+        sm::CloseServiceHandle(service);
+        sm::CloseServiceHandle(manager);
+    }
+
+    // Sends a control straight through the manager, as another program would.
+    void Control(uint32_t control) {
+        sm::ScHandle service = OpenOrCreateService(false);
+        ASSERT_NE(service, nullptr);
+        sm::ServiceStatus status;
+        EXPECT_TRUE(sm::ControlService(service, control, &status)) << errno;
+        CloseServiceHandles(service);
+    }
+
+    // The log lines written since the last call.
+    std::vector<std::string> NewLogLines() {
+        const std::vector<std::string> all = LogMessages();
+        std::vector<std::string> fresh(all.begin() + static_cast<long>(std::min(seen_, all.size())),
+                                       all.end());
+        seen_ = all.size();
+        return fresh;
+    }
+
+    test::ServiceSandbox sandbox_;
+    std::size_t seen_ = 0;
+};
+
+using Lines = std::vector<std::string>;
+
+TEST_F(ServiceControlTest, WithoutAnInstalledServiceThereIsNothingToDo) {
+    EXPECT_EQ(OpenOrCreateService(false), nullptr);
+    EXPECT_EQ(QueryServiceState(nullptr), kServiceStateUnknown);
+    EXPECT_TRUE(HoldService());
+    EXPECT_TRUE(ResumeService());
+    EXPECT_TRUE(UninstallService());
+    EXPECT_EQ(NewLogLines(), Lines{});
+    EXPECT_FALSE(Exists(sandbox_.Database()));
+}
+
+TEST_F(ServiceControlTest, InstallationRunsThisProgramWithWinservAtBootAndRemovalUndoesIt) {
+    sm::ScHandle service = OpenOrCreateService(true);
+    ASSERT_NE(service, nullptr);
+    sm::ServiceConfig config;
+    ASSERT_TRUE(sm::QueryServiceConfig(service, &config));
+    EXPECT_EQ(config.BinaryPathName, u"\"" + sm::ProgramFilePath() + u"\" \"-WINSERV\"");
+    EXPECT_EQ(config.DisplayName, kServiceName);
+    EXPECT_EQ(config.StartType, sm::SERVICE_AUTO_START);
+    EXPECT_EQ(config.ServiceType, sm::SERVICE_WIN32_OWN_PROCESS);
+    EXPECT_EQ(config.ErrorControl, sm::SERVICE_ERROR_NORMAL);
+    CloseServiceHandles(service);
+    EXPECT_EQ(NewLogLines(), Lines{"QLS - Create Service"});
+
+    const std::string unit = sandbox_.UnitFolder() + "/" + kName + ".service";
+    EXPECT_TRUE(Exists(unit));
+    EXPECT_TRUE(Exists(sandbox_.UnitFolder() + "/multi-user.target.wants/" + kName + ".service"));
+    EXPECT_EQ(QueryServiceState(nullptr), static_cast<int>(sm::SERVICE_STOPPED));
+
+    // Found again rather than created again.
+    service = OpenOrCreateService(true);
+    EXPECT_NE(service, nullptr);
+    CloseServiceHandles(service);
+    EXPECT_EQ(NewLogLines(), Lines{});
+
+    // A stopped service is neither held nor resumed, and can be removed.
+    EXPECT_TRUE(HoldService());
+    EXPECT_TRUE(ResumeService());
+    EXPECT_TRUE(UninstallService());
+    EXPECT_EQ(NewLogLines(), Lines{"QLS - UninstallService"});
+    EXPECT_EQ(QueryServiceState(nullptr), kServiceStateUnknown);
+    EXPECT_FALSE(Exists(unit));
+}
+
+TEST_F(ServiceControlTest, RunningServiceIsHeldResumedAndNeverRemoved) {
+    const std::string events = sandbox_.NewEventsFile();
+    InstallTestService(events);
+
+    InstallAndStartService(true);
+    EXPECT_EQ(NewLogLines(), Lines{"Service successfully installed and started."});
+    EXPECT_TRUE(messages_.empty());
+    EXPECT_EQ(QueryServiceState(nullptr), static_cast<int>(sm::SERVICE_RUNNING));
+    EXPECT_TRUE(WaitForEvent(events, "main " + kName));
+
+    // Installed and running: success without a second start, shown to the user without the silent flag.
+    InstallAndStartService(false);
+    EXPECT_EQ(NewLogLines(), Lines{});
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0], u"Service successfully installed and started.");
+
+    EXPECT_FALSE(UninstallService());
+    EXPECT_EQ(NewLogLines(), (Lines{"QLS - UninstallService", "ERROR: The service is running."}));
+
+    EXPECT_TRUE(HoldService());
+    EXPECT_EQ(QueryServiceState(nullptr), static_cast<int>(sm::SERVICE_PAUSED));
+    // Already paused: nothing is sent.
+    EXPECT_TRUE(HoldService());
+    EXPECT_FALSE(UninstallService());
+    EXPECT_EQ(NewLogLines(), (Lines{"QLS - UninstallService", "ERROR: The service is paused."}));
+
+    EXPECT_TRUE(ResumeService());
+    EXPECT_EQ(QueryServiceState(nullptr), static_cast<int>(sm::SERVICE_RUNNING));
+    EXPECT_TRUE(ResumeService());
+    EXPECT_EQ(NewLogLines(), Lines{});
+
+    // Stopped by someone else, it can go.
+    Control(sm::SERVICE_CONTROL_STOP);
+    const pid_t pid = test::ServiceProcessId(events);
+    EXPECT_TRUE(test::WaitForProcessEnd(pid));
+    EXPECT_TRUE(UninstallService());
+    EXPECT_EQ(NewLogLines(), Lines{"QLS - UninstallService"});
+    EXPECT_EQ(QueryServiceState(nullptr), kServiceStateUnknown);
+
+    const std::vector<std::string> lines = ReadEvents(events);
+    EXPECT_EQ(Count(lines, "pid " + std::to_string(pid)), 1);
+    EXPECT_EQ(Count(lines, "control 2 on dispatcher"), 1);
+    EXPECT_EQ(Count(lines, "control 3 on dispatcher"), 1);
+}
+
+TEST_F(ServiceControlTest, RemovalNamesTheStateThatPreventsIt) {
+    const std::string events = sandbox_.NewEventsFile();
+    InstallTestService(events);
+    InstallAndStartService(true);
+    ASSERT_EQ(QueryServiceState(nullptr), static_cast<int>(sm::SERVICE_RUNNING));
+    NewLogLines();
+
+    // The test service reports the state 130 + state asks for.
+    const std::vector<std::pair<uint32_t, std::string>> cases = {
+        {sm::SERVICE_PAUSE_PENDING, "ERROR: The service pause is pending."},
+        {sm::SERVICE_CONTINUE_PENDING, "ERROR: The service continue is pending."},
+        {sm::SERVICE_STOP_PENDING, "ERROR: The service is stopping."},
+    };
+    for (const auto& [state, line] : cases) {
+        Control(130 + state);
+        EXPECT_FALSE(UninstallService());
+        EXPECT_EQ(NewLogLines(), (Lines{"QLS - UninstallService", line}));
+    }
+
+    // Ended without reporting it: stopped, and removable.
+    const pid_t pid = test::ServiceProcessId(events);
+    kill(pid, SIGKILL);
+    ASSERT_TRUE(test::WaitForProcessEnd(pid));
+    EXPECT_TRUE(UninstallService());
+    EXPECT_EQ(NewLogLines(), Lines{"QLS - UninstallService"});
+}
+
+TEST_F(ServiceControlTest, StartIsGivenUpWhenItMakesNoProgressWithinItsWaitHint) {
+    const std::string events = sandbox_.NewEventsFile();
+    InstallTestService(events, "stuck-start");
+    InstallAndStartService(true);
+    EXPECT_EQ(NewLogLines(), Lines{"Service initialization failed."});
+    EXPECT_FALSE(UninstallService());
+    EXPECT_EQ(NewLogLines(), (Lines{"QLS - UninstallService", "ERROR: The service is starting."}));
+}
+
+TEST_F(ServiceControlTest, StartThatKeepsMakingProgressIsWaitedFor) {
+    const std::string events = sandbox_.NewEventsFile();
+    // Start pending for longer than its wait hint, with a check point that keeps growing.
+    InstallTestService(events, "slow-start");
+    InstallAndStartService(true);
+    EXPECT_EQ(NewLogLines(), Lines{"Service successfully installed and started."});
+    EXPECT_EQ(QueryServiceState(nullptr), static_cast<int>(sm::SERVICE_RUNNING));
+}
+
+TEST_F(ServiceControlTest, ManagerFailuresAreLoggedWithTheSystemErrorNumberAndText) {
+    // A program that cannot be started.
+    const std::string missing = folder_.File("missing program");
+    {
+        sm::ScHandle manager = sm::OpenSCManager(sm::SC_MANAGER_ALL_ACCESS);
+        sm::ScHandle service =
+            sm::CreateService(manager, kServiceName, kServiceName, sm::SERVICE_ALL_ACCESS,
+                              sm::SERVICE_WIN32_OWN_PROCESS, sm::SERVICE_AUTO_START, sm::SERVICE_ERROR_NORMAL,
+                              u"\"" + test::U16(missing) + u"\" \"-WINSERV\"");
+        ASSERT_NE(service, nullptr);
+        sm::CloseServiceHandle(service);
+        sm::CloseServiceHandle(manager);
+    }
+    InstallAndStartService(true);
+    EXPECT_EQ(NewLogLines(), (Lines{"QLS - StartService failed (2): No such file or directory",
+                                    "Service initialization failed."}));
+    ASSERT_TRUE(UninstallService());
+    NewLogLines();
+
+    // A database that cannot be made: the installation fails, and shows it without the silent flag.
+    const std::string file = folder_.File("not-a-folder");
+    test::WriteFile(file, "");
+    setenv("VELMORA_SERVICE_DATABASE", (file + "/services").c_str(), 1);
+    InstallAndStartService(false);
+    EXPECT_EQ(NewLogLines(), (Lines{"QLS - Create Service", "CreateService failed (20): Not a directory"}));
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0], u"Service installation failed.");
+
+    // A database that is not a folder: the manager cannot be opened. The service itself logs every report.
+    setenv("VELMORA_SERVICE_DATABASE", file.c_str(), 1);
+    app_->ServiceMode = true;
+    InstallAndStartService(false);
+    EXPECT_EQ(NewLogLines(),
+              (Lines{"OpenSCManager failed (20): Not a directory", "Service installation failed."}));
+    EXPECT_EQ(messages_.size(), 1u);
+    EXPECT_TRUE(HoldService());
+    EXPECT_EQ(NewLogLines(), Lines{"OpenSCManager failed (20): Not a directory"});
+}
+
+}  // namespace
+}  // namespace velmora
