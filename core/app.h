@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "config/printer_list.h"
+#include "core/desktop_role.h"
 #include "core/manual_reset_event.h"
 #include "core/profile_file.h"
 #include "platform/file.h"
@@ -51,6 +52,20 @@ class CVelmoraVirtualPrinterApp {
     virtual ~CVelmoraVirtualPrinterApp();
     CVelmoraVirtualPrinterApp(const CVelmoraVirtualPrinterApp&) = delete;
     CVelmoraVirtualPrinterApp& operator=(const CVelmoraVirtualPrinterApp&) = delete;
+
+    // Start-up and shutdown (start_up.cpp). InitInstance is false when the run ends without a desktop
+    // message loop; ExitInstance returns the exit code.
+    bool InitInstance(int argc, char** argv);
+    int ExitInstance();
+    // The end of the application object's life: the settings of a desktop run are saved.
+    void EndRun();
+    bool IsAlreadyRunning();
+    static bool IsOwnProcess(uint32_t processId);
+
+    // The server of either role (server.cpp): lists loaded and the listener started; and its stop, which
+    // waits for the workers to leave the lists, saves the job list and empties both lists.
+    void StartServer();
+    void StopServer();
 
     // Settings file (settings.cpp).
     void LoadSettings();
@@ -141,6 +156,10 @@ class CVelmoraVirtualPrinterApp {
     std::atomic<int32_t> LogLevel{1};
 
     bool ServiceMode = false;
+    // This run ends early (service removal, second instance): the end of the run resumes no service.
+    bool SkipServiceResume = false;
+    // The desktop program's windows; null in the service role and in runs without a display.
+    DesktopRole* Desktop = nullptr;
     CProfileFile ProfileFile;
 
     // Working paths; folders end with the path separator.

@@ -1,16 +1,46 @@
-// VelmoraVirtualPrinter: the LPD print server program.
-#include "core/app.h"
-#include "core/language.h"
-#include "text/format.h"
+// VelmoraVirtualPrinter: the LPD print server program. Started plainly it is the desktop program; with
+// -WINSERV it is the service; -INSTALLSERV, -DELSERV and their SILENT_ forms install or remove the service.
+#include <cstdio>
+#include <memory>
 
-int main() {
+#include "core/app.h"
+#include "core/command_line.h"
+#ifdef VELMORA_DESKTOP
+#include "ui/desktop_program.h"
+#endif
+
+int main(int argc, char** argv) {
     velmora::CVelmoraVirtualPrinterApp app;
-    velmora::SelectLanguage();
-    if (!app.SetUpWorkingFolders())
-        return 1;
-    app.ProfileFile.SetPath(app.BaseFolder + u"QLSconf.ini");
-    app.LoadSettings();
-    app.WriteLog(velmora::Format(u"%d\tVelmora Virtual Printer autogenbuild_v7.1.0.35583", app.ModeDigit()));
-    app.SaveSettings();
-    return 0;
+
+    // The service and the silent runs never show a window; every other run is the desktop program's, and
+    // the service installation and removal runs show their outcome when a display is there.
+    velmora::CMyCommandLineInfo role;
+    velmora::ParseCommandLine(role, argc, argv);
+    const bool windowless = role.RunAsService || role.Silent;
+    const bool serviceRun = role.InstallService || role.RemoveService;
+    std::unique_ptr<velmora::DesktopRole> desktop;
+    if (!windowless) {
+#ifdef VELMORA_DESKTOP
+        desktop = velmora::ui::CreateDesktopProgram(argc, argv);
+#else
+        std::fprintf(stderr, "VelmoraVirtualPrinter: this build has no desktop program. Run the server "
+                             "without windows with: VelmoraVirtualPrinter -WINSERV\n");
+#endif
+        if (!desktop && !serviceRun)
+            return 1;
+    }
+    app.Desktop = desktop.get();
+
+    int exitCode = 0;
+#ifdef VELMORA_DESKTOP
+    if (app.InitInstance(argc, argv) && desktop)
+        exitCode = velmora::ui::RunDesktopProgram(*desktop);
+#else
+    app.InitInstance(argc, argv);
+#endif
+    exitCode = app.ExitInstance() != 0 ? 1 : exitCode;
+    desktop.reset();
+    app.Desktop = nullptr;
+    app.EndRun();
+    return exitCode;
 }

@@ -1,0 +1,134 @@
+// Start-up and shutdown of the program in either role, and the single-instance test.
+#include "core/app.h"
+#include "core/command_line.h"
+#include "core/language.h"
+#include "core/service_control.h"
+#include "core/service_runtime.h"
+#include "platform/file.h"
+#include "platform/process.h"
+#include "platform/service_manager.h"
+#include "platform/system_error.h"
+#include "text/code_page.h"
+#include "text/format.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr char16_t kProgramBaseName[] = u"VelmoraVirtualPrinter";
+constexpr char16_t kAlreadyRunning[] = u"VelmoraVirtualPrinter is already running on this computer.";
+constexpr char16_t kWindowTitle[] = u"Velmora Virtual Printer autogenbuild_v7.1.0.35583";
+
+}  // namespace
+
+bool CVelmoraVirtualPrinterApp::InitInstance(int argc, char** argv) {
+    CMyCommandLineInfo commandLine;
+    SelectLanguage();
+    ParseCommandLine(commandLine, argc, argv);
+
+    ServiceMode = commandLine.RunAsService != 0;
+    if (!ServiceMode && Desktop)
+        Desktop->CreateInfoWindow();
+    // Sockets and the framework's object libraries need no set-up of their own here.
+    if (!SetUpWorkingFolders())
+        return false;
+    ProfileFile.SetPath(BaseFolder + u"QLSconf.ini");
+    LoadSettings();
+
+    const bool silent = commandLine.Silent != 0;
+    if (commandLine.RemoveService) {
+        if (UninstallService()) {
+            ReportServiceOutcome(u"Service uninstalled successfully.", MessageIcon::Information, silent);
+        } else {
+            ReportServiceOutcome(u"Uninstall service failed.", MessageIcon::Error, silent);
+        }
+        SkipServiceResume = true;
+        StartAsService = 0;
+        return false;
+    }
+    if (commandLine.InstallService) {
+        StartAsService = 1;
+        ProfileFile.WriteInt(u"Settings", u"StartAsService", 1);
+    }
+
+    if (IsAlreadyRunning()) {
+        SkipServiceResume = true;
+        if (!ServiceMode && !silent) {
+            ShowMessage(kAlreadyRunning, MessageIcon::Error);
+        } else {
+            WriteLog(kAlreadyRunning);
+        }
+        return false;
+    }
+
+    if (ServiceMode) {
+        RunServiceDispatcher();
+        return false;
+    }
+
+    if (StartAsService == 0) {
+        if (!HoldService()) {
+            ShowMessage(u"Unable to hold service. Service is still running.", MessageIcon::Error);
+            return false;
+        }
+    } else if (StartAsService == 1) {
+        InstallAndStartService(silent);
+        StartAsService = 0;
+        return false;
+    }
+
+    // Without windows (no display) the desktop role has nothing to run.
+    if (!Desktop || !Desktop->CreateMainWindow())
+        return false;
+    Desktop->SetMainWindowTitle(kWindowTitle);
+    if (AutoDelete != 0)
+        AutoDeleteSavedJobs();
+    if (AutoStart != 0)
+        StartSpooler();
+    Desktop->ShowMainWindow(AutoHide == 1);
+    return true;
+}
+
+int CVelmoraVirtualPrinterApp::ExitInstance() {
+    if (!SkipServiceResume && !ServiceMode) {
+        const bool paused = platform::FileExists(MarkerPath[1]) && !platform::FileExists(MarkerPath[0]) &&
+                            !platform::FileExists(MarkerPath[2]);
+        if (paused && !ResumeService())
+            ShowMessage(u"Unable to restart service.", MessageIcon::Warning);
+    }
+    FreeCodePageTables();
+    return 0;
+}
+
+void CVelmoraVirtualPrinterApp::EndRun() {
+    if (!ServiceMode && !BaseFolder.empty())
+        SaveSettings();
+}
+
+bool CVelmoraVirtualPrinterApp::IsOwnProcess(uint32_t processId) {
+    return platform::ProcessBaseName(static_cast<platform::ProcessId>(processId)) == kProgramBaseName;
+}
+
+bool CVelmoraVirtualPrinterApp::IsAlreadyRunning() {
+    const std::vector<platform::ProcessId> processes = platform::ListProcesses();
+    if (processes.empty())
+        return false;
+    int count = 0;
+    for (const platform::ProcessId process : processes) {
+        if (IsOwnProcess(static_cast<uint32_t>(process)))
+            ++count;
+    }
+    int allowed = 1;
+    if (!ServiceMode || StartAsService == 1) {
+        const int state = QueryServiceState(nullptr);
+        if (state != kServiceStateUnknown && state != static_cast<int>(platform::SERVICE_STOPPED))
+            allowed = 2;
+    }
+    if (count == 1) {
+        for (const std::u16string& marker : MarkerPath)
+            platform::RemoveFile(marker);
+    }
+    return count > allowed;
+}
+
+}  // namespace velmora

@@ -1,0 +1,16 @@
+// The document of the desktop program: it owns nothing of its own, but its life is the server's life.
+#pragma once
+
+namespace velmora::ui {
+
+class CVelmoraVirtualPrinterDoc {
+  public:
+    // Loads the virtual printers and the job list and starts the LPD listener.
+    CVelmoraVirtualPrinterDoc();
+    // Stops the listener and the spooler, saves the job list and empties the lists.
+    ~CVelmoraVirtualPrinterDoc();
+    CVelmoraVirtualPrinterDoc(const CVelmoraVirtualPrinterDoc&) = delete;
+    CVelmoraVirtualPrinterDoc& operator=(const CVelmoraVirtualPrinterDoc&) = delete;
+};
+
+}  // namespace velmora::ui
