@@ -1,4 +1,5 @@
 #include "core/app.h"
+#include "platform/file.h"
 
 #include <atomic>
 #include <cassert>
@@ -12,6 +13,8 @@ std::atomic<CVelmoraVirtualPrinterApp*> CurrentApp{nullptr};
 CVelmoraVirtualPrinterApp::CVelmoraVirtualPrinterApp() {
     DeleteSpool = false;
     DeleteSpoolTimeOut = 30;
+    // Tests of the real program keep its listener on the loopback address.
+    LoopbackOnly = platform::EnvironmentValue("VELMORA_LISTEN_LOOPBACK") == u"1";
     Previous_ = CurrentApp.exchange(this);
 }
 

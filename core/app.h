@@ -199,7 +199,7 @@ class CVelmoraVirtualPrinterApp {
     // The port the listener is bound to once it listens (0 before and after): PortLPD 0 lets the system
     // choose one, which tests rely on.
     std::atomic<uint16_t> ListeningPort{0};
-    // Listen on the loopback address only instead of every address (tests).
+    // Listen on the loopback address only instead of every address (tests; VELMORA_LISTEN_LOOPBACK=1).
     bool LoopbackOnly = false;
     // Connection threads still running; the application object outlives them.
     std::atomic<int> ActiveConnections{0};

@@ -7,6 +7,8 @@ packages=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libbenchmark-dev
   zlib1g-dev libcups2-dev
+  # The desktop program's windows (Qt 6 Widgets); the offscreen and X11 platform plug-ins.
+  qt6-base-dev qt6-qpa-plugins
   clang libclang-rt-14-dev libfuzzer-14-dev
   # Real peers of the tests: LPD clients and the print spooler.
   rlpr cups cups-client util-linux

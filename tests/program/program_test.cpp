@@ -1,0 +1,350 @@
+// The real program as users start it: the desktop program (Qt's offscreen platform, message boxes
+// answered at once and echoed on standard error), the service role under a private service database,
+// and the installation and removal runs. Listeners stay on 127.0.0.1.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/ansi.h"
+#include "platform/process.h"
+#include "platform/service_manager.h"
+#include "spool/job_archive.h"
+#include "support/lpd_test_util.h"
+#include "support/lprng_test_util.h"
+#include "support/test_util.h"
+
+namespace velmora {
+namespace {
+
+using test::ChildProcess;
+using test::ReadFile;
+using test::WriteFile;
+
+const char16_t kServiceName[] = u"Velmora_VirtualPrinter";
+
+bool Exists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+void Sleep(int milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+class ProgramTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        base_ = folder_.File("VelmoraSpooler");
+        database_ = folder_.File("services");
+        units_ = folder_.File("units");
+        // The test's own service calls reach the same private database.
+        setenv("VELMORA_SERVICE_DATABASE", database_.c_str(), 1);
+        setenv("VELMORA_SYSTEMD_UNIT_FOLDER", units_.c_str(), 1);
+        port_ = test::FreeLoopbackPort();
+        mkdir(base_.c_str(), 0755);
+        WriteFile(Base("QLSconf.ini"), "[Settings]\r\nPortLPD=" + std::to_string(port_) + "\r\n");
+        // HOLD keeps its jobs, so that no dispatch is involved.
+        WriteFile(Base("Printer.cfg"), "HOLD;0; ; ;1; ; ; ; ; ; \r\n");
+    }
+    void TearDown() override {
+        StopService();
+        KillOurPrograms();
+        unsetenv("VELMORA_SERVICE_DATABASE");
+        unsetenv("VELMORA_SYSTEMD_UNIT_FOLDER");
+    }
+
+    std::string Base(const std::string& name) const { return base_ + "/" + name; }
+
+    std::vector<std::string> Environment() const {
+        return {"VELMORA_BASE_FOLDER=" + base_,       "VELMORA_SERVICE_DATABASE=" + database_,
+                "VELMORA_SYSTEMD_UNIT_FOLDER=" + units_, "VELMORA_LISTEN_LOOPBACK=1",
+                "QT_QPA_PLATFORM=offscreen",          "VELMORA_ANSWER_MESSAGE_BOXES=1"};
+    }
+    std::unique_ptr<ChildProcess> Start(const std::vector<std::string>& arguments) const {
+        ChildProcess::Options options;
+        options.environment = Environment();
+        options.captureErrors = true;
+        return std::make_unique<ChildProcess>(VELMORA_PROGRAM_PATH, arguments, options);
+    }
+    // Runs the program to its end; its exit code, with what it wrote in *output.
+    int Run(const std::vector<std::string>& arguments, std::string* output = nullptr) const {
+        std::string written;
+        const int code = Start(arguments)->RunToEnd(60000, &written);
+        if (output)
+            *output = written;
+        return code;
+    }
+
+    // Every log line of the run so far (today's log file), without time stamps.
+    std::vector<std::string> Log() const {
+        std::vector<std::string> lines;
+        DIR* folder = opendir(Base("Logs").c_str());
+        if (!folder)
+            return lines;
+        while (const dirent* entry = readdir(folder)) {
+            const std::string name = entry->d_name;
+            if (name == "." || name == ".." || name.rfind("Saved_", 0) == 0)
+                continue;
+            for (std::string& line : test::LogFileMessages(Base("Logs/" + name)))
+                lines.push_back(std::move(line));
+        }
+        closedir(folder);
+        return lines;
+    }
+    long Count(const std::string& message) const {
+        const std::vector<std::string> lines = Log();
+        return std::count(lines.begin(), lines.end(), message);
+    }
+    bool WaitForCount(const std::string& message, long count, int milliseconds = 30000) const {
+        for (int waited = 0; waited < milliseconds; waited += 50) {
+            if (Count(message) >= count)
+                return true;
+            Sleep(50);
+        }
+        return false;
+    }
+
+    // The job names of spool.list, in order.
+    std::string SavedJobs() const {
+        std::string names;
+        for (const SpoolFilePtr& job : ReadJobArchive(ReadFile(Base("spool.list"))).jobs)
+            names += platform::UnicodeToAnsi(job->JobName) + " ";
+        return names;
+    }
+
+    bool Accepts() const {
+        test::RawLpdClient client(port_);
+        return client.Connected();
+    }
+    bool SendJob(const std::string& name) const {
+        return test::SendLpdJob(port_, "HOLD", "Htester\nPtester\nJ" + name + "\nldfA001tester\n", name + "\n");
+    }
+
+    // The service as the test sees it through the private database.
+    uint32_t ServiceState() const {
+        platform::ScHandle manager = platform::OpenSCManager(platform::SC_MANAGER_ALL_ACCESS);
+        platform::ScHandle service = platform::OpenService(manager, kServiceName, platform::SERVICE_ALL_ACCESS);
+        platform::ServiceStatus status;
+        const bool known = service && platform::QueryServiceStatus(service, &status);
+        platform::CloseServiceHandle(service);
+        platform::CloseServiceHandle(manager);
+        return known ? status.CurrentState : 0;
+    }
+    bool Control(uint32_t control) const {
+        platform::ScHandle manager = platform::OpenSCManager(platform::SC_MANAGER_ALL_ACCESS);
+        platform::ScHandle service = platform::OpenService(manager, kServiceName, platform::SERVICE_ALL_ACCESS);
+        platform::ServiceStatus status;
+        const bool sent = service && platform::ControlService(service, control, &status);
+        platform::CloseServiceHandle(service);
+        platform::CloseServiceHandle(manager);
+        return sent;
+    }
+    bool WaitForServiceState(uint32_t state, int milliseconds = 30000) const {
+        for (int waited = 0; waited < milliseconds && ServiceState() != state; waited += 50)
+            Sleep(50);
+        return ServiceState() == state;
+    }
+    void StopService() const {
+        if (ServiceState() == platform::SERVICE_RUNNING || ServiceState() == platform::SERVICE_PAUSED) {
+            Control(platform::SERVICE_CONTROL_STOP);
+            WaitForServiceState(platform::SERVICE_STOPPED);
+        }
+    }
+    // Whatever is left of this test's programs (the service runs detached) is killed by process id.
+    void KillOurPrograms() const {
+        for (const platform::ProcessId pid : platform::ListProcesses()) {
+            if (platform::ProcessBaseName(pid) != u"VelmoraVirtualPrinter")
+                continue;
+            const std::string environment = ReadFile("/proc/" + std::to_string(pid) + "/environ");
+            if (environment.find("VELMORA_BASE_FOLDER=" + base_ + '\0') != std::string::npos)
+                kill(static_cast<pid_t>(pid), SIGKILL);
+        }
+    }
+
+    test::TempFolder folder_;
+    std::string base_;
+    std::string database_;
+    std::string units_;
+    uint16_t port_ = 0;
+};
+
+TEST_F(ProgramTest, WorkingFoldersAreMadeAndExistingListsKept) {
+    for (const char* name : {"QLSconf.ini", "Printer.cfg"})
+        unlink(Base(name).c_str());
+    ASSERT_EQ(rmdir(base_.c_str()), 0);
+    std::string output;
+    ASSERT_EQ(Run({"-SILENT_DELSERV"}, &output), 0) << output;
+    EXPECT_TRUE(Exists(Base("Spool")));
+    EXPECT_EQ(ReadFile(Base("Printer.cfg")), "");
+    EXPECT_EQ(ReadJobArchive(ReadFile(Base("spool.list"))).jobs.size(), 0u);
+    EXPECT_EQ(Count("Service uninstalled successfully."), 1);
+
+    // An existing printer list stays as it is; a missing job list is made empty beside it.
+    WriteFile(Base("Printer.cfg"), "HOLD;0; ; ;1; ; ; ; ; ; \r\n");
+    unlink(Base("spool.list").c_str());
+    ASSERT_EQ(Run({"-SILENT_DELSERV"}, &output), 0) << output;
+    EXPECT_EQ(ReadFile(Base("Printer.cfg")), "HOLD;0; ; ;1; ; ; ; ; ; \r\n");
+    EXPECT_TRUE(Exists(Base("spool.list")));
+
+    // A base folder that cannot be made: the desktop program says so and ends.
+    WriteFile(folder_.File("plain-file"), "");
+    base_ = folder_.File("plain-file/VelmoraSpooler");
+    Run({}, &output);
+    EXPECT_NE(output.find("VelmoraVirtualPrinter: Unable to create folder " + base_ + "/"), std::string::npos)
+        << output;
+}
+
+TEST_F(ProgramTest, DesktopProgramServesSavesItsListAndSettingsAndAllowsOneInstance) {
+    const std::string settings = ReadFile(Base("QLSconf.ini"));
+    std::unique_ptr<ChildProcess> desktop = Start({"-platform", "offscreen"});
+    ASSERT_TRUE(WaitForCount("0\tLPD Server is started", 1)) << desktop->ReadAll();
+    ASSERT_TRUE(SendJob("first"));
+
+    // A second desktop program refuses to run beside the first.
+    std::string output;
+    Run({}, &output);
+    EXPECT_NE(output.find("VelmoraVirtualPrinter: VelmoraVirtualPrinter is already running on this computer."),
+              std::string::npos)
+        << output;
+    EXPECT_TRUE(Accepts());
+
+    // Ending the program (as a session's end does) stops the server and saves the list and the settings.
+    desktop->Kill(SIGTERM);
+    EXPECT_EQ(desktop->WaitFor(30000), 0);
+    EXPECT_FALSE(Accepts());
+    EXPECT_EQ(SavedJobs(), "first ");
+    const std::string saved = ReadFile(Base("QLSconf.ini"));
+    EXPECT_NE(saved, settings);
+    EXPECT_NE(saved.find("PortLPD=" + std::to_string(port_) + "\r\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("AutoStart="), std::string::npos) << saved;
+
+    // The service role run by hand (in the foreground) serves too, and never writes the settings.
+    WriteFile(Base("QLSconf.ini"), settings);
+    std::unique_ptr<ChildProcess> service = Start({"-WINSERV"});
+    ASSERT_TRUE(WaitForCount("1\tLPD Server is started", 1));
+    ASSERT_TRUE(SendJob("second"));
+    service->Kill(SIGTERM);
+    EXPECT_EQ(service->WaitFor(30000), 0);
+    EXPECT_EQ(ReadFile(Base("QLSconf.ini")), settings);
+    EXPECT_EQ(SavedJobs(), "first second ");
+    EXPECT_EQ(Count("1\tQLS - ServiceControlHandler: 'SERVICE_CONTROL_STOP' received"), 1);
+}
+
+TEST_F(ProgramTest, InstallationAndRemovalRunsReportTheirOutcome) {
+    std::string output;
+    // Nothing installed: removal succeeds at once.
+    ASSERT_EQ(Run({"-DELSERV"}, &output), 0);
+    EXPECT_NE(output.find("VelmoraVirtualPrinter: Service uninstalled successfully."), std::string::npos)
+        << output;
+
+    ASSERT_EQ(Run({"-SILENT_INSTALLSERV"}, &output), 0) << output;
+    EXPECT_EQ(Count("Service successfully installed and started."), 1);
+    EXPECT_EQ(ServiceState(), platform::SERVICE_RUNNING);
+    EXPECT_TRUE(Exists(units_ + "/Velmora_VirtualPrinter.service"));
+    EXPECT_NE(ReadFile(Base("QLSconf.ini")).find("StartAsService=0"), std::string::npos);
+    ASSERT_TRUE(WaitForCount("1\tLPD Server is started", 1));
+
+    // Installed and running: reported as success without a second start.
+    ASSERT_EQ(Run({"/INSTALLSERV"}, &output), 0);
+    EXPECT_NE(output.find("VelmoraVirtualPrinter: Service successfully installed and started."),
+              std::string::npos)
+        << output;
+    EXPECT_EQ(Count("1\tQLS - ServiceMain: service has to be started"), 1);
+
+    // A running service is never removed.
+    ASSERT_EQ(Run({"-SILENT_DELSERV"}, &output), 0);
+    EXPECT_EQ(Count("ERROR: The service is running."), 1);
+    EXPECT_EQ(Count("Uninstall service failed."), 1);
+    EXPECT_EQ(ServiceState(), platform::SERVICE_RUNNING);
+
+    // Stopped, it is removed, and its unit with it.
+    ASSERT_TRUE(Control(platform::SERVICE_CONTROL_STOP));
+    ASSERT_TRUE(WaitForServiceState(platform::SERVICE_STOPPED));
+    ASSERT_EQ(Run({"-SILENT_DELSERV"}, &output), 0);
+    EXPECT_EQ(Count("Service uninstalled successfully."), 1);
+    EXPECT_EQ(ServiceState(), 0u);
+    EXPECT_FALSE(Exists(units_ + "/Velmora_VirtualPrinter.service"));
+}
+
+TEST_F(ProgramTest, ServiceLifeWithADesktopProgramBorrowingItsPort) {
+    std::string output;
+    ASSERT_EQ(Run({"-SILENT_INSTALLSERV"}, &output), 0) << output;
+    ASSERT_TRUE(WaitForCount("1\tLPD Server is started", 1));
+    ASSERT_TRUE(SendJob("by-service"));
+
+    // Codes of the service's own range and interrogation.
+    ASSERT_TRUE(Control(128));
+    EXPECT_TRUE(WaitForCount("1\tQLS - ServiceControlHandler: 'SERVICE_CONTROL 128' received", 1));
+    const std::size_t linesBefore = Log().size();
+    ASSERT_TRUE(Control(platform::SERVICE_CONTROL_INTERROGATE));
+    EXPECT_EQ(Log().size(), linesBefore);
+
+    // A desktop program pauses the service, takes the port, and gives it back at its end.
+    std::unique_ptr<ChildProcess> desktop = Start({});
+    ASSERT_TRUE(WaitForCount("0\tLPD Server is started", 1)) << desktop->ReadAll();
+    EXPECT_EQ(ServiceState(), platform::SERVICE_PAUSED);
+    EXPECT_EQ(Count("1\tQLS - ServiceMain: service has to be paused"), 1);
+    EXPECT_TRUE(Exists(Base("QLSsynch1")));
+    EXPECT_FALSE(Exists(Base("QLSsynch0")));
+    ASSERT_EQ(SavedJobs(), "by-service ");
+    ASSERT_TRUE(SendJob("by-desktop"));
+    desktop->Kill(SIGTERM);
+    EXPECT_EQ(desktop->WaitFor(30000), 0);
+
+    // Continued, the service reads the lists anew: the desktop program's job is in its list.
+    ASSERT_TRUE(WaitForServiceState(platform::SERVICE_RUNNING));
+    ASSERT_TRUE(WaitForCount("1\tLPD Server is started", 2));
+    EXPECT_EQ(Count("1\tQLS - ServiceControlHandler: 'SERVICE_CONTROL_CONTINUE' received"), 1);
+    EXPECT_FALSE(Exists(Base("QLSsynch1")));
+    ASSERT_TRUE(SendJob("after-continue"));
+
+    // Paused by hand and then stopped: the stop writes nothing and leaves no marker.
+    ASSERT_TRUE(Control(platform::SERVICE_CONTROL_PAUSE));
+    ASSERT_TRUE(WaitForServiceState(platform::SERVICE_PAUSED));
+    EXPECT_EQ(SavedJobs(), "by-service by-desktop after-continue ");
+    EXPECT_FALSE(Accepts());
+    struct stat before;
+    ASSERT_EQ(stat(Base("spool.list").c_str(), &before), 0);
+    Sleep(20);
+    ASSERT_TRUE(Control(platform::SERVICE_CONTROL_STOP));
+    ASSERT_TRUE(WaitForServiceState(platform::SERVICE_STOPPED));
+    struct stat after;
+    ASSERT_EQ(stat(Base("spool.list").c_str(), &after), 0);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    for (const char* marker : {"QLSsynch0", "QLSsynch1", "QLSsynch2"})
+        EXPECT_FALSE(Exists(Base(marker))) << marker;
+    EXPECT_EQ(Count("1\tQLS - ServiceMain: service has to be stopped"), 1);
+}
+
+TEST_F(ProgramTest, ASecondDesktopProgramDoesNotResumeTheService) {
+    std::string output;
+    ASSERT_EQ(Run({"-SILENT_INSTALLSERV"}, &output), 0) << output;
+    ASSERT_TRUE(WaitForCount("1\tLPD Server is started", 1));
+    std::unique_ptr<ChildProcess> desktop = Start({});
+    ASSERT_TRUE(WaitForCount("0\tLPD Server is started", 1)) << desktop->ReadAll();
+    ASSERT_EQ(ServiceState(), platform::SERVICE_PAUSED);
+
+    Run({}, &output);
+    EXPECT_NE(output.find("is already running on this computer."), std::string::npos) << output;
+    Sleep(1500);
+    EXPECT_EQ(ServiceState(), platform::SERVICE_PAUSED);
+    EXPECT_EQ(Count("1\tQLS - ServiceControlHandler: 'SERVICE_CONTROL_CONTINUE' received"), 0);
+
+    desktop->Kill(SIGTERM);
+    EXPECT_EQ(desktop->WaitFor(30000), 0);
+    EXPECT_TRUE(WaitForServiceState(platform::SERVICE_RUNNING));
+}
+
+}  // namespace
+}  // namespace velmora
