@@ -3,16 +3,10 @@
 #include <algorithm>
 #include <array>
 
+#include "resources/string_sources.h"
+
 namespace velmora {
 namespace {
-
-// One entry per id; a null translation means "not translated" and falls back to English.
-struct StringEntry {
-    uint32_t id;
-    const char16_t* english;
-    const char16_t* french;
-    const char16_t* japanese;
-};
 
 // Kept sorted by id (checked at compile time below) so that a lookup is a binary search.
 constexpr std::array kStrings = {
@@ -87,13 +81,28 @@ static_assert(std::adjacent_find(kStrings.begin(), kStrings.end(),
 
 thread_local Language tCurrentLanguage = Language::English;
 
+// Every table in one list sorted by id, made once. A duplicate id stays in it, so that the ids listed
+// by StringTableIds show it.
+const std::vector<StringEntry>& AllStrings() {
+    static const std::vector<StringEntry> all = [] {
+        std::vector<StringEntry> entries;
+        for (const std::span<const StringEntry> table : {CoreStrings(), WindowStrings(), DialogStrings()})
+            entries.insert(entries.end(), table.begin(), table.end());
+        std::stable_sort(entries.begin(), entries.end(),
+                         [](const StringEntry& a, const StringEntry& b) { return a.id < b.id; });
+        return entries;
+    }();
+    return all;
+}
+
 const StringEntry* FindEntry(uint32_t id) {
-    const auto* it = std::lower_bound(kStrings.begin(), kStrings.end(), id,
-                                      [](const StringEntry& entry, uint32_t key) { return entry.id < key; });
-    if (it == kStrings.end() || it->id != id) {
+    const std::vector<StringEntry>& all = AllStrings();
+    const auto it = std::lower_bound(all.begin(), all.end(), id,
+                                     [](const StringEntry& entry, uint32_t key) { return entry.id < key; });
+    if (it == all.end() || it->id != id) {
         return nullptr;
     }
-    return it;
+    return &*it;
 }
 
 const char16_t* TextIn(const StringEntry& entry, Language language) {
@@ -136,11 +145,14 @@ std::u16string LoadString(uint32_t id, Language language) {
 
 std::vector<uint32_t> StringTableIds() {
     std::vector<uint32_t> ids;
-    ids.reserve(kStrings.size());
-    for (const StringEntry& entry : kStrings) {
+    for (const StringEntry& entry : AllStrings()) {
         ids.push_back(entry.id);
     }
     return ids;
+}
+
+std::span<const StringEntry> CoreStrings() {
+    return kStrings;
 }
 
 }  // namespace velmora

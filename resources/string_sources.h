@@ -1,0 +1,25 @@
+// The string table's sources: each part of the program keeps the texts it shows in a table of its own,
+// and the string table looks every id up in all of them.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace velmora {
+
+// One entry per id; a null translation means "not translated" and falls back to English.
+struct StringEntry {
+    uint32_t id;
+    const char16_t* english;
+    const char16_t* french;
+    const char16_t* japanese;
+};
+
+// Messages, states, command prompts and the other texts of the core (string_table.cpp).
+std::span<const StringEntry> CoreStrings();
+// The main window's menus, toolbar, status bar, job list and tray icon (window_strings.cpp).
+std::span<const StringEntry> WindowStrings();
+// The dialogs' titles, labels and buttons (dialog_strings.cpp).
+std::span<const StringEntry> DialogStrings();
+
+}  // namespace velmora
