@@ -1,0 +1,27 @@
+// The desktop program's dialogs as the main window's commands open them.
+#pragma once
+
+#include <string>
+
+class QWidget;
+
+namespace velmora {
+class CSpoolFile;
+}
+
+namespace velmora::ui {
+
+// Command 32783 "&Configuration": the modal "Server configuration" dialog; Printer.cfg is written when it
+// ends with Save.
+void OnServerConfiguration(QWidget* parent);
+// Command 32786 "Preferences": the modal "Preferences" dialog.
+void OnPreferences(QWidget* parent);
+// Command 32787 "&Send via LPR": a file selection, then the "Copy selected file via LPR" dialog.
+void SendFileByLpr(QWidget* parent);
+// Command 32788 "&Copy to printer": a file selection, then the "Copy print data stream to Windows printer"
+// dialog.
+void CopyFileToPrinter(QWidget* parent);
+// The "Spooled file configuration" dialog of the Transfer command: true and the chosen virtual printer on OK.
+bool RunTransferDialog(QWidget* parent, const CSpoolFile& job, std::u16string* printerName);
+
+}  // namespace velmora::ui
