@@ -50,12 +50,18 @@ std::u16string CVelmoraVirtualPrinterApp::BuildLogFilePath() {
     return path;
 }
 
+namespace {
+constexpr int32_t kLogOpenAttempts = 20;
+}
+
 void CVelmoraVirtualPrinterApp::WriteLog(std::u16string message) {
     std::lock_guard<std::mutex> lock(LogLock);
     if (LogFilePath.empty())
         return;
 
-    CMyFile file(1, 10);
+    // The desktop program and the service write the same file, each holding it for the length of one
+    // line: a line that meets the other's is written a few milliseconds later instead of being lost.
+    CMyFile file(kLogOpenAttempts, 10);
     if (!file.OpenWithRetry(LogFilePath,
                             platform::kOpenWrite | platform::kOpenCreate | platform::kOpenNoTruncate |
                                 platform::kShareExclusive,

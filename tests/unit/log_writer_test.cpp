@@ -104,7 +104,7 @@ TEST_F(LogWriterTest, AFullLogDropsFurtherLines) {
     EXPECT_EQ(info.st_size, size);
 }
 
-TEST_F(LogWriterTest, ALogHeldByAnotherProgramLosesTheLine) {
+TEST_F(LogWriterTest, ALogHeldByAnotherProgramLosesTheLineUnlessItIsFreedAtOnce) {
     ASSERT_TRUE(app_.SetUpWorkingFolders());
     app_.WriteLog(u"before");
     {
@@ -114,6 +114,14 @@ TEST_F(LogWriterTest, ALogHeldByAnotherProgramLosesTheLine) {
     }
     app_.WriteLog(u"after");
     EXPECT_EQ(Messages(), (std::vector<std::string>{"before", "after"}));
+
+    // Held only for a moment, as another process holds it for one line: the line waits for it.
+    {
+        test::ChildProcess holder(test::ToolPath("hold_file"), {logs_ + TodaysLogName(), "30"});
+        ASSERT_TRUE(holder.WaitForLine("held"));
+        app_.WriteLog(u"kept");
+    }
+    EXPECT_EQ(Messages(), (std::vector<std::string>{"before", "after", "kept"}));
 }
 
 TEST_F(LogWriterTest, LinesOfConcurrentThreadsNeverInterleave) {
