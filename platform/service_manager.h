@@ -14,7 +14,9 @@
 // dispatcher knows that a service manager started it. A program that calls the dispatcher without the mark
 // was started by hand (or by systemd): it runs the service in the foreground, Ctrl-C (SIGINT) and SIGTERM
 // become stop requests, and when the service is installed and not already running, the database shows it
-// as running and controls reach it as if it had been started by StartService.
+// as running and controls reach it as if it had been started by StartService. In a program that a service
+// manager started, SIGTERM (the system going down) is a shutdown request. Either is handed to the handler
+// on the dispatcher thread, once the service runs and accepts that control.
 //
 // Where systemd runs (/run/systemd/system exists), CreateService also writes the unit "<name>.service"
 // into /etc/systemd/system, running the recorded command line, and enables it for multi-user.target when
