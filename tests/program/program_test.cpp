@@ -44,6 +44,11 @@ void Sleep(int milliseconds) {
 class ProgramTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        // The program allows one instance per machine: another one running here would refuse ours.
+        for (const platform::ProcessId pid : platform::ListProcesses()) {
+            if (platform::ProcessBaseName(pid) == u"VelmoraVirtualPrinter")
+                GTEST_SKIP() << "VelmoraVirtualPrinter already runs on this machine (process " << pid << ")";
+        }
         base_ = folder_.File("VelmoraSpooler");
         database_ = folder_.File("services");
         units_ = folder_.File("units");
