@@ -62,6 +62,8 @@ class ProgramTest : public ::testing::Test {
         WriteFile(Base("Printer.cfg"), "HOLD;0; ; ;1; ; ; ; ; ; \r\n");
     }
     void TearDown() override {
+        if (base_.empty())
+            return;  // skipped before anything started
         StopService();
         KillOurPrograms();
         unsetenv("VELMORA_SERVICE_DATABASE");
