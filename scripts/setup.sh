@@ -10,8 +10,8 @@ packages=(
   # The desktop program's windows (Qt 6 Widgets); the offscreen and X11 platform plug-ins.
   qt6-base-dev qt6-qpa-plugins
   clang libclang-rt-14-dev libfuzzer-14-dev
-  # Real peers of the tests: LPD clients and the print spooler.
-  rlpr cups cups-client util-linux
+  # Real peers of the tests: LPD clients, the print spooler, and its LPD server cups-lpd (which socat serves).
+  rlpr cups cups-client util-linux socat
 )
 root=$(cd "$(dirname "$0")/.." && pwd)
 
