@@ -1,0 +1,493 @@
+// From an LPD client to the printer, measured in one run over two routes that end in the same place: a
+// private CUPS scheduler with one raw queue whose device is one stand-in printer.
+//
+//   this server: LPD client -> this server (spooled, then printed raw by its spooler) -> raw queue -> printer
+//   cups-lpd:    LPD client -> cups-lpd (run by socat per connection, as inetd would) -> raw queue -> printer
+//
+// The client is the system's own LPD client (SendJobByLpd), sending one job after another. A job counts as
+// done when the printer has received its whole document. Figures: 10 KB jobs per second (first job sent to
+// last document printed) and MB/s of one big job (first byte sent to last byte printed); each is the best
+// of the rounds, the routes taking turns within each round.
+//
+// Options: --jobs=N (10 KB jobs per round and route, default 200), --big-mb=N (default 100),
+// --rounds=N (default 3), --routes=velmora,cups-lpd (which to measure).
+#include <cups/cups.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config/printer_list.h"
+#include "core/app.h"
+#include "output/lpd_client.h"
+#include "platform/ansi.h"
+#include "support/cups_lpd_test_util.h"
+#include "support/cups_server.h"
+
+using namespace velmora;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr const char* kCupsQueue = "bench";
+constexpr int kSmallJobBytes = 10 * 1024;
+// A document that has not arrived by then never will: the round fails instead of hanging.
+constexpr auto kDocumentLimit = std::chrono::seconds(60);
+constexpr auto kIdleLimit = std::chrono::seconds(120);
+
+std::atomic<bool> interrupted{false};
+
+extern "C" void OnInterrupt(int) {
+    interrupted = true;
+}
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+// Printable lines, neither PDF nor PCL: no route spends time on page counts.
+std::string TextOfSize(std::size_t size) {
+    std::string text;
+    text.reserve(size + 64);
+    for (int line = 0; text.size() < size; ++line) {
+        char row[64];
+        std::snprintf(row, sizeof row, "Velmora end-to-end test, line %07d: the quick brown fox\n", line);
+        text += row;
+    }
+    text.resize(size);
+    return text;
+}
+
+// Waits until the scheduler has no job left to print.
+bool WaitForIdleQueue() {
+    const auto deadline = Clock::now() + kIdleLimit;
+    while (Clock::now() < deadline && !interrupted) {
+        cups_job_t* jobs = nullptr;
+        const int active = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, kCupsQueue, 0, CUPS_WHICHJOBS_ACTIVE);
+        cupsFreeJobs(active, jobs);
+        if (active == 0)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The clients.
+
+// The bytes SendJobByLpd sends, over a socket with Nagle's algorithm off: a small write that follows
+// unacknowledged data (the end byte after the data file) goes out at once instead of waiting for the
+// peer's acknowledgement, which a server that delays its acknowledgements holds back for up to 40 ms.
+class NoDelayClient {
+  public:
+    ~NoDelayClient() {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    bool Send(uint16_t port, const std::string& queue, const std::string& content) {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        const timeval timeout = {60, 0};
+        setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (fd_ < 0 || connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+            return false;
+        const std::string control = "Hlocalhost\nNbench.txt\nPbench\nJend-to-end\nldfA001\n";
+        return Step("\x02" + queue + "\n") && Step("\x02" + std::to_string(control.size()) + " cfA001\n") &&
+               Step(control + '\0') && Step("\x03" + std::to_string(content.size()) + " dfA001\n") &&
+               Write(content.data(), content.size()) && Step(std::string(1, '\0'));
+    }
+
+  private:
+    bool Write(const char* bytes, std::size_t size) {
+        while (size > 0) {
+            const ssize_t sent = send(fd_, bytes, std::min<std::size_t>(size, 64 * 1024), MSG_NOSIGNAL);
+            if (sent <= 0)
+                return false;
+            bytes += sent;
+            size -= static_cast<std::size_t>(sent);
+        }
+        return true;
+    }
+    bool Step(const std::string& bytes) {
+        char reply = 1;
+        return Write(bytes.data(), bytes.size()) && recv(fd_, &reply, 1, 0) == 1 && reply == 0;
+    }
+
+    int fd_ = -1;
+};
+
+// ---------------------------------------------------------------------------------------------------
+// The routes.
+
+class Route {
+  public:
+    virtual ~Route() = default;
+    virtual const char* Name() const = 0;
+    // False with the reason when it cannot run here.
+    virtual bool Start(std::string* reason) = 0;
+    virtual void Stop() = 0;
+    virtual uint16_t Port() const = 0;
+    // The LPD queue the client names.
+    virtual std::u16string Queue() const = 0;
+};
+
+// This server in this process, as the service runs it: its own connection threads, the log at level 1,
+// prompt saves of the job list, and the spooler printing each job raw on the queue as it arrives.
+class VelmoraRoute : public Route {
+  public:
+    explicit VelmoraRoute(std::string baseFolder) : baseFolder_(std::move(baseFolder)) {}
+    ~VelmoraRoute() override { Stop(); }
+    const char* Name() const override { return "this server"; }
+
+    bool Start(std::string* reason) override {
+        if (running_)
+            return true;
+        if (!app_) {
+            setenv("VELMORA_BASE_FOLDER", baseFolder_.c_str(), 1);
+            app_ = std::make_unique<CVelmoraVirtualPrinterApp>();
+            if (!app_->SetUpWorkingFolders()) {
+                *reason = "the working folders could not be set up";
+                return false;
+            }
+            PrinterRecords printers(1);
+            printers[0].Name = u"PASS";
+            printers[0].OutputMode = OUTPUT_LOCAL_PRINTER;
+            printers[0].LocalPrinter = platform::AnsiToUnicode(kCupsQueue);
+            app_->PrinterList.Replace(printers);
+            app_->LoopbackOnly = true;
+            app_->PortLPD = 0;
+            app_->LogLevel = 1;
+        }
+        app_->StartPromptSaves();
+        app_->StartLpdServer();
+        for (int i = 0; i < 500 && app_->ListeningPort == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (app_->ListeningPort == 0) {
+            *reason = "the server did not start listening";
+            app_->StopLpdServer();
+            app_->StopPromptSaves();
+            return false;
+        }
+        port_ = app_->ListeningPort;
+        app_->StartSpooler();
+        running_ = true;
+        return true;
+    }
+
+    void Stop() override {
+        if (!running_)
+            return;
+        running_ = false;
+        app_->StopLpdServer();
+        // Sessions end by themselves; the application object must outlive them.
+        for (int i = 0; i < 1500 && app_->ActiveConnections > 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        app_->StopSpooler();
+        app_->JoinSpoolerThread();
+        app_->StopPromptSaves();
+    }
+
+    uint16_t Port() const override { return port_; }
+    std::u16string Queue() const override { return u"PASS"; }
+
+  private:
+    const std::string baseFolder_;
+    std::unique_ptr<CVelmoraVirtualPrinterApp> app_;
+    bool running_ = false;
+    uint16_t port_ = 0;
+};
+
+// cups-lpd, one process per connection, handing each job to the scheduler once the client has closed.
+class CupsLpdRoute : public Route {
+  public:
+    explicit CupsLpdRoute(const std::string& schedulerSocket) : lpd_(schedulerSocket) {}
+    const char* Name() const override { return "cups-lpd"; }
+    bool Start(std::string* reason) override { return lpd_.Pid() > 0 || lpd_.Start(reason); }
+    void Stop() override { lpd_.Stop(); }
+    uint16_t Port() const override { return lpd_.Port(); }
+    std::u16string Queue() const override { return platform::AnsiToUnicode(kCupsQueue); }
+
+  private:
+    test::CupsLpd lpd_;
+};
+
+// ---------------------------------------------------------------------------------------------------
+// Measurements.
+
+struct Result {
+    bool measured = false;
+    bool ok = false;
+    std::string failure;
+    double printedSeconds = 0;       // first byte sent to last document printed
+    double acknowledgedSeconds = 0;  // first byte sent to the last job's last reply
+};
+
+enum Client { kVelmoraClient, kNoDelayClient, kClientCount };
+constexpr const char* kClientNames[kClientCount] = {"SendJobByLpd", "client without Nagle"};
+
+// Sends the file `jobs` times, one job after another, and waits until the printer has every document;
+// each document must equal the file.
+Result SendAndPrint(const Route& route, Client client, test::FakePrinter& printer, const std::string& file,
+                    const std::string& content, int jobs) {
+    Result result;
+    result.measured = true;
+    std::atomic<bool> senderFailed{false};
+    std::string failure;
+    Clock::time_point acknowledged;
+    const auto begin = Clock::now();
+    std::thread sender([&] {
+        const std::u16string path = platform::AnsiToUnicode(file);
+        const std::string queue = platform::UnicodeToAnsi(route.Queue());
+        for (int i = 0; i < jobs && !interrupted; ++i) {
+            char text[512] = {};
+            const bool sent =
+                client == kVelmoraClient
+                    ? SendJobByLpd(route.Port(), u"127.0.0.1", route.Queue(), u"", u"end-to-end", u"localhost",
+                                   u"bench", path, u"bench.txt", text, sizeof text) == 0
+                    : NoDelayClient().Send(route.Port(), queue, content);
+            if (!sent) {
+                failure = "job " + std::to_string(i + 1) + " was refused: " + text;
+                senderFailed = true;
+                return;
+            }
+        }
+        acknowledged = Clock::now();
+    });
+    int printed = 0;
+    bool intact = true;
+    auto lastProgress = Clock::now();
+    while (printed < jobs && !interrupted && !senderFailed) {
+        std::string document;
+        if (printer.NextDocument(&document, 200)) {
+            ++printed;
+            intact = intact && document == content;
+            lastProgress = Clock::now();
+        } else if (Clock::now() - lastProgress > kDocumentLimit) {
+            break;
+        }
+    }
+    const auto end = Clock::now();
+    sender.join();
+    if (senderFailed) {
+        result.failure = failure;
+    } else if (printed < jobs) {
+        result.failure = std::to_string(printed) + " of " + std::to_string(jobs) + " documents printed";
+    } else if (!intact) {
+        result.failure = "a printed document differs from the file sent";
+    } else {
+        result.ok = true;
+        result.printedSeconds = Seconds(end - begin);
+        result.acknowledgedSeconds = Seconds(acknowledged - begin);
+    }
+    return result;
+}
+
+struct RouteResults {
+    std::string unavailable;
+    Result small[kClientCount];  // best round of each client
+    Result big[kClientCount];
+};
+
+// Keeps the faster of two measurements, or the first failure.
+void KeepBest(Result* best, const Result& round) {
+    if (!round.ok) {
+        if (!best->measured || best->ok)
+            *best = round;
+        return;
+    }
+    if (best->measured && !best->ok)
+        return;
+    if (!best->measured || round.printedSeconds < best->printedSeconds)
+        *best = round;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The table.
+
+std::string Number(double value, int decimals) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+struct Options {
+    int jobs = 200;
+    int bigMb = 100;
+    int rounds = 3;
+    bool velmora = true;
+    bool cupsLpd = true;
+};
+
+bool ParseOptions(int argc, char** argv, Options* options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        const auto value = [&](const char* name) -> const char* {
+            const std::size_t length = std::strlen(name);
+            return argument.compare(0, length, name) == 0 ? argv[i] + length : nullptr;
+        };
+        if (const char* v = value("--jobs=")) {
+            options->jobs = std::atoi(v);
+        } else if (const char* v = value("--big-mb=")) {
+            options->bigMb = std::atoi(v);
+        } else if (const char* v = value("--rounds=")) {
+            options->rounds = std::atoi(v);
+        } else if (const char* v = value("--routes=")) {
+            const std::string list = std::string(",") + v + ",";
+            options->velmora = list.find(",velmora,") != std::string::npos;
+            options->cupsLpd = list.find(",cups-lpd,") != std::string::npos;
+        } else {
+            return false;
+        }
+    }
+    // A data file's length is a 32-bit count in the LPD exchange.
+    return options->jobs >= 1 && options->bigMb >= 1 && options->bigMb <= 2047 && options->rounds >= 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!ParseOptions(argc, argv, &options)) {
+        std::fprintf(stderr,
+                     "usage: %s [--jobs=N] [--big-mb=1..2047] [--rounds=N] [--routes=velmora,cups-lpd]\n",
+                     argv[0]);
+        return 2;
+    }
+    struct sigaction action = {};
+    action.sa_handler = OnInterrupt;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    // A route that closes a connection early must not end the benchmark.
+    signal(SIGPIPE, SIG_IGN);
+
+    test::TempFolder folder;
+    test::FakePrinter printer;
+    test::CupsServer cups;
+    std::string failure;
+    if (!printer.Listening() || !cups.Start() || !cups.AddRawQueue(kCupsQueue, printer.DeviceUri()) ||
+        !test::ShareCupsQueue(kCupsQueue, true, &failure)) {
+        std::fprintf(stderr, "the private CUPS scheduler could not be set up: %s%s\n", cups.Failure().c_str(),
+                     failure.c_str());
+        return 1;
+    }
+    const std::string smallFile = folder.File("small.txt");
+    const std::string smallContent = TextOfSize(kSmallJobBytes);
+    test::WriteFile(smallFile, smallContent);
+    const std::string bigFile = folder.File("big.txt");
+    const std::string bigContent = TextOfSize(static_cast<std::size_t>(options.bigMb) << 20);
+    test::WriteFile(bigFile, bigContent);
+
+    const std::string baseFolder = folder.File("base");
+    VelmoraRoute velmora(baseFolder);
+    CupsLpdRoute cupsLpd(cups.SocketPath());
+    struct Entry {
+        Route* route;
+        bool wanted;
+        RouteResults results;
+    };
+    std::vector<Entry> entries = {{&velmora, options.velmora, {}}, {&cupsLpd, options.cupsLpd, {}}};
+    for (Entry& entry : entries) {
+        if (!entry.wanted)
+            entry.results.unavailable = "not measured in this run (--routes)";
+    }
+
+    for (int round = 1; round <= options.rounds && !interrupted; ++round) {
+        for (Entry& entry : entries) {
+            if (!entry.results.unavailable.empty() || interrupted)
+                continue;
+            std::string reason;
+            if (!entry.route->Start(&reason)) {
+                entry.results.unavailable = reason;
+                continue;
+            }
+            for (int client = 0; client < kClientCount && !interrupted; ++client) {
+                const Client kind = static_cast<Client>(client);
+                std::fprintf(stderr, "round %d, %s, %s: %d jobs of 10 KB, one of %d MB\n", round,
+                             entry.route->Name(), kClientNames[client], options.jobs, options.bigMb);
+                WaitForIdleQueue();
+                KeepBest(&entry.results.small[client],
+                         SendAndPrint(*entry.route, kind, printer, smallFile, smallContent, options.jobs));
+                WaitForIdleQueue();
+                KeepBest(&entry.results.big[client],
+                         SendAndPrint(*entry.route, kind, printer, bigFile, bigContent, 1));
+            }
+        }
+    }
+    WaitForIdleQueue();
+    for (Entry& entry : entries)
+        entry.route->Stop();
+    if (interrupted) {
+        std::fprintf(stderr, "interrupted\n");
+        return 1;
+    }
+
+    const RouteResults& mine = entries[0].results;
+    const RouteResults& peer = entries[1].results;
+    std::printf("From an LPD client to the printer through the same CUPS raw queue: %d jobs of 10 KB sent one "
+                "after another, and one %d MB job; best of %d round(s)\n",
+                options.jobs, options.bigMb, options.rounds);
+    std::printf("(higher is better; printed = until the printer has the last document, acknowledged = until "
+                "the client has the last reply)\n\n");
+    std::printf("| measure | client | this server | cups-lpd | this ÷ cups-lpd |\n|---|---|---|---|---|\n");
+    struct Row {
+        const char* label;
+        bool big;
+        bool printed;
+    };
+    const Row rows[] = {{"10 KB jobs/s, printed", false, true},
+                        {"10 KB jobs/s, acknowledged", false, false},
+                        {"MB/s of one big job, printed", true, true},
+                        {"MB/s of one big job, acknowledged", true, false}};
+    for (const Row& row : rows) {
+        for (int client = 0; client < kClientCount; ++client) {
+            const auto figure = [&](const RouteResults& r, double* value) {
+                const Result& result = row.big ? r.big[client] : r.small[client];
+                if (!r.unavailable.empty() || !result.ok)
+                    return false;
+                const double seconds = row.printed ? result.printedSeconds : result.acknowledgedSeconds;
+                *value = (row.big ? options.bigMb : options.jobs) / seconds;
+                return true;
+            };
+            double a = 0, b = 0;
+            const bool haveA = figure(mine, &a);
+            const bool haveB = figure(peer, &b);
+            std::printf("| %s | %s | %s | %s | %s |\n", row.label, kClientNames[client],
+                        haveA ? Number(a, 1).c_str() : "n/a", haveB ? Number(b, 1).c_str() : "n/a",
+                        haveA && haveB && b > 0 ? Number(a / b, 2).c_str() : "-");
+        }
+    }
+    std::printf("\n");
+    for (const Entry& entry : entries) {
+        const RouteResults& r = entry.results;
+        if (!r.unavailable.empty()) {
+            std::printf("%s: n/a, %s\n", entry.route->Name(), r.unavailable.c_str());
+            continue;
+        }
+        for (int client = 0; client < kClientCount; ++client) {
+            for (const Result* result : {&r.small[client], &r.big[client]}) {
+                if (result->measured && !result->ok)
+                    std::printf("%s, %s: %s\n", entry.route->Name(), kClientNames[client], result->failure.c_str());
+            }
+        }
+    }
+    return 0;
+}
