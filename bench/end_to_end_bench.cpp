@@ -261,8 +261,8 @@ Result SendAndPrint(const Route& route, Client client, test::FakePrinter& printe
             char text[512] = {};
             const bool sent =
                 client == kVelmoraClient
-                    ? SendJobByLpd(route.Port(), u"127.0.0.1", route.Queue(), u"", u"end-to-end", u"localhost",
-                                   u"bench", path, u"bench.txt", text, sizeof text) == 0
+                    ? SendJobByLpd(route.Port(), u"127.0.0.1", route.Queue(), u"", u"end-to-end",
+                                   u"localhost", u"bench", path, u"bench.txt", text, sizeof text) == 0
                     : NoDelayClient().Send(route.Port(), queue, content);
             if (!sent) {
                 failure = "job " + std::to_string(i + 1) + " was refused: " + text;
@@ -442,11 +442,13 @@ int main(int argc, char** argv) {
 
     const RouteResults& mine = entries[0].results;
     const RouteResults& peer = entries[1].results;
-    std::printf("From an LPD client to the printer through the same CUPS raw queue: %d jobs of 10 KB sent one "
-                "after another, and one %d MB job; best of %d round(s)\n",
-                options.jobs, options.bigMb, options.rounds);
-    std::printf("(higher is better; printed = until the printer has the last document, acknowledged = until "
-                "the client has the last reply)\n\n");
+    std::printf(
+        "From an LPD client to the printer through the same CUPS raw queue: %d jobs of 10 KB sent one "
+        "after another, and one %d MB job; best of %d round(s)\n",
+        options.jobs, options.bigMb, options.rounds);
+    std::printf(
+        "(higher is better; printed = until the printer has the last document, acknowledged = until "
+        "the client has the last reply)\n\n");
     std::printf("| measure | client | this server | cups-lpd | this ÷ cups-lpd |\n|---|---|---|---|---|\n");
     struct Row {
         const char* label;
@@ -485,7 +487,8 @@ int main(int argc, char** argv) {
         for (int client = 0; client < kClientCount; ++client) {
             for (const Result* result : {&r.small[client], &r.big[client]}) {
                 if (result->measured && !result->ok)
-                    std::printf("%s, %s: %s\n", entry.route->Name(), kClientNames[client], result->failure.c_str());
+                    std::printf("%s, %s: %s\n", entry.route->Name(), kClientNames[client],
+                                result->failure.c_str());
             }
         }
     }
