@@ -34,6 +34,8 @@ int SetNonBlocking(SocketHandle socket, bool nonBlocking);
 int SetKeepAlive(SocketHandle socket, bool enable);
 // Acknowledges received data at once instead of delaying the ACK; not permanent, so set before each receive.
 int SetQuickAck(SocketHandle socket);
+// Sends small writes at once instead of holding them until the peer acknowledges earlier data (Nagle).
+int SetNoDelay(SocketHandle socket);
 // Binds to every local IPv4 address.
 int BindAnyAddress(SocketHandle socket, uint16_t port);
 // Binds to the IPv4 loopback address only (tests, local tools).

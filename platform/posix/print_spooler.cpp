@@ -18,6 +18,7 @@ namespace {
 
 // Long enough for a server under load; a server that cannot be reached at all fails at once.
 constexpr int kConnectMilliseconds = 30000;
+constexpr std::size_t kWriteChunkSize = 64 * 1024;
 
 struct HttpCloser {
     void operator()(http_t* http) const { httpClose(http); }
@@ -78,6 +79,9 @@ std::string DefaultPrinterName(http_t* http) {
 
 struct PrinterConnection {
     Http http;
+    // Data not yet handed to the connection: the server takes a few large chunks far faster than many
+    // small ones (each write of the document is a chunk of its own, in three system calls).
+    std::string pending;
     std::string name;
     std::string documentName;
     int jobId = 0;
@@ -139,6 +143,21 @@ bool EndPagePrinter(PrinterHandle printer) {
     return printer && printer->jobId != 0;
 }
 
+namespace {
+
+bool FlushPending(PrinterConnection& printer) {
+    if (printer.pending.empty())
+        return true;
+    const bool sent = cupsWriteRequestData(printer.http.get(), printer.pending.data(), printer.pending.size()) ==
+                      HTTP_STATUS_CONTINUE;
+    printer.pending.clear();
+    if (!sent)
+        printer.failed = true;
+    return sent;
+}
+
+}  // namespace
+
 bool WritePrinter(PrinterHandle printer, const void* data, std::size_t size, std::size_t* written) {
     *written = 0;
     if (!printer || printer->jobId == 0 || printer->failed)
@@ -155,11 +174,9 @@ bool WritePrinter(PrinterHandle printer, const void* data, std::size_t size, std
         }
         printer->sending = true;
     }
-    if (cupsWriteRequestData(printer->http.get(), static_cast<const char*>(data), size) !=
-        HTTP_STATUS_CONTINUE) {
-        printer->failed = true;
+    printer->pending.append(static_cast<const char*>(data), size);
+    if (printer->pending.size() >= kWriteChunkSize && !FlushPending(*printer))
         return false;
-    }
     *written = size;
     return true;
 }
@@ -167,6 +184,8 @@ bool WritePrinter(PrinterHandle printer, const void* data, std::size_t size, std
 bool EndDocPrinter(PrinterHandle printer) {
     if (!printer || printer->jobId == 0)
         return false;
+    if (printer->sending && !printer->failed)
+        FlushPending(*printer);
     bool printed = !printer->failed;
     if (printer->sending && !printer->failed) {
         printed = Succeeded(cupsFinishDocument(printer->http.get(), printer->name.c_str()));

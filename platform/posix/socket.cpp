@@ -215,6 +215,13 @@ int SetQuickAck(SocketHandle socket) {
     return 0;
 }
 
+int SetNoDelay(SocketHandle socket) {
+    const int one = 1;
+    if (setsockopt(Descriptor(socket), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0)
+        return Fail();
+    return 0;
+}
+
 int BindAnyAddress(SocketHandle socket, uint16_t port) {
     return Bind(socket, INADDR_ANY, port);
 }
