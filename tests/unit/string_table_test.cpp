@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "resources/string_sources.h"
+
 namespace velmora {
 namespace {
 
@@ -113,7 +115,8 @@ TEST(StringTableTest, IdsAreStrictlyAscendingAndEveryNamedIdIsPresent) {
     for (uint32_t id : named) {
         EXPECT_TRUE(std::binary_search(ids.begin(), ids.end(), id)) << "id " << id << " has no entry";
     }
-    EXPECT_EQ(ids.size(), std::size(named)) << "a table entry has no named constant";
+    // The windows' and dialogs' tables name their ids in headers of their own.
+    EXPECT_EQ(CoreStrings().size(), std::size(named)) << "a core table entry has no named constant";
 }
 
 TEST(StringTableTest, EveryTextIsPresentAndTranslatedInEveryLanguage) {
@@ -126,8 +129,8 @@ TEST(StringTableTest, EveryTextIsPresentAndTranslatedInEveryLanguage) {
                          std::to_string(static_cast<int>(language)));
             EXPECT_FALSE(text.empty());
             // A missing translation falls back to English, so identical text means an untranslated
-            // entry; only the product name is meant to stay the same.
-            if (id != IDS_APP_TITLE) {
+            // entry; only the product name, "OK" and the "?" symbol are meant to stay the same.
+            if (id != IDS_APP_TITLE && english != u"OK" && english != u"?") {
                 EXPECT_NE(text, english) << Printable(english);
             }
             EXPECT_EQ(FormatMarkers(text), FormatMarkers(english)) << Printable(english);
