@@ -2,6 +2,10 @@
 
 #include "core/app.h"
 #include "ui/dialog_configure_server.h"
+#include "ui/dialog_configure_spool.h"
+#include "ui/dialog_print_windows.h"
+#include "ui/dialog_printer_lpr.h"
+#include "ui/dialog_util.h"
 
 namespace velmora::ui {
 
@@ -14,10 +18,23 @@ void OnServerConfiguration(QWidget* parent) {
 }
 
 void OnPreferences(QWidget*) {}
-void SendFileByLpr(QWidget*) {}
-void CopyFileToPrinter(QWidget*) {}
-bool RunTransferDialog(QWidget*, const CSpoolFile&, std::u16string*) {
-    return false;
+
+void SendFileByLpr(QWidget* parent) {
+    SendFileByLprToPort(parent, kLprPort);
+}
+
+void CopyFileToPrinter(QWidget* parent) {
+    const std::u16string path = ChooseExistingFile(parent);
+    if (!path.empty())
+        CopyChosenFileToPrinter(parent, path);
+}
+
+bool RunTransferDialog(QWidget* parent, const CSpoolFile& job, std::u16string* printerName) {
+    CDialogConfigureSpool dialog(*App().PrinterList.Snapshot(), job, parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    *printerName = dialog.PrinterName();
+    return true;
 }
 
 }  // namespace velmora::ui

@@ -1,0 +1,66 @@
+#include "ui/dialog_print_windows.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <optional>
+
+#include "output/raw_printer.h"
+#include "resources/dialog_string_ids.h"
+#include "resources/string_ids.h"
+#include "resources/string_table.h"
+#include "ui/dialog_util.h"
+
+namespace velmora::ui {
+
+CPrintWindows::CPrintWindows(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("CopyToPrinterDialog"));
+    setWindowTitle(DialogText(IDS_DLG_COPY_TITLE));
+
+    printers_ = new QComboBox(this);
+    printers_->setObjectName(QStringLiteral("PrinterList"));
+    printers_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    printers_->setMinimumContentsLength(32);
+    FillPrinterLists({printers_});
+
+    auto* label = new QLabel(DialogText(IDS_DLG_COPY_PRINTER_LABEL), this);
+    label->setBuddy(printers_);
+    auto* row = new QHBoxLayout();
+    row->addWidget(label);
+    row->addWidget(printers_, 1);
+
+    auto* buttons = new QDialogButtonBox(this);
+    AddButton(buttons, IDS_DLG_OK, "OkButton", true)->setDefault(true);
+    AddButton(buttons, IDS_DLG_CANCEL, "CancelButton", false);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(row);
+    layout->addWidget(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void CPrintWindows::accept() {
+    printerName_ = printers_->currentIndex() >= 0 ? ToU16(printers_->currentText()) : std::u16string();
+    QDialog::accept();
+}
+
+void CopyChosenFileToPrinter(QWidget* parent, const std::u16string& path) {
+    CPrintWindows dialog(parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    // The window waits for the file to be handed to the printer.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool opened = RawPrintFile(dialog.PrinterName(), FileNameOf(path), path, std::nullopt);
+    QApplication::restoreOverrideCursor();
+    if (!opened)
+        ShowMessageBox(parent, LoadString(IDS_PRINTER_NOT_FOUND), QMessageBox::Critical);
+}
+
+}  // namespace velmora::ui

@@ -1,0 +1,88 @@
+#include "ui/dialog_printer_lpr.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <array>
+
+#include "output/lpd_client.h"
+#include "platform/ansi.h"
+#include "resources/dialog_string_ids.h"
+#include "ui/dialog_ip_address.h"
+#include "ui/dialog_util.h"
+
+namespace velmora::ui {
+
+CPrinterLPR::CPrinterLPR(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("SendViaLprDialog"));
+    setWindowTitle(DialogText(IDS_DLG_LPR_TITLE));
+
+    auto* group = new QGroupBox(DialogText(IDS_DLG_LPR_DESTINATION_GROUP), this);
+    ipAddressEdit_ = new CIpAddressEdit(group);
+    ipAddressEdit_->setObjectName(QStringLiteral("IpAddressControl"));
+    ipAddressEdit_->SetText(ToQString(ipAddress_));
+    queueNameEdit_ = new QLineEdit(ToQString(queueName_), group);
+    queueNameEdit_->setObjectName(QStringLiteral("QueueNameEdit"));
+    auto* ipLabel = new QLabel(DialogText(IDS_DLG_LPR_IP_ADDRESS_LABEL), group);
+    ipLabel->setBuddy(ipAddressEdit_);
+    auto* queueLabel = new QLabel(DialogText(IDS_DLG_LPR_QUEUE_LABEL), group);
+    queueLabel->setBuddy(queueNameEdit_);
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(ipLabel, 0, 0);
+    grid->addWidget(ipAddressEdit_, 0, 1);
+    grid->addWidget(queueLabel, 1, 0);
+    grid->addWidget(queueNameEdit_, 1, 1);
+
+    auto* buttons = new QDialogButtonBox(this);
+    AddButton(buttons, IDS_DLG_OK, "OkButton", true)->setDefault(true);
+    AddButton(buttons, IDS_DLG_CANCEL, "CancelButton", false);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(group);
+    layout->addWidget(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void CPrinterLPR::accept() {
+    ipAddress_ = ToU16(ipAddressEdit_->Text());
+    queueName_ = ToU16(queueNameEdit_->text());
+    QDialog::accept();
+}
+
+namespace {
+
+constexpr std::size_t kErrorTextSize = 512;
+
+void SendChosenFileByLpr(QWidget* parent, const std::u16string& path, int32_t port) {
+    CPrinterLPR dialog(parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    std::array<char, kErrorTextSize> errorText{};
+    // The window waits for the server to take the job.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const int32_t result = SendJobByLpd(port, dialog.IPAddress(), dialog.QueueName(), u"", u"", u"", u"",
+                                        path, FileNameOf(path), errorText.data(), errorText.size());
+    QApplication::restoreOverrideCursor();
+    if (result != 0) {
+        errorText.back() = '\0';
+        ShowMessageBox(parent, platform::AnsiToUnicode(errorText.data()), QMessageBox::Critical);
+    }
+}
+
+}  // namespace
+
+void SendFileByLprToPort(QWidget* parent, int32_t port) {
+    const std::u16string path = ChooseExistingFile(parent);
+    if (!path.empty())
+        SendChosenFileByLpr(parent, path, port);
+}
+
+}  // namespace velmora::ui
