@@ -3,6 +3,7 @@
 #include "core/app.h"
 #include "ui/dialog_configure_server.h"
 #include "ui/dialog_configure_spool.h"
+#include "ui/dialog_preferences.h"
 #include "ui/dialog_print_windows.h"
 #include "ui/dialog_printer_lpr.h"
 #include "ui/dialog_util.h"
@@ -17,7 +18,10 @@ void OnServerConfiguration(QWidget* parent) {
         app.SavePrinterConfig();
 }
 
-void OnPreferences(QWidget*) {}
+void OnPreferences(QWidget* parent) {
+    CPreferenceApplication dialog(App(), parent);
+    dialog.exec();
+}
 
 void SendFileByLpr(QWidget* parent) {
     SendFileByLprToPort(parent, kLprPort);

@@ -1,0 +1,305 @@
+// The "Preferences" dialog on the offscreen platform, with a service database of its own.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/service_control.h"
+#include "platform/ansi.h"
+#include "platform/service_manager.h"
+#include "resources/dialog_string_ids.h"
+#include "resources/string_ids.h"
+#include "resources/string_table.h"
+#include "support/app_fixture.h"
+#include "support/service_test_util.h"
+#include "support/test_util.h"
+#include "text/format.h"
+#include "ui/dialog_preferences.h"
+#include "ui/dialog_test_support.h"
+#include "ui/dialogs.h"
+
+namespace velmora {
+namespace {
+
+using test::AnswerMessageBox;
+using test::Child;
+using test::Q;
+using test::ShownMessage;
+using test::WhenModal;
+using ui::CPreferenceApplication;
+
+class PreferencesDialogTest : public test::AppFixture {
+  protected:
+    void SetUp() override {
+        AppFixture::SetUp();
+        sandbox_ = std::make_unique<test::ServiceSandbox>();
+        qt_ = std::make_unique<test::QtApplicationScope>();
+    }
+    void TearDown() override {
+        qt_.reset();
+        sandbox_.reset();
+        AppFixture::TearDown();
+    }
+
+    static bool Checked(const QWidget* dialog, const char* name) {
+        return Child<QCheckBox>(dialog, name)->isChecked();
+    }
+    static bool Enabled(const QWidget* dialog, const char* name) {
+        return Child<QWidget>(dialog, name)->isEnabled();
+    }
+
+    // Clicks OK on the shown dialog, answering and noting the message boxes that follow.
+    static void ClickOk(CPreferenceApplication* dialog, int messages, std::vector<ShownMessage>* shown) {
+        for (int i = 0; i < messages; ++i)
+            AnswerMessageBox(shown);
+        Child<QPushButton>(dialog, "OkButton")->click();
+    }
+
+    std::unique_ptr<test::ServiceSandbox> sandbox_;
+    std::unique_ptr<test::QtApplicationScope> qt_;
+};
+
+TEST_F(PreferencesDialogTest, ControlsShowTheSettingsAndOkStoresThem) {
+    app_->AutoStart = 0;
+    app_->AutoHide = 1;
+    app_->Stress = 1;
+    app_->AutoDelete = 0;
+    app_->DeleteSpool = true;
+    app_->DeleteSpoolTimeOut = 45;
+    app_->PortLPD = 5515;
+    app_->LogLevel = 2;
+
+    CPreferenceApplication dialog(*app_);
+    EXPECT_EQ(dialog.windowTitle(), "Preferences");
+    EXPECT_FALSE(Checked(&dialog, "StartAsServiceCheck"));
+    EXPECT_FALSE(Checked(&dialog, "AutoStartCheck"));
+    EXPECT_TRUE(Checked(&dialog, "AutoHideCheck"));
+    EXPECT_TRUE(Checked(&dialog, "StressCheck"));
+    EXPECT_FALSE(Checked(&dialog, "AutoDeleteCheck"));
+    EXPECT_TRUE(Checked(&dialog, "DeleteSpoolCheck"));
+    EXPECT_EQ(Child<QSpinBox>(&dialog, "TimeoutEdit")->value(), 45);
+    EXPECT_EQ(Child<QLineEdit>(&dialog, "PortEdit")->text(), "5515");
+    EXPECT_FALSE(Checked(&dialog, "LogNormalCheck"));
+    EXPECT_TRUE(Checked(&dialog, "LogDetailedCheck"));
+    // No service installed: it can be asked for; every start-up setting applies.
+    for (const char* name : {"StartAsServiceCheck", "AutoStartCheck", "AutoHideCheck", "StressCheck",
+                             "AutoDeleteCheck", "DeleteSpoolCheck", "TimeoutEdit"})
+        EXPECT_TRUE(Enabled(&dialog, name)) << name;
+
+    Child<QCheckBox>(&dialog, "AutoStartCheck")->click();
+    Child<QCheckBox>(&dialog, "AutoHideCheck")->click();
+    Child<QCheckBox>(&dialog, "StressCheck")->click();
+    Child<QCheckBox>(&dialog, "AutoDeleteCheck")->click();
+    Child<QSpinBox>(&dialog, "TimeoutEdit")->setValue(90);
+    Child<QCheckBox>(&dialog, "LogDetailedCheck")->click();
+    // The same port: nothing to restart.
+    std::vector<ShownMessage> shown;
+    dialog.show();
+    ClickOk(&dialog, 0, &shown);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(app_->StartAsService, 0);
+    EXPECT_EQ(app_->AutoStart, 1);
+    EXPECT_EQ(app_->AutoHide, 0);
+    EXPECT_EQ(app_->Stress, 0);
+    EXPECT_EQ(app_->AutoDelete, 1);
+    EXPECT_TRUE(app_->DeleteSpool);
+    EXPECT_EQ(app_->DeleteSpoolTimeOut, 90);
+    EXPECT_EQ(app_->PortLPD, 5515);
+    EXPECT_EQ(app_->LogLevel, 1);
+
+    // Cancel through the command stores nothing.
+    WhenModal([](QWidget* modal) {
+        Child<QCheckBox>(modal, "StressCheck")->click();
+        Child<QLineEdit>(modal, "PortEdit")->setText("abc");
+        Child<QPushButton>(modal, "CancelButton")->click();
+    });
+    ui::OnPreferences(nullptr);
+    EXPECT_EQ(app_->Stress, 0);
+    EXPECT_EQ(app_->PortLPD, 5515);
+}
+
+TEST_F(PreferencesDialogTest, CheckBoxesFollowEachOther) {
+    app_->DeleteSpool = false;
+    app_->LogLevel = 1;
+    CPreferenceApplication dialog(*app_);
+
+    // The waiting time belongs to the deletion after reception.
+    EXPECT_FALSE(Enabled(&dialog, "TimeoutEdit"));
+    Child<QCheckBox>(&dialog, "DeleteSpoolCheck")->click();
+    EXPECT_TRUE(Enabled(&dialog, "TimeoutEdit"));
+    Child<QCheckBox>(&dialog, "DeleteSpoolCheck")->click();
+    EXPECT_FALSE(Enabled(&dialog, "TimeoutEdit"));
+
+    // Exactly one log level.
+    EXPECT_TRUE(Checked(&dialog, "LogNormalCheck"));
+    Child<QCheckBox>(&dialog, "LogNormalCheck")->click();
+    EXPECT_FALSE(Checked(&dialog, "LogNormalCheck"));
+    EXPECT_TRUE(Checked(&dialog, "LogDetailedCheck"));
+    Child<QCheckBox>(&dialog, "LogDetailedCheck")->click();
+    EXPECT_TRUE(Checked(&dialog, "LogNormalCheck"));
+    EXPECT_FALSE(Checked(&dialog, "LogDetailedCheck"));
+    Child<QCheckBox>(&dialog, "LogNormalCheck")->click();
+    Child<QCheckBox>(&dialog, "LogNormalCheck")->click();
+    EXPECT_TRUE(Checked(&dialog, "LogNormalCheck"));
+    EXPECT_FALSE(Checked(&dialog, "LogDetailedCheck"));
+
+    // Starting as a service takes the desktop's own start-up settings away and deletes printed jobs at
+    // every start.
+    app_->AutoDelete = 0;
+    Child<QCheckBox>(&dialog, "StartAsServiceCheck")->click();
+    for (const char* name : {"AutoStartCheck", "AutoHideCheck", "StressCheck"})
+        EXPECT_FALSE(Enabled(&dialog, name)) << name;
+    EXPECT_TRUE(Checked(&dialog, "AutoDeleteCheck"));
+    EXPECT_TRUE(Enabled(&dialog, "AutoDeleteCheck"));
+    Child<QCheckBox>(&dialog, "StartAsServiceCheck")->click();
+    for (const char* name : {"AutoStartCheck", "AutoHideCheck", "StressCheck"})
+        EXPECT_TRUE(Enabled(&dialog, name)) << name;
+    EXPECT_TRUE(Checked(&dialog, "AutoDeleteCheck"));
+}
+
+TEST_F(PreferencesDialogTest, TheServiceRequestDependsOnTheServiceState) {
+    // Requested already: the desktop's start-up settings do not apply.
+    app_->StartAsService = 1;
+    {
+        CPreferenceApplication dialog(*app_);
+        EXPECT_TRUE(Checked(&dialog, "StartAsServiceCheck"));
+        EXPECT_TRUE(Enabled(&dialog, "StartAsServiceCheck"));
+        for (const char* name : {"AutoStartCheck", "AutoHideCheck", "StressCheck"})
+            EXPECT_FALSE(Enabled(&dialog, name)) << name;
+    }
+
+    // Installed: it cannot be asked for again.
+    app_->StartAsService = 0;
+    platform::ScHandle manager = platform::OpenSCManager(platform::SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(manager, nullptr);
+    platform::ScHandle service =
+        platform::CreateService(manager, kServiceName, kServiceName, platform::SERVICE_ALL_ACCESS,
+                                platform::SERVICE_WIN32_OWN_PROCESS, platform::SERVICE_DEMAND_START,
+                                platform::SERVICE_ERROR_NORMAL, u"/bin/true -WINSERV");
+    ASSERT_NE(service, nullptr);
+    {
+        CPreferenceApplication dialog(*app_);
+        EXPECT_FALSE(Enabled(&dialog, "StartAsServiceCheck"));
+        EXPECT_TRUE(Enabled(&dialog, "AutoStartCheck"));
+    }
+    EXPECT_TRUE(platform::DeleteService(service));
+    platform::CloseServiceHandle(service);
+    platform::CloseServiceHandle(manager);
+    {
+        CPreferenceApplication dialog(*app_);
+        EXPECT_TRUE(Enabled(&dialog, "StartAsServiceCheck"));
+    }
+}
+
+TEST_F(PreferencesDialogTest, ThePortMustBeANumberAndChangesAskForARestart) {
+    app_->PortLPD = 515;
+    CPreferenceApplication dialog(*app_);
+    dialog.show();
+    auto* port = Child<QLineEdit>(&dialog, "PortEdit");
+
+    // No number: refused, the dialog stays open, the port stays.
+    for (const char* text : {"abc", "", "0", "  -", "70000"}) {
+        SCOPED_TRACE(text);
+        port->setText(text);
+        std::vector<ShownMessage> shown;
+        ClickOk(&dialog, 1, &shown);
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].text, "LPD port cannot be empty or alpha. Default: 515");
+        EXPECT_EQ(shown[0].caption, "VelmoraVirtualPrinter");
+        EXPECT_TRUE(dialog.isVisible());
+        EXPECT_EQ(app_->PortLPD, 515);
+    }
+
+    // A new port is taken as the number it starts with, and needs a restart.
+    port->setText(" 9100 ");
+    std::vector<ShownMessage> shown;
+    ClickOk(&dialog, 1, &shown);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, "The program must be restarted.");
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(app_->PortLPD, 9100);
+}
+
+TEST_F(PreferencesDialogTest, TheServiceRequestAsksForARestartEveryTime) {
+    app_->StartAsService = 1;
+    for (int run = 0; run < 2; ++run) {
+        // The service first, then a changed port.
+        const int messages = run == 0 ? 2 : 1;
+        std::vector<ShownMessage> shown;
+        WhenModal([&shown, messages](QWidget* modal) {
+            for (int i = 0; i < messages; ++i)
+                AnswerMessageBox(&shown, modal);
+            Child<QLineEdit>(modal, "PortEdit")->setText("9515");
+            Child<QPushButton>(modal, "OkButton")->click();
+        });
+        ui::OnPreferences(nullptr);
+        ASSERT_EQ(shown.size(), static_cast<std::size_t>(messages)) << run;
+        for (const ShownMessage& message : shown)
+            EXPECT_EQ(message.text, "The program must be restarted.");
+        EXPECT_EQ(app_->StartAsService, 1);
+        EXPECT_EQ(app_->PortLPD, 9515);
+        EXPECT_EQ(app_->AutoDelete, 0);
+    }
+}
+
+TEST_F(PreferencesDialogTest, DisplayOpensTheLogInTheTextEditor) {
+    // A stand-in for the desktop's opener that notes its arguments.
+    test::TempFolder tools;
+    const std::string opened = tools.File("opened");
+    const std::string opener = tools.File("xdg-open");
+    test::WriteFile(opener, "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + opened + "'\n");
+    ASSERT_EQ(chmod(opener.c_str(), 0755), 0);
+    const char* path = getenv("PATH");
+    const std::string savedPath = path ? path : "";
+    app_->LogFilePath = test::U16(folder_.File("Logs/Monday log.txt"));
+
+    CPreferenceApplication dialog(*app_);
+    setenv("PATH", (tools.Path() + ":" + savedPath).c_str(), 1);
+    Child<QPushButton>(&dialog, "DisplayButton")->click();
+    EXPECT_TRUE(test::WaitForEvent(opened, folder_.File("Logs/Monday log.txt")));
+    EXPECT_EQ(test::ReadEvents(opened).size(), 1u);
+
+    // No editor to start: its command line is shown.
+    setenv("PATH", tools.File("empty").c_str(), 1);
+    std::vector<ShownMessage> shown;
+    AnswerMessageBox(&shown);
+    Child<QPushButton>(&dialog, "DisplayButton")->click();
+    setenv("PATH", savedPath.c_str(), 1);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, Q(u"CreateProcess failed : xdg-open \"" + app_->LogFilePath + u"\""));
+    EXPECT_EQ(shown[0].icon, QMessageBox::Critical);
+}
+
+TEST_F(PreferencesDialogTest, ThePreferencesSpeakTheThreadsLanguage) {
+    for (const Language language : {Language::French, Language::Japanese}) {
+        test::LanguageScope scope(language);
+        CPreferenceApplication dialog(*app_);
+        EXPECT_EQ(dialog.windowTitle(), Q(LoadString(IDS_DLG_PREF_TITLE, language)));
+        EXPECT_EQ(Child<QCheckBox>(&dialog, "StressCheck")->text(),
+                  Q(LoadString(IDS_DLG_PREF_STRESS, language)));
+        EXPECT_NE(Child<QCheckBox>(&dialog, "StressCheck")->text(),
+                  Q(LoadString(IDS_DLG_PREF_STRESS, Language::English)));
+        EXPECT_EQ(Child<QPushButton>(&dialog, "DisplayButton")->text(),
+                  Q(LoadString(IDS_DLG_PREF_DISPLAY_LOG, language)));
+        dialog.show();
+        Child<QLineEdit>(&dialog, "PortEdit")->setText("x");
+        std::vector<ShownMessage> shown;
+        ClickOk(&dialog, 1, &shown);
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].text, Q(LoadString(IDS_BAD_LPD_PORT, language)));
+        EXPECT_NE(shown[0].text, Q(LoadString(IDS_BAD_LPD_PORT, Language::English)));
+        dialog.reject();
+    }
+}
+
+}  // namespace
+}  // namespace velmora
