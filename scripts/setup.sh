@@ -12,6 +12,9 @@ packages=(
   clang libclang-rt-14-dev libfuzzer-14-dev
   # Real peers of the tests: LPD clients, the print spooler, and its LPD server cups-lpd (which socat serves).
   rlpr cups cups-client util-linux socat
+  # The Debian package (scripts/package.sh, tests/package): its checker, and the tools of its configuration
+  # step (file capability, default ACLs).
+  lintian libcap2-bin acl
 )
 root=$(cd "$(dirname "$0")/.." && pwd)
 
