@@ -400,6 +400,15 @@ std::u16string ProcessBaseName(ProcessId processId) {
         return {};
     while (!name.empty() && name.back() == '\n')
         name.pop_back();
+    // The short name is cut to 15 bytes; the start of the command line (readable for every process, as
+    // for a program with file capabilities, whose program file is not) completes it when it agrees.
+    std::string commandLine;
+    if (ReadSmallFile(folder + "/cmdline", &commandLine)) {
+        std::string program = commandLine.substr(0, commandLine.find('\0'));
+        program = program.substr(program.rfind('/') + 1);
+        if (program.size() > name.size() && program.starts_with(name))
+            name = program;
+    }
     return AnsiToUnicode(name);
 }
 
