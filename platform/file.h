@@ -48,7 +48,7 @@ class NativeFile {
     NativeFile& operator=(const NativeFile&) = delete;
 
     FileError Open(const std::u16string& path, unsigned flags);
-    bool IsOpen() const { return handle_ >= 0; }
+    bool IsOpen() const { return handle_ != -1; }
     void Close();
 
     // Bytes read (0 at the end of the file), or -1 with the error in *error.
@@ -62,7 +62,8 @@ class NativeFile {
     int64_t Length() const;
 
   private:
-    int handle_ = -1;
+    // The descriptor, or the Windows file handle (whose invalid value is also -1).
+    std::intptr_t handle_ = -1;
 };
 
 FileError RemoveFile(const std::u16string& path);
@@ -79,7 +80,11 @@ bool SetFileModificationTime(const std::u16string& path, std::time_t time);
 void SyncFile(const std::u16string& path);
 
 // The folder separator of this system's paths.
+#ifdef _WIN32
+inline constexpr char16_t kPathSeparator = u'\\';
+#else
 inline constexpr char16_t kPathSeparator = u'/';
+#endif
 
 // The full path of the running program file; empty when it cannot be obtained.
 std::u16string ProgramFilePath();
