@@ -56,6 +56,9 @@ class Process {
     int pid_ = -1;
     bool ended_ = false;
     uint32_t exitCode_ = 0;
+#ifdef _WIN32
+    void* handle_ = nullptr;  // the process handle, which keeps the id from being reused
+#endif
 };
 
 // Starts the program the command line names (CreateProcessW without an application name): the first
@@ -81,7 +84,8 @@ bool TerminateProcessTree(ProcessId processId, uint32_t milliseconds);
 
 // The ids of the running processes.
 std::vector<ProcessId> ListProcesses();
-// The base name of the process's program file; empty when it cannot be read.
+// The base name of the process's program file, without the extension that marks program files where the
+// system has one (".exe"); empty when it cannot be read.
 std::u16string ProcessBaseName(ProcessId processId);
 
 }  // namespace velmora::platform

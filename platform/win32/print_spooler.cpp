@@ -1,0 +1,163 @@
+#include "platform/print_spooler.h"
+
+// windows.h comes before the headers that build on it.
+// clang-format off
+#include <windows.h>
+#include <shellapi.h>
+#include <winspool.h>
+// clang-format on
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/win32/wide.h"
+
+// The spooler's A/W macros would rename this layer's functions of the same names.
+#undef OpenPrinter
+#undef StartDocPrinter
+
+namespace velmora::platform {
+
+struct PrinterConnection {
+    HANDLE printer = nullptr;
+    bool documentStarted = false;
+};
+
+namespace {
+
+// The spooler's two-call pattern: ask for the size, then fill a buffer of that size.
+template <typename Call>
+bool FillBuffer(std::vector<BYTE>* buffer, Call call) {
+    DWORD needed = 0;
+    buffer->assign(1, 0);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        if (call(buffer->data(), static_cast<DWORD>(buffer->size()), &needed))
+            return true;
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= buffer->size())
+            return false;
+        buffer->assign(needed, 0);
+    }
+    return false;
+}
+
+}  // namespace
+
+bool OpenPrinter(const std::u16string& printerName, PrinterHandle* printer) {
+    std::u16string name = printerName;
+    HANDLE handle = nullptr;
+    if (!OpenPrinterW(Wide(name), &handle, nullptr))
+        return false;
+    *printer = new PrinterConnection{handle, false};
+    return true;
+}
+
+bool StartDocPrinter(PrinterHandle printer, const std::u16string& documentName) {
+    if (!printer || printer->documentStarted)
+        return false;
+    std::u16string name = documentName;
+    wchar_t dataType[] = L"RAW";
+    DOC_INFO_1W document = {Wide(name), nullptr, dataType};
+    if (StartDocPrinterW(printer->printer, 1, reinterpret_cast<BYTE*>(&document)) == 0)
+        return false;
+    printer->documentStarted = true;
+    return true;
+}
+
+bool StartPagePrinter(PrinterHandle printer) {
+    return printer && ::StartPagePrinter(printer->printer);
+}
+
+bool WritePrinter(PrinterHandle printer, const void* data, std::size_t size, std::size_t* written) {
+    *written = 0;
+    if (!printer)
+        return false;
+    // WritePrinter takes a DWORD count: larger buffers go in parts.
+    while (*written < size) {
+        const auto part = static_cast<DWORD>(std::min<std::size_t>(size - *written, 1u << 30));
+        DWORD accepted = 0;
+        if (!::WritePrinter(printer->printer, const_cast<char*>(static_cast<const char*>(data)) + *written,
+                            part, &accepted)) {
+            return false;
+        }
+        *written += accepted;
+        if (accepted == 0)
+            return false;
+    }
+    return true;
+}
+
+bool EndPagePrinter(PrinterHandle printer) {
+    return printer && ::EndPagePrinter(printer->printer);
+}
+
+bool EndDocPrinter(PrinterHandle printer) {
+    if (!printer || !printer->documentStarted)
+        return false;
+    printer->documentStarted = false;
+    return ::EndDocPrinter(printer->printer);
+}
+
+bool ClosePrinter(PrinterHandle printer) {
+    if (!printer)
+        return false;
+    // A document that was started and not ended is deleted, not printed.
+    if (printer->documentStarted)
+        AbortPrinter(printer->printer);
+    const bool closed = ::ClosePrinter(printer->printer);
+    delete printer;
+    return closed;
+}
+
+std::vector<std::u16string> EnumeratePrinters() {
+    std::vector<std::u16string> names;
+    std::vector<BYTE> buffer;
+    DWORD count = 0;
+    const bool listed = FillBuffer(&buffer, [&count](BYTE* data, DWORD size, DWORD* needed) {
+        return EnumPrintersW(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 4, data, size, needed,
+                             &count) != 0;
+    });
+    if (!listed)
+        return names;
+    const auto* printers = reinterpret_cast<const PRINTER_INFO_4W*>(buffer.data());
+    for (DWORD i = 0; i < count; ++i)
+        names.push_back(FromWide(printers[i].pPrinterName));
+    return names;
+}
+
+std::u16string DefaultPrinter() {
+    DWORD size = 0;
+    GetDefaultPrinterW(nullptr, &size);
+    if (size == 0)
+        return {};
+    std::u16string name(size, u'\0');
+    if (!GetDefaultPrinterW(Wide(name), &size))
+        return {};
+    name.resize(size > 0 ? size - 1 : 0);
+    return name;
+}
+
+bool PrinterDriverAndPort(const std::u16string& printerName, std::u16string* driver, std::u16string* port) {
+    std::u16string name = printerName;
+    HANDLE printer = nullptr;
+    if (!OpenPrinterW(Wide(name), &printer, nullptr))
+        return false;
+    std::vector<BYTE> buffer;
+    const bool read = FillBuffer(&buffer, [printer](BYTE* data, DWORD size, DWORD* needed) {
+        return GetPrinterW(printer, 2, data, size, needed) != 0;
+    });
+    ::ClosePrinter(printer);
+    if (!read)
+        return false;
+    const auto* information = reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data());
+    *driver = FromWide(information->pDriverName);
+    *port = FromWide(information->pPortName);
+    return true;
+}
+
+bool ShellPrint(const std::u16string& path) {
+    const HINSTANCE result = ShellExecuteW(nullptr, L"print", Wide(path), nullptr, nullptr, SW_HIDE);
+    // Values above 32 mean success.
+    return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
+}  // namespace velmora::platform
