@@ -63,9 +63,9 @@ class Process {
 
 // Starts the program the command line names (CreateProcessW without an application name): the first
 // argument is the program, searched in PATH when it holds no separator, and it receives the other
-// arguments as they are, never through a shell. Its standard input is the null device, it inherits no
-// other open file, and it starts with default signal handling. On failure: false and the system's error
-// number in *error.
+// arguments as they are, never through a shell. It inherits no open file (on Linux its standard input is
+// the null device, and it starts with default signal handling; on Windows it gets the standard handles of
+// a zeroed start-up record). On failure: false and the system's error number in *error.
 bool StartProcess(const std::u16string& commandLine, Process* process, int* error);
 
 // Waits until the process is ready for input: it has ended, or it is idle (sleeping and not using the
@@ -84,8 +84,8 @@ bool TerminateProcessTree(ProcessId processId, uint32_t milliseconds);
 
 // The ids of the running processes.
 std::vector<ProcessId> ListProcesses();
-// The base name of the process's program file, without the extension that marks program files where the
-// system has one (".exe"); empty when it cannot be read.
+// The base name of the process's program file (its main module on Windows, whose name must end in ".exe",
+// which is left out); empty when it cannot be read.
 std::u16string ProcessBaseName(ProcessId processId);
 
 }  // namespace velmora::platform

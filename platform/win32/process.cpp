@@ -21,83 +21,25 @@ bool HasEnded(HANDLE process) {
     return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
 }
 
-// An inheritable copy of one of this process's standard handles for a started program; null when there is
-// none to pass on.
-HANDLE InheritableCopy(DWORD which) {
-    const HANDLE original = GetStdHandle(which);
-    if (original == nullptr || original == INVALID_HANDLE_VALUE)
-        return nullptr;
-    HANDLE copy = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), original, GetCurrentProcess(), &copy, 0, TRUE,
-                         DUPLICATE_SAME_ACCESS)) {
-        return nullptr;
-    }
-    return copy;
+// The main module's name without ".exe"; empty for a name without it.
+std::u16string WithoutProgramExtension(const std::u16string& name) {
+    constexpr std::u16string_view kExtension = u".exe";
+    if (name.size() <= kExtension.size() || !name.ends_with(kExtension))
+        return {};
+    return name.substr(0, name.size() - kExtension.size());
 }
 
-std::u16string WithoutProgramExtension(std::u16string name) {
-    if (name.size() > 4) {
-        std::u16string extension = name.substr(name.size() - 4);
-        for (char16_t& c : extension) {
-            if (c >= u'A' && c <= u'Z')
-                c = static_cast<char16_t>(c - u'A' + u'a');
-        }
-        if (extension == u".exe")
-            name.resize(name.size() - 4);
-    }
-    return name;
-}
-
-// Runs the command line with standard input on the null device and this process's standard output and
-// error. Only these three handles are inherited, whatever else this process holds inheritable.
+// CreateProcessW without an application name, inheriting no handle, with a zeroed start-up record.
 DWORD Launch(const std::u16string& commandLine, DWORD creationFlags, PROCESS_INFORMATION* started) {
-    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    const HANDLE nullDevice = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                          &inheritable, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    const HANDLE output = InheritableCopy(STD_OUTPUT_HANDLE);
-    const HANDLE errors = InheritableCopy(STD_ERROR_HANDLE);
-    HANDLE inherited[3];
-    DWORD inheritedCount = 0;
-    for (const HANDLE handle : {nullDevice, output, errors}) {
-        if (handle && handle != INVALID_HANDLE_VALUE)
-            inherited[inheritedCount++] = handle;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    // CreateProcessW may write into the command line it is given.
+    std::u16string mutableLine = commandLine;
+    if (!CreateProcessW(nullptr, Wide(mutableLine), nullptr, nullptr, FALSE, creationFlags, nullptr, nullptr,
+                        &startup, started)) {
+        return GetLastError();
     }
-
-    SIZE_T attributeSize = 0;
-    InitializeProcThreadAttributeList(nullptr, 1, 0, &attributeSize);
-    std::vector<char> attributeBuffer(attributeSize);
-    auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributeBuffer.data());
-    DWORD failure = ERROR_SUCCESS;
-    if (!InitializeProcThreadAttributeList(attributes, 1, 0, &attributeSize)) {
-        failure = GetLastError();
-        attributes = nullptr;
-    } else if (inheritedCount > 0 &&
-               !UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
-                                          inheritedCount * sizeof(HANDLE), nullptr, nullptr)) {
-        failure = GetLastError();
-    }
-
-    if (failure == ERROR_SUCCESS) {
-        STARTUPINFOEXW startup = {};
-        startup.StartupInfo.cb = sizeof startup;
-        startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-        startup.StartupInfo.hStdInput = nullDevice != INVALID_HANDLE_VALUE ? nullDevice : nullptr;
-        startup.StartupInfo.hStdOutput = output;
-        startup.StartupInfo.hStdError = errors;
-        startup.lpAttributeList = attributes;
-        // CreateProcessW may write into the command line it is given.
-        std::u16string mutableLine = commandLine;
-        if (!CreateProcessW(nullptr, Wide(mutableLine), nullptr, nullptr, inheritedCount > 0,
-                            creationFlags | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
-                            &startup.StartupInfo, started)) {
-            failure = GetLastError();
-        }
-    }
-    if (attributes)
-        DeleteProcThreadAttributeList(attributes);
-    for (DWORD i = 0; i < inheritedCount; ++i)
-        CloseHandle(inherited[i]);
-    return failure;
+    return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -168,11 +110,6 @@ void Process::Close() {
 }
 
 bool StartProcess(const std::u16string& commandLine, Process* process, int* error) {
-    const std::vector<std::u16string> arguments = SplitCommandLine(commandLine);
-    if (arguments.empty() || arguments[0].empty()) {
-        *error = ERROR_FILE_NOT_FOUND;
-        return false;
-    }
     PROCESS_INFORMATION started = {};
     const DWORD failure = Launch(commandLine, 0, &started);
     if (failure != ERROR_SUCCESS) {
@@ -191,14 +128,10 @@ uint32_t WaitForInputIdle(Process& process, uint32_t milliseconds) {
     if (!process.IsValid() || !process.handle_)
         return kWaitFailed;
     const DWORD result = ::WaitForInputIdle(Handle(process.handle_), milliseconds);
+    // A program without a message queue (any console program) makes the wait fail at once.
     if (result == 0)
         return kWaitReady;
-    if (result == WAIT_TIMEOUT)
-        return kWaitTimeout;
-    // A program that has already ended waits for nothing any more.
-    if (HasEnded(Handle(process.handle_)))
-        return kWaitReady;
-    return kWaitFailed;
+    return result == WAIT_TIMEOUT ? kWaitTimeout : kWaitFailed;
 }
 
 bool GetExitCode(Process& process, uint32_t* exitCode) {
@@ -256,26 +189,17 @@ std::vector<ProcessId> ListProcesses() {
 }
 
 std::u16string ProcessBaseName(ProcessId processId) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
-    if (process) {
-        wchar_t name[MAX_PATH] = {};
-        const DWORD length = GetModuleBaseNameW(process, nullptr, name, MAX_PATH);
-        CloseHandle(process);
-        if (length > 0)
-            return WithoutProgramExtension(FromWide(name, length));
-    }
-    // Another user's process may not be read; the name of its program file may.
-    process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    const HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
     if (!process)
         return {};
-    wchar_t path[MAX_PATH] = {};
-    DWORD size = MAX_PATH;
-    const bool named = QueryFullProcessImageNameW(process, 0, path, &size);
+    HMODULE mainModule = nullptr;
+    DWORD needed = 0;
+    wchar_t name[MAX_PATH] = {};
+    DWORD length = 0;
+    if (EnumProcessModules(process, &mainModule, sizeof mainModule, &needed))
+        length = GetModuleBaseNameW(process, mainModule, name, MAX_PATH);
     CloseHandle(process);
-    if (!named)
-        return {};
-    std::u16string full = FromWide(path, size);
-    return WithoutProgramExtension(full.substr(full.find_last_of(u"\\/") + 1));
+    return length > 0 ? WithoutProgramExtension(FromWide(name, length)) : std::u16string();
 }
 
 }  // namespace velmora::platform
