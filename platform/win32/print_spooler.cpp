@@ -44,8 +44,10 @@ bool FillBuffer(std::vector<BYTE>* buffer, Call call) {
 
 bool OpenPrinter(const std::u16string& printerName, PrinterHandle* printer) {
     std::u16string name = printerName;
+    // Use only: no data type and no device mode of our own.
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_USE};
     HANDLE handle = nullptr;
-    if (!OpenPrinterW(Wide(name), &handle, nullptr))
+    if (!OpenPrinterW(Wide(name), &handle, &defaults))
         return false;
     *printer = new PrinterConnection{handle, false};
     return true;
@@ -55,8 +57,8 @@ bool StartDocPrinter(PrinterHandle printer, const std::u16string& documentName) 
     if (!printer || printer->documentStarted)
         return false;
     std::u16string name = documentName;
-    wchar_t dataType[] = L"RAW";
-    DOC_INFO_1W document = {Wide(name), nullptr, dataType};
+    // No data type: the printer's default one, which hands the bytes on unchanged.
+    DOC_INFO_1W document = {Wide(name), nullptr, nullptr};
     if (StartDocPrinterW(printer->printer, 1, reinterpret_cast<BYTE*>(&document)) == 0)
         return false;
     printer->documentStarted = true;
@@ -112,15 +114,27 @@ std::vector<std::u16string> EnumeratePrinters() {
     std::vector<std::u16string> names;
     std::vector<BYTE> buffer;
     DWORD count = 0;
-    const bool listed = FillBuffer(&buffer, [&count](BYTE* data, DWORD size, DWORD* needed) {
+    // The local printers and connections by their short records; where that fails, the local printers
+    // by their full ones.
+    const bool short4 = FillBuffer(&buffer, [&count](BYTE* data, DWORD size, DWORD* needed) {
         return EnumPrintersW(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 4, data, size, needed,
                              &count) != 0;
     });
-    if (!listed)
+    if (short4) {
+        const auto* printers = reinterpret_cast<const PRINTER_INFO_4W*>(buffer.data());
+        for (DWORD i = 0; i < count && printers[i].pPrinterName; ++i)
+            names.push_back(FromWide(printers[i].pPrinterName));
         return names;
-    const auto* printers = reinterpret_cast<const PRINTER_INFO_4W*>(buffer.data());
-    for (DWORD i = 0; i < count; ++i)
-        names.push_back(FromWide(printers[i].pPrinterName));
+    }
+    const bool full = FillBuffer(&buffer, [&count](BYTE* data, DWORD size, DWORD* needed) {
+        return EnumPrintersW(PRINTER_ENUM_NAME | PRINTER_ENUM_LOCAL, nullptr, 2, data, size, needed,
+                             &count) != 0;
+    });
+    if (full) {
+        const auto* printers = reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data());
+        for (DWORD i = 0; i < count && printers[i].pPrinterName; ++i)
+            names.push_back(FromWide(printers[i].pPrinterName));
+    }
     return names;
 }
 

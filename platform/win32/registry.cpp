@@ -13,26 +13,29 @@ constexpr const wchar_t* kKey = L"Software\\Velmora";
 }  // namespace
 
 bool ReadRegistryString(const std::u16string& name, std::u16string* value) {
-    DWORD size = 0;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, kKey, Wide(name), RRF_RT_REG_SZ, nullptr, nullptr, &size) !=
-        ERROR_SUCCESS) {
+    // The key is opened for full access, as the system always has: an account that may not change it reads
+    // no value either.
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
         return false;
-    }
-    // The value may grow between the two calls: ask again with the size the second call reports.
-    for (;;) {
-        std::u16string text(size / sizeof(wchar_t) + 1, u'\0');
+    DWORD size = 0;
+    LSTATUS status = RegGetValueW(key, nullptr, Wide(name), RRF_RT_REG_SZ, nullptr, nullptr, &size);
+    std::u16string text;
+    // The value may grow between two calls: ask again with the size the failed call reports.
+    while (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) {
+        text.assign(size / sizeof(wchar_t) + 1, u'\0');
         size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-        const LSTATUS status =
-            RegGetValueW(HKEY_LOCAL_MACHINE, kKey, Wide(name), RRF_RT_REG_SZ, nullptr, Wide(text), &size);
-        if (status == ERROR_MORE_DATA)
-            continue;
-        if (status != ERROR_SUCCESS)
-            return false;
-        // size counts the terminating null.
-        text.resize(size >= sizeof(wchar_t) ? size / sizeof(wchar_t) - 1 : 0);
-        *value = std::move(text);
-        return true;
+        status = RegGetValueW(key, nullptr, Wide(name), RRF_RT_REG_SZ, nullptr, Wide(text), &size);
+        if (status == ERROR_SUCCESS)
+            break;
     }
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS)
+        return false;
+    // size counts the terminating null.
+    text.resize(size >= sizeof(wchar_t) ? size / sizeof(wchar_t) - 1 : 0);
+    *value = std::move(text);
+    return true;
 }
 
 bool WriteRegistryString(const std::u16string& name, const std::u16string& value) {
