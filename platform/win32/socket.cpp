@@ -31,13 +31,8 @@ SOCKET Native(SocketHandle socket) {
 }
 
 int Bind(SocketHandle socket, u_long address, uint16_t port) {
-    // Windows lets a listener bind a port in TIME_WAIT without SO_REUSEADDR, and SO_REUSEADDR there would
-    // let a second listener take the port over: claim it exclusively instead.
-    const BOOL one = TRUE;
-    if (setsockopt(Native(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one),
-                   sizeof one) != 0) {
-        return Fail();
-    }
+    // No address option: Windows lets a listener bind a port whose earlier connections linger in TIME_WAIT,
+    // and SO_REUSEADDR there would let a second listener share the port.
     sockaddr_in local = {};
     local.sin_family = AF_INET;
     local.sin_port = htons(port);
