@@ -3,6 +3,9 @@
 #include "platform/service_manager.h"
 
 #include <windows.h>
+// clang-format off
+#include <tlhelp32.h>
+// clang-format on
 
 #include <condition_variable>
 #include <mutex>
@@ -108,7 +111,7 @@ bool RunInForeground(const ServiceTableEntry& entry) {
     Foreground foreground;
     {
         std::lock_guard<std::mutex> lock(DispatcherLock);
-        if (RunningForeground) {
+        if (RunningForeground || RunningMain) {
             SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
             return false;
         }
@@ -164,6 +167,41 @@ bool RunInForeground(const ServiceTableEntry& entry) {
     if (!started)
         SetLastError(ERROR_SERVICE_NO_THREAD);
     return started;
+}
+
+// The control manager starts every service process itself (services.exe). A program with another parent
+// was started by hand: asking the manager for its dispatcher connection would only fail, on Wine after a
+// wait of ten seconds. When this process is missing from the list, the manager is asked.
+bool StartedByHand() {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return false;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    const DWORD self = GetCurrentProcessId();
+    DWORD parent = 0;
+    bool found = false;
+    for (bool more = Process32FirstW(snapshot, &entry); more && !found;
+         more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ProcessID == self) {
+            parent = entry.th32ParentProcessID;
+            found = true;
+        }
+    }
+    // The manager outlives the services it starts: a parent that is gone (or, on Wine, a Unix process)
+    // is not the manager either.
+    bool byManager = !found;
+    if (found) {
+        entry.dwSize = sizeof entry;
+        for (bool more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+            if (entry.th32ProcessID == parent) {
+                byManager = lstrcmpiW(entry.szExeFile, L"services.exe") == 0;
+                break;
+            }
+        }
+    }
+    CloseHandle(snapshot);
+    return !byManager;
 }
 
 }  // namespace
@@ -278,6 +316,8 @@ bool StartServiceCtrlDispatcher(const ServiceTableEntry* table) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
+    if (StartedByHand())
+        return RunInForeground(*table);
     {
         std::lock_guard<std::mutex> lock(DispatcherLock);
         if (RunningMain) {
