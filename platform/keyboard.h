@@ -1,0 +1,17 @@
+// The keyboard's lock keys, as the status bar's indicators show them.
+#pragma once
+
+namespace velmora::platform {
+
+struct LockKeys {
+    bool capsLock = false;
+    bool numLock = false;
+    bool scrollLock = false;
+};
+
+// Whether Caps Lock, Num Lock and Scroll Lock are on (GetKeyState's toggle bits; on Linux the keyboards'
+// lock lights, which the window system keeps in step with its keyboard state). All off where it cannot
+// be told, such as on a machine without a keyboard.
+LockKeys LockKeyStates();
+
+}  // namespace velmora::platform

@@ -1,0 +1,54 @@
+#include "platform/keyboard.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+namespace velmora::platform {
+
+namespace {
+
+constexpr char kLedFolder[] = "/sys/class/leds";
+
+bool EndsWith(const char* text, const char* suffix) {
+    const std::size_t length = std::strlen(text);
+    const std::size_t suffixLength = std::strlen(suffix);
+    return length >= suffixLength && std::strcmp(text + length - suffixLength, suffix) == 0;
+}
+
+// A light is on when its brightness is not 0.
+bool LightIsOn(const std::string& name) {
+    const std::string path = std::string(kLedFolder) + "/" + name + "/brightness";
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char buffer[16] = {};
+    const ssize_t got = read(fd, buffer, sizeof buffer - 1);
+    close(fd);
+    return got > 0 && buffer[0] != '0';
+}
+
+}  // namespace
+
+LockKeys LockKeyStates() {
+    LockKeys keys;
+    DIR* folder = opendir(kLedFolder);
+    if (!folder)
+        return keys;
+    // Each keyboard has its own lights ("input3::capslock"); a key counts as on when any keyboard shows it.
+    while (const dirent* entry = readdir(folder)) {
+        if (EndsWith(entry->d_name, "::capslock"))
+            keys.capsLock = keys.capsLock || LightIsOn(entry->d_name);
+        else if (EndsWith(entry->d_name, "::numlock"))
+            keys.numLock = keys.numLock || LightIsOn(entry->d_name);
+        else if (EndsWith(entry->d_name, "::scrolllock"))
+            keys.scrollLock = keys.scrollLock || LightIsOn(entry->d_name);
+    }
+    closedir(folder);
+    return keys;
+}
+
+}  // namespace velmora::platform
