@@ -1,0 +1,82 @@
+// The job list as the view shows it: one row per record of JobList, in list order, eight columns.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QPixmap>
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "spool/spool_file.h"
+
+namespace velmora {
+class CVelmoraVirtualPrinterApp;
+}
+
+namespace velmora::ui {
+
+class CJobListModel : public QAbstractTableModel {
+    Q_OBJECT
+
+  public:
+    enum Column {
+        ColumnStatus,
+        ColumnFileName,
+        ColumnDate,
+        ColumnSize,
+        ColumnOwner,
+        ColumnType,
+        ColumnPrinter,
+        ColumnLocalFileName,
+        ColumnCount
+    };
+    // The header width of each column, in pixels.
+    static int ColumnWidth(int column);
+
+    explicit CJobListModel(CVelmoraVirtualPrinterApp& app, QObject* parent = nullptr);
+
+    // Brings the rows up to date with JobList, taking JobListLock within the time. False, with the rows
+    // unchanged, when the lock could not be had: the refresh is skipped and the next change catches up.
+    bool Refresh(std::chrono::milliseconds lockTimeout);
+
+    // The job of a row, or 0 outside the rows.
+    JobId JobAt(int row) const;
+    // The state the row shows, or -1 outside the rows.
+    int32_t StateAt(int row) const;
+    // The row's data file, or empty outside the rows.
+    std::u16string LocalFileNameAt(int row) const;
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+  private:
+    // What a row keeps of its record. State, StateText and PrinterName change under JobListLock and are
+    // copied at each refresh; every other shown field is set before the job enters JobList and never
+    // changes after, so the row reads it from the record, which it keeps alive.
+    struct Row {
+        SpoolFilePtr record;
+        JobId id = 0;
+        int32_t state = 0;
+        QString stateText;
+        QString printerName;
+    };
+
+    // One shared text per distinct value: the rows of a long list hold a handful of state texts and
+    // printer names, so a refresh copies references instead of strings.
+    const QString& Shared(const std::u16string& text);
+    void FillRow(Row* row, const CSpoolFile& record);
+
+    CVelmoraVirtualPrinterApp& app_;
+    std::vector<Row> rows_;
+    std::unordered_map<std::u16string_view, QString> sharedTexts_;
+    QString headers_[ColumnCount];
+    QPixmap stateImages_[5];
+};
+
+}  // namespace velmora::ui

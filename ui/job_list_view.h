@@ -1,0 +1,108 @@
+// The job list view: the spooled jobs as a report-style list, and the job commands on its selection.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QPointer>
+#include <QTimer>
+#include <QTreeView>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <unordered_set>
+
+#include "core/app.h"
+#include "ui/job_list_model.h"
+
+class QMenu;
+
+namespace velmora::ui {
+
+// The notification that JobList or a job's state changed, posted to the user-interface thread by the
+// workers and delivered to the job list view.
+constexpr QEvent::Type WM_JOBLIST_CHANGED = static_cast<QEvent::Type>(QEvent::User + 1);
+
+class CVelmoraVirtualPrinterView : public QTreeView {
+    Q_OBJECT
+
+  public:
+    // Every refresh asks for JobListLock with this limit; a refresh that cannot have it is skipped.
+    static constexpr int kRefreshLockTimeout = 200;
+    // Notifications that come sooner than this after a refresh are gathered into one refresh at its end,
+    // so that a stream of arriving jobs leaves the window time to answer the user.
+    static constexpr std::chrono::milliseconds kRefreshInterval{100};
+
+    explicit CVelmoraVirtualPrinterView(CVelmoraVirtualPrinterApp& app, QWidget* parent = nullptr);
+
+    CJobListModel& Model() { return model_; }
+
+    // Brings the list up to date with JobList; false when JobListLock could not be had within the time
+    // (milliseconds) and the refresh was skipped.
+    bool RefreshList(int lockTimeout);
+    // WM_JOBLIST_CHANGED: a refresh now, or at the end of the interval when the last one is recent.
+    void OnJobListChanged();
+    // Refreshes made so far (skipped ones not counted).
+    int RefreshCount() const { return refreshCount_; }
+
+    // SelectedJob: the job of the last selected row in list order, 0 when no row is selected.
+    void UpdateSelection();
+    JobId SelectedJob() const { return selectedJob_; }
+
+    // The job commands (ID_JOB_RELEASE .. ID_JOB_TRANSFER): available by the state of SelectedJob, and run
+    // on every selected job.
+    bool IsJobCommandEnabled(int command) const;
+    void OnJobCommand(int command);
+    void ApplyToSelection(JobAction action);
+
+    // The job menu for the selection, its items chosen by the state of the first selected job; null when
+    // no row is selected or that job has left the list.
+    std::unique_ptr<QMenu> CreateContextMenu();
+
+  signals:
+    // The selection or the selected job's state changed: the job commands' availability may have too.
+    void CommandStateChanged();
+
+  protected:
+    bool event(QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+  private:
+    void OnDoubleClick(const QModelIndex& index);
+    // The selected rows in list order.
+    std::vector<int> SelectedRows() const;
+    void RememberSelection();
+    void RestoreSelection();
+
+    CVelmoraVirtualPrinterApp& app_;
+    CJobListModel model_;
+    JobId selectedJob_ = 0;
+    int32_t selectedState_ = -1;
+    int refreshCount_ = 0;
+    QElapsedTimer sinceRefresh_;
+    QTimer refreshTimer_;
+    // The selection across a reset of the model, by job.
+    std::unordered_set<JobId> rememberedJobs_;
+    JobId rememberedCurrent_ = 0;
+};
+
+// Carries the workers' notifications to the view on the user-interface thread. Any thread may post; one
+// notification at most waits in the event queue, however many are posted meanwhile.
+class CJobListNotifier : public QObject {
+    Q_OBJECT
+
+  public:
+    using QObject::QObject;
+    void Post();
+    // The view that receives the notifications; none while there is no main window.
+    void SetView(CVelmoraVirtualPrinterView* view) { view_ = view; }
+
+  protected:
+    bool event(QEvent* event) override;
+
+  private:
+    std::atomic<bool> posted_{false};
+    QPointer<CVelmoraVirtualPrinterView> view_;
+};
+
+}  // namespace velmora::ui
