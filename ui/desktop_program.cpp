@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <QSystemTrayIcon>
 #include <QThread>
 #include <signal.h>
 #include <sys/socket.h>
@@ -15,8 +16,10 @@
 #include "core/app.h"
 #include "resources/string_ids.h"
 #include "resources/string_table.h"
+#include "ui/dialogs.h"
 #include "ui/dlg_log.h"
 #include "ui/document.h"
+#include "ui/job_list_view.h"
 #include "ui/main_frame.h"
 
 namespace velmora::ui {
@@ -71,8 +74,9 @@ void OnUserInterfaceThread(Function function) {
 class DesktopProgram : public DesktopRole {
   public:
     DesktopProgram(int& argc, char** argv) : application_(argc, argv) {
-        // The tray icon keeps the program alive while its window is hidden; it ends through Exit only.
-        QApplication::setQuitOnLastWindowClosed(true);
+        // The program ends when its main window closes (Exit included); a hidden main window and the
+        // closing of other windows keep it running.
+        QApplication::setQuitOnLastWindowClosed(false);
         InstallSeams();
         if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, SignalPipe) == 0) {
             signalNotifier_ = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, &application_);
@@ -104,14 +108,16 @@ class DesktopProgram : public DesktopRole {
 
     bool CreateMainWindow() override {
         document_ = std::make_unique<CVelmoraVirtualPrinterDoc>();
-        frame_ = std::make_unique<CMainFrame>();
+        frame_ = std::make_unique<CMainFrame>(App(), QSystemTrayIcon::isSystemTrayAvailable());
+        jobListNotifier_.SetView(frame_->View());
         return true;
     }
 
     void SetMainWindowTitle(const std::u16string& title) override { frame_->setWindowTitle(ToQString(title)); }
 
     void ShowMainWindow(bool hidden) override {
-        if (hidden) {
+        // Only the tray icon brings a hidden window back: without one the window starts shown.
+        if (hidden && frame_->HidesWhenMinimized()) {
             frame_->hide();
             if (infoWindow_)
                 infoWindow_->hide();
@@ -132,6 +138,7 @@ class DesktopProgram : public DesktopRole {
   private:
     // The frame goes first, then the document: its end stops the server and saves the job list.
     void CloseMainWindow() {
+        jobListNotifier_.SetView(nullptr);
         frame_.reset();
         document_.reset();
     }
@@ -153,6 +160,22 @@ class DesktopProgram : public DesktopRole {
                 box.exec();
             });
         };
+        // Workers post as often as they change the list; the view refreshes at its own pace.
+        seams.PostJobListChanged = [this] { jobListNotifier_.Post(); };
+        // StartSpooler and StopSpooler run on the user-interface thread; should another thread come, the
+        // change waits for the message loop.
+        seams.SetTrayIcon = [this](int iconId) {
+            OnUserInterfaceThread([this, iconId] {
+                if (frame_)
+                    frame_->SetSpoolerIcon(iconId);
+            });
+        };
+        // The Transfer command's dialog, on the thread of the command (a dialog cannot open elsewhere).
+        seams.TransferDialog = [this](const CSpoolFile& job, std::u16string* printerName) {
+            if (QThread::currentThread() != qApp->thread())
+                return false;
+            return RunTransferDialog(frame_.get(), job, printerName);
+        };
         seams.ShowInformation = [this](const std::u16string& text) {
             OnUserInterfaceThread([this, text] {
                 if (!infoWindow_)
@@ -166,6 +189,7 @@ class DesktopProgram : public DesktopRole {
 
     QApplication application_;
     QSocketNotifier* signalNotifier_ = nullptr;
+    CJobListNotifier jobListNotifier_;
     DlgLog* infoWindow_ = nullptr;
     std::unique_ptr<CVelmoraVirtualPrinterDoc> document_;
     std::unique_ptr<CMainFrame> frame_;

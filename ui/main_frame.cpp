@@ -1,10 +1,268 @@
 #include "ui/main_frame.h"
 
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include "core/app.h"
+#include "platform/keyboard.h"
+#include "resources/string_table.h"
+#include "resources/window_string_ids.h"
+#include "ui/command_ids.h"
+#include "ui/dialogs.h"
+#include "ui/icons.h"
+#include "ui/job_list_view.h"
+
 namespace velmora::ui {
 
-CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
+namespace {
+
+QString ToQString(const std::u16string& text) {
+    return QString::fromStdU16String(text);
+}
+
+QString Text(uint32_t id) {
+    return ToQString(LoadString(id));
+}
+
+// The string that holds a command's status-bar prompt and, after a line break, its tooltip.
+uint32_t PromptId(int command) {
+    switch (command) {
+        case ID_APP_EXIT:
+            return IDS_PROMPT_EXIT;
+        case ID_INTERFACE:
+            return IDS_PROMPT_INTERFACE;
+        default:
+            return static_cast<uint32_t>(command);
+    }
+}
+
+// The lock keys are looked at this often (the window system tells a window of their changes only while it
+// has the keyboard).
+constexpr int kIndicatorInterval = 500;
+
+}  // namespace
+
+CMainFrame::CMainFrame(CVelmoraVirtualPrinterApp& app, bool trayAvailable, QWidget* parent)
+    : QMainWindow(parent), app_(app) {
     setObjectName(QStringLiteral("MainFrame"));
+    setWindowIcon(ProgramIcon());
     resize(900, 500);
+    view_ = new CVelmoraVirtualPrinterView(app, this);
+    setCentralWidget(view_);
+    CreateMenus();
+    CreateToolBar();
+    CreateStatusBar();
+    CreateTrayIcon(trayAvailable);
+    connect(view_, &CVelmoraVirtualPrinterView::CommandStateChanged, this, &CMainFrame::UpdateCommandUi);
+    UpdateCommandUi();
+}
+
+QAction* CMainFrame::AddCommand(QWidget* container, int command, uint32_t text) {
+    auto* action = new QAction(Text(text), container);
+    action->setData(command);
+    const QString prompt = Text(PromptId(command));
+    action->setStatusTip(prompt.section(QLatin1Char('\n'), 0, 0));
+    if (prompt.contains(QLatin1Char('\n')))
+        action->setToolTip(prompt.section(QLatin1Char('\n'), 1, 1));
+    connect(action, &QAction::triggered, this, [this, command] { OnCommand(command); });
+    container->addAction(action);
+    commands_.push_back(action);
+    return action;
+}
+
+void CMainFrame::CreateMenus() {
+    QMenu* server = menuBar()->addMenu(Text(IDS_MENU_SERVER));
+    AddCommand(server, ID_SERVER_STARTING, IDS_MENU_SERVER_STARTING);
+    AddCommand(server, ID_SPOOLER_STOP, IDS_MENU_SPOOLER_STOP);
+    server->addSeparator();
+    AddCommand(server, ID_CONFIGURATION, IDS_MENU_CONFIGURATION);
+    server->addSeparator();
+    AddCommand(server, ID_PREFERENCES, IDS_MENU_PREFERENCES);
+    server->addSeparator();
+    AddCommand(server, ID_APP_EXIT, IDS_MENU_EXIT);
+
+    QMenu* job = menuBar()->addMenu(Text(IDS_MENU_SPOOLED_FILE));
+    AddCommand(job, ID_JOB_RELEASE, IDS_MENU_JOB_RELEASE);
+    AddCommand(job, ID_JOB_STOP, IDS_MENU_JOB_STOP);
+    job->addSeparator();
+    AddCommand(job, ID_JOB_DELETE, IDS_MENU_JOB_DELETE);
+    job->addSeparator();
+    AddCommand(job, ID_JOB_TRANSFER, IDS_MENU_JOB_TRANSFER);
+
+    QMenu* tools = menuBar()->addMenu(Text(IDS_MENU_TOOLS));
+    AddCommand(tools, ID_SEND_VIA_LPR, IDS_MENU_SEND_VIA_LPR);
+    AddCommand(tools, ID_COPY_TO_PRINTER, IDS_MENU_COPY_TO_PRINTER);
+
+    for (QMenu* menu : {server, job, tools})
+        connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUi);
+}
+
+void CMainFrame::CreateToolBar() {
+    toolBar_ = new QToolBar(Text(IDS_TOOLBAR_TITLE), this);
+    toolBar_->setObjectName(QStringLiteral("ToolBar"));
+    toolBar_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    toolBar_->setIconSize(QSize(40, 20));
+    toolBar_->setMovable(true);
+    toolBar_->setFloatable(true);
+    toolBar_->setAllowedAreas(Qt::AllToolBarAreas);
+    const struct {
+        int command;
+        uint32_t text;
+        ToolbarImage image;
+    } buttons[] = {{ID_SPOOLER_START, IDS_START, ToolbarImage::Start},
+                   {ID_SPOOLER_STOP, IDS_STOP, ToolbarImage::Stop},
+                   {ID_CONFIGURATION, IDS_CONFIGURE, ToolbarImage::Configure}};
+    for (const auto& button : buttons)
+        AddCommand(toolBar_, button.command, button.text)->setIcon(ToolbarIcon(button.image));
+    addToolBar(Qt::TopToolBarArea, toolBar_);
+}
+
+void CMainFrame::CreateStatusBar() {
+    // The idle text is a plain pane: the prompts of the commands cover it while shown.
+    auto* idle = new QLabel(Text(IDS_STATUS_IDLE), this);
+    idle->setObjectName(QStringLiteral("IdleText"));
+    statusBar()->addWidget(idle, 1);
+    const uint32_t indicatorIds[3] = {IDS_INDICATOR_CAPS, IDS_INDICATOR_NUM, IDS_INDICATOR_SCROLL};
+    for (int i = 0; i < 3; ++i) {
+        indicatorTexts_[i] = Text(indicatorIds[i]);
+        indicators_[i] = new QLabel(this);
+        indicators_[i]->setObjectName(QStringLiteral("Indicator%1").arg(i));
+        indicators_[i]->setFrameShape(QFrame::Panel);
+        indicators_[i]->setFrameShadow(QFrame::Sunken);
+        indicators_[i]->setAlignment(Qt::AlignCenter);
+        // As wide as its text also while the key is off and the pane empty.
+        indicators_[i]->setMinimumWidth(indicators_[i]->fontMetrics().horizontalAdvance(indicatorTexts_[i]) + 12);
+        statusBar()->addPermanentWidget(indicators_[i]);
+    }
+    UpdateIndicators();
+    connect(&indicatorTimer_, &QTimer::timeout, this, &CMainFrame::UpdateIndicators);
+    indicatorTimer_.start(kIndicatorInterval);
+}
+
+void CMainFrame::UpdateIndicators() {
+    const platform::LockKeys keys = platform::LockKeyStates();
+    const bool on[3] = {keys.capsLock, keys.numLock, keys.scrollLock};
+    for (int i = 0; i < 3; ++i)
+        indicators_[i]->setText(on[i] ? indicatorTexts_[i] : QString());
+}
+
+void CMainFrame::CreateTrayIcon(bool trayAvailable) {
+    trayMenu_ = new QMenu(this);
+    trayMenu_->setObjectName(QStringLiteral("TrayMenu"));
+    AddCommand(trayMenu_, ID_SPOOLER_START, IDS_TRAY_START);
+    AddCommand(trayMenu_, ID_SPOOLER_STOP, IDS_MENU_SPOOLER_STOP);
+    trayMenu_->addSeparator();
+    AddCommand(trayMenu_, ID_INTERFACE, IDS_TRAY_INTERFACE);
+    connect(trayMenu_, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUi);
+    tray_.Create(this, trayMenu_, Text(IDS_TRAY_TOOLTIP), ProgramIcon(), trayAvailable);
+    tray_.SetIconByResource(app_.IsSpoolerRunning() ? IDI_SPOOLER_RUNNING : IDI_SPOOLER_STOPPED);
+    // "&Interface", after Start, Stop and the separator.
+    tray_.SetMenuDefaultItem(3, true);
+}
+
+bool CMainFrame::IsCommandEnabled(int command) const {
+    switch (command) {
+        case ID_SERVER_STARTING:
+            // Nothing is bound to it: shown for the record, never available.
+            return false;
+        case ID_SPOOLER_START:
+        case ID_CONFIGURATION:
+            return !app_.IsSpoolerRunning();
+        case ID_SPOOLER_STOP:
+            return app_.IsSpoolerRunning();
+        case ID_PREFERENCES:
+        case ID_SEND_VIA_LPR:
+        case ID_COPY_TO_PRINTER:
+        case ID_INTERFACE:
+        case ID_APP_EXIT:
+            return true;
+        case ID_JOB_RELEASE:
+        case ID_JOB_STOP:
+        case ID_JOB_DELETE:
+        case ID_JOB_TRANSFER:
+            return view_->IsJobCommandEnabled(command);
+        default:
+            return false;
+    }
+}
+
+void CMainFrame::OnCommand(int command) {
+    if (!IsCommandEnabled(command))
+        return;
+    switch (command) {
+        case ID_SPOOLER_START:
+            app_.StartSpooler();
+            break;
+        case ID_SPOOLER_STOP:
+            app_.StopSpooler();
+            break;
+        case ID_CONFIGURATION:
+            OnServerConfiguration(this);
+            break;
+        case ID_PREFERENCES:
+            OnPreferences(this);
+            break;
+        case ID_SEND_VIA_LPR:
+            SendFileByLpr(this);
+            break;
+        case ID_COPY_TO_PRINTER:
+            CopyFileToPrinter(this);
+            break;
+        case ID_INTERFACE:
+            ShowInterface();
+            break;
+        case ID_APP_EXIT:
+            close();
+            break;
+        default:
+            view_->OnJobCommand(command);
+            break;
+    }
+    UpdateCommandUi();
+}
+
+void CMainFrame::UpdateCommandUi() {
+    for (QAction* action : commands_)
+        action->setEnabled(IsCommandEnabled(action->data().toInt()));
+}
+
+void CMainFrame::SetSpoolerIcon(int iconId) {
+    tray_.SetIconByResource(iconId);
+    UpdateCommandUi();
+}
+
+bool CMainFrame::HidesWhenMinimized() const {
+    return tray_.IsEnabled();
+}
+
+void CMainFrame::ShowInterface() {
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowMaximized);
+    show();
+    raise();
+    activateWindow();
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && HidesWhenMinimized()) {
+        // Hidden once the minimising is done; the tray icon brings the window back.
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized())
+                hide();
+        });
+    }
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    // Closing the main window ends the program, also while other windows are open.
+    event->accept();
+    QCoreApplication::quit();
 }
 
 }  // namespace velmora::ui
