@@ -23,6 +23,8 @@ constexpr int kColumnWidths[CJobListModel::ColumnCount] = {80, 200, 130, 90, 100
 constexpr std::size_t kMaxRemovedRuns = 16;
 // The shared texts are forgotten when there are this many (printer names come and go).
 constexpr std::size_t kMaxSharedTexts = 4096;
+// Records let go of at each turn of the message loop (about a millisecond's work).
+constexpr std::size_t kReleaseSlice = 4096;
 
 QStringView View(const std::u16string& text) {
     return QStringView(text.data(), static_cast<qsizetype>(text.size()));
@@ -40,13 +42,26 @@ int CJobListModel::ColumnWidth(int column) {
 
 CJobListModel::CJobListModel(CVelmoraVirtualPrinterApp& app, QObject* parent)
     : QAbstractTableModel(parent), app_(app) {
-    const uint32_t headerIds[ColumnCount] = {IDS_COLUMN_STATUS, IDS_COLUMN_FILE_NAME, IDS_COLUMN_DATE,
-                                             IDS_COLUMN_SIZE,   IDS_COLUMN_OWNER,     IDS_COLUMN_TYPE,
+    const uint32_t headerIds[ColumnCount] = {IDS_COLUMN_STATUS,  IDS_COLUMN_FILE_NAME,      IDS_COLUMN_DATE,
+                                             IDS_COLUMN_SIZE,    IDS_COLUMN_OWNER,          IDS_COLUMN_TYPE,
                                              IDS_COLUMN_PRINTER, IDS_COLUMN_LOCAL_FILE_NAME};
     for (int column = 0; column < ColumnCount; ++column)
         headers_[column] = ToQString(LoadString(headerIds[column]));
     for (int state = 0; state < 5; ++state)
         stateImages_[state] = StateImage(state);
+    releaseTimer_.setSingleShot(true);
+    connect(&releaseTimer_, &QTimer::timeout, this, [this] { ReleaseSome(); });
+}
+
+void CJobListModel::Release(Row& row) {
+    released_.push_back(std::move(row.record));
+}
+
+void CJobListModel::ReleaseSome() {
+    const std::size_t count = std::min(released_.size(), kReleaseSlice);
+    released_.erase(released_.end() - static_cast<std::ptrdiff_t>(count), released_.end());
+    if (!released_.empty())
+        releaseTimer_.start(0);
 }
 
 const QString& CJobListModel::Shared(const std::u16string& text) {
@@ -140,18 +155,26 @@ bool CJobListModel::Refresh(std::chrono::milliseconds lockTimeout) {
         for (std::size_t i = 0; i < rows_.size(); ++i) {
             if (kept[i])
                 rows.push_back(std::move(rows_[i]));
+            else
+                Release(rows_[i]);
         }
         std::move(appended.begin(), appended.end(), std::back_inserter(rows));
         rows_ = std::move(rows);
         endResetModel();
+        if (!released_.empty())
+            releaseTimer_.start(0);
         return true;
     }
     // From the last run to the first, so that the earlier runs keep their row numbers.
     for (auto run = removed.rbegin(); run != removed.rend(); ++run) {
         beginRemoveRows(QModelIndex(), run->first, run->second);
+        for (int row = run->first; row <= run->second; ++row)
+            Release(rows_[static_cast<std::size_t>(row)]);
         rows_.erase(rows_.begin() + run->first, rows_.begin() + run->second + 1);
         endRemoveRows();
     }
+    if (!released_.empty())
+        releaseTimer_.start(0);
     if (!appended.empty()) {
         const int first = static_cast<int>(rows_.size());
         beginInsertRows(QModelIndex(), first, first + static_cast<int>(appended.size()) - 1);

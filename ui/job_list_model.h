@@ -4,6 +4,7 @@
 #include <QAbstractTableModel>
 #include <QPixmap>
 #include <QString>
+#include <QTimer>
 
 #include <chrono>
 #include <cstdint>
@@ -71,10 +72,16 @@ class CJobListModel : public QAbstractTableModel {
     // printer names, so a refresh copies references instead of strings.
     const QString& Shared(const std::u16string& text);
     void FillRow(Row* row, const CSpoolFile& record);
+    // Lets go of the records of rows that are gone, a slice at a time from the message loop: these may be
+    // the last references, and freeing a whole list of records at once would hold the window up.
+    void Release(Row& row);
+    void ReleaseSome();
 
     CVelmoraVirtualPrinterApp& app_;
     std::vector<Row> rows_;
     std::unordered_map<std::u16string_view, QString> sharedTexts_;
+    std::vector<SpoolFilePtr> released_;
+    QTimer releaseTimer_;
     QString headers_[ColumnCount];
     QPixmap stateImages_[5];
 };

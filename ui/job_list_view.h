@@ -4,8 +4,8 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QPointer>
+#include <QTableView>
 #include <QTimer>
-#include <QTreeView>
 
 #include <atomic>
 #include <chrono>
@@ -23,7 +23,7 @@ namespace velmora::ui {
 // workers and delivered to the job list view.
 constexpr QEvent::Type WM_JOBLIST_CHANGED = static_cast<QEvent::Type>(QEvent::User + 1);
 
-class CVelmoraVirtualPrinterView : public QTreeView {
+class CVelmoraVirtualPrinterView : public QTableView {
     Q_OBJECT
 
   public:
@@ -69,8 +69,9 @@ class CVelmoraVirtualPrinterView : public QTreeView {
 
   private:
     void OnDoubleClick(const QModelIndex& index);
-    // The selected rows in list order.
+    // The selected rows in list order, and the last of them (-1 when none is).
     std::vector<int> SelectedRows() const;
+    int LastSelectedRow() const;
     void RememberSelection();
     void RestoreSelection();
 
