@@ -1,13 +1,13 @@
 #include "ui/desktop_program.h"
 
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QThread>
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -113,7 +113,9 @@ class DesktopProgram : public DesktopRole {
         return true;
     }
 
-    void SetMainWindowTitle(const std::u16string& title) override { frame_->setWindowTitle(ToQString(title)); }
+    void SetMainWindowTitle(const std::u16string& title) override {
+        frame_->setWindowTitle(ToQString(title));
+    }
 
     void ShowMainWindow(bool hidden) override {
         // Only the tray icon brings a hidden window back: without one the window starts shown.
@@ -153,7 +155,8 @@ class DesktopProgram : public DesktopRole {
                                                                                  : QMessageBox::Information;
                 const QString title = ToQString(LoadString(IDS_APP_TITLE));
                 if (MessageBoxesAnswered()) {
-                    std::fprintf(stderr, "%s: %s\n", title.toUtf8().constData(), ToQString(text).toUtf8().constData());
+                    std::fprintf(stderr, "%s: %s\n", title.toUtf8().constData(),
+                                 ToQString(text).toUtf8().constData());
                     return;
                 }
                 QMessageBox box(boxIcon, title, ToQString(text), QMessageBox::Ok);

@@ -137,7 +137,8 @@ void CMainFrame::CreateStatusBar() {
         indicators_[i]->setFrameShadow(QFrame::Sunken);
         indicators_[i]->setAlignment(Qt::AlignCenter);
         // As wide as its text also while the key is off and the pane empty.
-        indicators_[i]->setMinimumWidth(indicators_[i]->fontMetrics().horizontalAdvance(indicatorTexts_[i]) + 12);
+        indicators_[i]->setMinimumWidth(indicators_[i]->fontMetrics().horizontalAdvance(indicatorTexts_[i]) +
+                                        12);
         statusBar()->addPermanentWidget(indicators_[i]);
     }
     UpdateIndicators();

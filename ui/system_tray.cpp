@@ -68,7 +68,8 @@ QAction* CSystemTray::DefaultAction() const {
         return nullptr;
     const QList<QAction*> actions = menu_->actions();
     if (defaultByPosition_) {
-        if (defaultMenuItem_ < 0 || defaultMenuItem_ >= actions.size() || actions[defaultMenuItem_]->isSeparator())
+        if (defaultMenuItem_ < 0 || defaultMenuItem_ >= actions.size() ||
+            actions[defaultMenuItem_]->isSeparator())
             return nullptr;
         return actions[defaultMenuItem_];
     }
