@@ -27,6 +27,8 @@ constexpr uint32_t kInfinite = 0xFFFFFFFF;
 // inside a quoted part give one literal quotation mark. White space is space and tab. An empty command line
 // has no arguments.
 std::vector<std::u16string> SplitCommandLine(const std::u16string& commandLine);
+// One argument after the program name, quoted so that SplitCommandLine gives it back unchanged.
+std::u16string QuoteArgument(const std::u16string& argument);
 
 // A started process. Destroying it does not end the process; one that is still running then is collected
 // by the system in the background once it ends, so it never stays behind as a zombie.

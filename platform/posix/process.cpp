@@ -161,6 +161,25 @@ std::vector<std::u16string> SplitCommandLine(const std::u16string& commandLine) 
     return arguments;
 }
 
+std::u16string QuoteArgument(const std::u16string& argument) {
+    std::u16string quoted = u"\"";
+    std::size_t backslashes = 0;
+    for (const char16_t c : argument) {
+        if (c == u'\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes before a quotation mark are doubled and the mark escaped; elsewhere they stay.
+        quoted.append(c == u'"' ? 2 * backslashes + 1 : backslashes, u'\\');
+        backslashes = 0;
+        quoted.push_back(c);
+    }
+    // The closing quotation mark follows: backslashes before it are doubled.
+    quoted.append(2 * backslashes, u'\\');
+    quoted.push_back(u'"');
+    return quoted;
+}
+
 Process::~Process() {
     Close();
 }

@@ -77,6 +77,23 @@ TEST(SplitCommandLineTest, TheProgramNameHasItsOwnRules) {
     });
 }
 
+TEST(SplitCommandLineTest, AQuotedArgumentComesBackUnchanged) {
+    // Paths and names as users give them: spaces, quotation marks, backslashes before either and at the
+    // end, and nothing at all.
+    const std::u16string arguments[] = {u"/spool/with space's.pdf",
+                                        uR"(say "hi")",
+                                        uR"(C:\dir\)",
+                                        uR"(a\"b)",
+                                        uR"(\\server\share)",
+                                        u"",
+                                        u"\t",
+                                        uR"(\")"};
+    for (const std::u16string& argument : arguments) {
+        const std::u16string line = u"xdg-open " + platform::QuoteArgument(argument);
+        EXPECT_EQ(Show(platform::SplitCommandLine(line)), Show({u"xdg-open", argument})) << Show({line});
+    }
+}
+
 CommandValues SampleValues() {
     return {u"/spool/00001.prn",
             u"Office",
