@@ -2,6 +2,11 @@
 #include <QApplication>
 #include <QWidget>
 #include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "support/app_fixture.h"
 #include "ui/desktop_program.h"
@@ -30,6 +35,28 @@ TEST_F(DesktopProgramTest, TheDocumentRunsTheServerForTheLifeOfTheMainWindow) {
     EXPECT_TRUE(titled);
     desktop.reset();
     EXPECT_FALSE(app_->IsServerRunning());
+}
+
+TEST_F(DesktopProgramTest, AMessageRaisedForAWorkerThreadNeverBlocksIt) {
+    int argc = 1;
+    char name[] = "VelmoraVirtualPrinter";
+    char* argv[] = {name, nullptr};
+    std::unique_ptr<DesktopRole> desktop = ui::CreateDesktopProgram(argc, argv);
+    ASSERT_TRUE(desktop);
+    // No message loop runs: a worker that waited for the box would never come back.
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        App().ShowMessage(u"Unable to delete file", MessageIcon::Error);
+        returned = true;
+    });
+    for (int i = 0; i < 2000 && !returned; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(returned);
+    worker.join();
+    // The box comes up from the message loop (answered at once here).
+    setenv("VELMORA_ANSWER_MESSAGE_BOXES", "1", 1);
+    QCoreApplication::processEvents();
+    unsetenv("VELMORA_ANSWER_MESSAGE_BOXES");
 }
 
 }  // namespace
