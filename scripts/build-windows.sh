@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows program (VelmoraVirtualPrinter.exe and velmora-lpr.exe) with mingw-w64 into
+# build-windows/, installing the cross compiler and Windows zlib first when they are missing. Prints the
+# build folder last.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+packages=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev)
+missing=()
+for package in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)
+  [ "$status" = installed ] || missing+=("$package")
+done
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}" >&2
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -q >&2
+  "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" >&2
+fi
+
+build_dir=${VELMORA_BUILD_DIR:-$root/build-windows}
+cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" \
+  -DVELMORA_BUILD_TESTS=OFF -DVELMORA_BUILD_BENCH=OFF -DVELMORA_WERROR="${VELMORA_WERROR:-OFF}" >&2
+cmake --build "$build_dir" -j "$(nproc)" >&2
+echo "$build_dir"
