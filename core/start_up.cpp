@@ -4,12 +4,9 @@
 #include "core/language.h"
 #include "core/service_control.h"
 #include "core/service_runtime.h"
-#include "platform/file.h"
 #include "platform/process.h"
 #include "platform/service_manager.h"
-#include "platform/system_error.h"
 #include "text/code_page.h"
-#include "text/format.h"
 
 namespace velmora {
 
@@ -91,9 +88,7 @@ bool CVelmoraVirtualPrinterApp::InitInstance(int argc, char** argv) {
 
 int CVelmoraVirtualPrinterApp::ExitInstance() {
     if (!SkipServiceResume && !ServiceMode) {
-        const bool paused = platform::FileExists(MarkerPath[1]) && !platform::FileExists(MarkerPath[0]) &&
-                            !platform::FileExists(MarkerPath[2]);
-        if (paused && !ResumeService())
+        if (IsPaused() && !ResumeService())
             ShowMessage(u"Unable to restart service.", MessageIcon::Warning);
     }
     FreeCodePageTables();
@@ -124,10 +119,9 @@ bool CVelmoraVirtualPrinterApp::IsAlreadyRunning() {
         if (state != kServiceStateUnknown && state != static_cast<int>(platform::SERVICE_STOPPED))
             allowed = 2;
     }
-    if (count == 1) {
-        for (const std::u16string& marker : MarkerPath)
-            platform::RemoveFile(marker);
-    }
+    // A sole instance clears the stale signals of an earlier run.
+    if (count == 1)
+        RemoveAllMarkers();
     return count > allowed;
 }
 
