@@ -21,3 +21,5 @@ add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WIN
 add_compile_definitions(_POSIX_THREAD_SAFE_FUNCTIONS=200112L)
 add_link_options(-static)
 set(ZLIB_USE_STATIC_LIBS ON)
+# The tests (and their listing) run the cross-built programs under Wine.
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)

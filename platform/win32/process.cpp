@@ -4,7 +4,6 @@
 // clang-format off
 #include <windows.h>
 #include <psapi.h>
-#include <shellapi.h>
 // clang-format on
 
 #include "platform/win32/wide.h"
@@ -43,21 +42,6 @@ DWORD Launch(const std::u16string& commandLine, DWORD creationFlags, PROCESS_INF
 }
 
 }  // namespace
-
-std::vector<std::u16string> SplitCommandLine(const std::u16string& commandLine) {
-    std::vector<std::u16string> arguments;
-    // CommandLineToArgvW gives the running program's own path for an empty line.
-    if (commandLine.empty())
-        return arguments;
-    int count = 0;
-    wchar_t** split = CommandLineToArgvW(Wide(commandLine), &count);
-    if (!split)
-        return arguments;
-    for (int i = 0; i < count; ++i)
-        arguments.push_back(FromWide(split[i]));
-    LocalFree(split);
-    return arguments;
-}
 
 Process::~Process() {
     Close();

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <memory>
@@ -20,7 +19,7 @@ namespace velmora::test {
 class AppFixture : public ::testing::Test {
   protected:
     void SetUp() override {
-        setenv("VELMORA_BASE_FOLDER", folder_.Path().c_str(), 1);
+        SetEnvironment("VELMORA_BASE_FOLDER", folder_.Path());
         app_ = std::make_unique<CVelmoraVirtualPrinterApp>();
         app_->AccessFile_MaxAttempts = 3;
         ASSERT_TRUE(app_->SetUpWorkingFolders());
@@ -28,7 +27,7 @@ class AppFixture : public ::testing::Test {
     }
     void TearDown() override {
         app_.reset();
-        unsetenv("VELMORA_BASE_FOLDER");
+        UnsetEnvironment("VELMORA_BASE_FOLDER");
     }
 
     void InstallSeams() {

@@ -1,29 +1,35 @@
 #include "support/test_util.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
 #include "platform/ansi.h"
+#include "platform/file.h"
 
 namespace velmora::test {
 
 TempFolder::TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velmora-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    static const std::string kLetters = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device seed;
+    std::mt19937 random(seed());
+    const std::filesystem::path temporary = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = "velmora-test-";
+        for (int i = 0; i < 8; ++i)
+            name += kLetters[random() % kLetters.size()];
+        std::error_code error;
+        // Made by this call only when it did not exist: a folder of another test is never shared.
+        if (std::filesystem::create_directory(temporary / name, error)) {
+            path_ = (temporary / name).string();
+            return;
+        }
+    }
+    throw std::runtime_error("no temporary folder could be made");
 }
 
 TempFolder::~TempFolder() {
@@ -32,7 +38,7 @@ TempFolder::~TempFolder() {
 }
 
 std::u16string TempFolder::Folder() const {
-    return platform::AnsiToUnicode(path_ + "/");
+    return platform::AnsiToUnicode(path_ + kSeparator);
 }
 
 std::string ReadFile(const std::string& path) {
@@ -49,6 +55,35 @@ void WriteFile(const std::string& path, const std::string& content) {
 
 std::u16string U16(const std::string& utf8) {
     return platform::AnsiToUnicode(utf8);
+}
+
+AnsiCodePage CurrentAnsiCodePage() {
+    if (platform::AnsiToUnicode("\xC3\xA9") == u"\u00E9")
+        return AnsiCodePage::Utf8;
+    if (platform::AnsiToUnicode("\x80\xC3") == u"\u20AC\u00C3")
+        return AnsiCodePage::Windows1252;
+    return AnsiCodePage::Other;
+}
+
+std::u16string SharingViolationText() {
+    // 32 is ERROR_SHARING_VIOLATION on Windows; on Linux the kind alone gives the text.
+    return platform::FileError{platform::FileErrorKind::SharingViolation, 32}.Description();
+}
+
+void SetEnvironment(const std::string& name, const std::string& value) {
+#ifdef _WIN32
+    _putenv_s(name.c_str(), value.c_str());
+#else
+    setenv(name.c_str(), value.c_str(), 1);
+#endif
+}
+
+void UnsetEnvironment(const std::string& name) {
+#ifdef _WIN32
+    _putenv_s(name.c_str(), "");  // an empty value removes the variable
+#else
+    unsetenv(name.c_str());
+#endif
 }
 
 bool StripLogStamp(std::string* line) {
@@ -77,177 +112,8 @@ std::vector<std::string> LogFileMessages(const std::string& path) {
     return messages;
 }
 
-ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                           const std::vector<std::string>& environment)
-    : ChildProcess(program, arguments, Options{environment, {}, false}) {}
-
-ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                           const Options& options) {
-    const std::vector<std::string>& environment = options.environment;
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0)
-        throw std::runtime_error("pipe failed");
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    int channels[2] = {-1, -1};
-    if (options.printChannels && socketpair(AF_UNIX, SOCK_STREAM, 0, channels) != 0)
-        throw std::runtime_error("socketpair failed");
-    pid_ = fork();
-    if (pid_ == 0) {
-        dup2(pipeFds[1], STDOUT_FILENO);
-        if (options.captureErrors)
-            dup2(pipeFds[1], STDERR_FILENO);
-        if (!options.input.empty()) {
-            const int input = open(options.input.c_str(), O_RDONLY);
-            if (input >= 0)
-                dup2(input, STDIN_FILENO);
-        }
-        close(pipeFds[0]);
-        close(pipeFds[1]);
-        // Last: descriptors 3 and 4 may be among those just closed.
-        if (options.printChannels) {
-            dup2(channels[1], 3);
-            dup2(channels[1], 4);
-        }
-        for (const std::string& variable : environment)
-            putenv(const_cast<char*>(variable.c_str()));
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    close(pipeFds[1]);
-    output_ = pipeFds[0];
-    if (options.printChannels) {
-        close(channels[1]);
-        channels_ = channels[0];
-    }
-}
-
-ChildProcess::~ChildProcess() {
-    if (pid_ > 0) {
-        kill(pid_, SIGKILL);
-        Wait();
-    }
-    if (output_ >= 0)
-        close(output_);
-    if (channels_ >= 0)
-        close(channels_);
-}
-
-bool ChildProcess::WaitForLine(const std::string& line) {
-    for (std::string got; ReadLine(&got);) {
-        if (got == line)
-            return true;
-    }
-    return false;
-}
-
-bool ChildProcess::ReadLine(std::string* line) {
-    for (;;) {
-        const std::size_t end = pending_.find('\n');
-        if (end != std::string::npos) {
-            *line = pending_.substr(0, end);
-            pending_.erase(0, end + 1);
-            return true;
-        }
-        char buffer[256];
-        const ssize_t n = read(output_, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        pending_.append(buffer, static_cast<std::size_t>(n));
-    }
-}
-
-std::string ChildProcess::ReadAll() {
-    std::string all = pending_;
-    pending_.clear();
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = read(output_, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return all;
-        all.append(buffer, static_cast<std::size_t>(n));
-    }
-}
-
-int ChildProcess::RunToEnd(int milliseconds, std::string* output) {
-    std::string all = pending_;
-    pending_.clear();
-    // Reads while the child runs: a child that fills the pipe would otherwise never end. Processes it
-    // leaves behind may keep the pipe open, so the child's end, not the pipe's, ends the reading.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    bool open = true;
-    while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
-        pollfd ready{output_, POLLIN, 0};
-        if (open && poll(&ready, 1, 20) > 0) {
-            char buffer[4096];
-            const ssize_t n = read(output_, buffer, sizeof buffer);
-            if (n > 0)
-                all.append(buffer, static_cast<std::size_t>(n));
-            else if (n == 0)
-                open = false;
-        } else if (!open) {
-            usleep(20000);
-        }
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            for (pollfd more{output_, POLLIN, 0}; poll(&more, 1, 0) > 0;) {
-                char buffer[4096];
-                const ssize_t n = read(output_, buffer, sizeof buffer);
-                if (n <= 0)
-                    break;
-                all.append(buffer, static_cast<std::size_t>(n));
-            }
-            if (output)
-                *output = all;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-    }
-    if (output)
-        *output = all;
-    Kill(SIGKILL);
-    Wait();
-    return -1;
-}
-
-int ChildProcess::Wait() {
-    if (pid_ <= 0)
-        return -1;
-    int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-int ChildProcess::WaitFor(int milliseconds) {
-    for (int waited = 0; pid_ > 0 && waited < milliseconds; waited += 10) {
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        usleep(10000);
-    }
-    Kill(SIGKILL);
-    Wait();
-    return -1;
-}
-
-void ChildProcess::Kill(int signal) {
-    if (pid_ > 0)
-        kill(pid_, signal);
-}
-
 std::string ToolPath(const std::string& name) {
-    return std::string(VELMORA_TEST_TOOLS_DIR) + "/velmora_" + name;
+    return std::string(VELMORA_TEST_TOOLS_DIR) + TempFolder::kSeparator + "velmora_" + name;
 }
 
 }  // namespace velmora::test

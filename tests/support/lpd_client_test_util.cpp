@@ -1,40 +1,36 @@
 #include "support/lpd_test_util.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include "platform/socket.h"
 
 namespace velmora::test {
 
 RawLpdClient::RawLpdClient(uint16_t port) {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd_ >= 0 && connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    platform::SocketStartup();
+    platform::Ipv4SocketAddress address;
+    const platform::SocketHandle socket = platform::CreateTcpSocket();
+    if (socket == platform::kInvalidSocket)
+        return;
+    fd_ = socket;
+    if (!platform::ResolveIpv4("127.0.0.1", port, &address) || platform::Connect(socket, address) != 0)
         Close();
 }
 
 RawLpdClient::~RawLpdClient() {
     Close();
+    platform::SocketCleanup();
 }
 
 void RawLpdClient::Close() {
     if (fd_ >= 0)
-        close(fd_);
+        platform::CloseSocket(fd_);
     fd_ = -1;
 }
 
 bool RawLpdClient::Send(const std::string& bytes) {
     std::size_t sent = 0;
     while (fd_ >= 0 && sent < bytes.size()) {
-        const ssize_t n = send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
+        const long n = platform::Send(fd_, bytes.data() + sent, bytes.size() - sent);
+        if (n < 0 && platform::LastSocketError() == platform::kWsaInterrupted)
             continue;
         if (n <= 0)
             return false;
@@ -46,11 +42,10 @@ bool RawLpdClient::Send(const std::string& bytes) {
 int RawLpdClient::Reply(int timeoutMilliseconds) {
     if (fd_ < 0)
         return -1;
-    pollfd ready{fd_, POLLIN, 0};
-    if (poll(&ready, 1, timeoutMilliseconds) <= 0)
+    if (!platform::WaitReadable(fd_, timeoutMilliseconds))
         return -2;
     unsigned char byte = 0;
-    const ssize_t n = recv(fd_, &byte, 1, 0);
+    const long n = platform::Receive(fd_, &byte, 1);
     return n == 1 ? byte : -1;
 }
 

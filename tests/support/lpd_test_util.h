@@ -27,7 +27,7 @@ class RawLpdClient {
     int SendFile(char subcommand, const std::string& name, const std::string& content, char endByte = '\0');
 
   private:
-    int fd_ = -1;
+    intptr_t fd_ = -1;  // a socket handle of the platform layer, -1 when none
 };
 
 // A complete job sent the way RFC 1179 clients send it: queue line, control file, data file, close.

@@ -3,8 +3,14 @@
 
 #include <sys/types.h>
 
+#include <csignal>
 #include <string>
 #include <vector>
+
+#if defined(_WIN32) && !defined(SIGKILL)
+// Windows has no signals between processes: ChildProcess::Kill terminates the process whatever the number.
+#define SIGKILL 9
+#endif
 
 namespace velmora::test {
 
@@ -19,7 +25,13 @@ class TempFolder {
     const std::string& Path() const { return path_; }
     // The folder with a trailing separator, as UTF-16 (the form the system keeps its folders in).
     std::u16string Folder() const;
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
+    // A name inside the folder, joined with the system's separator.
+    std::string File(const std::string& name) const { return path_ + kSeparator + name; }
+#ifdef _WIN32
+    static constexpr char kSeparator = '\\';
+#else
+    static constexpr char kSeparator = '/';
+#endif
 
   private:
     std::string path_;
@@ -28,6 +40,15 @@ class TempFolder {
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 std::u16string U16(const std::string& utf8);
+// The ANSI code page the conversions of the platform layer use: UTF-8 on Linux, the process code page on
+// Windows (1252 on an English system, and under Wine).
+enum class AnsiCodePage { Utf8, Windows1252, Other };
+AnsiCodePage CurrentAnsiCodePage();
+// The system's description of a sharing violation, as failures to open a held file report it.
+std::u16string SharingViolationText();
+// Sets or removes a variable of this process's environment, as the program itself reads them.
+void SetEnvironment(const std::string& name, const std::string& value);
+void UnsetEnvironment(const std::string& name);
 
 // Removes the "YYYY/MM/DD<TAB>HH:MM:SS<TAB>" stamp that starts a log line; false when there is none.
 bool StripLogStamp(std::string* line);
@@ -67,10 +88,15 @@ class ChildProcess {
     int Wait();
     // The same, giving up after the time: then the child is killed and the result is -1.
     int WaitFor(int milliseconds);
+    // On Windows the process is terminated with exit code 128 + signal, as a signal reports it on Linux.
     void Kill(int signal);
 
   private:
     pid_t pid_ = -1;
+#ifdef _WIN32
+    void* process_ = nullptr;  // handles of the process and of the reading end of its output
+    void* outputPipe_ = nullptr;
+#endif
     int output_ = -1;
     int channels_ = -1;
     std::string pending_;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "support/test_util.h"
+
 namespace velmora {
 namespace {
 
@@ -389,7 +391,11 @@ TEST(JobArchiveReadTest, EightBitStringsAreConvertedAndWrittenBackAsUtf16) {
     const CSpoolFile& job = *content.jobs[0];
     EXPECT_EQ(job.DocumentName, u"abc");
     EXPECT_EQ(job.State, 1);
-    EXPECT_EQ(job.StateText, u"日本");
+    // UTF-8 bytes in the file: what they mean depends on the ANSI code page.
+    const bool utf8 = test::CurrentAnsiCodePage() == test::AnsiCodePage::Utf8;
+    if (!utf8 && test::CurrentAnsiCodePage() != test::AnsiCodePage::Windows1252)
+        GTEST_SKIP() << "the expected values are known for UTF-8 and code page 1252";
+    EXPECT_EQ(job.StateText, utf8 ? u"日本" : u"\u00E6\u2014\u00A5\u00E6\u0153\u00AC");
     EXPECT_EQ(job.Owner, std::u16string(300, u'x'));
     EXPECT_EQ(job.DateInserted, u"ok");
     EXPECT_EQ(job.FileSize, u"");
@@ -404,7 +410,7 @@ TEST(JobArchiveReadTest, EightBitStringsAreConvertedAndWrittenBackAsUtf16) {
     const std::string rewritten = WriteJobArchive(content.jobs);
     EXPECT_EQ(rewritten, WriteJobArchive({expected}));
     EXPECT_EQ(Hex(rewritten.substr(18, 4)), "FF FE FF 03 ");
-    EXPECT_EQ(Hex(rewritten.substr(32, 6)), "FF FE FF 02 E5 65 ");
+    EXPECT_EQ(Hex(rewritten.substr(32, 6)), utf8 ? "FF FE FF 02 E5 65 " : "FF FE FF 06 E6 00 ");
 }
 
 }  // namespace

@@ -111,11 +111,8 @@ TEST_F(JobListTest, AnUndeletableFileKeepsTheJobHeldWithALogLineAndAMessage) {
     EXPECT_EQ(Count(), 1u);
     EXPECT_EQ(job->State, STATE_HELD);
     EXPECT_EQ(job->StateText, u"Held");
-    const std::u16string expected = Format(
-        u"0\tUnable to delete file : %s (The process cannot access the file because it is being used by "
-        u"another "
-        u"process.)",
-        job->LocalFileName);
+    const std::u16string expected =
+        Format(u"0\tUnable to delete file : %s (%s)", job->LocalFileName, test::SharingViolationText());
     ASSERT_EQ(messages_.size(), 1u);
     EXPECT_EQ(messages_[0], expected);
     EXPECT_EQ(LogMessages().back(), platform::UnicodeToAnsi(expected));

@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <ctime>
+#include <filesystem>
 #include <thread>
 
 #include "core/app.h"
@@ -30,10 +28,10 @@ std::string TodaysLogName() {
 class LogWriterTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        setenv("VELMORA_BASE_FOLDER", folder_.Path().c_str(), 1);
-        logs_ = folder_.Path() + "/Logs/";
+        test::SetEnvironment("VELMORA_BASE_FOLDER", folder_.Path());
+        logs_ = folder_.File("Logs") + TempFolder::kSeparator;
     }
-    void TearDown() override { unsetenv("VELMORA_BASE_FOLDER"); }
+    void TearDown() override { test::UnsetEnvironment("VELMORA_BASE_FOLDER"); }
 
     // The message part of each line: what follows the date and time stamp.
     std::vector<std::string> Messages() {
@@ -46,7 +44,7 @@ class LogWriterTest : public ::testing::Test {
     // Today's log file as a run of the same weekday last week left it; returns the name it is set aside
     // under ("Saved_" and that date).
     std::string WriteLastWeeksLog(const std::string& content) {
-        EXPECT_EQ(mkdir((folder_.Path() + "/Logs").c_str(), 0777), 0);
+        EXPECT_TRUE(std::filesystem::create_directory(folder_.File("Logs")));
         const std::string current = logs_ + TodaysLogName();
         test::WriteFile(current, content);
         const std::time_t lastWeek = std::time(nullptr) - 7 * 24 * 3600;
@@ -90,9 +88,9 @@ TEST_F(LogWriterTest, LinesAreStampedConvertedAndStripped) {
 TEST_F(LogWriterTest, AFullLogDropsFurtherLines) {
     ASSERT_TRUE(app_.SetUpWorkingFolders());
     const std::string path = logs_ + TodaysLogName();
-    ASSERT_EQ(truncate(path.c_str(), 0), -1);  // not created before the first line
+    ASSERT_FALSE(std::filesystem::exists(path));  // not created before the first line
     app_.WriteLog(u"first");
-    ASSERT_EQ(truncate(path.c_str(), 150000000), 0);
+    std::filesystem::resize_file(path, 150000000);
     app_.WriteLog(u"still written at the limit");
     // The stamp "YYYY/MM/DD\tHH:MM:SS\t" is 20 bytes.
     const off_t size = 150000000 + 20 + std::string("still written at the limit").size() + 2;
@@ -174,7 +172,7 @@ TEST_F(LogWriterTest, AFileThatCannotBeSetAsideKeepsReceivingLines) {
 TEST_F(LogWriterTest, UncreatableBaseFolderFailsSetUp) {
     const std::string blocker = folder_.File("not-a-folder");
     test::WriteFile(blocker, "");
-    setenv("VELMORA_BASE_FOLDER", (blocker + "/VelmoraSpooler").c_str(), 1);
+    test::SetEnvironment("VELMORA_BASE_FOLDER", blocker + TempFolder::kSeparator + "VelmoraSpooler");
     EXPECT_FALSE(app_.SetUpWorkingFolders());
     EXPECT_TRUE(app_.LogFilePath.empty());
 }

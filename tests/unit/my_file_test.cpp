@@ -1,7 +1,6 @@
 #include "spool/my_file.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <cstring>
 
@@ -39,7 +38,7 @@ TEST(CMyFileTest, OpenWaitsOutAnotherProcessOnlyAsLongAsItsAttemptsLast) {
         CMyFile few(3, 10);
         EXPECT_FALSE(few.OpenWithRetry(U16(path), kExclusiveWrite, &error));
         EXPECT_EQ(error.kind, FileErrorKind::SharingViolation);
-        EXPECT_NE(error.Description().find(u"used by another process"), std::u16string::npos);
+        EXPECT_NE(error.Description().find(test::SharingViolationText()), std::u16string::npos);
     }
     {
         ChildProcess holder(ToolPath("hold_file"), {path, "300"});
@@ -131,7 +130,7 @@ TEST(CMyFileTest, RemoveFileWithRetry) {
         ChildProcess holder(ToolPath("hold_file"), {path, "60000"});
         ASSERT_TRUE(holder.WaitForLine("held"));
         EXPECT_FALSE(RemoveFileWithRetry(U16(path), 3, 10, &error, 1024));
-        EXPECT_NE(error.find(u"used by another process"), std::u16string::npos);
+        EXPECT_NE(error.find(test::SharingViolationText()), std::u16string::npos);
         EXPECT_TRUE(platform::FileExists(U16(path)));
         EXPECT_FALSE(RemoveFileWithRetry(U16(path), 1, 10, &error, 8));
         EXPECT_EQ(error.size(), 7u);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
+#endif
 
 #include <atomic>
 #include <string>
@@ -298,13 +300,13 @@ TEST_F(PrinterConfigTest, AFileHeldByAnotherProcessIsWaitedForAndLeftAsItWasWhen
         app_.LoadPrinterConfig();
         EXPECT_TRUE(Records().empty());
         ASSERT_EQ(messages_.size(), 1u);
-        EXPECT_NE(messages_[0].find(u"used by another process"), std::u16string::npos);
+        EXPECT_NE(messages_[0].find(test::SharingViolationText()), std::u16string::npos);
 
         app_.PrinterList.Replace({Named(u"new")});
         app_.SavePrinterConfig();
         EXPECT_EQ(messages_.size(), 2u);
-        EXPECT_EQ(ReadFile(path_), original);
     }
+    EXPECT_EQ(ReadFile(path_), original);  // read once the holder has let go: Windows' lock is mandatory
     {
         ChildProcess holder(ToolPath("hold_file"), {path_, "300"});
         ASSERT_TRUE(holder.WaitForLine("held"));
@@ -327,6 +329,9 @@ TEST_F(PrinterConfigTest, FailedSavesLeaveTheOldFileAndTheListAsTheyWere) {
     app_.PrinterList.Replace(edited);
 
     {
+#ifdef _WIN32
+        GTEST_SKIP() << "Windows has no limit on the size of the files a process writes to fill the disk with";
+#else
         // The disk fills up in the middle of the new content.
         struct rlimit saved {};
         ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -337,6 +342,7 @@ TEST_F(PrinterConfigTest, FailedSavesLeaveTheOldFileAndTheListAsTheyWere) {
         app_.SavePrinterConfig();
         setrlimit(RLIMIT_FSIZE, &saved);
         signal(SIGXFSZ, previous);
+#endif
     }
     EXPECT_EQ(messages_.size(), 1u);
     EXPECT_EQ(ReadFile(path_), original);

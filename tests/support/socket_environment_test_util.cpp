@@ -1,0 +1,22 @@
+// Windows Sockets are started once for a whole test program, before any test makes a socket (nothing to
+// start on Linux).
+#include <gtest/gtest.h>
+
+#include "platform/socket.h"
+
+namespace velmora::test {
+
+namespace {
+
+class SocketEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override { platform::SocketStartup(); }
+    void TearDown() override { platform::SocketCleanup(); }
+};
+
+[[maybe_unused]] ::testing::Environment* const kSockets =
+    ::testing::AddGlobalTestEnvironment(new SocketEnvironment);
+
+}  // namespace
+
+}  // namespace velmora::test

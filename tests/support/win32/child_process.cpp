@@ -1,0 +1,211 @@
+// Child processes of the tests on Windows: CreateProcessW with the output read through an anonymous pipe.
+#include <windows.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+#include "platform/ansi.h"
+#include "support/test_util.h"
+
+namespace velmora::test {
+
+namespace {
+
+std::wstring Widen(const std::string& text) {
+    const std::u16string wide = platform::AnsiToUnicode(text);
+    return std::wstring(wide.begin(), wide.end());
+}
+
+// One argument as the C runtime splits it back: quoted when it has white space or quotation marks, with
+// the backslashes before a quotation mark doubled.
+std::wstring Quoted(const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos)
+        return argument;
+    std::wstring quoted = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(2 * backslashes, L'\\');
+    return quoted + L"\"";
+}
+
+// This process's environment with the NAME=value entries added (replacing variables of the same name,
+// whose case Windows ignores), as the double-null-terminated block CreateProcessW takes.
+std::wstring EnvironmentBlock(const std::vector<std::string>& additions) {
+    std::vector<std::wstring> variables;
+    if (wchar_t* strings = GetEnvironmentStringsW()) {
+        for (const wchar_t* entry = strings; *entry; entry += wcslen(entry) + 1)
+            variables.emplace_back(entry);
+        FreeEnvironmentStringsW(strings);
+    }
+    for (const std::string& addition : additions) {
+        const std::wstring entry = Widen(addition);
+        const std::wstring name = entry.substr(0, entry.find(L'=') + 1);
+        std::erase_if(variables, [&](const std::wstring& variable) {
+            return variable.size() >= name.size() &&
+                   CompareStringOrdinal(variable.c_str(), static_cast<int>(name.size()), name.c_str(),
+                                        static_cast<int>(name.size()), TRUE) == CSTR_EQUAL;
+        });
+        variables.push_back(entry);
+    }
+    std::wstring block;
+    for (const std::wstring& variable : variables)
+        block += variable + L'\0';
+    return block + L'\0';
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                           const std::vector<std::string>& environment)
+    : ChildProcess(program, arguments, Options{environment, {}, false}) {}
+
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                           const Options& options) {
+    if (options.printChannels)
+        throw std::runtime_error("print channels exist on Linux only");
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0))
+        throw std::runtime_error("CreatePipe failed");
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    const std::wstring inputName = options.input.empty() ? std::wstring(L"NUL") : Widen(options.input);
+    HANDLE input = CreateFileW(inputName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                               OPEN_EXISTING, 0, nullptr);
+    HANDLE errors = options.captureErrors ? writeEnd : GetStdHandle(STD_ERROR_HANDLE);
+
+    std::wstring commandLine = Quoted(Widen(program));
+    for (const std::string& argument : arguments)
+        commandLine += L" " + Quoted(Widen(argument));
+    std::wstring block = EnvironmentBlock(options.environment);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = errors;
+    PROCESS_INFORMATION started{};
+    const BOOL created = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+                                        CREATE_UNICODE_ENVIRONMENT, block.data(), nullptr, &startup, &started);
+    CloseHandle(writeEnd);
+    if (input != INVALID_HANDLE_VALUE)
+        CloseHandle(input);
+    if (!created) {
+        CloseHandle(readEnd);
+        throw std::runtime_error("CreateProcessW failed for " + program);
+    }
+    CloseHandle(started.hThread);
+    process_ = started.hProcess;
+    outputPipe_ = readEnd;
+    pid_ = static_cast<pid_t>(started.dwProcessId);
+}
+
+ChildProcess::~ChildProcess() {
+    if (pid_ > 0) {
+        Kill(SIGKILL);
+        Wait();
+    }
+    if (process_)
+        CloseHandle(process_);
+    if (outputPipe_)
+        CloseHandle(outputPipe_);
+}
+
+bool ChildProcess::WaitForLine(const std::string& line) {
+    for (std::string got; ReadLine(&got);) {
+        if (got == line)
+            return true;
+    }
+    return false;
+}
+
+bool ChildProcess::ReadLine(std::string* line) {
+    for (;;) {
+        const std::size_t end = pending_.find('\n');
+        if (end != std::string::npos) {
+            // Text-mode output of the C runtime ends its lines with CR LF.
+            *line = pending_.substr(0, end > 0 && pending_[end - 1] == '\r' ? end - 1 : end);
+            pending_.erase(0, end + 1);
+            return true;
+        }
+        char buffer[256];
+        DWORD n = 0;
+        if (!::ReadFile(outputPipe_, buffer, sizeof buffer, &n, nullptr) || n == 0)
+            return false;
+        pending_.append(buffer, n);
+    }
+}
+
+std::string ChildProcess::ReadAll() {
+    std::string all = pending_;
+    pending_.clear();
+    char buffer[4096];
+    for (DWORD n = 0; ::ReadFile(outputPipe_, buffer, sizeof buffer, &n, nullptr) && n > 0;)
+        all.append(buffer, n);
+    return all;
+}
+
+int ChildProcess::RunToEnd(int milliseconds, std::string* output) {
+    std::string all = pending_;
+    pending_.clear();
+    // Reads while the child runs, as on Linux: the pipe's buffer is small.
+    const auto drain = [&] {
+        DWORD available = 0;
+        while (PeekNamedPipe(outputPipe_, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+            char buffer[4096];
+            DWORD n = 0;
+            if (!::ReadFile(outputPipe_, buffer, std::min<DWORD>(available, sizeof buffer), &n, nullptr) || n == 0)
+                break;
+            all.append(buffer, n);
+        }
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
+        drain();
+        if (WaitForSingleObject(process_, 20) == WAIT_OBJECT_0) {
+            drain();
+            if (output)
+                *output = all;
+            return Wait();
+        }
+    }
+    if (output)
+        *output = all;
+    Kill(SIGKILL);
+    Wait();
+    return -1;
+}
+
+int ChildProcess::Wait() {
+    if (pid_ <= 0)
+        return -1;
+    WaitForSingleObject(process_, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process_, &code);
+    pid_ = -1;
+    return static_cast<int>(code);
+}
+
+int ChildProcess::WaitFor(int milliseconds) {
+    if (pid_ > 0 && WaitForSingleObject(process_, static_cast<DWORD>(milliseconds)) == WAIT_OBJECT_0)
+        return Wait();
+    Kill(SIGKILL);
+    Wait();
+    return -1;
+}
+
+void ChildProcess::Kill(int signal) {
+    if (pid_ > 0)
+        TerminateProcess(process_, static_cast<UINT>(128 + signal));
+}
+
+}  // namespace velmora::test
