@@ -21,6 +21,10 @@ namespace velmora::platform {
 struct PrinterConnection {
     HANDLE printer = nullptr;
     bool documentStarted = false;
+    // The spooler's job is made at the first byte, so that a document without one leaves no job.
+    std::u16string documentName;
+    bool jobStarted = false;
+    bool pageStarted = false;
 };
 
 namespace {
@@ -49,29 +53,47 @@ bool OpenPrinter(const std::u16string& printerName, PrinterHandle* printer) {
     HANDLE handle = nullptr;
     if (!OpenPrinterW(Wide(name), &handle, &defaults))
         return false;
-    *printer = new PrinterConnection{handle, false};
+    *printer = new PrinterConnection;
+    (*printer)->printer = handle;
     return true;
 }
 
 bool StartDocPrinter(PrinterHandle printer, const std::u16string& documentName) {
     if (!printer || printer->documentStarted)
         return false;
-    std::u16string name = documentName;
-    // No data type: the printer's default one, which hands the bytes on unchanged.
-    DOC_INFO_1W document = {Wide(name), nullptr, nullptr};
-    if (StartDocPrinterW(printer->printer, 1, reinterpret_cast<BYTE*>(&document)) == 0)
-        return false;
     printer->documentStarted = true;
+    printer->documentName = documentName;
+    printer->jobStarted = false;
+    printer->pageStarted = false;
     return true;
 }
 
 bool StartPagePrinter(PrinterHandle printer) {
-    return printer && ::StartPagePrinter(printer->printer);
+    if (!printer || !printer->documentStarted)
+        return false;
+    printer->pageStarted = true;
+    return !printer->jobStarted || ::StartPagePrinter(printer->printer);
 }
+
+namespace {
+
+// The spooler's job of the document, with its page when one was started.
+bool StartJob(PrinterHandle printer) {
+    // No data type: the printer's default one, which hands the bytes on unchanged.
+    DOC_INFO_1W document = {Wide(printer->documentName), nullptr, nullptr};
+    if (StartDocPrinterW(printer->printer, 1, reinterpret_cast<BYTE*>(&document)) == 0)
+        return false;
+    printer->jobStarted = true;
+    return !printer->pageStarted || ::StartPagePrinter(printer->printer);
+}
+
+}  // namespace
 
 bool WritePrinter(PrinterHandle printer, const void* data, std::size_t size, std::size_t* written) {
     *written = 0;
-    if (!printer)
+    if (!printer || !printer->documentStarted)
+        return false;
+    if (size > 0 && !printer->jobStarted && !StartJob(printer))
         return false;
     // WritePrinter takes a DWORD count: larger buffers go in parts.
     while (*written < size) {
@@ -89,13 +111,21 @@ bool WritePrinter(PrinterHandle printer, const void* data, std::size_t size, std
 }
 
 bool EndPagePrinter(PrinterHandle printer) {
-    return printer && ::EndPagePrinter(printer->printer);
+    if (!printer || !printer->pageStarted)
+        return false;
+    printer->pageStarted = false;
+    return !printer->jobStarted || ::EndPagePrinter(printer->printer);
 }
 
 bool EndDocPrinter(PrinterHandle printer) {
     if (!printer || !printer->documentStarted)
         return false;
     printer->documentStarted = false;
+    printer->pageStarted = false;
+    // A document without a byte has no job: nothing reaches the port, not even an empty file.
+    if (!printer->jobStarted)
+        return true;
+    printer->jobStarted = false;
     return ::EndDocPrinter(printer->printer);
 }
 
@@ -103,7 +133,7 @@ bool ClosePrinter(PrinterHandle printer) {
     if (!printer)
         return false;
     // A document that was started and not ended is deleted, not printed.
-    if (printer->documentStarted)
+    if (printer->jobStarted)
         AbortPrinter(printer->printer);
     const bool closed = ::ClosePrinter(printer->printer);
     delete printer;

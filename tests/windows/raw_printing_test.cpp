@@ -1,0 +1,222 @@
+// Raw printing through the Windows print spooler: a printer of Wine's PostScript driver whose port is a
+// file, so that every document it prints can be read back byte for byte.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <winspool.h>
+// The platform layer's functions of the same names, not the spooler's wide-character macros.
+#undef OpenPrinter
+#undef StartDocPrinter
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "core/app.h"
+#include "output/raw_printer.h"
+#include "platform/ansi.h"
+#include "platform/file.h"
+#include "platform/print_spooler.h"
+#include "support/app_fixture.h"
+#include "support/test_util.h"
+
+namespace velmora {
+namespace {
+
+using test::ReadFile;
+using test::U16;
+using test::WriteFile;
+
+constexpr const wchar_t* kDriver = L"Wine PostScript Driver";
+constexpr char kPrinter[] = "Velmora Raw Test";
+const std::string kEsc = "\x1B";
+
+std::wstring Widen(const std::string& text) {
+    const std::u16string wide = U16(text);
+    return std::wstring(wide.begin(), wide.end());
+}
+
+void DeleteTestPrinter() {
+    PRINTER_DEFAULTSW access{nullptr, nullptr, PRINTER_ALL_ACCESS};
+    HANDLE printer = nullptr;
+    std::wstring name = Widen(kPrinter);
+    if (OpenPrinterW(name.data(), &printer, &access)) {
+        DeletePrinter(printer);
+        ClosePrinter(printer);
+    }
+}
+
+class RawPrintingTest : public test::AppFixture {
+  protected:
+    static void SetUpTestSuite() {
+        ports_ = new test::TempFolder;
+        // The driver Wine prints with; a second addition of it is harmless.
+        DRIVER_INFO_3W driver{};
+        driver.cVersion = 3;
+        driver.pName = const_cast<wchar_t*>(kDriver);
+        driver.pDriverPath = const_cast<wchar_t*>(L"wineps.drv");
+        driver.pDataFile = const_cast<wchar_t*>(L"generic.ppd");
+        driver.pConfigFile = const_cast<wchar_t*>(L"wineps.drv");
+        driver.pDefaultDataType = const_cast<wchar_t*>(L"RAW");
+        AddPrinterDriverW(nullptr, 3, reinterpret_cast<BYTE*>(&driver));
+        DeleteTestPrinter();
+        std::wstring name = Widen(kPrinter);
+        std::wstring port = Widen(PortFile());
+        PRINTER_INFO_2W info{};
+        info.pPrinterName = name.data();
+        info.pPortName = port.data();
+        info.pDriverName = const_cast<wchar_t*>(kDriver);
+        info.pPrintProcessor = const_cast<wchar_t*>(L"WinPrint");
+        info.pDatatype = const_cast<wchar_t*>(L"RAW");
+        if (HANDLE printer = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info)))
+            ClosePrinter(printer);
+        else
+            setUpFailure_ = "AddPrinterW failed with " + std::to_string(GetLastError());
+    }
+    static void TearDownTestSuite() {
+        DeleteTestPrinter();
+        delete ports_;
+        ports_ = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_TRUE(setUpFailure_.empty()) << setUpFailure_;
+        test::AppFixture::SetUp();
+        std::filesystem::remove(PortFile());
+    }
+
+    static std::string PortFile() { return ports_->File("port.prn"); }
+
+    // The next document the printer wrote to its port file, which is removed for the one after it;
+    // empty when none comes.
+    static std::string NextDocument() {
+        for (int i = 0; i < 500 && !std::filesystem::exists(PortFile()); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const std::string document = ReadFile(PortFile());
+        std::filesystem::remove(PortFile());
+        return document;
+    }
+
+    static inline test::TempFolder* ports_ = nullptr;
+    static inline std::string setUpFailure_;
+};
+
+TEST_F(RawPrintingTest, AFileReachesThePortByteForByte) {
+    // Several transfer blocks and a partial one, with every byte value.
+    std::string data;
+    for (int i = 0; i < 20 * 65536 + 123; ++i)
+        data.push_back(static_cast<char>((i * 7 + i / 256) & 0xFF));
+    const std::string path = folder_.File("job.prn");
+    WriteFile(path, data);
+
+    EXPECT_TRUE(RawPrintFile(U16(kPrinter), u"Quarterly report.txt", U16(path), std::nullopt));
+    EXPECT_EQ(NextDocument(), data);
+    EXPECT_EQ(ReadFile(path), data);
+    EXPECT_FALSE(platform::FileExists(U16(path + ".bin")));
+
+    // One handle prints one document after the other, each in writes of any size.
+    platform::PrinterHandle printer = nullptr;
+    ASSERT_TRUE(platform::OpenPrinter(U16(kPrinter), &printer));
+    for (const std::string document : {"first\n", "second\n"}) {
+        EXPECT_TRUE(platform::StartDocPrinter(printer, U16(document)));
+        EXPECT_TRUE(platform::StartPagePrinter(printer));
+        std::size_t written = 0;
+        EXPECT_TRUE(platform::WritePrinter(printer, document.data(), 2, &written));
+        EXPECT_TRUE(platform::WritePrinter(printer, document.data() + 2, document.size() - 2, &written));
+        EXPECT_EQ(written, document.size() - 2);
+        EXPECT_TRUE(platform::EndPagePrinter(printer));
+        EXPECT_TRUE(platform::EndDocPrinter(printer));
+        EXPECT_EQ(NextDocument(), document);
+    }
+    EXPECT_TRUE(platform::ClosePrinter(printer));
+}
+
+TEST_F(RawPrintingTest, PclTraysAreReplacedThroughATemporaryCopy) {
+    const std::string source = kEsc + "E" + kEsc + "&l1H" + kEsc + "&l4G" + "page\f" + kEsc + "&l5H" + kEsc + "E";
+    const std::string path = folder_.File("job.pcl");
+    WriteFile(path, source);
+
+    EXPECT_TRUE(RawPrintFile(U16(kPrinter), u"job.pcl", U16(path), PclBinValues{u"12", u"3"}));
+    EXPECT_EQ(NextDocument(), kEsc + "E" + kEsc + "&l12H" + kEsc + "&l3G" + "page\f" + kEsc + "&l12H" + kEsc + "E");
+    EXPECT_EQ(ReadFile(path), source);
+    EXPECT_FALSE(platform::FileExists(U16(path + ".bin")));
+
+    // Empty values leave the commands alone.
+    EXPECT_TRUE(RawPrintFile(U16(kPrinter), u"job.pcl", U16(path), PclBinValues{}));
+    EXPECT_EQ(NextDocument(), source);
+}
+
+TEST_F(RawPrintingTest, AMissingPrinterFailsAtOpenAndAnEmptyDocumentSendsNothing) {
+    const std::string path = folder_.File("job.pcl");
+    WriteFile(path, kEsc + "&l1H");
+    EXPECT_FALSE(RawPrintFile(u"No Such Printer", u"job.pcl", U16(path), PclBinValues{u"4", u"2"}));
+    EXPECT_FALSE(platform::FileExists(U16(path + ".bin")));
+    platform::PrinterHandle printer = nullptr;
+    EXPECT_FALSE(platform::OpenPrinter(u"No Such Printer", &printer));
+
+    const std::string empty = folder_.File("empty.prn");
+    WriteFile(empty, "");
+    EXPECT_TRUE(RawPrintFile(U16(kPrinter), u"empty.prn", U16(empty), std::nullopt));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(std::filesystem::exists(PortFile()));
+}
+
+TEST_F(RawPrintingTest, ThePrinterIsListedWithItsDriverAndPortAndCanBeTheDefault) {
+    const std::vector<std::u16string> names = platform::EnumeratePrinters();
+    EXPECT_NE(std::find(names.begin(), names.end(), U16(kPrinter)), names.end());
+    std::u16string driver;
+    std::u16string port;
+    ASSERT_TRUE(platform::PrinterDriverAndPort(U16(kPrinter), &driver, &port));
+    EXPECT_EQ(driver, u"Wine PostScript Driver");
+    EXPECT_EQ(port, U16(PortFile()));
+    EXPECT_FALSE(platform::PrinterDriverAndPort(u"No Such Printer", &driver, &port));
+
+    const std::wstring name = Widen(kPrinter);
+    ASSERT_TRUE(SetDefaultPrinterW(name.c_str()));
+    EXPECT_EQ(platform::DefaultPrinter(), U16(kPrinter));
+}
+
+TEST_F(RawPrintingTest, JobsReceivedOverWindowsSocketsArePrintedByTheSpooler) {
+    PrinterRecords printers(2);
+    printers[0].Name = u"PASS";
+    printers[0].LocalPrinter = U16(kPrinter);
+    printers[1].Name = u"TRAYS";
+    printers[1].LocalPrinter = U16(kPrinter);
+    printers[1].InputBin = u"7";
+    printers[1].OutputBin = u"2";
+    app_->PrinterList.Replace(printers);
+    app_->LoopbackOnly = true;
+    app_->PortLPD = 0;
+    app_->StartLpdServer();
+    for (int i = 0; i < 400 && app_->ListeningPort == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_NE(app_->ListeningPort, 0);
+    app_->StartSpooler();
+
+    std::string binary;
+    for (int i = 0; i < 70000; ++i)
+        binary.push_back(static_cast<char>((i * 31 + i / 251) & 0xFF));
+    const std::string binaryPath = folder_.File("binary.prn");
+    WriteFile(binaryPath, binary);
+    const std::string pclPath = folder_.File("trays.pcl");
+    WriteFile(pclPath, kEsc + "E" + kEsc + "&l1H" + kEsc + "&l1G" + "page\f" + kEsc + "E");
+    const std::string port = std::to_string(app_->ListeningPort);
+    std::string output;
+    test::ChildProcess first(VELMORA_LPR_PATH, {"-p", port, "127.0.0.1", "PASS", binaryPath});
+    EXPECT_EQ(first.RunToEnd(60000, &output), 0) << output;
+    EXPECT_EQ(NextDocument(), binary);
+    test::ChildProcess second(VELMORA_LPR_PATH, {"-p", port, "127.0.0.1", "TRAYS", pclPath});
+    EXPECT_EQ(second.RunToEnd(60000, &output), 0) << output;
+    EXPECT_EQ(NextDocument(), kEsc + "E" + kEsc + "&l7H" + kEsc + "&l2G" + "page\f" + kEsc + "E");
+
+    app_->StopSpooler();
+    app_->JoinSpoolerThread();
+    app_->StopLpdServer();
+    std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
+    ASSERT_EQ(app_->JobList.size(), 2u);
+    for (const SpoolFilePtr& job : app_->JobList) {
+        EXPECT_EQ(job->State, STATE_SAVED) << platform::UnicodeToAnsi(job->ErrorText);
+        EXPECT_FALSE(platform::FileExists(job->LocalFileName + u".bin"));
+    }
+}
+
+}  // namespace
+}  // namespace velmora
