@@ -65,6 +65,18 @@ int RawLpdClient::SendFile(char subcommand, const std::string& name, const std::
     return Reply();
 }
 
+uint16_t FreeLoopbackPort() {
+    platform::SocketStartup();
+    const platform::SocketHandle socket = platform::CreateTcpSocket();
+    uint16_t port = 0;
+    if (socket != platform::kInvalidSocket && platform::BindLoopback(socket, 0) == 0)
+        port = platform::LocalPort(socket);
+    if (socket != platform::kInvalidSocket)
+        platform::CloseSocket(socket);
+    platform::SocketCleanup();
+    return port;
+}
+
 bool SendLpdJob(uint16_t port, const std::string& queue, const std::string& controlFile,
                 const std::string& data) {
     RawLpdClient client(port);

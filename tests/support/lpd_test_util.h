@@ -30,6 +30,9 @@ class RawLpdClient {
     intptr_t fd_ = -1;  // a socket handle of the platform layer, -1 when none
 };
 
+// A loopback port nobody listens on now, for a server that cannot be told to choose one itself.
+uint16_t FreeLoopbackPort();
+
 // A complete job sent the way RFC 1179 clients send it: queue line, control file, data file, close.
 // Returns true when every reply was 0.
 bool SendLpdJob(uint16_t port, const std::string& queue, const std::string& controlFile,

@@ -95,21 +95,6 @@ std::vector<ProcessId> ProcessTree(pid_t root) {
     return tree;
 }
 
-uint16_t FreeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    uint16_t port = 0;
-    if (fd >= 0 && bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-        port = ntohs(address.sin_port);
-    if (fd >= 0)
-        close(fd);
-    return port;
-}
-
 LprngLpd::LprngLpd(std::string root, std::string folder, std::string queue)
     : root_(std::move(root)), folder_(std::move(folder)), queue_(std::move(queue)) {}
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "support/lpd_test_util.h"
+
 namespace velmora::test {
 
 // A process as /proc shows it: its id and its start time, which tell it apart from a later process that
@@ -20,8 +22,6 @@ struct ProcessId {
 std::vector<ProcessId> ProcessTree(pid_t root);
 // True while that very process runs (neither ended nor replaced by another with the same id).
 bool StillRunning(const ProcessId& process);
-// A loopback port nobody listens on now, for a server that cannot be told to choose one itself.
-uint16_t FreeLoopbackPort();
 
 // LPRng's lpd, unpacked rather than installed (it conflicts with the CUPS package). It reads
 // /etc/lprng/lpd.conf and /etc/printcap only, so it runs in a mount namespace of its own where an overlay on
