@@ -1,6 +1,6 @@
 # Cross-build for 64-bit Windows with mingw-w64 (Debian: g++-mingw-w64-x86-64-posix, libz-mingw-w64-dev).
-# The posix thread model gives std::thread and std::mutex; -static keeps the program one self-contained
-# file, without the compiler's run-time DLLs beside it.
+# The posix thread model gives std::thread and std::mutex. The Windows build's own settings (wide-character
+# API, static linking) are in the top CMakeLists.txt, for native builds as well.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -15,11 +15,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Wide-character Win32 API throughout; Windows 7 is the oldest system served.
-add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
-# The C runtime's reentrant localtime_r and gmtime_r, which mingw-w64 provides on request.
-add_compile_definitions(_POSIX_THREAD_SAFE_FUNCTIONS=200112L)
-add_link_options(-static)
 set(ZLIB_USE_STATIC_LIBS ON)
 # The tests (and their listing) run the cross-built programs under Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)

@@ -1,11 +1,7 @@
 #include "ui/desktop_program.h"
 
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <QApplication>
 #include <QMessageBox>
-#include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QThread>
 
@@ -14,6 +10,7 @@
 #include <cstring>
 
 #include "core/app.h"
+#include "platform/termination.h"
 #include "resources/string_ids.h"
 #include "resources/string_table.h"
 #include "ui/dialogs.h"
@@ -51,15 +48,6 @@ bool MessageBoxesAnswered() {
     return value && std::strcmp(value, "1") == 0;
 }
 
-// SIGTERM and SIGINT end the desktop program as its Exit command does: the signal handler writes a byte,
-// and the message loop, woken by it, closes the main window.
-int SignalPipe[2] = {-1, -1};
-
-void OnTerminationSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = write(SignalPipe[1], &byte, 1);
-}
-
 // Runs the function on the user-interface thread: at once when called there, otherwise later from the
 // message loop, without waiting for it.
 template <typename Function>
@@ -78,27 +66,17 @@ class DesktopProgram : public DesktopRole {
         // closing of other windows keep it running.
         QApplication::setQuitOnLastWindowClosed(false);
         InstallSeams();
-        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, SignalPipe) == 0) {
-            signalNotifier_ = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, &application_);
-            QObject::connect(signalNotifier_, &QSocketNotifier::activated, [] {
-                char byte = 0;
-                [[maybe_unused]] const ssize_t got = read(SignalPipe[0], &byte, 1);
-                QApplication::quit();
-            });
-            struct sigaction action {};
-            action.sa_handler = OnTerminationSignal;
-            sigemptyset(&action.sa_mask);
-            action.sa_flags = SA_RESTART;
-            sigaction(SIGTERM, &action, nullptr);
-            sigaction(SIGINT, &action, nullptr);
-        }
+        // A request to end from outside (SIGTERM, SIGINT; a console close or shutdown on Windows) ends the
+        // desktop program as its Exit command does: the message loop ends and the main window closes.
+        platform::WatchTerminationRequests(
+            [] { QMetaObject::invokeMethod(qApp, [] { QApplication::quit(); }, Qt::QueuedConnection); });
     }
     ~DesktopProgram() override {
-        signal(SIGTERM, SIG_DFL);
-        signal(SIGINT, SIG_DFL);
         CloseMainWindow();
         App().Ui = UserInterfaceSeams{};
         delete infoWindow_;
+        // Once the job list has been saved with the document.
+        platform::StopWatchingTerminationRequests();
     }
 
     void CreateInfoWindow() override {
@@ -191,7 +169,6 @@ class DesktopProgram : public DesktopRole {
     }
 
     QApplication application_;
-    QSocketNotifier* signalNotifier_ = nullptr;
     CJobListNotifier jobListNotifier_;
     DlgLog* infoWindow_ = nullptr;
     std::unique_ptr<CVelmoraVirtualPrinterDoc> document_;

@@ -30,6 +30,12 @@ constexpr const wchar_t* kDriver = L"Wine PostScript Driver";
 constexpr char kPrinter[] = "Velmora Raw Test";
 const std::string kEsc = "\x1B";
 
+// Wine tells itself apart by an export of its ntdll that Windows does not have.
+bool RunningUnderWine() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
 std::wstring Widen(const std::string& text) {
     const std::u16string wide = U16(text);
     return std::wstring(wide.begin(), wide.end());
@@ -156,6 +162,19 @@ TEST_F(RawPrintingTest, AMissingPrinterFailsAtOpenAndAnEmptyDocumentSendsNothing
     WriteFile(empty, "");
     EXPECT_TRUE(RawPrintFile(U16(kPrinter), u"empty.prn", U16(empty), std::nullopt));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(std::filesystem::exists(PortFile()));
+}
+
+TEST_F(RawPrintingTest, ADocumentAbandonedHalfWayIsNotPrinted) {
+    if (RunningUnderWine())
+        GTEST_SKIP() << "Wine's AbortPrinter does nothing: its ClosePrinter prints the abandoned document";
+    platform::PrinterHandle printer = nullptr;
+    ASSERT_TRUE(platform::OpenPrinter(U16(kPrinter), &printer));
+    ASSERT_TRUE(platform::StartDocPrinter(printer, u"abandoned"));
+    std::size_t written = 0;
+    EXPECT_TRUE(platform::WritePrinter(printer, "partial", 7, &written));
+    EXPECT_TRUE(platform::ClosePrinter(printer));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_FALSE(std::filesystem::exists(PortFile()));
 }
 
