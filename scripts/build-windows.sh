@@ -5,20 +5,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-packages=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest)
-missing=()
-for package in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)
-  [ "$status" = installed ] || missing+=("$package")
-done
-sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}" >&2
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo[@]}" apt-get update -q >&2
-  "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" >&2
-fi
+"$root/scripts/install-packages.sh" g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest
 
 build_dir=${VELMORA_BUILD_DIR:-$root/build-windows}
 cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" \

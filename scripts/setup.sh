@@ -18,28 +18,15 @@ packages=(
 )
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-missing=()
-for package in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)
-  [ "$status" = installed ] || missing+=("$package")
-done
-
-sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
-export DEBIAN_FRONTEND=noninteractive
-updated=
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  "${sudo[@]}" apt-get update -q
-  updated=1
-  "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+"$root/scripts/install-packages.sh" "${packages[@]}"
 
 # LPRng's lpr, a third real client, conflicts with the CUPS package: it is unpacked beside the build
 # instead of installed, and the tests run it from there.
 lprng="$root/build-tools/lprng"
 if [ ! -x "$lprng/usr/bin/lpr" ]; then
-  [ -n "$updated" ] || "${sudo[@]}" apt-get update -q
+  sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  "${sudo[@]}" apt-get update -q
   download=$(mktemp -d)
   chmod 755 "$download"  # apt downloads as its own user
   (cd "$download" && apt-get download -q lprng)

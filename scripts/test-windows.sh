@@ -6,20 +6,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-packages=(wine64 wine)
-missing=()
-for package in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)
-  [ "$status" = installed ] || missing+=("$package")
-done
-sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}" >&2
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo[@]}" apt-get update -q >&2
-  "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" >&2
-fi
+"$root/scripts/install-packages.sh" wine64 wine
 
 build_dir=$("$root/scripts/build-windows.sh" | tail -n 1)
 

@@ -19,6 +19,7 @@
 #include "platform/system_error.h"
 #include "support/app_fixture.h"
 #include "support/cups_server.h"
+#include "support/raw_route.h"
 #include "support/test_util.h"
 
 namespace velmora {
@@ -266,49 +267,8 @@ TEST_F(RawPrinterTest, ShellPrintHandsTheFileToTheDefaultQueue) {
 // The whole way through the server: an LPD client sends, the spooler prints raw, the printer receives
 // the bytes (with the trays of the virtual printer for PCL), and the jobs end Saved.
 TEST_F(RawPrinterTest, JobsSentByLpdReachThePrinterThroughTheSpooler) {
-    PrinterRecords printers(2);
-    printers[0].Name = u"PASS";
-    printers[0].LocalPrinter = U16(kQueue);
-    printers[1].Name = u"TRAYS";
-    printers[1].LocalPrinter = U16(kQueue);
-    printers[1].InputBin = u"7";
-    printers[1].OutputBin = u"2";
-    app_->PrinterList.Replace(printers);
-    app_->LoopbackOnly = true;
-    app_->PortLPD = 0;
-    app_->StartLpdServer();
-    for (int i = 0; i < 400 && app_->ListeningPort == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_NE(app_->ListeningPort, 0);
-    app_->StartSpooler();
-
-    std::string binary;
-    for (int i = 0; i < 70000; ++i)
-        binary.push_back(static_cast<char>((i * 31 + i / 251) & 0xFF));
-    const std::string binaryPath = folder_.File("binary.prn");
-    WriteFile(binaryPath, binary);
-    const std::string pclPath = folder_.File("trays.pcl");
-    WriteFile(pclPath, kEsc + "E" + kEsc + "&l1H" + kEsc + "&l1G" + "page\f" + kEsc + "E");
-    const std::string port = std::to_string(app_->ListeningPort);
-    std::string output;
-    test::ChildProcess first(VELMORA_LPR_PATH, {"-p", port, "127.0.0.1", "PASS", binaryPath});
-    EXPECT_EQ(first.RunToEnd(60000, &output), 0) << output;
-    EXPECT_EQ(NextDocument(), binary);
-    test::ChildProcess second(VELMORA_LPR_PATH, {"-p", port, "127.0.0.1", "TRAYS", pclPath});
-    EXPECT_EQ(second.RunToEnd(60000, &output), 0) << output;
-    EXPECT_EQ(NextDocument(), kEsc + "E" + kEsc + "&l7H" + kEsc + "&l2G" + "page\f" + kEsc + "E");
-
-    app_->StopSpooler();
-    app_->JoinSpoolerThread();
-    app_->StopLpdServer();
-    std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
-    ASSERT_EQ(app_->JobList.size(), 2u);
-    for (const SpoolFilePtr& job : app_->JobList) {
-        EXPECT_EQ(job->State, STATE_SAVED) << platform::UnicodeToAnsi(job->ErrorText);
-        EXPECT_FALSE(platform::FileExists(job->LocalFileName + u".bin"));
-    }
-    EXPECT_EQ(app_->JobList[1]->FileType, u"PCL");
-    EXPECT_EQ(JobsTitled(pclPath).size(), 1u);
+    test::ExpectJobsPrintedRawThroughTheSpooler(*app_, U16(kQueue), folder_, [this] { return NextDocument(); });
+    EXPECT_EQ(JobsTitled(folder_.File("trays.pcl")).size(), 1u);
 }
 
 }  // namespace

@@ -112,6 +112,40 @@ std::vector<std::string> LogFileMessages(const std::string& path) {
     return messages;
 }
 
+bool ChildProcess::WaitForLine(const std::string& line) {
+    for (std::string got; ReadLine(&got);) {
+        if (got == line)
+            return true;
+    }
+    return false;
+}
+
+bool ChildProcess::ReadLine(std::string* line) {
+    for (;;) {
+        const std::size_t end = pending_.find('\n');
+        if (end != std::string::npos) {
+            // Text-mode output of the C runtime on Windows ends its lines with CR LF.
+            *line = pending_.substr(0, end > 0 && pending_[end - 1] == '\r' ? end - 1 : end);
+            pending_.erase(0, end + 1);
+            return true;
+        }
+        char buffer[256];
+        const long n = ReadOutput(buffer, sizeof buffer);
+        if (n == 0)
+            return false;
+        pending_.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+std::string ChildProcess::ReadAll() {
+    std::string all = pending_;
+    pending_.clear();
+    char buffer[4096];
+    for (long n; (n = ReadOutput(buffer, sizeof buffer)) > 0;)
+        all.append(buffer, static_cast<std::size_t>(n));
+    return all;
+}
+
 std::string ToolPath(const std::string& name) {
     return std::string(VELMORA_TEST_TOOLS_DIR) + TempFolder::kSeparator + "velmora_" + name;
 }

@@ -92,6 +92,9 @@ class ChildProcess {
     void Kill(int signal);
 
   private:
+    // Blocks until the child writes something; the bytes read, 0 once its output has ended.
+    long ReadOutput(char* buffer, std::size_t size);
+
     pid_t pid_ = -1;
 #ifdef _WIN32
     void* process_ = nullptr;  // handles of the process and of the reading end of its output

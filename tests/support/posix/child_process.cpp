@@ -74,43 +74,12 @@ ChildProcess::~ChildProcess() {
         close(channels_);
 }
 
-bool ChildProcess::WaitForLine(const std::string& line) {
-    for (std::string got; ReadLine(&got);) {
-        if (got == line)
-            return true;
-    }
-    return false;
-}
-
-bool ChildProcess::ReadLine(std::string* line) {
+long ChildProcess::ReadOutput(char* buffer, std::size_t size) {
     for (;;) {
-        const std::size_t end = pending_.find('\n');
-        if (end != std::string::npos) {
-            *line = pending_.substr(0, end);
-            pending_.erase(0, end + 1);
-            return true;
-        }
-        char buffer[256];
-        const ssize_t n = read(output_, buffer, sizeof buffer);
+        const ssize_t n = read(output_, buffer, size);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
-            return false;
-        pending_.append(buffer, static_cast<std::size_t>(n));
-    }
-}
-
-std::string ChildProcess::ReadAll() {
-    std::string all = pending_;
-    pending_.clear();
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = read(output_, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return all;
-        all.append(buffer, static_cast<std::size_t>(n));
+        return n > 0 ? static_cast<long>(n) : 0;
     }
 }
 

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/ansi.h"
+#include "platform/process.h"
 #include "support/test_util.h"
 
 namespace velmora::test {
@@ -15,26 +16,6 @@ namespace {
 std::wstring Widen(const std::string& text) {
     const std::u16string wide = platform::AnsiToUnicode(text);
     return std::wstring(wide.begin(), wide.end());
-}
-
-// One argument as the C runtime splits it back: quoted when it has white space or quotation marks, with
-// the backslashes before a quotation mark doubled.
-std::wstring Quoted(const std::wstring& argument) {
-    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos)
-        return argument;
-    std::wstring quoted = L"\"";
-    std::size_t backslashes = 0;
-    for (const wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(2 * backslashes, L'\\');
-    return quoted + L"\"";
 }
 
 // This process's environment with the NAME=value entries added (replacing variables of the same name,
@@ -83,9 +64,10 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
                                OPEN_EXISTING, 0, nullptr);
     HANDLE errors = options.captureErrors ? writeEnd : GetStdHandle(STD_ERROR_HANDLE);
 
-    std::wstring commandLine = Quoted(Widen(program));
+    std::u16string line = platform::QuoteArgument(platform::AnsiToUnicode(program));
     for (const std::string& argument : arguments)
-        commandLine += L" " + Quoted(Widen(argument));
+        line += u" " + platform::QuoteArgument(platform::AnsiToUnicode(argument));
+    std::wstring commandLine(line.begin(), line.end());
     std::wstring block = EnvironmentBlock(options.environment);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -120,38 +102,11 @@ ChildProcess::~ChildProcess() {
         CloseHandle(outputPipe_);
 }
 
-bool ChildProcess::WaitForLine(const std::string& line) {
-    for (std::string got; ReadLine(&got);) {
-        if (got == line)
-            return true;
-    }
-    return false;
-}
-
-bool ChildProcess::ReadLine(std::string* line) {
-    for (;;) {
-        const std::size_t end = pending_.find('\n');
-        if (end != std::string::npos) {
-            // Text-mode output of the C runtime ends its lines with CR LF.
-            *line = pending_.substr(0, end > 0 && pending_[end - 1] == '\r' ? end - 1 : end);
-            pending_.erase(0, end + 1);
-            return true;
-        }
-        char buffer[256];
-        DWORD n = 0;
-        if (!::ReadFile(outputPipe_, buffer, sizeof buffer, &n, nullptr) || n == 0)
-            return false;
-        pending_.append(buffer, n);
-    }
-}
-
-std::string ChildProcess::ReadAll() {
-    std::string all = pending_;
-    pending_.clear();
-    char buffer[4096];
-    for (DWORD n = 0; ::ReadFile(outputPipe_, buffer, sizeof buffer, &n, nullptr) && n > 0;)
-        all.append(buffer, n);
-    return all;
+long ChildProcess::ReadOutput(char* buffer, std::size_t size) {
+    DWORD n = 0;
+    if (!::ReadFile(outputPipe_, buffer, static_cast<DWORD>(size), &n, nullptr))
+        return 0;
+    return static_cast<long>(n);
 }
 
 int ChildProcess::RunToEnd(int milliseconds, std::string* output) {
