@@ -11,16 +11,18 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=$("$root/scripts/build-windows.sh" | tail -n 1)
 
 # A fresh prefix: an English system (code page 1252), no Mono or Gecko installers, no debug chatter.
-# The service under test is started by Wine's service manager and inherits that session's environment:
-# it listens on the loopback address only, as every server of the tests does.
 export WINEPREFIX="$build_dir/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export LANG=C.UTF-8 LC_ALL=C.UTF-8 VELMORA_LISTEN_LOOPBACK=1
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
 unset DISPLAY
 wineserver -k 2>/dev/null || true
 rm -rf "$WINEPREFIX"
 # The prefix is made first and its session left to end; then a persistent server and a desktop process
 # start the one session the tests share (with one service manager).
 wineboot -i >/dev/null 2>&1
+# Every server of the tests listens on the loopback address only: the service under test too, which
+# Wine's service manager starts with the system's environment, not the tests'.
+wine reg add 'HKLM\System\CurrentControlSet\Control\Session Manager\Environment' \
+  /v VELMORA_LISTEN_LOOPBACK /d 1 /f >/dev/null 2>&1
 wineserver -w
 wineserver -p
 wine cmd.exe /c exit >/dev/null 2>&1

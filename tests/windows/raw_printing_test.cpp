@@ -189,9 +189,13 @@ TEST_F(RawPrintingTest, ThePrinterIsListedWithItsDriverAndPortAndCanBeTheDefault
     EXPECT_EQ(port, U16(PortFile()));
     EXPECT_FALSE(platform::PrinterDriverAndPort(u"No Such Printer", &driver, &port));
 
+    // The machine's default printer is put back afterwards.
+    const std::u16string previous = platform::DefaultPrinter();
     const std::wstring name = Widen(kPrinter);
     ASSERT_TRUE(SetDefaultPrinterW(name.c_str()));
     EXPECT_EQ(platform::DefaultPrinter(), U16(kPrinter));
+    if (!previous.empty())
+        SetDefaultPrinterW(std::wstring(previous.begin(), previous.end()).c_str());
 }
 
 TEST_F(RawPrintingTest, JobsReceivedOverWindowsSocketsArePrintedByTheSpooler) {

@@ -18,7 +18,9 @@
 
 #include <chrono>
 #include <filesystem>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace velmora {
 namespace {
@@ -71,7 +73,25 @@ bool Control(DWORD control) {
     return sent;
 }
 
-// Stops and deletes the service, whoever installed it.
+// The installed service's command line; empty when it is not installed.
+std::wstring BinaryPath() {
+    std::wstring path;
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceW(manager, kService, SERVICE_QUERY_CONFIG) : nullptr;
+    std::vector<BYTE> buffer(8192);
+    DWORD needed = 0;
+    if (service && QueryServiceConfigW(service, reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()),
+                                       static_cast<DWORD>(buffer.size()), &needed)) {
+        path = reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(buffer.data())->lpBinaryPathName;
+    }
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
+    return path;
+}
+
+// Stops and deletes the service.
 void RemoveService() {
     if (Status().dwCurrentState == 0)
         return;
@@ -104,7 +124,12 @@ class ServiceLifeTest : public ::testing::Test {
         // The program allows one instance per machine: another one running here would refuse ours.
         for (const platform::ProcessId pid : OwnProcesses())
             GTEST_SKIP() << "VelmoraVirtualPrinter already runs on this machine (process " << pid << ")";
-        RemoveService();
+        // A service left by an earlier run of these tests is removed; a real installation is not touched.
+        if (Status().dwCurrentState != 0) {
+            if (BinaryPath().find(L"velmora-test-") == std::wstring::npos)
+                GTEST_SKIP() << "the Velmora_VirtualPrinter service is installed on this machine";
+            RemoveService();
+        }
         program_ = folder_.File("VelmoraVirtualPrinter.exe");
         std::filesystem::copy_file(VELMORA_PROGRAM_PATH, program_);
         base_ = folder_.File("VelmoraSpooler");
@@ -181,12 +206,12 @@ TEST_F(ServiceLifeTest, InstalledStartedPausedContinuedStoppedAndRemoved) {
         const auto* config = reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(buffer.data());
         EXPECT_EQ(config->dwStartType, static_cast<DWORD>(SERVICE_AUTO_START));
         EXPECT_EQ(config->dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
-        const std::wstring path = config->lpBinaryPathName;
+        CloseServiceHandle(service);
+        CloseServiceHandle(manager);
+        const std::wstring path = BinaryPath();
         const std::u16string binary = platform::AnsiToUnicode(program_);
         EXPECT_NE(path.find(std::wstring(binary.begin(), binary.end())), std::wstring::npos);
         EXPECT_NE(path.find(L"-WINSERV"), std::wstring::npos);
-        CloseServiceHandle(service);
-        CloseServiceHandle(manager);
     }
     ASSERT_TRUE(Accepting(true));
     ASSERT_TRUE(test::SendLpdJob(port_, "HOLD", kControlFile, "first job"));
