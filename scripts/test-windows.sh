@@ -23,6 +23,8 @@ wineboot -i >/dev/null 2>&1
 # Wine's service manager starts with the system's environment, not the tests'.
 wine reg add 'HKLM\System\CurrentControlSet\Control\Session Manager\Environment' \
   /v VELMORA_LISTEN_LOOPBACK /d 1 /f >/dev/null 2>&1
+# No display: windows (the stand-in print program's) go to Wine's null graphics driver.
+wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
 wineserver -w
 wineserver -p
 wine cmd.exe /c exit >/dev/null 2>&1

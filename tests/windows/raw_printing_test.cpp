@@ -1,8 +1,8 @@
 // Raw printing through the Windows print spooler: a printer of Wine's PostScript driver whose port is a
 // file, so that every document it prints can be read back byte for byte.
 #include <gtest/gtest.h>
-#include <windows.h>
-#include <winspool.h>
+
+#include "windows/wine_printer.h"
 // The platform layer's functions of the same names, not the spooler's wide-character macros.
 #undef OpenPrinter
 #undef StartDocPrinter
@@ -27,83 +27,25 @@ using test::ReadFile;
 using test::U16;
 using test::WriteFile;
 
-constexpr const wchar_t* kDriver = L"Wine PostScript Driver";
-constexpr char kPrinter[] = "Velmora Raw Test";
+constexpr const char* kPrinter = test::WinePrinter::kName;
 const std::string kEsc = "\x1B";
-
-// Wine tells itself apart by an export of its ntdll that Windows does not have.
-bool RunningUnderWine() {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version");
-}
-
-std::wstring Widen(const std::string& text) {
-    const std::u16string wide = U16(text);
-    return std::wstring(wide.begin(), wide.end());
-}
-
-void DeleteTestPrinter() {
-    PRINTER_DEFAULTSW access{nullptr, nullptr, PRINTER_ALL_ACCESS};
-    HANDLE printer = nullptr;
-    std::wstring name = Widen(kPrinter);
-    if (OpenPrinterW(name.data(), &printer, &access)) {
-        DeletePrinter(printer);
-        ClosePrinter(printer);
-    }
-}
 
 class RawPrintingTest : public test::AppFixture {
   protected:
-    static void SetUpTestSuite() {
-        ports_ = new test::TempFolder;
-        // The driver Wine prints with; a second addition of it is harmless.
-        DRIVER_INFO_3W driver{};
-        driver.cVersion = 3;
-        driver.pName = const_cast<wchar_t*>(kDriver);
-        driver.pDriverPath = const_cast<wchar_t*>(L"wineps.drv");
-        driver.pDataFile = const_cast<wchar_t*>(L"generic.ppd");
-        driver.pConfigFile = const_cast<wchar_t*>(L"wineps.drv");
-        driver.pDefaultDataType = const_cast<wchar_t*>(L"RAW");
-        AddPrinterDriverW(nullptr, 3, reinterpret_cast<BYTE*>(&driver));
-        DeleteTestPrinter();
-        std::wstring name = Widen(kPrinter);
-        std::wstring port = Widen(PortFile());
-        PRINTER_INFO_2W info{};
-        info.pPrinterName = name.data();
-        info.pPortName = port.data();
-        info.pDriverName = const_cast<wchar_t*>(kDriver);
-        info.pPrintProcessor = const_cast<wchar_t*>(L"WinPrint");
-        info.pDatatype = const_cast<wchar_t*>(L"RAW");
-        if (HANDLE printer = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info)))
-            ClosePrinter(printer);
-        else
-            setUpFailure_ = "AddPrinterW failed with " + std::to_string(GetLastError());
-    }
-    static void TearDownTestSuite() {
-        DeleteTestPrinter();
-        delete ports_;
-        ports_ = nullptr;
-    }
     void SetUp() override {
-        ASSERT_TRUE(setUpFailure_.empty()) << setUpFailure_;
         test::AppFixture::SetUp();
-        std::filesystem::remove(PortFile());
+        printer_ = std::make_unique<test::WinePrinter>(folder_.File("port.prn"));
+        ASSERT_TRUE(printer_->Failure().empty()) << printer_->Failure();
+    }
+    void TearDown() override {
+        printer_.reset();
+        test::AppFixture::TearDown();
     }
 
-    static std::string PortFile() { return ports_->File("port.prn"); }
+    std::string PortFile() const { return printer_->PortFile(); }
+    std::string NextDocument() const { return printer_->NextDocument(); }
 
-    // The next document the printer wrote to its port file, which is removed for the one after it;
-    // empty when none comes.
-    static std::string NextDocument() {
-        for (int i = 0; i < 500 && !std::filesystem::exists(PortFile()); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        const std::string document = ReadFile(PortFile());
-        std::filesystem::remove(PortFile());
-        return document;
-    }
-
-    static inline test::TempFolder* ports_ = nullptr;
-    static inline std::string setUpFailure_;
+    std::unique_ptr<test::WinePrinter> printer_;
 };
 
 TEST_F(RawPrintingTest, AFileReachesThePortByteForByte) {
@@ -167,7 +109,7 @@ TEST_F(RawPrintingTest, AMissingPrinterFailsAtOpenAndAnEmptyDocumentSendsNothing
 }
 
 TEST_F(RawPrintingTest, ADocumentAbandonedHalfWayIsNotPrinted) {
-    if (RunningUnderWine())
+    if (test::RunningUnderWine())
         GTEST_SKIP() << "Wine's AbortPrinter does nothing: its ClosePrinter prints the abandoned document";
     platform::PrinterHandle printer = nullptr;
     ASSERT_TRUE(platform::OpenPrinter(U16(kPrinter), &printer));
@@ -191,7 +133,7 @@ TEST_F(RawPrintingTest, ThePrinterIsListedWithItsDriverAndPortAndCanBeTheDefault
 
     // The machine's default printer is put back afterwards.
     const std::u16string previous = platform::DefaultPrinter();
-    const std::wstring name = Widen(kPrinter);
+    const std::wstring name = test::Widen(kPrinter);
     ASSERT_TRUE(SetDefaultPrinterW(name.c_str()));
     EXPECT_EQ(platform::DefaultPrinter(), U16(kPrinter));
     if (!previous.empty())
@@ -199,7 +141,7 @@ TEST_F(RawPrintingTest, ThePrinterIsListedWithItsDriverAndPortAndCanBeTheDefault
 }
 
 TEST_F(RawPrintingTest, JobsReceivedOverWindowsSocketsArePrintedByTheSpooler) {
-    test::ExpectJobsPrintedRawThroughTheSpooler(*app_, U16(kPrinter), folder_, [] { return NextDocument(); });
+    test::ExpectJobsPrintedRawThroughTheSpooler(*app_, U16(kPrinter), folder_, [this] { return NextDocument(); });
 }
 
 }  // namespace

@@ -1,0 +1,165 @@
+// The program route on Windows: the program started with CreateProcessW from the expanded template,
+// waited for with WaitForInputIdle until it is ready for input, and with KillProcessIfNeed its process
+// tree asked to close with TASKKILL. The program is a windowed stand-in for a PDF reader.
+#include <gtest/gtest.h>
+
+#include "windows/wine_printer.h"
+#include "windows/windows_test_util.h"
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include "output/program_printer.h"
+#include "platform/ansi.h"
+#include "platform/system_error.h"
+#include "support/app_fixture.h"
+#include "support/test_util.h"
+
+namespace velmora {
+namespace {
+
+using test::ReadFile;
+using test::U16;
+
+bool Eventually(const std::function<bool()>& condition) {
+    for (int i = 0; i < 500; ++i) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return condition();
+}
+
+bool IsAlive(DWORD pid) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (!process)
+        return false;
+    const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return running;
+}
+
+void Terminate(DWORD pid) {
+    if (HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid)) {
+        TerminateProcess(process, 1);
+        CloseHandle(process);
+    }
+}
+
+class ProgramRouteTest : public test::AppFixture {
+  protected:
+    void SetUp() override {
+        test::AppFixture::SetUp();
+        printer_ = std::make_unique<test::WinePrinter>(folder_.File("port.prn"));
+        ASSERT_TRUE(printer_->Failure().empty()) << printer_->Failure();
+        app_->LogLevel = 2;
+        job_.LocalFileName = U16(folder_.File("job 1.prn"));
+        test::WriteFile(folder_.File("job 1.prn"), "%PDF-1.4\n");
+        job_.DocumentName = u"report.pdf";
+        job_.Owner = u"DOMAIN\\alice";
+        job_.JobName = u"Invoice 42";
+        setting_.Name = u"PDF";
+        setting_.OutputMode = OUTPUT_PROGRAM;
+        setting_.ProgramPrinter = U16(test::WinePrinter::kName);
+    }
+    void TearDown() override {
+        for (const DWORD pid : leftRunning_)
+            Terminate(pid);
+        printer_.reset();
+        test::AppFixture::TearDown();
+    }
+
+    static std::string Program() { return test::ToolPath("print_program") + ".exe"; }
+
+    // The process id of the "Application launched" line, or 0.
+    DWORD LaunchedPid() {
+        const std::string prefix = "0\tSpooler: Application launched (PID=";
+        for (const std::string& line : LogMessages()) {
+            if (line.starts_with(prefix))
+                return static_cast<DWORD>(std::stoul(line.substr(prefix.size())));
+        }
+        return 0;
+    }
+
+    std::unique_ptr<test::WinePrinter> printer_;
+    CSpoolFile job_;
+    CPrinterSetting setting_;
+    std::vector<DWORD> leftRunning_;
+};
+
+TEST_F(ProgramRouteTest, EveryValueReachesTheWaitingProgramAsOneArgumentAndNothingRunsThroughAShell) {
+    const std::string output = folder_.File("arguments.txt");
+    const std::string pwned = folder_.File("pwned.txt");
+    job_.DocumentName = U16("Q3 \"final\" report & echo x > \"" + pwned + "\" | more");
+    setting_.ProgramCommand = U16("\"" + Program() + "\" \"" + output + "\" %1 %2 %3 %4 %5 %6 %B");
+
+    EXPECT_EQ(RunPrintProgram(job_, setting_), 0);
+    EXPECT_EQ(job_.ErrorText, u"");
+    const DWORD pid = LaunchedPid();
+    ASSERT_NE(pid, 0u);
+    leftRunning_.push_back(pid);
+    // The quotation marks of the name pair up with the inserted ones, as the Windows rules read them.
+    EXPECT_EQ(ReadFile(output), "[" + folder_.File("job 1.prn") + "]\n[" + test::WinePrinter::kName +
+                                    "]\n[Wine PostScript Driver]\n[" + printer_->PortFile() +
+                                    "]\n[Q3 final report & echo x > " + pwned + " | more]\n[DOMAIN\\alice]\n"
+                                    "[Invoice 42]\n");
+    EXPECT_FALSE(std::filesystem::exists(pwned));
+
+    const std::vector<std::string> log = LogMessages();
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[0], "0\tSpooler: Use Application to print spool " + folder_.File("job 1.prn"));
+    EXPECT_TRUE(log[1].starts_with("0\tSpooler: Try to run application '\"" + Program())) << log[1];
+    // Ready for input in its message loop, it has not ended: the code of a process still running.
+    EXPECT_EQ(log[3], "0\tSpooler: Application done (PID=" + std::to_string(pid) + ", exitCode=259).");
+    EXPECT_TRUE(IsAlive(pid));  // nobody asked it to close
+}
+
+TEST_F(ProgramRouteTest, KillProcessIfNeedAsksTheProgramAndItsChildrenToClose) {
+    app_->KillProcessIfNeed = 1;
+    const std::string childIdFile = folder_.File("child.pid");
+    setting_.ProgramCommand = U16("\"" + Program() + "\" --tree \"" + childIdFile + "\"");
+
+    EXPECT_EQ(RunPrintProgram(job_, setting_), 0);
+    const DWORD pid = LaunchedPid();
+    ASSERT_NE(pid, 0u);
+    leftRunning_.push_back(pid);
+    ASSERT_TRUE(Eventually([&] { return ReadFile(childIdFile).ends_with("\n"); }));
+    const DWORD child = static_cast<DWORD>(std::stoul(ReadFile(childIdFile)));
+    leftRunning_.push_back(child);
+
+    const std::vector<std::string> log = LogMessages();
+    ASSERT_EQ(log.size(), 5u);
+    EXPECT_EQ(log[3], "0\tSpooler: Application done (PID=" + std::to_string(pid) + ", exitCode=259).");
+    EXPECT_EQ(log[4], "0\tSpooler: Try to terminate process " + std::to_string(pid));
+    if (test::RunningUnderWine())
+        GTEST_SKIP() << "Wine's taskkill has no /T: it closes neither the program nor its children";
+    EXPECT_TRUE(Eventually([&] { return !IsAlive(pid) && !IsAlive(child); }));
+}
+
+TEST_F(ProgramRouteTest, TheExitCodeIsLoggedAndAProgramThatCannotStartFailsWithTheSystemsReason) {
+    setting_.ProgramCommand = U16("\"" + Program() + "\" --exit 7");
+    EXPECT_EQ(RunPrintProgram(job_, setting_), 0);
+    const DWORD pid = LaunchedPid();
+    EXPECT_EQ(LogMessages().back(), "0\tSpooler: Application done (PID=" + std::to_string(pid) + ", exitCode=7).");
+
+    CSpoolFile job;
+    job.LocalFileName = job_.LocalFileName;
+    setting_.ProgramCommand = U16("\"" + folder_.File("no such program.exe") + "\" %1");
+    EXPECT_EQ(RunPrintProgram(job, setting_), 1);
+    const std::string expected = "0\tSpooler: Unable to run the command : " +
+                                 platform::UnicodeToAnsi(platform::SystemErrorText(ERROR_FILE_NOT_FOUND)) + ".";
+    EXPECT_EQ(platform::UnicodeToAnsi(job.ErrorText), expected);
+    EXPECT_EQ(LogMessages().back(), expected);
+
+    // A printer the spooler does not know fails the job, yet the program runs.
+    setting_.ProgramPrinter = u"No Such Printer";
+    setting_.ProgramCommand = U16("\"" + Program() + "\" --exit 0");
+    EXPECT_EQ(RunPrintProgram(job_, setting_), 1);
+    EXPECT_EQ(job_.ErrorText, u"Printer not found");
+    EXPECT_TRUE(LogMessages().back().ends_with(", exitCode=0)."));
+}
+
+}  // namespace
+}  // namespace velmora

@@ -1,0 +1,84 @@
+// Stands in for a printing program such as a PDF reader: a windowed program that, once started, waits
+// for input in its message loop until it is asked to close (or a minute has passed).
+//   velmora_print_program OUTPUT [ARGUMENT...]  writes each argument between brackets, one a line, to OUTPUT
+//   velmora_print_program --tree PIDFILE        starts a copy of itself, writes the copy's process id to
+//                                               PIDFILE, and waits the same way (the copy too)
+//   velmora_print_program --exit CODE           ends at once with the exit code
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_TIMER:
+        case WM_CLOSE:
+            DestroyWindow(window);
+            return 0;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        default:
+            return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+// A top-level window that is never shown, so that TASKKILL has a window to ask to close.
+int RunMessageLoop() {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = WindowProcedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"VelmoraPrintProgram";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowW(L"VelmoraPrintProgram", L"Print program", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                                nullptr, nullptr, windowClass.hInstance, nullptr);
+    if (!window)
+        return 2;
+    SetTimer(window, 1, 60000, nullptr);
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--exit") == 0)
+        return std::atoi(argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "--tree") == 0) {
+        wchar_t self[MAX_PATH] = {};
+        GetModuleFileNameW(nullptr, self, MAX_PATH);
+        std::wstring commandLine = L"\"" + std::wstring(self) + L"\" --child";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION child{};
+        if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                            &child)) {
+            return 3;
+        }
+        if (FILE* file = std::fopen(argv[2], "wb")) {
+            std::fprintf(file, "%lu\n", static_cast<unsigned long>(child.dwProcessId));
+            std::fclose(file);
+        }
+        CloseHandle(child.hThread);
+        CloseHandle(child.hProcess);
+        return RunMessageLoop();
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--child") == 0)
+        return RunMessageLoop();
+    if (argc < 2)
+        return 1;
+    if (FILE* file = std::fopen(argv[1], "wb")) {
+        for (int i = 2; i < argc; ++i)
+            std::fprintf(file, "[%s]\n", argv[i]);
+        std::fclose(file);
+    }
+    return RunMessageLoop();
+}

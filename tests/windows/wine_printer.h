@@ -1,0 +1,80 @@
+// A printer of the Windows print spooler for the tests: Wine's PostScript driver (added when missing) and
+// a port that is a file, so that every document printed can be read back byte for byte. Made at
+// construction, deleted at destruction.
+#pragma once
+
+#include <windows.h>
+#include <winspool.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "support/test_util.h"
+#include "windows/windows_test_util.h"
+
+namespace velmora::test {
+
+class WinePrinter {
+  public:
+    static constexpr char kName[] = "Velmora Raw Test";
+    static constexpr wchar_t kDriver[] = L"Wine PostScript Driver";
+
+    explicit WinePrinter(std::string portFile) : portFile_(std::move(portFile)) {
+        DRIVER_INFO_3W driver{};
+        driver.cVersion = 3;
+        driver.pName = const_cast<wchar_t*>(kDriver);
+        driver.pDriverPath = const_cast<wchar_t*>(L"wineps.drv");
+        driver.pDataFile = const_cast<wchar_t*>(L"generic.ppd");
+        driver.pConfigFile = const_cast<wchar_t*>(L"wineps.drv");
+        driver.pDefaultDataType = const_cast<wchar_t*>(L"RAW");
+        AddPrinterDriverW(nullptr, 3, reinterpret_cast<BYTE*>(&driver));  // harmless when it is there
+        Delete();
+        std::wstring name = Widen(kName);
+        std::wstring port = Widen(portFile_);
+        PRINTER_INFO_2W info{};
+        info.pPrinterName = name.data();
+        info.pPortName = port.data();
+        info.pDriverName = const_cast<wchar_t*>(kDriver);
+        info.pPrintProcessor = const_cast<wchar_t*>(L"WinPrint");
+        info.pDatatype = const_cast<wchar_t*>(L"RAW");
+        if (HANDLE printer = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info)))
+            ClosePrinter(printer);
+        else
+            failure_ = "AddPrinterW failed with " + std::to_string(GetLastError());
+    }
+    ~WinePrinter() { Delete(); }
+    WinePrinter(const WinePrinter&) = delete;
+    WinePrinter& operator=(const WinePrinter&) = delete;
+
+    // Empty when the printer was made.
+    const std::string& Failure() const { return failure_; }
+    const std::string& PortFile() const { return portFile_; }
+
+    // The next document the printer wrote to its port file, which is removed for the one after it;
+    // empty when none comes within ten seconds.
+    std::string NextDocument() const {
+        for (int i = 0; i < 500 && !std::filesystem::exists(portFile_); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const std::string document = ReadFile(portFile_);
+        std::filesystem::remove(portFile_);
+        return document;
+    }
+
+  private:
+    static void Delete() {
+        PRINTER_DEFAULTSW access{nullptr, nullptr, PRINTER_ALL_ACCESS};
+        HANDLE printer = nullptr;
+        std::wstring name = Widen(kName);
+        if (OpenPrinterW(name.data(), &printer, &access)) {
+            DeletePrinter(printer);
+            ClosePrinter(printer);
+        }
+    }
+
+    std::string portFile_;
+    std::string failure_;
+};
+
+}  // namespace velmora::test
