@@ -320,5 +320,19 @@ TEST_F(ServiceLifeTest, TheServiceProcessIsKnownAsOwnByItsProgramName) {
 
 }
 
+TEST_F(ServiceLifeTest, APlainStartOfABuildWithoutTheDesktopProgramSaysSoAndEnds) {
+#ifdef VELMORA_DESKTOP
+    GTEST_SKIP() << "this build has the desktop program";
+#else
+    ChildProcess plain(program_, {}, ChildProcess::Options{{}, {}, true});
+    std::string output;
+    EXPECT_EQ(plain.RunToEnd(60000, &output), 1);
+    EXPECT_NE(output.find("this build has no desktop program"), std::string::npos) << output;
+    EXPECT_NE(output.find("-WINSERV"), std::string::npos) << output;
+    EXPECT_TRUE(OwnProcesses().empty());
+    EXPECT_EQ(Status().dwCurrentState, 0u);  // nothing installed on the way
+#endif
+}
+
 }  // namespace
 }  // namespace velmora
