@@ -382,11 +382,7 @@ CConfigurationPrinter::CConfigurationPrinter(QWidget* parent) : QDialog(parent) 
     nameEdit_ = Edit("NewPrinterNameEdit", kNameLength, this);
     nameEdit_->setMinimumWidth(nameEdit_->fontMetrics().averageCharWidth() * 32);
 
-    auto* buttons = new QDialogButtonBox(this);
-    AddButton(buttons, IDS_DLG_OK, "OkButton", true)->setDefault(true);
-    AddButton(buttons, IDS_DLG_CANCEL, "CancelButton", false);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* buttons = OkCancelButtons(this);
 
     auto* layout = new QVBoxLayout(this);
     auto* row = new QHBoxLayout();

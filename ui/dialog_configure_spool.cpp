@@ -53,11 +53,7 @@ CDialogConfigureSpool::CDialogConfigureSpool(const PrinterRecords& printers, con
     auto* groupLayout = new QVBoxLayout(group);
     groupLayout->addWidget(information);
 
-    auto* buttons = new QDialogButtonBox(this);
-    AddButton(buttons, IDS_DLG_OK, "OkButton", true)->setDefault(true);
-    AddButton(buttons, IDS_DLG_CANCEL, "CancelButton", false);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* buttons = OkCancelButtons(this);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);

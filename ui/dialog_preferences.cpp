@@ -100,11 +100,7 @@ CPreferenceApplication::CPreferenceApplication(CVelmoraVirtualPrinterApp& app, Q
     serverLayout->addWidget(port_);
     serverLayout->addStretch();
 
-    auto* buttons = new QDialogButtonBox(this);
-    AddButton(buttons, IDS_DLG_OK, "OkButton", true)->setDefault(true);
-    AddButton(buttons, IDS_DLG_CANCEL, "CancelButton", false);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* buttons = OkCancelButtons(this);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(startup);

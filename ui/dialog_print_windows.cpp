@@ -34,11 +34,7 @@ CPrintWindows::CPrintWindows(QWidget* parent) : QDialog(parent) {
     row->addWidget(label);
     row->addWidget(printers_, 1);
 
-    auto* buttons = new QDialogButtonBox(this);
-    AddButton(buttons, IDS_DLG_OK, "OkButton", true)->setDefault(true);
-    AddButton(buttons, IDS_DLG_CANCEL, "CancelButton", false);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* buttons = OkCancelButtons(this);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(row);

@@ -39,11 +39,7 @@ CPrinterLPR::CPrinterLPR(QWidget* parent) : QDialog(parent) {
     grid->addWidget(queueLabel, 1, 0);
     grid->addWidget(queueNameEdit_, 1, 1);
 
-    auto* buttons = new QDialogButtonBox(this);
-    AddButton(buttons, IDS_DLG_OK, "OkButton", true)->setDefault(true);
-    AddButton(buttons, IDS_DLG_CANCEL, "CancelButton", false);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* buttons = OkCancelButtons(this);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(group);

@@ -1,6 +1,7 @@
 #include "ui/dialog_util.h"
 
 #include <QComboBox>
+#include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -62,6 +63,15 @@ QPushButton* AddButton(QDialogButtonBox* box, uint32_t textId, const char* objec
         DialogText(textId), accepts ? QDialogButtonBox::AcceptRole : QDialogButtonBox::RejectRole);
     button->setObjectName(QString::fromLatin1(objectName));
     return button;
+}
+
+QDialogButtonBox* OkCancelButtons(QDialog* dialog) {
+    auto* buttons = new QDialogButtonBox(dialog);
+    AddButton(buttons, IDS_DLG_OK, "OkButton", true)->setDefault(true);
+    AddButton(buttons, IDS_DLG_CANCEL, "CancelButton", false);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    return buttons;
 }
 
 std::u16string ChooseExistingFile(QWidget* parent) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 class QComboBox;
+class QDialog;
 class QDialogButtonBox;
 class QPushButton;
 class QWidget;
@@ -32,6 +33,8 @@ void FillPrinterLists(std::initializer_list<QComboBox*> lists);
 
 // A button of the box with a text of the string table and the object name tests look for.
 QPushButton* AddButton(QDialogButtonBox* box, uint32_t textId, const char* objectName, bool accepts);
+// The dialog's OK (the default button) and Cancel buttons, accepting and rejecting it.
+QDialogButtonBox* OkCancelButtons(QDialog* dialog);
 
 // The system's open-file dialog: an existing file of any type. Its full path, or empty when none was
 // chosen.

@@ -252,22 +252,6 @@ uint32_t WaitForInputIdle(Process& process, uint32_t milliseconds) {
     return outcome;
 }
 
-bool GetExitCode(Process& process, uint32_t* exitCode) {
-    if (!process.IsValid())
-        return false;
-    switch (process.Poll()) {
-        case Process::Status::Running:
-            *exitCode = kStillActive;
-            return true;
-        case Process::Status::Ended:
-            *exitCode = process.exitCode_;
-            return true;
-        case Process::Status::Unknown:
-            break;
-    }
-    return false;
-}
-
 bool TerminateProcessTree(ProcessId processId, uint32_t milliseconds) {
     // 0 would signal our own process group and 1 every process we may signal.
     if (processId <= 1 || processId > INT32_MAX)

@@ -118,22 +118,6 @@ uint32_t WaitForInputIdle(Process& process, uint32_t milliseconds) {
     return result == WAIT_TIMEOUT ? kWaitTimeout : kWaitFailed;
 }
 
-bool GetExitCode(Process& process, uint32_t* exitCode) {
-    if (!process.IsValid())
-        return false;
-    switch (process.Poll()) {
-        case Process::Status::Running:
-            *exitCode = kStillActive;
-            return true;
-        case Process::Status::Ended:
-            *exitCode = process.exitCode_;
-            return true;
-        case Process::Status::Unknown:
-            break;
-    }
-    return false;
-}
-
 bool TerminateProcessTree(ProcessId processId, uint32_t milliseconds) {
     // The system's own processes are never ours to close.
     if (processId <= 4)
