@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "config/printer_list.h"
-#include "core/app.h"
+#include "app/app.h"
 #include "output/lpd_client.h"
 #include "platform/ansi.h"
 #include "support/cups_lpd_test_util.h"
@@ -173,22 +173,22 @@ class VelmoraRoute : public Route {
             printers[0].OutputMode = OUTPUT_LOCAL_PRINTER;
             printers[0].LocalPrinter = platform::AnsiToUnicode(kCupsQueue);
             app_->PrinterList.Replace(printers);
-            app_->LoopbackOnly = true;
-            app_->PortLPD = 0;
-            app_->LogLevel = 1;
+            app_->LpdServer.LoopbackOnly = true;
+            app_->Settings.PortLPD = 0;
+            app_->Settings.LogLevel = 1;
         }
-        app_->StartPromptSaves();
-        app_->StartLpdServer();
-        for (int i = 0; i < 500 && app_->ListeningPort == 0; ++i)
+        app_->Jobs.StartPromptSaves();
+        app_->LpdServer.StartLpdServer();
+        for (int i = 0; i < 500 && app_->LpdServer.ListeningPort == 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (app_->ListeningPort == 0) {
+        if (app_->LpdServer.ListeningPort == 0) {
             *reason = "the server did not start listening";
-            app_->StopLpdServer();
-            app_->StopPromptSaves();
+            app_->LpdServer.StopLpdServer();
+            app_->Jobs.StopPromptSaves();
             return false;
         }
-        port_ = app_->ListeningPort;
-        app_->StartSpooler();
+        port_ = app_->LpdServer.ListeningPort;
+        app_->Spooler.StartSpooler();
         running_ = true;
         return true;
     }
@@ -197,13 +197,13 @@ class VelmoraRoute : public Route {
         if (!running_)
             return;
         running_ = false;
-        app_->StopLpdServer();
+        app_->LpdServer.StopLpdServer();
         // Sessions end by themselves; the application object must outlive them.
-        for (int i = 0; i < 1500 && app_->ActiveConnections > 0; ++i)
+        for (int i = 0; i < 1500 && app_->LpdServer.ActiveConnections() > 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        app_->StopSpooler();
-        app_->JoinSpoolerThread();
-        app_->StopPromptSaves();
+        app_->Spooler.StopSpooler();
+        app_->Spooler.JoinSpoolerThread();
+        app_->Jobs.StopPromptSaves();
     }
 
     uint16_t Port() const override { return port_; }

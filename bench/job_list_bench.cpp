@@ -9,10 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include "core/app.h"
+#include "app/app.h"
 #include "platform/ansi.h"
 #include "spool/job_archive.h"
-#include "spool/my_file.h"
+#include "core/my_file.h"
 #include "text/format.h"
 
 using namespace velmora;
@@ -44,10 +44,10 @@ SpoolFilePtr MakeJob(const std::u16string& base, int i) {
 }
 
 void Fill(CVelmoraVirtualPrinterApp& app, int count) {
-    std::lock_guard<std::recursive_mutex> lock(app.JobListLock);
-    app.JobList.clear();
+    std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
+    app.Jobs.JobList.clear();
     for (int i = 0; i < count; ++i)
-        app.JobList.push_back(MakeJob(app.BaseFolder, i));
+        app.Jobs.JobList.push_back(MakeJob(app.BaseFolder, i));
 }
 
 template <typename F>
@@ -65,21 +65,21 @@ void LoadAndSave(CVelmoraVirtualPrinterApp& app) {
     constexpr int kJobs = 100000;
     Fill(app, kJobs);
     std::string bytes;
-    const double save = Best(3, [&] { app.SaveJobList(); });
-    bytes = WriteJobArchive(app.JobList);
+    const double save = Best(3, [&] { app.Jobs.SaveJobList(); });
+    bytes = WriteJobArchive(app.Jobs.JobList);
     // The peer: writing the same bytes the same crash-safe way, without building them.
-    const double write = Best(3, [&] { ReplaceFileContent(app.SpoolListPath, bytes, 1, 10, nullptr); });
+    const double write = Best(3, [&] { ReplaceFileContent(app.Jobs.ListPath(), bytes, 1, 10, nullptr); });
     const double load = Best(3, [&] {
         {
-            std::lock_guard<std::recursive_mutex> lock(app.JobListLock);
-            app.JobList.clear();
+            std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
+            app.Jobs.JobList.clear();
         }
-        app.LoadJobList();
+        app.Jobs.LoadJobList();
     });
     // The peer: reading the same file into memory.
     const double read = Best(3, [&] {
         CMyFile file(1, 10);
-        file.OpenWithRetry(app.SpoolListPath, platform::kOpenRead, nullptr);
+        file.OpenWithRetry(app.Jobs.ListPath(), platform::kOpenRead, nullptr);
         std::string content(static_cast<std::size_t>(file.Length()), '\0');
         file.Read(content.data(), content.size());
     });
@@ -101,9 +101,9 @@ ArrivalResult Arrivals(CVelmoraVirtualPrinterApp& app, bool promptSaves) {
     Fill(app, 10000);
     ArrivalResult result;
     if (promptSaves) {
-        app.JobListSaver.Start([&] {
+        app.Jobs.JobListSaver.Start([&] {
             const auto start = Clock::now();
-            app.WriteJobListFile(nullptr);
+            app.Jobs.WriteJobListFile(nullptr);
             result.saveSeconds += Seconds(Clock::now() - start);
             ++result.saves;
         });
@@ -113,11 +113,11 @@ ArrivalResult Arrivals(CVelmoraVirtualPrinterApp& app, bool promptSaves) {
     for (int i = 0; i < 4000; ++i) {
         std::this_thread::sleep_until(begin + std::chrono::milliseconds(i));
         const auto start = Clock::now();
-        std::lock_guard<std::recursive_mutex> lock(app.JobListLock);
+        std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
         waits.push_back(Seconds(Clock::now() - start) * 1000);
-        app.AppendJob(MakeJob(app.BaseFolder, 10000 + i));
+        app.Jobs.AppendJob(MakeJob(app.BaseFolder, 10000 + i));
     }
-    app.JobListSaver.Stop();
+    app.Jobs.JobListSaver.Stop();
     std::sort(waits.begin(), waits.end());
     result.worstWaitMs = waits.back();
     result.p99WaitMs = waits[waits.size() * 99 / 100];

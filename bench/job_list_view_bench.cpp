@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/app.h"
+#include "app/app.h"
 #include "core/try_lock.h"
 #include "text/format.h"
 #include "ui/job_list_view.h"
@@ -53,10 +53,10 @@ SpoolFilePtr MakeJob(int i) {
 }
 
 void Fill(CVelmoraVirtualPrinterApp& app, int count) {
-    std::lock_guard<std::recursive_mutex> lock(app.JobListLock);
-    app.JobList.clear();
+    std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
+    app.Jobs.JobList.clear();
     for (int i = 0; i < count; ++i)
-        app.JobList.push_back(MakeJob(i));
+        app.Jobs.JobList.push_back(MakeJob(i));
 }
 
 // The peer: every refresh empties the list and fills it again with every shown text of every record.
@@ -65,13 +65,13 @@ class RebuildingModel : public QAbstractTableModel {
     explicit RebuildingModel(CVelmoraVirtualPrinterApp& app) : app_(app) {}
 
     bool Refresh(std::chrono::milliseconds timeout) {
-        if (!TryLockFor(app_.JobListLock, timeout))
+        if (!TryLockFor(app_.Jobs.JobListLock, timeout))
             return false;
-        std::unique_lock<std::recursive_mutex> lock(app_.JobListLock, std::adopt_lock);
+        std::unique_lock<std::recursive_mutex> lock(app_.Jobs.JobListLock, std::adopt_lock);
         beginResetModel();
         rows_.clear();
-        rows_.reserve(app_.JobList.size());
-        for (const SpoolFilePtr& job : app_.JobList) {
+        rows_.reserve(app_.Jobs.JobList.size());
+        for (const SpoolFilePtr& job : app_.Jobs.JobList) {
             rows_.push_back(
                 {QString::fromStdU16String(job->StateText), QString::fromStdU16String(job->DocumentName),
                  QString::fromStdU16String(job->DateInserted), QString::fromStdU16String(job->FileSize),
@@ -141,32 +141,32 @@ std::vector<Scenario> Scenarios(CVelmoraVirtualPrinterApp& app) {
     std::vector<Scenario> scenarios;
     scenarios.push_back({"no change", [] {}});
     scenarios.push_back({"100 jobs change state", [&app] {
-                             std::lock_guard<std::recursive_mutex> lock(app.JobListLock);
+                             std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
                              static int round = 0;
                              ++round;
-                             for (std::size_t i = 0; i < app.JobList.size(); i += app.JobList.size() / 100)
-                                 app.JobList[i]->SetState(round % 2 ? STATE_SAVED : STATE_READY);
+                             for (std::size_t i = 0; i < app.Jobs.JobList.size(); i += app.Jobs.JobList.size() / 100)
+                                 app.Jobs.JobList[i]->SetState(round % 2 ? STATE_SAVED : STATE_READY);
                          }});
     scenarios.push_back({"100 jobs arrive", [&app] {
-                             std::lock_guard<std::recursive_mutex> lock(app.JobListLock);
+                             std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
                              for (int i = 0; i < 100; ++i)
-                                 app.JobList.push_back(MakeJob(kJobs + i));
+                                 app.Jobs.JobList.push_back(MakeJob(kJobs + i));
                          }});
     scenarios.push_back({"10 scattered jobs deleted", [&app] {
-                             std::lock_guard<std::recursive_mutex> lock(app.JobListLock);
+                             std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
                              for (int i = 0; i < 10; ++i)
-                                 app.JobList.erase(app.JobList.begin() +
-                                                   static_cast<long>(i * app.JobList.size() / 10));
+                                 app.Jobs.JobList.erase(app.Jobs.JobList.begin() +
+                                                   static_cast<long>(i * app.Jobs.JobList.size() / 10));
                          }});
     scenarios.push_back({"1,000 scattered jobs deleted", [&app] {
-                             std::lock_guard<std::recursive_mutex> lock(app.JobListLock);
+                             std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
                              std::vector<SpoolFilePtr> kept;
-                             kept.reserve(app.JobList.size());
-                             for (std::size_t i = 0; i < app.JobList.size(); ++i) {
-                                 if (i % (app.JobList.size() / 1000) != 7)
-                                     kept.push_back(app.JobList[i]);
+                             kept.reserve(app.Jobs.JobList.size());
+                             for (std::size_t i = 0; i < app.Jobs.JobList.size(); ++i) {
+                                 if (i % (app.Jobs.JobList.size() / 1000) != 7)
+                                     kept.push_back(app.Jobs.JobList[i]);
                              }
-                             app.JobList = std::move(kept);
+                             app.Jobs.JobList = std::move(kept);
                          }});
     scenarios.push_back({"list loaded anew", [&app] { Fill(app, kJobs); }});
     return scenarios;
@@ -189,8 +189,8 @@ void RefreshTable(CVelmoraVirtualPrinterApp& app) {
     // The first fill, from an empty view.
     const auto empty = [&] {
         {
-            std::lock_guard<std::recursive_mutex> lock(app.JobListLock);
-            app.JobList.clear();
+            std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
+            app.Jobs.JobList.clear();
         }
         view.RefreshList(200);
         rebuilding.Refresh(std::chrono::milliseconds(200));
@@ -255,9 +255,9 @@ LoadResult Arrivals(CVelmoraVirtualPrinterApp& app, int seconds, const std::func
             std::this_thread::sleep_until(begin + std::chrono::microseconds(1000 * i));
             const auto start = Clock::now();
             {
-                std::lock_guard<std::recursive_mutex> lock(app.JobListLock);
+                std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
                 waits.push_back(Milliseconds(Clock::now() - start));
-                app.JobList.push_back(MakeJob(kJobs + i));
+                app.Jobs.JobList.push_back(MakeJob(kJobs + i));
             }
             post();
         }
@@ -388,7 +388,7 @@ int main(int argc, char** argv) {
     CVelmoraVirtualPrinterApp app;
     RefreshTable(app);
     LoadTable(app, seconds);
-    std::lock_guard<std::recursive_mutex> lock(app.JobListLock);
-    app.JobList.clear();
+    std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
+    app.Jobs.JobList.clear();
     return 0;
 }

@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "config/printer_list.h"
-#include "core/app.h"
+#include "app/app.h"
 #include "platform/ansi.h"
 #include "support/lprng_test_util.h"
 
@@ -319,41 +319,41 @@ class VelmoraServer : public Server {
             PrinterRecords printers(1);
             printers[0].Name = u"PASS";
             app_->PrinterList.Replace(printers);
-            app_->LoopbackOnly = true;
-            app_->PortLPD = 0;
-            app_->LogLevel = 1;
+            app_->LpdServer.LoopbackOnly = true;
+            app_->Settings.PortLPD = 0;
+            app_->Settings.LogLevel = 1;
         }
-        app_->StartPromptSaves();
-        app_->StartLpdServer();
-        for (int i = 0; i < 500 && app_->ListeningPort == 0; ++i)
+        app_->Jobs.StartPromptSaves();
+        app_->LpdServer.StartLpdServer();
+        for (int i = 0; i < 500 && app_->LpdServer.ListeningPort == 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (app_->ListeningPort == 0) {
+        if (app_->LpdServer.ListeningPort == 0) {
             *reason = "the server did not start listening";
-            app_->StopLpdServer();
+            app_->LpdServer.StopLpdServer();
             return false;
         }
-        port_ = app_->ListeningPort;
+        port_ = app_->LpdServer.ListeningPort;
         return true;
     }
 
     void Stop() override {
         if (!app_)
             return;
-        app_->StopLpdServer();
+        app_->LpdServer.StopLpdServer();
         // Sessions end by themselves; the application object must outlive them.
-        for (int i = 0; i < 1500 && app_->ActiveConnections > 0; ++i)
+        for (int i = 0; i < 1500 && app_->LpdServer.ActiveConnections() > 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        app_->StopPromptSaves();
+        app_->Jobs.StopPromptSaves();
         // What a spooler would have printed and removed: the next level starts from an empty list.
         {
-            std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
-            for (const SpoolFilePtr& job : app_->JobList) {
+            std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+            for (const SpoolFilePtr& job : app_->Jobs.JobList) {
                 std::error_code ignored;
                 fs::remove(platform::UnicodeToAnsi(job->LocalFileName), ignored);
             }
-            app_->JobList.clear();
+            app_->Jobs.JobList.clear();
         }
-        app_->WriteJobListFile(nullptr);
+        app_->Jobs.WriteJobListFile(nullptr);
         port_ = 0;
     }
 

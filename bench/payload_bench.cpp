@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "core/app.h"
+#include "app/app.h"
 #include "platform/ansi.h"
 #include "platform/file.h"
 #include "spool/payload.h"

@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/app.h"
-#include "spool/my_file.h"
+#include "config/printer_config.h"
+#include "core/my_file.h"
 #include "text/code_page.h"
 #include "text/format.h"
 #include "text/text_util.h"
@@ -108,19 +108,22 @@ std::string FormatLine(const CPrinterSetting& record) {
 
 }  // namespace
 
-void CVelmoraVirtualPrinterApp::LoadPrinterConfig() {
-    CMyFile file(AccessFile_MaxAttempts.load(), AccessFile_WaitingTimeMsec.load());
+void CPrinterConfigFile::ReportFailure(const std::u16string& description) const {
+    const std::u16string text = description.substr(0, kErrorTextLimit);
+    Reporter.WriteLog(Format(u"%d\tPrinter.cfg: %s", Reporter.ModeDigit(), text));
+    Reporter.ShowMessageBox(text);
+}
+
+void CPrinterConfigFile::LoadPrinterConfig(CPrinterList& list) const {
+    CMyFile file(Settings.AccessFile_MaxAttempts.load(), Settings.AccessFile_WaitingTimeMsec.load());
     platform::FileError error;
     if (!file.OpenWithRetry(PrinterCfgPath, platform::kOpenRead | platform::kShareExclusive, &error)) {
-        const std::u16string text = error.Description().substr(0, kErrorTextLimit);
-        WriteLog(Format(u"%d\tPrinter.cfg: %s", ModeDigit(), text));
-        if (!ServiceMode)
-            ShowMessage(text);
+        ReportFailure(error.Description());
         return;
     }
 
     // The new list is built aside and published whole: connection threads never see it half loaded.
-    PrinterRecords records = *PrinterList.Snapshot();
+    PrinterRecords records = *list.Snapshot();
     char buffer[kLineCapacity + 1];
     bool skippingTail = false;
     for (;;) {
@@ -136,8 +139,8 @@ void CVelmoraVirtualPrinterApp::LoadPrinterConfig() {
         if (!lineEnded && count == kLineCapacity && file.Position() < file.Length()) {
             // The format allows 4096 bytes per line; the rest of a longer one must not become a record.
             skippingTail = true;
-            WriteLog(
-                Format(u"%d\tPrinter.cfg: a line longer than %d bytes was cut", ModeDigit(), kLineCapacity));
+            Reporter.WriteLog(Format(u"%d\tPrinter.cfg: a line longer than %d bytes was cut", Reporter.ModeDigit(),
+                                     kLineCapacity));
         }
 
         std::string_view bytes(buffer, std::strlen(buffer));
@@ -154,36 +157,21 @@ void CVelmoraVirtualPrinterApp::LoadPrinterConfig() {
             records.push_back(std::move(record));
     }
     file.Close();
-    PrinterList.Replace(std::move(records));
+    list.Replace(std::move(records));
 }
 
-void CVelmoraVirtualPrinterApp::SavePrinterConfig() {
-    const std::shared_ptr<const PrinterRecords> records = PrinterList.Snapshot();
+void CPrinterConfigFile::SavePrinterConfig(const CPrinterList& list) const {
+    const std::shared_ptr<const PrinterRecords> records = list.Snapshot();
     std::string content;
     for (const CPrinterSetting& record : *records)
         content += FormatLine(record);
 
     // Written to a new file that replaces the old one: a failure at any point leaves the old file as it was.
     platform::FileError error;
-    if (!ReplaceFileContent(PrinterCfgPath, content, AccessFile_MaxAttempts.load(),
-                            AccessFile_WaitingTimeMsec.load(), &error)) {
-        const std::u16string text = error.Description().substr(0, kErrorTextLimit);
-        WriteLog(Format(u"%d\tPrinter.cfg: %s", ModeDigit(), text));
-        if (!ServiceMode)
-            ShowMessage(text);
+    if (!ReplaceFileContent(PrinterCfgPath, content, Settings.AccessFile_MaxAttempts.load(),
+                            Settings.AccessFile_WaitingTimeMsec.load(), &error)) {
+        ReportFailure(error.Description());
     }
-}
-
-bool CVelmoraVirtualPrinterApp::FindVirtualPrinter(const std::u16string& queueName, bool* hold) const {
-    *hold = false;
-    const std::shared_ptr<const PrinterRecords> records = PrinterList.Snapshot();
-    for (const CPrinterSetting& record : *records) {
-        if (record.Name == queueName) {
-            *hold = record.HoldJobs == 1;
-            return true;
-        }
-    }
-    return false;
 }
 
 }  // namespace velmora

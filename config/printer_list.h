@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "config/printer_setting.h"
@@ -29,6 +30,19 @@ class CPrinterList {
         Current_ = std::move(next);
     }
     void Clear() { Replace({}); }
+
+    // True when a virtual printer of that exact name exists; *hold tells whether its jobs start held.
+    bool FindVirtualPrinter(const std::u16string& queueName, bool* hold) const {
+        *hold = false;
+        const std::shared_ptr<const PrinterRecords> records = Snapshot();
+        for (const CPrinterSetting& record : *records) {
+            if (record.Name == queueName) {
+                *hold = record.HoldJobs == 1;
+                return true;
+            }
+        }
+        return false;
+    }
 
   private:
     mutable std::mutex Mutex_;

@@ -1,9 +1,12 @@
 // The log: one text file per weekday in Logs/, one line per call, opened and closed for every line.
 #include <ctime>
 
-#include "core/app.h"
+#include "core/log_writer.h"
+
+#include <algorithm>
+
+#include "core/my_file.h"
 #include "platform/file.h"
-#include "spool/my_file.h"
 #include "text/code_page.h"
 
 namespace velmora {
@@ -31,10 +34,9 @@ std::u16string Ascii(const char* text) {
 
 }  // namespace
 
-std::u16string CVelmoraVirtualPrinterApp::BuildLogFilePath() {
+void CLogWriter::OpenFolder(const std::u16string& folder) {
     const std::tm now = LocalTime(std::time(nullptr));
     const std::u16string name = std::u16string(kWeekdays[now.tm_wday]) + u"_VelmoraVirtualPrinter_Log.txt";
-    const std::u16string folder = BaseFolder + u"Logs" + platform::kPathSeparator;
     const std::u16string path = folder + name;
 
     std::time_t modified = 0;
@@ -47,14 +49,25 @@ std::u16string CVelmoraVirtualPrinterApp::BuildLogFilePath() {
             platform::RenameFile(path, folder + Ascii(prefix) + name, false);
         }
     }
-    return path;
+    std::lock_guard<std::mutex> lock(LogLock);
+    LogFilePath = path;
+}
+
+void CLogWriter::SetFilePath(const std::u16string& path) {
+    std::lock_guard<std::mutex> lock(LogLock);
+    LogFilePath = path;
+}
+
+std::u16string CLogWriter::FilePath() const {
+    std::lock_guard<std::mutex> lock(LogLock);
+    return LogFilePath;
 }
 
 namespace {
 constexpr int32_t kLogOpenAttempts = 20;
 }
 
-void CVelmoraVirtualPrinterApp::WriteLog(std::u16string message) {
+void CLogWriter::WriteLog(std::u16string message) {
     std::lock_guard<std::mutex> lock(LogLock);
     if (LogFilePath.empty())
         return;

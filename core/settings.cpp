@@ -1,7 +1,7 @@
 // The global options in the "Settings" section of QLSconf.ini.
 #include <vector>
 
-#include "core/app.h"
+#include "core/settings.h"
 #include "text/format.h"
 #include "text/utf8.h"
 
@@ -20,24 +20,21 @@ int32_t ReadWithFallback(const CProfileFile& file, std::u16string_view key, std:
 
 }  // namespace
 
-void CVelmoraVirtualPrinterApp::LoadSettings() {
-    const CProfileFile& file = ProfileFile;
+void CSettings::Load(const CProfileFile& file) {
     StartAsService = file.GetInt(kSection, u"StartAsService", 0);
     AutoStart = file.GetInt(kSection, u"AutoStart", 1);
     AutoHide = file.GetInt(kSection, u"AutoHide", 0);
     Stress = file.GetInt(kSection, u"Stress", 0);
-    ReadServerSettings(0);
+    ReadServerSettings(file, 0);
 }
 
-void CVelmoraVirtualPrinterApp::ReloadSettings() {
-    if (ProfileFile.Path().empty())
+void CSettings::ReloadServerSettings(const CProfileFile& file) {
+    if (file.Path().empty())
         return;
-    // The service deletes printed jobs at each start unless told otherwise.
-    ReadServerSettings(1);
+    ReadServerSettings(file, 1);
 }
 
-void CVelmoraVirtualPrinterApp::ReadServerSettings(int32_t autoDeleteDefault) {
-    const CProfileFile& file = ProfileFile;
+void CSettings::ReadServerSettings(const CProfileFile& file, int32_t autoDeleteDefault) {
     AutoDelete = file.GetInt(kSection, u"AutoDelete", autoDeleteDefault);
     DeleteSpool = file.GetInt(kSection, u"DeleteSpool", 0) != 0;
     DeleteSpoolTimeOut = file.GetInt(kSection, u"DeleteSpoolTimeOut", 30);
@@ -49,7 +46,7 @@ void CVelmoraVirtualPrinterApp::ReadServerSettings(int32_t autoDeleteDefault) {
     LogLevel = file.GetInt(kSection, u"LogLevel", 1);
 }
 
-void CVelmoraVirtualPrinterApp::SaveSettings() {
+void CSettings::Save(CProfileFile& file) const {
     const std::pair<const char16_t*, int32_t> values[] = {
         {u"StartAsService", StartAsService},
         {u"AutoStart", AutoStart},
@@ -78,7 +75,7 @@ void CVelmoraVirtualPrinterApp::SaveSettings() {
     if (written < 0)
         return;
     bytes.resize(static_cast<std::size_t>(written));
-    ProfileFile.WriteSection(kSection, bytes);
+    file.WriteSection(kSection, bytes);
 }
 
 }  // namespace velmora

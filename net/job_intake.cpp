@@ -2,11 +2,8 @@
 
 #include <ctime>
 
-#include "core/app.h"
-#include "net/control_file.h"
 #include "platform/ansi.h"
 #include "platform/file.h"
-#include "spool/payload.h"
 #include "text/format.h"
 
 namespace velmora {
@@ -41,8 +38,8 @@ std::u16string ReserveSpoolFile(const std::u16string& folder, const std::u16stri
 
 }  // namespace
 
-SpoolFilePtr CreateSpoolJob(const std::u16string& queueName, uint32_t threadNumber) {
-    CVelmoraVirtualPrinterApp& app = App();
+SpoolFilePtr CreateSpoolJob(const std::u16string& spoolFolder, const std::u16string& queueName,
+                            uint32_t threadNumber) {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
@@ -58,25 +55,10 @@ SpoolFilePtr CreateSpoolJob(const std::u16string& queueName, uint32_t threadNumb
     job->JobName = u"N/A";
     job->JobClass = u"N/A";
 
-    const std::u16string folder = app.SpoolFolder + queueName;
+    const std::u16string folder = spoolFolder + queueName;
     platform::CreateFolder(folder);
     job->LocalFileName = ReserveSpoolFile(folder, FormatTime("%Y%m%d%H%M%S", local), threadNumber);
     return job;
-}
-
-void AddSpoolJob(SpoolFilePtr job, uint32_t threadNumber) {
-    CVelmoraVirtualPrinterApp& app = App();
-    {
-        std::lock_guard<std::recursive_mutex> lock(app.JobListLock);
-        PreparePayload(*job);
-        app.AppendJob(job);
-        app.WriteLog(Format(u"%d\tLPD (%d): Add Spool Job:%s, Class:%s, Name:%s, User:%s, Type:%s, Queue:%s",
-                            app.ModeDigit(), threadNumber, job->JobName, job->JobClass, job->DocumentName,
-                            job->Owner, job->FileType, job->PrinterName));
-    }
-    if (!app.ServiceMode && app.Ui.PostJobListChanged)
-        app.Ui.PostJobListChanged();
-    app.SpoolerEvent.Set();
 }
 
 }  // namespace velmora

@@ -17,9 +17,6 @@ namespace {
 // A line reception asks for this much at a time; LPD command lines are far shorter.
 constexpr std::size_t kLineChunk = 1024;
 
-std::atomic<int32_t> pollMilliseconds{LpdReceiveTiming{}.pollMilliseconds};
-std::atomic<int32_t> idleLimit{LpdReceiveTiming{}.idleLimit};
-
 void ReleaseBuffer(LpdConnection* connection) {
     connection->buffer.reset();
     connection->length = 0;
@@ -113,15 +110,6 @@ void FreeConnection(std::unique_ptr<LpdConnection>& connection) {
     connection.reset();
 }
 
-void SetLpdReceiveTiming(const LpdReceiveTiming& timing) {
-    pollMilliseconds.store(timing.pollMilliseconds, std::memory_order_relaxed);
-    idleLimit.store(timing.idleLimit, std::memory_order_relaxed);
-}
-
-LpdReceiveTiming GetLpdReceiveTiming() {
-    return {pollMilliseconds.load(std::memory_order_relaxed), idleLimit.load(std::memory_order_relaxed)};
-}
-
 namespace {
 
 // A reception of a line (-1) or of a count; with anyAmount, a count reception ends as soon as some bytes
@@ -147,7 +135,7 @@ int Reception(LpdConnection* connection, int32_t wanted, bool anyAmount) {
     if (!line && wanted == 0)
         return 0;
 
-    const LpdReceiveTiming timing = GetLpdReceiveTiming();
+    const LpdReceiveTiming timing = connection->timing;
     int32_t idle = 0;
     for (;;) {
         const auto length = static_cast<std::size_t>(connection->length);

@@ -21,6 +21,14 @@ inline constexpr int32_t kErrorAllocation = 2;       // no receive buffer (also:
 inline constexpr int32_t kErrorInternalTimeout = 3;  // the peer stayed silent too long
 inline constexpr int32_t kConnectionClosed = 666;    // the peer closed the connection in an orderly way
 
+// How a reception waits for data: each empty poll waits up to pollMilliseconds for the socket to become
+// readable, and a reception fails with kErrorInternalTimeout after more than idleLimit consecutive empty
+// polls (about 10.1 s of silence by default). Every received byte restarts the count.
+struct LpdReceiveTiming {
+    int32_t pollMilliseconds = 100;
+    int32_t idleLimit = 100;
+};
+
 struct FreeBytes {
     void operator()(char* bytes) const { std::free(bytes); }
 };
@@ -42,6 +50,8 @@ struct LpdConnection {
     int32_t position = 0;  // next byte to consume
     int32_t length = 0;    // bytes received
     int32_t error = 0;     // outcome of the last reception or send
+    // The server's; tests shorten it.
+    LpdReceiveTiming timing;
 };
 
 // A new record without socket, peer or buffer; null only when memory is exhausted.
@@ -49,16 +59,6 @@ std::unique_ptr<LpdConnection> CreateConnection();
 // Frees the record (closing its socket) and leaves the pointer null; a null pointer is ignored.
 void FreeConnection(std::unique_ptr<LpdConnection>& connection);
 
-// How a reception waits for data: each empty poll waits up to pollMilliseconds for the socket to become
-// readable, and a reception fails with kErrorInternalTimeout after more than idleLimit consecutive empty
-// polls (about 10.1 s of silence by default). Every received byte restarts the count.
-struct LpdReceiveTiming {
-    int32_t pollMilliseconds = 100;
-    int32_t idleLimit = 100;
-};
-// Process-wide; tests shorten it. Each reception reads it once when it starts.
-void SetLpdReceiveTiming(const LpdReceiveTiming& timing);
-LpdReceiveTiming GetLpdReceiveTiming();
 
 // wanted = -1 receives a line (until a line feed has arrived; up to 1024 bytes per receive, and bytes
 // after the line feed that arrived with it are dropped by the next reception). A count >= 0 receives

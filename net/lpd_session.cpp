@@ -5,13 +5,12 @@
 #include <memory>
 #include <string>
 
-#include "core/app.h"
 #include "core/language.h"
 #include "net/job_intake.h"
 #include "net/lpd_server.h"
 #include "platform/ansi.h"
 #include "platform/file.h"
-#include "spool/my_file.h"
+#include "core/my_file.h"
 #include "text/code_page.h"
 #include "text/format.h"
 #include "text/text_util.h"
@@ -43,19 +42,20 @@ int64_t ParseCount(const std::string& text) {
 
 class Session {
   public:
-    explicit Session(std::unique_ptr<LpdConnection> connection)
-        : app_(App()),
+    Session(std::unique_ptr<LpdConnection> connection, const CLpdServerParts& parts, const CLpdSessionPlace& place)
+        : parts_(parts),
+          place_(place),
           connection_(std::move(connection)),
-          mode_(app_.ModeDigit()),
+          mode_(parts.Reporter.ModeDigit()),
           thread_(static_cast<int>(platform::CurrentThreadId())),
-          detailed_(app_.LogLevel == 2) {}
+          detailed_(parts.Settings.LogLevel == 2) {}
 
     void Run();
 
   private:
     template <typename... Args>
     void Log(std::u16string_view format, const Args&... args) {
-        app_.WriteLog(Format(format, mode_, thread_, args...));
+        parts_.Reporter.WriteLog(Format(format, mode_, thread_, args...));
     }
     template <typename... Args>
     void Trace(std::u16string_view format, const Args&... args) {
@@ -76,7 +76,8 @@ class Session {
     bool WriteSpool();
     void Discard();
 
-    CVelmoraVirtualPrinterApp& app_;
+    const CLpdServerParts& parts_;
+    const CLpdSessionPlace& place_;
     std::unique_ptr<LpdConnection> connection_;
     const int mode_;
     const int thread_;
@@ -108,7 +109,7 @@ void Session::Run() {
     Trace(u"%d\tLPD (%d): Received Queue name -> %s", queue);
 
     bool hold = false;
-    if (!app_.FindVirtualPrinter(queue, &hold)) {
+    if (!parts_.PrinterList.FindVirtualPrinter(queue, &hold)) {
         Log(u"%d\tLPD (%d): Queue %s does not exist", queue);
         SendByte(connection_.get(), 0x01);
         return;
@@ -121,15 +122,16 @@ void Session::Run() {
     }
     Trace(u"%d\tLPD (%d): Sent acknowledgement for queue reception (socket=%d)", Socket());
 
-    job_ = CreateSpoolJob(queue, static_cast<uint32_t>(thread_));
+    job_ = CreateSpoolJob(place_.SpoolFolder, queue, static_cast<uint32_t>(thread_));
     if (hold)
         job_->SetHeld();
     job_->SourceHost = platform::AnsiToUnicode(peer);
 
     const bool received = ReceiveJob(queue);
     spoolFile_.Close();
-    if (received && (app_.Stress == 0 || app_.ServiceMode)) {
-        AddSpoolJob(std::move(job_), static_cast<uint32_t>(thread_));
+    // Stress runs of the desktop program receive jobs without keeping them; the service keeps every job.
+    if (received && (parts_.Settings.Stress == 0 || mode_ == 1)) {
+        parts_.Jobs.AddSpoolJob(std::move(job_), static_cast<uint32_t>(thread_));
     } else {
         Discard();
     }
@@ -322,15 +324,17 @@ void Session::ReceiveDataFile() {
 }
 
 void Session::Discard() {
-    RemoveFileWithRetry(job_->LocalFileName, app_.AccessFile_MaxAttempts, app_.AccessFile_WaitingTimeMsec,
+    RemoveFileWithRetry(job_->LocalFileName, parts_.Settings.AccessFile_MaxAttempts,
+                        parts_.Settings.AccessFile_WaitingTimeMsec,
                         nullptr, 0);
     job_.reset();
 }
 
 }  // namespace
 
-void LpdClientThread(std::unique_ptr<LpdConnection> connection) {
-    Session(std::move(connection)).Run();
+void LpdClientThread(std::unique_ptr<LpdConnection> connection, const CLpdServerParts& parts,
+                     const CLpdSessionPlace& place) {
+    Session(std::move(connection), parts, place).Run();
 }
 
 }  // namespace velmora

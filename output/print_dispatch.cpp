@@ -2,12 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <mutex>
 #include <optional>
 
-#include "core/app.h"
 #include "output/lpd_client.h"
-#include "output/program_printer.h"
 #include "output/raw_printer.h"
 #include "platform/ansi.h"
 
@@ -17,69 +14,43 @@ namespace {
 
 constexpr std::size_t kLpdErrorTextSize = 4096;
 
-int32_t PrintRaw(const CSpoolFile& job, const CPrinterSetting& printer) {
+}  // namespace
+
+CDispatchOutcome CPrintDispatch::PrintRaw(const CSpoolFile& job, const CPrinterSetting& printer) const {
     std::optional<PclBinValues> bins;
     if (job.FileType == u"PCL")
         bins = PclBinValues{printer.InputBin, printer.OutputBin};
-    return RawPrintFile(printer.LocalPrinter, job.DocumentName, job.LocalFileName, bins) ? 0 : 1;
+    if (RawPrintFile(printer.LocalPrinter, job.DocumentName, job.LocalFileName, bins, &Reporter))
+        return {};
+    return {1, u"Printer not found"};
 }
 
-int32_t ForwardByLpd(CSpoolFile& job, const CPrinterSetting& printer) {
+CDispatchOutcome CPrintDispatch::ForwardByLpd(const CSpoolFile& job, const CPrinterSetting& printer) const {
     std::array<char, kLpdErrorTextSize> errorText{};
-    // Neither the listener's port nor the record's status port: the LPD port itself.
-    if (SendJobByLpd(App().LpdForwardPort, printer.IPAddress, printer.QueueName, job.JobClass, job.JobName,
-                     u"", u"", job.LocalFileName, job.DocumentName, errorText.data(), errorText.size()) != 0) {
+    if (SendJobByLpd(LpdForwardPort, printer.IPAddress, printer.QueueName, job.JobClass, job.JobName, u"", u"",
+                     job.LocalFileName, job.DocumentName, errorText.data(), errorText.size()) != 0) {
         errorText.back() = '\0';
-        job.ErrorText = platform::AnsiToUnicode(errorText.data());
-        return 1;
+        return {1, platform::AnsiToUnicode(errorText.data())};
     }
-    return 0;
+    return {};
 }
 
-}  // namespace
-
-int32_t PrintSpoolFile(CSpoolFile& job, const PrinterRecords& printers) {
-    CVelmoraVirtualPrinterApp& app = App();
-    // The back-ends work on a copy: the user interface reads the record (and may rename its virtual
-    // printer) while the job prints, and the record only changes under JobListLock.
-    CSpoolFile work;
-    {
-        std::lock_guard<std::recursive_mutex> lock(app.JobListLock);
-        job.ErrorText.clear();
-        work.CopyFieldsFrom(job);
+CDispatchOutcome CPrintDispatch::PrintSpoolFile(const CSpoolFile& job, const PrinterRecords& printers) const {
+    const auto printer = std::find_if(printers.begin(), printers.end(),
+                                      [&](const CPrinterSetting& record) { return record.Name == job.PrinterName; });
+    // A job whose virtual printer no longer exists is sent nowhere and counts as sent.
+    if (printer == printers.end())
+        return {};
+    switch (printer->OutputMode) {
+        case OUTPUT_LOCAL_PRINTER:
+            return PrintRaw(job, *printer);
+        case OUTPUT_PROGRAM:
+            return CProgramPrinter(Reporter, Settings, ProgramOperations).RunPrintProgram(job, *printer);
+        case OUTPUT_LPD:
+            return ForwardByLpd(job, *printer);
+        default:
+            return {1, u"Unknown case"};
     }
-
-    int32_t result = 0;
-    const auto printer = std::find_if(printers.begin(), printers.end(), [&](const CPrinterSetting& record) {
-        return record.Name == work.PrinterName;
-    });
-    if (printer != printers.end()) {
-        switch (printer->OutputMode) {
-            case OUTPUT_LOCAL_PRINTER:
-                result = PrintRaw(work, *printer);
-                if (result != 0)
-                    work.ErrorText = u"Printer not found";
-                break;
-            case OUTPUT_PROGRAM:
-                result = RunPrintProgram(work, *printer);
-                break;
-            case OUTPUT_LPD:
-                result = ForwardByLpd(work, *printer);
-                break;
-            default:
-                work.ErrorText = u"Unknown case";
-                result = 1;
-                break;
-        }
-    }
-    if (!work.ErrorText.empty()) {
-        std::lock_guard<std::recursive_mutex> lock(app.JobListLock);
-        job.ErrorText = work.ErrorText;
-    }
-
-    if (app.DeleteSpool)
-        app.StartDelayedDelete(job.Id());
-    return result;
 }
 
 }  // namespace velmora

@@ -2,7 +2,6 @@
 
 #include "platform/print_spooler.h"
 
-#include "core/app.h"
 #include "platform/system_error.h"
 #include "text/format.h"
 
@@ -13,13 +12,17 @@ namespace {
 // How long the request to close a process tree may take (the termination command's wait).
 constexpr uint32_t kTerminateMilliseconds = 10000;
 
-ProgramPrinterOperations DefaultOperations() {
+}  // namespace
+
+ProgramPrinterOperations PlatformProgramPrinterOperations() {
     ProgramPrinterOperations operations;
     operations.PrinterDriverAndPort = platform::PrinterDriverAndPort;
     // The shell's "print" verb is not waited for, and its outcome is not the job's.
     operations.ShellPrint = [](const std::u16string& path) { platform::ShellPrint(path); };
     return operations;
 }
+
+namespace {
 
 void ReplaceAll(std::u16string* text, std::u16string_view marker, const std::u16string& replacement) {
     // The search resumes after the inserted text: a marker inside a value is left to the later markers.
@@ -47,16 +50,11 @@ CommandValues CommandTemplateValues(const CSpoolFile& job, const std::u16string&
             job.DateInserted,  job.FileSize, job.FileType, job.SourceHost, job.JobName,      job.JobClass};
 }
 
-ProgramPrinterOperations& ProgramPrinterPlatform() {
-    static ProgramPrinterOperations operations = DefaultOperations();
-    return operations;
-}
-
-bool GetPrinterDevice(const std::u16string& printerName, std::u16string* driverName,
-                      std::u16string* portName) {
+bool CProgramPrinter::GetPrinterDevice(const std::u16string& printerName, std::u16string* driverName,
+                                       std::u16string* portName) const {
     std::u16string driver;
     std::u16string port;
-    const auto& lookup = ProgramPrinterPlatform().PrinterDriverAndPort;
+    const auto& lookup = Operations.PrinterDriverAndPort;
     if (!lookup || !lookup(printerName, &driver, &port))
         return false;
     *driverName = std::move(driver);
@@ -64,76 +62,75 @@ bool GetPrinterDevice(const std::u16string& printerName, std::u16string* driverN
     return true;
 }
 
-int32_t RunPrintProgram(CSpoolFile& job, const CPrinterSetting& printer) {
-    CVelmoraVirtualPrinterApp& app = App();
-    const int mode = app.ModeDigit();
-    int32_t result = 0;
-    app.WriteLog(Format(u"%d\tSpooler: Use Application to print spool %s", mode, job.LocalFileName));
+CDispatchOutcome CProgramPrinter::RunPrintProgram(const CSpoolFile& job, const CPrinterSetting& printer) const {
+    const int mode = Reporter.ModeDigit();
+    CDispatchOutcome outcome;
+    Reporter.WriteLog(Format(u"%d\tSpooler: Use Application to print spool %s", mode, job.LocalFileName));
 
     std::u16string driverName;
     std::u16string portName;
     if (!GetPrinterDevice(printer.ProgramPrinter, &driverName, &portName)) {
         // The program still runs: it may well print without the named printer.
-        job.ErrorText = u"Printer not found";
-        result = 1;
+        outcome = {1, u"Printer not found"};
     }
 
     if (printer.ProgramCommand.empty()) {
-        if (const auto& shellPrint = ProgramPrinterPlatform().ShellPrint)
-            shellPrint(job.LocalFileName);
-        return result;
+        if (Operations.ShellPrint)
+            Operations.ShellPrint(job.LocalFileName);
+        return outcome;
     }
 
     const std::u16string commandLine = ExpandCommandTemplate(
         printer.ProgramCommand, CommandTemplateValues(job, printer.ProgramPrinter, driverName, portName));
-    app.WriteLog(Format(u"%d\tSpooler: Try to run application '%s'", mode, commandLine));
+    Reporter.WriteLog(Format(u"%d\tSpooler: Try to run application '%s'", mode, commandLine));
 
     platform::Process process;
     int error = 0;
     if (!platform::StartProcess(commandLine, &process, &error)) {
         // The mode digit and TAB belong to the error text too: the job shows the log line as it is.
-        job.ErrorText =
-            Format(u"%d\tSpooler: Unable to run the command : %s.", mode, platform::SystemErrorText(error));
-        app.WriteLog(job.ErrorText);
-        return 1;
+        outcome = {1, Format(u"%d\tSpooler: Unable to run the command : %s.", mode, platform::SystemErrorText(error))};
+        Reporter.WriteLog(outcome.ErrorText);
+        return outcome;
     }
-    const platform::ProcessId pid = process.Id();
-    if (app.LogLevel == 2)
-        app.WriteLog(Format(u"%d\tSpooler: Application launched (PID=%d)", mode, pid));
+    if (Settings.LogLevel == 2)
+        Reporter.WriteLog(Format(u"%d\tSpooler: Application launched (PID=%d)", mode, process.Id()));
+    WaitUntilReady(process);
+    TerminateProcessTree(process.Id());
+    // Neither the wait nor the exit code decides the result: what the program did is its own affair.
+    return outcome;
+}
 
+void CProgramPrinter::WaitUntilReady(platform::Process& process) const {
+    const int mode = Reporter.ModeDigit();
+    const platform::ProcessId pid = process.Id();
     // No time limit: the spooler waits, as long as it takes, for the program to have started up.
     switch (platform::WaitForInputIdle(process, platform::kInfinite)) {
         case platform::kWaitReady: {
             uint32_t exitCode = 0;
             if (platform::GetExitCode(process, &exitCode)) {
-                app.WriteLog(Format(u"%d\tSpooler: Application done (PID=%d, exitCode=%d).", mode, pid,
-                                    static_cast<int32_t>(exitCode)));
+                Reporter.WriteLog(Format(u"%d\tSpooler: Application done (PID=%d, exitCode=%d).", mode, pid,
+                                         static_cast<int32_t>(exitCode)));
             } else {
-                app.WriteLog(Format(u"%d\tSpooler: Application done (PID=%d, unknown exitCode).", mode, pid));
+                Reporter.WriteLog(Format(u"%d\tSpooler: Application done (PID=%d, unknown exitCode).", mode, pid));
             }
             break;
         }
         case platform::kWaitTimeout:
-            app.WriteLog(Format(u"%d\tSpooler: Application failed (PID=%d, TIMEOUT).", mode, pid));
+            Reporter.WriteLog(Format(u"%d\tSpooler: Application failed (PID=%d, TIMEOUT).", mode, pid));
             break;
         case platform::kWaitFailed:
-            app.WriteLog(Format(u"%d\tSpooler: Application failed (PID=%d, unknown error).", mode, pid));
+            Reporter.WriteLog(Format(u"%d\tSpooler: Application failed (PID=%d, unknown error).", mode, pid));
             break;
     }
-
-    TerminateProcessTree(pid);
-    // Neither the wait nor the exit code decides the result: what the program did is its own affair.
-    return result;
 }
 
-void TerminateProcessTree(platform::ProcessId processId) {
-    CVelmoraVirtualPrinterApp& app = App();
-    if (app.KillProcessIfNeed == 0)
+void CProgramPrinter::TerminateProcessTree(platform::ProcessId processId) const {
+    if (Settings.KillProcessIfNeed == 0)
         return;
-    const int mode = app.ModeDigit();
-    app.WriteLog(Format(u"%d\tSpooler: Try to terminate process %d", mode, processId));
+    const int mode = Reporter.ModeDigit();
+    Reporter.WriteLog(Format(u"%d\tSpooler: Try to terminate process %d", mode, processId));
     if (!platform::TerminateProcessTree(processId, kTerminateMilliseconds))
-        app.WriteLog(Format(u"%d\tSpooler: Unable to terminate process %d.", mode, processId));
+        Reporter.WriteLog(Format(u"%d\tSpooler: Unable to terminate process %d.", mode, processId));
 }
 
 }  // namespace velmora

@@ -9,7 +9,10 @@
 #include <string>
 
 #include "config/printer_setting.h"
+#include "core/reporter.h"
+#include "core/settings.h"
 #include "platform/process.h"
+#include "spool/job_store.h"
 #include "spool/spool_file.h"
 
 namespace velmora {
@@ -43,19 +46,32 @@ struct ProgramPrinterOperations {
     std::function<void(const std::u16string& path)> ShellPrint;
 };
 
-// The operations in use; install replacements before the spooler starts.
-ProgramPrinterOperations& ProgramPrinterPlatform();
+// The system's own operations.
+ProgramPrinterOperations PlatformProgramPrinterOperations();
 
-// Whether the system's print spooler knows the printer, with its driver and port names.
-bool GetPrinterDevice(const std::u16string& printerName, std::u16string* driverName,
-                      std::u16string* portName);
+// Prints the jobs of virtual printers in program mode.
+class CProgramPrinter {
+  public:
+    CProgramPrinter(CReporter& reporter, const CSettings& settings,
+                    ProgramPrinterOperations operations = PlatformProgramPrinterOperations())
+        : Reporter(reporter), Settings(settings), Operations(std::move(operations)) {}
 
-// Prints a job of a virtual printer in program mode on the calling (spooler) thread: 0 when sent, 1 when
-// it failed, with the reason in the job's ErrorText. Waits until the program is ready for input; with
-// KillProcessIfNeed the program and its children are then asked to close.
-int32_t RunPrintProgram(CSpoolFile& job, const CPrinterSetting& printer);
+    // Whether the system's print spooler knows the printer, with its driver and port names.
+    bool GetPrinterDevice(const std::u16string& printerName, std::u16string* driverName,
+                          std::u16string* portName) const;
+    // Prints a job on the calling (spooler) thread: 0 when sent, 1 when it failed, with the reason. Waits
+    // until the program is ready for input; with KillProcessIfNeed the program and its children are then
+    // asked to close.
+    CDispatchOutcome RunPrintProgram(const CSpoolFile& job, const CPrinterSetting& printer) const;
+    // Asks a process and every process it started to close when KillProcessIfNeed is on; nothing otherwise.
+    void TerminateProcessTree(platform::ProcessId processId) const;
 
-// Asks a process and every process it started to close when KillProcessIfNeed is on; nothing otherwise.
-void TerminateProcessTree(platform::ProcessId processId);
+  private:
+    void WaitUntilReady(platform::Process& process) const;
+
+    CReporter& Reporter;
+    const CSettings& Settings;
+    ProgramPrinterOperations Operations;
+};
 
 }  // namespace velmora

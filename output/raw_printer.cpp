@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <memory>
 
-#include "core/app.h"
 #include "platform/file.h"
 #include "platform/print_spooler.h"
 #include "spool/pcl_scanner.h"
@@ -104,7 +103,8 @@ int32_t SubstitutePclBins(const std::u16string& sourcePath, const std::u16string
 }
 
 bool RawPrintFile(const std::u16string& printerName, const std::u16string& documentName,
-                  const std::u16string& filePath, const std::optional<PclBinValues>& binSubstitution) {
+                  const std::u16string& filePath, const std::optional<PclBinValues>& binSubstitution,
+                  CReporter* reporter) {
     platform::PrinterHandle printer = nullptr;
     if (!platform::OpenPrinter(printerName, &printer))
         return false;
@@ -140,10 +140,10 @@ bool RawPrintFile(const std::u16string& printerName, const std::u16string& docum
     platform::ClosePrinter(printer);
 
     if (printFile != filePath) {
-        if (const platform::FileError error = platform::RemoveFile(printFile)) {
-            CVelmoraVirtualPrinterApp& app = App();
-            app.WriteLog(Format(u"%d\tUnable to delete the file : %s (%s)", app.ModeDigit(), printFile,
-                                error.Description().substr(0, kErrorTextLimit)));
+        const platform::FileError error = platform::RemoveFile(printFile);
+        if (error && reporter) {
+            reporter->WriteLog(Format(u"%d\tUnable to delete the file : %s (%s)", reporter->ModeDigit(), printFile,
+                                      error.Description().substr(0, kErrorTextLimit)));
         }
     }
     return true;

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/reporter.h"
+
 namespace velmora {
 
 // The virtual printer's InputBin and OutputBin; an empty value leaves those commands as they are.
@@ -18,9 +20,10 @@ struct PclBinValues {
 
 // False only when the printer cannot be opened; then nothing is read, sent or created. With bins, the
 // printer receives a modified copy of the file (the file's path followed by ".bin"), which is deleted
-// afterwards.
+// afterwards; a copy that cannot be deleted is logged through the reporter, when there is one.
 bool RawPrintFile(const std::u16string& printerName, const std::u16string& documentName,
-                  const std::u16string& filePath, const std::optional<PclBinValues>& binSubstitution);
+                  const std::u16string& filePath, const std::optional<PclBinValues>& binSubstitution,
+                  CReporter* reporter = nullptr);
 
 // Writes the target from the source with the value of every PCL paper-source command (ESC & l <n> H)
 // replaced by inputBin and that of every output-bin command (ESC & l <n> G) by outputBin, both 8-bit

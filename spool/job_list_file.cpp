@@ -1,8 +1,8 @@
 // spool.list: the job list as it survives restarts.
-#include "core/app.h"
+#include "core/my_file.h"
 #include "resources/string_table.h"
 #include "spool/job_archive.h"
-#include "spool/my_file.h"
+#include "spool/job_store.h"
 #include "text/format.h"
 
 namespace velmora {
@@ -17,29 +17,28 @@ std::u16string Cut(std::u16string text, std::size_t length) {
 
 }  // namespace
 
-bool CVelmoraVirtualPrinterApp::WriteJobListFile(platform::FileError* error) {
-    // One writer at a time, so that an older list never overwrites a newer one.
+bool CJobStore::WriteJobListFile(platform::FileError* error) {
     std::lock_guard<std::mutex> writing(JobListFileLock);
     std::string bytes;
     {
         std::lock_guard<std::recursive_mutex> lock(JobListLock);
         bytes = WriteJobArchive(JobList);
     }
-    return ReplaceFileContent(SpoolListPath, bytes, AccessFile_MaxAttempts, AccessFile_WaitingTimeMsec,
+    return ReplaceFileContent(SpoolListPath, bytes, Settings.AccessFile_MaxAttempts, Settings.AccessFile_WaitingTimeMsec,
                               error);
 }
 
-void CVelmoraVirtualPrinterApp::SaveJobList() {
+void CJobStore::SaveJobList() {
     platform::FileError error;
     if (!WriteJobListFile(&error))
-        ShowMessage(Cut(error.Description(), 1024));
+        Reporter.ShowMessage(Cut(error.Description(), 1024));
 }
 
-void CVelmoraVirtualPrinterApp::LoadJobList() {
-    CMyFile file(AccessFile_MaxAttempts, AccessFile_WaitingTimeMsec);
+void CJobStore::LoadJobList() {
+    CMyFile file(Settings.AccessFile_MaxAttempts, Settings.AccessFile_WaitingTimeMsec);
     platform::FileError error;
     if (!file.OpenWithRetry(SpoolListPath, platform::kOpenRead | platform::kShareExclusive, &error)) {
-        ShowMessage(Cut(error.Description(), 1024));
+        Reporter.ShowMessage(Cut(error.Description(), 1024));
         return;
     }
     std::string bytes;
@@ -58,22 +57,22 @@ void CVelmoraVirtualPrinterApp::LoadJobList() {
     }
     if (content.damaged) {
         const std::u16string text = LoadString(IDS_SPOOL_LIST_CORRUPTED);
-        WriteLog(Format(u"%d\t%s", ModeDigit(), text));
-        if (!ServiceMode && Ui.ShowInformation)
-            Ui.ShowInformation(text);
+        Reporter.WriteLog(Format(u"%d\t%s", Reporter.ModeDigit(), text));
+        Reporter.UserInterface().ShowInformation(text);
     }
 }
 
-void CVelmoraVirtualPrinterApp::StartPromptSaves() {
+void CJobStore::StartPromptSaves() {
     JobListSaver.Start([this] {
         platform::FileError error;
         if (!WriteJobListFile(&error)) {
-            WriteLog(Format(u"%d\tUnable to save the job list : %s", ModeDigit(), error.Description()));
+            Reporter.WriteLog(
+                Format(u"%d\tUnable to save the job list : %s", Reporter.ModeDigit(), error.Description()));
         }
     });
 }
 
-void CVelmoraVirtualPrinterApp::StopPromptSaves() {
+void CJobStore::StopPromptSaves() {
     JobListSaver.Stop();
 }
 

@@ -8,13 +8,12 @@
 #include <memory>
 #include <string_view>
 
-#include "core/app.h"
-#include "net/control_file.h"
+#include "core/my_file.h"
+#include "spool/control_file.h"
 #include "platform/ansi.h"
 #include "platform/file.h"
 #include "platform/system_error.h"
 #include "resources/string_table.h"
-#include "spool/my_file.h"
 #include "spool/pcl_scanner.h"
 #include "text/format.h"
 
@@ -32,11 +31,6 @@ constexpr unsigned kReadShared = platform::kOpenRead | platform::kShareDenyWrite
 // A data file that another program still holds is not waited for: one attempt.
 bool OpenForReading(CMyFile& file, const std::u16string& path) {
     return file.OpenWithRetry(path, kReadShared, nullptr);
-}
-
-void ReportFailure(const std::u16string& text) {
-    App().WriteLog(text);
-    App().ShowMessageBox(text, MessageIcon::Error);
 }
 
 // Reads up to size bytes, as many as the file holds.
@@ -130,7 +124,7 @@ int32_t CountPclPages(const std::u16string& path) {
     PclScanner scanner;
     if (path.empty())
         return -1;
-    CMyFile file(1, 10);
+    CMyFile file(FILE_SINGLE_ATTEMPT, FILE_MIN_WAIT_MSEC);
     if (!OpenForReading(file, path))
         return 0;
     const std::unique_ptr<uint8_t[]> block(new uint8_t[kBlockSize]);
@@ -142,39 +136,39 @@ int32_t CountPclPages(const std::u16string& path) {
     return scanner.Pages();
 }
 
-void PreparePayload(CSpoolFile& job) {
-    CVelmoraVirtualPrinterApp& app = App();
-    const int mode = app.ModeDigit();
+void PreparePayload(CSpoolFile& job, CReporter& reporter, const CSettings& settings) {
+    const int mode = reporter.ModeDigit();
+    const auto reportFailure = [&](const std::u16string& text) { reporter.ReportFailure(text); };
     const std::u16string bytes = LoadString(IDS_BYTES);
 
     bool compressed = ApplyControlFile(job);
     if (compressed) {
-        app.WriteLog(Format(u"%d\tCompressed file, try to uncompress", mode));
-        CMyFile file(1, 10);
+        reporter.WriteLog(Format(u"%d\tCompressed file, try to uncompress", mode));
+        CMyFile file(FILE_SINGLE_ATTEMPT, FILE_MIN_WAIT_MSEC);
         if (!OpenForReading(file, job.LocalFileName)) {
-            ReportFailure(Format(u"%d\tUnable to uncompress file %s", mode, job.LocalFileName));
+            reportFailure(Format(u"%d\tUnable to uncompress file %s", mode, job.LocalFileName));
         } else {
             const int64_t length = file.Length();
             file.Close();
-            app.WriteLog(Format(u"%d\tCompressed size: %d %s", mode, static_cast<int32_t>(length), bytes));
+            reporter.WriteLog(Format(u"%d\tCompressed size: %d %s", mode, static_cast<int32_t>(length), bytes));
             const std::u16string expanded = job.LocalFileName + u"_unzip";
             if (!InflateFile(job.LocalFileName, length, expanded)) {
-                ReportFailure(Format(u"%d\tUnable to uncompress file %s", mode, job.LocalFileName));
+                reportFailure(Format(u"%d\tUnable to uncompress file %s", mode, job.LocalFileName));
             } else {
                 std::u16string errorText;
-                if (!RemoveFileWithRetry(job.LocalFileName, app.AccessFile_MaxAttempts,
-                                         app.AccessFile_WaitingTimeMsec, &errorText, kErrorTextCapacity)) {
-                    ReportFailure(Format(u"%d\tUnable to remove the compressed file %s (%s)", mode,
+                if (!RemoveFileWithRetry(job.LocalFileName, settings.AccessFile_MaxAttempts,
+                                         settings.AccessFile_WaitingTimeMsec, &errorText, kErrorTextCapacity)) {
+                    reportFailure(Format(u"%d\tUnable to remove the compressed file %s (%s)", mode,
                                          job.LocalFileName, errorText));
                 }
                 job.LocalFileName = expanded;
-                app.WriteLog(Format(u"%d\tFile uncompressed -> %s", mode, job.LocalFileName));
+                reporter.WriteLog(Format(u"%d\tFile uncompressed -> %s", mode, job.LocalFileName));
                 compressed = false;
             }
         }
     }
 
-    CMyFile file(1, 10);
+    CMyFile file(FILE_SINGLE_ATTEMPT, FILE_MIN_WAIT_MSEC);
     if (OpenForReading(file, job.LocalFileName)) {
         const int64_t length = file.Length();
         // The type tests see the sample as a zero-terminated string: only the bytes before a zero count.
@@ -190,13 +184,13 @@ void PreparePayload(CSpoolFile& job) {
         if (text.find("%PDF-1") != std::string_view::npos) {
             job.FileType = u"PDF";
             const std::u16string pdfPath = ReplaceAll(job.LocalFileName, u".tmp", u".pdf");
-            const int32_t attempts = app.AccessFile_MaxAttempts;
+            const int32_t attempts = settings.AccessFile_MaxAttempts;
             std::u16string errorText;
-            if (RenameFileWithRetry(job.LocalFileName, pdfPath, attempts, app.AccessFile_WaitingTimeMsec,
+            if (RenameFileWithRetry(job.LocalFileName, pdfPath, attempts, settings.AccessFile_WaitingTimeMsec,
                                     &errorText, kErrorTextCapacity)) {
                 job.LocalFileName = pdfPath;
             } else {
-                ReportFailure(
+                reportFailure(
                     Format(u"%d\tUnable to rename the file %s with pdf extension after %d attempts (%s).",
                            mode, job.LocalFileName, attempts, errorText));
             }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/reporter.h"
+#include "core/settings.h"
 #include "spool/spool_file.h"
 
 namespace velmora {
@@ -12,7 +14,7 @@ namespace velmora {
 // Reads the control file, expands a compressed data file, names PDF data files .pdf and sets FileType
 // and FileSize. Failures are logged (and shown in the desktop program); the job is kept all the same.
 // The caller holds JobListLock.
-void PreparePayload(CSpoolFile& job);
+void PreparePayload(CSpoolFile& job, CReporter& reporter, const CSettings& settings);
 
 // Expands the raw DEFLATE stream (RFC 1951, no header) of the first inputLength bytes of inputPath into
 // outputPath, which is replaced. Data after the final block is ignored; an invalid stream or input that

@@ -23,8 +23,9 @@ class CSpoolFile {
   public:
     CSpoolFile();
     virtual ~CSpoolFile() = default;
-    CSpoolFile(const CSpoolFile&) = delete;
-    CSpoolFile& operator=(const CSpoolFile&) = delete;
+    // A copy is the same job as it was at that moment, identity included (a dispatch works on one).
+    CSpoolFile(const CSpoolFile&) = default;
+    CSpoolFile& operator=(const CSpoolFile&) = default;
 
     JobId Id() const { return Id_; }
 
@@ -36,14 +37,6 @@ class CSpoolFile {
     void SetPrinting();
     // Sets State and its display text in the calling thread's language.
     void SetState(int32_t state);
-
-    // True when the data file is gone. Holds the job first. With waitUntilDeleted the deletion is retried
-    // every second until it succeeds; the caller then must not hold JobListLock (see ApplyJobAction).
-    bool DeleteLocalFile(bool waitUntilDeleted);
-    // Copies every field but the identity (a dispatch works on a copy taken under JobListLock).
-    void CopyFieldsFrom(const CSpoolFile& other);
-    // Lets the user move the job to another virtual printer (the transfer dialog of the desktop program).
-    void TransferJob();
 
     // Fields in declaration order.
     std::u16string DocumentName;

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <string>
 
-#include "core/app.h"
 #include "output/lpd_client.h"
 #include "platform/ansi.h"
 
@@ -34,9 +33,6 @@ bool ParsePort(const char* text, int* port) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // The library's parts report through the application object; its log stays off here.
-    velmora::CVelmoraVirtualPrinterApp app;
-
     int port = kDefaultPort;
     int next = 1;
     if (next < argc && std::strcmp(argv[next], "-p") == 0) {

@@ -8,8 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
-#include "core/app.h"
+#include "app/app.h"
 #include "platform/termination.h"
 #include "resources/string_ids.h"
 #include "resources/string_table.h"
@@ -59,13 +60,64 @@ void OnUserInterfaceThread(Function function) {
     }
 }
 
+// What the server's parts show a person: message boxes, the job list's refreshes, the tray icon and the
+// information window. Worker threads call it; what they ask for happens on the user-interface thread.
+class CDesktopUserInterface : public CUserInterface {
+  public:
+    CDesktopUserInterface(CJobListNotifier& notifier, std::function<CMainFrame*()> frame,
+                          std::function<DlgLog*()> infoWindow)
+        : Notifier(notifier), Frame(std::move(frame)), InfoWindow(std::move(infoWindow)) {}
+
+    bool ShowMessage(const std::u16string& text, MessageIcon icon) override {
+        // A worker thread hands the message over and goes on; the box appears from the message loop.
+        OnUserInterfaceThread([text, icon] {
+            const QMessageBox::Icon boxIcon = icon == MessageIcon::Error     ? QMessageBox::Critical
+                                              : icon == MessageIcon::Warning ? QMessageBox::Warning
+                                                                             : QMessageBox::Information;
+            const QString title = ToQString(LoadString(IDS_APP_TITLE));
+            if (MessageBoxesAnswered()) {
+                std::fprintf(stderr, "%s: %s\n", title.toUtf8().constData(), ToQString(text).toUtf8().constData());
+                return;
+            }
+            QMessageBox box(boxIcon, title, ToQString(text), QMessageBox::Ok);
+            box.exec();
+        });
+        return true;
+    }
+    // Workers post as often as they change the list; the view refreshes at its own pace.
+    void PostJobListChanged() override { Notifier.Post(); }
+    // StartSpooler and StopSpooler run on the user-interface thread; should another thread come, the
+    // change waits for the message loop.
+    void SetTrayIcon(int iconId) override {
+        OnUserInterfaceThread([this, iconId] {
+            if (CMainFrame* frame = Frame())
+                frame->SetSpoolerIcon(iconId);
+        });
+    }
+    void ShowInformation(const std::u16string& text) override {
+        OnUserInterfaceThread([this, text] {
+            DlgLog* window = InfoWindow();
+            if (!window)
+                return;
+            window->ShowText(ToQString(text));
+            window->show();
+            window->raise();
+        });
+    }
+
+  private:
+    CJobListNotifier& Notifier;
+    std::function<CMainFrame*()> Frame;
+    std::function<DlgLog*()> InfoWindow;
+};
+
 class DesktopProgram : public DesktopRole {
   public:
-    DesktopProgram(int& argc, char** argv) : application_(argc, argv) {
+    DesktopProgram(CVelmoraVirtualPrinterApp& app, int& argc, char** argv) : app_(app), application_(argc, argv) {
         // The program ends when its main window closes (Exit included); a hidden main window and the
         // closing of other windows keep it running.
         QApplication::setQuitOnLastWindowClosed(false);
-        InstallSeams();
+        app_.InstallUserInterface(&userInterface_);
         // A request to end from outside (SIGTERM, SIGINT; a console close or shutdown on Windows) ends the
         // desktop program as its Exit command does: the message loop ends and the main window closes.
         platform::WatchTerminationRequests(
@@ -73,7 +125,7 @@ class DesktopProgram : public DesktopRole {
     }
     ~DesktopProgram() override {
         CloseMainWindow();
-        App().Ui = UserInterfaceSeams{};
+        app_.InstallUserInterface(nullptr);
         delete infoWindow_;
         // Once the job list has been saved with the document.
         platform::StopWatchingTerminationRequests();
@@ -85,8 +137,8 @@ class DesktopProgram : public DesktopRole {
     }
 
     bool CreateMainWindow() override {
-        document_ = std::make_unique<CVelmoraVirtualPrinterDoc>();
-        frame_ = std::make_unique<CMainFrame>(App(), QSystemTrayIcon::isSystemTrayAvailable());
+        document_ = std::make_unique<CVelmoraVirtualPrinterDoc>(app_);
+        frame_ = std::make_unique<CMainFrame>(app_, QSystemTrayIcon::isSystemTrayAvailable());
         jobListNotifier_.SetView(frame_->View());
         return true;
     }
@@ -123,68 +175,26 @@ class DesktopProgram : public DesktopRole {
         document_.reset();
     }
 
-    void InstallSeams() {
-        UserInterfaceSeams& seams = App().Ui;
-        seams.ShowMessage = [](const std::u16string& text, MessageIcon icon) {
-            // A worker thread hands the message over and goes on; the box appears from the message loop.
-            OnUserInterfaceThread([text, icon] {
-                const QMessageBox::Icon boxIcon = icon == MessageIcon::Error     ? QMessageBox::Critical
-                                                  : icon == MessageIcon::Warning ? QMessageBox::Warning
-                                                                                 : QMessageBox::Information;
-                const QString title = ToQString(LoadString(IDS_APP_TITLE));
-                if (MessageBoxesAnswered()) {
-                    std::fprintf(stderr, "%s: %s\n", title.toUtf8().constData(),
-                                 ToQString(text).toUtf8().constData());
-                    return;
-                }
-                QMessageBox box(boxIcon, title, ToQString(text), QMessageBox::Ok);
-                box.exec();
-            });
-        };
-        // Workers post as often as they change the list; the view refreshes at its own pace.
-        seams.PostJobListChanged = [this] { jobListNotifier_.Post(); };
-        // StartSpooler and StopSpooler run on the user-interface thread; should another thread come, the
-        // change waits for the message loop.
-        seams.SetTrayIcon = [this](int iconId) {
-            OnUserInterfaceThread([this, iconId] {
-                if (frame_)
-                    frame_->SetSpoolerIcon(iconId);
-            });
-        };
-        // The Transfer command's dialog, on the thread of the command (a dialog cannot open elsewhere).
-        seams.TransferDialog = [this](const CSpoolFile& job, std::u16string* printerName) {
-            if (QThread::currentThread() != qApp->thread())
-                return false;
-            return RunTransferDialog(frame_.get(), job, printerName);
-        };
-        seams.ShowInformation = [this](const std::u16string& text) {
-            OnUserInterfaceThread([this, text] {
-                if (!infoWindow_)
-                    return;
-                infoWindow_->ShowText(ToQString(text));
-                infoWindow_->show();
-                infoWindow_->raise();
-            });
-        };
-    }
-
+    CVelmoraVirtualPrinterApp& app_;
     QApplication application_;
     CJobListNotifier jobListNotifier_;
     DlgLog* infoWindow_ = nullptr;
     std::unique_ptr<CVelmoraVirtualPrinterDoc> document_;
     std::unique_ptr<CMainFrame> frame_;
+    CDesktopUserInterface userInterface_{jobListNotifier_, [this] { return frame_.get(); },
+                                         [this] { return infoWindow_; }};
 };
 
 }  // namespace
 
-std::unique_ptr<DesktopRole> CreateDesktopProgram(int& argc, char** argv) {
+std::unique_ptr<DesktopRole> CreateDesktopProgram(CVelmoraVirtualPrinterApp& app, int& argc, char** argv) {
     if (!WindowSystemAvailable(argc, argv)) {
         std::fprintf(stderr,
                      "VelmoraVirtualPrinter: no display for the desktop program. Run the server without "
                      "windows with: VelmoraVirtualPrinter -WINSERV\n");
         return nullptr;
     }
-    return std::make_unique<DesktopProgram>(argc, argv);
+    return std::make_unique<DesktopProgram>(app, argc, argv);
 }
 
 int RunDesktopProgram(DesktopRole& desktop) {

@@ -14,8 +14,8 @@
 
 #include <limits>
 
-#include "core/app.h"
-#include "core/service_control.h"
+#include "app/app.h"
+#include "app/service_control.h"
 #include "platform/text_editor.h"
 #include "resources/dialog_string_ids.h"
 #include "resources/string_ids.h"
@@ -38,9 +38,10 @@ QCheckBox* CheckBox(uint32_t textId, const char* objectName, bool checked, QWidg
 }
 
 // Whether the program's own service is installed (the service control manager can open it).
-bool ServiceInstalled() {
-    const platform::ScHandle service = OpenOrCreateService(false);
-    CloseServiceHandles(service);
+bool ServiceInstalled(CReporter& reporter) {
+    CServiceControl control(reporter);
+    const platform::ScHandle service = control.OpenOrCreateService(false);
+    control.CloseServiceHandles(service);
     return service != nullptr;
 }
 
@@ -53,16 +54,16 @@ CPreferenceApplication::CPreferenceApplication(CVelmoraVirtualPrinterApp& app, Q
 
     auto* startup = new QGroupBox(DialogText(IDS_DLG_PREF_STARTUP_GROUP), this);
     startAsService_ =
-        CheckBox(IDS_DLG_PREF_START_AS_SERVICE, "StartAsServiceCheck", app.StartAsService != 0, startup);
-    autoStart_ = CheckBox(IDS_DLG_PREF_AUTO_START, "AutoStartCheck", app.AutoStart != 0, startup);
-    autoHide_ = CheckBox(IDS_DLG_PREF_AUTO_HIDE, "AutoHideCheck", app.AutoHide != 0, startup);
-    stress_ = CheckBox(IDS_DLG_PREF_STRESS, "StressCheck", app.Stress != 0, startup);
-    autoDelete_ = CheckBox(IDS_DLG_PREF_AUTO_DELETE, "AutoDeleteCheck", app.AutoDelete != 0, startup);
-    deleteSpool_ = CheckBox(IDS_DLG_PREF_DELETE_SPOOL, "DeleteSpoolCheck", app.DeleteSpool, startup);
+        CheckBox(IDS_DLG_PREF_START_AS_SERVICE, "StartAsServiceCheck", app.Settings.StartAsService != 0, startup);
+    autoStart_ = CheckBox(IDS_DLG_PREF_AUTO_START, "AutoStartCheck", app.Settings.AutoStart != 0, startup);
+    autoHide_ = CheckBox(IDS_DLG_PREF_AUTO_HIDE, "AutoHideCheck", app.Settings.AutoHide != 0, startup);
+    stress_ = CheckBox(IDS_DLG_PREF_STRESS, "StressCheck", app.Settings.Stress != 0, startup);
+    autoDelete_ = CheckBox(IDS_DLG_PREF_AUTO_DELETE, "AutoDeleteCheck", app.Settings.AutoDelete != 0, startup);
+    deleteSpool_ = CheckBox(IDS_DLG_PREF_DELETE_SPOOL, "DeleteSpoolCheck", app.Settings.DeleteSpool, startup);
     timeout_ = new QSpinBox(startup);
     timeout_->setObjectName(QStringLiteral("TimeoutEdit"));
     timeout_->setRange(0, std::numeric_limits<int32_t>::max());
-    timeout_->setValue(app.DeleteSpoolTimeOut);
+    timeout_->setValue(app.Settings.DeleteSpoolTimeOut);
     auto* timeoutLabel = new QLabel(DialogText(IDS_DLG_PREF_TIMEOUT_LABEL), startup);
     timeoutLabel->setBuddy(timeout_);
     timeoutLabel_ = timeoutLabel;
@@ -77,8 +78,8 @@ CPreferenceApplication::CPreferenceApplication(CVelmoraVirtualPrinterApp& app, Q
     startupLayout->addLayout(timeoutRow);
 
     auto* log = new QGroupBox(DialogText(IDS_DLG_PREF_LOG_GROUP), this);
-    logNormal_ = CheckBox(IDS_DLG_PREF_LOG_NORMAL, "LogNormalCheck", app.LogLevel == 1, log);
-    logDetailed_ = CheckBox(IDS_DLG_PREF_LOG_DETAILED, "LogDetailedCheck", app.LogLevel == 2, log);
+    logNormal_ = CheckBox(IDS_DLG_PREF_LOG_NORMAL, "LogNormalCheck", app.Settings.LogLevel == 1, log);
+    logDetailed_ = CheckBox(IDS_DLG_PREF_LOG_DETAILED, "LogDetailedCheck", app.Settings.LogLevel == 2, log);
     auto* display = new QPushButton(DialogText(IDS_DLG_PREF_DISPLAY_LOG), log);
     display->setObjectName(QStringLiteral("DisplayButton"));
     display->setAutoDefault(false);
@@ -89,7 +90,7 @@ CPreferenceApplication::CPreferenceApplication(CVelmoraVirtualPrinterApp& app, Q
     logLayout->addWidget(display);
 
     auto* server = new QGroupBox(DialogText(IDS_DLG_PREF_SERVER_GROUP), this);
-    port_ = new QLineEdit(ToQString(Format(u"%d", app.PortLPD.load())), server);
+    port_ = new QLineEdit(ToQString(Format(u"%d", app.Settings.PortLPD.load())), server);
     port_->setObjectName(QStringLiteral("PortEdit"));
     port_->setMaxLength(10);
     port_->setFixedWidth(port_->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 12);
@@ -115,7 +116,7 @@ CPreferenceApplication::CPreferenceApplication(CVelmoraVirtualPrinterApp& app, Q
         for (QCheckBox* box : {autoStart_, autoHide_, stress_})
             box->setEnabled(false);
     } else {
-        startAsService_->setEnabled(!ServiceInstalled());
+        startAsService_->setEnabled(!ServiceInstalled(app_.Reporter));
     }
     OnDeleteSpool();
 
@@ -145,21 +146,21 @@ void CPreferenceApplication::OnDeleteSpool() {
 void CPreferenceApplication::DisplayLog() {
     std::u16string commandLine;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool opened = platform::OpenInTextEditor(app_.LogFilePath, &commandLine);
+    const bool opened = platform::OpenInTextEditor(app_.Log.FilePath(), &commandLine);
     QApplication::restoreOverrideCursor();
     if (!opened)
         ShowMessageBox(this, Format(LoadString(IDS_DLG_EDITOR_FAILED), commandLine), QMessageBox::Critical);
 }
 
 void CPreferenceApplication::accept() {
-    app_.StartAsService = startAsService_->isChecked() ? 1 : 0;
-    app_.AutoStart = autoStart_->isChecked() ? 1 : 0;
-    app_.AutoDelete = autoDelete_->isChecked() ? 1 : 0;
-    app_.DeleteSpool = deleteSpool_->isChecked();
-    app_.DeleteSpoolTimeOut = timeout_->value();
-    app_.AutoHide = autoHide_->isChecked() ? 1 : 0;
-    app_.Stress = stress_->isChecked() ? 1 : 0;
-    app_.LogLevel = logDetailed_->isChecked() ? 2 : 1;
+    app_.Settings.StartAsService = startAsService_->isChecked() ? 1 : 0;
+    app_.Settings.AutoStart = autoStart_->isChecked() ? 1 : 0;
+    app_.Settings.AutoDelete = autoDelete_->isChecked() ? 1 : 0;
+    app_.Settings.DeleteSpool = deleteSpool_->isChecked();
+    app_.Settings.DeleteSpoolTimeOut = timeout_->value();
+    app_.Settings.AutoHide = autoHide_->isChecked() ? 1 : 0;
+    app_.Settings.Stress = stress_->isChecked() ? 1 : 0;
+    app_.Settings.LogLevel = logDetailed_->isChecked() ? 2 : 1;
 
     if (startAsService_->isChecked())
         ShowMessageBox(this, LoadString(IDS_RESTART_REQUIRED), QMessageBox::Information);
@@ -172,8 +173,8 @@ void CPreferenceApplication::accept() {
         port_->selectAll();
         return;
     }
-    if (port != app_.PortLPD) {
-        app_.PortLPD = port;
+    if (port != app_.Settings.PortLPD) {
+        app_.Settings.PortLPD = port;
         ShowMessageBox(this, LoadString(IDS_RESTART_REQUIRED), QMessageBox::Information);
     }
     QDialog::accept();

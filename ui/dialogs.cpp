@@ -1,6 +1,6 @@
 #include "ui/dialogs.h"
 
-#include "core/app.h"
+#include "app/app.h"
 #include "ui/dialog_configure_server.h"
 #include "ui/dialog_configure_spool.h"
 #include "ui/dialog_preferences.h"
@@ -10,16 +10,15 @@
 
 namespace velmora::ui {
 
-void OnServerConfiguration(QWidget* parent) {
-    CVelmoraVirtualPrinterApp& app = App();
+void OnServerConfiguration(CVelmoraVirtualPrinterApp& app, QWidget* parent) {
     CDialogConfigureServeur dialog(app.PrinterList, parent);
     // Cancel keeps the edits in memory; they reach the file at the next Save.
     if (dialog.exec() == QDialog::Accepted)
         app.SavePrinterConfig();
 }
 
-void OnPreferences(QWidget* parent) {
-    CPreferenceApplication dialog(App(), parent);
+void OnPreferences(CVelmoraVirtualPrinterApp& app, QWidget* parent) {
+    CPreferenceApplication dialog(app, parent);
     dialog.exec();
 }
 
@@ -33,8 +32,9 @@ void CopyFileToPrinter(QWidget* parent) {
         CopyChosenFileToPrinter(parent, path);
 }
 
-bool RunTransferDialog(QWidget* parent, const CSpoolFile& job, std::u16string* printerName) {
-    CDialogConfigureSpool dialog(*App().PrinterList.Snapshot(), job, parent);
+bool RunTransferDialog(const CPrinterList& printers, QWidget* parent, const CSpoolFile& job,
+                       std::u16string* printerName) {
+    CDialogConfigureSpool dialog(*printers.Snapshot(), job, parent);
     if (dialog.exec() != QDialog::Accepted)
         return false;
     *printerName = dialog.PrinterName();

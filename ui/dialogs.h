@@ -6,22 +6,25 @@
 class QWidget;
 
 namespace velmora {
+class CPrinterList;
 class CSpoolFile;
+class CVelmoraVirtualPrinterApp;
 }
 
 namespace velmora::ui {
 
 // Command 32783 "&Configuration": the modal "Server configuration" dialog; Printer.cfg is written when it
 // ends with Save.
-void OnServerConfiguration(QWidget* parent);
+void OnServerConfiguration(CVelmoraVirtualPrinterApp& app, QWidget* parent);
 // Command 32786 "Preferences": the modal "Preferences" dialog.
-void OnPreferences(QWidget* parent);
+void OnPreferences(CVelmoraVirtualPrinterApp& app, QWidget* parent);
 // Command 32787 "&Send via LPR": a file selection, then the "Copy selected file via LPR" dialog.
 void SendFileByLpr(QWidget* parent);
 // Command 32788 "&Copy to printer": a file selection, then the "Copy print data stream to Windows printer"
 // dialog.
 void CopyFileToPrinter(QWidget* parent);
 // The "Spooled file configuration" dialog of the Transfer command: true and the chosen virtual printer on OK.
-bool RunTransferDialog(QWidget* parent, const CSpoolFile& job, std::u16string* printerName);
+bool RunTransferDialog(const CPrinterList& printers, QWidget* parent, const CSpoolFile& job,
+                       std::u16string* printerName);
 
 }  // namespace velmora::ui

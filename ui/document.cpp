@@ -1,15 +1,14 @@
 #include "ui/document.h"
 
-#include "core/app.h"
 
 namespace velmora::ui {
 
-CVelmoraVirtualPrinterDoc::CVelmoraVirtualPrinterDoc() {
-    App().StartServer();
+CVelmoraVirtualPrinterDoc::CVelmoraVirtualPrinterDoc(CVelmoraVirtualPrinterApp& app) : App(app) {
+    App.StartServer();
 }
 
 CVelmoraVirtualPrinterDoc::~CVelmoraVirtualPrinterDoc() {
-    App().StopServer();
+    App.StopServer();
 }
 
 }  // namespace velmora::ui

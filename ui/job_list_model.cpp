@@ -6,7 +6,7 @@
 #include <mutex>
 #include <utility>
 
-#include "core/app.h"
+#include "app/app.h"
 #include "core/try_lock.h"
 #include "resources/string_table.h"
 #include "resources/window_string_ids.h"
@@ -84,7 +84,7 @@ void CJobListModel::FillRow(Row* row, const CSpoolFile& record) {
 }
 
 bool CJobListModel::Refresh(std::chrono::milliseconds lockTimeout) {
-    if (!TryLockFor(app_.JobListLock, lockTimeout))
+    if (!TryLockFor(app_.Jobs.JobListLock, lockTimeout))
         return false;
 
     // Records leave JobList and new ones are appended at its end; the order of the others never changes.
@@ -95,10 +95,10 @@ bool CJobListModel::Refresh(std::chrono::milliseconds lockTimeout) {
     int firstChanged = INT_MAX;
     int lastChanged = -1;
     {
-        std::unique_lock<std::recursive_mutex> lock(app_.JobListLock, std::adopt_lock);
+        std::unique_lock<std::recursive_mutex> lock(app_.Jobs.JobListLock, std::adopt_lock);
         std::size_t next = 0;
         bool matching = true;
-        for (const SpoolFilePtr& record : app_.JobList) {
+        for (const SpoolFilePtr& record : app_.Jobs.JobList) {
             if (!record)
                 continue;
             std::size_t found = rows_.size();

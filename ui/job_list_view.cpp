@@ -9,11 +9,13 @@
 
 #include <algorithm>
 #include <mutex>
+#include <optional>
 
 #include "platform/shell.h"
 #include "resources/string_table.h"
 #include "resources/window_string_ids.h"
 #include "ui/command_ids.h"
+#include "ui/dialogs.h"
 
 namespace velmora::ui {
 
@@ -44,6 +46,9 @@ class RowDelegate : public QStyledItemDelegate {
 
 CVelmoraVirtualPrinterView::CVelmoraVirtualPrinterView(CVelmoraVirtualPrinterApp& app, QWidget* parent)
     : QTableView(parent), app_(app), model_(app) {
+    chooseTransfer_ = [this](const CSpoolFile& job, std::u16string* printerName) {
+        return RunTransferDialog(app_.PrinterList, this, job, printerName);
+    };
     setObjectName(QStringLiteral("JobListView"));
     setModel(&model_);
     setItemDelegate(new RowDelegate(this));
@@ -178,8 +183,17 @@ void CVelmoraVirtualPrinterView::ApplyToSelection(JobAction action) {
     std::vector<JobId> jobs;
     for (const int row : SelectedRows())
         jobs.push_back(model_.JobAt(row));
-    for (const JobId job : jobs)
-        app_.ApplyJobAction(action, job, false);
+    for (const JobId job : jobs) {
+        if (action != JOB_TRANSFER) {
+            app_.Jobs.ApplyJobAction(action, job, false);
+            continue;
+        }
+        // The dialog shows a copy and runs without any lock; its choice applies to the job if it still exists.
+        const std::optional<CSpoolFile> shown = app_.Jobs.CopyOfJob(job);
+        std::u16string printerName;
+        if (shown && chooseTransfer_ && chooseTransfer_(*shown, &printerName))
+            app_.Jobs.ApplyJobAction(JOB_TRANSFER, job, false, printerName);
+    }
     RefreshList(kRefreshLockTimeout);
 }
 
@@ -189,7 +203,7 @@ void CVelmoraVirtualPrinterView::OnDoubleClick(const QModelIndex&) {
         return;
     const std::u16string path = model_.LocalFileNameAt(LastSelectedRow());
     // Held first, so that the spooler does not print the job while the user looks at it.
-    app_.ApplyJobAction(JOB_HOLD, selectedJob_, false);
+    app_.Jobs.ApplyJobAction(JOB_HOLD, selectedJob_, false);
     // Whether an application opens it is the desktop's business; the job stays held either way.
     platform::OpenWithDefaultApplication(path);
     RefreshList(kRefreshLockTimeout);
@@ -207,11 +221,11 @@ std::unique_ptr<QMenu> CVelmoraVirtualPrinterView::CreateContextMenu() {
     int32_t state = -1;
     {
         // The job's state now, not as last shown.
-        std::lock_guard<std::recursive_mutex> lock(app_.JobListLock);
-        const long index = app_.FindJob(job);
+        std::lock_guard<std::recursive_mutex> lock(app_.Jobs.JobListLock);
+        const long index = app_.Jobs.FindJob(job);
         if (index < 0)
             return nullptr;
-        state = app_.JobList[static_cast<std::size_t>(index)]->State;
+        state = app_.Jobs.JobList[static_cast<std::size_t>(index)]->State;
     }
     selectedJob_ = job;
     selectedState_ = state;

@@ -9,10 +9,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <unordered_set>
 
-#include "core/app.h"
+#include "app/app.h"
 #include "ui/job_list_model.h"
 
 class QMenu;
@@ -54,6 +55,10 @@ class CVelmoraVirtualPrinterView : public QTableView {
     bool IsJobCommandEnabled(int command) const;
     void OnJobCommand(int command);
     void ApplyToSelection(JobAction action);
+    // The Transfer command's choice for one job: true and the chosen virtual printer on OK. The
+    // "Spooled file configuration" dialog by default; tests answer it themselves.
+    using TransferChooser = std::function<bool(const CSpoolFile& job, std::u16string* printerName)>;
+    void SetTransferChooser(TransferChooser chooser) { chooseTransfer_ = std::move(chooser); }
 
     // The job menu for the selection, its items chosen by the state of the first selected job; null when
     // no row is selected or that job has left the list.
@@ -85,6 +90,7 @@ class CVelmoraVirtualPrinterView : public QTableView {
     // The selection across a reset of the model, by job.
     std::unordered_set<JobId> rememberedJobs_;
     JobId rememberedCurrent_ = 0;
+    TransferChooser chooseTransfer_;
 };
 
 // Carries the workers' notifications to the view on the user-interface thread. Any thread may post; one

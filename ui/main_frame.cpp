@@ -9,7 +9,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 
-#include "core/app.h"
+#include "app/app.h"
 #include "platform/keyboard.h"
 #include "resources/string_table.h"
 #include "resources/window_string_ids.h"
@@ -162,7 +162,7 @@ void CMainFrame::CreateTrayIcon(bool trayAvailable) {
     AddCommand(trayMenu_, ID_INTERFACE, IDS_TRAY_INTERFACE);
     connect(trayMenu_, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUi);
     tray_.Create(this, trayMenu_, Text(IDS_TRAY_TOOLTIP), ProgramIcon(), trayAvailable);
-    tray_.SetIconByResource(app_.IsSpoolerRunning() ? IDI_SPOOLER_RUNNING : IDI_SPOOLER_STOPPED);
+    tray_.SetIconByResource(app_.Spooler.IsSpoolerRunning() ? IDI_SPOOLER_RUNNING : IDI_SPOOLER_STOPPED);
     // "&Interface", after Start, Stop and the separator.
     tray_.SetMenuDefaultItem(3, true);
 }
@@ -174,9 +174,9 @@ bool CMainFrame::IsCommandEnabled(int command) const {
             return false;
         case ID_SPOOLER_START:
         case ID_CONFIGURATION:
-            return !app_.IsSpoolerRunning();
+            return !app_.Spooler.IsSpoolerRunning();
         case ID_SPOOLER_STOP:
-            return app_.IsSpoolerRunning();
+            return app_.Spooler.IsSpoolerRunning();
         case ID_PREFERENCES:
         case ID_SEND_VIA_LPR:
         case ID_COPY_TO_PRINTER:
@@ -198,16 +198,16 @@ void CMainFrame::OnCommand(int command) {
         return;
     switch (command) {
         case ID_SPOOLER_START:
-            app_.StartSpooler();
+            app_.Spooler.StartSpooler();
             break;
         case ID_SPOOLER_STOP:
-            app_.StopSpooler();
+            app_.Spooler.StopSpooler();
             break;
         case ID_CONFIGURATION:
-            OnServerConfiguration(this);
+            OnServerConfiguration(app_, this);
             break;
         case ID_PREFERENCES:
-            OnPreferences(this);
+            OnPreferences(app_, this);
             break;
         case ID_SEND_VIA_LPR:
             SendFileByLpr(this);

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "fuzz_util.h"
-#include "net/control_file.h"
+#include "spool/control_file.h"
 #include "spool/spool_file.h"
 #include "text/code_page.h"
 

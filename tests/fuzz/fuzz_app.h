@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "core/app.h"
+#include "app/app.h"
 #include "fuzz_util.h"
 
 namespace velmora::fuzz {

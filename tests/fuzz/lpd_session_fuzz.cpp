@@ -154,14 +154,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::string spoolFolder = platform::UnicodeToAnsi(app.SpoolFolder);
     std::set<std::string> jobFiles;
     {
-        std::lock_guard<std::recursive_mutex> lock(app.JobListLock);
+        std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
         // One connection, at most one job.
-        VELMORA_FUZZ_CHECK(app.JobList.size() <= 1);
-        for (const SpoolFilePtr& job : app.JobList)
+        VELMORA_FUZZ_CHECK(app.Jobs.JobList.size() <= 1);
+        for (const SpoolFilePtr& job : app.Jobs.JobList)
             jobFiles.insert(std::filesystem::path(platform::UnicodeToAnsi(job->LocalFileName))
                                 .lexically_normal()
                                 .string());
-        app.JobList.clear();
+        app.Jobs.JobList.clear();
     }
     // An accepted job has its file, and a refused one leaves nothing behind.
     VELMORA_FUZZ_CHECK(SpoolFiles(spoolFolder) == jobFiles);
@@ -170,6 +170,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::error_code ignored;
     for (const auto& entry : std::filesystem::directory_iterator(spoolFolder))
         std::filesystem::remove_all(entry.path(), ignored);
-    std::filesystem::remove(platform::UnicodeToAnsi(app.LogFilePath), ignored);
+    std::filesystem::remove(platform::UnicodeToAnsi(app.Log.FilePath()), ignored);
     return 0;
 }

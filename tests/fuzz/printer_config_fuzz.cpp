@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         made.LogFilePath.clear();
         return made;
     }();
-    const std::string path = platform::UnicodeToAnsi(app.PrinterCfgPath);
+    const std::string path = platform::UnicodeToAnsi(app.PrinterConfig.Path());
     fuzz::WriteFile(path, fuzz::AsBytes(data, size));
 
     // Loading adds to the list in memory: start each input from an empty one.

@@ -179,7 +179,7 @@ TEST_F(LpdSessionTest, AbortsAndUnknownSubcommands) {
 }
 
 TEST_F(LpdSessionTest, SilenceInTheMiddleOfAFileEndsTheSessionWithANack) {
-    SetLpdReceiveTiming({10, 50});  // half a second of silence instead of ten
+    app_->LpdServer.ReceiveTiming = {10, 50};  // half a second of silence instead of ten
     RawLpdClient client(port_);
     ASSERT_TRUE(client.Send("\x02PASS\n"));
     ASSERT_EQ(client.Reply(), 0);
@@ -249,20 +249,20 @@ TEST_F(LpdSessionTest, AFailedSpoolWriteIsAFailedReception) {
 }
 
 TEST_F(LpdSessionTest, StressModeDeletesReceivedJobsOnTheDesktopOnly) {
-    app_->Stress = 1;
+    app_->Settings.Stress = 1;
     ASSERT_TRUE(test::SendLpdJob(port_, "PASS", kControlFile, "data"));
     WaitForSessions();
     EXPECT_EQ(JobCount(), 0u);
     EXPECT_TRUE(SpoolFiles("PASS").empty());
 
-    app_->ServiceMode = true;
+    app_->SetServiceMode(true);
     ASSERT_TRUE(test::SendLpdJob(port_, "PASS", kControlFile, "data"));
     EXPECT_EQ(WaitForJobs(1), 1u);
     EXPECT_EQ(posts_, 0);  // no window to notify in the service
 }
 
 TEST_F(LpdSessionTest, DetailedLogTracesEveryStep) {
-    app_->LogLevel = 2;
+    app_->Settings.LogLevel = 2;
     ASSERT_TRUE(test::SendLpdJob(port_, "PASS", "Nx\n", "data"));
     ASSERT_EQ(WaitForJobs(1), 1u);
     std::vector<std::string> session;
@@ -295,8 +295,8 @@ TEST_F(LpdSessionTest, DetailedLogTracesEveryStep) {
 }
 
 TEST_F(LpdSessionTest, SpoolFileNamesNeverCollide) {
-    const SpoolFilePtr first = CreateSpoolJob(u"PASS", 77);
-    const SpoolFilePtr second = CreateSpoolJob(u"PASS", 77);
+    const SpoolFilePtr first = CreateSpoolJob(app_->SpoolFolder, u"PASS", 77);
+    const SpoolFilePtr second = CreateSpoolJob(app_->SpoolFolder, u"PASS", 77);
     EXPECT_NE(first->LocalFileName, second->LocalFileName);
     EXPECT_TRUE(platform::FileExists(first->LocalFileName));
     EXPECT_TRUE(platform::FileExists(second->LocalFileName));
@@ -309,7 +309,7 @@ TEST_F(LpdSessionTest, SpoolFileNamesNeverCollide) {
 }
 
 TEST_F(LpdSessionTest, StoppingTheServerEndsTheListenerAndAPortInUseIsReported) {
-    app_->StopLpdServer();
+    app_->LpdServer.StopLpdServer();
     EXPECT_EQ(LogMessages().back(), "0\tLPD Server is stopped");
     RawLpdClient refused(port_);
     EXPECT_FALSE(refused.Connected());
@@ -319,9 +319,9 @@ TEST_F(LpdSessionTest, StoppingTheServerEndsTheListenerAndAPortInUseIsReported) 
     ASSERT_EQ(platform::BindLoopback(other, 0), 0);
     ASSERT_EQ(platform::Listen(other, 5), 0);
     const uint16_t taken = platform::LocalPort(other);
-    app_->PortLPD = taken + 65536;  // only the low 16 bits are bound
-    app_->StartLpdServer();
-    app_->StopLpdServer();
+    app_->Settings.PortLPD = taken + 65536;  // only the low 16 bits are bound
+    app_->LpdServer.StartLpdServer();
+    app_->LpdServer.StopLpdServer();
     platform::CloseSocket(other);
     const std::string expected = "0\tLPD Server: Unable to bind Port : " + std::to_string(taken + 65536);
     EXPECT_EQ(LogMessages().back(), expected);

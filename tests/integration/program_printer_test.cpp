@@ -69,8 +69,7 @@ class ProgramPrinterTest : public test::AppFixture {
   protected:
     void SetUp() override {
         AppFixture::SetUp();
-        saved_ = ProgramPrinterPlatform();
-        ProgramPrinterPlatform().PrinterDriverAndPort = [](const std::u16string& name, std::u16string* driver,
+        operations_.PrinterDriverAndPort = [](const std::u16string& name, std::u16string* driver,
                                                            std::u16string* port) {
             if (name != u"Office Laser")
                 return false;
@@ -78,7 +77,7 @@ class ProgramPrinterTest : public test::AppFixture {
             *port = u"socket://10.0.0.5";
             return true;
         };
-        ProgramPrinterPlatform().ShellPrint = [this](const std::u16string& path) {
+        operations_.ShellPrint = [this](const std::u16string& path) {
             shellPrinted_.push_back(path);
         };
 
@@ -108,8 +107,15 @@ class ProgramPrinterTest : public test::AppFixture {
             if (IsAlive(pid))
                 kill(pid, SIGKILL);
         }
-        ProgramPrinterPlatform() = saved_;
         AppFixture::TearDown();
+    }
+
+    // Prints the job through the stand-in system operations; the outcome's text becomes the job's.
+    int32_t RunPrintProgram(CSpoolFile& job, const CPrinterSetting& printer) {
+        const CDispatchOutcome outcome =
+            CProgramPrinter(app_->Reporter, app_->Settings, operations_).RunPrintProgram(job, printer);
+        job.ErrorText = outcome.ErrorText;
+        return outcome.Result;
     }
 
     // An executable shell script in the programs folder; its path.
@@ -149,7 +155,7 @@ class ProgramPrinterTest : public test::AppFixture {
 
     std::string Narrow(const std::u16string& text) { return platform::UnicodeToAnsi(text); }
 
-    ProgramPrinterOperations saved_;
+    ProgramPrinterOperations operations_;
     std::vector<std::u16string> shellPrinted_;
     std::vector<int> leftRunning_;
     std::string programs_;
@@ -231,7 +237,7 @@ TEST_F(ProgramPrinterTest, AProgramThatCannotBeStartedFailsWithTheSystemsReason)
     }
 
     // The service's mode digit is part of the error text; the start failure replaces "Printer not found".
-    app_->ServiceMode = true;
+    app_->SetServiceMode(true);
     printer_.ProgramPrinter = u"Nowhere";
     printer_.ProgramCommand = U16("\"" + programs_ + "/no such program\"");
     EXPECT_EQ(RunPrintProgram(job_, printer_), 1);
@@ -239,7 +245,7 @@ TEST_F(ProgramPrinterTest, AProgramThatCannotBeStartedFailsWithTheSystemsReason)
 }
 
 TEST_F(ProgramPrinterTest, TheExitCodeIsLoggedAndNeverFailsTheJob) {
-    app_->LogLevel = 2;
+    app_->Settings.LogLevel = 2;
     struct Case {
         std::string command;
         int exitCode;
@@ -284,8 +290,8 @@ TEST_F(ProgramPrinterTest, EmptyCommandUsesTheShellPrintVerbWithoutWaiting) {
 }
 
 TEST_F(ProgramPrinterTest, KillProcessIfNeedAsksTheProgramAndItsChildrenToClose) {
-    app_->KillProcessIfNeed = 1;
-    app_->LogLevel = 2;
+    app_->Settings.KillProcessIfNeed = 1;
+    app_->Settings.LogLevel = 2;
     const std::string childIdFile = folder_.File("child.pid");
     printer_.ProgramCommand = U16("\"" + WriteTreeScript(childIdFile) + "\" %1");
 
@@ -308,7 +314,7 @@ TEST_F(ProgramPrinterTest, KillProcessIfNeedAsksTheProgramAndItsChildrenToClose)
 }
 
 TEST_F(ProgramPrinterTest, WithoutKillProcessIfNeedTheProgramKeepsRunning) {
-    app_->LogLevel = 2;
+    app_->Settings.LogLevel = 2;
     const std::string childIdFile = folder_.File("child.pid");
     printer_.ProgramCommand = U16("\"" + WriteTreeScript(childIdFile) + "\" %1");
 

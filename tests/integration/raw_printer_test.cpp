@@ -203,7 +203,7 @@ TEST_F(RawPrinterTest, DocumentsWithoutDataCountAsPrintedAndLeaveNoPendingJob) {
     WriteFile(pcl, kEsc + "&l1H" + "text\f");
     ASSERT_EQ(mkdir((pcl + ".bin").c_str(), 0755), 0);
     WriteFile(pcl + ".bin/keep", "x");
-    EXPECT_TRUE(RawPrintFile(U16(kQueue), u"held.pcl", U16(pcl), PclBinValues{u"4", u""}));
+    EXPECT_TRUE(RawPrintFile(U16(kQueue), u"held.pcl", U16(pcl), PclBinValues{u"4", u""}, &app_->Reporter));
     EXPECT_TRUE(LogHas("0\tUnable to delete the file : " + pcl + ".bin (" +
                        platform::UnicodeToAnsi(platform::SystemErrorText(EISDIR)) + ")"))
         << ::testing::PrintToString(LogMessages());

@@ -1,6 +1,8 @@
 // The program's own service operations against a private service database, with the test service in
 // place of the program where a service has to run: what they do and the log lines they write.
 #include <gtest/gtest.h>
+
+#include <memory>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -8,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/service_control.h"
+#include "app/service_control.h"
 #include "platform/ansi.h"
 #include "platform/file.h"
 #include "platform/service_manager.h"
@@ -53,11 +55,11 @@ class ServiceControlTest : public test::AppFixture {
 
     // Sends a control straight through the manager, as another program would.
     void Control(uint32_t control) {
-        sm::ScHandle service = OpenOrCreateService(false);
+        sm::ScHandle service = Service().OpenOrCreateService(false);
         ASSERT_NE(service, nullptr);
         sm::ServiceStatus status;
         EXPECT_TRUE(sm::ControlService(service, control, &status)) << errno;
-        CloseServiceHandles(service);
+        Service().CloseServiceHandles(service);
     }
 
     // The log lines written since the last call.
@@ -69,24 +71,32 @@ class ServiceControlTest : public test::AppFixture {
         return fresh;
     }
 
+    // The service operations as the program runs them, reporting through the application object.
+    CServiceControl& Service() {
+        if (!control_)
+            control_ = std::make_unique<CServiceControl>(app_->Reporter);
+        return *control_;
+    }
+
     test::ServiceSandbox sandbox_;
     std::size_t seen_ = 0;
+    std::unique_ptr<CServiceControl> control_;
 };
 
 using Lines = std::vector<std::string>;
 
 TEST_F(ServiceControlTest, WithoutAnInstalledServiceThereIsNothingToDo) {
-    EXPECT_EQ(OpenOrCreateService(false), nullptr);
-    EXPECT_EQ(QueryServiceState(nullptr), kServiceStateUnknown);
-    EXPECT_TRUE(HoldService());
-    EXPECT_TRUE(ResumeService());
-    EXPECT_TRUE(UninstallService());
+    EXPECT_EQ(Service().OpenOrCreateService(false), nullptr);
+    EXPECT_EQ(Service().QueryServiceState(nullptr), kServiceStateUnknown);
+    EXPECT_TRUE(Service().HoldService());
+    EXPECT_TRUE(Service().ResumeService());
+    EXPECT_TRUE(Service().UninstallService());
     EXPECT_EQ(NewLogLines(), Lines{});
     EXPECT_FALSE(Exists(sandbox_.Database()));
 }
 
 TEST_F(ServiceControlTest, InstallationRunsThisProgramWithWinservAtBootAndRemovalUndoesIt) {
-    sm::ScHandle service = OpenOrCreateService(true);
+    sm::ScHandle service = Service().OpenOrCreateService(true);
     ASSERT_NE(service, nullptr);
     sm::ServiceConfig config;
     ASSERT_TRUE(sm::QueryServiceConfig(service, &config));
@@ -95,26 +105,26 @@ TEST_F(ServiceControlTest, InstallationRunsThisProgramWithWinservAtBootAndRemova
     EXPECT_EQ(config.StartType, sm::SERVICE_AUTO_START);
     EXPECT_EQ(config.ServiceType, sm::SERVICE_WIN32_OWN_PROCESS);
     EXPECT_EQ(config.ErrorControl, sm::SERVICE_ERROR_NORMAL);
-    CloseServiceHandles(service);
+    Service().CloseServiceHandles(service);
     EXPECT_EQ(NewLogLines(), Lines{"QLS - Create Service"});
 
     const std::string unit = sandbox_.UnitFolder() + "/" + kName + ".service";
     EXPECT_TRUE(Exists(unit));
     EXPECT_TRUE(Exists(sandbox_.UnitFolder() + "/multi-user.target.wants/" + kName + ".service"));
-    EXPECT_EQ(QueryServiceState(nullptr), static_cast<int>(sm::SERVICE_STOPPED));
+    EXPECT_EQ(Service().QueryServiceState(nullptr), static_cast<int>(sm::SERVICE_STOPPED));
 
     // Found again rather than created again.
-    service = OpenOrCreateService(true);
+    service = Service().OpenOrCreateService(true);
     EXPECT_NE(service, nullptr);
-    CloseServiceHandles(service);
+    Service().CloseServiceHandles(service);
     EXPECT_EQ(NewLogLines(), Lines{});
 
     // A stopped service is neither held nor resumed, and can be removed.
-    EXPECT_TRUE(HoldService());
-    EXPECT_TRUE(ResumeService());
-    EXPECT_TRUE(UninstallService());
+    EXPECT_TRUE(Service().HoldService());
+    EXPECT_TRUE(Service().ResumeService());
+    EXPECT_TRUE(Service().UninstallService());
     EXPECT_EQ(NewLogLines(), Lines{"QLS - UninstallService"});
-    EXPECT_EQ(QueryServiceState(nullptr), kServiceStateUnknown);
+    EXPECT_EQ(Service().QueryServiceState(nullptr), kServiceStateUnknown);
     EXPECT_FALSE(Exists(unit));
 }
 
@@ -122,40 +132,40 @@ TEST_F(ServiceControlTest, RunningServiceIsHeldResumedAndNeverRemoved) {
     const std::string events = sandbox_.NewEventsFile();
     InstallTestService(events);
 
-    InstallAndStartService(true);
+    Service().InstallAndStartService(true);
     EXPECT_EQ(NewLogLines(), Lines{"Service successfully installed and started."});
     EXPECT_TRUE(messages_.empty());
-    EXPECT_EQ(QueryServiceState(nullptr), static_cast<int>(sm::SERVICE_RUNNING));
+    EXPECT_EQ(Service().QueryServiceState(nullptr), static_cast<int>(sm::SERVICE_RUNNING));
     EXPECT_TRUE(WaitForEvent(events, "main " + kName));
 
     // Installed and running: success without a second start, shown to the user without the silent flag.
-    InstallAndStartService(false);
+    Service().InstallAndStartService(false);
     EXPECT_EQ(NewLogLines(), Lines{});
     ASSERT_EQ(messages_.size(), 1u);
     EXPECT_EQ(messages_[0], u"Service successfully installed and started.");
 
-    EXPECT_FALSE(UninstallService());
+    EXPECT_FALSE(Service().UninstallService());
     EXPECT_EQ(NewLogLines(), (Lines{"QLS - UninstallService", "ERROR: The service is running."}));
 
-    EXPECT_TRUE(HoldService());
-    EXPECT_EQ(QueryServiceState(nullptr), static_cast<int>(sm::SERVICE_PAUSED));
+    EXPECT_TRUE(Service().HoldService());
+    EXPECT_EQ(Service().QueryServiceState(nullptr), static_cast<int>(sm::SERVICE_PAUSED));
     // Already paused: nothing is sent.
-    EXPECT_TRUE(HoldService());
-    EXPECT_FALSE(UninstallService());
+    EXPECT_TRUE(Service().HoldService());
+    EXPECT_FALSE(Service().UninstallService());
     EXPECT_EQ(NewLogLines(), (Lines{"QLS - UninstallService", "ERROR: The service is paused."}));
 
-    EXPECT_TRUE(ResumeService());
-    EXPECT_EQ(QueryServiceState(nullptr), static_cast<int>(sm::SERVICE_RUNNING));
-    EXPECT_TRUE(ResumeService());
+    EXPECT_TRUE(Service().ResumeService());
+    EXPECT_EQ(Service().QueryServiceState(nullptr), static_cast<int>(sm::SERVICE_RUNNING));
+    EXPECT_TRUE(Service().ResumeService());
     EXPECT_EQ(NewLogLines(), Lines{});
 
     // Stopped by someone else, it can go.
     Control(sm::SERVICE_CONTROL_STOP);
     const pid_t pid = test::ServiceProcessId(events);
     EXPECT_TRUE(test::WaitForProcessEnd(pid));
-    EXPECT_TRUE(UninstallService());
+    EXPECT_TRUE(Service().UninstallService());
     EXPECT_EQ(NewLogLines(), Lines{"QLS - UninstallService"});
-    EXPECT_EQ(QueryServiceState(nullptr), kServiceStateUnknown);
+    EXPECT_EQ(Service().QueryServiceState(nullptr), kServiceStateUnknown);
 
     const std::vector<std::string> lines = ReadEvents(events);
     EXPECT_EQ(Count(lines, "pid " + std::to_string(pid)), 1);
@@ -166,8 +176,8 @@ TEST_F(ServiceControlTest, RunningServiceIsHeldResumedAndNeverRemoved) {
 TEST_F(ServiceControlTest, RemovalNamesTheStateThatPreventsIt) {
     const std::string events = sandbox_.NewEventsFile();
     InstallTestService(events);
-    InstallAndStartService(true);
-    ASSERT_EQ(QueryServiceState(nullptr), static_cast<int>(sm::SERVICE_RUNNING));
+    Service().InstallAndStartService(true);
+    ASSERT_EQ(Service().QueryServiceState(nullptr), static_cast<int>(sm::SERVICE_RUNNING));
     NewLogLines();
 
     // The test service reports the state 130 + state asks for.
@@ -178,7 +188,7 @@ TEST_F(ServiceControlTest, RemovalNamesTheStateThatPreventsIt) {
     };
     for (const auto& [state, line] : cases) {
         Control(130 + state);
-        EXPECT_FALSE(UninstallService());
+        EXPECT_FALSE(Service().UninstallService());
         EXPECT_EQ(NewLogLines(), (Lines{"QLS - UninstallService", line}));
     }
 
@@ -186,16 +196,16 @@ TEST_F(ServiceControlTest, RemovalNamesTheStateThatPreventsIt) {
     const pid_t pid = test::ServiceProcessId(events);
     kill(pid, SIGKILL);
     ASSERT_TRUE(test::WaitForProcessEnd(pid));
-    EXPECT_TRUE(UninstallService());
+    EXPECT_TRUE(Service().UninstallService());
     EXPECT_EQ(NewLogLines(), Lines{"QLS - UninstallService"});
 }
 
 TEST_F(ServiceControlTest, StartIsGivenUpWhenItMakesNoProgressWithinItsWaitHint) {
     const std::string events = sandbox_.NewEventsFile();
     InstallTestService(events, "stuck-start");
-    InstallAndStartService(true);
+    Service().InstallAndStartService(true);
     EXPECT_EQ(NewLogLines(), Lines{"Service initialization failed."});
-    EXPECT_FALSE(UninstallService());
+    EXPECT_FALSE(Service().UninstallService());
     EXPECT_EQ(NewLogLines(), (Lines{"QLS - UninstallService", "ERROR: The service is starting."}));
 }
 
@@ -203,9 +213,9 @@ TEST_F(ServiceControlTest, StartThatKeepsMakingProgressIsWaitedFor) {
     const std::string events = sandbox_.NewEventsFile();
     // Start pending for longer than its wait hint, with a check point that keeps growing.
     InstallTestService(events, "slow-start");
-    InstallAndStartService(true);
+    Service().InstallAndStartService(true);
     EXPECT_EQ(NewLogLines(), Lines{"Service successfully installed and started."});
-    EXPECT_EQ(QueryServiceState(nullptr), static_cast<int>(sm::SERVICE_RUNNING));
+    EXPECT_EQ(Service().QueryServiceState(nullptr), static_cast<int>(sm::SERVICE_RUNNING));
 }
 
 TEST_F(ServiceControlTest, ManagerFailuresAreLoggedWithTheSystemErrorNumberAndText) {
@@ -221,29 +231,29 @@ TEST_F(ServiceControlTest, ManagerFailuresAreLoggedWithTheSystemErrorNumberAndTe
         sm::CloseServiceHandle(service);
         sm::CloseServiceHandle(manager);
     }
-    InstallAndStartService(true);
+    Service().InstallAndStartService(true);
     EXPECT_EQ(NewLogLines(), (Lines{"QLS - StartService failed (2): No such file or directory",
                                     "Service initialization failed."}));
-    ASSERT_TRUE(UninstallService());
+    ASSERT_TRUE(Service().UninstallService());
     NewLogLines();
 
     // A database that cannot be made: the installation fails, and shows it without the silent flag.
     const std::string file = folder_.File("not-a-folder");
     test::WriteFile(file, "");
     setenv("VELMORA_SERVICE_DATABASE", (file + "/services").c_str(), 1);
-    InstallAndStartService(false);
+    Service().InstallAndStartService(false);
     EXPECT_EQ(NewLogLines(), (Lines{"QLS - Create Service", "CreateService failed (20): Not a directory"}));
     ASSERT_EQ(messages_.size(), 1u);
     EXPECT_EQ(messages_[0], u"Service installation failed.");
 
     // A database that is not a folder: the manager cannot be opened. The service itself logs every report.
     setenv("VELMORA_SERVICE_DATABASE", file.c_str(), 1);
-    app_->ServiceMode = true;
-    InstallAndStartService(false);
+    app_->SetServiceMode(true);
+    Service().InstallAndStartService(false);
     EXPECT_EQ(NewLogLines(),
               (Lines{"OpenSCManager failed (20): Not a directory", "Service installation failed."}));
     EXPECT_EQ(messages_.size(), 1u);
-    EXPECT_TRUE(HoldService());
+    EXPECT_TRUE(Service().HoldService());
     EXPECT_EQ(NewLogLines(), Lines{"OpenSCManager failed (20): Not a directory"});
 }
 

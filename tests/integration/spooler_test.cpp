@@ -65,10 +65,9 @@ class SpoolerTest : public test::LpdServerFixture {
   protected:
     void SetUp() override {
         LpdServerFixture::SetUp();
-        app_->Ui.SetTrayIcon = [this](int icon) { icons_.push_back(icon); };
+        ui_.OnSetTrayIcon = [this](int icon) { icons_.push_back(icon); };
         // Program mode asks the print spooler about its printer; every printer exists here.
-        savedPlatform_ = ProgramPrinterPlatform();
-        ProgramPrinterPlatform().PrinterDriverAndPort = [](const std::u16string&, std::u16string* driver,
+        app_->Dispatch.ProgramOperations.PrinterDriverAndPort = [](const std::u16string&, std::u16string* driver,
                                                            std::u16string* port) {
             *driver = u"Generic";
             *port = u"file:/dev/null";
@@ -81,9 +80,8 @@ class SpoolerTest : public test::LpdServerFixture {
         record_ = folder_.File("printed.txt");
     }
     void TearDown() override {
-        app_->StopSpooler();
-        app_->JoinSpoolerThread();
-        ProgramPrinterPlatform() = savedPlatform_;
+        app_->Spooler.StopSpooler();
+        app_->Spooler.JoinSpoolerThread();
         LpdServerFixture::TearDown();
     }
 
@@ -124,8 +122,8 @@ class SpoolerTest : public test::LpdServerFixture {
         job->SetState(state);
         WriteFile(File(job), "data of " + document + "\n");
         {
-            std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
-            app_->AppendJob(job);
+            std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+            app_->Jobs.AppendJob(job);
         }
         app_->SpoolerEvent.Set();
         return job;
@@ -133,16 +131,16 @@ class SpoolerTest : public test::LpdServerFixture {
     static std::string File(const SpoolFilePtr& job) { return platform::UnicodeToAnsi(job->LocalFileName); }
 
     int32_t State(const SpoolFilePtr& job) {
-        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
+        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
         return job->State;
     }
     std::u16string ErrorText(const SpoolFilePtr& job) {
-        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
+        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
         return job->ErrorText;
     }
     bool Listed(const SpoolFilePtr& job) {
-        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
-        return app_->FindJob(job->Id()) >= 0;
+        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+        return app_->Jobs.FindJob(job->Id()) >= 0;
     }
     bool WaitForState(const SpoolFilePtr& job, int32_t state, int milliseconds = 20000) {
         for (int waited = 0; waited < milliseconds && State(job) != state; waited += 10)
@@ -162,7 +160,6 @@ class SpoolerTest : public test::LpdServerFixture {
     std::string script_;
     std::string record_;
     std::vector<int> icons_;
-    ProgramPrinterOperations savedPlatform_;
 };
 
 TEST_F(SpoolerTest, ReadyJobsWaitForTheStartAndThenPrintOneAfterTheOtherInListOrder) {
@@ -174,7 +171,7 @@ TEST_F(SpoolerTest, ReadyJobsWaitForTheStartAndThenPrintOneAfterTheOtherInListOr
     EXPECT_EQ(State(first), STATE_READY);
     EXPECT_FALSE(platform::FileExists(U16(record_)));
 
-    app_->StartSpooler();
+    app_->Spooler.StartSpooler();
     ASSERT_TRUE(WaitForState(second, STATE_SAVED));
     EXPECT_EQ(State(first), STATE_SAVED);
     EXPECT_EQ(first->StateText, u"Saved");
@@ -186,29 +183,29 @@ TEST_F(SpoolerTest, ReadyJobsWaitForTheStartAndThenPrintOneAfterTheOtherInListOr
     EXPECT_TRUE(platform::FileExists(first->LocalFileName));
 
     // Starting a running spooler does nothing at all.
-    app_->StartSpooler();
+    app_->Spooler.StartSpooler();
     EXPECT_EQ(Count("0\tStarting Spooler"), 1);
     EXPECT_EQ(Count("0\tSpooler is started"), 1);
 
     // Released, a Saved job prints again; so does a job that arrives later.
-    app_->ApplyJobAction(JOB_RELEASE, first->Id(), false);
+    app_->Jobs.ApplyJobAction(JOB_RELEASE, first->Id(), false);
     const SpoolFilePtr later = AddJob("later", u"PROG");
     ASSERT_TRUE(WaitForState(later, STATE_SAVED));
     EXPECT_TRUE(WaitForState(first, STATE_SAVED));
     EXPECT_EQ(ReadFile(record_), "first\nsecond\nfirst\nlater\n");
 
-    app_->StopSpooler();
-    app_->StopSpooler();
+    app_->Spooler.StopSpooler();
+    app_->Spooler.StopSpooler();
     EXPECT_EQ(Count("0\tEnding Spooler"), 1);
     EXPECT_EQ(Count("0\tSpooler is stopped"), 1);
     EXPECT_EQ(icons_, (std::vector<int>{131, 132}));
 
     // Stopped, the spooler leaves new jobs Ready until it starts again.
-    app_->JoinSpoolerThread();
+    app_->Spooler.JoinSpoolerThread();
     const SpoolFilePtr waiting = AddJob("waiting", u"PROG");
     Sleep(200);
     EXPECT_EQ(State(waiting), STATE_READY);
-    app_->StartSpooler();
+    app_->Spooler.StartSpooler();
     EXPECT_TRUE(WaitForState(waiting, STATE_SAVED));
     EXPECT_GT(posts_, 0);
 }
@@ -226,13 +223,13 @@ TEST_F(SpoolerTest, EveryRouteEndsInTheStateAndErrorTextOfItsOutcome) {
     raw.LocalPrinter = u"No such queue";
     CPrinterSetting programWithoutPrinter = ProgramPrinter(u"NOPRINTER");
     SetPrinters({unknown, raw, LpdPrinter(u"FORWARD", u"HOLD"), programWithoutPrinter});
-    ProgramPrinterPlatform().PrinterDriverAndPort = [](const std::u16string&, std::u16string*,
+    app_->Dispatch.ProgramOperations.PrinterDriverAndPort = [](const std::u16string&, std::u16string*,
                                                        std::u16string*) { return false; };
     // The private scheduler of no test: nothing answers there, so no queue exists.
     setenv("CUPS_SERVER", folder_.File("no-cups.sock").c_str(), 1);
 
     // The LPD route goes to this very server, whose HOLD queue keeps what it receives.
-    app_->LpdForwardPort = port_;
+    app_->Dispatch.LpdForwardPort = port_;
     const SpoolFilePtr nowhere = AddJob("nowhere", u"Deleted printer");
     const SpoolFilePtr odd = AddJob("odd", u"ODD");
     const SpoolFilePtr rawJob = AddJob("raw", u"RAW");
@@ -240,10 +237,10 @@ TEST_F(SpoolerTest, EveryRouteEndsInTheStateAndErrorTextOfItsOutcome) {
     const SpoolFilePtr program = AddJob("program", u"NOPRINTER");
     // A job whose previous failure is forgotten when it is dispatched again.
     {
-        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
+        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
         forwarded->ErrorText = u"old failure";
     }
-    app_->StartSpooler();
+    app_->Spooler.StartSpooler();
     ASSERT_TRUE(WaitForState(program, STATE_ERROR));
     unsetenv("CUPS_SERVER");
 
@@ -268,8 +265,8 @@ TEST_F(SpoolerTest, EveryRouteEndsInTheStateAndErrorTextOfItsOutcome) {
     EXPECT_EQ(ReadFile(File(received)), "data of forwarded\n");
 
     // A server that refuses the connection: the forwarding's own words become the job's error.
-    app_->LpdForwardPort = refusedPort;
-    app_->ApplyJobAction(JOB_RELEASE, forwarded->Id(), false);
+    app_->Dispatch.LpdForwardPort = refusedPort;
+    app_->Jobs.ApplyJobAction(JOB_RELEASE, forwarded->Id(), false);
     ASSERT_TRUE(WaitForState(forwarded, STATE_ERROR));
     EXPECT_EQ(ErrorText(forwarded), u"Connection refused");
 }
@@ -279,13 +276,13 @@ TEST_F(SpoolerTest, DispatchedJobsAreDeletedAfterTheDelayWhateverTheOutcome) {
     unknown.Name = u"ODD";
     unknown.OutputMode = 7;
     SetPrinters({unknown, ProgramPrinter(u"PROG")});
-    app_->DeleteSpool = true;
-    app_->DeleteSpoolTimeOut = 1;
+    app_->Settings.DeleteSpool = true;
+    app_->Settings.DeleteSpoolTimeOut = 1;
     const SpoolFilePtr failed = AddJob("failed", u"ODD");
     const SpoolFilePtr nowhere = AddJob("nowhere", u"Deleted printer");
     const SpoolFilePtr printed = AddJob("printed", u"PROG");
     const SpoolFilePtr held = AddJob("held", u"PROG", STATE_HELD);
-    app_->StartSpooler();
+    app_->Spooler.StartSpooler();
 
     ASSERT_TRUE(WaitForState(printed, STATE_SAVED));
     for (const SpoolFilePtr& job : {failed, nowhere, printed}) {
@@ -294,33 +291,33 @@ TEST_F(SpoolerTest, DispatchedJobsAreDeletedAfterTheDelayWhateverTheOutcome) {
     }
     EXPECT_TRUE(Listed(held));
     EXPECT_TRUE(platform::FileExists(held->LocalFileName));
-    EXPECT_EQ(app_->PendingDelayedDeletes, 0);
+    EXPECT_EQ(app_->Spooler.PendingDelayedDeletes(), 0);
 }
 
 TEST_F(SpoolerTest, OneDispatcherAtATimeAndNoDeletionUnderARunningDispatch) {
     SilentServer hanging;
-    app_->LpdForwardPort = hanging.Port();
+    app_->Dispatch.LpdForwardPort = hanging.Port();
     SetPrinters({LpdPrinter(u"SLOW", u"lp")});
-    app_->DeleteSpool = true;
-    app_->DeleteSpoolTimeOut = 1;
+    app_->Settings.DeleteSpool = true;
+    app_->Settings.DeleteSpoolTimeOut = 1;
 
     // Dispatched at once (no such virtual printer), then released towards the server that hangs: the
     // delayed deletion of the first dispatch falls due while the second one runs.
     const SpoolFilePtr job = AddJob("job", u"Gone");
-    app_->StartSpooler();
+    app_->Spooler.StartSpooler();
     ASSERT_TRUE(WaitForState(job, STATE_SAVED));
     {
-        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
+        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
         job->PrinterName = u"SLOW";
     }
-    app_->ApplyJobAction(JOB_RELEASE, job->Id(), false);
+    app_->Jobs.ApplyJobAction(JOB_RELEASE, job->Id(), false);
     ASSERT_TRUE(WaitForState(job, STATE_PRINTING));
 
     // Stopped and started again during the dispatch: the thread that dispatches goes on as the
     // spooler, so the next job waits for the one under way.
     const SpoolFilePtr next = AddJob("next", u"Gone");
-    app_->StopSpooler();
-    app_->StartSpooler();
+    app_->Spooler.StopSpooler();
+    app_->Spooler.StartSpooler();
     Sleep(2000);
     EXPECT_EQ(State(job), STATE_PRINTING);
     EXPECT_EQ(State(next), STATE_READY);
@@ -336,19 +333,19 @@ TEST_F(SpoolerTest, OneDispatcherAtATimeAndNoDeletionUnderARunningDispatch) {
 
 TEST_F(SpoolerTest, StoppingDuringADispatchLetsItFinishAndTakesNoFurtherJob) {
     SilentServer hanging;
-    app_->LpdForwardPort = hanging.Port();
+    app_->Dispatch.LpdForwardPort = hanging.Port();
     SetPrinters({LpdPrinter(u"SLOW", u"lp")});
     const SpoolFilePtr job = AddJob("job", u"SLOW");
     const SpoolFilePtr next = AddJob("next", u"Gone");
-    app_->StartSpooler();
+    app_->Spooler.StartSpooler();
     ASSERT_TRUE(WaitForState(job, STATE_PRINTING));
 
     // "Stop" on the job itself shows Held until the dispatch's outcome overwrites it.
-    app_->ApplyJobAction(JOB_HOLD, job->Id(), false);
+    app_->Jobs.ApplyJobAction(JOB_HOLD, job->Id(), false);
     EXPECT_EQ(State(job), STATE_HELD);
-    app_->StopSpooler();
+    app_->Spooler.StopSpooler();
     hanging.Close();
-    app_->JoinSpoolerThread();
+    app_->Spooler.JoinSpoolerThread();
     EXPECT_EQ(State(job), STATE_ERROR);
     EXPECT_NE(ErrorText(job), u"");
     EXPECT_EQ(State(next), STATE_READY);
@@ -370,16 +367,16 @@ TEST_F(SpoolerTest, AutoDeleteRemovesSavedJobsWithTheirFilesAndKeepsTheOthers) {
     const int postsBefore = posts_;
     app_->SpoolerEvent.Reset();
 
-    app_->AutoDeleteSavedJobs();
+    app_->Jobs.AutoDeleteSavedJobs();
     for (const SpoolFilePtr& job : saved) {
         EXPECT_FALSE(Listed(job));
         EXPECT_FALSE(platform::FileExists(job->LocalFileName));
     }
     {
-        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
-        ASSERT_EQ(app_->JobList.size(), kept.size());
+        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+        ASSERT_EQ(app_->Jobs.JobList.size(), kept.size());
         for (std::size_t i = 0; i < kept.size(); ++i)
-            EXPECT_EQ(app_->JobList[i], kept[i]);
+            EXPECT_EQ(app_->Jobs.JobList[i], kept[i]);
     }
     for (const SpoolFilePtr& job : kept)
         EXPECT_TRUE(platform::FileExists(job->LocalFileName));

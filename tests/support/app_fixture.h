@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "core/app.h"
+#include "app/app.h"
 #include "platform/ansi.h"
+#include "support/test_user_interface.h"
 #include "support/test_util.h"
 
 namespace velmora::test {
@@ -21,7 +22,8 @@ class AppFixture : public ::testing::Test {
     void SetUp() override {
         SetEnvironment("VELMORA_BASE_FOLDER", folder_.Path());
         app_ = std::make_unique<CVelmoraVirtualPrinterApp>();
-        app_->AccessFile_MaxAttempts = 3;
+        app_->Settings.AccessFile_MaxAttempts = 3;
+        app_->InstallUserInterface(&ui_);
         ASSERT_TRUE(app_->SetUpWorkingFolders());
         InstallSeams();
     }
@@ -32,12 +34,12 @@ class AppFixture : public ::testing::Test {
 
     void InstallSeams() {
         // Worker threads call these, several at a time.
-        app_->Ui.ShowMessage = [this](const std::u16string& text, MessageIcon) {
+        ui_.OnShowMessage = [this](const std::u16string& text, MessageIcon) {
             std::lock_guard<std::mutex> lock(seamLock_);
             messages_.push_back(text);
         };
-        app_->Ui.PostJobListChanged = [this] { ++posts_; };
-        app_->Ui.ShowInformation = [this](const std::u16string& text) {
+        ui_.OnPostJobListChanged = [this] { ++posts_; };
+        ui_.OnShowInformation = [this](const std::u16string& text) {
             std::lock_guard<std::mutex> lock(seamLock_);
             information_.push_back(text);
         };
@@ -45,10 +47,11 @@ class AppFixture : public ::testing::Test {
 
     // The messages of the log file, without their time stamps.
     std::vector<std::string> LogMessages() const {
-        return LogFileMessages(platform::UnicodeToAnsi(app_->LogFilePath));
+        return LogFileMessages(platform::UnicodeToAnsi(app_->Log.FilePath()));
     }
 
     TempFolder folder_;
+    CTestUserInterface ui_;
     std::unique_ptr<CVelmoraVirtualPrinterApp> app_;
     std::vector<std::u16string> messages_;
     std::vector<std::u16string> information_;

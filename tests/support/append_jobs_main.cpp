@@ -7,7 +7,7 @@
 #include <cstring>
 #include <thread>
 
-#include "core/app.h"
+#include "app/app.h"
 #include "text/format.h"
 
 using namespace velmora;
@@ -20,8 +20,8 @@ void Append(CVelmoraVirtualPrinterApp& app, int index) {
     job->LocalFileName = Format(u"%sSpool/PASS/20261206120000%d.tmp", app.BaseFolder, index);
     job->ControlFile = std::u16string(200, u'c');
     job->SetReady();
-    std::lock_guard<std::recursive_mutex> lock(app.JobListLock);
-    app.AppendJob(job);
+    std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
+    app.Jobs.AppendJob(job);
 }
 
 }  // namespace
@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     if (!app.SetUpWorkingFolders())
         return 1;
     if (std::strcmp(argv[1], "append") == 0) {
-        app.StartPromptSaves();
+        app.Jobs.StartPromptSaves();
         for (int i = 0;; ++i) {
             Append(app, i);
             std::printf("appended %d\n", i);
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
         for (int k = 0; k < 100; ++k)
             Append(app, i * 100 + k);
         platform::FileError error;
-        if (!app.WriteJobListFile(&error))
+        if (!app.Jobs.WriteJobListFile(&error))
             return 1;
         std::printf("saved %d\n", i);
         std::fflush(stdout);

@@ -21,26 +21,22 @@ class LpdServerFixture : public AppFixture {
         printers[1].Name = u"HOLD";
         printers[1].HoldJobs = 1;
         app_->PrinterList.Replace(printers);
-        app_->LoopbackOnly = true;
-        app_->PortLPD = 0;
+        app_->LpdServer.LoopbackOnly = true;
+        app_->Settings.PortLPD = 0;
         StartServer();
     }
 
     void TearDown() override {
-        app_->StopLpdServer();
-        // Sessions end by themselves; the application object must outlive them.
-        for (int i = 0; i < 600 && app_->ActiveConnections > 0; ++i)
-            Sleep(50);
-        SetLpdReceiveTiming(LpdReceiveTiming{});
+        // The server's end waits for its sessions, which end by themselves.
         AppFixture::TearDown();
     }
 
     void StartServer() {
-        app_->StartLpdServer();
-        for (int i = 0; i < 400 && app_->ListeningPort == 0; ++i)
+        app_->LpdServer.StartLpdServer();
+        for (int i = 0; i < 400 && app_->LpdServer.ListeningPort == 0; ++i)
             Sleep(10);
-        ASSERT_NE(app_->ListeningPort, 0) << "the server did not start listening";
-        port_ = app_->ListeningPort;
+        ASSERT_NE(app_->LpdServer.ListeningPort, 0) << "the server did not start listening";
+        port_ = app_->LpdServer.ListeningPort;
     }
 
     static void Sleep(int milliseconds) {
@@ -48,8 +44,8 @@ class LpdServerFixture : public AppFixture {
     }
 
     std::size_t JobCount() {
-        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
-        return app_->JobList.size();
+        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+        return app_->Jobs.JobList.size();
     }
     // Waits for the jobs to be registered (far longer than it takes), then returns how many there are.
     std::size_t WaitForJobs(std::size_t count) {
@@ -58,13 +54,10 @@ class LpdServerFixture : public AppFixture {
         return JobCount();
     }
     // Waits until every session has ended.
-    void WaitForSessions() {
-        for (int i = 0; i < 1500 && app_->ActiveConnections > 0; ++i)
-            Sleep(20);
-    }
+    void WaitForSessions() { app_->LpdServer.WaitForSessions(); }
     SpoolFilePtr Job(std::size_t index) {
-        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
-        return app_->JobList.at(index);
+        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+        return app_->Jobs.JobList.at(index);
     }
 
     uint16_t port_ = 0;

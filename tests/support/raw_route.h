@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "core/app.h"
+#include "app/app.h"
 #include "support/test_util.h"
 
 namespace velmora::test {

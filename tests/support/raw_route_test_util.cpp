@@ -23,13 +23,13 @@ void ExpectJobsPrintedRawThroughTheSpooler(CVelmoraVirtualPrinterApp& app, const
     printers[1].InputBin = u"7";
     printers[1].OutputBin = u"2";
     app.PrinterList.Replace(printers);
-    app.LoopbackOnly = true;
-    app.PortLPD = 0;
-    app.StartLpdServer();
-    for (int i = 0; i < 400 && app.ListeningPort == 0; ++i)
+    app.LpdServer.LoopbackOnly = true;
+    app.Settings.PortLPD = 0;
+    app.LpdServer.StartLpdServer();
+    for (int i = 0; i < 400 && app.LpdServer.ListeningPort == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_NE(app.ListeningPort, 0);
-    app.StartSpooler();
+    ASSERT_NE(app.LpdServer.ListeningPort, 0);
+    app.Spooler.StartSpooler();
 
     std::string binary;
     for (int i = 0; i < 70000; ++i)
@@ -38,7 +38,7 @@ void ExpectJobsPrintedRawThroughTheSpooler(CVelmoraVirtualPrinterApp& app, const
     WriteFile(binaryPath, binary);
     const std::string pclPath = folder.File("trays.pcl");
     WriteFile(pclPath, kEsc + "E" + kEsc + "&l1H" + kEsc + "&l1G" + "page\f" + kEsc + "E");
-    const std::string port = std::to_string(app.ListeningPort);
+    const std::string port = std::to_string(app.LpdServer.ListeningPort);
     std::string output;
     test::ChildProcess first(VELMORA_LPR_PATH, {"-p", port, "127.0.0.1", "PASS", binaryPath});
     EXPECT_EQ(first.RunToEnd(60000, &output), 0) << output;
@@ -47,16 +47,16 @@ void ExpectJobsPrintedRawThroughTheSpooler(CVelmoraVirtualPrinterApp& app, const
     EXPECT_EQ(second.RunToEnd(60000, &output), 0) << output;
     EXPECT_EQ(nextDocument(), kEsc + "E" + kEsc + "&l7H" + kEsc + "&l2G" + "page\f" + kEsc + "E");
 
-    app.StopSpooler();
-    app.JoinSpoolerThread();
-    app.StopLpdServer();
-    std::lock_guard<std::recursive_mutex> lock(app.JobListLock);
-    ASSERT_EQ(app.JobList.size(), 2u);
-    for (const SpoolFilePtr& job : app.JobList) {
+    app.Spooler.StopSpooler();
+    app.Spooler.JoinSpoolerThread();
+    app.LpdServer.StopLpdServer();
+    std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
+    ASSERT_EQ(app.Jobs.JobList.size(), 2u);
+    for (const SpoolFilePtr& job : app.Jobs.JobList) {
         EXPECT_EQ(job->State, STATE_SAVED) << platform::UnicodeToAnsi(job->ErrorText);
         EXPECT_FALSE(platform::FileExists(job->LocalFileName + u".bin"));
     }
-    EXPECT_EQ(app.JobList[1]->FileType, u"PCL");
+    EXPECT_EQ(app.Jobs.JobList[1]->FileType, u"PCL");
 }
 
 }  // namespace velmora::test

@@ -20,13 +20,13 @@ TEST_F(DesktopProgramTest, TheDocumentRunsTheServerForTheLifeOfTheMainWindow) {
     int argc = 1;
     char name[] = "VelmoraVirtualPrinter";
     char* argv[] = {name, nullptr};
-    app_->PortLPD = 0;
-    app_->LoopbackOnly = true;
-    std::unique_ptr<DesktopRole> desktop = ui::CreateDesktopProgram(argc, argv);
+    app_->Settings.PortLPD = 0;
+    app_->LpdServer.LoopbackOnly = true;
+    std::unique_ptr<DesktopRole> desktop = ui::CreateDesktopProgram(*app_, argc, argv);
     ASSERT_TRUE(desktop);
     desktop->CreateInfoWindow();
     ASSERT_TRUE(desktop->CreateMainWindow());
-    EXPECT_TRUE(app_->IsServerRunning());
+    EXPECT_TRUE(app_->LpdServer.IsServerRunning());
     desktop->SetMainWindowTitle(u"Velmora Virtual Printer autogenbuild_v7.1.0.35583");
     desktop->ShowMainWindow(false);
     bool titled = false;
@@ -34,19 +34,19 @@ TEST_F(DesktopProgramTest, TheDocumentRunsTheServerForTheLifeOfTheMainWindow) {
         titled |= window->isVisible() && window->windowTitle() == "Velmora Virtual Printer autogenbuild_v7.1.0.35583";
     EXPECT_TRUE(titled);
     desktop.reset();
-    EXPECT_FALSE(app_->IsServerRunning());
+    EXPECT_FALSE(app_->LpdServer.IsServerRunning());
 }
 
 TEST_F(DesktopProgramTest, AMessageRaisedForAWorkerThreadNeverBlocksIt) {
     int argc = 1;
     char name[] = "VelmoraVirtualPrinter";
     char* argv[] = {name, nullptr};
-    std::unique_ptr<DesktopRole> desktop = ui::CreateDesktopProgram(argc, argv);
+    std::unique_ptr<DesktopRole> desktop = ui::CreateDesktopProgram(*app_, argc, argv);
     ASSERT_TRUE(desktop);
     // No message loop runs: a worker that waited for the box would never come back.
     std::atomic<bool> returned{false};
     std::thread worker([&] {
-        App().ShowMessage(u"Unable to delete file", MessageIcon::Error);
+        app_->ShowMessage(u"Unable to delete file", MessageIcon::Error);
         returned = true;
     });
     for (int i = 0; i < 2000 && !returned; ++i)

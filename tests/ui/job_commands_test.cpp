@@ -104,11 +104,11 @@ TEST_F(JobCommandsTest, CommandsActOnEverySelectedJob) {
 
     // Transfer: the dialog once per selected job, each moved to the printer chosen.
     std::vector<JobId> asked;
-    app_->Ui.TransferDialog = [&](const CSpoolFile& job, std::u16string* printerName) {
+    view.SetTransferChooser([&](const CSpoolFile& job, std::u16string* printerName) {
         asked.push_back(job.Id());
         *printerName = u"OTHER";
         return true;
-    };
+    });
     SelectRows(view, {1, 5});
     view.OnJobCommand(ID_JOB_TRANSFER);
     EXPECT_EQ(asked, (std::vector<JobId>{jobs_[1]->Id(), extra->Id()}));
@@ -128,7 +128,7 @@ TEST_F(JobCommandsTest, CommandsActOnEverySelectedJob) {
     EXPECT_EQ(view.Model().JobAt(2), jobs_[4]->Id());
 
     // A command that the selected job does not allow does nothing.
-    app_->ApplyJobAction(JOB_RELEASE, jobs_[4]->Id(), false);
+    app_->Jobs.ApplyJobAction(JOB_RELEASE, jobs_[4]->Id(), false);
     view.RefreshList(200);
     SelectRows(view, {1, 2});
     ASSERT_FALSE(view.IsJobCommandEnabled(ID_JOB_RELEASE));
@@ -172,12 +172,12 @@ TEST_F(JobCommandsTest, ContextMenuOffersWhatTheStateOfTheFirstSelectedJobAllows
     EXPECT_EQ(StateOf(jobs_[4]), STATE_READY);
 
     // The state now counts, not the state last shown; a job that has left the list has no menu.
-    app_->ApplyJobAction(JOB_HOLD, jobs_[0]->Id(), false);
+    app_->Jobs.ApplyJobAction(JOB_HOLD, jobs_[0]->Id(), false);
     SelectRows(view, {0});
     menu = view.CreateContextMenu();
     ASSERT_NE(menu, nullptr);
     EXPECT_EQ(Items(*menu), expected[1]);
-    app_->ApplyJobAction(JOB_DELETE, jobs_[0]->Id(), false);
+    app_->Jobs.ApplyJobAction(JOB_DELETE, jobs_[0]->Id(), false);
     EXPECT_EQ(view.CreateContextMenu(), nullptr);
 }
 

@@ -50,9 +50,6 @@ class TransferDialogTest : public test::AppFixture {
         printers[2].Name = u"archive";
         printers[3].Name = u"pass";
         app_->PrinterList.Replace(printers);
-        app_->Ui.TransferDialog = [](const CSpoolFile& job, std::u16string* printerName) {
-            return ui::RunTransferDialog(nullptr, job, printerName);
-        };
 
         job_ = std::make_shared<CSpoolFile>();
         job_->DocumentName = u"report.pdf";
@@ -89,7 +86,9 @@ class TransferDialogTest : public test::AppFixture {
                 list->setCurrentIndex(choice);
             Child<QPushButton>(modal, ok ? "OkButton" : "CancelButton")->click();
         });
-        job_->TransferJob();
+        std::u16string printerName;
+        if (ui::RunTransferDialog(app_->PrinterList, nullptr, *job_, &printerName))
+            job_->PrinterName = printerName;
     }
 
     std::unique_ptr<test::QtApplicationScope> qt_;
@@ -341,7 +340,7 @@ TEST_F(SendViaLprTest, TheFileArrivesAsAJobOrTheClientsErrorTextIsShown) {
 TEST_F(SendViaLprTest, NoServerListeningShowsTheConnectionFailure) {
     const std::string file = folder_.File("statement.txt");
     test::WriteFile(file, "x");
-    app_->StopLpdServer();
+    app_->LpdServer.StopLpdServer();
     std::vector<ShownMessage> shown;
     Send(file, "PASS", /*ok=*/true, nullptr, nullptr, {}, 1, &shown);
     ASSERT_EQ(shown.size(), 1u);

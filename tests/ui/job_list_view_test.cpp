@@ -89,10 +89,10 @@ TEST_F(JobListViewTest, RefreshFollowsStateChangesDeletionsAndArrivalsAndKeepsTh
     EXPECT_EQ(view.SelectedJob(), jobs[4]->Id());
 
     // The spooler's outcome, a deletion between the selected rows, a transfer and a new arrival.
-    app_->ApplyJobAction(JOB_SAVED, jobs[4]->Id(), false);
-    app_->ApplyJobAction(JOB_DELETE, jobs[2]->Id(), false);
+    app_->Jobs.ApplyJobAction(JOB_SAVED, jobs[4]->Id(), false);
+    app_->Jobs.ApplyJobAction(JOB_DELETE, jobs[2]->Id(), false);
     {
-        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
+        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
         jobs[1]->PrinterName = u"OTHER";
     }
     const SpoolFilePtr arrived = AddJob("arrived.tmp", STATE_HELD);
@@ -113,7 +113,7 @@ TEST_F(JobListViewTest, RefreshFollowsStateChangesDeletionsAndArrivalsAndKeepsTh
     EXPECT_TRUE(view.IsJobCommandEnabled(32777));
 
     // Deleting the last selected job leaves the other one as SelectedJob.
-    app_->ApplyJobAction(JOB_DELETE, jobs[4]->Id(), false);
+    app_->Jobs.ApplyJobAction(JOB_DELETE, jobs[4]->Id(), false);
     ASSERT_TRUE(view.RefreshList(200));
     EXPECT_EQ(view.model()->rowCount(), 5);
     EXPECT_EQ(view.SelectedJob(), jobs[1]->Id());
@@ -128,7 +128,7 @@ TEST_F(JobListViewTest, ScatteredDeletionsAndAReloadedListKeepTheSelectionByJob)
 
     // Every other job before the selection goes: more runs of deleted rows than are signalled one by one.
     for (int i = 0; i < 50; i += 2)
-        app_->ApplyJobAction(JOB_DELETE, jobs[static_cast<std::size_t>(i)]->Id(), false);
+        app_->Jobs.ApplyJobAction(JOB_DELETE, jobs[static_cast<std::size_t>(i)]->Id(), false);
     ASSERT_TRUE(view.RefreshList(200));
     ASSERT_EQ(view.model()->rowCount(), 75);
     for (int row = 0; row < 75; ++row) {
@@ -141,8 +141,8 @@ TEST_F(JobListViewTest, ScatteredDeletionsAndAReloadedListKeepTheSelectionByJob)
 
     // A list loaded anew holds new records only: every row is replaced and nothing stays selected.
     {
-        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
-        app_->JobList.clear();
+        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+        app_->Jobs.JobList.clear();
     }
     const SpoolFilePtr fresh = AddJob("fresh.tmp");
     ASSERT_TRUE(view.RefreshList(200));
@@ -164,10 +164,10 @@ TEST_F(JobListViewTest, ARefreshThatCannotHaveTheJobListLockIsSkippedAndTheNextO
     bool holding = false;
     bool release = false;
     std::thread worker([&] {
-        std::lock_guard<std::recursive_mutex> jobListLock(app_->JobListLock);
+        std::lock_guard<std::recursive_mutex> jobListLock(app_->Jobs.JobListLock);
         auto job = std::make_shared<CSpoolFile>();
         job->SetHeld();
-        app_->JobList.push_back(job);
+        app_->Jobs.JobList.push_back(job);
         std::unique_lock<std::mutex> lock(stepLock);
         holding = true;
         step.notify_all();
@@ -196,16 +196,16 @@ TEST_F(JobListViewTest, NotificationsPostedMeanwhileAreGatheredIntoOneRefresh) {
     CVelmoraVirtualPrinterView view(*app_);
     ui::CJobListNotifier notifier;
     notifier.SetView(&view);
-    app_->Ui.PostJobListChanged = [&notifier] { notifier.Post(); };
+    ui_.OnPostJobListChanged = [&notifier] { notifier.Post(); };
 
     // A burst from a worker: every job appended and announced, while the window is busy elsewhere.
     std::thread worker([this] {
         for (int i = 0; i < 500; ++i) {
             {
-                std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
+                std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
                 auto job = std::make_shared<CSpoolFile>();
                 job->SetReady();
-                app_->AppendJob(job);
+                app_->Jobs.AppendJob(job);
             }
             app_->Ui.PostJobListChanged();
         }
@@ -222,8 +222,8 @@ TEST_F(JobListViewTest, NotificationsPostedMeanwhileAreGatheredIntoOneRefresh) {
     std::thread second([this] {
         for (int i = 0; i < 500; ++i) {
             {
-                std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
-                app_->AppendJob(std::make_shared<CSpoolFile>());
+                std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+                app_->Jobs.AppendJob(std::make_shared<CSpoolFile>());
             }
             app_->Ui.PostJobListChanged();
         }
@@ -231,7 +231,7 @@ TEST_F(JobListViewTest, NotificationsPostedMeanwhileAreGatheredIntoOneRefresh) {
     EXPECT_TRUE(WaitFor([&] { return view.model()->rowCount() == 1000; }));
     second.join();
     EXPECT_TRUE(WaitFor([&] { return view.model()->rowCount() == 1000; }));
-    app_->Ui.PostJobListChanged = nullptr;
+    ui_.OnPostJobListChanged = nullptr;
 }
 
 }  // namespace

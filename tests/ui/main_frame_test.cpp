@@ -77,8 +77,8 @@ QAction* ToolBarAction(const CMainFrame& frame, int command) {
 class MainFrameTest : public test::UiFixture {
   protected:
     void TearDown() override {
-        app_->StopSpooler();
-        app_->JoinSpoolerThread();
+        app_->Spooler.StopSpooler();
+        app_->Spooler.JoinSpoolerThread();
         test::UiFixture::TearDown();
     }
 };
@@ -149,7 +149,7 @@ TEST_F(MainFrameTest, MenusToolbarAndStatusBarCarryTheCommandsWithTheirPrompts) 
 TEST_F(MainFrameTest, SpoolerCommandsFollowTheSpoolerInMenusToolbarAndTray) {
     CMainFrame frame(*app_, true);
     // What the desktop program's seam does when the spooler starts or stops.
-    app_->Ui.SetTrayIcon = [&frame](int iconId) { frame.SetSpoolerIcon(iconId); };
+    ui_.OnSetTrayIcon = [&frame](int iconId) { frame.SetSpoolerIcon(iconId); };
     ASSERT_TRUE(frame.Tray().IsEnabled());
     EXPECT_EQ(frame.Tray().IconResource(), ui::IDI_SPOOLER_STOPPED);
     EXPECT_EQ(frame.Tray().ToolTip(), "Velmora Virtual Printer");
@@ -174,7 +174,7 @@ TEST_F(MainFrameTest, SpoolerCommandsFollowTheSpoolerInMenusToolbarAndTray) {
 
     // The toolbar's Start starts the spooler.
     start->trigger();
-    EXPECT_TRUE(app_->IsSpoolerRunning());
+    EXPECT_TRUE(app_->Spooler.IsSpoolerRunning());
     EXPECT_EQ(frame.Tray().IconResource(), ui::IDI_SPOOLER_RUNNING);
     EXPECT_FALSE(start->isEnabled());
     EXPECT_TRUE(stop->isEnabled());
@@ -187,10 +187,10 @@ TEST_F(MainFrameTest, SpoolerCommandsFollowTheSpoolerInMenusToolbarAndTray) {
 
     // The tray menu's Stop stops it.
     trayMenu->actions()[1]->trigger();
-    EXPECT_FALSE(app_->IsSpoolerRunning());
+    EXPECT_FALSE(app_->Spooler.IsSpoolerRunning());
     EXPECT_EQ(frame.Tray().IconResource(), ui::IDI_SPOOLER_STOPPED);
     EXPECT_EQ(EnabledItems(trayMenu), (std::vector<bool>{true, false, true}));
-    app_->Ui.SetTrayIcon = nullptr;
+    ui_.OnSetTrayIcon = nullptr;
 }
 
 TEST_F(MainFrameTest, MinimisingHidesTheWindowAndTheTrayIconBringsItBackMaximised) {
@@ -331,9 +331,9 @@ class DesktopWithoutTrayTest : public test::AppFixture {
 };
 
 TEST_F(DesktopWithoutTrayTest, AHiddenStartShowsTheWindowAndTheSeamsReachIt) {
-    app_->PortLPD = 0;
-    app_->LoopbackOnly = true;
-    std::unique_ptr<DesktopRole> desktop = ui::CreateDesktopProgram(argc_, argv_);
+    app_->Settings.PortLPD = 0;
+    app_->LpdServer.LoopbackOnly = true;
+    std::unique_ptr<DesktopRole> desktop = ui::CreateDesktopProgram(*app_, argc_, argv_);
     ASSERT_TRUE(desktop);
     ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
     desktop->CreateInfoWindow();
@@ -348,21 +348,20 @@ TEST_F(DesktopWithoutTrayTest, AHiddenStartShowsTheWindowAndTheSeamsReachIt) {
     EXPECT_FALSE(test::UiFixture::WaitFor([&] { return !frame->isVisible(); }, 300));
 
     // The spooler's start and stop reach the window's commands.
-    app_->StartSpooler();
+    app_->Spooler.StartSpooler();
     EXPECT_FALSE(ToolBarAction(*frame, ui::ID_SPOOLER_START)->isEnabled());
-    app_->StopSpooler();
-    app_->JoinSpoolerThread();
+    app_->Spooler.StopSpooler();
+    app_->Spooler.JoinSpoolerThread();
     EXPECT_TRUE(ToolBarAction(*frame, ui::ID_SPOOLER_START)->isEnabled());
-    EXPECT_TRUE(app_->Ui.TransferDialog);
 
     // Jobs that a worker appends and announces reach the list.
     std::thread worker([this] {
         for (int i = 0; i < 200; ++i) {
             {
-                std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
+                std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
                 auto job = std::make_shared<CSpoolFile>();
                 job->SetHeld();
-                app_->AppendJob(job);
+                app_->Jobs.AppendJob(job);
             }
             app_->Ui.PostJobListChanged();
         }
@@ -371,7 +370,7 @@ TEST_F(DesktopWithoutTrayTest, AHiddenStartShowsTheWindowAndTheSeamsReachIt) {
     worker.join();
     EXPECT_LT(frame->View()->RefreshCount(), 200);
     desktop.reset();
-    EXPECT_FALSE(app_->Ui.PostJobListChanged);
+    EXPECT_EQ(app_->Ui.InstalledInterface(), nullptr);
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/service_control.h"
+#include "app/service_control.h"
 #include "platform/ansi.h"
 #include "platform/service_manager.h"
 #include "resources/dialog_string_ids.h"
@@ -67,14 +67,14 @@ class PreferencesDialogTest : public test::AppFixture {
 };
 
 TEST_F(PreferencesDialogTest, ControlsShowTheSettingsAndOkStoresThem) {
-    app_->AutoStart = 0;
-    app_->AutoHide = 1;
-    app_->Stress = 1;
-    app_->AutoDelete = 0;
-    app_->DeleteSpool = true;
-    app_->DeleteSpoolTimeOut = 45;
-    app_->PortLPD = 5515;
-    app_->LogLevel = 2;
+    app_->Settings.AutoStart = 0;
+    app_->Settings.AutoHide = 1;
+    app_->Settings.Stress = 1;
+    app_->Settings.AutoDelete = 0;
+    app_->Settings.DeleteSpool = true;
+    app_->Settings.DeleteSpoolTimeOut = 45;
+    app_->Settings.PortLPD = 5515;
+    app_->Settings.LogLevel = 2;
 
     CPreferenceApplication dialog(*app_);
     EXPECT_EQ(dialog.windowTitle(), "Preferences");
@@ -106,15 +106,15 @@ TEST_F(PreferencesDialogTest, ControlsShowTheSettingsAndOkStoresThem) {
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_TRUE(shown.empty());
-    EXPECT_EQ(app_->StartAsService, 0);
-    EXPECT_EQ(app_->AutoStart, 1);
-    EXPECT_EQ(app_->AutoHide, 0);
-    EXPECT_EQ(app_->Stress, 0);
-    EXPECT_EQ(app_->AutoDelete, 1);
-    EXPECT_TRUE(app_->DeleteSpool);
-    EXPECT_EQ(app_->DeleteSpoolTimeOut, 90);
-    EXPECT_EQ(app_->PortLPD, 5515);
-    EXPECT_EQ(app_->LogLevel, 1);
+    EXPECT_EQ(app_->Settings.StartAsService, 0);
+    EXPECT_EQ(app_->Settings.AutoStart, 1);
+    EXPECT_EQ(app_->Settings.AutoHide, 0);
+    EXPECT_EQ(app_->Settings.Stress, 0);
+    EXPECT_EQ(app_->Settings.AutoDelete, 1);
+    EXPECT_TRUE(app_->Settings.DeleteSpool);
+    EXPECT_EQ(app_->Settings.DeleteSpoolTimeOut, 90);
+    EXPECT_EQ(app_->Settings.PortLPD, 5515);
+    EXPECT_EQ(app_->Settings.LogLevel, 1);
 
     // Cancel through the command stores nothing.
     WhenModal([](QWidget* modal) {
@@ -122,14 +122,14 @@ TEST_F(PreferencesDialogTest, ControlsShowTheSettingsAndOkStoresThem) {
         Child<QLineEdit>(modal, "PortEdit")->setText("abc");
         Child<QPushButton>(modal, "CancelButton")->click();
     });
-    ui::OnPreferences(nullptr);
-    EXPECT_EQ(app_->Stress, 0);
-    EXPECT_EQ(app_->PortLPD, 5515);
+    ui::OnPreferences(*app_, nullptr);
+    EXPECT_EQ(app_->Settings.Stress, 0);
+    EXPECT_EQ(app_->Settings.PortLPD, 5515);
 }
 
 TEST_F(PreferencesDialogTest, CheckBoxesFollowEachOther) {
-    app_->DeleteSpool = false;
-    app_->LogLevel = 1;
+    app_->Settings.DeleteSpool = false;
+    app_->Settings.LogLevel = 1;
     CPreferenceApplication dialog(*app_);
 
     // The waiting time belongs to the deletion after reception.
@@ -154,7 +154,7 @@ TEST_F(PreferencesDialogTest, CheckBoxesFollowEachOther) {
 
     // Starting as a service takes the desktop's own start-up settings away and deletes printed jobs at
     // every start.
-    app_->AutoDelete = 0;
+    app_->Settings.AutoDelete = 0;
     Child<QCheckBox>(&dialog, "StartAsServiceCheck")->click();
     for (const char* name : {"AutoStartCheck", "AutoHideCheck", "StressCheck"})
         EXPECT_FALSE(Enabled(&dialog, name)) << name;
@@ -168,7 +168,7 @@ TEST_F(PreferencesDialogTest, CheckBoxesFollowEachOther) {
 
 TEST_F(PreferencesDialogTest, TheServiceRequestDependsOnTheServiceState) {
     // Requested already: the desktop's start-up settings do not apply.
-    app_->StartAsService = 1;
+    app_->Settings.StartAsService = 1;
     {
         CPreferenceApplication dialog(*app_);
         EXPECT_TRUE(Checked(&dialog, "StartAsServiceCheck"));
@@ -178,7 +178,7 @@ TEST_F(PreferencesDialogTest, TheServiceRequestDependsOnTheServiceState) {
     }
 
     // Installed: it cannot be asked for again.
-    app_->StartAsService = 0;
+    app_->Settings.StartAsService = 0;
     platform::ScHandle manager = platform::OpenSCManager(platform::SC_MANAGER_ALL_ACCESS);
     ASSERT_NE(manager, nullptr);
     platform::ScHandle service =
@@ -201,7 +201,7 @@ TEST_F(PreferencesDialogTest, TheServiceRequestDependsOnTheServiceState) {
 }
 
 TEST_F(PreferencesDialogTest, ThePortMustBeANumberAndChangesAskForARestart) {
-    app_->PortLPD = 515;
+    app_->Settings.PortLPD = 515;
     CPreferenceApplication dialog(*app_);
     dialog.show();
     auto* port = Child<QLineEdit>(&dialog, "PortEdit");
@@ -216,7 +216,7 @@ TEST_F(PreferencesDialogTest, ThePortMustBeANumberAndChangesAskForARestart) {
         EXPECT_EQ(shown[0].text, "LPD port cannot be empty or alpha. Default: 515");
         EXPECT_EQ(shown[0].caption, "VelmoraVirtualPrinter");
         EXPECT_TRUE(dialog.isVisible());
-        EXPECT_EQ(app_->PortLPD, 515);
+        EXPECT_EQ(app_->Settings.PortLPD, 515);
     }
 
     // A new port is taken as the number it starts with, and needs a restart.
@@ -226,11 +226,11 @@ TEST_F(PreferencesDialogTest, ThePortMustBeANumberAndChangesAskForARestart) {
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].text, "The program must be restarted.");
     EXPECT_FALSE(dialog.isVisible());
-    EXPECT_EQ(app_->PortLPD, 9100);
+    EXPECT_EQ(app_->Settings.PortLPD, 9100);
 }
 
 TEST_F(PreferencesDialogTest, TheServiceRequestAsksForARestartEveryTime) {
-    app_->StartAsService = 1;
+    app_->Settings.StartAsService = 1;
     for (int run = 0; run < 2; ++run) {
         // The service first, then a changed port.
         const int messages = run == 0 ? 2 : 1;
@@ -241,13 +241,13 @@ TEST_F(PreferencesDialogTest, TheServiceRequestAsksForARestartEveryTime) {
             Child<QLineEdit>(modal, "PortEdit")->setText("9515");
             Child<QPushButton>(modal, "OkButton")->click();
         });
-        ui::OnPreferences(nullptr);
+        ui::OnPreferences(*app_, nullptr);
         ASSERT_EQ(shown.size(), static_cast<std::size_t>(messages)) << run;
         for (const ShownMessage& message : shown)
             EXPECT_EQ(message.text, "The program must be restarted.");
-        EXPECT_EQ(app_->StartAsService, 1);
-        EXPECT_EQ(app_->PortLPD, 9515);
-        EXPECT_EQ(app_->AutoDelete, 0);
+        EXPECT_EQ(app_->Settings.StartAsService, 1);
+        EXPECT_EQ(app_->Settings.PortLPD, 9515);
+        EXPECT_EQ(app_->Settings.AutoDelete, 0);
     }
 }
 
@@ -260,7 +260,7 @@ TEST_F(PreferencesDialogTest, DisplayOpensTheLogInTheTextEditor) {
     ASSERT_EQ(chmod(opener.c_str(), 0755), 0);
     const char* path = getenv("PATH");
     const std::string savedPath = path ? path : "";
-    app_->LogFilePath = test::U16(folder_.File("Logs/Monday log.txt"));
+    app_->Log.SetFilePath(test::U16(folder_.File("Logs/Monday log.txt")));
 
     CPreferenceApplication dialog(*app_);
     setenv("PATH", (tools.Path() + ":" + savedPath).c_str(), 1);
@@ -275,7 +275,7 @@ TEST_F(PreferencesDialogTest, DisplayOpensTheLogInTheTextEditor) {
     Child<QPushButton>(&dialog, "DisplayButton")->click();
     setenv("PATH", savedPath.c_str(), 1);
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].text, Q(u"CreateProcess failed : xdg-open \"" + app_->LogFilePath + u"\""));
+    EXPECT_EQ(shown[0].text, Q(u"CreateProcess failed : xdg-open \"" + app_->Log.FilePath() + u"\""));
     EXPECT_EQ(shown[0].icon, QMessageBox::Critical);
 }
 

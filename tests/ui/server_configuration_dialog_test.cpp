@@ -82,7 +82,7 @@ class ServerConfigurationDialogTest : public test::AppFixture {
 
     void SetPrinters(const PrinterRecords& records) { app_->PrinterList.Replace(records); }
     PrinterRecords Published() const { return *app_->PrinterList.Snapshot(); }
-    std::string PrinterCfg() const { return test::ReadFile(platform::UnicodeToAnsi(app_->PrinterCfgPath)); }
+    std::string PrinterCfg() const { return test::ReadFile(platform::UnicodeToAnsi(app_->PrinterConfig.Path())); }
 
     // The names of the managed controls that are enabled.
     static std::set<std::string> EnabledControls(const QWidget* dialog) {
@@ -212,7 +212,7 @@ TEST_F(ServerConfigurationDialogTest,
     EXPECT_EQ(EnabledControls(&dialog), Selected("LocalPrinterList InputBinEdit OutputBinEdit"));
     // The LPD server sees the new queue at once.
     bool hold = true;
-    EXPECT_TRUE(app_->FindVirtualPrinter(u"PASS", &hold));
+    EXPECT_TRUE(app_->PrinterList.FindVirtualPrinter(u"PASS", &hold));
     EXPECT_FALSE(hold);
 
     // Edit the first one, then create a second while it is shown.
@@ -225,7 +225,7 @@ TEST_F(ServerConfigurationDialogTest,
     EXPECT_EQ(printers[0].QueueName, u"REMOTE");
     EXPECT_EQ(printers[0].IPAddress, u"10.1.2.3");
     EXPECT_EQ(printers[0].HoldJobs, 1);
-    EXPECT_TRUE(app_->FindVirtualPrinter(u"PASS", &hold));
+    EXPECT_TRUE(app_->PrinterList.FindVirtualPrinter(u"PASS", &hold));
     EXPECT_TRUE(hold);
 
     ClickNew(&dialog, "COPY");
@@ -280,7 +280,7 @@ TEST_F(ServerConfigurationDialogTest, EachOutputModeEnablesItsOwnControlsAndKeep
     // The file is only written by Save, through the command.
     expected.LocalPrinter = u"alpha_raw";
     WhenModal([](QWidget* modal) { Child<QPushButton>(modal, "SaveButton")->click(); });
-    ui::OnServerConfiguration(nullptr);
+    ui::OnServerConfiguration(*app_, nullptr);
     EXPECT_EQ(test::U16(PrinterCfg()), Line(expected));
 }
 
@@ -344,11 +344,11 @@ TEST_F(ServerConfigurationDialogTest,
         EXPECT_EQ(Child<QComboBox>(modal, "ProgramPrinterList")->currentText(), "Zeta_Raw");
         Child<QPushButton>(modal, "CancelButton")->click();
     });
-    ui::OnServerConfiguration(nullptr);
+    ui::OnServerConfiguration(*app_, nullptr);
     ASSERT_EQ(Published().size(), 1u);
     EXPECT_EQ(Published()[0].Name, u"FIRST");
     bool hold = false;
-    EXPECT_FALSE(app_->FindVirtualPrinter(u"SECOND", &hold));
+    EXPECT_FALSE(app_->PrinterList.FindVirtualPrinter(u"SECOND", &hold));
     EXPECT_EQ(PrinterCfg(), saved);
 
     // Delete the last one: only New, Save and Cancel stay usable; Save writes the empty list.
@@ -360,7 +360,7 @@ TEST_F(ServerConfigurationDialogTest,
         Child<QPushButton>(modal, "DeleteButton")->click();
         Child<QPushButton>(modal, "SaveButton")->click();
     });
-    ui::OnServerConfiguration(nullptr);
+    ui::OnServerConfiguration(*app_, nullptr);
     EXPECT_TRUE(Published().empty());
     EXPECT_EQ(PrinterCfg(), "");
 

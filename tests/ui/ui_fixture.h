@@ -59,19 +59,19 @@ class UiFixture : public AppFixture {
         job->PrinterName = printer;
         job->LocalFileName = U16(path);
         job->SetState(state);
-        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
-        app_->AppendJob(job);
+        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+        app_->Jobs.AppendJob(job);
         return job;
     }
 
     int32_t StateOf(const SpoolFilePtr& job) {
-        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
+        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
         return job->State;
     }
 
     std::size_t JobCount() {
-        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
-        return app_->JobList.size();
+        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+        return app_->Jobs.JobList.size();
     }
 
     // Selects exactly the given rows of the view, as clicks with Ctrl held would.

@@ -1,10 +1,10 @@
-// The program's switches on top of the framework's command-line parser.
+// The program's switches of the service role.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "core/command_line.h"
+#include "app/command_line.h"
 #include "platform/ansi.h"
 
 namespace velmora {
@@ -52,65 +52,15 @@ TEST(CommandLineSwitchesTest, EachServiceSwitchSetsItsFlagsWithEitherPrefix) {
     EXPECT_EQ(Show(Parse({u"-SILENT_DELSERV", u"/INSTALLSERV", u"-WINSERV"})), "1111");
 }
 
-TEST(CommandLineSwitchesTest, OnlyTheExactWordIsAServiceSwitch) {
-    // Other switches go to the framework, which has no use for them.
-    const std::vector<std::u16string> otherSwitches = {
-        u"-installserv", u"-InstallServ", u"-INSTALLSERVX", u"-INSTALL", u"--INSTALLSERV",
-        u"-SILENT_",     u"- WINSERV",    u"/winserv",      u"-",
+TEST(CommandLineSwitchesTest, OnlyTheExactSwitchWordCounts) {
+    // Other spellings, plain words and the desktop toolkit's options and values change nothing.
+    const std::vector<std::u16string> others = {
+        u"-installserv", u"-InstallServ", u"-INSTALLSERVX", u"-INSTALL", u"--INSTALLSERV", u"-SILENT_",
+        u"- WINSERV",    u"/winserv",     u"-",             u"WINSERV",  u"jobs.list",     u"",
     };
-    for (const std::u16string& word : otherSwitches) {
-        CMyCommandLineInfo info;
-        EXPECT_EQ(Show(Parse({word}, &info)), "0000") << platform::UnicodeToAnsi(word);
-        EXPECT_EQ(info.Command, CCommandLineInfo::FileNew) << platform::UnicodeToAnsi(word);
-    }
-    // A plain word is the framework's: the document to open.
-    for (const std::u16string& word : {std::u16string(u"WINSERV"), std::u16string(u"\\INSTALLSERV")}) {
-        CMyCommandLineInfo info;
-        EXPECT_EQ(Show(Parse({word}, &info)), "0000") << platform::UnicodeToAnsi(word);
-        EXPECT_EQ(info.FileName, word);
-        EXPECT_EQ(info.Command, CCommandLineInfo::FileOpen);
-    }
-}
-
-TEST(CommandLineSwitchesTest, FrameworkAndToolkitSwitchesKeepTheirMeaning) {
-    CMyCommandLineInfo embedded;
-    EXPECT_EQ(Show(Parse({u"-Embedding", u"-WINSERV"}, &embedded)), "1000");
-    EXPECT_TRUE(embedded.RunEmbedded);
-    CMyCommandLineInfo automated;
-    Parse({u"/automation"}, &automated);
-    EXPECT_TRUE(automated.RunAutomated);
-    CMyCommandLineInfo unregister;
-    Parse({u"/Unregserver"}, &unregister);
-    EXPECT_EQ(unregister.Command, CCommandLineInfo::AppUnregister);
-
-    // The desktop toolkit's options and their values are neither documents nor errors.
-    CMyCommandLineInfo toolkit;
-    EXPECT_EQ(Show(Parse({u"-platform", u"offscreen", u"-WINSERV", u"--style", u"fusion", u"-reverse",
-                          u"-qwindowgeometry=640x480", u"-SILENT_DELSERV"},
-                         &toolkit)),
-              "1101");
-    EXPECT_TRUE(toolkit.FileName.empty());
-    EXPECT_EQ(toolkit.Command, CCommandLineInfo::FileNew);
-    EXPECT_FALSE(toolkit.RunEmbedded);
-}
-
-// The end-of-line bookkeeping runs for every word, the program's own switches included.
-TEST(CommandLineSwitchesTest, DocumentIsOpenedWhenTheLastWordIsAServiceSwitch) {
-    CMyCommandLineInfo info;
-    Parse({u"jobs.list", u"-INSTALLSERV"}, &info);
-    EXPECT_EQ(info.FileName, u"jobs.list");
-    EXPECT_EQ(info.Command, CCommandLineInfo::FileOpen);
-
-    // The same from main's arguments, the program name left out.
-    CMyCommandLineInfo fromMain;
-    char program[] = "VelmoraVirtualPrinter";
-    char document[] = "second.list";
-    char service[] = "/WINSERV";
-    char* argv[] = {program, document, service, nullptr};
-    ParseCommandLine(fromMain, 3, argv);
-    EXPECT_EQ(fromMain.RunAsService, 1);
-    EXPECT_EQ(fromMain.FileName, u"second.list");
-    EXPECT_EQ(fromMain.Command, CCommandLineInfo::FileOpen);
+    for (const std::u16string& word : others)
+        EXPECT_EQ(Show(Parse({word})), "0000") << platform::UnicodeToAnsi(word);
+    EXPECT_EQ(Show(Parse({u"-platform", u"offscreen", u"-WINSERV", u"--style", u"fusion", u"-reverse"})), "1000");
 }
 
 }  // namespace

@@ -21,23 +21,23 @@ using Clock = std::chrono::steady_clock;
 
 class JobListFileTest : public test::AppFixture {
   protected:
-    std::string ListPath() const { return platform::UnicodeToAnsi(app_->SpoolListPath); }
+    std::string ListPath() const { return platform::UnicodeToAnsi(app_->Jobs.ListPath()); }
 
     void Append(const std::u16string& name, int32_t state) {
         auto job = std::make_shared<CSpoolFile>();
         job->DocumentName = name;
         job->SetState(state);
-        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
-        app_->AppendJob(job);
+        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+        app_->Jobs.AppendJob(job);
     }
 
     // A second application object reading the same base folder, as the next run would.
     std::vector<std::u16string> LoadedNames() {
         CVelmoraVirtualPrinterApp next;
-        next.SpoolListPath = app_->SpoolListPath;
-        next.LoadJobList();
+        next.Jobs.SetListPath(app_->Jobs.ListPath());
+        next.Jobs.LoadJobList();
         std::vector<std::u16string> names;
-        for (const SpoolFilePtr& job : next.JobList)
+        for (const SpoolFilePtr& job : next.Jobs.JobList)
             names.push_back(job->DocumentName);
         return names;
     }
@@ -47,15 +47,15 @@ TEST_F(JobListFileTest, StartUpCreatesAnEmptyListAndJobsSurviveARestartWithTheir
     EXPECT_EQ(ReadFile(ListPath()), std::string("\0\0", 2));
     Append(u"printing", STATE_PRINTING);
     Append(u"\u65e5\u672c\u8a9e", STATE_ERROR);
-    app_->SaveJobList();
+    app_->Jobs.SaveJobList();
 
     CVelmoraVirtualPrinterApp next;
-    next.SpoolListPath = app_->SpoolListPath;
-    next.LoadJobList();
-    ASSERT_EQ(next.JobList.size(), 2u);
-    EXPECT_EQ(next.JobList[0]->State, STATE_PRINTING);  // not taken by the spooler after a restart
-    EXPECT_EQ(next.JobList[0]->StateText, u"Printing");
-    EXPECT_EQ(next.JobList[1]->DocumentName, u"\u65e5\u672c\u8a9e");
+    next.Jobs.SetListPath(app_->Jobs.ListPath());
+    next.Jobs.LoadJobList();
+    ASSERT_EQ(next.Jobs.JobList.size(), 2u);
+    EXPECT_EQ(next.Jobs.JobList[0]->State, STATE_PRINTING);  // not taken by the spooler after a restart
+    EXPECT_EQ(next.Jobs.JobList[0]->StateText, u"Printing");
+    EXPECT_EQ(next.Jobs.JobList[1]->DocumentName, u"\u65e5\u672c\u8a9e");
     EXPECT_TRUE(messages_.empty());
 }
 
@@ -63,64 +63,64 @@ TEST_F(JobListFileTest, ADamagedFileKeepsTheRecordsBeforeTheDamage) {
     Append(u"one", STATE_READY);
     Append(u"two", STATE_READY);
     Append(u"three", STATE_READY);
-    app_->SaveJobList();
+    app_->Jobs.SaveJobList();
     std::string bytes = ReadFile(ListPath());
     bytes.resize(bytes.size() - 10);
     test::WriteFile(ListPath(), bytes);
 
     {
-        std::lock_guard<std::recursive_mutex> lock(app_->JobListLock);
-        app_->JobList.clear();
+        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+        app_->Jobs.JobList.clear();
     }
-    app_->LoadJobList();
-    ASSERT_EQ(app_->JobList.size(), 2u);
-    EXPECT_EQ(app_->JobList[1]->DocumentName, u"two");
+    app_->Jobs.LoadJobList();
+    ASSERT_EQ(app_->Jobs.JobList.size(), 2u);
+    EXPECT_EQ(app_->Jobs.JobList[1]->DocumentName, u"two");
     const std::u16string corrupted = LoadString(IDS_SPOOL_LIST_CORRUPTED);
     EXPECT_EQ(LogMessages().back(), "0\t" + platform::UnicodeToAnsi(corrupted));
     EXPECT_EQ(information_, std::vector<std::u16string>{corrupted});
 
-    app_->ServiceMode = true;
-    app_->LoadJobList();
+    app_->SetServiceMode(true);
+    app_->Jobs.LoadJobList();
     EXPECT_EQ(LogMessages().back(), "1\t" + platform::UnicodeToAnsi(corrupted));
     EXPECT_EQ(information_.size(), 1u);
 }
 
 TEST_F(JobListFileTest, AListHeldByAnotherProgramIsWaitedForThenReported) {
     Append(u"kept", STATE_READY);
-    app_->SaveJobList();
+    app_->Jobs.SaveJobList();
     const std::string before = ReadFile(ListPath());
     Append(u"not saved", STATE_READY);
     {
         ChildProcess holder(ToolPath("hold_file"), {ListPath(), "60000"});
         ASSERT_TRUE(holder.WaitForLine("held"));
-        app_->SaveJobList();
+        app_->Jobs.SaveJobList();
         ASSERT_EQ(messages_.size(), 1u);
         EXPECT_NE(messages_[0].find(test::SharingViolationText()), std::u16string::npos);
 
         CVelmoraVirtualPrinterApp next;
-        next.Ui.ShowMessage = app_->Ui.ShowMessage;
-        next.SpoolListPath = app_->SpoolListPath;
-        next.LoadJobList();
-        EXPECT_TRUE(next.JobList.empty());
+        next.InstallUserInterface(&ui_);
+        next.Jobs.SetListPath(app_->Jobs.ListPath());
+        next.Jobs.LoadJobList();
+        EXPECT_TRUE(next.Jobs.JobList.empty());
         EXPECT_EQ(messages_.size(), 2u);
     }
     EXPECT_EQ(ReadFile(ListPath()), before);  // read once the holder has let go: Windows' lock is mandatory
     // Released in time: the retries get through.
     ChildProcess holder(ToolPath("hold_file"), {ListPath(), "200"});
     ASSERT_TRUE(holder.WaitForLine("held"));
-    app_->AccessFile_MaxAttempts = 500;
-    app_->AccessFile_WaitingTimeMsec = 20;
-    app_->SaveJobList();
+    app_->Settings.AccessFile_MaxAttempts = 500;
+    app_->Settings.AccessFile_WaitingTimeMsec = 20;
+    app_->Jobs.SaveJobList();
     EXPECT_EQ(messages_.size(), 2u);
     EXPECT_EQ(LoadedNames(), (std::vector<std::u16string>{u"kept", u"not saved"}));
 }
 
 TEST_F(JobListFileTest, EveryChangeReachesTheDiskSoonAfter) {
-    app_->StartPromptSaves();
+    app_->Jobs.StartPromptSaves();
     for (int i = 0; i < 50; ++i)
         Append(Format(u"job %d", i), STATE_READY);
-    const auto job = app_->JobList[7];
-    app_->ApplyJobAction(JOB_HOLD, job->Id(), false);
+    const auto job = app_->Jobs.JobList[7];
+    app_->Jobs.ApplyJobAction(JOB_HOLD, job->Id(), false);
 
     // Waits for the saver, far longer than it may take.
     const auto deadline = Clock::now() + std::chrono::seconds(20);
@@ -133,15 +133,15 @@ TEST_F(JobListFileTest, EveryChangeReachesTheDiskSoonAfter) {
     // A state change is a change too.
     const auto savedState = [this] {
         CVelmoraVirtualPrinterApp next;
-        next.SpoolListPath = app_->SpoolListPath;
-        next.LoadJobList();
-        return next.JobList.size() > 7 ? next.JobList[7]->State : -1;
+        next.Jobs.SetListPath(app_->Jobs.ListPath());
+        next.Jobs.LoadJobList();
+        return next.Jobs.JobList.size() > 7 ? next.Jobs.JobList[7]->State : -1;
     };
     while (Clock::now() < deadline && savedState() != STATE_HELD) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     EXPECT_EQ(savedState(), STATE_HELD);
-    app_->StopPromptSaves();
+    app_->Jobs.StopPromptSaves();
 }
 
 TEST(JobListSaverTest, BurstsAreCoalescedAndTheLastChangeIsSaved) {
@@ -183,15 +183,15 @@ TEST_F(JobListFileTest, AKilledServerLeavesTheJobsOfAllButItsLastSecond) {
     EXPECT_EQ(server.Wait(), 128 + SIGKILL);
 
     CVelmoraVirtualPrinterApp next;
-    next.SpoolListPath = U16(folder_.Path() + "/crash/spool.list");
-    next.LoadJobList();
+    next.Jobs.SetListPath(U16(folder_.Path() + "/crash/spool.list"));
+    next.Jobs.LoadJobList();
     std::size_t older = 0;  // jobs appended well over a second before the kill
     while (older < appendedAt.size() && killedAt - appendedAt[older] > std::chrono::milliseconds(2500))
         ++older;
     ASSERT_GT(older, 0u);
-    EXPECT_GE(next.JobList.size(), older);
-    for (std::size_t i = 0; i < next.JobList.size(); ++i) {
-        EXPECT_EQ(next.JobList[i]->DocumentName, Format(u"job %d", static_cast<int>(i)));
+    EXPECT_GE(next.Jobs.JobList.size(), older);
+    for (std::size_t i = 0; i < next.Jobs.JobList.size(); ++i) {
+        EXPECT_EQ(next.Jobs.JobList[i]->DocumentName, Format(u"job %d", static_cast<int>(i)));
     }
 }
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "core/app.h"
+#include "app/app.h"
 #include "platform/file.h"
 #include "support/test_util.h"
 
@@ -64,7 +64,7 @@ class LogWriterTest : public ::testing::Test {
 TEST_F(LogWriterTest, LinesAreStampedConvertedAndStripped) {
     app_.WriteLog(u"0\tdropped before the log file is chosen");
     ASSERT_TRUE(app_.SetUpWorkingFolders());
-    EXPECT_EQ(app_.LogFilePath, U16(logs_ + TodaysLogName()));
+    EXPECT_EQ(app_.Log.FilePath(), U16(logs_ + TodaysLogName()));
 
     app_.WriteLog(u"x\r\n");
     app_.WriteLog(u"a\r\n\r\n");
@@ -174,7 +174,7 @@ TEST_F(LogWriterTest, UncreatableBaseFolderFailsSetUp) {
     test::WriteFile(blocker, "");
     test::SetEnvironment("VELMORA_BASE_FOLDER", blocker + TempFolder::kSeparator + "VelmoraSpooler");
     EXPECT_FALSE(app_.SetUpWorkingFolders());
-    EXPECT_TRUE(app_.LogFilePath.empty());
+    EXPECT_TRUE(app_.Log.FilePath().empty());
 }
 
 }  // namespace

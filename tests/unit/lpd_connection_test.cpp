@@ -14,19 +14,6 @@ using namespace std::chrono_literals;
 using platform::kInvalidSocket;
 using platform::SocketHandle;
 
-// Shortens the process-wide reception timing for one test.
-class ScopedReceiveTiming {
-  public:
-    explicit ScopedReceiveTiming(LpdReceiveTiming timing) : saved_(GetLpdReceiveTiming()) {
-        SetLpdReceiveTiming(timing);
-    }
-    ~ScopedReceiveTiming() { SetLpdReceiveTiming(saved_); }
-    ScopedReceiveTiming(const ScopedReceiveTiming&) = delete;
-    ScopedReceiveTiming& operator=(const ScopedReceiveTiming&) = delete;
-
-  private:
-    LpdReceiveTiming saved_;
-};
 
 // A connection from a client on the loopback interface, set up as the listener hands it over: accepted,
 // made non-blocking, with the peer address.
@@ -251,7 +238,7 @@ TEST_F(LpdConnectionTest, PeerClosingBeforeTheEndFailsAsConnectionClosed) {
 TEST_F(LpdConnectionTest, SilentPeerTimesOut) {
     const LpdReceiveTiming defaults;
     EXPECT_EQ(defaults.pollMilliseconds * (defaults.idleLimit + 1), 10100);
-    ScopedReceiveTiming fast({10, 100});
+    connection_->timing = {10, 100};
 
     EXPECT_EQ(ReceiveBytes(Connection(), -1), -1);
     EXPECT_EQ(connection_->error, kErrorInternalTimeout);
@@ -267,7 +254,7 @@ TEST_F(LpdConnectionTest, SilentPeerTimesOut) {
 
 TEST_F(LpdConnectionTest, EveryByteRestartsTheSilenceLimit) {
     // About one second of silence allowed; the whole reception lasts twice that.
-    ScopedReceiveTiming fast({20, 50});
+    connection_->timing = {20, 50};
     std::jthread sender([&] {
         for (char byte : std::string("slow!")) {
             std::this_thread::sleep_for(400ms);

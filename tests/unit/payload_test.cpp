@@ -72,7 +72,7 @@ class PayloadTest : public test::AppFixture {
     // Runs the preparation and returns the log lines it wrote.
     std::vector<std::string> Prepare() {
         const std::size_t before = LogMessages().size();
-        PreparePayload(job_);
+        PreparePayload(job_, app_->Reporter, app_->Settings);
         const std::vector<std::string> all = LogMessages();
         return std::vector<std::string>(all.begin() + static_cast<long>(before), all.end());
     }
@@ -140,14 +140,14 @@ TEST_F(PayloadTest, StreamThatCannotBeExpandedKeepsTheCompressedFile) {
     EXPECT_EQ(messages_, std::vector<std::u16string>{U16("0\t" + failure)});
 
     // The service reports in the log only.
-    app_->ServiceMode = true;
+    app_->SetServiceMode(true);
     Receive(data, "Z:compressFlux\n");
     EXPECT_EQ(Prepare().back(), "1\t" + failure);
     EXPECT_EQ(job_.FileType, u"COMPRESS");
     EXPECT_EQ(messages_.size(), 1u);
 
     // A data file that is already gone cannot be opened: reported, and nothing more is known of it.
-    app_->ServiceMode = false;
+    app_->SetServiceMode(false);
     Receive(data, "Z:compressFlux\n");
     ASSERT_FALSE(platform::RemoveFile(job_.LocalFileName));
     const std::vector<std::string> missing = {"0\tCompressed file, try to uncompress", "0\t" + failure};

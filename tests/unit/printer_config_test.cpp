@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "config/printer_setting.h"
-#include "core/app.h"
+#include "app/app.h"
+#include "support/test_user_interface.h"
 #include "support/test_util.h"
 #include "text/code_page.h"
 
@@ -48,8 +49,9 @@ class PrinterConfigTest : public ::testing::Test {
   protected:
     void SetUp() override {
         path_ = folder_.File("Printer.cfg");
-        app_.PrinterCfgPath = U16(path_);
-        app_.Ui.ShowMessage = [this](const std::u16string& text, MessageIcon) { messages_.push_back(text); };
+        app_.PrinterConfig.SetPath(U16(path_));
+        ui_.OnShowMessage = [this](const std::u16string& text, MessageIcon) { messages_.push_back(text); };
+        app_.InstallUserInterface(&ui_);
     }
 
     PrinterRecords Records() const { return *app_.PrinterList.Snapshot(); }
@@ -71,6 +73,7 @@ class PrinterConfigTest : public ::testing::Test {
 
     TempFolder folder_;
     std::string path_;
+    test::CTestUserInterface ui_;
     CVelmoraVirtualPrinterApp app_;
     std::vector<std::u16string> messages_;
 };
@@ -227,21 +230,21 @@ TEST_F(PrinterConfigTest, LookupFindsTheFirstExactNameAndHoldsOnlyForOne) {
         "two;0;c;p;2\r\n"
         "zero;0;c;p;0\r\n");
     bool hold = true;
-    EXPECT_TRUE(app_.FindVirtualPrinter(u"PASS", &hold));
+    EXPECT_TRUE(app_.PrinterList.FindVirtualPrinter(u"PASS", &hold));
     EXPECT_TRUE(hold);  // the first of the two
 
     hold = true;
-    EXPECT_FALSE(app_.FindVirtualPrinter(u"pass", &hold));
+    EXPECT_FALSE(app_.PrinterList.FindVirtualPrinter(u"pass", &hold));
     EXPECT_FALSE(hold);  // cleared even without a match
-    EXPECT_FALSE(app_.FindVirtualPrinter(u" PASS", &hold));
-    EXPECT_FALSE(app_.FindVirtualPrinter(u"PAS", &hold));
-    EXPECT_FALSE(app_.FindVirtualPrinter(u"", &hold));
+    EXPECT_FALSE(app_.PrinterList.FindVirtualPrinter(u" PASS", &hold));
+    EXPECT_FALSE(app_.PrinterList.FindVirtualPrinter(u"PAS", &hold));
+    EXPECT_FALSE(app_.PrinterList.FindVirtualPrinter(u"", &hold));
 
     hold = true;
-    EXPECT_TRUE(app_.FindVirtualPrinter(u"two", &hold));
+    EXPECT_TRUE(app_.PrinterList.FindVirtualPrinter(u"two", &hold));
     EXPECT_FALSE(hold);
     hold = true;
-    EXPECT_TRUE(app_.FindVirtualPrinter(u"zero", &hold));
+    EXPECT_TRUE(app_.PrinterList.FindVirtualPrinter(u"zero", &hold));
     EXPECT_FALSE(hold);
 }
 
@@ -280,8 +283,8 @@ TEST_F(PrinterConfigTest, MissingFileGivesNoPrintersAndAMessageOnlyOnTheDesktop)
     EXPECT_FALSE(messages_[0].empty());
 
     messages_.clear();
-    app_.ServiceMode = true;
-    app_.LogFilePath = U16(folder_.File("log.txt"));
+    app_.SetServiceMode(true);
+    app_.Log.SetFilePath(U16(folder_.File("log.txt")));
     app_.LoadPrinterConfig();
     EXPECT_EQ(Records().size(), 1u);
     EXPECT_TRUE(messages_.empty());
@@ -291,8 +294,8 @@ TEST_F(PrinterConfigTest, MissingFileGivesNoPrintersAndAMessageOnlyOnTheDesktop)
 TEST_F(PrinterConfigTest, AFileHeldByAnotherProcessIsWaitedForAndLeftAsItWasWhenItStaysHeld) {
     const std::string original = "old;1\r\n";
     WriteFile(path_, original);
-    app_.AccessFile_MaxAttempts = 3;
-    app_.AccessFile_WaitingTimeMsec = 10;
+    app_.Settings.AccessFile_MaxAttempts = 3;
+    app_.Settings.AccessFile_WaitingTimeMsec = 10;
     {
         ChildProcess holder(ToolPath("hold_file"), {path_, "60000"});
         ASSERT_TRUE(holder.WaitForLine("held"));
@@ -310,8 +313,8 @@ TEST_F(PrinterConfigTest, AFileHeldByAnotherProcessIsWaitedForAndLeftAsItWasWhen
     {
         ChildProcess holder(ToolPath("hold_file"), {path_, "300"});
         ASSERT_TRUE(holder.WaitForLine("held"));
-        app_.AccessFile_MaxAttempts = 500;  // up to ten seconds: far more than the holder keeps the file
-        app_.AccessFile_WaitingTimeMsec = 20;
+        app_.Settings.AccessFile_MaxAttempts = 500;  // up to ten seconds: far more than the holder keeps the file
+        app_.Settings.AccessFile_WaitingTimeMsec = 20;
         app_.PrinterList.Clear();
         app_.LoadPrinterConfig();
         ASSERT_EQ(Records().size(), 1u);
@@ -348,7 +351,7 @@ TEST_F(PrinterConfigTest, FailedSavesLeaveTheOldFileAndTheListAsTheyWere) {
     EXPECT_EQ(ReadFile(path_), original);
 
     const auto before = app_.PrinterList.Snapshot();
-    app_.PrinterCfgPath = U16(folder_.File("gone/Printer.cfg"));
+    app_.PrinterConfig.SetPath(U16(folder_.File("gone/Printer.cfg")));
     app_.SavePrinterConfig();
     EXPECT_EQ(messages_.size(), 2u);
     EXPECT_EQ(app_.PrinterList.Snapshot(), before);
@@ -373,7 +376,7 @@ TEST_F(PrinterConfigTest, LookupsRunCleanlyWhileTheListIsReplacedAndReloaded) {
         readers.emplace_back([&] {
             for (int lookup = 0; lookup < 20000; ++lookup) {
                 bool hold = false;
-                if (!app_.FindVirtualPrinter(u"queue", &hold) || app_.FindVirtualPrinter(u"absent", &hold))
+                if (!app_.PrinterList.FindVirtualPrinter(u"queue", &hold) || app_.PrinterList.FindVirtualPrinter(u"absent", &hold))
                     ++misses;
             }
             ++finished;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include "core/app.h"
+#include "app/app.h"
 #include "core/language.h"
 #include "platform/file.h"
 #include "platform/registry.h"
@@ -44,12 +44,12 @@ constexpr char kDefaultFile[] =
 
 TEST_F(SettingsTest, MissingFileGivesDefaultsAndTheSaveWritesAllTwelveKeysInOrder) {
     app_.LoadSettings();
-    EXPECT_EQ(app_.AutoStart, 1);
-    EXPECT_EQ(app_.AutoDelete, 0);
-    EXPECT_EQ(app_.PortLPD, 515);
-    EXPECT_EQ(app_.AccessFile_MaxAttempts, 10);
-    EXPECT_EQ(app_.AccessFile_WaitingTimeMsec, 10);
-    EXPECT_EQ(app_.LogLevel, 1);
+    EXPECT_EQ(app_.Settings.AutoStart, 1);
+    EXPECT_EQ(app_.Settings.AutoDelete, 0);
+    EXPECT_EQ(app_.Settings.PortLPD, 515);
+    EXPECT_EQ(app_.Settings.AccessFile_MaxAttempts, 10);
+    EXPECT_EQ(app_.Settings.AccessFile_WaitingTimeMsec, 10);
+    EXPECT_EQ(app_.Settings.LogLevel, 1);
     app_.SaveSettings();
     EXPECT_EQ(ReadFile(path_), kDefaultFile);
 }
@@ -59,8 +59,8 @@ TEST_F(SettingsTest, OlderRetryKeysAreReadWhenTheNewOnesAreAbsentOrMinusOne) {
               "[Settings]\r\nPDFRename_MaxAttempts=5\r\nAccessFile_WaitingTimeMsec=-1\r\n"
               "PDFRename_WaitingTimeMsec=250\r\n");
     app_.LoadSettings();
-    EXPECT_EQ(app_.AccessFile_MaxAttempts, 5);
-    EXPECT_EQ(app_.AccessFile_WaitingTimeMsec, 250);
+    EXPECT_EQ(app_.Settings.AccessFile_MaxAttempts, 5);
+    EXPECT_EQ(app_.Settings.AccessFile_WaitingTimeMsec, 250);
     app_.SaveSettings();
     const std::string saved = ReadFile(path_);
     EXPECT_NE(saved.find("AccessFile_MaxAttempts=5\r\nAccessFile_WaitingTimeMsec=250\r\n"),
@@ -80,13 +80,13 @@ TEST_F(SettingsTest, ValuesAreReadLikeTheWindowsProfileFunctions) {
               "AutoStart\r\n"
               "DeleteSpoolTimeOut=99999999999\r\n");
     app_.LoadSettings();
-    EXPECT_TRUE(app_.DeleteSpool);  // any non-zero value, key found without regard to case
-    EXPECT_EQ(app_.PortLPD, 0);     // non-numeric
-    EXPECT_EQ(app_.LogLevel, 2);    // leading digits
-    EXPECT_EQ(app_.AutoHide, -3);
-    EXPECT_EQ(app_.Stress, 0);     // empty value: the default
-    EXPECT_EQ(app_.AutoStart, 1);  // a line without '=' is no key
-    EXPECT_EQ(app_.DeleteSpoolTimeOut, 2147483647);
+    EXPECT_TRUE(app_.Settings.DeleteSpool);  // any non-zero value, key found without regard to case
+    EXPECT_EQ(app_.Settings.PortLPD, 0);     // non-numeric
+    EXPECT_EQ(app_.Settings.LogLevel, 2);    // leading digits
+    EXPECT_EQ(app_.Settings.AutoHide, -3);
+    EXPECT_EQ(app_.Settings.Stress, 0);     // empty value: the default
+    EXPECT_EQ(app_.Settings.AutoStart, 1);  // a line without '=' is no key
+    EXPECT_EQ(app_.Settings.DeleteSpoolTimeOut, 2147483647);
     app_.SaveSettings();
     const std::string saved = ReadFile(path_);
     EXPECT_NE(saved.find("DeleteSpool=1\r\n"), std::string::npos);
@@ -113,27 +113,27 @@ TEST_F(SettingsTest, WriteIntChangesOneKey) {
     EXPECT_TRUE(app_.ProfileFile.WriteInt(u"Settings", u"StartAsService", 0));
     EXPECT_EQ(ReadFile(path_), "[Settings]\r\nStartAsService=0\r\nPortLPD=9100\r\n");
     app_.LoadSettings();
-    EXPECT_EQ(app_.PortLPD, 9100);
+    EXPECT_EQ(app_.Settings.PortLPD, 9100);
 }
 
 TEST_F(SettingsTest, TheServiceReReadsOnlyItsKeysWithItsOwnDefaults) {
     WriteFile(path_, "[Settings]\r\nStartAsService=1\r\nAutoStart=0\r\nStress=1\r\nLogLevel=2\r\n");
     app_.LoadSettings();
-    EXPECT_EQ(app_.AutoDelete, 0);
+    EXPECT_EQ(app_.Settings.AutoDelete, 0);
     WriteFile(path_, "[Settings]\r\nDeleteSpool=1\r\nPortLPD=5515\r\n");
     app_.ReloadSettings();
-    EXPECT_EQ(app_.AutoDelete, 1);  // the service deletes printed jobs unless told otherwise
-    EXPECT_TRUE(app_.DeleteSpool);
-    EXPECT_EQ(app_.PortLPD, 5515);
-    EXPECT_EQ(app_.LogLevel, 1);
-    EXPECT_EQ(app_.StartAsService, 1);  // start-up values stay
-    EXPECT_EQ(app_.AutoStart, 0);
-    EXPECT_EQ(app_.Stress, 1);
+    EXPECT_EQ(app_.Settings.AutoDelete, 1);  // the service deletes printed jobs unless told otherwise
+    EXPECT_TRUE(app_.Settings.DeleteSpool);
+    EXPECT_EQ(app_.Settings.PortLPD, 5515);
+    EXPECT_EQ(app_.Settings.LogLevel, 1);
+    EXPECT_EQ(app_.Settings.StartAsService, 1);  // start-up values stay
+    EXPECT_EQ(app_.Settings.AutoStart, 0);
+    EXPECT_EQ(app_.Settings.Stress, 1);
 
     CVelmoraVirtualPrinterApp withoutFile;
-    withoutFile.AutoDelete = 5;
+    withoutFile.Settings.AutoDelete = 5;
     withoutFile.ReloadSettings();
-    EXPECT_EQ(withoutFile.AutoDelete, 5);
+    EXPECT_EQ(withoutFile.Settings.AutoDelete, 5);
 }
 
 TEST(LanguageTest, LangValueSelectsTheThreadLanguage) {

@@ -54,7 +54,7 @@ class ProgramRouteTest : public test::AppFixture {
         test::AppFixture::SetUp();
         printer_ = std::make_unique<test::WinePrinter>(folder_.File("port.prn"));
         ASSERT_TRUE(printer_->Failure().empty()) << printer_->Failure();
-        app_->LogLevel = 2;
+        app_->Settings.LogLevel = 2;
         job_.LocalFileName = U16(folder_.File("job 1.prn"));
         test::WriteFile(folder_.File("job 1.prn"), "%PDF-1.4\n");
         job_.DocumentName = u"report.pdf";
@@ -117,7 +117,7 @@ TEST_F(ProgramRouteTest, EveryValueReachesTheWaitingProgramAsOneArgumentAndNothi
 }
 
 TEST_F(ProgramRouteTest, KillProcessIfNeedAsksTheProgramAndItsChildrenToClose) {
-    app_->KillProcessIfNeed = 1;
+    app_->Settings.KillProcessIfNeed = 1;
     const std::string childIdFile = folder_.File("child.pid");
     setting_.ProgramCommand = U16("\"" + Program() + "\" --tree \"" + childIdFile + "\"");
 

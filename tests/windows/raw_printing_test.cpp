@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "core/app.h"
+#include "app/app.h"
 #include "output/raw_printer.h"
 #include "platform/ansi.h"
 #include "platform/file.h"

@@ -4,9 +4,9 @@
 // folder first, so that its base folder beside it is the test's own.
 // The service manager's names of the platform layer come before windows.h, whose macros of the same names
 // (and values) the test then uses.
-#include "core/app.h"
-#include "core/service_control.h"
-#include "core/service_runtime.h"
+#include "app/app.h"
+#include "app/service_control.h"
+#include "app/service_runtime.h"
 #include "platform/ansi.h"
 #include "platform/process.h"
 #include "spool/job_archive.h"
@@ -274,20 +274,20 @@ TEST_F(ServiceLifeTest, ADesktopRunBorrowsThePortOfThePausedServiceAndHandsItsJo
         ASSERT_TRUE(desktop.SetUpWorkingFolders());
         desktop.ProfileFile.SetPath(platform::AnsiToUnicode(Base("QLSconf.ini")));
         desktop.LoadSettings();
-        ASSERT_EQ(desktop.PortLPD, port_);
+        ASSERT_EQ(desktop.Settings.PortLPD, port_);
         // The service runs: a desktop run beside it is allowed, it is the one own process.
         EXPECT_FALSE(desktop.IsAlreadyRunning());
         ASSERT_TRUE(HoldService());
         EXPECT_EQ(Status().dwCurrentState, static_cast<DWORD>(SERVICE_PAUSED));
         EXPECT_TRUE(Marker(1));
 
-        desktop.LoopbackOnly = true;
+        desktop.LpdServer.LoopbackOnly = true;
         desktop.StartServer();
-        for (int i = 0; i < 400 && desktop.ListeningPort == 0; ++i)
+        for (int i = 0; i < 400 && desktop.LpdServer.ListeningPort == 0; ++i)
             Sleep(10);
-        ASSERT_EQ(desktop.ListeningPort, port_);
+        ASSERT_EQ(desktop.LpdServer.ListeningPort, port_);
         ASSERT_TRUE(test::SendLpdJob(port_, "HOLD", kControlFile, "desktop's job"));
-        for (int i = 0; i < 500 && desktop.ActiveConnections > 0; ++i)
+        for (int i = 0; i < 500 && desktop.LpdServer.ActiveConnections() > 0; ++i)
             Sleep(10);
         desktop.StopServer();
         EXPECT_EQ(SavedJobs(), 2u);

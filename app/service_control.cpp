@@ -1,4 +1,4 @@
-#include "core/service_control.h"
+#include "app/service_control.h"
 
 #include <algorithm>
 #include <chrono>
@@ -13,19 +13,17 @@ namespace velmora {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+}  // namespace
+
 using platform::ScHandle;
 
-// The one manager connection and the one status record of the process; no two of the operations run at
-// once, so neither is guarded.
-ScHandle ManagerHandle = nullptr;
-platform::ServiceStatus Status;
-
-void LogFailure(const char16_t* call) {
+void CServiceControl::LogFailure(const char16_t* call) {
     const int error = platform::LastSystemError();
-    App().WriteLog(Format(u"%s failed (%d): %s", call, error, platform::SystemErrorText(error)));
+    Reporter.WriteLog(Format(u"%s failed (%d): %s", call, error, platform::SystemErrorText(error)));
 }
 
-void CloseManager() {
+void CServiceControl::CloseManager() {
     if (ManagerHandle) {
         platform::CloseServiceHandle(ManagerHandle);
         ManagerHandle = nullptr;
@@ -33,7 +31,7 @@ void CloseManager() {
 }
 
 // Sends a control to a running service and waits for the state it leads to.
-bool ControlAndWait(ScHandle service, uint32_t control, int pendingState, int targetState) {
+bool CServiceControl::ControlAndWait(ScHandle service, uint32_t control, int pendingState, int targetState) {
     if (!platform::ControlService(service, control, &Status)) {
         LogFailure(u"ControlService");
         return false;
@@ -41,9 +39,7 @@ bool ControlAndWait(ScHandle service, uint32_t control, int pendingState, int ta
     return WaitForServiceState(service, pendingState, targetState);
 }
 
-}  // namespace
-
-ScHandle OpenOrCreateService(bool create) {
+ScHandle CServiceControl::OpenOrCreateService(bool create) {
     if (!ManagerHandle) {
         ManagerHandle = platform::OpenSCManager(platform::SC_MANAGER_ALL_ACCESS);
         if (!ManagerHandle) {
@@ -57,7 +53,7 @@ ScHandle OpenOrCreateService(bool create) {
         return service;
     }
 
-    App().WriteLog(u"QLS - Create Service");
+    Reporter.WriteLog(u"QLS - Create Service");
     const std::u16string program = platform::ProgramFilePath();
     if (program.empty()) {
         LogFailure(u"GetModuleFileName");
@@ -74,13 +70,13 @@ ScHandle OpenOrCreateService(bool create) {
     return service;
 }
 
-void CloseServiceHandles(ScHandle service) {
+void CServiceControl::CloseServiceHandles(ScHandle service) {
     if (service)
         platform::CloseServiceHandle(service);
     CloseManager();
 }
 
-int QueryServiceState(ScHandle service) {
+int CServiceControl::QueryServiceState(ScHandle service) {
     if (!service) {
         ScHandle opened = OpenOrCreateService(false);
         if (!opened)
@@ -94,7 +90,7 @@ int QueryServiceState(ScHandle service) {
     return static_cast<int>(Status.CurrentState);
 }
 
-bool WaitForServiceState(ScHandle service, int pendingState, int targetState) {
+bool CServiceControl::WaitForServiceState(ScHandle service, int pendingState, int targetState) {
     if (!platform::QueryServiceStatus(service, &Status)) {
         LogFailure(u"Initial QueryServiceStatus");
         return false;
@@ -119,7 +115,7 @@ bool WaitForServiceState(ScHandle service, int pendingState, int targetState) {
     return static_cast<int>(Status.CurrentState) == targetState;
 }
 
-bool HoldService() {
+bool CServiceControl::HoldService() {
     ScHandle service = OpenOrCreateService(false);
     bool held = true;
     if (service && QueryServiceState(service) == static_cast<int>(platform::SERVICE_RUNNING)) {
@@ -130,7 +126,7 @@ bool HoldService() {
     return held;
 }
 
-bool ResumeService() {
+bool CServiceControl::ResumeService() {
     ScHandle service = OpenOrCreateService(false);
     bool resumed = true;
     if (service && QueryServiceState(service) == static_cast<int>(platform::SERVICE_PAUSED)) {
@@ -141,47 +137,53 @@ bool ResumeService() {
     return resumed;
 }
 
-bool UninstallService() {
+bool CServiceControl::UninstallService() {
     ScHandle service = OpenOrCreateService(false);
     if (!service) {
         CloseServiceHandles(nullptr);
         return true;
     }
-    App().WriteLog(u"QLS - UninstallService");
+    Reporter.WriteLog(u"QLS - UninstallService");
     bool removed = false;
-    switch (QueryServiceState(service)) {
-        case platform::SERVICE_STOPPED:
-            removed = platform::DeleteService(service);
-            if (!removed)
-                LogFailure(u"ERROR: DeleteService");
-            break;
-        case platform::SERVICE_START_PENDING:
-            App().WriteLog(u"ERROR: The service is starting.");
-            break;
-        case platform::SERVICE_STOP_PENDING:
-            App().WriteLog(u"ERROR: The service is stopping.");
-            break;
-        case platform::SERVICE_RUNNING:
-            App().WriteLog(u"ERROR: The service is running.");
-            break;
-        case platform::SERVICE_CONTINUE_PENDING:
-            App().WriteLog(u"ERROR: The service continue is pending.");
-            break;
-        case platform::SERVICE_PAUSE_PENDING:
-            App().WriteLog(u"ERROR: The service pause is pending.");
-            break;
-        case platform::SERVICE_PAUSED:
-            App().WriteLog(u"ERROR: The service is paused.");
-            break;
-        default:
-            App().WriteLog(u"ERROR: Unknown service status.");
-            break;
+    const int state = QueryServiceState(service);
+    if (state == platform::SERVICE_STOPPED) {
+        removed = platform::DeleteService(service);
+        if (!removed)
+            LogFailure(u"ERROR: DeleteService");
+    } else {
+        LogRefusedRemoval(state);
     }
     CloseServiceHandles(service);
     return removed;
 }
 
-void InstallAndStartService(bool silent) {
+void CServiceControl::LogRefusedRemoval(int state) {
+    switch (state) {
+        case platform::SERVICE_START_PENDING:
+            Reporter.WriteLog(u"ERROR: The service is starting.");
+            break;
+        case platform::SERVICE_STOP_PENDING:
+            Reporter.WriteLog(u"ERROR: The service is stopping.");
+            break;
+        case platform::SERVICE_RUNNING:
+            Reporter.WriteLog(u"ERROR: The service is running.");
+            break;
+        case platform::SERVICE_CONTINUE_PENDING:
+            Reporter.WriteLog(u"ERROR: The service continue is pending.");
+            break;
+        case platform::SERVICE_PAUSE_PENDING:
+            Reporter.WriteLog(u"ERROR: The service pause is pending.");
+            break;
+        case platform::SERVICE_PAUSED:
+            Reporter.WriteLog(u"ERROR: The service is paused.");
+            break;
+        default:
+            Reporter.WriteLog(u"ERROR: Unknown service status.");
+            break;
+    }
+}
+
+void CServiceControl::InstallAndStartService(bool silent) {
     ScHandle service = OpenOrCreateService(true);
     if (!service) {
         ReportServiceOutcome(u"Service installation failed.", MessageIcon::Error, silent);
@@ -191,7 +193,7 @@ void InstallAndStartService(bool silent) {
     if (QueryServiceState(service) != static_cast<int>(platform::SERVICE_RUNNING)) {
         if (!platform::StartService(service)) {
             const int error = platform::LastSystemError();
-            App().WriteLog(
+            Reporter.WriteLog(
                 Format(u"QLS - StartService failed (%d): %s", error, platform::SystemErrorText(error)));
             started = false;
         } else {
@@ -207,11 +209,11 @@ void InstallAndStartService(bool silent) {
         ReportServiceOutcome(u"Service initialization failed.", MessageIcon::Error, silent);
 }
 
-void ReportServiceOutcome(const std::u16string& text, MessageIcon icon, bool silent) {
+void CServiceControl::ReportServiceOutcome(const std::u16string& text, MessageIcon icon, bool silent) {
     if (silent)
-        App().WriteLog(text);
+        Reporter.WriteLog(text);
     else
-        App().ShowMessage(text, icon);
+        Reporter.ShowMessage(text, icon);
 }
 
 }  // namespace velmora

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "core/app.h"
-#include "core/command_line.h"
+#include "app/app.h"
+#include "app/command_line.h"
 #ifdef VELMORA_DESKTOP
 #include "ui/desktop_program.h"
 #endif
@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<velmora::DesktopRole> desktop;
     if (!windowless) {
 #ifdef VELMORA_DESKTOP
-        desktop = velmora::ui::CreateDesktopProgram(argc, argv);
+        desktop = velmora::ui::CreateDesktopProgram(app, argc, argv);
 #else
         std::fprintf(stderr, "VelmoraVirtualPrinter: this build has no desktop program. Run the server "
                              "without windows with: VelmoraVirtualPrinter -WINSERV\n");

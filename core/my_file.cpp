@@ -1,4 +1,4 @@
-#include "spool/my_file.h"
+#include "core/my_file.h"
 
 #include <chrono>
 #include <cstring>

@@ -1,5 +1,5 @@
 // The base folder beside the program file and the folders and paths under it.
-#include "core/app.h"
+#include "app/app.h"
 #include "platform/file.h"
 
 namespace velmora {
@@ -36,21 +36,22 @@ bool CVelmoraVirtualPrinterApp::SetUpWorkingFolders() {
     };
     if (!createFolder(BaseFolder))
         return false;
-    PrinterCfgPath = BaseFolder + u"Printer.cfg";
-    SpoolListPath = BaseFolder + u"spool.list";
+    PrinterConfig.SetPath(BaseFolder + u"Printer.cfg");
+    Jobs.SetListPath(BaseFolder + u"spool.list");
     // Missing lists are created empty; existing ones are left alone whatever their state.
-    if (!platform::FileExists(PrinterCfgPath))
+    if (!platform::FileExists(PrinterConfig.Path()))
         SavePrinterConfig();
-    if (!platform::FileExists(SpoolListPath))
-        SaveJobList();
+    if (!platform::FileExists(Jobs.ListPath()))
+        Jobs.SaveJobList();
     SpoolFolder = BaseFolder + u"Spool" + platform::kPathSeparator;
     if (!createFolder(SpoolFolder))
         return false;
-    if (!createFolder(BaseFolder + u"Logs" + platform::kPathSeparator))
+    LpdServer.SetSpoolFolder(SpoolFolder);
+    const std::u16string logFolder = BaseFolder + u"Logs" + platform::kPathSeparator;
+    if (!createFolder(logFolder))
         return false;
-    LogFilePath = BuildLogFilePath();
-    for (int i = 0; i < 3; ++i)
-        MarkerPath[i] = BaseFolder + u"QLSsynch" + static_cast<char16_t>(u'0' + i);
+    Log.OpenFolder(logFolder);
+    Markers.SetFolder(BaseFolder);
     return true;
 }
 

@@ -1,9 +1,10 @@
 // Start-up and shutdown of the program in either role, and the single-instance test.
-#include "core/app.h"
-#include "core/command_line.h"
+#include "app/app.h"
+#include "app/command_line.h"
 #include "core/language.h"
-#include "core/service_control.h"
-#include "core/service_runtime.h"
+#include "app/service_control.h"
+#include "app/service_markers.h"
+#include "app/service_runtime.h"
 #include "platform/process.h"
 #include "platform/service_manager.h"
 #include "text/code_page.h"
@@ -23,7 +24,7 @@ bool CVelmoraVirtualPrinterApp::InitInstance(int argc, char** argv) {
     SelectLanguage();
     ParseCommandLine(commandLine, argc, argv);
 
-    ServiceMode = commandLine.RunAsService != 0;
+    SetServiceMode(commandLine.RunAsService != 0);
     if (!ServiceMode && Desktop)
         Desktop->CreateInfoWindow();
     // Sockets and the framework's object libraries need no set-up of their own here.
@@ -33,18 +34,19 @@ bool CVelmoraVirtualPrinterApp::InitInstance(int argc, char** argv) {
     LoadSettings();
 
     const bool silent = commandLine.Silent != 0;
+    CServiceControl service(Reporter);
     if (commandLine.RemoveService) {
-        if (UninstallService()) {
-            ReportServiceOutcome(u"Service uninstalled successfully.", MessageIcon::Information, silent);
+        if (service.UninstallService()) {
+            service.ReportServiceOutcome(u"Service uninstalled successfully.", MessageIcon::Information, silent);
         } else {
-            ReportServiceOutcome(u"Uninstall service failed.", MessageIcon::Error, silent);
+            service.ReportServiceOutcome(u"Uninstall service failed.", MessageIcon::Error, silent);
         }
         SkipServiceResume = true;
-        StartAsService = 0;
+        Settings.StartAsService = 0;
         return false;
     }
     if (commandLine.InstallService) {
-        StartAsService = 1;
+        Settings.StartAsService = 1;
         ProfileFile.WriteInt(u"Settings", u"StartAsService", 1);
     }
 
@@ -59,18 +61,18 @@ bool CVelmoraVirtualPrinterApp::InitInstance(int argc, char** argv) {
     }
 
     if (ServiceMode) {
-        RunServiceDispatcher();
+        RunServiceDispatcher(*this);
         return false;
     }
 
-    if (StartAsService == 0) {
-        if (!HoldService()) {
+    if (Settings.StartAsService == 0) {
+        if (!service.HoldService()) {
             ShowMessage(u"Unable to hold service. Service is still running.", MessageIcon::Error);
             return false;
         }
-    } else if (StartAsService == 1) {
-        InstallAndStartService(silent);
-        StartAsService = 0;
+    } else if (Settings.StartAsService == 1) {
+        service.InstallAndStartService(silent);
+        Settings.StartAsService = 0;
         return false;
     }
 
@@ -78,17 +80,17 @@ bool CVelmoraVirtualPrinterApp::InitInstance(int argc, char** argv) {
     if (!Desktop || !Desktop->CreateMainWindow())
         return false;
     Desktop->SetMainWindowTitle(kWindowTitle);
-    if (AutoDelete != 0)
-        AutoDeleteSavedJobs();
-    if (AutoStart != 0)
-        StartSpooler();
-    Desktop->ShowMainWindow(AutoHide == 1);
+    if (Settings.AutoDelete != 0)
+        Jobs.AutoDeleteSavedJobs();
+    if (Settings.AutoStart != 0)
+        Spooler.StartSpooler();
+    Desktop->ShowMainWindow(Settings.AutoHide == 1);
     return true;
 }
 
 int CVelmoraVirtualPrinterApp::ExitInstance() {
     if (!SkipServiceResume && !ServiceMode) {
-        if (IsPaused() && !ResumeService())
+        if (Markers.IsPaused() && !CServiceControl(Reporter).ResumeService())
             ShowMessage(u"Unable to restart service.", MessageIcon::Warning);
     }
     FreeCodePageTables();
@@ -114,14 +116,14 @@ bool CVelmoraVirtualPrinterApp::IsAlreadyRunning() {
             ++count;
     }
     int allowed = 1;
-    if (!ServiceMode || StartAsService == 1) {
-        const int state = QueryServiceState(nullptr);
+    if (!ServiceMode || Settings.StartAsService == 1) {
+        const int state = CServiceControl(Reporter).QueryServiceState(nullptr);
         if (state != kServiceStateUnknown && state != static_cast<int>(platform::SERVICE_STOPPED))
             allowed = 2;
     }
     // A sole instance clears the stale signals of an earlier run.
     if (count == 1)
-        RemoveAllMarkers();
+        Markers.RemoveAllMarkers();
     return count > allowed;
 }
 

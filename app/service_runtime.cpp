@@ -1,4 +1,4 @@
-#include "core/service_runtime.h"
+#include "app/service_runtime.h"
 
 #include <algorithm>
 #include <atomic>
@@ -6,9 +6,9 @@
 #include <string>
 #include <thread>
 
-#include "core/app.h"
+#include "app/app.h"
 #include "core/language.h"
-#include "core/service_control.h"
+#include "app/service_control.h"
 #include "platform/file.h"
 #include "platform/service_manager.h"
 #include "platform/system_error.h"
@@ -29,6 +29,9 @@ constexpr uint32_t kHandlerWaitHint = 100000;
 std::atomic<ServiceStatusHandle> StatusHandle{nullptr};
 // The service main's own record.
 ServiceStatus MainStatus;
+// The application whose server the service runs: the control manager calls the service main and the
+// handler as plain functions, while RunServiceDispatcher runs.
+std::atomic<CVelmoraVirtualPrinterApp*> ServiceApp{nullptr};
 
 void ReportMainStatus(uint32_t state) {
     MainStatus.CurrentState = state;
@@ -44,11 +47,6 @@ void ReportHandlerStatus(uint32_t state) {
     SetServiceStatus(StatusHandle, status);
 }
 
-bool MarkerPresent(int index) {
-    NativeFile file;
-    return !file.Open(App().MarkerPath[index], kOpenRead | kShareDenyNone);
-}
-
 void Sleep(int milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
@@ -59,48 +57,48 @@ int NextWait(int* wait) {
     return *wait;
 }
 
-}  // namespace
+void ServiceControlHandler(uint32_t control);
 
-bool CreateMarker(int index) {
-    if (index < 0 || index > 2)
-        return false;
-    NativeFile file;
-    return !file.Open(App().MarkerPath[index], kOpenWrite | kOpenCreate | kShareDenyNone);
+// Brings the server up unless it runs.
+void KeepServerRunning(CVelmoraVirtualPrinterApp& app) {
+    if (app.LpdServer.IsServerRunning())
+        return;
+    app.WriteLog(u"1\tQLS - ServiceMain: service has to be started");
+    SelectLanguage();
+    app.ReloadSettings();
+    app.StartServer();
+    if (app.Settings.AutoDelete != 0)
+        app.Jobs.AutoDeleteSavedJobs();
+    app.Spooler.StartSpooler();
 }
 
-bool RemoveMarker(int index) {
-    if (index < 0 || index > 2)
-        return false;
-    return !RemoveFile(App().MarkerPath[index]);
-}
-
-void RemoveAllMarkers() {
-    for (int i = 0; i < 3; ++i)
-        RemoveMarker(i);
-}
-
-bool IsStopRequested() {
-    return MarkerPresent(2);
-}
-
-bool IsPauseRequested() {
-    return !MarkerPresent(2) && MarkerPresent(0) && !MarkerPresent(1);
-}
-
-bool IsPaused() {
-    return !MarkerPresent(2) && MarkerPresent(1) && !MarkerPresent(0);
-}
-
-void RunServiceDispatcher() {
-    const ServiceTableEntry table[] = {{kServiceName, ServiceMain}, {nullptr, nullptr}};
-    if (!StartServiceCtrlDispatcher(table)) {
-        const int error = LastSystemError();
-        App().WriteLog(Format(u"QLS - StartServiceCtrlDispatcher failed (%d): %s", error, SystemErrorText(error)));
+// Takes the server down for a pause or a stop; false once the service has stopped.
+bool AnswerRequest(CVelmoraVirtualPrinterApp& app) {
+    const CServiceMarkers& markers = app.Markers;
+    if (markers.IsPauseRequested()) {
+        app.WriteLog(u"1\tQLS - ServiceMain: service has to be paused");
+    } else if (markers.IsStopRequested()) {
+        app.WriteLog(u"1\tQLS - ServiceMain: service has to be stopped");
     }
+    // Stopped while paused: the server is down and its list saved already; nothing is written.
+    if (app.LpdServer.IsServerRunning())
+        app.StopServer();
+    if (markers.IsPauseRequested()) {
+        markers.CreateMarker(MARKER_PAUSED);
+        markers.RemoveMarker(MARKER_PAUSE_REQUESTED);
+    } else if (markers.IsStopRequested()) {
+        markers.RemoveMarker(MARKER_STOP_REQUESTED);
+        markers.RemoveMarker(MARKER_PAUSED);
+        ReportMainStatus(SERVICE_STOP_PENDING);
+        MainStatus.ControlsAccepted &= ~(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN);
+        ReportMainStatus(SERVICE_STOPPED);
+        return false;
+    }
+    return true;
 }
 
 void ServiceMain(uint32_t argumentCount, char16_t** arguments) {
-    CVelmoraVirtualPrinterApp& app = App();
+    CVelmoraVirtualPrinterApp& app = *ServiceApp.load();
     MainStatus = ServiceStatus{};
     MainStatus.ServiceType = kServiceType;
     MainStatus.CurrentState = SERVICE_STOPPED;
@@ -117,53 +115,29 @@ void ServiceMain(uint32_t argumentCount, char16_t** arguments) {
     ReportMainStatus(SERVICE_START_PENDING);
     ReportMainStatus(SERVICE_RUNNING);
 
+    const CServiceMarkers& markers = app.Markers;
     int idleWait = 0;
     int pauseWait = 0;
     for (;;) {
-        if (!IsStopRequested() && !IsPauseRequested()) {
-            if (IsPaused()) {
+        if (!markers.IsStopRequested() && !markers.IsPauseRequested()) {
+            if (markers.IsPaused()) {
                 Sleep(NextWait(&pauseWait));
                 continue;
             }
-            if (!app.IsServerRunning()) {
-                app.WriteLog(u"1\tQLS - ServiceMain: service has to be started");
-                SelectLanguage();
-                app.ReloadSettings();
-                app.StartServer();
-                if (app.AutoDelete != 0)
-                    app.AutoDeleteSavedJobs();
-                app.StartSpooler();
-            }
+            KeepServerRunning(app);
             Sleep(NextWait(&idleWait));
             continue;
         }
-
         idleWait = 0;
         pauseWait = 0;
-        if (IsPauseRequested()) {
-            app.WriteLog(u"1\tQLS - ServiceMain: service has to be paused");
-        } else if (IsStopRequested()) {
-            app.WriteLog(u"1\tQLS - ServiceMain: service has to be stopped");
-        }
-        // Stopped while paused: the server is down and its list saved already; nothing is written.
-        if (app.IsServerRunning())
-            app.StopServer();
-        if (IsPauseRequested()) {
-            CreateMarker(1);
-            RemoveMarker(0);
-        } else if (IsStopRequested()) {
-            RemoveMarker(2);
-            RemoveMarker(1);
-            ReportMainStatus(SERVICE_STOP_PENDING);
-            MainStatus.ControlsAccepted &= ~(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN);
-            ReportMainStatus(SERVICE_STOPPED);
+        if (!AnswerRequest(app))
             return;
-        }
     }
 }
 
 void ServiceControlHandler(uint32_t control) {
-    CVelmoraVirtualPrinterApp& app = App();
+    CVelmoraVirtualPrinterApp& app = *ServiceApp.load();
+    const CServiceMarkers& markers = app.Markers;
     switch (control) {
         case SERVICE_CONTROL_STOP:
         case SERVICE_CONTROL_SHUTDOWN:
@@ -171,30 +145,30 @@ void ServiceControlHandler(uint32_t control) {
                              ? u"1\tQLS - ServiceControlHandler: 'SERVICE_CONTROL_STOP' received"
                              : u"1\tQLS - ServiceControlHandler: 'SERVICE_CONTROL_SHUTDOWN' received");
             ReportHandlerStatus(SERVICE_STOP_PENDING);
-            CreateMarker(2);
+            markers.CreateMarker(MARKER_STOP_REQUESTED);
             break;
         case SERVICE_CONTROL_PAUSE: {
             app.WriteLog(u"1\tQLS - ServiceControlHandler: 'SERVICE_CONTROL_PAUSE' received");
             ReportHandlerStatus(SERVICE_PAUSE_PENDING);
-            CreateMarker(0);
+            markers.CreateMarker(MARKER_PAUSE_REQUESTED);
             // The dispatcher thread is not held for ever: a pause that has not completed within the wait
             // hint is withdrawn and the service reports running again.
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kHandlerWaitHint);
             int wait = 0;
-            bool paused = IsPaused();
+            bool paused = markers.IsPaused();
             while (!paused && std::chrono::steady_clock::now() < deadline) {
                 Sleep(NextWait(&wait));
-                paused = IsPaused();
+                paused = markers.IsPaused();
             }
             if (!paused)
-                RemoveMarker(0);
+                markers.RemoveMarker(MARKER_PAUSE_REQUESTED);
             ReportHandlerStatus(paused ? SERVICE_PAUSED : SERVICE_RUNNING);
             break;
         }
         case SERVICE_CONTROL_CONTINUE:
             app.WriteLog(u"1\tQLS - ServiceControlHandler: 'SERVICE_CONTROL_CONTINUE' received");
             ReportHandlerStatus(SERVICE_CONTINUE_PENDING);
-            RemoveMarker(1);
+            markers.RemoveMarker(MARKER_PAUSED);
             ReportHandlerStatus(SERVICE_RUNNING);
             break;
         case SERVICE_CONTROL_INTERROGATE:
@@ -206,6 +180,18 @@ void ServiceControlHandler(uint32_t control) {
             ReportHandlerStatus(SERVICE_RUNNING);
             break;
     }
+}
+
+}  // namespace
+
+void RunServiceDispatcher(CVelmoraVirtualPrinterApp& app) {
+    ServiceApp = &app;
+    const ServiceTableEntry table[] = {{kServiceName, ServiceMain}, {nullptr, nullptr}};
+    if (!StartServiceCtrlDispatcher(table)) {
+        const int error = LastSystemError();
+        app.WriteLog(Format(u"QLS - StartServiceCtrlDispatcher failed (%d): %s", error, SystemErrorText(error)));
+    }
+    ServiceApp = nullptr;
 }
 
 }  // namespace velmora

@@ -1,4 +1,4 @@
-#include "net/control_file.h"
+#include "spool/control_file.h"
 
 #include <algorithm>
 #include <string>

@@ -11,6 +11,10 @@
 
 namespace velmora {
 
+// A file that another program holds is not waited for: one attempt, with the shortest wait.
+inline constexpr int32_t FILE_SINGLE_ATTEMPT = 1;
+inline constexpr int32_t FILE_MIN_WAIT_MSEC = 10;
+
 class CMyFile : public platform::NativeFile {
   public:
     // At least one attempt, at least 10 ms between attempts.

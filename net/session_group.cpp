@@ -1,0 +1,39 @@
+#include "net/session_group.h"
+
+namespace velmora {
+
+void CSessionGroup::Start(std::function<void()> session) {
+    std::lock_guard<std::mutex> lock(Lock);
+    JoinFinished();
+    CSessionThread& entry = Threads.emplace_back();
+    ++Active;
+    entry.Thread = std::thread([this, &entry, session = std::move(session)] {
+        session();
+        --Active;
+        entry.Finished = true;
+    });
+}
+
+void CSessionGroup::JoinFinished() {
+    for (auto it = Threads.begin(); it != Threads.end();) {
+        if (it->Finished) {
+            // Its session is over: all that is left of the thread is its return.
+            it->Thread.join();
+            it = Threads.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void CSessionGroup::JoinAll() {
+    std::list<CSessionThread> threads;
+    {
+        std::lock_guard<std::mutex> lock(Lock);
+        threads.swap(Threads);
+    }
+    for (CSessionThread& entry : threads)
+        entry.Thread.join();
+}
+
+}  // namespace velmora

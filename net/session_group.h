@@ -1,0 +1,40 @@
+// The threads of the receive-job sessions: each connection has one, and the group owns and joins them
+// all, so that a stop can wait until every session has ended.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <list>
+#include <mutex>
+#include <thread>
+
+namespace velmora {
+
+class CSessionGroup {
+  public:
+    CSessionGroup() = default;
+    ~CSessionGroup() { JoinAll(); }
+    CSessionGroup(const CSessionGroup&) = delete;
+    CSessionGroup& operator=(const CSessionGroup&) = delete;
+
+    // Runs the session on a thread of its own; threads of sessions that have ended are joined on the way.
+    void Start(std::function<void()> session);
+    // Waits until every session started so far has ended.
+    void JoinAll();
+    // Sessions that have not ended yet.
+    int ActiveSessions() const { return Active; }
+
+  private:
+    struct CSessionThread {
+        std::thread Thread;
+        std::atomic<bool> Finished{false};
+    };
+
+    void JoinFinished();
+
+    std::mutex Lock;
+    std::list<CSessionThread> Threads;
+    std::atomic<int> Active{0};
+};
+
+}  // namespace velmora
