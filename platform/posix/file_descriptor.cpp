@@ -7,26 +7,6 @@
 
 namespace velmora::platform {
 
-CFileDescriptor& CFileDescriptor::operator=(CFileDescriptor&& other) noexcept {
-    if (this != &other) {
-        Close();
-        Descriptor = other.Release();
-    }
-    return *this;
-}
-
-int CFileDescriptor::Release() noexcept {
-    const int descriptor = Descriptor;
-    Descriptor = -1;
-    return descriptor;
-}
-
-int CFileDescriptor::Close() noexcept {
-    if (Descriptor < 0)
-        return 0;
-    return close(Release());
-}
-
 bool CreatePipe(CFileDescriptor* readEnd, CFileDescriptor* writeEnd, int extraFlags) {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC | extraFlags) != 0)

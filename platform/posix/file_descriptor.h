@@ -3,35 +3,23 @@
 #pragma once
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <memory>
 #include <string>
 
+#include "platform/handle_owner.h"
+
 namespace velmora::platform {
 
-// One open descriptor (file, pipe end, socket, process descriptor); -1 holds nothing.
-class CFileDescriptor {
-  public:
-    CFileDescriptor() = default;
-    explicit CFileDescriptor(int descriptor) noexcept : Descriptor(descriptor) {}
-    ~CFileDescriptor() { Close(); }
-    CFileDescriptor(CFileDescriptor&& other) noexcept : Descriptor(other.Release()) {}
-    CFileDescriptor& operator=(CFileDescriptor&& other) noexcept;
-    CFileDescriptor(const CFileDescriptor&) = delete;
-    CFileDescriptor& operator=(const CFileDescriptor&) = delete;
-
-    int Get() const { return Descriptor; }
-    bool IsValid() const { return Descriptor >= 0; }
-    // Gives the descriptor up without closing it.
-    int Release() noexcept;
-    // Closes the descriptor now: 0, or -1 with errno set when close reports a failure (a write that did
-    // not reach the file). Not retried on EINTR: Linux releases the descriptor even then, and it may
-    // already be reused. Closing nothing is no failure.
-    int Close() noexcept;
-
-  private:
-    int Descriptor = -1;
+struct CFileDescriptorTraits {
+    using HandleType = int;
+    static constexpr int Invalid() { return -1; }
+    // Not retried on EINTR: Linux releases the descriptor even then, and it may already be reused.
+    static bool Close(int descriptor) { return close(descriptor) == 0; }
 };
+// One open descriptor (file, pipe end, socket, process descriptor).
+using CFileDescriptor = CHandleOwner<CFileDescriptorTraits>;
 
 // A new pipe with both ends close-on-exec, plus the extra flags (O_NONBLOCK); false with errno set.
 bool CreatePipe(CFileDescriptor* readEnd, CFileDescriptor* writeEnd, int extraFlags = 0);

@@ -58,9 +58,9 @@ TEST(FileDescriptorTest, ClosesWhatItOwnsOnceAndOnlyThat) {
 
     // Closed on request, and nothing more to close afterwards.
     Pipe closed;
-    EXPECT_EQ(closed.writeEnd.Close(), 0);
+    EXPECT_TRUE(closed.writeEnd.Close());
     EXPECT_FALSE(closed.writeEnd.IsValid());
-    EXPECT_EQ(closed.writeEnd.Close(), 0);
+    EXPECT_TRUE(closed.writeEnd.Close());
     EXPECT_EQ(StateOfWriteEnd(closed.readEnd), WriteEnd::Closed);
 }
 
