@@ -30,6 +30,9 @@ void ReadToEnd(int descriptor, std::string* content);
 // the file cannot be opened.
 bool ReadWholeFile(const std::string& path, std::string* content);
 
+// Reads exactly the size, waiting up to the time for each piece; false on time-out, failure or end.
+bool ReadExactly(int descriptor, void* buffer, std::size_t size, int milliseconds);
+
 // An open folder listing (opendir), closed with closedir.
 struct CFolderCloser {
     void operator()(DIR* folder) const { closedir(folder); }

@@ -32,7 +32,6 @@ using Clock = std::chrono::steady_clock;
 // How long apart the two looks at a process are that decide whether it is idle.
 constexpr int kIdleSampleMilliseconds = 100;
 
-
 // What /proc/<pid>/stat tells about a process.
 struct ProcessStat {
     char state = 0;

@@ -185,8 +185,7 @@ SocketHandle Accept(SocketHandle listener, Ipv4SocketAddress* peer) {
     int descriptor;
     // The accepted socket is blocking whatever the listener's mode: the caller decides.
     do {
-        descriptor =
-            accept4(ToNative(listener), reinterpret_cast<sockaddr*>(&address), &size, SOCK_CLOEXEC);
+        descriptor = accept4(ToNative(listener), reinterpret_cast<sockaddr*>(&address), &size, SOCK_CLOEXEC);
     } while (descriptor < 0 && errno == EINTR);
     if (descriptor < 0) {
         FailSocketCall();
@@ -215,8 +214,7 @@ long Send(SocketHandle socket, const void* data, std::size_t size) {
     } while (sent < 0 && errno == EINTR);
     if (sent < 0) {
         // On a blocking socket this is the end of the send time limit, which Windows reports as a time-out.
-        if ((errno == EAGAIN || errno == EWOULDBLOCK) &&
-            (fcntl(ToNative(socket), F_GETFL) & O_NONBLOCK) == 0)
+        if ((errno == EAGAIN || errno == EWOULDBLOCK) && (fcntl(ToNative(socket), F_GETFL) & O_NONBLOCK) == 0)
             errno = ETIMEDOUT;
         return FailSocketCall();
     }
