@@ -25,12 +25,20 @@ int32_t PrintRaw(const CSpoolFile& job, const CPrinterSetting& printer) {
 }
 
 int32_t ForwardByLpd(CSpoolFile& job, const CPrinterSetting& printer) {
-    std::array<char, kLpdErrorTextSize> errorText{};
+    CLpdJobRequest request;
     // Neither the listener's port nor the record's status port: the LPD port itself.
-    if (SendJobByLpd(App().LpdForwardPort, printer.IPAddress, printer.QueueName, job.JobClass, job.JobName,
-                     u"", u"", job.LocalFileName, job.DocumentName, errorText.data(), errorText.size()) != 0) {
-        errorText.back() = '\0';
-        job.ErrorText = platform::AnsiToUnicode(errorText.data());
+    request.Port = App().LpdForwardPort;
+    request.Host = printer.IPAddress;
+    request.Queue = printer.QueueName;
+    request.JobClass = job.JobClass;
+    request.JobName = job.JobName;
+    request.FilePath = job.LocalFileName;
+    request.DocumentName = job.DocumentName;
+    const CLpdSendResult result = SendJobByLpd(request);
+    if (result.Code != 0) {
+        // Up to a zero byte and at most kLpdErrorTextSize - 1 bytes, as the job's error text always was.
+        const std::string text = std::string(result.Text.c_str()).substr(0, kLpdErrorTextSize - 1);
+        job.ErrorText = platform::AnsiToUnicode(text);
         return 1;
     }
     return 0;
