@@ -26,6 +26,7 @@ namespace velmora::platform {
 
 using namespace posix;
 
+// The service that this process's dispatcher runs.
 struct ServiceStatusRecord {
     std::u16string name;
     std::string database;
@@ -33,7 +34,7 @@ struct ServiceStatusRecord {
     uint64_t startTime = 0;
     HandlerFunction handler = nullptr;
     ServiceStatus status;
-    int wakeWrite = -1;
+    int wakeWrite = -1;  // the wake-up pipe's write end, owned by StartServiceCtrlDispatcher
 };
 
 namespace {
