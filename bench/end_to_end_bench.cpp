@@ -255,17 +255,22 @@ Result SendAndPrint(const Route& route, Client client, test::FakePrinter& printe
     Clock::time_point acknowledged;
     const auto begin = Clock::now();
     std::thread sender([&] {
-        const std::u16string path = platform::AnsiToUnicode(file);
+        CLpdJobRequest request;
+        request.Port = route.Port();
+        request.Host = u"127.0.0.1";
+        request.Queue = route.Queue();
+        request.JobName = u"end-to-end";
+        request.HostName = u"localhost";
+        request.UserName = u"bench";
+        request.FilePath = platform::AnsiToUnicode(file);
+        request.DocumentName = u"bench.txt";
         const std::string queue = platform::UnicodeToAnsi(route.Queue());
         for (int i = 0; i < jobs && !interrupted; ++i) {
-            char text[512] = {};
-            const bool sent =
-                client == kVelmoraClient
-                    ? SendJobByLpd(route.Port(), u"127.0.0.1", route.Queue(), u"", u"end-to-end",
-                                   u"localhost", u"bench", path, u"bench.txt", text, sizeof text) == 0
-                    : NoDelayClient().Send(route.Port(), queue, content);
+            CLpdSendResult result;
+            const bool sent = client == kVelmoraClient ? (result = SendJobByLpd(request)).Code == 0
+                                                       : NoDelayClient().Send(route.Port(), queue, content);
             if (!sent) {
-                failure = "job " + std::to_string(i + 1) + " was refused: " + text;
+                failure = "job " + std::to_string(i + 1) + " was refused: " + result.Text;
                 senderFailed = true;
                 return;
             }

@@ -30,12 +30,13 @@ std::string SocketFailure(int code) {
     return platform::UnicodeToAnsi(platform::SocketErrorText(code));
 }
 
-// Starts the socket layer, and owns the socket, for the length of one call.
+// Starts the socket layer, and owns the socket, for the length of one call; the socket closes before the
+// layer is cleaned up.
 class Connection {
   public:
     Connection() : started_(platform::SocketStartup() == 0) {}
     ~Connection() {
-        platform::CloseSocket(socket_);
+        socket_.Close();
         if (started_)
             platform::SocketCleanup();
     }
@@ -44,14 +45,14 @@ class Connection {
 
     bool Started() const { return started_; }
     bool Create() {
-        socket_ = platform::CreateTcpSocket();
-        return socket_ != platform::kInvalidSocket;
+        socket_ = platform::CSocket(platform::CreateTcpSocket());
+        return socket_.IsValid();
     }
-    SocketHandle Socket() const { return socket_; }
+    SocketHandle Socket() const { return socket_.Get(); }
 
   private:
     bool started_;
-    SocketHandle socket_ = platform::kInvalidSocket;
+    platform::CSocket socket_;
 };
 
 // The exchange on a connected socket: every send and reply checked, the first failure's text kept.
@@ -167,56 +168,67 @@ int32_t SendJob(Exchange& exchange, platform::NativeFile& file, const std::strin
     return kPrinted;
 }
 
-int32_t Forward(int32_t port, std::u16string host, std::u16string queue, const std::u16string& jobClass,
-                const std::u16string& jobName, std::u16string hostName, std::u16string userName,
-                const std::u16string& filePath, const std::u16string& documentName,
-                const LpdClientTimeouts& timeouts, std::string* outcome) {
-    if (host.empty())
-        host = u"127.0.0.1";
-    if (queue.empty())
-        queue = u"PASS";
-    if (hostName.empty() && (hostName = platform::ComputerName()).empty()) {
+// Fills in the defaults of the request and makes its control file; false with the outcome when the job
+// cannot be sent.
+bool PrepareJob(CLpdJobRequest& request, std::string* controlFile, std::string* outcome) {
+    if (request.Host.empty())
+        request.Host = u"127.0.0.1";
+    if (request.Queue.empty())
+        request.Queue = u"PASS";
+    if (request.HostName.empty() && (request.HostName = platform::ComputerName()).empty()) {
         *outcome = "Unable to get GetComputerName";
-        return kNotConnected;
+        return false;
     }
-    if (userName.empty() && (userName = platform::UserName()).empty()) {
+    if (request.UserName.empty() && (request.UserName = platform::UserName()).empty()) {
         *outcome = "Unable to get GetUserName";
-        return kNotConnected;
+        return false;
     }
-    const std::string hostBytes = ToBytes1252(host);
-    const std::string queueBytes = ToBytes1252(queue);
-    const std::string controlFile =
-        ControlFile(hostName, ToBytes1252(documentName), userName, jobClass, jobName);
+    *controlFile = ControlFile(request.HostName, ToBytes1252(request.DocumentName), request.UserName,
+                               request.JobClass, request.JobName);
     // Refused before anything is sent: a control file cut short would lose the print line.
-    if (controlFile.size() > kMaxControlFile) {
-        *outcome = "The control file is too long (" + std::to_string(controlFile.size()) +
+    if (controlFile->size() > kMaxControlFile) {
+        *outcome = "The control file is too long (" + std::to_string(controlFile->size()) +
                    " bytes, at most " + std::to_string(kMaxControlFile) + ")";
-        return kNotConnected;
+        return false;
     }
+    return true;
+}
 
-    Connection connection;
+// Connects the connection's socket to the request's host and port; false with the outcome.
+bool ConnectToServer(Connection& connection, const CLpdJobRequest& request, std::string* outcome) {
     if (!connection.Started() || !connection.Create()) {
         *outcome = SocketFailure(platform::LastSocketError());
-        return kNotConnected;
+        return false;
     }
     const SocketHandle socket = connection.Socket();
+    const std::string hostBytes = ToBytes1252(request.Host);
     platform::Ipv4SocketAddress address;
-    if (!platform::ResolveIpv4(hostBytes, static_cast<uint16_t>(port), &address)) {
+    if (!platform::ResolveIpv4(hostBytes, static_cast<uint16_t>(request.Port), &address)) {
         *outcome = "Unable to resolve server: " + hostBytes + "\n";
-        return kNotConnected;
+        return false;
     }
-    if (platform::SetSendTimeout(socket, timeouts.replyMilliseconds) != 0 ||
-        platform::ConnectWithin(socket, address, timeouts.connectMilliseconds) != 0) {
+    if (platform::SetSendTimeout(socket, request.Timeouts.replyMilliseconds) != 0 ||
+        platform::ConnectWithin(socket, address, request.Timeouts.connectMilliseconds) != 0) {
         *outcome = SocketFailure(platform::LastSocketError());
-        return kNotConnected;
+        return false;
     }
     // The end byte after the data file is a small write behind unacknowledged data: held back until the
     // server acknowledges, it would cost up to the server's delayed-acknowledgement time (40 ms) a job.
     platform::SetNoDelay(socket);
+    return true;
+}
+
+int32_t Forward(CLpdJobRequest request, std::string* outcome) {
+    std::string controlFile;
+    if (!PrepareJob(request, &controlFile, outcome))
+        return kNotConnected;
+    Connection connection;
+    if (!ConnectToServer(connection, request, outcome))
+        return kNotConnected;
 
     platform::NativeFile file;
     if (const platform::FileError error =
-            file.Open(filePath, platform::kOpenRead | platform::kShareDenyNone)) {
+            file.Open(request.FilePath, platform::kOpenRead | platform::kShareDenyNone)) {
         *outcome = "The file is not found (reason:" + platform::UnicodeToAnsi(error.Description()) + ")";
         return kFailed;
     }
@@ -226,29 +238,15 @@ int32_t Forward(int32_t port, std::u16string host, std::u16string queue, const s
         *outcome = "The file is empty";
         return kFailed;
     }
-    Exchange exchange(socket, timeouts.replyMilliseconds, outcome);
-    return SendJob(exchange, file, queueBytes, controlFile, outcome);
-}
-
-void WriteOutcome(const std::string& text, char* buffer, std::size_t size) {
-    if (!buffer || size == 0)
-        return;
-    const std::size_t length = std::min(text.size(), size - 1);
-    std::memcpy(buffer, text.data(), length);
-    buffer[length] = '\0';
+    Exchange exchange(connection.Socket(), request.Timeouts.replyMilliseconds, outcome);
+    return SendJob(exchange, file, ToBytes1252(request.Queue), controlFile, outcome);
 }
 
 }  // namespace
 
-int32_t SendJobByLpd(int32_t port, const std::u16string& host, const std::u16string& queue,
-                     const std::u16string& jobClass, const std::u16string& jobName,
-                     const std::u16string& hostName, const std::u16string& userName,
-                     const std::u16string& filePath, const std::u16string& documentName, char* errorText,
-                     std::size_t errorTextSize, const LpdClientTimeouts& timeouts) {
-    std::string outcome;
-    const int32_t result = Forward(port, host, queue, jobClass, jobName, hostName, userName, filePath,
-                                   documentName, timeouts, &outcome);
-    WriteOutcome(outcome, errorText, errorTextSize);
+CLpdSendResult SendJobByLpd(const CLpdJobRequest& request) {
+    CLpdSendResult result;
+    result.Code = Forward(request, &result.Text);
     return result;
 }
 

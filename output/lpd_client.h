@@ -14,19 +14,32 @@ struct LpdClientTimeouts {
     int replyMilliseconds = 60000;
 };
 
-// Connects to host:port (empty host: 127.0.0.1), names the queue (empty: PASS), sends a control file with
-// the H, N, P, C and J lines and the print line of the data file, then the file itself, checking the
-// server's one-byte reply after each step. An empty host name or user name stands for this computer's or
-// account's name.
-//
-// Returns 0 when the server acknowledged the whole job ("The file is printed"), 1 when no connection was
-// made, -1 when the exchange failed after connecting. The outcome text is written to errorText,
-// zero-terminated and cut to errorTextSize. An empty file is not sent ("The file is empty", -1): servers
-// read a zero count as "until the connection closes". Blocking and re-entrant; writes no log line.
-int32_t SendJobByLpd(int32_t port, const std::u16string& host, const std::u16string& queue,
-                     const std::u16string& jobClass, const std::u16string& jobName,
-                     const std::u16string& hostName, const std::u16string& userName,
-                     const std::u16string& filePath, const std::u16string& documentName, char* errorText,
-                     std::size_t errorTextSize, const LpdClientTimeouts& timeouts = {});
+// One file to send as a one-file print job.
+struct CLpdJobRequest {
+    int32_t Port = 515;
+    std::u16string Host;   // empty: 127.0.0.1
+    std::u16string Queue;  // empty: PASS
+    std::u16string JobClass;
+    std::u16string JobName;
+    std::u16string HostName;  // empty: this computer's name
+    std::u16string UserName;  // empty: this account's name
+    std::u16string FilePath;
+    std::u16string DocumentName;
+    LpdClientTimeouts Timeouts;
+};
+
+// 0 when the server acknowledged the whole job, 1 when no connection was made, -1 when the exchange failed
+// after connecting; the outcome's text in the system's 8-bit encoding.
+struct CLpdSendResult {
+    int32_t Code = 0;
+    std::string Text;
+};
+
+// Connects to the host's port, names the queue, sends a control file with the H, N, P, C and J lines and
+// the print line of the data file, then the file itself, checking the server's one-byte reply after each
+// step. "The file is printed" when the server took the whole job. An empty file is not sent ("The file is
+// empty", -1): servers read a zero count as "until the connection closes". Blocking and re-entrant; writes
+// no log line.
+CLpdSendResult SendJobByLpd(const CLpdJobRequest& request);
 
 }  // namespace velmora

@@ -1,7 +1,6 @@
 #include "output/print_dispatch.h"
 
 #include <algorithm>
-#include <array>
 #include <optional>
 
 #include "output/lpd_client.h"
@@ -26,11 +25,19 @@ CDispatchOutcome CPrintDispatch::PrintRaw(const CSpoolFile& job, const CPrinterS
 }
 
 CDispatchOutcome CPrintDispatch::ForwardByLpd(const CSpoolFile& job, const CPrinterSetting& printer) const {
-    std::array<char, kLpdErrorTextSize> errorText{};
-    if (SendJobByLpd(LpdForwardPort, printer.IPAddress, printer.QueueName, job.JobClass, job.JobName, u"", u"",
-                     job.LocalFileName, job.DocumentName, errorText.data(), errorText.size()) != 0) {
-        errorText.back() = '\0';
-        return {1, platform::AnsiToUnicode(errorText.data())};
+    CLpdJobRequest request;
+    request.Port = LpdForwardPort;
+    request.Host = printer.IPAddress;
+    request.Queue = printer.QueueName;
+    request.JobClass = job.JobClass;
+    request.JobName = job.JobName;
+    request.FilePath = job.LocalFileName;
+    request.DocumentName = job.DocumentName;
+    const CLpdSendResult result = SendJobByLpd(request);
+    if (result.Code != 0) {
+        // Up to a zero byte and at most kLpdErrorTextSize - 1 bytes, as the job's error text always was.
+        const std::string text = std::string(result.Text.c_str()).substr(0, kLpdErrorTextSize - 1);
+        return {1, platform::AnsiToUnicode(text)};
     }
     return {};
 }

@@ -32,6 +32,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/handle_owner.h"
+
 namespace velmora::platform {
 
 // Access rights (accepted and not checked: the database folder's permissions decide).
@@ -129,6 +131,15 @@ ScHandle CreateService(ScHandle manager, const std::u16string& serviceName, cons
 // stops.
 bool DeleteService(ScHandle service);
 bool CloseServiceHandle(ScHandle handle);
+
+struct CServiceHandleTraits {
+    using HandleType = ScHandle;
+    static constexpr ScHandle Invalid() { return nullptr; }
+    static bool Close(ScHandle handle) { return CloseServiceHandle(handle); }
+};
+// Owns a manager connection or an opened service and closes it with CloseServiceHandle.
+using CServiceHandle = CHandleOwner<CServiceHandleTraits>;
+
 bool QueryServiceConfig(ScHandle service, ServiceConfig* config);
 
 // Starts the service's program without arguments and returns once its dispatcher has connected (up to 30

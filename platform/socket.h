@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/handle_owner.h"
+
 namespace velmora::platform {
 
 using SocketHandle = intptr_t;
@@ -48,6 +50,17 @@ long Send(SocketHandle socket, const void* data, std::size_t size);
 void CloseSocket(SocketHandle socket);
 // The Windows Sockets code of the calling thread's last failed socket call.
 int LastSocketError();
+
+struct CSocketTraits {
+    using HandleType = SocketHandle;
+    static constexpr SocketHandle Invalid() { return kInvalidSocket; }
+    static bool Close(SocketHandle socket) {
+        CloseSocket(socket);
+        return true;
+    }
+};
+// Owns one socket and closes it with CloseSocket.
+using CSocket = CHandleOwner<CSocketTraits>;
 
 // Waits up to the time for the socket to have something to read (data, a connection or a close):
 // true when it has, false on time-out.

@@ -15,6 +15,7 @@
 namespace {
 
 constexpr int kDefaultPort = 515;
+constexpr std::size_t kOutcomeLength = 511;
 
 int Usage() {
     std::fprintf(stderr, "usage: velmora-lpr [-p port] host queue file...\n");
@@ -49,15 +50,19 @@ int main(int argc, char** argv) {
 
     int exitCode = 0;
     for (int i = next + 2; i < argc; ++i) {
-        const std::u16string file = velmora::platform::AnsiToUnicode(argv[i]);
-        char outcome[512] = {};
-        const int32_t result =
-            velmora::SendJobByLpd(port, host, queue, u"", u"", u"", u"", file, file, outcome, sizeof outcome);
-        std::string text = outcome;
+        velmora::CLpdJobRequest request;
+        request.Port = port;
+        request.Host = host;
+        request.Queue = queue;
+        request.FilePath = request.DocumentName = velmora::platform::AnsiToUnicode(argv[i]);
+        const velmora::CLpdSendResult result = velmora::SendJobByLpd(request);
+        // The outcome as it has always been printed: up to a zero byte, at most kOutcomeLength bytes, without
+        // the line end of a resolver failure.
+        std::string text = std::string(result.Text.c_str()).substr(0, kOutcomeLength);
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
             text.pop_back();
-        std::fprintf(result == 0 ? stdout : stderr, "%s: %s\n", argv[i], text.c_str());
-        if (result != 0)
+        std::fprintf(result.Code == 0 ? stdout : stderr, "%s: %s\n", argv[i], text.c_str());
+        if (result.Code != 0)
             exitCode = 1;
     }
     return exitCode;

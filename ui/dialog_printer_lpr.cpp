@@ -9,7 +9,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <array>
 
 #include "output/lpd_client.h"
 #include "platform/ansi.h"
@@ -61,15 +60,20 @@ void SendChosenFileByLpr(QWidget* parent, const std::u16string& path, int32_t po
     CPrinterLPR dialog(parent);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    std::array<char, kErrorTextSize> errorText{};
+    CLpdJobRequest request;
+    request.Port = port;
+    request.Host = dialog.IPAddress();
+    request.Queue = dialog.QueueName();
+    request.FilePath = path;
+    request.DocumentName = FileNameOf(path);
     // The window waits for the server to take the job.
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const int32_t result = SendJobByLpd(port, dialog.IPAddress(), dialog.QueueName(), u"", u"", u"", u"",
-                                        path, FileNameOf(path), errorText.data(), errorText.size());
+    const CLpdSendResult result = SendJobByLpd(request);
     QApplication::restoreOverrideCursor();
-    if (result != 0) {
-        errorText.back() = '\0';
-        ShowMessageBox(parent, platform::AnsiToUnicode(errorText.data()), QMessageBox::Critical);
+    if (result.Code != 0) {
+        // Up to a zero byte and at most kErrorTextSize - 1 bytes, as the message always was.
+        const std::string text = std::string(result.Text.c_str()).substr(0, kErrorTextSize - 1);
+        ShowMessageBox(parent, platform::AnsiToUnicode(text), QMessageBox::Critical);
     }
 }
 

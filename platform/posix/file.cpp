@@ -9,8 +9,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <utility>
 
 #include "platform/ansi.h"
+#include "platform/posix/file_descriptor.h"
 #include "platform/system_error.h"
 
 namespace velmora::platform {
@@ -47,22 +49,20 @@ FileError SharingViolation() {
 
 // A file that another opener holds without sharing cannot be deleted or renamed on Windows; the
 // advisory lock taken by exclusive opens gives the same rule here. Returns the descriptor holding
-// our own exclusive lock (or -1 when the file cannot be opened to check), or a sharing violation.
-int LockForRemoval(const std::string& path, FileError* error) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
+// our own exclusive lock (or none when the file cannot be opened to check), or a sharing violation.
+CFileDescriptor LockForRemoval(const std::string& path, FileError* error) {
+    CFileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!file.IsValid()) {
         if (errno == ENOENT || errno == ENOTDIR)
             *error = ErrorFromErrno(errno);
-        return -1;
+        return {};
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int code = errno;
-        close(fd);
-        if (code == EWOULDBLOCK)
+    if (flock(file.Get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK)
             *error = SharingViolation();
-        return -1;
+        return {};
     }
-    return fd;
+    return file;
 }
 
 }  // namespace
@@ -90,9 +90,10 @@ FileError NativeFile::Open(const std::u16string& path, unsigned flags) {
         mode |= O_CREAT;
     if (flags & kOpenCreateNew)
         mode |= O_CREAT | O_EXCL;
-    const int fd = open(NativePath(path).c_str(), mode | O_CLOEXEC, 0666);
-    if (fd < 0)
+    CFileDescriptor file(open(NativePath(path).c_str(), mode | O_CLOEXEC, 0666));
+    if (!file.IsValid())
         return ErrorFromErrno(errno);
+    const int fd = file.Get();
 
     int lock = 0;
     if (flags & kShareExclusive) {
@@ -101,29 +102,20 @@ FileError NativeFile::Open(const std::u16string& path, unsigned flags) {
         lock = LOCK_SH;
     }
     // Even an opener that shares everything is refused while another holds the file exclusively.
-    if (flock(fd, (lock ? lock : LOCK_SH) | LOCK_NB) != 0) {
-        const int code = errno;
-        close(fd);
-        return code == EWOULDBLOCK ? SharingViolation() : ErrorFromErrno(code);
-    }
+    if (flock(fd, (lock ? lock : LOCK_SH) | LOCK_NB) != 0)
+        return errno == EWOULDBLOCK ? SharingViolation() : ErrorFromErrno(errno);
     if (!lock)
         flock(fd, LOCK_UN);
 
     // Truncate only once the file is ours, never under another holder.
-    if ((flags & kOpenCreate) && !(flags & kOpenNoTruncate) && ftruncate(fd, 0) != 0) {
-        const int code = errno;
-        close(fd);
-        return ErrorFromErrno(code);
-    }
-    handle_ = fd;
+    if ((flags & kOpenCreate) && !(flags & kOpenNoTruncate) && ftruncate(fd, 0) != 0)
+        return ErrorFromErrno(errno);
+    handle_ = file.Release();
     return {};
 }
 
 void NativeFile::Close() {
-    if (handle_ >= 0) {
-        close(handle_);
-        handle_ = -1;
-    }
+    CFileDescriptor(static_cast<int>(std::exchange(handle_, -1))).Close();
 }
 
 long NativeFile::Read(void* buffer, std::size_t size, FileError* error) {
@@ -186,31 +178,24 @@ int64_t NativeFile::Length() const {
 FileError RemoveFile(const std::u16string& path) {
     const std::string native = NativePath(path);
     FileError error;
-    const int fd = LockForRemoval(native, &error);
+    const CFileDescriptor lock = LockForRemoval(native, &error);
     if (error)
         return error;
-    const int result = unlink(native.c_str());
-    const int code = errno;
-    if (fd >= 0)
-        close(fd);
-    return result == 0 ? FileError{} : ErrorFromErrno(code);
+    return unlink(native.c_str()) == 0 ? FileError{} : ErrorFromErrno(errno);
 }
 
 FileError RenameFile(const std::u16string& oldPath, const std::u16string& newPath, bool replaceExisting) {
     const std::string from = NativePath(oldPath);
     const std::string to = NativePath(newPath);
     FileError error;
-    const int fd = LockForRemoval(from, &error);
+    const CFileDescriptor lock = LockForRemoval(from, &error);
     if (error)
         return error;
-    int target = -1;
+    CFileDescriptor targetLock;
     if (replaceExisting) {
-        target = LockForRemoval(to, &error);
-        if (error && error.kind != FileErrorKind::NotFound) {
-            if (fd >= 0)
-                close(fd);
+        targetLock = LockForRemoval(to, &error);
+        if (error && error.kind != FileErrorKind::NotFound)
             return error;
-        }
     }
     int result;
     if (replaceExisting) {
@@ -224,12 +209,7 @@ FileError RenameFile(const std::u16string& oldPath, const std::u16string& newPat
                 unlink(from.c_str());
         }
     }
-    const int code = errno;
-    if (fd >= 0)
-        close(fd);
-    if (target >= 0)
-        close(target);
-    return result == 0 ? FileError{} : ErrorFromErrno(code);
+    return result == 0 ? FileError{} : ErrorFromErrno(errno);
 }
 
 FileError CreateFolder(const std::u16string& path) {
@@ -257,11 +237,9 @@ bool SetFileModificationTime(const std::u16string& path, std::time_t time) {
 }
 
 void SyncFile(const std::u16string& path) {
-    const int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    fsync(fd);
-    close(fd);
+    const CFileDescriptor file(open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.IsValid())
+        fsync(file.Get());
 }
 
 std::u16string ProgramFilePath() {

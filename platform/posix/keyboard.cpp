@@ -1,11 +1,11 @@
 #include "platform/keyboard.h"
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <string>
+
+#include "platform/posix/file_descriptor.h"
 
 namespace velmora::platform {
 
@@ -22,24 +22,19 @@ bool EndsWith(const char* text, const char* suffix) {
 // A light is on when its brightness is not 0.
 bool LightIsOn(const std::string& name) {
     const std::string path = std::string(kLedFolder) + "/" + name + "/brightness";
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    char buffer[16] = {};
-    const ssize_t got = read(fd, buffer, sizeof buffer - 1);
-    close(fd);
-    return got > 0 && buffer[0] != '0';
+    std::string brightness;
+    return ReadWholeFile(path, &brightness) && !brightness.empty() && brightness[0] != '0';
 }
 
 }  // namespace
 
 LockKeys LockKeyStates() {
     LockKeys keys;
-    DIR* folder = opendir(kLedFolder);
+    const CFolderListing folder(opendir(kLedFolder));
     if (!folder)
         return keys;
     // Each keyboard has its own lights ("input3::capslock"); a key counts as on when any keyboard shows it.
-    while (const dirent* entry = readdir(folder)) {
+    while (const dirent* entry = readdir(folder.get())) {
         if (EndsWith(entry->d_name, "::capslock"))
             keys.capsLock = keys.capsLock || LightIsOn(entry->d_name);
         else if (EndsWith(entry->d_name, "::numlock"))
@@ -47,7 +42,6 @@ LockKeys LockKeyStates() {
         else if (EndsWith(entry->d_name, "::scrolllock"))
             keys.scrollLock = keys.scrollLock || LightIsOn(entry->d_name);
     }
-    closedir(folder);
     return keys;
 }
 

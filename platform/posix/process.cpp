@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "platform/ansi.h"
+#include "platform/posix/file_descriptor.h"
 
 extern char** environ;
 
@@ -31,7 +32,6 @@ using Clock = std::chrono::steady_clock;
 // How long apart the two looks at a process are that decide whether it is idle.
 constexpr int kIdleSampleMilliseconds = 100;
 
-
 // What /proc/<pid>/stat tells about a process.
 struct ProcessStat {
     char state = 0;
@@ -39,22 +39,9 @@ struct ProcessStat {
     unsigned long long cpuTicks = 0;  // user and system time together
 };
 
+// The file's content; false when it cannot be read or is empty.
 bool ReadSmallFile(const std::string& path, std::string* content) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    content->clear();
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        content->append(buffer, static_cast<std::size_t>(got));
-    }
-    close(fd);
-    return !content->empty();
+    return ReadWholeFile(path, content) && !content->empty();
 }
 
 bool ReadProcessStat(int pid, ProcessStat* stat) {
@@ -202,7 +189,7 @@ uint32_t WaitForInputIdle(Process& process, uint32_t milliseconds) {
         return kWaitFailed;
     const Clock::time_point start = Clock::now();
     // A process descriptor wakes the wait as soon as the process ends; without one, the wait sleeps.
-    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, process.pid_, 0));
+    const CFileDescriptor pidfd(static_cast<int>(syscall(SYS_pidfd_open, process.pid_, 0)));
     uint32_t outcome = kWaitFailed;
     bool havePrevious = false;
     ProcessStat previous;
@@ -240,15 +227,13 @@ uint32_t WaitForInputIdle(Process& process, uint32_t milliseconds) {
             }
             pause = static_cast<int>(std::min<int64_t>(pause, remaining));
         }
-        if (pidfd >= 0) {
-            pollfd entry{pidfd, POLLIN, 0};
+        if (pidfd.IsValid()) {
+            pollfd entry{pidfd.Get(), POLLIN, 0};
             poll(&entry, 1, pause);
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(pause));
         }
     }
-    if (pidfd >= 0)
-        close(pidfd);
     return outcome;
 }
 
@@ -260,21 +245,18 @@ bool TerminateProcessTree(ProcessId processId, uint32_t milliseconds) {
 
     // Every parent link first, so that the tree is known before any of it ends and its children move to
     // another parent.
-    DIR* proc = opendir("/proc");
+    const CFolderListing proc(opendir("/proc"));
     if (!proc)
         return false;
     std::vector<std::pair<int, int>> links;  // process, parent
-    while (const dirent* entry = readdir(proc)) {
-        if (Clock::now() > deadline) {
-            closedir(proc);
+    while (const dirent* entry = readdir(proc.get())) {
+        if (Clock::now() > deadline)
             return false;
-        }
         int pid = 0;
         ProcessStat stat;
         if (ParseProcessId(entry->d_name, &pid) && ReadProcessStat(pid, &stat))
             links.emplace_back(pid, stat.parent);
     }
-    closedir(proc);
 
     std::vector<int> tree{static_cast<int>(processId)};
     for (std::size_t i = 0; i < tree.size(); ++i) {
@@ -290,15 +272,14 @@ bool TerminateProcessTree(ProcessId processId, uint32_t milliseconds) {
 
 std::vector<ProcessId> ListProcesses() {
     std::vector<ProcessId> ids;
-    DIR* proc = opendir("/proc");
+    const CFolderListing proc(opendir("/proc"));
     if (!proc)
         return ids;
-    while (const dirent* entry = readdir(proc)) {
+    while (const dirent* entry = readdir(proc.get())) {
         int pid = 0;
         if (ParseProcessId(entry->d_name, &pid))
             ids.push_back(static_cast<ProcessId>(pid));
     }
-    closedir(proc);
     return ids;
 }
 

@@ -1,12 +1,5 @@
-#include "platform/socket.h"
-
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -15,13 +8,12 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/socket_native.h"
 #include "platform/system_error.h"
 
 namespace velmora::platform {
 
 namespace {
-
-thread_local int lastSocketError = 0;
 
 // Windows Sockets code for an errno value, so that logs and error names read the same on every system.
 int WsaCodeFor(int error) {
@@ -127,44 +119,20 @@ int WsaCodeFor(int error) {
 }
 
 void SetLastSocketError(int error) {
-    lastSocketError = WsaCodeFor(error);
-}
-
-int Fail() {
-    SetLastSocketError(errno);
-    return -1;
-}
-
-int Descriptor(SocketHandle socket) {
-    return static_cast<int>(socket);
-}
-
-int Bind(SocketHandle socket, in_addr_t address, uint16_t port) {
-    // A restarted server must be able to bind its port at once, while connections of the previous run
-    // still linger in TIME_WAIT. On Linux this never lets two listeners share a port.
-    const int one = 1;
-    if (setsockopt(Descriptor(socket), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0)
-        return Fail();
-    sockaddr_in local = {};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(port);
-    local.sin_addr.s_addr = htonl(address);
-    if (bind(Descriptor(socket), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
-        return Fail();
-    return 0;
+    SetSocketErrorCode(WsaCodeFor(error));
 }
 
 // Waits for a connect that a signal interrupted: the connection goes on in the background.
 int FinishInterruptedConnect(SocketHandle socket) {
-    pollfd entry = {Descriptor(socket), POLLOUT, 0};
+    pollfd entry = {ToNative(socket), POLLOUT, 0};
     while (poll(&entry, 1, -1) < 0) {
         if (errno != EINTR)
-            return Fail();
+            return FailSocketCall();
     }
     int error = 0;
     socklen_t size = sizeof error;
-    if (getsockopt(Descriptor(socket), SOL_SOCKET, SO_ERROR, &error, &size) != 0)
-        return Fail();
+    if (getsockopt(ToNative(socket), SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+        return FailSocketCall();
     if (error != 0) {
         SetLastSocketError(error);
         return -1;
@@ -174,7 +142,10 @@ int FinishInterruptedConnect(SocketHandle socket) {
 
 }  // namespace
 
-static_assert(sizeof(Ipv4SocketAddress) == sizeof(sockaddr_in));
+int FailSocketCall() {
+    SetLastSocketError(errno);
+    return -1;
+}
 
 int SocketStartup() {
     return 0;
@@ -185,54 +156,26 @@ void SocketCleanup() {}
 SocketHandle CreateTcpSocket() {
     const int descriptor = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (descriptor < 0) {
-        Fail();
+        FailSocketCall();
         return kInvalidSocket;
     }
     return descriptor;
 }
 
 int SetNonBlocking(SocketHandle socket, bool nonBlocking) {
-    const int flags = fcntl(Descriptor(socket), F_GETFL);
+    const int flags = fcntl(ToNative(socket), F_GETFL);
     if (flags < 0)
-        return Fail();
+        return FailSocketCall();
     const int wanted = nonBlocking ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
-    if (wanted != flags && fcntl(Descriptor(socket), F_SETFL, wanted) != 0)
-        return Fail();
-    return 0;
-}
-
-int SetKeepAlive(SocketHandle socket, bool enable) {
-    const int value = enable ? 1 : 0;
-    if (setsockopt(Descriptor(socket), SOL_SOCKET, SO_KEEPALIVE, &value, sizeof value) != 0)
-        return Fail();
+    if (wanted != flags && fcntl(ToNative(socket), F_SETFL, wanted) != 0)
+        return FailSocketCall();
     return 0;
 }
 
 int SetQuickAck(SocketHandle socket) {
     const int one = 1;
-    if (setsockopt(Descriptor(socket), IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one) != 0)
-        return Fail();
-    return 0;
-}
-
-int SetNoDelay(SocketHandle socket) {
-    const int one = 1;
-    if (setsockopt(Descriptor(socket), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0)
-        return Fail();
-    return 0;
-}
-
-int BindAnyAddress(SocketHandle socket, uint16_t port) {
-    return Bind(socket, INADDR_ANY, port);
-}
-
-int BindLoopback(SocketHandle socket, uint16_t port) {
-    return Bind(socket, INADDR_LOOPBACK, port);
-}
-
-int Listen(SocketHandle socket, int backlog) {
-    if (listen(Descriptor(socket), backlog) != 0)
-        return Fail();
+    if (setsockopt(ToNative(socket), IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one) != 0)
+        return FailSocketCall();
     return 0;
 }
 
@@ -242,11 +185,10 @@ SocketHandle Accept(SocketHandle listener, Ipv4SocketAddress* peer) {
     int descriptor;
     // The accepted socket is blocking whatever the listener's mode: the caller decides.
     do {
-        descriptor =
-            accept4(Descriptor(listener), reinterpret_cast<sockaddr*>(&address), &size, SOCK_CLOEXEC);
+        descriptor = accept4(ToNative(listener), reinterpret_cast<sockaddr*>(&address), &size, SOCK_CLOEXEC);
     } while (descriptor < 0 && errno == EINTR);
     if (descriptor < 0) {
-        Fail();
+        FailSocketCall();
         return kInvalidSocket;
     }
     if (peer)
@@ -257,10 +199,10 @@ SocketHandle Accept(SocketHandle listener, Ipv4SocketAddress* peer) {
 long Receive(SocketHandle socket, void* buffer, std::size_t size) {
     ssize_t received;
     do {
-        received = recv(Descriptor(socket), buffer, size, 0);
+        received = recv(ToNative(socket), buffer, size, 0);
     } while (received < 0 && errno == EINTR);
     if (received < 0)
-        return Fail();
+        return FailSocketCall();
     return static_cast<long>(received);
 }
 
@@ -268,14 +210,13 @@ long Send(SocketHandle socket, const void* data, std::size_t size) {
     ssize_t sent;
     // MSG_NOSIGNAL: a peer that went away must give an error, not a SIGPIPE that ends the process.
     do {
-        sent = send(Descriptor(socket), data, size, MSG_NOSIGNAL);
+        sent = send(ToNative(socket), data, size, MSG_NOSIGNAL);
     } while (sent < 0 && errno == EINTR);
     if (sent < 0) {
         // On a blocking socket this is the end of the send time limit, which Windows reports as a time-out.
-        if ((errno == EAGAIN || errno == EWOULDBLOCK) &&
-            (fcntl(Descriptor(socket), F_GETFL) & O_NONBLOCK) == 0)
+        if ((errno == EAGAIN || errno == EWOULDBLOCK) && (fcntl(ToNative(socket), F_GETFL) & O_NONBLOCK) == 0)
             errno = ETIMEDOUT;
-        return Fail();
+        return FailSocketCall();
     }
     return static_cast<long>(sent);
 }
@@ -283,17 +224,13 @@ long Send(SocketHandle socket, const void* data, std::size_t size) {
 void CloseSocket(SocketHandle socket) {
     // Not retried on EINTR: Linux releases the descriptor even then, and it may already be reused.
     if (socket != kInvalidSocket)
-        close(Descriptor(socket));
-}
-
-int LastSocketError() {
-    return lastSocketError;
+        close(ToNative(socket));
 }
 
 bool WaitReadable(SocketHandle socket, int timeoutMilliseconds) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
-    pollfd entry = {Descriptor(socket), POLLIN, 0};
+    pollfd entry = {ToNative(socket), POLLIN, 0};
     int remaining = timeoutMilliseconds;
     for (;;) {
         const int ready = poll(&entry, 1, remaining);
@@ -314,66 +251,25 @@ bool WaitReadable(SocketHandle socket, int timeoutMilliseconds) {
     }
 }
 
-uint16_t LocalPort(SocketHandle socket) {
-    sockaddr_in address = {};
-    socklen_t size = sizeof address;
-    if (getsockname(Descriptor(socket), reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-        Fail();
-        return 0;
-    }
-    return address.sin_family == AF_INET ? ntohs(address.sin_port) : 0;
-}
-
-std::string AddressText(const Ipv4SocketAddress& address) {
-    sockaddr_in ipv4;
-    std::memcpy(&ipv4, address.bytes, sizeof ipv4);
-    char text[INET_ADDRSTRLEN] = {};
-    // inet_ntop rather than inet_ntoa: the latter's static buffer is shared by all threads.
-    if (!inet_ntop(AF_INET, &ipv4.sin_addr, text, sizeof text))
-        return std::string();
-    return text;
-}
-
-bool ResolveIpv4(const std::string& host, uint16_t port, Ipv4SocketAddress* address) {
-    addrinfo hints = {};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) {
-        lastSocketError = kWsaHostNotFound;
-        return false;
-    }
-    sockaddr_in ipv4;
-    std::memcpy(&ipv4, found->ai_addr, sizeof ipv4);
-    freeaddrinfo(found);
-    ipv4.sin_port = htons(port);
-    std::memcpy(address->bytes, &ipv4, sizeof address->bytes);
-    return true;
-}
-
 int Connect(SocketHandle socket, const Ipv4SocketAddress& address) {
-    sockaddr_in remote;
-    std::memcpy(&remote, address.bytes, sizeof remote);
-    if (connect(Descriptor(socket), reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == 0)
+    if (ConnectNative(socket, address) == 0)
         return 0;
     if (errno == EINTR)
         return FinishInterruptedConnect(socket);
-    return Fail();
+    return FailSocketCall();
 }
 
 int ConnectWithin(SocketHandle socket, const Ipv4SocketAddress& address, int timeoutMilliseconds) {
     using Clock = std::chrono::steady_clock;
     if (SetNonBlocking(socket, true) != 0)
         return -1;
-    sockaddr_in remote;
-    std::memcpy(&remote, address.bytes, sizeof remote);
     int result = 0;
-    if (connect(Descriptor(socket), reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0) {
+    if (ConnectNative(socket, address) != 0) {
         if (errno != EINPROGRESS && errno != EINTR) {
-            result = Fail();
+            result = FailSocketCall();
         } else {
             const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
-            pollfd entry = {Descriptor(socket), POLLOUT, 0};
+            pollfd entry = {ToNative(socket), POLLOUT, 0};
             for (;;) {
                 const auto left =
                     std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -381,37 +277,32 @@ int ConnectWithin(SocketHandle socket, const Ipv4SocketAddress& address, int tim
                 if (ready > 0)
                     break;
                 if (ready == 0) {
-                    lastSocketError = kWsaTimedOut;
+                    SetSocketErrorCode(kWsaTimedOut);
                     result = -1;
                     break;
                 }
                 if (errno != EINTR) {
-                    result = Fail();
+                    result = FailSocketCall();
                     break;
                 }
             }
             int error = 0;
             socklen_t size = sizeof error;
-            if (result == 0 && getsockopt(Descriptor(socket), SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
-                result = Fail();
+            if (result == 0 && getsockopt(ToNative(socket), SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+                result = FailSocketCall();
             } else if (result == 0 && error != 0) {
                 SetLastSocketError(error);
                 result = -1;
             }
         }
     }
-    // Restoring the mode must not hide the connection's own failure code.
-    const int failure = lastSocketError;
-    if (SetNonBlocking(socket, false) != 0 && result == 0)
-        return -1;
-    lastSocketError = failure;
-    return result;
+    return EndTimedConnect(socket, result);
 }
 
 int SetSendTimeout(SocketHandle socket, int timeoutMilliseconds) {
     const timeval limit = {timeoutMilliseconds / 1000, (timeoutMilliseconds % 1000) * 1000};
-    if (setsockopt(Descriptor(socket), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) != 0)
-        return Fail();
+    if (setsockopt(ToNative(socket), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) != 0)
+        return FailSocketCall();
     return 0;
 }
 

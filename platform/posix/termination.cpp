@@ -7,27 +7,30 @@
 #include <cerrno>
 #include <thread>
 
+#include "platform/posix/file_descriptor.h"
+
 namespace velmora::platform {
 
 namespace {
 
 // The signal handler only writes a byte (1 = a request) to the pipe; the watcher thread reads it and
 // calls the function. A 0 byte ends the watcher.
-int requestPipe[2] = {-1, -1};
+CFileDescriptor requestRead;
+CFileDescriptor requestWrite;
 std::thread watcher;
 std::function<void()> onTerminationRequest;
 
 void OnSignal(int) {
     const int savedErrno = errno;
     const char request = 1;
-    [[maybe_unused]] const ssize_t written = write(requestPipe[1], &request, 1);
+    [[maybe_unused]] const ssize_t written = write(requestWrite.Get(), &request, 1);
     errno = savedErrno;
 }
 
 void Watch() {
     for (;;) {
         char byte = 0;
-        const ssize_t got = read(requestPipe[0], &byte, 1);
+        const ssize_t got = read(requestRead.Get(), &byte, 1);
         if (got < 0 && errno == EINTR)
             continue;
         if (got != 1 || byte == 0)
@@ -39,7 +42,7 @@ void Watch() {
 }  // namespace
 
 void WatchTerminationRequests(std::function<void()> onRequest) {
-    if (watcher.joinable() || pipe2(requestPipe, O_CLOEXEC) != 0)
+    if (watcher.joinable() || !CreatePipe(&requestRead, &requestWrite))
         return;
     onTerminationRequest = std::move(onRequest);
     watcher = std::thread(Watch);
@@ -57,11 +60,10 @@ void StopWatchingTerminationRequests() {
     signal(SIGTERM, SIG_DFL);
     signal(SIGINT, SIG_DFL);
     const char stop = 0;
-    [[maybe_unused]] const ssize_t written = write(requestPipe[1], &stop, 1);
+    [[maybe_unused]] const ssize_t written = write(requestWrite.Get(), &stop, 1);
     watcher.join();
-    close(requestPipe[0]);
-    close(requestPipe[1]);
-    requestPipe[0] = requestPipe[1] = -1;
+    requestRead.Close();
+    requestWrite.Close();
     onTerminationRequest = nullptr;
 }
 

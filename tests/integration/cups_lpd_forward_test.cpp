@@ -115,11 +115,6 @@ struct Request {
     std::u16string document;
 };
 
-struct Outcome {
-    int32_t result;
-    std::string text;
-};
-
 class CupsLpdForwardTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -144,13 +139,10 @@ class CupsLpdForwardTest : public ::testing::Test {
         return path;
     }
 
-    Outcome Forward(const Request& job) {
-        char text[4096];
-        std::memset(text, 'x', sizeof text);
-        const int32_t result =
-            SendJobByLpd(lpd_->Port(), u"127.0.0.1", job.queue, job.jobClass, job.jobName, job.hostName,
-                         job.userName, U16(job.file), job.document, text, sizeof text);
-        return {result, text};
+    CLpdSendResult Forward(const Request& job) {
+        return SendJobByLpd(CLpdJobRequest{lpd_->Port(), u"127.0.0.1", job.queue, job.jobClass, job.jobName,
+                                           job.hostName, job.userName, U16(job.file), job.document,
+                                           LpdClientTimeouts()});
     }
 
     test::TempFolder folder_;
@@ -166,9 +158,9 @@ TEST_F(CupsLpdForwardTest, JobsArePrintedUnchangedWithTheirNames) {
     report.jobClass = u"Ledger";
     report.jobName = u"Quarterly figures";
     report.document = u"report.txt";
-    Outcome outcome = Forward(report);
-    ASSERT_EQ(outcome.result, 0) << outcome.text;
-    EXPECT_EQ(outcome.text, "The file is printed");
+    CLpdSendResult outcome = Forward(report);
+    ASSERT_EQ(outcome.Code, 0) << outcome.Text;
+    EXPECT_EQ(outcome.Text, "The file is printed");
     std::string printed;
     ASSERT_TRUE(printer_.NextDocument(&printed, kPrintMilliseconds)) << cups_.ErrorLog();
     EXPECT_EQ(printed, text);
@@ -185,7 +177,7 @@ TEST_F(CupsLpdForwardTest, JobsArePrintedUnchangedWithTheirNames) {
     scan.userName = u"bob";
     scan.document = u"scan.bin";
     outcome = Forward(scan);
-    ASSERT_EQ(outcome.result, 0) << outcome.text;
+    ASSERT_EQ(outcome.Code, 0) << outcome.Text;
     ASSERT_TRUE(printer_.NextDocument(&printed, kPrintMilliseconds)) << cups_.ErrorLog();
     EXPECT_TRUE(printed == binary) << "the printed document differs: " << printed.size() << " bytes";
 
@@ -210,20 +202,20 @@ TEST_F(CupsLpdForwardTest, QueuesThatAreUnknownOrNotSharedAreRefused) {
     job.document = u"report.txt";
 
     job.queue = u"nope";
-    Outcome outcome = Forward(job);
-    EXPECT_EQ(outcome.result, -1);
-    EXPECT_EQ(outcome.text, "The print request is rejected");
+    CLpdSendResult outcome = Forward(job);
+    EXPECT_EQ(outcome.Code, -1);
+    EXPECT_EQ(outcome.Text, "The print request is rejected");
 
     job.queue = U16(kQueue);
     std::string failure;
     ASSERT_TRUE(test::ShareCupsQueue(kQueue, false, &failure)) << failure;
     outcome = Forward(job);
-    EXPECT_EQ(outcome.result, -1);
-    EXPECT_EQ(outcome.text, "The print request is rejected");
+    EXPECT_EQ(outcome.Code, -1);
+    EXPECT_EQ(outcome.Text, "The print request is rejected");
 
     ASSERT_TRUE(test::ShareCupsQueue(kQueue, true, &failure)) << failure;
     outcome = Forward(job);
-    ASSERT_EQ(outcome.result, 0) << outcome.text;
+    ASSERT_EQ(outcome.Code, 0) << outcome.Text;
     std::string printed;
     ASSERT_TRUE(printer_.NextDocument(&printed, kPrintMilliseconds)) << cups_.ErrorLog();
     EXPECT_EQ(printed, "Quarterly report\n");

@@ -41,11 +41,6 @@ constexpr const char* kRefusals[] = {"The print request is rejected", "The contr
                                      "The control file is rejected", "The data descriptor is rejected",
                                      "The data file is rejected"};
 
-struct Outcome {
-    int32_t result;
-    std::string text;
-};
-
 struct Request {
     std::u16string host = u"127.0.0.1";
     std::u16string queue = u"PASS";
@@ -57,13 +52,13 @@ struct Request {
     std::u16string document = u"report.txt";
 };
 
-Outcome Forward(int port, const Request& job, const LpdClientTimeouts& timeouts = {}) {
-    char text[4096];
-    std::memset(text, 'x', sizeof text);
-    const int32_t result =
-        SendJobByLpd(port, job.host, job.queue, job.jobClass, job.jobName, job.hostName, job.userName,
-                     U16(job.file), job.document, text, sizeof text, timeouts);
-    return {result, text};
+CLpdJobRequest ToRequest(int port, const Request& job, const LpdClientTimeouts& timeouts = {}) {
+    return CLpdJobRequest{port,         job.host,     job.queue,     job.jobClass, job.jobName,
+                          job.hostName, job.userName, U16(job.file), job.document, timeouts};
+}
+
+CLpdSendResult Forward(int port, const Request& job, const LpdClientTimeouts& timeouts = {}) {
+    return SendJobByLpd(ToRequest(port, job, timeouts));
 }
 
 std::string SocketText(int code) {
@@ -243,9 +238,9 @@ TEST_F(LpdClientTest, JobsArriveIntactAtTheOwnServer) {
     text.file = Write("report.txt", "Quarterly report\nline two\n\f");
     text.jobClass = u"A";
     text.jobName = u"Quarterly figures";
-    Outcome outcome = Forward(port_, text);
-    EXPECT_EQ(outcome.result, 0);
-    EXPECT_EQ(outcome.text, "The file is printed");
+    CLpdSendResult outcome = Forward(port_, text);
+    EXPECT_EQ(outcome.Code, 0);
+    EXPECT_EQ(outcome.Text, "The file is printed");
     ExpectJob(0, ReadFile(text.file), "Hprinthost\nNreport.txt\nPalice\nCA\nJQuarterly figures\nldfA001\n");
     EXPECT_EQ(Job(0)->SourceHost, u"printhost");
     EXPECT_EQ(Job(0)->Owner, u"alice");
@@ -260,7 +255,7 @@ TEST_F(LpdClientTest, JobsArriveIntactAtTheOwnServer) {
     binary.file = Write("scan.bin", RandomBytes(1024 * 1024 + 17, 3));
     binary.document = u"scan.bin";
     outcome = Forward(port_, binary);
-    EXPECT_EQ(outcome.result, 0) << outcome.text;
+    EXPECT_EQ(outcome.Code, 0) << outcome.Text;
     const std::u16string computer = platform::ComputerName();
     const std::u16string user = platform::UserName();
     ASSERT_FALSE(computer.empty());
@@ -276,7 +271,7 @@ TEST_F(LpdClientTest, JobsArriveIntactAtTheOwnServer) {
     named.host = u"localhost";
     named.file = Write("short.txt", "x");
     outcome = Forward(port_, named);
-    EXPECT_EQ(outcome.result, 0) << outcome.text;
+    EXPECT_EQ(outcome.Code, 0) << outcome.Text;
     ExpectJob(2, "x", "Hprinthost\nNreport.txt\nPalice\nldfA001\n");
 }
 
@@ -287,49 +282,40 @@ TEST_F(LpdClientTest, RefusalsAndSetUpFailures) {
     // The server compares queue names exactly; nothing is left on its side.
     for (const char16_t* queue : {u"NOPE", u"pass"}) {
         job.queue = queue;
-        const Outcome outcome = Forward(port_, job);
-        EXPECT_EQ(outcome.result, -1);
-        EXPECT_EQ(outcome.text, "The print request is rejected");
+        const CLpdSendResult outcome = Forward(port_, job);
+        EXPECT_EQ(outcome.Code, -1);
+        EXPECT_EQ(outcome.Text, "The print request is rejected");
     }
     job.queue = u"PASS";
 
     Request missing = job;
     missing.file = folder_.File("absent.txt");
-    Outcome outcome = Forward(port_, missing);
-    EXPECT_EQ(outcome.result, -1);
-    EXPECT_EQ(outcome.text, "The file is not found (reason:" + std::string(std::strerror(ENOENT)) + ")");
+    CLpdSendResult outcome = Forward(port_, missing);
+    EXPECT_EQ(outcome.Code, -1);
+    EXPECT_EQ(outcome.Text, "The file is not found (reason:" + std::string(std::strerror(ENOENT)) + ")");
 
     // An empty file is not sent: servers read a zero count as "until the connection closes".
     Request empty = job;
     empty.file = Write("empty.txt", "");
     outcome = Forward(port_, empty);
-    EXPECT_EQ(outcome.result, -1);
-    EXPECT_EQ(outcome.text, "The file is empty");
+    EXPECT_EQ(outcome.Code, -1);
+    EXPECT_EQ(outcome.Text, "The file is empty");
 
     // A bound port that nobody listens on, held for the test so that nothing else takes it.
     const int unused = LoopbackSocket();
     outcome = Forward(PortOf(unused), job);
     close(unused);
-    EXPECT_EQ(outcome.result, 1);
-    EXPECT_EQ(outcome.text, SocketText(platform::kWsaConnectionRefused));
+    EXPECT_EQ(outcome.Code, 1);
+    EXPECT_EQ(outcome.Text, SocketText(platform::kWsaConnectionRefused));
 #ifdef __linux__
-    EXPECT_EQ(outcome.text, "Connection refused");
+    EXPECT_EQ(outcome.Text, "Connection refused");
 #endif
 
     Request unknown = job;
     unknown.host = u"no-such-host.invalid";
     outcome = Forward(port_, unknown);
-    EXPECT_EQ(outcome.result, 1);
-    EXPECT_EQ(outcome.text, "Unable to resolve server: no-such-host.invalid\n");
-
-    // A text longer than the caller's buffer is cut to fit, always zero-terminated.
-    char small[8];
-    std::memset(small, 'x', sizeof small);
-    job.queue = u"NOPE";
-    EXPECT_EQ(SendJobByLpd(port_, job.host, job.queue, u"", u"", u"h", u"u", U16(job.file), u"d", small,
-                           sizeof small),
-              -1);
-    EXPECT_STREQ(small, "The pri");
+    EXPECT_EQ(outcome.Code, 1);
+    EXPECT_EQ(outcome.Text, "Unable to resolve server: no-such-host.invalid\n");
 
     WaitForSessions();
     EXPECT_EQ(JobCount(), 0u);
@@ -342,16 +328,16 @@ TEST_F(LpdClientTest, ControlFileOfAtMost4095Bytes) {
     job.userName = u"u";
     job.file = Write("report.txt", "Quarterly report\n");
     job.document = std::u16string(4095 - 16, u'd');
-    Outcome outcome = Forward(port_, job);
-    EXPECT_EQ(outcome.result, 0) << outcome.text;
+    CLpdSendResult outcome = Forward(port_, job);
+    EXPECT_EQ(outcome.Code, 0) << outcome.Text;
     ExpectJob(0, ReadFile(job.file), "Hh\nN" + std::string(4095 - 16, 'd') + "\nPu\nldfA001\n");
 
     // One byte more is refused before any connection, with no line cut short.
     ScriptedServer server({});
     job.document += u'd';
     outcome = Forward(server.Port(), job);
-    EXPECT_EQ(outcome.result, 1);
-    EXPECT_EQ(outcome.text, "The control file is too long (4096 bytes, at most 4095)");
+    EXPECT_EQ(outcome.Code, 1);
+    EXPECT_EQ(outcome.Text, "The control file is too long (4096 bytes, at most 4095)");
     server.Finish();
     EXPECT_FALSE(server.Accepted());
 
@@ -359,8 +345,8 @@ TEST_F(LpdClientTest, ControlFileOfAtMost4095Bytes) {
     job.document = u"report.txt";
     job.jobName = std::u16string(4080, u'j');
     outcome = Forward(port_, job);
-    EXPECT_EQ(outcome.result, 1);
-    EXPECT_EQ(outcome.text.rfind("The control file is too long (", 0), 0u) << outcome.text;
+    EXPECT_EQ(outcome.Code, 1);
+    EXPECT_EQ(outcome.Text.rfind("The control file is too long (", 0), 0u) << outcome.Text;
     WaitForSessions();
     EXPECT_EQ(JobCount(), 1u);
 }
@@ -383,9 +369,9 @@ TEST(LpdClientScriptedTest, ExactBytesAndEveryRefusal) {
     const std::string exchange = Exchange("PASS", controlFile, data);
     {
         ScriptedServer server({0, 0, 0, 0, 0});
-        const Outcome outcome = Forward(server.Port(), job);
-        EXPECT_EQ(outcome.result, 0);
-        EXPECT_EQ(outcome.text, "The file is printed");
+        const CLpdSendResult outcome = Forward(server.Port(), job);
+        EXPECT_EQ(outcome.Code, 0);
+        EXPECT_EQ(outcome.Text, "The file is printed");
         EXPECT_TRUE(server.Finish() == exchange) << server.Finish().substr(0, 200);
     }
 
@@ -395,7 +381,7 @@ TEST(LpdClientScriptedTest, ExactBytesAndEveryRefusal) {
     empty.file = folder.File("empty.bin");
     {
         ScriptedServer server({0, 0, 0, 0, 0});
-        EXPECT_EQ(Forward(server.Port(), empty).result, -1);
+        EXPECT_EQ(Forward(server.Port(), empty).Code, -1);
         EXPECT_EQ(server.Finish(), "");
     }
 
@@ -407,18 +393,18 @@ TEST(LpdClientScriptedTest, ExactBytesAndEveryRefusal) {
         std::vector<int> replies(step, 0);
         replies.push_back(1);
         ScriptedServer server(replies);
-        const Outcome outcome = Forward(server.Port(), job);
-        EXPECT_EQ(outcome.result, -1) << step;
-        EXPECT_EQ(outcome.text, kRefusals[step]);
+        const CLpdSendResult outcome = Forward(server.Port(), job);
+        EXPECT_EQ(outcome.Code, -1) << step;
+        EXPECT_EQ(outcome.Text, kRefusals[step]);
         EXPECT_TRUE(server.Finish() == exchange.substr(0, stepEnds[step])) << step;
     }
 
     // A server that hangs up instead of answering refuses as well.
     {
         ScriptedServer server({ScriptedServer::kClose});
-        const Outcome outcome = Forward(server.Port(), job);
-        EXPECT_EQ(outcome.result, -1);
-        EXPECT_EQ(outcome.text, kRefusals[0]);
+        const CLpdSendResult outcome = Forward(server.Port(), job);
+        EXPECT_EQ(outcome.Code, -1);
+        EXPECT_EQ(outcome.Text, kRefusals[0]);
     }
 
     // A file that cannot be opened: the connection is made and closed without a byte.
@@ -426,9 +412,9 @@ TEST(LpdClientScriptedTest, ExactBytesAndEveryRefusal) {
         ScriptedServer server({});
         Request missing = job;
         missing.file = folder.File("absent.bin");
-        const Outcome outcome = Forward(server.Port(), missing);
-        EXPECT_EQ(outcome.result, -1);
-        EXPECT_EQ(outcome.text.rfind("The file is not found (reason:", 0), 0u) << outcome.text;
+        const CLpdSendResult outcome = Forward(server.Port(), missing);
+        EXPECT_EQ(outcome.Code, -1);
+        EXPECT_EQ(outcome.Text.rfind("The file is not found (reason:", 0), 0u) << outcome.Text;
         EXPECT_EQ(server.Finish(), "");
         EXPECT_TRUE(server.Accepted());
     }
@@ -448,9 +434,9 @@ TEST(LpdClientScriptedTest, TimeLimits) {
     // A server that accepts and never answers.
     {
         ScriptedServer server({ScriptedServer::kHang});
-        const Outcome outcome = Forward(server.Port(), job, quick);
-        EXPECT_EQ(outcome.result, -1);
-        EXPECT_EQ(outcome.text, timedOut);
+        const CLpdSendResult outcome = Forward(server.Port(), job, quick);
+        EXPECT_EQ(outcome.Code, -1);
+        EXPECT_EQ(outcome.Text, timedOut);
     }
 
     // A server that stops taking data in the middle of the data file: the file is far larger than what the
@@ -464,9 +450,9 @@ TEST(LpdClientScriptedTest, TimeLimits) {
         Request stalled = job;
         stalled.file = big;
         ScriptedServer server({0, 0, 0, 0, ScriptedServer::kHang}, 4096);
-        const Outcome outcome = Forward(server.Port(), stalled, quick);
-        EXPECT_EQ(outcome.result, -1);
-        EXPECT_EQ(outcome.text, timedOut);
+        const CLpdSendResult outcome = Forward(server.Port(), stalled, quick);
+        EXPECT_EQ(outcome.Code, -1);
+        EXPECT_EQ(outcome.Text, timedOut);
     }
 
     // A listener whose accept queue is full drops further connection requests, so connecting never ends
@@ -484,9 +470,9 @@ TEST(LpdClientScriptedTest, TimeLimits) {
             connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        const Outcome outcome = Forward(PortOf(listener), job, quick);
-        EXPECT_EQ(outcome.result, 1);
-        EXPECT_EQ(outcome.text, timedOut);
+        const CLpdSendResult outcome = Forward(PortOf(listener), job, quick);
+        EXPECT_EQ(outcome.Code, 1);
+        EXPECT_EQ(outcome.Text, timedOut);
         for (const int filler : fillers)
             close(filler);
         close(listener);
@@ -581,9 +567,9 @@ TEST(LpdClientLprngTest, LprngReceivesAndPrintsTheJob) {
     job.file = folder.File("report.txt");
     job.jobClass = u"Ledger";
     job.jobName = u"Quarterly figures";
-    Outcome outcome = Forward(lpd.Port(), job);
-    ASSERT_EQ(outcome.result, 0) << outcome.text;
-    EXPECT_EQ(outcome.text, "The file is printed");
+    CLpdSendResult outcome = Forward(lpd.Port(), job);
+    ASSERT_EQ(outcome.Code, 0) << outcome.Text;
+    EXPECT_EQ(outcome.Text, "The file is printed");
     // Printed as it came, by the print line of the data file (format l).
     EXPECT_TRUE(WaitForPrinted(printer, text.size()) == text) << ReadFile(printer);
     const auto fields = LprngJobFile(lpd.Spool());
@@ -600,13 +586,13 @@ TEST(LpdClientLprngTest, LprngReceivesAndPrintsTheJob) {
     test::WriteFile(folder.File("scan.bin"), binary);
     job.file = folder.File("scan.bin");
     outcome = Forward(lpd.Port(), job);
-    ASSERT_EQ(outcome.result, 0) << outcome.text;
+    ASSERT_EQ(outcome.Code, 0) << outcome.Text;
     EXPECT_TRUE(WaitForPrinted(printer, text.size() + binary.size()) == text + binary);
 
     job.queue = u"NOPE";
     outcome = Forward(lpd.Port(), job);
-    EXPECT_EQ(outcome.result, -1);
-    EXPECT_EQ(outcome.text, "The print request is rejected");
+    EXPECT_EQ(outcome.Code, -1);
+    EXPECT_EQ(outcome.Text, "The print request is rejected");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/ansi.h"
@@ -41,22 +42,11 @@ std::string LinkTarget(const std::string& path) {
 }
 
 // A handle that is closed however the test ends.
-struct Handle {
-    sm::ScHandle value = nullptr;
-    explicit Handle(sm::ScHandle handle) : value(handle) {}
-    ~Handle() {
-        if (value)
-            sm::CloseServiceHandle(value);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    sm::ScHandle get() const { return value; }
-    explicit operator bool() const { return value != nullptr; }
-};
+using Handle = sm::CServiceHandle;
 
 sm::ServiceStatus Query(const Handle& service) {
     sm::ServiceStatus status;
-    EXPECT_TRUE(sm::QueryServiceStatus(service.get(), &status)) << errno;
+    EXPECT_TRUE(sm::QueryServiceStatus(service.Get(), &status)) << errno;
     return status;
 }
 
@@ -93,7 +83,7 @@ class ServiceManagerTest : public ::testing::Test {
     std::unique_ptr<Handle> Install(const std::u16string& command,
                                     uint32_t startType = sm::SERVICE_DEMAND_START) {
         auto service = std::make_unique<Handle>(
-            sm::CreateService(manager_.get(), U16(kName), u"Test service", sm::SERVICE_ALL_ACCESS,
+            sm::CreateService(manager_.Get(), U16(kName), u"Test service", sm::SERVICE_ALL_ACCESS,
                               sm::SERVICE_WIN32_OWN_PROCESS, startType, sm::SERVICE_ERROR_NORMAL, command));
         EXPECT_TRUE(*service) << errno;
         return service;
@@ -107,7 +97,7 @@ TEST_F(ServiceManagerTest, InstallationWritesConfigurationAndSystemdUnitAndRemov
     ASSERT_TRUE(manager_);
     // The database folder does not exist before the first installation: an empty database.
     ASSERT_FALSE(Exists(sandbox_.Database()));
-    EXPECT_EQ(sm::OpenService(manager_.get(), U16(kName), sm::SERVICE_ALL_ACCESS), nullptr);
+    EXPECT_EQ(sm::OpenService(manager_.Get(), U16(kName), sm::SERVICE_ALL_ACCESS), nullptr);
     EXPECT_EQ(errno, sm::ERROR_SERVICE_DOES_NOT_EXIST);
     EXPECT_EQ(sm::SystemErrorText(sm::ERROR_SERVICE_DOES_NOT_EXIST),
               u"The specified service does not exist as an installed service.");
@@ -116,10 +106,10 @@ TEST_F(ServiceManagerTest, InstallationWritesConfigurationAndSystemdUnitAndRemov
     auto installed = Install(command, sm::SERVICE_AUTO_START);
     ASSERT_TRUE(*installed);
 
-    Handle opened(sm::OpenService(manager_.get(), U16(kName), sm::SERVICE_ALL_ACCESS));
+    Handle opened(sm::OpenService(manager_.Get(), U16(kName), sm::SERVICE_ALL_ACCESS));
     ASSERT_TRUE(opened);
     sm::ServiceConfig config;
-    ASSERT_TRUE(sm::QueryServiceConfig(opened.get(), &config));
+    ASSERT_TRUE(sm::QueryServiceConfig(opened.Get(), &config));
     EXPECT_EQ(config.BinaryPathName, command);
     EXPECT_EQ(config.DisplayName, u"Test service");
     EXPECT_EQ(config.StartType, sm::SERVICE_AUTO_START);
@@ -130,16 +120,16 @@ TEST_F(ServiceManagerTest, InstallationWritesConfigurationAndSystemdUnitAndRemov
     EXPECT_EQ(status.CurrentState, sm::SERVICE_STOPPED);
     EXPECT_EQ(status.Win32ExitCode, static_cast<uint32_t>(sm::ERROR_SERVICE_NEVER_STARTED));
     sm::ServiceStatus ignored;
-    EXPECT_FALSE(sm::ControlService(opened.get(), sm::SERVICE_CONTROL_STOP, &ignored));
+    EXPECT_FALSE(sm::ControlService(opened.Get(), sm::SERVICE_CONTROL_STOP, &ignored));
     EXPECT_EQ(errno, sm::ERROR_SERVICE_NOT_ACTIVE);
 
     // A second installation under the same name is refused and changes nothing.
-    EXPECT_EQ(sm::CreateService(manager_.get(), U16(kName), u"Other", sm::SERVICE_ALL_ACCESS,
+    EXPECT_EQ(sm::CreateService(manager_.Get(), U16(kName), u"Other", sm::SERVICE_ALL_ACCESS,
                                 sm::SERVICE_WIN32_OWN_PROCESS, sm::SERVICE_DEMAND_START,
                                 sm::SERVICE_ERROR_NORMAL, u"/bin/false"),
               nullptr);
     EXPECT_EQ(errno, sm::ERROR_SERVICE_EXISTS);
-    ASSERT_TRUE(sm::QueryServiceConfig(opened.get(), &config));
+    ASSERT_TRUE(sm::QueryServiceConfig(opened.Get(), &config));
     EXPECT_EQ(config.BinaryPathName, command);
 
     // The unit runs the same command in systemd's quoting and is enabled for the boot.
@@ -154,10 +144,10 @@ TEST_F(ServiceManagerTest, InstallationWritesConfigurationAndSystemdUnitAndRemov
     const std::string link = sandbox_.UnitFolder() + "/multi-user.target.wants/" + kName + ".service";
     EXPECT_EQ(LinkTarget(link), unitPath);
 
-    ASSERT_TRUE(sm::DeleteService(opened.get()));
-    EXPECT_EQ(sm::OpenService(manager_.get(), U16(kName), sm::SERVICE_ALL_ACCESS), nullptr);
+    ASSERT_TRUE(sm::DeleteService(opened.Get()));
+    EXPECT_EQ(sm::OpenService(manager_.Get(), U16(kName), sm::SERVICE_ALL_ACCESS), nullptr);
     EXPECT_EQ(errno, sm::ERROR_SERVICE_DOES_NOT_EXIST);
-    EXPECT_FALSE(sm::QueryServiceStatus(opened.get(), &ignored));
+    EXPECT_FALSE(sm::QueryServiceStatus(opened.Get(), &ignored));
     EXPECT_EQ(errno, sm::ERROR_SERVICE_DOES_NOT_EXIST);
     EXPECT_FALSE(Exists(unitPath));
     EXPECT_FALSE(Exists(link));
@@ -169,9 +159,40 @@ TEST_F(ServiceManagerTest, InstallationWritesConfigurationAndSystemdUnitAndRemov
     EXPECT_FALSE(Exists(link));
 }
 
+// The owner hands its handle over on a move and gives it up on a release; only its last holder closes it.
+TEST_F(ServiceManagerTest, HandleOwnerClosesOnlyWhatItStillHolds) {
+    auto installed = Install(u"/bin/true");
+    ASSERT_TRUE(*installed);
+    sm::ServiceConfig config;
+    Handle opened(sm::OpenService(manager_.Get(), U16(kName), sm::SERVICE_ALL_ACCESS));
+    ASSERT_TRUE(opened);
+    const sm::ScHandle raw = opened.Get();
+
+    Handle moved(std::move(opened));
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(opened.Get(), nullptr);
+    EXPECT_EQ(moved.Get(), raw);
+    EXPECT_TRUE(opened.Close());  // nothing held: nothing to close
+    EXPECT_TRUE(sm::QueryServiceConfig(moved.Get(), &config)) << errno;
+
+    Handle assigned(sm::OpenService(manager_.Get(), U16(kName), sm::SERVICE_ALL_ACCESS));
+    ASSERT_TRUE(assigned);
+    assigned = std::move(moved);
+    EXPECT_EQ(assigned.Get(), raw);
+    EXPECT_TRUE(sm::QueryServiceConfig(assigned.Get(), &config)) << errno;
+
+    const sm::ScHandle released = assigned.Release();
+    EXPECT_FALSE(assigned);
+    EXPECT_EQ(released, raw);
+    EXPECT_TRUE(sm::QueryServiceConfig(released, &config)) << errno;
+    EXPECT_TRUE(Handle(released).Close());
+    EXPECT_EQ(config.BinaryPathName, u"/bin/true");
+    ASSERT_TRUE(sm::DeleteService(installed->Get())) << errno;
+}
+
 TEST_F(ServiceManagerTest, UnusableNamesAndHandlesAreRefused) {
     for (const char16_t* name : {u"", u"../escape", u"a/b", u".hidden"}) {
-        EXPECT_EQ(sm::CreateService(manager_.get(), name, name, sm::SERVICE_ALL_ACCESS,
+        EXPECT_EQ(sm::CreateService(manager_.Get(), name, name, sm::SERVICE_ALL_ACCESS,
                                     sm::SERVICE_WIN32_OWN_PROCESS, sm::SERVICE_DEMAND_START,
                                     sm::SERVICE_ERROR_NORMAL, u"/bin/true"),
                   nullptr)
@@ -179,7 +200,7 @@ TEST_F(ServiceManagerTest, UnusableNamesAndHandlesAreRefused) {
     }
     EXPECT_FALSE(Exists(sandbox_.Database() + "/../escape"));
     sm::ServiceStatus status;
-    EXPECT_FALSE(sm::QueryServiceStatus(manager_.get(), &status));
+    EXPECT_FALSE(sm::QueryServiceStatus(manager_.Get(), &status));
     EXPECT_FALSE(sm::StartService(nullptr));
     // Outside a dispatcher there is no service to register a handler for.
     EXPECT_EQ(sm::RegisterServiceCtrlHandler(U16(kName), [](uint32_t) {}), nullptr);
@@ -192,12 +213,12 @@ TEST(ServiceManagerProcessTest, StartedServiceRunsDetachedAndObeysEveryControl) 
     test::ServiceSandbox sandbox(true);
     Handle manager(sm::OpenSCManager(sm::SC_MANAGER_ALL_ACCESS));
     const std::string events = sandbox.NewEventsFile();
-    Handle service(sm::CreateService(manager.get(), U16(kName), U16(kName), sm::SERVICE_ALL_ACCESS,
+    Handle service(sm::CreateService(manager.Get(), U16(kName), U16(kName), sm::SERVICE_ALL_ACCESS,
                                      sm::SERVICE_WIN32_OWN_PROCESS, sm::SERVICE_DEMAND_START,
                                      sm::SERVICE_ERROR_NORMAL, sandbox.ServiceCommand(kName, events)));
     ASSERT_TRUE(service) << errno;
 
-    ASSERT_TRUE(sm::StartService(service.get())) << errno;
+    ASSERT_TRUE(sm::StartService(service.Get())) << errno;
     const pid_t pid = test::ServiceProcessId(events);
     ASSERT_GT(pid, 0);
     // Not our child, and in a session of its own.
@@ -207,39 +228,39 @@ TEST(ServiceManagerProcessTest, StartedServiceRunsDetachedAndObeysEveryControl) 
     EXPECT_TRUE(WaitForEvent(events, std::string("main ") + kName));
     ASSERT_EQ(WaitForState(service, sm::SERVICE_RUNNING), sm::SERVICE_RUNNING);
 
-    EXPECT_FALSE(sm::StartService(service.get()));
+    EXPECT_FALSE(sm::StartService(service.Get()));
     EXPECT_EQ(errno, sm::ERROR_SERVICE_ALREADY_RUNNING);
 
     sm::ServiceStatus status;
-    ASSERT_TRUE(sm::ControlService(service.get(), sm::SERVICE_CONTROL_PAUSE, &status)) << errno;
+    ASSERT_TRUE(sm::ControlService(service.Get(), sm::SERVICE_CONTROL_PAUSE, &status)) << errno;
     EXPECT_EQ(status.CurrentState, sm::SERVICE_PAUSED);
     EXPECT_EQ(Query(service).CurrentState, sm::SERVICE_PAUSED);
-    ASSERT_TRUE(sm::ControlService(service.get(), sm::SERVICE_CONTROL_CONTINUE, &status)) << errno;
+    ASSERT_TRUE(sm::ControlService(service.Get(), sm::SERVICE_CONTROL_CONTINUE, &status)) << errno;
     EXPECT_EQ(status.CurrentState, sm::SERVICE_RUNNING);
-    ASSERT_TRUE(sm::ControlService(service.get(), sm::SERVICE_CONTROL_INTERROGATE, &status)) << errno;
+    ASSERT_TRUE(sm::ControlService(service.Get(), sm::SERVICE_CONTROL_INTERROGATE, &status)) << errno;
     EXPECT_EQ(status.CurrentState, sm::SERVICE_RUNNING);
-    ASSERT_TRUE(sm::ControlService(service.get(), 128, &status)) << errno;
-    EXPECT_FALSE(sm::ControlService(service.get(), 100, &status));
+    ASSERT_TRUE(sm::ControlService(service.Get(), 128, &status)) << errno;
+    EXPECT_FALSE(sm::ControlService(service.Get(), 100, &status));
     EXPECT_EQ(errno, sm::ERROR_INVALID_SERVICE_CONTROL);
-    EXPECT_FALSE(sm::ControlService(service.get(), 256, &status));
+    EXPECT_FALSE(sm::ControlService(service.Get(), 256, &status));
     EXPECT_EQ(errno, sm::ERROR_INVALID_SERVICE_CONTROL);
 
     // Removal while it runs only marks it; it goes once the service has stopped.
-    ASSERT_TRUE(sm::DeleteService(service.get())) << errno;
-    EXPECT_FALSE(sm::DeleteService(service.get()));
+    ASSERT_TRUE(sm::DeleteService(service.Get())) << errno;
+    EXPECT_FALSE(sm::DeleteService(service.Get()));
     EXPECT_EQ(errno, sm::ERROR_SERVICE_MARKED_FOR_DELETE);
-    EXPECT_EQ(sm::CreateService(manager.get(), U16(kName), U16(kName), sm::SERVICE_ALL_ACCESS,
+    EXPECT_EQ(sm::CreateService(manager.Get(), U16(kName), U16(kName), sm::SERVICE_ALL_ACCESS,
                                 sm::SERVICE_WIN32_OWN_PROCESS, sm::SERVICE_DEMAND_START,
                                 sm::SERVICE_ERROR_NORMAL, u"/bin/true"),
               nullptr);
     EXPECT_EQ(errno, sm::ERROR_SERVICE_MARKED_FOR_DELETE);
     EXPECT_EQ(Query(service).CurrentState, sm::SERVICE_RUNNING);
 
-    ASSERT_TRUE(sm::ControlService(service.get(), sm::SERVICE_CONTROL_STOP, &status)) << errno;
+    ASSERT_TRUE(sm::ControlService(service.Get(), sm::SERVICE_CONTROL_STOP, &status)) << errno;
     EXPECT_EQ(status.CurrentState, sm::SERVICE_STOP_PENDING);
     EXPECT_TRUE(WaitForEvent(events, "dispatcher returned"));
     EXPECT_TRUE(test::WaitForProcessEnd(pid));
-    EXPECT_EQ(sm::OpenService(manager.get(), U16(kName), sm::SERVICE_ALL_ACCESS), nullptr);
+    EXPECT_EQ(sm::OpenService(manager.Get(), U16(kName), sm::SERVICE_ALL_ACCESS), nullptr);
     EXPECT_FALSE(Exists(sandbox.UnitFolder() + "/" + kName + ".service"));
 
     const std::vector<std::string> lines = ReadEvents(events);
@@ -255,7 +276,7 @@ TEST_F(ServiceManagerTest, ServiceWhoseProcessDiesCountsAsStoppedAndStartsAgain)
     const std::string first = sandbox_.NewEventsFile();
     auto service = Install(sandbox_.ServiceCommand(kName, first));
     ASSERT_TRUE(*service);
-    ASSERT_TRUE(sm::StartService(service->get())) << errno;
+    ASSERT_TRUE(sm::StartService(service->Get())) << errno;
     ASSERT_EQ(WaitForState(*service, sm::SERVICE_RUNNING), sm::SERVICE_RUNNING);
     const pid_t pid = test::ServiceProcessId(first);
     ASSERT_GT(pid, 0);
@@ -266,14 +287,14 @@ TEST_F(ServiceManagerTest, ServiceWhoseProcessDiesCountsAsStoppedAndStartsAgain)
     EXPECT_EQ(status.CurrentState, sm::SERVICE_STOPPED);
     EXPECT_EQ(status.Win32ExitCode, static_cast<uint32_t>(sm::ERROR_PROCESS_ABORTED));
     sm::ServiceStatus ignored;
-    EXPECT_FALSE(sm::ControlService(service->get(), sm::SERVICE_CONTROL_INTERROGATE, &ignored));
+    EXPECT_FALSE(sm::ControlService(service->Get(), sm::SERVICE_CONTROL_INTERROGATE, &ignored));
     EXPECT_EQ(errno, sm::ERROR_SERVICE_NOT_ACTIVE);
 
     // Started again, by a changed command line: a new process.
     const std::string second = sandbox_.NewEventsFile();
-    ASSERT_TRUE(sm::DeleteService(service->get()));
+    ASSERT_TRUE(sm::DeleteService(service->Get()));
     service = Install(sandbox_.ServiceCommand(kName, second));
-    ASSERT_TRUE(sm::StartService(service->get())) << errno;
+    ASSERT_TRUE(sm::StartService(service->Get())) << errno;
     ASSERT_EQ(WaitForState(*service, sm::SERVICE_RUNNING), sm::SERVICE_RUNNING);
     EXPECT_NE(test::ServiceProcessId(second), pid);
 }
@@ -281,34 +302,34 @@ TEST_F(ServiceManagerTest, ServiceWhoseProcessDiesCountsAsStoppedAndStartsAgain)
 TEST_F(ServiceManagerTest, StartFailsForProgramsThatCannotBecomeTheService) {
     auto missing = Install(u"\"/nonexistent/velmora program\" -WINSERV");
     ASSERT_TRUE(*missing);
-    EXPECT_FALSE(sm::StartService(missing->get()));
+    EXPECT_FALSE(sm::StartService(missing->Get()));
     EXPECT_EQ(errno, ENOENT);
     EXPECT_EQ(Query(*missing).CurrentState, sm::SERVICE_STOPPED);
-    ASSERT_TRUE(sm::DeleteService(missing->get()));
+    ASSERT_TRUE(sm::DeleteService(missing->Get()));
 
     // A program that ends before it connects its dispatcher.
     const std::string events = sandbox_.NewEventsFile();
     auto quitter = Install(sandbox_.ServiceCommand(kName, events, "exit"));
-    EXPECT_FALSE(sm::StartService(quitter->get()));
+    EXPECT_FALSE(sm::StartService(quitter->Get()));
     EXPECT_EQ(errno, sm::ERROR_PROCESS_ABORTED);
     EXPECT_EQ(sm::SystemErrorText(sm::ERROR_PROCESS_ABORTED), u"The process terminated unexpectedly.");
     EXPECT_EQ(Query(*quitter).CurrentState, sm::SERVICE_STOPPED);
-    ASSERT_TRUE(sm::DeleteService(quitter->get()));
+    ASSERT_TRUE(sm::DeleteService(quitter->Get()));
 
     auto disabled = Install(u"/bin/true", sm::SERVICE_DISABLED);
-    EXPECT_FALSE(sm::StartService(disabled->get()));
+    EXPECT_FALSE(sm::StartService(disabled->Get()));
     EXPECT_EQ(errno, sm::ERROR_SERVICE_DISABLED);
 }
 
 TEST_F(ServiceManagerTest, StartingServiceTakesNoControls) {
     const std::string events = sandbox_.NewEventsFile();
     auto service = Install(sandbox_.ServiceCommand(kName, events, "stuck-start"));
-    ASSERT_TRUE(sm::StartService(service->get())) << errno;
+    ASSERT_TRUE(sm::StartService(service->Get())) << errno;
     ASSERT_TRUE(WaitForEvent(events, std::string("main ") + kName));
     const sm::ServiceStatus status = Query(*service);
     EXPECT_EQ(status.CurrentState, sm::SERVICE_START_PENDING);
     sm::ServiceStatus ignored;
-    EXPECT_FALSE(sm::ControlService(service->get(), sm::SERVICE_CONTROL_STOP, &ignored));
+    EXPECT_FALSE(sm::ControlService(service->Get(), sm::SERVICE_CONTROL_STOP, &ignored));
     EXPECT_EQ(errno, sm::ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
     EXPECT_EQ(Count(ReadEvents(events), "control 1 on dispatcher"), 0);
 }
@@ -334,11 +355,11 @@ TEST_F(ServiceManagerTest, ForegroundProgramOfInstalledServiceTakesControls) {
     auto service = Install(sandbox_.ServiceCommand(kName, events));
     test::ChildProcess program(test::ToolPath("service"), {kName, events});
     ASSERT_EQ(WaitForState(*service, sm::SERVICE_RUNNING), sm::SERVICE_RUNNING);
-    EXPECT_FALSE(sm::StartService(service->get()));
+    EXPECT_FALSE(sm::StartService(service->Get()));
     EXPECT_EQ(errno, sm::ERROR_SERVICE_ALREADY_RUNNING);
 
     sm::ServiceStatus status;
-    ASSERT_TRUE(sm::ControlService(service->get(), sm::SERVICE_CONTROL_PAUSE, &status)) << errno;
+    ASSERT_TRUE(sm::ControlService(service->Get(), sm::SERVICE_CONTROL_PAUSE, &status)) << errno;
     EXPECT_EQ(status.CurrentState, sm::SERVICE_PAUSED);
     // A stop signal while paused is still a stop request.
     program.Kill(SIGTERM);

@@ -1,0 +1,351 @@
+// The dispatcher of a service's own process (described in platform/service_manager.h): the service's main
+// procedure on a thread of its own, and the control handler on the dispatcher thread, which serves the
+// control socket and the stop signals.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "platform/ansi.h"
+#include "platform/posix/file_descriptor.h"
+#include "platform/posix/service_control_channel.h"
+#include "platform/posix/service_database.h"
+#include "platform/service_manager.h"
+
+namespace velmora::platform {
+
+using namespace posix;
+
+// The service that this process's dispatcher runs.
+struct ServiceStatusRecord {
+    std::u16string name;
+    std::string database;
+    std::string folder;  // the service's folder when the database knows this process as the service
+    uint64_t startTime = 0;
+    HandlerFunction handler = nullptr;
+    ServiceStatus status;
+    int wakeWrite = -1;  // the wake-up pipe's write end, owned by StartServiceCtrlDispatcher
+};
+
+namespace {
+
+std::mutex DispatcherLock;
+ServiceStatusRecord* Dispatcher = nullptr;
+// The write end of the dispatcher's wake-up pipe, for the signal handler.
+std::atomic<int> SignalWakeFd{-1};
+
+// Wake-up bytes.
+constexpr char kWakeHandler = 'R';  // a handler was registered
+constexpr char kWakeStatus = 'U';   // the status changed
+constexpr char kWakeEnded = 'E';    // the service main procedure returned
+constexpr char kWakeInterrupt = 'I';
+constexpr char kWakeTerminate = 'T';
+
+void Wake(int fd, char reason) {
+    if (fd >= 0)
+        (void)!write(fd, &reason, 1);
+}
+
+void OnStopSignal(int signal) {
+    const int saved = errno;
+    Wake(SignalWakeFd.load(), signal == SIGINT ? kWakeInterrupt : kWakeTerminate);
+    errno = saved;
+}
+
+// Writes the dispatcher's status into the database; the caller holds DispatcherLock.
+void RecordDispatcherStatus(ServiceStatusRecord& dispatcher) {
+    if (dispatcher.folder.empty())
+        return;
+    StatusRecord record;
+    record.exists = true;
+    record.status = dispatcher.status;
+    record.processId = getpid();
+    record.processStartTime = dispatcher.startTime;
+    record.connected = true;
+    WriteStatus(dispatcher.folder, record);
+    if (dispatcher.status.CurrentState == SERVICE_STOPPED && MarkedForDeletion(dispatcher.folder)) {
+        DatabaseLock lock(dispatcher.database);
+        RemoveService(dispatcher.database, Native(dispatcher.name));
+        dispatcher.folder.clear();
+    }
+}
+
+// Makes this process the one the database knows as the service. Foreground processes do so only when
+// the service is installed and not running elsewhere; false then means "run without the database".
+bool Attach(ServiceStatusRecord& dispatcher, bool startedByManager, CFileDescriptor* listener) {
+    const std::string name = Native(dispatcher.name);
+    const std::string folder = ServiceFolder(dispatcher.database, name);
+    DatabaseLock lock(dispatcher.database);
+    ServiceConfig config;
+    if (!IsValidServiceName(name) || !ReadConfig(folder, &config))
+        return Fail(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+    StatusRecord record;
+    ReadStatus(folder, &record);
+    dispatcher.startTime = ProcessStartTime(getpid());
+    const bool ours = record.processId == getpid() && record.processStartTime == dispatcher.startTime;
+    if (!ours && IsRunning(record))
+        return Fail(startedByManager ? ERROR_FAILED_SERVICE_CONTROLLER_CONNECT
+                                     : ERROR_SERVICE_ALREADY_RUNNING);
+
+    CFileDescriptor control = ListenForControls(folder);
+    if (!control.IsValid())
+        return false;
+    dispatcher.folder = folder;
+    dispatcher.status.ServiceType = config.ServiceType;
+    dispatcher.status.CurrentState = SERVICE_START_PENDING;
+    dispatcher.status.WaitHint = 2000;
+    RecordDispatcherStatus(dispatcher);
+    *listener = std::move(control);
+    return true;
+}
+
+// Calls the handler with a control on the dispatcher thread; false when no handler is registered.
+bool DeliverControl(uint32_t control, ServiceStatus* status) {
+    HandlerFunction handler = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(DispatcherLock);
+        handler = Dispatcher->handler;
+    }
+    if (!handler)
+        return false;
+    handler(control);
+    std::lock_guard<std::mutex> lock(DispatcherLock);
+    *status = Dispatcher->status;
+    return true;
+}
+
+void ServeControlRequest(int listener) {
+    const CFileDescriptor connection(accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+    if (!connection.IsValid())
+        return;
+    uint32_t control = 0;
+    if (ReadExactly(connection.Get(), &control, sizeof control, kRequestTimeLimitMilliseconds)) {
+        ControlReply reply;
+        if (!DeliverControl(control, &reply.status))
+            reply.result = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+        SendAll(connection.Get(), &reply, sizeof reply);
+    }
+}
+
+// A stop signal becomes the control the service accepts for it once its handler can take it: a stop
+// (shutdown for a program a service manager started, whose only sender of SIGTERM is the system going
+// down), delivered only in a state in which a control manager would send one.
+bool DeliverSignalControl(uint32_t control) {
+    uint32_t state = 0;
+    uint32_t accepted = 0;
+    bool registered = false;
+    {
+        std::lock_guard<std::mutex> lock(DispatcherLock);
+        state = Dispatcher->status.CurrentState;
+        accepted = Dispatcher->status.ControlsAccepted;
+        registered = Dispatcher->handler != nullptr;
+    }
+    if (state == SERVICE_STOPPED || state == SERVICE_STOP_PENDING)
+        return true;  // already stopping: nothing more to ask
+    const uint32_t needed =
+        control == SERVICE_CONTROL_SHUTDOWN ? SERVICE_ACCEPT_SHUTDOWN : SERVICE_ACCEPT_STOP;
+    if (!registered || state == SERVICE_START_PENDING || (accepted & needed) == 0)
+        return false;
+    ServiceStatus ignored;
+    DeliverControl(control, &ignored);
+    return true;
+}
+
+// Stop signals reach the dispatcher thread through the wake-up pipe while the service runs: Ctrl-C
+// (SIGINT) only in a program started by hand, SIGTERM in every one.
+class CStopSignals {
+  public:
+    CStopSignals(int wakeFd, bool startedByManager) : Foreground(!startedByManager) {
+        struct sigaction onSignal {};
+        onSignal.sa_handler = OnStopSignal;
+        sigemptyset(&onSignal.sa_mask);
+        onSignal.sa_flags = SA_RESTART;
+        SignalWakeFd = wakeFd;
+        if (Foreground)
+            sigaction(SIGINT, &onSignal, &PreviousInterrupt);
+        sigaction(SIGTERM, &onSignal, &PreviousTerminate);
+    }
+    ~CStopSignals() {
+        SignalWakeFd = -1;
+        if (Foreground)
+            sigaction(SIGINT, &PreviousInterrupt, nullptr);
+        sigaction(SIGTERM, &PreviousTerminate, nullptr);
+    }
+    CStopSignals(const CStopSignals&) = delete;
+    CStopSignals& operator=(const CStopSignals&) = delete;
+
+  private:
+    bool Foreground;
+    struct sigaction PreviousInterrupt {};
+    struct sigaction PreviousTerminate {};
+};
+
+// Makes the record this process's dispatcher; false when the process runs one already.
+bool ClaimDispatcher(ServiceStatusRecord& dispatcher) {
+    std::lock_guard<std::mutex> lock(DispatcherLock);
+    if (Dispatcher)
+        return false;
+    Dispatcher = &dispatcher;
+    return true;
+}
+
+void ReleaseDispatcher() {
+    std::lock_guard<std::mutex> lock(DispatcherLock);
+    Dispatcher = nullptr;
+}
+
+// Attaches a program that a service manager started, and one started by hand whose service is installed.
+// False (with errno set) only when a program that a service manager started cannot attach.
+bool AttachIfInstalled(ServiceStatusRecord& dispatcher, bool startedByManager, CFileDescriptor* listener) {
+    std::lock_guard<std::mutex> lock(DispatcherLock);
+    bool attached = false;
+    const std::string name = Native(dispatcher.name);
+    if (startedByManager ||
+        (IsValidServiceName(name) && ServiceInstalled(ServiceFolder(dispatcher.database, name))))
+        attached = Attach(dispatcher, startedByManager, listener);
+    return attached || !startedByManager;
+}
+
+std::thread StartServiceMain(const ServiceTableEntry* table, char16_t** arguments, int wakeFd) {
+    try {
+        return std::thread([table, arguments, wakeFd] {
+            table->ServiceProc(1, arguments);
+            Wake(wakeFd, kWakeEnded);
+        });
+    } catch (const std::system_error&) {
+        return std::thread();
+    }
+}
+
+void ReadWakeReasons(int wakeRead, bool* running, bool* signalPending) {
+    char reasons[64];
+    const ssize_t got = read(wakeRead, reasons, sizeof reasons);
+    for (ssize_t i = 0; i < got; ++i) {
+        if (reasons[i] == kWakeEnded)
+            *running = false;
+        else if (reasons[i] == kWakeInterrupt || reasons[i] == kWakeTerminate)
+            *signalPending = true;
+    }
+}
+
+// Serves controls and stop signals until the service has reported its stop or its main procedure has
+// returned.
+void RunDispatchLoop(const ServiceStatusRecord& dispatcher, int wakeRead, int listener,
+                     uint32_t signalControl, bool running) {
+    bool signalPending = false;
+    while (running) {
+        pollfd entries[2] = {{wakeRead, POLLIN, 0}, {listener, POLLIN, 0}};
+        if (poll(entries, listener >= 0 ? 2 : 1, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (entries[0].revents & POLLIN)
+            ReadWakeReasons(wakeRead, &running, &signalPending);
+        if (listener >= 0 && (entries[1].revents & POLLIN))
+            ServeControlRequest(listener);
+        if (signalPending && running)
+            signalPending = !DeliverSignalControl(signalControl);
+        std::lock_guard<std::mutex> lock(DispatcherLock);
+        if (dispatcher.status.CurrentState == SERVICE_STOPPED)
+            running = false;
+    }
+}
+
+// Records the stop that the service did not report, and closes its control socket.
+void FinishDispatcher(ServiceStatusRecord& dispatcher, CFileDescriptor& listener) {
+    std::lock_guard<std::mutex> lock(DispatcherLock);
+    if (dispatcher.status.CurrentState != SERVICE_STOPPED) {
+        dispatcher.status.CurrentState = SERVICE_STOPPED;
+        dispatcher.status.ControlsAccepted = 0;
+        dispatcher.status.CheckPoint = 0;
+        dispatcher.status.WaitHint = 0;
+        RecordDispatcherStatus(dispatcher);
+    }
+    if (listener.IsValid()) {
+        listener.Close();
+        if (!dispatcher.folder.empty())
+            unlink((dispatcher.folder + "/control").c_str());
+    }
+}
+
+}  // namespace
+
+bool StartServiceCtrlDispatcher(const ServiceTableEntry* table) {
+    if (!table || !table->ServiceName || !table->ServiceProc)
+        return Fail(EINVAL);
+    ServiceStatusRecord dispatcher;
+    dispatcher.name = table->ServiceName;
+    dispatcher.database = DatabaseFolder();
+    dispatcher.status.ServiceType = SERVICE_WIN32_OWN_PROCESS;
+    dispatcher.status.CurrentState = SERVICE_START_PENDING;
+    const char* mark = std::getenv(kStartedServiceVariable);
+    const bool startedByManager = mark && *mark;
+    if (startedByManager)
+        dispatcher.name = AnsiToUnicode(mark);
+
+    CFileDescriptor wakeRead;
+    CFileDescriptor wakeWrite;
+    if (!CreatePipe(&wakeRead, &wakeWrite, O_NONBLOCK))
+        return false;
+    dispatcher.wakeWrite = wakeWrite.Get();
+    if (!ClaimDispatcher(dispatcher))
+        return Fail(ERROR_SERVICE_ALREADY_RUNNING);
+    CFileDescriptor listener;
+    if (!AttachIfInstalled(dispatcher, startedByManager, &listener)) {
+        const int error = errno;
+        ReleaseDispatcher();
+        return Fail(error);
+    }
+
+    std::u16string argument0 = dispatcher.name;
+    char16_t* arguments[] = {argument0.data(), nullptr};
+    bool threadStarted = false;
+    {
+        const CStopSignals signals(wakeWrite.Get(), startedByManager);
+        std::thread serviceMain = StartServiceMain(table, arguments, wakeWrite.Get());
+        threadStarted = serviceMain.joinable();
+        RunDispatchLoop(dispatcher, wakeRead.Get(), listener.Get(),
+                        startedByManager ? SERVICE_CONTROL_SHUTDOWN : SERVICE_CONTROL_STOP, threadStarted);
+        if (serviceMain.joinable())
+            serviceMain.join();
+    }
+    FinishDispatcher(dispatcher, listener);
+    ReleaseDispatcher();
+    return threadStarted ? true : Fail(ERROR_SERVICE_NO_THREAD);
+}
+
+ServiceStatusHandle RegisterServiceCtrlHandler(const std::u16string&, HandlerFunction handler) {
+    std::lock_guard<std::mutex> lock(DispatcherLock);
+    if (!Dispatcher)
+        return FailWith<ServiceStatusRecord>(ERROR_SERVICE_NOT_IN_EXE);
+    if (!handler)
+        return FailWith<ServiceStatusRecord>(EINVAL);
+    Dispatcher->handler = handler;
+    Wake(Dispatcher->wakeWrite, kWakeHandler);
+    return Dispatcher;
+}
+
+bool SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) {
+    std::lock_guard<std::mutex> lock(DispatcherLock);
+    if (!handle || handle != Dispatcher)
+        return Fail(EBADF);
+    if (status.CurrentState < SERVICE_STOPPED || status.CurrentState > SERVICE_PAUSED)
+        return Fail(EINVAL);
+    handle->status = status;
+    RecordDispatcherStatus(*handle);
+    Wake(handle->wakeWrite, kWakeStatus);
+    return true;
+}
+
+}  // namespace velmora::platform

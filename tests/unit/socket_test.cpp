@@ -1,0 +1,106 @@
+// The socket owner and the socket calls that read the same on every system, on real loopback sockets:
+// a listener is there while its owner holds it and gone once the owner closes it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+
+#include "platform/socket.h"
+
+namespace velmora {
+namespace {
+
+using platform::CSocket;
+
+// A listener on an ephemeral loopback port.
+CSocket Listener(uint16_t* port) {
+    CSocket listener(platform::CreateTcpSocket());
+    EXPECT_TRUE(listener.IsValid()) << platform::LastSocketError();
+    EXPECT_EQ(platform::BindLoopback(listener.Get(), 0), 0) << platform::LastSocketError();
+    EXPECT_EQ(platform::Listen(listener.Get(), 4), 0) << platform::LastSocketError();
+    *port = platform::LocalPort(listener.Get());
+    EXPECT_NE(*port, 0);
+    return listener;
+}
+
+// 0 when a connection to the loopback port is made, otherwise the Windows Sockets code.
+int ConnectTo(uint16_t port) {
+    platform::Ipv4SocketAddress address;
+    EXPECT_TRUE(platform::ResolveIpv4("127.0.0.1", port, &address));
+    const CSocket client(platform::CreateTcpSocket());
+    if (platform::ConnectWithin(client.Get(), address, 30000) != 0)
+        return platform::LastSocketError();
+    return 0;
+}
+
+TEST(SocketTest, OwnerClosesItsSocketOnce) {
+    uint16_t port = 0;
+    {
+        const CSocket listener = Listener(&port);
+        EXPECT_EQ(ConnectTo(port), 0);
+    }
+    EXPECT_EQ(ConnectTo(port), platform::kWsaConnectionRefused);
+
+    // Released: the socket outlives the owner, until closed by hand.
+    platform::SocketHandle raw = platform::kInvalidSocket;
+    {
+        CSocket listener = Listener(&port);
+        raw = listener.Release();
+        EXPECT_FALSE(listener.IsValid());
+    }
+    EXPECT_EQ(ConnectTo(port), 0);
+    platform::CloseSocket(raw);
+    EXPECT_EQ(ConnectTo(port), platform::kWsaConnectionRefused);
+
+    // Closed on request; closing again closes nothing.
+    CSocket listener = Listener(&port);
+    listener.Close();
+    EXPECT_FALSE(listener.IsValid());
+    listener.Close();
+    EXPECT_EQ(ConnectTo(port), platform::kWsaConnectionRefused);
+}
+
+TEST(SocketTest, MovesHandOverTheSocket) {
+    uint16_t firstPort = 0;
+    uint16_t secondPort = 0;
+    CSocket first = Listener(&firstPort);
+    CSocket second = Listener(&secondPort);
+    CSocket moved(std::move(first));
+    EXPECT_FALSE(first.IsValid());
+    EXPECT_EQ(ConnectTo(firstPort), 0);
+
+    // Taking another socket closes the one held until then.
+    moved = std::move(second);
+    EXPECT_FALSE(second.IsValid());
+    EXPECT_EQ(ConnectTo(firstPort), platform::kWsaConnectionRefused);
+    EXPECT_EQ(ConnectTo(secondPort), 0);
+}
+
+TEST(SocketTest, ResolvesAndWritesIpv4Addresses) {
+    struct Case {
+        const char* host;
+        uint16_t port;
+        const char* text;  // null: not resolvable
+    };
+    const Case cases[] = {
+        {"127.0.0.1", 515, "127.0.0.1"},
+        {"10.200.3.4", 65535, "10.200.3.4"},
+        {"localhost", 1, "127.0.0.1"},
+        {"no-such-host.invalid", 515, nullptr},
+    };
+    for (const Case& item : cases) {
+        platform::Ipv4SocketAddress address;
+        const bool resolved = platform::ResolveIpv4(item.host, item.port, &address);
+        ASSERT_EQ(resolved, item.text != nullptr) << item.host;
+        if (!resolved) {
+            EXPECT_EQ(platform::LastSocketError(), platform::kWsaHostNotFound);
+            continue;
+        }
+        EXPECT_EQ(platform::AddressText(address), item.text) << item.host;
+        // The port, in network order after the family.
+        EXPECT_EQ(address.bytes[2] * 256 + address.bytes[3], item.port) << item.host;
+    }
+}
+
+}  // namespace
+}  // namespace velmora
