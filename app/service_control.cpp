@@ -23,13 +23,6 @@ void CServiceControl::LogFailure(const char16_t* call) {
     Reporter.WriteLog(Format(u"%s failed (%d): %s", call, error, platform::SystemErrorText(error)));
 }
 
-void CServiceControl::CloseManager() {
-    if (ManagerHandle) {
-        platform::CloseServiceHandle(ManagerHandle);
-        ManagerHandle = nullptr;
-    }
-}
-
 // Sends a control to a running service and waits for the state it leads to.
 bool CServiceControl::ControlAndWait(ScHandle service, uint32_t control, int pendingState, int targetState) {
     if (!platform::ControlService(service, control, &Status)) {
@@ -39,52 +32,38 @@ bool CServiceControl::ControlAndWait(ScHandle service, uint32_t control, int pen
     return WaitForServiceState(service, pendingState, targetState);
 }
 
-ScHandle CServiceControl::OpenOrCreateService(bool create) {
-    if (!ManagerHandle) {
-        ManagerHandle = platform::OpenSCManager(platform::SC_MANAGER_ALL_ACCESS);
-        if (!ManagerHandle) {
-            LogFailure(u"OpenSCManager");
-            return nullptr;
-        }
+platform::CServiceHandle CServiceControl::OpenOrCreateService(bool create) {
+    // The manager's connection lasts for this call only.
+    const platform::CServiceHandle manager(platform::OpenSCManager(platform::SC_MANAGER_ALL_ACCESS));
+    if (!manager) {
+        LogFailure(u"OpenSCManager");
+        return {};
     }
-    ScHandle service = platform::OpenService(ManagerHandle, kServiceName, platform::SERVICE_ALL_ACCESS);
-    if (service || !create) {
-        CloseManager();
+    platform::CServiceHandle service(platform::OpenService(manager.Get(), kServiceName, platform::SERVICE_ALL_ACCESS));
+    if (service || !create)
         return service;
-    }
 
     Reporter.WriteLog(u"QLS - Create Service");
     const std::u16string program = platform::ProgramFilePath();
     if (program.empty()) {
         LogFailure(u"GetModuleFileName");
-        CloseManager();
-        return nullptr;
+        return {};
     }
-    service =
-        platform::CreateService(ManagerHandle, kServiceName, kServiceName, platform::SERVICE_ALL_ACCESS,
+    service = platform::CServiceHandle(
+        platform::CreateService(manager.Get(), kServiceName, kServiceName, platform::SERVICE_ALL_ACCESS,
                                 platform::SERVICE_WIN32_OWN_PROCESS, platform::SERVICE_AUTO_START,
-                                platform::SERVICE_ERROR_NORMAL, Format(u"\"%s\" \"-WINSERV\"", program));
+                                platform::SERVICE_ERROR_NORMAL, Format(u"\"%s\" \"-WINSERV\"", program)));
     if (!service)
         LogFailure(u"CreateService");
-    CloseManager();
     return service;
 }
 
-void CServiceControl::CloseServiceHandles(ScHandle service) {
-    if (service)
-        platform::CloseServiceHandle(service);
-    CloseManager();
+int CServiceControl::QueryServiceState() {
+    const platform::CServiceHandle service = OpenOrCreateService(false);
+    return service ? QueryServiceState(service.Get()) : kServiceStateUnknown;
 }
 
 int CServiceControl::QueryServiceState(ScHandle service) {
-    if (!service) {
-        ScHandle opened = OpenOrCreateService(false);
-        if (!opened)
-            return kServiceStateUnknown;
-        const int state = QueryServiceState(opened);
-        CloseServiceHandles(opened);
-        return state;
-    }
     if (!platform::QueryServiceStatus(service, &Status))
         return kServiceStateUnknown;
     return static_cast<int>(Status.CurrentState);
@@ -116,44 +95,36 @@ bool CServiceControl::WaitForServiceState(ScHandle service, int pendingState, in
 }
 
 bool CServiceControl::HoldService() {
-    ScHandle service = OpenOrCreateService(false);
-    bool held = true;
-    if (service && QueryServiceState(service) == static_cast<int>(platform::SERVICE_RUNNING)) {
-        held = ControlAndWait(service, platform::SERVICE_CONTROL_PAUSE, platform::SERVICE_PAUSE_PENDING,
+    const platform::CServiceHandle service = OpenOrCreateService(false);
+    if (service && QueryServiceState(service.Get()) == static_cast<int>(platform::SERVICE_RUNNING)) {
+        return ControlAndWait(service.Get(), platform::SERVICE_CONTROL_PAUSE, platform::SERVICE_PAUSE_PENDING,
                               platform::SERVICE_PAUSED);
     }
-    CloseServiceHandles(service);
-    return held;
+    return true;
 }
 
 bool CServiceControl::ResumeService() {
-    ScHandle service = OpenOrCreateService(false);
-    bool resumed = true;
-    if (service && QueryServiceState(service) == static_cast<int>(platform::SERVICE_PAUSED)) {
-        resumed = ControlAndWait(service, platform::SERVICE_CONTROL_CONTINUE,
-                                 platform::SERVICE_CONTINUE_PENDING, platform::SERVICE_RUNNING);
+    const platform::CServiceHandle service = OpenOrCreateService(false);
+    if (service && QueryServiceState(service.Get()) == static_cast<int>(platform::SERVICE_PAUSED)) {
+        return ControlAndWait(service.Get(), platform::SERVICE_CONTROL_CONTINUE,
+                              platform::SERVICE_CONTINUE_PENDING, platform::SERVICE_RUNNING);
     }
-    CloseServiceHandles(service);
-    return resumed;
+    return true;
 }
 
 bool CServiceControl::UninstallService() {
-    ScHandle service = OpenOrCreateService(false);
-    if (!service) {
-        CloseServiceHandles(nullptr);
+    const platform::CServiceHandle service = OpenOrCreateService(false);
+    if (!service)
         return true;
-    }
     Reporter.WriteLog(u"QLS - UninstallService");
-    bool removed = false;
-    const int state = QueryServiceState(service);
-    if (state == platform::SERVICE_STOPPED) {
-        removed = platform::DeleteService(service);
-        if (!removed)
-            LogFailure(u"ERROR: DeleteService");
-    } else {
+    const int state = QueryServiceState(service.Get());
+    if (state != platform::SERVICE_STOPPED) {
         LogRefusedRemoval(state);
+        return false;
     }
-    CloseServiceHandles(service);
+    const bool removed = platform::DeleteService(service.Get());
+    if (!removed)
+        LogFailure(u"ERROR: DeleteService");
     return removed;
 }
 
@@ -184,24 +155,24 @@ void CServiceControl::LogRefusedRemoval(int state) {
 }
 
 void CServiceControl::InstallAndStartService(bool silent) {
-    ScHandle service = OpenOrCreateService(true);
+    platform::CServiceHandle service = OpenOrCreateService(true);
     if (!service) {
         ReportServiceOutcome(u"Service installation failed.", MessageIcon::Error, silent);
         return;
     }
     bool started = true;
-    if (QueryServiceState(service) != static_cast<int>(platform::SERVICE_RUNNING)) {
-        if (!platform::StartService(service)) {
+    if (QueryServiceState(service.Get()) != static_cast<int>(platform::SERVICE_RUNNING)) {
+        if (!platform::StartService(service.Get())) {
             const int error = platform::LastSystemError();
             Reporter.WriteLog(
                 Format(u"QLS - StartService failed (%d): %s", error, platform::SystemErrorText(error)));
             started = false;
         } else {
             started =
-                WaitForServiceState(service, platform::SERVICE_START_PENDING, platform::SERVICE_RUNNING);
+                WaitForServiceState(service.Get(), platform::SERVICE_START_PENDING, platform::SERVICE_RUNNING);
         }
     }
-    CloseServiceHandles(service);
+    service.Close();
     if (started)
         ReportServiceOutcome(u"Service successfully installed and started.", MessageIcon::Information,
                              silent);

@@ -18,17 +18,13 @@ inline constexpr int kServiceStateUnknown = -1;
 class CServiceControl {
   public:
     explicit CServiceControl(CReporter& reporter) : Reporter(reporter) {}
-    ~CServiceControl() { CloseManager(); }
-    CServiceControl(const CServiceControl&) = delete;
-    CServiceControl& operator=(const CServiceControl&) = delete;
 
     // Opens the service, or installs it when it is missing and create is set (automatic start, the
-    // program with "-WINSERV"); null when it neither exists nor could be installed.
-    platform::ScHandle OpenOrCreateService(bool create);
-    // Closes the service handle (may be null) and the manager connection, whichever are open.
-    void CloseServiceHandles(platform::ScHandle service);
-    // The service's state (SERVICE_STOPPED ... SERVICE_PAUSED), or kServiceStateUnknown. With a null
-    // handle the service is opened, without installing it, for this query only.
+    // program with "-WINSERV"); empty when it neither exists nor could be installed.
+    platform::CServiceHandle OpenOrCreateService(bool create);
+    // The service's state (SERVICE_STOPPED ... SERVICE_PAUSED), or kServiceStateUnknown; the first form
+    // opens the service, without installing it, for this query only.
+    int QueryServiceState();
     int QueryServiceState(platform::ScHandle service);
     // Waits while the service is in the pending state and makes progress (its check point grows within
     // its wait hint); true when it has then reached the target state.
@@ -50,12 +46,10 @@ class CServiceControl {
 
   private:
     void LogFailure(const char16_t* call);
-    void CloseManager();
     bool ControlAndWait(platform::ScHandle service, uint32_t control, int pendingState, int targetState);
     void LogRefusedRemoval(int state);
 
     CReporter& Reporter;
-    platform::ScHandle ManagerHandle = nullptr;
     platform::ServiceStatus Status;
 };
 

@@ -4,7 +4,8 @@
 #include <atomic>
 #include <chrono>
 #include <string>
-#include <thread>
+#include <condition_variable>
+#include <mutex>
 
 #include "app/app.h"
 #include "core/language.h"
@@ -47,9 +48,35 @@ void ReportHandlerStatus(uint32_t state) {
     SetServiceStatus(StatusHandle, status);
 }
 
-void Sleep(int milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
+// The marker changes made in this process. The files stay the truth (a desktop program changes them
+// too), but the service main and the handler wake at once for each other's changes instead of at their
+// next look at the files.
+class CMarkerChanges {
+  public:
+    void Notify() {
+        {
+            std::lock_guard<std::mutex> lock(Lock);
+            ++Generation;
+        }
+        Changed.notify_all();
+    }
+    uint64_t Current() {
+        std::lock_guard<std::mutex> lock(Lock);
+        return Generation;
+    }
+    // Waits until a change after the one seen, for at most the time.
+    void WaitFor(uint64_t seen, int milliseconds) {
+        std::unique_lock<std::mutex> lock(Lock);
+        Changed.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] { return Generation != seen; });
+    }
+
+  private:
+    std::mutex Lock;
+    std::condition_variable Changed;
+    uint64_t Generation = 0;
+};
+
+CMarkerChanges MarkerChanges;
 
 // The polling waits: 100 ms longer each time, settling at a second.
 int NextWait(int* wait) {
@@ -58,6 +85,26 @@ int NextWait(int* wait) {
 }
 
 void ServiceControlHandler(uint32_t control);
+
+// Asks the service main to pause and waits for it to have paused. The dispatcher thread is not held for
+// ever: a pause that has not completed within the wait hint is withdrawn and the service runs on.
+bool AwaitPause(const CServiceMarkers& markers) {
+    markers.CreateMarker(MARKER_PAUSE_REQUESTED);
+    MarkerChanges.Notify();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kHandlerWaitHint);
+    int wait = 0;
+    for (;;) {
+        const uint64_t seen = MarkerChanges.Current();
+        if (markers.IsPaused())
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            break;
+        MarkerChanges.WaitFor(seen, NextWait(&wait));
+    }
+    markers.RemoveMarker(MARKER_PAUSE_REQUESTED);
+    MarkerChanges.Notify();
+    return false;
+}
 
 // Brings the server up unless it runs.
 void KeepServerRunning(CVelmoraVirtualPrinterApp& app) {
@@ -86,6 +133,7 @@ bool AnswerRequest(CVelmoraVirtualPrinterApp& app) {
     if (markers.IsPauseRequested()) {
         markers.CreateMarker(MARKER_PAUSED);
         markers.RemoveMarker(MARKER_PAUSE_REQUESTED);
+        MarkerChanges.Notify();
     } else if (markers.IsStopRequested()) {
         markers.RemoveMarker(MARKER_STOP_REQUESTED);
         markers.RemoveMarker(MARKER_PAUSED);
@@ -119,13 +167,14 @@ void ServiceMain(uint32_t argumentCount, char16_t** arguments) {
     int idleWait = 0;
     int pauseWait = 0;
     for (;;) {
+        const uint64_t seen = MarkerChanges.Current();
         if (!markers.IsStopRequested() && !markers.IsPauseRequested()) {
             if (markers.IsPaused()) {
-                Sleep(NextWait(&pauseWait));
+                MarkerChanges.WaitFor(seen, NextWait(&pauseWait));
                 continue;
             }
             KeepServerRunning(app);
-            Sleep(NextWait(&idleWait));
+            MarkerChanges.WaitFor(seen, NextWait(&idleWait));
             continue;
         }
         idleWait = 0;
@@ -146,22 +195,12 @@ void ServiceControlHandler(uint32_t control) {
                              : u"1\tQLS - ServiceControlHandler: 'SERVICE_CONTROL_SHUTDOWN' received");
             ReportHandlerStatus(SERVICE_STOP_PENDING);
             markers.CreateMarker(MARKER_STOP_REQUESTED);
+            MarkerChanges.Notify();
             break;
         case SERVICE_CONTROL_PAUSE: {
             app.WriteLog(u"1\tQLS - ServiceControlHandler: 'SERVICE_CONTROL_PAUSE' received");
             ReportHandlerStatus(SERVICE_PAUSE_PENDING);
-            markers.CreateMarker(MARKER_PAUSE_REQUESTED);
-            // The dispatcher thread is not held for ever: a pause that has not completed within the wait
-            // hint is withdrawn and the service reports running again.
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kHandlerWaitHint);
-            int wait = 0;
-            bool paused = markers.IsPaused();
-            while (!paused && std::chrono::steady_clock::now() < deadline) {
-                Sleep(NextWait(&wait));
-                paused = markers.IsPaused();
-            }
-            if (!paused)
-                markers.RemoveMarker(MARKER_PAUSE_REQUESTED);
+            const bool paused = AwaitPause(markers);
             ReportHandlerStatus(paused ? SERVICE_PAUSED : SERVICE_RUNNING);
             break;
         }
@@ -169,6 +208,7 @@ void ServiceControlHandler(uint32_t control) {
             app.WriteLog(u"1\tQLS - ServiceControlHandler: 'SERVICE_CONTROL_CONTINUE' received");
             ReportHandlerStatus(SERVICE_CONTINUE_PENDING);
             markers.RemoveMarker(MARKER_PAUSED);
+            MarkerChanges.Notify();
             ReportHandlerStatus(SERVICE_RUNNING);
             break;
         case SERVICE_CONTROL_INTERROGATE:

@@ -117,7 +117,7 @@ bool CVelmoraVirtualPrinterApp::IsAlreadyRunning() {
     }
     int allowed = 1;
     if (!ServiceMode || Settings.StartAsService == 1) {
-        const int state = CServiceControl(Reporter).QueryServiceState(nullptr);
+        const int state = CServiceControl(Reporter).QueryServiceState();
         if (state != kServiceStateUnknown && state != static_cast<int>(platform::SERVICE_STOPPED))
             allowed = 2;
     }

@@ -44,7 +44,7 @@ SpoolFilePtr MakeJob(const std::u16string& base, int i) {
 }
 
 void Fill(CVelmoraVirtualPrinterApp& app, int count) {
-    std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
+    std::lock_guard<CRecursiveTimedMutex> lock(app.Jobs.JobListLock);
     app.Jobs.JobList.clear();
     for (int i = 0; i < count; ++i)
         app.Jobs.JobList.push_back(MakeJob(app.BaseFolder, i));
@@ -71,7 +71,7 @@ void LoadAndSave(CVelmoraVirtualPrinterApp& app) {
     const double write = Best(3, [&] { ReplaceFileContent(app.Jobs.ListPath(), bytes, 1, 10, nullptr); });
     const double load = Best(3, [&] {
         {
-            std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
+            std::lock_guard<CRecursiveTimedMutex> lock(app.Jobs.JobListLock);
             app.Jobs.JobList.clear();
         }
         app.Jobs.LoadJobList();
@@ -113,7 +113,7 @@ ArrivalResult Arrivals(CVelmoraVirtualPrinterApp& app, bool promptSaves) {
     for (int i = 0; i < 4000; ++i) {
         std::this_thread::sleep_until(begin + std::chrono::milliseconds(i));
         const auto start = Clock::now();
-        std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(app.Jobs.JobListLock);
         waits.push_back(Seconds(Clock::now() - start) * 1000);
         app.Jobs.AppendJob(MakeJob(app.BaseFolder, 10000 + i));
     }

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "app/app.h"
-#include "core/try_lock.h"
+#include "core/recursive_timed_mutex.h"
 #include "text/format.h"
 #include "ui/job_list_view.h"
 
@@ -53,7 +53,7 @@ SpoolFilePtr MakeJob(int i) {
 }
 
 void Fill(CVelmoraVirtualPrinterApp& app, int count) {
-    std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
+    std::lock_guard<CRecursiveTimedMutex> lock(app.Jobs.JobListLock);
     app.Jobs.JobList.clear();
     for (int i = 0; i < count; ++i)
         app.Jobs.JobList.push_back(MakeJob(i));
@@ -65,9 +65,9 @@ class RebuildingModel : public QAbstractTableModel {
     explicit RebuildingModel(CVelmoraVirtualPrinterApp& app) : app_(app) {}
 
     bool Refresh(std::chrono::milliseconds timeout) {
-        if (!TryLockFor(app_.Jobs.JobListLock, timeout))
+        if (!app_.Jobs.JobListLock.try_lock_for(timeout))
             return false;
-        std::unique_lock<std::recursive_mutex> lock(app_.Jobs.JobListLock, std::adopt_lock);
+        std::unique_lock<CRecursiveTimedMutex> lock(app_.Jobs.JobListLock, std::adopt_lock);
         beginResetModel();
         rows_.clear();
         rows_.reserve(app_.Jobs.JobList.size());
@@ -141,25 +141,25 @@ std::vector<Scenario> Scenarios(CVelmoraVirtualPrinterApp& app) {
     std::vector<Scenario> scenarios;
     scenarios.push_back({"no change", [] {}});
     scenarios.push_back({"100 jobs change state", [&app] {
-                             std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
+                             std::lock_guard<CRecursiveTimedMutex> lock(app.Jobs.JobListLock);
                              static int round = 0;
                              ++round;
                              for (std::size_t i = 0; i < app.Jobs.JobList.size(); i += app.Jobs.JobList.size() / 100)
                                  app.Jobs.JobList[i]->SetState(round % 2 ? STATE_SAVED : STATE_READY);
                          }});
     scenarios.push_back({"100 jobs arrive", [&app] {
-                             std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
+                             std::lock_guard<CRecursiveTimedMutex> lock(app.Jobs.JobListLock);
                              for (int i = 0; i < 100; ++i)
                                  app.Jobs.JobList.push_back(MakeJob(kJobs + i));
                          }});
     scenarios.push_back({"10 scattered jobs deleted", [&app] {
-                             std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
+                             std::lock_guard<CRecursiveTimedMutex> lock(app.Jobs.JobListLock);
                              for (int i = 0; i < 10; ++i)
                                  app.Jobs.JobList.erase(app.Jobs.JobList.begin() +
                                                    static_cast<long>(i * app.Jobs.JobList.size() / 10));
                          }});
     scenarios.push_back({"1,000 scattered jobs deleted", [&app] {
-                             std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
+                             std::lock_guard<CRecursiveTimedMutex> lock(app.Jobs.JobListLock);
                              std::vector<SpoolFilePtr> kept;
                              kept.reserve(app.Jobs.JobList.size());
                              for (std::size_t i = 0; i < app.Jobs.JobList.size(); ++i) {
@@ -189,7 +189,7 @@ void RefreshTable(CVelmoraVirtualPrinterApp& app) {
     // The first fill, from an empty view.
     const auto empty = [&] {
         {
-            std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
+            std::lock_guard<CRecursiveTimedMutex> lock(app.Jobs.JobListLock);
             app.Jobs.JobList.clear();
         }
         view.RefreshList(200);
@@ -255,7 +255,7 @@ LoadResult Arrivals(CVelmoraVirtualPrinterApp& app, int seconds, const std::func
             std::this_thread::sleep_until(begin + std::chrono::microseconds(1000 * i));
             const auto start = Clock::now();
             {
-                std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
+                std::lock_guard<CRecursiveTimedMutex> lock(app.Jobs.JobListLock);
                 waits.push_back(Milliseconds(Clock::now() - start));
                 app.Jobs.JobList.push_back(MakeJob(kJobs + i));
             }
@@ -388,7 +388,7 @@ int main(int argc, char** argv) {
     CVelmoraVirtualPrinterApp app;
     RefreshTable(app);
     LoadTable(app, seconds);
-    std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
+    std::lock_guard<CRecursiveTimedMutex> lock(app.Jobs.JobListLock);
     app.Jobs.JobList.clear();
     return 0;
 }

@@ -346,7 +346,7 @@ class VelmoraServer : public Server {
         app_->Jobs.StopPromptSaves();
         // What a spooler would have printed and removed: the next level starts from an empty list.
         {
-            std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+            std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
             for (const SpoolFilePtr& job : app_->Jobs.JobList) {
                 std::error_code ignored;
                 fs::remove(platform::UnicodeToAnsi(job->LocalFileName), ignored);

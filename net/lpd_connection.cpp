@@ -98,10 +98,6 @@ static_assert(std::size(kSocketErrorNames) == 58);
 
 }  // namespace
 
-LpdConnection::~LpdConnection() {
-    platform::CloseSocket(socket);
-}
-
 std::unique_ptr<LpdConnection> CreateConnection() {
     return std::unique_ptr<LpdConnection>(new (std::nothrow) LpdConnection());
 }
@@ -116,7 +112,7 @@ namespace {
 // have arrived.
 int Reception(LpdConnection* connection, int32_t wanted, bool anyAmount) {
     connection->error = 0;
-    if (connection->socket == platform::kInvalidSocket) {
+    if (!connection->socket) {
         connection->error = kErrorSocketNumber;
         return -1;
     }
@@ -160,8 +156,8 @@ int Reception(LpdConnection* connection, int32_t wanted, bool anyAmount) {
         // Clients send the end byte of a file as a small write of its own, which waits for our
         // acknowledgement of the data: a delayed one would cost about 40 ms per file. Linux forgets the
         // setting, so it is made before every receive.
-        platform::SetQuickAck(connection->socket);
-        const long received = platform::Receive(connection->socket, space, chunk);
+        platform::SetQuickAck(connection->socket.Get());
+        const long received = platform::Receive(connection->socket.Get(), space, chunk);
         if (received > 0) {
             connection->length += static_cast<int32_t>(received);
             idle = 0;
@@ -181,7 +177,7 @@ int Reception(LpdConnection* connection, int32_t wanted, bool anyAmount) {
             return FailReception(connection, code);
         // Waiting for readiness rather than sleeping takes data the moment it arrives; a wait that ends
         // with data never counts as the one that ends the reception.
-        const bool readable = platform::WaitReadable(connection->socket, timing.pollMilliseconds);
+        const bool readable = platform::WaitReadable(connection->socket.Get(), timing.pollMilliseconds);
         if (++idle > timing.idleLimit && !readable)
             return FailReception(connection, kErrorInternalTimeout);
     }
@@ -230,11 +226,11 @@ std::string ReadToken(LpdConnection* connection, char delimiter) {
 }
 
 int SendByte(LpdConnection* connection, uint8_t byte) {
-    if (connection->socket == platform::kInvalidSocket) {
+    if (!connection->socket) {
         connection->error = kErrorSocketNumber;
         return -1;
     }
-    if (platform::Send(connection->socket, &byte, 1) < 0) {
+    if (platform::Send(connection->socket.Get(), &byte, 1) < 0) {
         connection->error = platform::LastSocketError();
         return -1;
     }

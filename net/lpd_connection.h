@@ -36,12 +36,11 @@ struct FreeBytes {
 // Belongs to one thread at a time (the listener, then the connection's own thread): no lock.
 struct LpdConnection {
     LpdConnection() = default;
-    ~LpdConnection();
     LpdConnection(const LpdConnection&) = delete;
     LpdConnection& operator=(const LpdConnection&) = delete;
 
-    // Owned: closed with the record.
-    platform::SocketHandle socket = platform::kInvalidSocket;
+    // Closed with the record.
+    platform::CSocket socket;
     // The peer's address as accept gave it; null until the listener sets it.
     std::unique_ptr<platform::Ipv4SocketAddress> peer;
     // The bytes of the current reception, always followed by at least one zero byte; null when nothing is

@@ -48,19 +48,19 @@ void CLpdServer::LpdServerThread() {
     Parts.Reporter.WriteLog(Format(u"%d\tStarting LPD Server", mode));
     SocketStartup();
 
-    const SocketHandle listener = CreateTcpSocket();
-    if (listener == kInvalidSocket) {
+    CSocket listener(CreateTcpSocket());
+    if (!listener) {
         Report(Format(u"%d\tLPD Server: INVALID_SOCKET", mode), u"INVALID_SOCKET");
         SocketCleanup();
         return;
     }
     const auto fail = [&](const std::u16string& logLine, const std::u16string& message) {
         Report(logLine, message);
-        CloseSocket(listener);
+        listener.Close();
         SocketCleanup();
     };
-    SetNonBlocking(listener, true);
-    if (SetKeepAlive(listener, true) != 0) {
+    SetNonBlocking(listener.Get(), true);
+    if (SetKeepAlive(listener.Get(), true) != 0) {
         const std::u16string text = Format(u"%d\tLPD Server: error setsockopt(SO_KEEPALIVE) for raison: '%d'",
                                            mode, LastSocketError());
         fail(text, text);
@@ -68,22 +68,22 @@ void CLpdServer::LpdServerThread() {
     }
     const int32_t port = Parts.Settings.PortLPD;
     const uint16_t bound = static_cast<uint16_t>(port & 0xFFFF);
-    if ((LoopbackOnly ? BindLoopback(listener, bound) : BindAnyAddress(listener, bound)) != 0) {
+    if ((LoopbackOnly ? BindLoopback(listener.Get(), bound) : BindAnyAddress(listener.Get(), bound)) != 0) {
         const std::u16string text = Format(u"%d\tLPD Server: Unable to bind Port : %d", mode, port);
         fail(text, text);
         return;
     }
     Parts.Reporter.WriteLog(Format(u"%d\tLPD Server: Bind Port %d", mode, port));
-    if (Listen(listener, 0x7fffffff) != 0) {
+    if (Listen(listener.Get(), 0x7fffffff) != 0) {
         fail(Format(u"%d\tLPD Server: Unable to listen", mode), u"Unable to listen");
         return;
     }
     Parts.Reporter.WriteLog(Format(u"%d\tLPD Server is started", mode));
-    ListeningPort = LocalPort(listener);
-    ServeConnections(listener);
+    ListeningPort = LocalPort(listener.Get());
+    ServeConnections(listener.Get());
     Parts.Reporter.WriteLog(Format(u"%d\tLPD Server is stopped", mode));
     ListeningPort = 0;
-    CloseSocket(listener);
+    listener.Close();
     SocketCleanup();
 }
 
@@ -92,9 +92,9 @@ void CLpdServer::ServeConnections(platform::SocketHandle listener) {
     const int mode = Parts.Reporter.ModeDigit();
     while (IsServerRunning()) {
         Ipv4SocketAddress peer;
-        const SocketHandle socket = Accept(listener, &peer);
-        if (socket != kInvalidSocket) {
-            StartSession(socket, peer);
+        CSocket socket(Accept(listener, &peer));
+        if (socket) {
+            StartSession(std::move(socket), peer);
             continue;
         }
         const int error = LastSocketError();
@@ -110,17 +110,16 @@ void CLpdServer::ServeConnections(platform::SocketHandle listener) {
     }
 }
 
-void CLpdServer::StartSession(platform::SocketHandle socket, const platform::Ipv4SocketAddress& peer) {
+void CLpdServer::StartSession(platform::CSocket socket, const platform::Ipv4SocketAddress& peer) {
     std::unique_ptr<LpdConnection> connection = CreateConnection();
     if (!connection) {
         Parts.Reporter.WriteLog(
             Format(u"%d\tERROR: cannot run thread LPD client (allocation error)", Parts.Reporter.ModeDigit()));
-        platform::CloseSocket(socket);
         return;
     }
     // Accepted sockets do not inherit non-blocking mode everywhere; the reception polls.
-    platform::SetNonBlocking(socket, true);
-    connection->socket = socket;
+    platform::SetNonBlocking(socket.Get(), true);
+    connection->socket = std::move(socket);
     connection->peer = std::make_unique<platform::Ipv4SocketAddress>(peer);
     connection->timing = ReceiveTiming;
     auto holder = std::make_shared<std::unique_ptr<LpdConnection>>(std::move(connection));

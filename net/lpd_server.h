@@ -62,7 +62,7 @@ class CLpdServer {
   private:
     void LpdServerThread();
     void ServeConnections(platform::SocketHandle listener);
-    void StartSession(platform::SocketHandle socket, const platform::Ipv4SocketAddress& peer);
+    void StartSession(platform::CSocket socket, const platform::Ipv4SocketAddress& peer);
     // A failure of the listener: logged always, and shown to the user in the desktop program.
     void Report(const std::u16string& logLine, const std::u16string& message);
 

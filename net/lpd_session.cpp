@@ -62,7 +62,7 @@ class Session {
         if (detailed_)
             Log(format, args...);
     }
-    int Socket() const { return static_cast<int>(connection_->socket); }
+    int Socket() const { return static_cast<int>(connection_->socket.Get()); }
     std::u16string Error() const { return SocketErrorName(connection_->error); }
 
     bool ReceiveJob(const std::u16string& queue);

@@ -36,7 +36,7 @@ bool CJobStore::DeleteNow(CSpoolFile& job) {
 }
 
 bool CJobStore::DeleteLocalFile(CSpoolFile& job, bool waitUntilDeleted,
-                                std::unique_lock<std::recursive_mutex>& lock) {
+                                std::unique_lock<CRecursiveTimedMutex>& lock) {
     if (!waitUntilDeleted)
         return DeleteNow(job);
     // A file that stays undeletable never keeps the job list locked: the waits give the lock up.
@@ -58,7 +58,7 @@ bool CJobStore::DeleteLocalFile(CSpoolFile& job, bool waitUntilDeleted,
 }
 
 CDeletionStep CJobStore::DeleteStep(JobId id) {
-    std::lock_guard<std::recursive_mutex> lock(JobListLock);
+    std::lock_guard<CRecursiveTimedMutex> lock(JobListLock);
     if (DispatchingJob == id)
         return CDeletionStep::TryAgain;
     const long index = FindJob(id);

@@ -21,7 +21,7 @@ bool CJobStore::WriteJobListFile(platform::FileError* error) {
     std::lock_guard<std::mutex> writing(JobListFileLock);
     std::string bytes;
     {
-        std::lock_guard<std::recursive_mutex> lock(JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(JobListLock);
         bytes = WriteJobArchive(JobList);
     }
     return ReplaceFileContent(SpoolListPath, bytes, Settings.AccessFile_MaxAttempts, Settings.AccessFile_WaitingTimeMsec,
@@ -51,7 +51,7 @@ void CJobStore::LoadJobList() {
 
     JobArchiveContent content = ReadJobArchive(bytes);
     {
-        std::lock_guard<std::recursive_mutex> lock(JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(JobListLock);
         for (SpoolFilePtr& job : content.jobs)
             JobList.push_back(std::move(job));
     }

@@ -23,7 +23,7 @@ long CJobStore::FindJob(JobId job) const {
 }
 
 std::optional<CSpoolFile> CJobStore::CopyOfJob(JobId job) const {
-    std::lock_guard<std::recursive_mutex> lock(JobListLock);
+    std::lock_guard<CRecursiveTimedMutex> lock(JobListLock);
     const long index = FindJob(job);
     if (index < 0)
         return std::nullopt;
@@ -45,7 +45,7 @@ void CJobStore::Notify(bool postToWindow) {
 void CJobStore::ApplyJobAction(JobAction action, JobId id, bool waitUntilDeleted,
                                const std::u16string& printerName) {
     {
-        std::unique_lock<std::recursive_mutex> lock(JobListLock);
+        std::unique_lock<CRecursiveTimedMutex> lock(JobListLock);
         if (action == JOB_DELETE && waitUntilDeleted) {
             // The dispatch still reads the job's data file: the deletion waits for its end.
             DispatchEnded.wait(lock, [&] { return DispatchingJob != id || RunEnding.IsSet(); });
@@ -89,7 +89,7 @@ void CJobStore::EraseJob(JobId id) {
 
 void CJobStore::AddSpoolJob(SpoolFilePtr job, uint32_t threadNumber) {
     {
-        std::lock_guard<std::recursive_mutex> lock(JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(JobListLock);
         PreparePayload(*job, Reporter, Settings);
         AppendJob(job);
         Reporter.WriteLog(Format(u"%d\tLPD (%d): Add Spool Job:%s, Class:%s, Name:%s, User:%s, Type:%s, Queue:%s",
@@ -103,7 +103,7 @@ void CJobStore::AddSpoolJob(SpoolFilePtr job, uint32_t threadNumber) {
 std::shared_ptr<const CSpoolFile> CJobStore::TakeNextReadyJob() {
     std::shared_ptr<const CSpoolFile> taken;
     {
-        std::lock_guard<std::recursive_mutex> lock(JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(JobListLock);
         for (const SpoolFilePtr& job : JobList) {
             if (job->State == STATE_READY) {
                 job->SetPrinting();
@@ -125,7 +125,7 @@ std::shared_ptr<const CSpoolFile> CJobStore::TakeNextReadyJob() {
 
 void CJobStore::EndDispatch(JobId id, const CDispatchOutcome& outcome) {
     {
-        std::lock_guard<std::recursive_mutex> lock(JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(JobListLock);
         DispatchingJob = 0;
         const long index = FindJob(id);
         if (index >= 0 && !outcome.ErrorText.empty())
@@ -139,7 +139,7 @@ void CJobStore::AutoDeleteSavedJobs() {
     Reporter.WriteLog(Format(u"%d\tStart Auto Delete", Reporter.ModeDigit()));
     bool changed = false;
     {
-        std::lock_guard<std::recursive_mutex> lock(JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(JobListLock);
         for (std::size_t i = 0; i < JobList.size();) {
             if (JobList[i]->State == STATE_SAVED && DeleteNow(*JobList[i])) {
                 JobList.erase(JobList.begin() + static_cast<std::ptrdiff_t>(i));
@@ -158,14 +158,14 @@ void CJobStore::AutoDeleteSavedJobs() {
 }
 
 void CJobStore::Clear() {
-    std::lock_guard<std::recursive_mutex> lock(JobListLock);
+    std::lock_guard<CRecursiveTimedMutex> lock(JobListLock);
     JobList.clear();
     FileGone.clear();
 }
 
 void CJobStore::EndWaits() {
     {
-        std::lock_guard<std::recursive_mutex> lock(JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(JobListLock);
         RunEnding.Set();
     }
     DispatchEnded.notify_all();

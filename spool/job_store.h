@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/manual_reset_event.h"
+#include "core/recursive_timed_mutex.h"
 #include "core/reporter.h"
 #include "core/settings.h"
 #include "platform/file.h"
@@ -92,13 +93,13 @@ class CJobStore {
     // The jobs in arrival order. Shared ownership keeps a record alive while a dialog still shows it after
     // its removal from the list.
     std::vector<SpoolFilePtr> JobList;
-    // Recursive for the thread that holds it; the job list view takes it with TryLockFor and skips a
+    // Recursive for the thread that holds it; the job list view takes it with try_lock_for and skips a
     // refresh rather than wait.
-    mutable std::recursive_mutex JobListLock;
+    mutable CRecursiveTimedMutex JobListLock;
     CJobListSaver JobListSaver;
 
   private:
-    bool DeleteLocalFile(CSpoolFile& job, bool waitUntilDeleted, std::unique_lock<std::recursive_mutex>& lock);
+    bool DeleteLocalFile(CSpoolFile& job, bool waitUntilDeleted, std::unique_lock<CRecursiveTimedMutex>& lock);
     bool DeleteNow(CSpoolFile& job);
     void EraseJob(JobId job);
     void Notify(bool postToWindow);

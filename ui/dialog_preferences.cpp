@@ -39,10 +39,7 @@ QCheckBox* CheckBox(uint32_t textId, const char* objectName, bool checked, QWidg
 
 // Whether the program's own service is installed (the service control manager can open it).
 bool ServiceInstalled(CReporter& reporter) {
-    CServiceControl control(reporter);
-    const platform::ScHandle service = control.OpenOrCreateService(false);
-    control.CloseServiceHandles(service);
-    return service != nullptr;
+    return CServiceControl(reporter).OpenOrCreateService(false).IsValid();
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "app/app.h"
-#include "core/try_lock.h"
+#include "core/recursive_timed_mutex.h"
 #include "resources/string_table.h"
 #include "resources/window_string_ids.h"
 #include "ui/icons.h"
@@ -84,7 +84,7 @@ void CJobListModel::FillRow(Row* row, const CSpoolFile& record) {
 }
 
 bool CJobListModel::Refresh(std::chrono::milliseconds lockTimeout) {
-    if (!TryLockFor(app_.Jobs.JobListLock, lockTimeout))
+    if (!app_.Jobs.JobListLock.try_lock_for(lockTimeout))
         return false;
 
     // Records leave JobList and new ones are appended at its end; the order of the others never changes.
@@ -95,7 +95,7 @@ bool CJobListModel::Refresh(std::chrono::milliseconds lockTimeout) {
     int firstChanged = INT_MAX;
     int lastChanged = -1;
     {
-        std::unique_lock<std::recursive_mutex> lock(app_.Jobs.JobListLock, std::adopt_lock);
+        std::unique_lock<CRecursiveTimedMutex> lock(app_.Jobs.JobListLock, std::adopt_lock);
         std::size_t next = 0;
         bool matching = true;
         for (const SpoolFilePtr& record : app_.Jobs.JobList) {

@@ -221,7 +221,7 @@ std::unique_ptr<QMenu> CVelmoraVirtualPrinterView::CreateContextMenu() {
     int32_t state = -1;
     {
         // The job's state now, not as last shown.
-        std::lock_guard<std::recursive_mutex> lock(app_.Jobs.JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(app_.Jobs.JobListLock);
         const long index = app_.Jobs.FindJob(job);
         if (index < 0)
             return nullptr;

@@ -15,8 +15,11 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <condition_variable>
+#include <mutex>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "platform/ansi.h"
 #include "platform/posix/file_descriptor.h"
@@ -82,6 +85,53 @@ uint32_t ExitCodeOf(int status) {
     return kStillActive;
 }
 
+// Children whose handle went while they still ran: each is a zombie once it ends until it is collected.
+// One thread of its own collects them, looking every 100 ms while any is left, and ends with the process.
+class CUnreapedChildren {
+  public:
+    ~CUnreapedChildren() {
+        {
+            std::lock_guard<std::mutex> lock(Lock);
+            Ending = true;
+        }
+        Changed.notify_all();
+        if (Collector.joinable())
+            Collector.join();
+    }
+    void Add(pid_t pid) {
+        std::lock_guard<std::mutex> lock(Lock);
+        Children.push_back(pid);
+        if (!Collector.joinable())
+            Collector = std::thread(&CUnreapedChildren::Run, this);
+        Changed.notify_all();
+    }
+
+  private:
+    void Run() {
+        std::unique_lock<std::mutex> lock(Lock);
+        while (!Ending) {
+            std::erase_if(Children, [](pid_t pid) {
+                pid_t result = 0;
+                while ((result = waitpid(pid, nullptr, WNOHANG)) < 0 && errno == EINTR) {
+                }
+                return result != 0;
+            });
+            if (Children.empty())
+                Changed.wait(lock);
+            else
+                Changed.wait_for(lock, std::chrono::milliseconds(100));
+        }
+    }
+
+    std::mutex Lock;
+    std::condition_variable Changed;
+    std::vector<pid_t> Children;
+    bool Ending = false;
+    std::thread Collector;
+};
+
+CUnreapedChildren UnreapedChildren;
+
 }  // namespace
 
 Process::~Process() {
@@ -123,17 +173,8 @@ Process::Status Process::Poll() {
 }
 
 void Process::Close() {
-    if (pid_ > 0 && Poll() == Status::Running) {
-        // A child that ends is a zombie until its parent collects it; this one outlives its handle.
-        try {
-            std::thread([pid = pid_] {
-                while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-                }
-            }).detach();
-        } catch (const std::system_error&) {
-            // Without a thread it is collected when this process ends; the program itself runs on.
-        }
-    }
+    if (pid_ > 0 && Poll() == Status::Running)
+        UnreapedChildren.Add(pid_);
     pid_ = -1;
     ended_ = false;
     exitCode_ = 0;

@@ -96,7 +96,7 @@ void RunSession(std::string_view input) {
     VELMORA_FUZZ_CHECK(platform::SetNonBlocking(pair[0], true) == 0);
 
     std::unique_ptr<LpdConnection> connection = CreateConnection();
-    connection->socket = pair[0];
+    connection->socket = platform::CSocket(pair[0]);
     connection->peer = std::make_unique<platform::Ipv4SocketAddress>();
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
@@ -154,7 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::string spoolFolder = platform::UnicodeToAnsi(app.SpoolFolder);
     std::set<std::string> jobFiles;
     {
-        std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(app.Jobs.JobListLock);
         // One connection, at most one job.
         VELMORA_FUZZ_CHECK(app.Jobs.JobList.size() <= 1);
         for (const SpoolFilePtr& job : app.Jobs.JobList)

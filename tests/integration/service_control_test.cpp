@@ -55,11 +55,10 @@ class ServiceControlTest : public test::AppFixture {
 
     // Sends a control straight through the manager, as another program would.
     void Control(uint32_t control) {
-        sm::ScHandle service = Service().OpenOrCreateService(false);
-        ASSERT_NE(service, nullptr);
+        const sm::CServiceHandle service = Service().OpenOrCreateService(false);
+        ASSERT_TRUE(service);
         sm::ServiceStatus status;
-        EXPECT_TRUE(sm::ControlService(service, control, &status)) << errno;
-        Service().CloseServiceHandles(service);
+        EXPECT_TRUE(sm::ControlService(service.Get(), control, &status)) << errno;
     }
 
     // The log lines written since the last call.
@@ -86,8 +85,8 @@ class ServiceControlTest : public test::AppFixture {
 using Lines = std::vector<std::string>;
 
 TEST_F(ServiceControlTest, WithoutAnInstalledServiceThereIsNothingToDo) {
-    EXPECT_EQ(Service().OpenOrCreateService(false), nullptr);
-    EXPECT_EQ(Service().QueryServiceState(nullptr), kServiceStateUnknown);
+    EXPECT_FALSE(Service().OpenOrCreateService(false));
+    EXPECT_EQ(Service().QueryServiceState(), kServiceStateUnknown);
     EXPECT_TRUE(Service().HoldService());
     EXPECT_TRUE(Service().ResumeService());
     EXPECT_TRUE(Service().UninstallService());
@@ -96,27 +95,25 @@ TEST_F(ServiceControlTest, WithoutAnInstalledServiceThereIsNothingToDo) {
 }
 
 TEST_F(ServiceControlTest, InstallationRunsThisProgramWithWinservAtBootAndRemovalUndoesIt) {
-    sm::ScHandle service = Service().OpenOrCreateService(true);
-    ASSERT_NE(service, nullptr);
+    sm::CServiceHandle service = Service().OpenOrCreateService(true);
+    ASSERT_TRUE(service);
     sm::ServiceConfig config;
-    ASSERT_TRUE(sm::QueryServiceConfig(service, &config));
+    ASSERT_TRUE(sm::QueryServiceConfig(service.Get(), &config));
     EXPECT_EQ(config.BinaryPathName, u"\"" + sm::ProgramFilePath() + u"\" \"-WINSERV\"");
     EXPECT_EQ(config.DisplayName, kServiceName);
     EXPECT_EQ(config.StartType, sm::SERVICE_AUTO_START);
     EXPECT_EQ(config.ServiceType, sm::SERVICE_WIN32_OWN_PROCESS);
     EXPECT_EQ(config.ErrorControl, sm::SERVICE_ERROR_NORMAL);
-    Service().CloseServiceHandles(service);
+    service.Close();
     EXPECT_EQ(NewLogLines(), Lines{"QLS - Create Service"});
 
     const std::string unit = sandbox_.UnitFolder() + "/" + kName + ".service";
     EXPECT_TRUE(Exists(unit));
     EXPECT_TRUE(Exists(sandbox_.UnitFolder() + "/multi-user.target.wants/" + kName + ".service"));
-    EXPECT_EQ(Service().QueryServiceState(nullptr), static_cast<int>(sm::SERVICE_STOPPED));
+    EXPECT_EQ(Service().QueryServiceState(), static_cast<int>(sm::SERVICE_STOPPED));
 
     // Found again rather than created again.
-    service = Service().OpenOrCreateService(true);
-    EXPECT_NE(service, nullptr);
-    Service().CloseServiceHandles(service);
+    EXPECT_TRUE(Service().OpenOrCreateService(true));
     EXPECT_EQ(NewLogLines(), Lines{});
 
     // A stopped service is neither held nor resumed, and can be removed.
@@ -124,7 +121,7 @@ TEST_F(ServiceControlTest, InstallationRunsThisProgramWithWinservAtBootAndRemova
     EXPECT_TRUE(Service().ResumeService());
     EXPECT_TRUE(Service().UninstallService());
     EXPECT_EQ(NewLogLines(), Lines{"QLS - UninstallService"});
-    EXPECT_EQ(Service().QueryServiceState(nullptr), kServiceStateUnknown);
+    EXPECT_EQ(Service().QueryServiceState(), kServiceStateUnknown);
     EXPECT_FALSE(Exists(unit));
 }
 
@@ -135,7 +132,7 @@ TEST_F(ServiceControlTest, RunningServiceIsHeldResumedAndNeverRemoved) {
     Service().InstallAndStartService(true);
     EXPECT_EQ(NewLogLines(), Lines{"Service successfully installed and started."});
     EXPECT_TRUE(messages_.empty());
-    EXPECT_EQ(Service().QueryServiceState(nullptr), static_cast<int>(sm::SERVICE_RUNNING));
+    EXPECT_EQ(Service().QueryServiceState(), static_cast<int>(sm::SERVICE_RUNNING));
     EXPECT_TRUE(WaitForEvent(events, "main " + kName));
 
     // Installed and running: success without a second start, shown to the user without the silent flag.
@@ -148,14 +145,14 @@ TEST_F(ServiceControlTest, RunningServiceIsHeldResumedAndNeverRemoved) {
     EXPECT_EQ(NewLogLines(), (Lines{"QLS - UninstallService", "ERROR: The service is running."}));
 
     EXPECT_TRUE(Service().HoldService());
-    EXPECT_EQ(Service().QueryServiceState(nullptr), static_cast<int>(sm::SERVICE_PAUSED));
+    EXPECT_EQ(Service().QueryServiceState(), static_cast<int>(sm::SERVICE_PAUSED));
     // Already paused: nothing is sent.
     EXPECT_TRUE(Service().HoldService());
     EXPECT_FALSE(Service().UninstallService());
     EXPECT_EQ(NewLogLines(), (Lines{"QLS - UninstallService", "ERROR: The service is paused."}));
 
     EXPECT_TRUE(Service().ResumeService());
-    EXPECT_EQ(Service().QueryServiceState(nullptr), static_cast<int>(sm::SERVICE_RUNNING));
+    EXPECT_EQ(Service().QueryServiceState(), static_cast<int>(sm::SERVICE_RUNNING));
     EXPECT_TRUE(Service().ResumeService());
     EXPECT_EQ(NewLogLines(), Lines{});
 
@@ -165,7 +162,7 @@ TEST_F(ServiceControlTest, RunningServiceIsHeldResumedAndNeverRemoved) {
     EXPECT_TRUE(test::WaitForProcessEnd(pid));
     EXPECT_TRUE(Service().UninstallService());
     EXPECT_EQ(NewLogLines(), Lines{"QLS - UninstallService"});
-    EXPECT_EQ(Service().QueryServiceState(nullptr), kServiceStateUnknown);
+    EXPECT_EQ(Service().QueryServiceState(), kServiceStateUnknown);
 
     const std::vector<std::string> lines = ReadEvents(events);
     EXPECT_EQ(Count(lines, "pid " + std::to_string(pid)), 1);
@@ -177,7 +174,7 @@ TEST_F(ServiceControlTest, RemovalNamesTheStateThatPreventsIt) {
     const std::string events = sandbox_.NewEventsFile();
     InstallTestService(events);
     Service().InstallAndStartService(true);
-    ASSERT_EQ(Service().QueryServiceState(nullptr), static_cast<int>(sm::SERVICE_RUNNING));
+    ASSERT_EQ(Service().QueryServiceState(), static_cast<int>(sm::SERVICE_RUNNING));
     NewLogLines();
 
     // The test service reports the state 130 + state asks for.
@@ -215,7 +212,7 @@ TEST_F(ServiceControlTest, StartThatKeepsMakingProgressIsWaitedFor) {
     InstallTestService(events, "slow-start");
     Service().InstallAndStartService(true);
     EXPECT_EQ(NewLogLines(), Lines{"Service successfully installed and started."});
-    EXPECT_EQ(Service().QueryServiceState(nullptr), static_cast<int>(sm::SERVICE_RUNNING));
+    EXPECT_EQ(Service().QueryServiceState(), static_cast<int>(sm::SERVICE_RUNNING));
 }
 
 TEST_F(ServiceControlTest, ManagerFailuresAreLoggedWithTheSystemErrorNumberAndText) {

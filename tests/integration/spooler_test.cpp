@@ -122,7 +122,7 @@ class SpoolerTest : public test::LpdServerFixture {
         job->SetState(state);
         WriteFile(File(job), "data of " + document + "\n");
         {
-            std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+            std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
             app_->Jobs.AppendJob(job);
         }
         app_->SpoolerEvent.Set();
@@ -131,15 +131,15 @@ class SpoolerTest : public test::LpdServerFixture {
     static std::string File(const SpoolFilePtr& job) { return platform::UnicodeToAnsi(job->LocalFileName); }
 
     int32_t State(const SpoolFilePtr& job) {
-        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
         return job->State;
     }
     std::u16string ErrorText(const SpoolFilePtr& job) {
-        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
         return job->ErrorText;
     }
     bool Listed(const SpoolFilePtr& job) {
-        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
         return app_->Jobs.FindJob(job->Id()) >= 0;
     }
     bool WaitForState(const SpoolFilePtr& job, int32_t state, int milliseconds = 20000) {
@@ -237,7 +237,7 @@ TEST_F(SpoolerTest, EveryRouteEndsInTheStateAndErrorTextOfItsOutcome) {
     const SpoolFilePtr program = AddJob("program", u"NOPRINTER");
     // A job whose previous failure is forgotten when it is dispatched again.
     {
-        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
         forwarded->ErrorText = u"old failure";
     }
     app_->Spooler.StartSpooler();
@@ -307,7 +307,7 @@ TEST_F(SpoolerTest, OneDispatcherAtATimeAndNoDeletionUnderARunningDispatch) {
     app_->Spooler.StartSpooler();
     ASSERT_TRUE(WaitForState(job, STATE_SAVED));
     {
-        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
         job->PrinterName = u"SLOW";
     }
     app_->Jobs.ApplyJobAction(JOB_RELEASE, job->Id(), false);
@@ -373,7 +373,7 @@ TEST_F(SpoolerTest, AutoDeleteRemovesSavedJobsWithTheirFilesAndKeepsTheOthers) {
         EXPECT_FALSE(platform::FileExists(job->LocalFileName));
     }
     {
-        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
         ASSERT_EQ(app_->Jobs.JobList.size(), kept.size());
         for (std::size_t i = 0; i < kept.size(); ++i)
             EXPECT_EQ(app_->Jobs.JobList[i], kept[i]);

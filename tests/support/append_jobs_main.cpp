@@ -20,7 +20,7 @@ void Append(CVelmoraVirtualPrinterApp& app, int index) {
     job->LocalFileName = Format(u"%sSpool/PASS/20261206120000%d.tmp", app.BaseFolder, index);
     job->ControlFile = std::u16string(200, u'c');
     job->SetReady();
-    std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
+    std::lock_guard<CRecursiveTimedMutex> lock(app.Jobs.JobListLock);
     app.Jobs.AppendJob(job);
 }
 

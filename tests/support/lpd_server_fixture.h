@@ -44,7 +44,7 @@ class LpdServerFixture : public AppFixture {
     }
 
     std::size_t JobCount() {
-        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
         return app_->Jobs.JobList.size();
     }
     // Waits for the jobs to be registered (far longer than it takes), then returns how many there are.
@@ -56,7 +56,7 @@ class LpdServerFixture : public AppFixture {
     // Waits until every session has ended.
     void WaitForSessions() { app_->LpdServer.WaitForSessions(); }
     SpoolFilePtr Job(std::size_t index) {
-        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
         return app_->Jobs.JobList.at(index);
     }
 

@@ -50,7 +50,7 @@ void ExpectJobsPrintedRawThroughTheSpooler(CVelmoraVirtualPrinterApp& app, const
     app.Spooler.StopSpooler();
     app.Spooler.JoinSpoolerThread();
     app.LpdServer.StopLpdServer();
-    std::lock_guard<std::recursive_mutex> lock(app.Jobs.JobListLock);
+    std::lock_guard<CRecursiveTimedMutex> lock(app.Jobs.JobListLock);
     ASSERT_EQ(app.Jobs.JobList.size(), 2u);
     for (const SpoolFilePtr& job : app.Jobs.JobList) {
         EXPECT_EQ(job->State, STATE_SAVED) << platform::UnicodeToAnsi(job->ErrorText);

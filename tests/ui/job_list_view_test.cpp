@@ -92,7 +92,7 @@ TEST_F(JobListViewTest, RefreshFollowsStateChangesDeletionsAndArrivalsAndKeepsTh
     app_->Jobs.ApplyJobAction(JOB_SAVED, jobs[4]->Id(), false);
     app_->Jobs.ApplyJobAction(JOB_DELETE, jobs[2]->Id(), false);
     {
-        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
         jobs[1]->PrinterName = u"OTHER";
     }
     const SpoolFilePtr arrived = AddJob("arrived.tmp", STATE_HELD);
@@ -141,7 +141,7 @@ TEST_F(JobListViewTest, ScatteredDeletionsAndAReloadedListKeepTheSelectionByJob)
 
     // A list loaded anew holds new records only: every row is replaced and nothing stays selected.
     {
-        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
         app_->Jobs.JobList.clear();
     }
     const SpoolFilePtr fresh = AddJob("fresh.tmp");
@@ -164,7 +164,7 @@ TEST_F(JobListViewTest, ARefreshThatCannotHaveTheJobListLockIsSkippedAndTheNextO
     bool holding = false;
     bool release = false;
     std::thread worker([&] {
-        std::lock_guard<std::recursive_mutex> jobListLock(app_->Jobs.JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> jobListLock(app_->Jobs.JobListLock);
         auto job = std::make_shared<CSpoolFile>();
         job->SetHeld();
         app_->Jobs.JobList.push_back(job);
@@ -202,7 +202,7 @@ TEST_F(JobListViewTest, NotificationsPostedMeanwhileAreGatheredIntoOneRefresh) {
     std::thread worker([this] {
         for (int i = 0; i < 500; ++i) {
             {
-                std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+                std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
                 auto job = std::make_shared<CSpoolFile>();
                 job->SetReady();
                 app_->Jobs.AppendJob(job);
@@ -222,7 +222,7 @@ TEST_F(JobListViewTest, NotificationsPostedMeanwhileAreGatheredIntoOneRefresh) {
     std::thread second([this] {
         for (int i = 0; i < 500; ++i) {
             {
-                std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+                std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
                 app_->Jobs.AppendJob(std::make_shared<CSpoolFile>());
             }
             app_->Ui.PostJobListChanged();

@@ -358,7 +358,7 @@ TEST_F(DesktopWithoutTrayTest, AHiddenStartShowsTheWindowAndTheSeamsReachIt) {
     std::thread worker([this] {
         for (int i = 0; i < 200; ++i) {
             {
-                std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+                std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
                 auto job = std::make_shared<CSpoolFile>();
                 job->SetHeld();
                 app_->Jobs.AppendJob(job);

@@ -59,18 +59,18 @@ class UiFixture : public AppFixture {
         job->PrinterName = printer;
         job->LocalFileName = U16(path);
         job->SetState(state);
-        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
         app_->Jobs.AppendJob(job);
         return job;
     }
 
     int32_t StateOf(const SpoolFilePtr& job) {
-        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
         return job->State;
     }
 
     std::size_t JobCount() {
-        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
         return app_->Jobs.JobList.size();
     }
 

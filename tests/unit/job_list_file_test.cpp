@@ -27,7 +27,7 @@ class JobListFileTest : public test::AppFixture {
         auto job = std::make_shared<CSpoolFile>();
         job->DocumentName = name;
         job->SetState(state);
-        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
         app_->Jobs.AppendJob(job);
     }
 
@@ -69,7 +69,7 @@ TEST_F(JobListFileTest, ADamagedFileKeepsTheRecordsBeforeTheDamage) {
     test::WriteFile(ListPath(), bytes);
 
     {
-        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
         app_->Jobs.JobList.clear();
     }
     app_->Jobs.LoadJobList();

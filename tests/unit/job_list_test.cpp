@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "core/try_lock.h"
+#include "core/recursive_timed_mutex.h"
 #include "resources/string_table.h"
 #include "support/app_fixture.h"
 #include "text/format.h"
@@ -26,13 +26,13 @@ class JobListTest : public test::AppFixture {
         job->LocalFileName = U16(path);
         job->PrinterName = u"PASS";
         job->SetState(state);
-        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
         app_->Jobs.AppendJob(job);
         return job;
     }
 
     std::size_t Count() {
-        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock);
+        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
         return app_->Jobs.JobList.size();
     }
 };
@@ -138,9 +138,9 @@ TEST_F(JobListTest, WaitingDeletionGivesTheListUpBetweenAttempts) {
     });
     // While the file stays undeletable, others still get the list between the attempts.
     const auto heldUnderLock = [&] {
-        if (!TryLockFor(app_->Jobs.JobListLock, std::chrono::milliseconds(300)))
+        if (!app_->Jobs.JobListLock.try_lock_for(std::chrono::milliseconds(300)))
             return false;
-        std::lock_guard<std::recursive_mutex> lock(app_->Jobs.JobListLock, std::adopt_lock);
+        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock, std::adopt_lock);
         return job->State == STATE_HELD;
     };
     bool gotLock = false;

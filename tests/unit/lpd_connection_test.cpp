@@ -32,13 +32,13 @@ class LpdConnectionTest : public ::testing::Test {
 
         connection_ = CreateConnection();
         ASSERT_TRUE(connection_);
-        EXPECT_EQ(connection_->socket, kInvalidSocket);
+        EXPECT_FALSE(connection_->socket);
         EXPECT_EQ(connection_->peer, nullptr);
         EXPECT_EQ(connection_->buffer, nullptr);
         connection_->peer = std::make_unique<platform::Ipv4SocketAddress>();
-        connection_->socket = platform::Accept(listener_, connection_->peer.get());
-        ASSERT_NE(connection_->socket, kInvalidSocket);
-        ASSERT_EQ(platform::SetNonBlocking(connection_->socket, true), 0);
+        connection_->socket = platform::CSocket(platform::Accept(listener_, connection_->peer.get()));
+        ASSERT_TRUE(connection_->socket);
+        ASSERT_EQ(platform::SetNonBlocking(connection_->socket.Get(), true), 0);
     }
 
     void TearDown() override {
@@ -155,7 +155,7 @@ TEST_F(LpdConnectionTest, CountReceptionTakesExactlyTheCountFromManySegments) {
 
 TEST_F(LpdConnectionTest, ZeroAndInvalidCountsLeaveTheSocketAlone) {
     ClientSends("X");
-    ASSERT_TRUE(platform::WaitReadable(connection_->socket, 5000));
+    ASSERT_TRUE(platform::WaitReadable(connection_->socket.Get(), 5000));
 
     ASSERT_EQ(ReceiveBytes(Connection(), 0), 0);
     EXPECT_EQ(connection_->length, 0);

@@ -73,6 +73,13 @@ class ProgramRouteTest : public test::AppFixture {
 
     static std::string Program() { return test::ToolPath("print_program") + ".exe"; }
 
+    // Prints the job through the system's own operations; the outcome's text becomes the job's.
+    int32_t RunPrintProgram(CSpoolFile& job, const CPrinterSetting& printer) {
+        const CDispatchOutcome outcome = CProgramPrinter(app_->Reporter, app_->Settings).RunPrintProgram(job, printer);
+        job.ErrorText = outcome.ErrorText;
+        return outcome.Result;
+    }
+
     // The process id of the "Application launched" line, or 0.
     DWORD LaunchedPid() {
         const std::string prefix = "0\tSpooler: Application launched (PID=";

@@ -10,6 +10,7 @@
 #include "platform/ansi.h"
 #include "platform/process.h"
 #include "spool/job_archive.h"
+#include "support/test_user_interface.h"
 #include "support/lpd_test_util.h"
 #include "support/test_util.h"
 
@@ -268,16 +269,16 @@ TEST_F(ServiceLifeTest, ADesktopRunBorrowsThePortOfThePausedServiceAndHandsItsJo
     test::SetEnvironment("VELMORA_BASE_FOLDER", base_);
     {
         CVelmoraVirtualPrinterApp desktop;
-        desktop.Ui.ShowMessage = [](const std::u16string& text, MessageIcon) {
-            ADD_FAILURE() << platform::UnicodeToAnsi(text);
-        };
+        test::CTestUserInterface ui;
+        ui.OnShowMessage = [](const std::u16string& text, MessageIcon) { ADD_FAILURE() << platform::UnicodeToAnsi(text); };
+        desktop.InstallUserInterface(&ui);
         ASSERT_TRUE(desktop.SetUpWorkingFolders());
         desktop.ProfileFile.SetPath(platform::AnsiToUnicode(Base("QLSconf.ini")));
         desktop.LoadSettings();
         ASSERT_EQ(desktop.Settings.PortLPD, port_);
         // The service runs: a desktop run beside it is allowed, it is the one own process.
         EXPECT_FALSE(desktop.IsAlreadyRunning());
-        ASSERT_TRUE(HoldService());
+        ASSERT_TRUE(CServiceControl(desktop.Reporter).HoldService());
         EXPECT_EQ(Status().dwCurrentState, static_cast<DWORD>(SERVICE_PAUSED));
         EXPECT_TRUE(Marker(1));
 
@@ -287,13 +288,11 @@ TEST_F(ServiceLifeTest, ADesktopRunBorrowsThePortOfThePausedServiceAndHandsItsJo
             Sleep(10);
         ASSERT_EQ(desktop.LpdServer.ListeningPort, port_);
         ASSERT_TRUE(test::SendLpdJob(port_, "HOLD", kControlFile, "desktop's job"));
-        for (int i = 0; i < 500 && desktop.LpdServer.ActiveConnections() > 0; ++i)
-            Sleep(10);
         desktop.StopServer();
         EXPECT_EQ(SavedJobs(), 2u);
 
-        ASSERT_TRUE(IsPaused());
-        ASSERT_TRUE(ResumeService());
+        ASSERT_TRUE(desktop.Markers.IsPaused());
+        ASSERT_TRUE(CServiceControl(desktop.Reporter).ResumeService());
     }
     ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
     EXPECT_FALSE(Marker(1));
