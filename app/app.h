@@ -70,7 +70,7 @@ class CVelmoraVirtualPrinterApp {
     // This run ends early (service removal, second instance): the end of the run resumes no service.
     bool SkipServiceResume = false;
     // The desktop program's windows; null in the service role and in runs without a display.
-    DesktopRole* Desktop = nullptr;
+    CDesktopRole* Desktop = nullptr;
 
     // The parts, in the order they are built (and the reverse of their end).
     CSettings Settings;
@@ -87,7 +87,7 @@ class CVelmoraVirtualPrinterApp {
     CPrinterList PrinterList;
     CPrinterConfigFile PrinterConfig{Reporter, Settings};
     // The spooler sleeps on it; intake and every job action set it.
-    ManualResetEvent SpoolerEvent;
+    CManualResetEvent SpoolerEvent;
     CJobStore Jobs{Reporter, Settings, SpoolerEvent};
     CPrintDispatch Dispatch{Reporter, Settings};
     CSpooler Spooler;

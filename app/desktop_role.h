@@ -6,9 +6,9 @@
 
 namespace velmora {
 
-class DesktopRole {
+class CDesktopRole {
   public:
-    virtual ~DesktopRole() = default;
+    virtual ~CDesktopRole() = default;
     // The hidden, modeless "Information" window.
     virtual void CreateInfoWindow() = 0;
     // The document (its creation starts the server), the main frame and the job list view; false when they

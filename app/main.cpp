@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
     velmora::ParseCommandLine(role, argc, argv);
     const bool windowless = role.RunAsService || role.Silent;
     const bool serviceRun = role.InstallService || role.RemoveService;
-    std::unique_ptr<velmora::DesktopRole> desktop;
+    std::unique_ptr<velmora::CDesktopRole> desktop;
     if (!windowless) {
 #ifdef VELMORA_DESKTOP
         desktop = velmora::ui::CreateDesktopProgram(app, argc, argv);

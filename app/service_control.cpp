@@ -39,7 +39,7 @@ platform::CServiceHandle CServiceControl::OpenOrCreateService(bool create) {
         LogFailure(u"OpenSCManager");
         return {};
     }
-    platform::CServiceHandle service(platform::OpenService(manager.Get(), kServiceName, platform::SERVICE_ALL_ACCESS));
+    platform::CServiceHandle service(platform::OpenService(manager.Get(), SERVICE_NAME, platform::SERVICE_ALL_ACCESS));
     if (service || !create)
         return service;
 
@@ -50,7 +50,7 @@ platform::CServiceHandle CServiceControl::OpenOrCreateService(bool create) {
         return {};
     }
     service = platform::CServiceHandle(
-        platform::CreateService(manager.Get(), kServiceName, kServiceName, platform::SERVICE_ALL_ACCESS,
+        platform::CreateService(manager.Get(), SERVICE_NAME, SERVICE_NAME, platform::SERVICE_ALL_ACCESS,
                                 platform::SERVICE_WIN32_OWN_PROCESS, platform::SERVICE_AUTO_START,
                                 platform::SERVICE_ERROR_NORMAL, Format(u"\"%s\" \"-WINSERV\"", program)));
     if (!service)
@@ -60,12 +60,12 @@ platform::CServiceHandle CServiceControl::OpenOrCreateService(bool create) {
 
 int CServiceControl::QueryServiceState() {
     const platform::CServiceHandle service = OpenOrCreateService(false);
-    return service ? QueryServiceState(service.Get()) : kServiceStateUnknown;
+    return service ? QueryServiceState(service.Get()) : SERVICE_STATE_UNKNOWN;
 }
 
 int CServiceControl::QueryServiceState(ScHandle service) {
     if (!platform::QueryServiceStatus(service, &Status))
-        return kServiceStateUnknown;
+        return SERVICE_STATE_UNKNOWN;
     return static_cast<int>(Status.CurrentState);
 }
 

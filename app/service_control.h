@@ -9,10 +9,10 @@
 
 namespace velmora {
 
-inline constexpr char16_t kServiceName[] = u"Velmora_VirtualPrinter";
+inline constexpr char16_t SERVICE_NAME[] = u"Velmora_VirtualPrinter";
 
 // The state of a service that is not installed or does not answer.
-inline constexpr int kServiceStateUnknown = -1;
+inline constexpr int SERVICE_STATE_UNKNOWN = -1;
 
 // The operations run on the main thread during start-up and shutdown only, one at a time.
 class CServiceControl {
@@ -22,7 +22,7 @@ class CServiceControl {
     // Opens the service, or installs it when it is missing and create is set (automatic start, the
     // program with "-WINSERV"); empty when it neither exists nor could be installed.
     platform::CServiceHandle OpenOrCreateService(bool create);
-    // The service's state (SERVICE_STOPPED ... SERVICE_PAUSED), or kServiceStateUnknown; the first form
+    // The service's state (SERVICE_STOPPED ... SERVICE_PAUSED), or SERVICE_STATE_UNKNOWN; the first form
     // opens the service, without installing it, for this query only.
     int QueryServiceState();
     int QueryServiceState(platform::ScHandle service);
@@ -50,7 +50,7 @@ class CServiceControl {
     void LogRefusedRemoval(int state);
 
     CReporter& Reporter;
-    platform::ServiceStatus Status;
+    platform::CServiceStatus Status;
 };
 
 }  // namespace velmora

@@ -12,15 +12,15 @@ void CServiceMarkers::SetFolder(const std::u16string& baseFolder) {
 }
 
 bool CServiceMarkers::MarkerPresent(int index) const {
-    NativeFile file;
-    return !file.Open(MarkerPath[static_cast<std::size_t>(index)], kOpenRead | kShareDenyNone);
+    CNativeFile file;
+    return !file.Open(MarkerPath[static_cast<std::size_t>(index)], OPEN_READ | SHARE_DENY_NONE);
 }
 
 bool CServiceMarkers::CreateMarker(int index) const {
     if (index < 0 || index > 2)
         return false;
-    NativeFile file;
-    return !file.Open(MarkerPath[static_cast<std::size_t>(index)], kOpenWrite | kOpenCreate | kShareDenyNone);
+    CNativeFile file;
+    return !file.Open(MarkerPath[static_cast<std::size_t>(index)], OPEN_WRITE | OPEN_CREATE | SHARE_DENY_NONE);
 }
 
 bool CServiceMarkers::RemoveMarker(int index) const {

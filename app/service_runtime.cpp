@@ -21,15 +21,15 @@ namespace {
 
 using namespace platform;
 
-constexpr uint32_t kServiceType = SERVICE_WIN32_OWN_PROCESS | SERVICE_WIN32_SHARE_PROCESS;
-constexpr uint32_t kAllControls = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_SHUTDOWN;
-constexpr uint32_t kMainWaitHint = 5000;
-constexpr uint32_t kHandlerWaitHint = 100000;
+constexpr uint32_t RUNTIME_SERVICE_TYPE = SERVICE_WIN32_OWN_PROCESS | SERVICE_WIN32_SHARE_PROCESS;
+constexpr uint32_t ALL_CONTROLS = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_SHUTDOWN;
+constexpr uint32_t MAIN_WAIT_HINT = 5000;
+constexpr uint32_t HANDLER_WAIT_HINT = 100000;
 
 // Written by the service main before any control can arrive, read by the handler.
 std::atomic<ServiceStatusHandle> StatusHandle{nullptr};
 // The service main's own record.
-ServiceStatus MainStatus;
+CServiceStatus MainStatus;
 // The application whose server the service runs: the control manager calls the service main and the
 // handler as plain functions, while RunServiceDispatcher runs.
 std::atomic<CVelmoraVirtualPrinterApp*> ServiceApp{nullptr};
@@ -40,11 +40,11 @@ void ReportMainStatus(uint32_t state) {
 }
 
 void ReportHandlerStatus(uint32_t state) {
-    ServiceStatus status;
-    status.ServiceType = kServiceType;
+    CServiceStatus status;
+    status.ServiceType = RUNTIME_SERVICE_TYPE;
     status.CurrentState = state;
-    status.ControlsAccepted = kAllControls;
-    status.WaitHint = kHandlerWaitHint;
+    status.ControlsAccepted = ALL_CONTROLS;
+    status.WaitHint = HANDLER_WAIT_HINT;
     SetServiceStatus(StatusHandle, status);
 }
 
@@ -91,7 +91,7 @@ void ServiceControlHandler(uint32_t control);
 bool AwaitPause(const CServiceMarkers& markers) {
     markers.CreateMarker(MARKER_PAUSE_REQUESTED);
     MarkerChanges.Notify();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kHandlerWaitHint);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(HANDLER_WAIT_HINT);
     int wait = 0;
     for (;;) {
         const uint64_t seen = MarkerChanges.Current();
@@ -147,13 +147,13 @@ bool AnswerRequest(CVelmoraVirtualPrinterApp& app) {
 
 void ServiceMain(uint32_t argumentCount, char16_t** arguments) {
     CVelmoraVirtualPrinterApp& app = *ServiceApp.load();
-    MainStatus = ServiceStatus{};
-    MainStatus.ServiceType = kServiceType;
+    MainStatus = CServiceStatus{};
+    MainStatus.ServiceType = RUNTIME_SERVICE_TYPE;
     MainStatus.CurrentState = SERVICE_STOPPED;
-    MainStatus.ControlsAccepted = kAllControls;
-    MainStatus.WaitHint = kMainWaitHint;
+    MainStatus.ControlsAccepted = ALL_CONTROLS;
+    MainStatus.WaitHint = MAIN_WAIT_HINT;
 
-    const std::u16string name = argumentCount > 0 && arguments[0] ? arguments[0] : kServiceName;
+    const std::u16string name = argumentCount > 0 && arguments[0] ? arguments[0] : SERVICE_NAME;
     const ServiceStatusHandle handle = RegisterServiceCtrlHandler(name, ServiceControlHandler);
     if (!handle) {
         app.WriteLog(Format(u"1\tQLS - ServiceMain: RegisterServiceCtrlHandler failed (error=%d)", LastSystemError()));
@@ -226,7 +226,7 @@ void ServiceControlHandler(uint32_t control) {
 
 void RunServiceDispatcher(CVelmoraVirtualPrinterApp& app) {
     ServiceApp = &app;
-    const ServiceTableEntry table[] = {{kServiceName, ServiceMain}, {nullptr, nullptr}};
+    const CServiceTableEntry table[] = {{SERVICE_NAME, ServiceMain}, {nullptr, nullptr}};
     if (!StartServiceCtrlDispatcher(table)) {
         const int error = LastSystemError();
         app.WriteLog(Format(u"QLS - StartServiceCtrlDispatcher failed (%d): %s", error, SystemErrorText(error)));

@@ -13,9 +13,9 @@ namespace velmora {
 
 namespace {
 
-constexpr char16_t kProgramBaseName[] = u"VelmoraVirtualPrinter";
-constexpr char16_t kAlreadyRunning[] = u"VelmoraVirtualPrinter is already running on this computer.";
-constexpr char16_t kWindowTitle[] = u"Velmora Virtual Printer autogenbuild_v7.1.0.35583";
+constexpr char16_t PROGRAM_BASE_NAME[] = u"VelmoraVirtualPrinter";
+constexpr char16_t ALREADY_RUNNING[] = u"VelmoraVirtualPrinter is already running on this computer.";
+constexpr char16_t WINDOW_TITLE[] = u"Velmora Virtual Printer autogenbuild_v7.1.0.35583";
 
 }  // namespace
 
@@ -53,9 +53,9 @@ bool CVelmoraVirtualPrinterApp::InitInstance(int argc, char** argv) {
     if (IsAlreadyRunning()) {
         SkipServiceResume = true;
         if (!ServiceMode && !silent) {
-            ShowMessage(kAlreadyRunning, MessageIcon::Error);
+            ShowMessage(ALREADY_RUNNING, MessageIcon::Error);
         } else {
-            WriteLog(kAlreadyRunning);
+            WriteLog(ALREADY_RUNNING);
         }
         return false;
     }
@@ -79,7 +79,7 @@ bool CVelmoraVirtualPrinterApp::InitInstance(int argc, char** argv) {
     // Without windows (no display) the desktop role has nothing to run.
     if (!Desktop || !Desktop->CreateMainWindow())
         return false;
-    Desktop->SetMainWindowTitle(kWindowTitle);
+    Desktop->SetMainWindowTitle(WINDOW_TITLE);
     if (Settings.AutoDelete != 0)
         Jobs.AutoDeleteSavedJobs();
     if (Settings.AutoStart != 0)
@@ -103,7 +103,7 @@ void CVelmoraVirtualPrinterApp::EndRun() {
 }
 
 bool CVelmoraVirtualPrinterApp::IsOwnProcess(uint32_t processId) {
-    return platform::ProcessBaseName(static_cast<platform::ProcessId>(processId)) == kProgramBaseName;
+    return platform::ProcessBaseName(static_cast<platform::ProcessId>(processId)) == PROGRAM_BASE_NAME;
 }
 
 bool CVelmoraVirtualPrinterApp::IsAlreadyRunning() {
@@ -118,7 +118,7 @@ bool CVelmoraVirtualPrinterApp::IsAlreadyRunning() {
     int allowed = 1;
     if (!ServiceMode || Settings.StartAsService == 1) {
         const int state = CServiceControl(Reporter).QueryServiceState();
-        if (state != kServiceStateUnknown && state != static_cast<int>(platform::SERVICE_STOPPED))
+        if (state != SERVICE_STATE_UNKNOWN && state != static_cast<int>(platform::SERVICE_STOPPED))
             allowed = 2;
     }
     // A sole instance clears the stale signals of an earlier run.

@@ -7,19 +7,19 @@ namespace velmora {
 namespace {
 
 // Only the folder of a program file whose path cannot be read: the system folder for temporary data.
-constexpr char16_t kFallbackBaseFolder[] = u"/var/tmp/VelmoraSpooler/";
+constexpr char16_t FALLBACK_BASE_FOLDER[] = u"/var/tmp/VelmoraSpooler/";
 
 std::u16string DefaultBaseFolder() {
     const std::u16string overridden = platform::EnvironmentValue("VELMORA_BASE_FOLDER");
     if (!overridden.empty()) {
-        return overridden.back() == platform::kPathSeparator ? overridden
-                                                             : overridden + platform::kPathSeparator;
+        return overridden.back() == platform::PATH_SEPARATOR ? overridden
+                                                             : overridden + platform::PATH_SEPARATOR;
     }
     const std::u16string program = platform::ProgramFilePath();
-    const auto slash = program.rfind(platform::kPathSeparator);
+    const auto slash = program.rfind(platform::PATH_SEPARATOR);
     if (slash == std::u16string::npos)
-        return kFallbackBaseFolder;
-    return program.substr(0, slash + 1) + u"VelmoraSpooler" + platform::kPathSeparator;
+        return FALLBACK_BASE_FOLDER;
+    return program.substr(0, slash + 1) + u"VelmoraSpooler" + platform::PATH_SEPARATOR;
 }
 
 }  // namespace
@@ -27,7 +27,7 @@ std::u16string DefaultBaseFolder() {
 bool CVelmoraVirtualPrinterApp::SetUpWorkingFolders() {
     BaseFolder = DefaultBaseFolder();
     const auto createFolder = [this](const std::u16string& path) {
-        const platform::FileError error = platform::CreateFolder(path);
+        const platform::CFileError error = platform::CreateFolder(path);
         if (!error || error.kind == platform::FileErrorKind::AlreadyExists)
             return true;
         if (!ServiceMode)
@@ -43,11 +43,11 @@ bool CVelmoraVirtualPrinterApp::SetUpWorkingFolders() {
         SavePrinterConfig();
     if (!platform::FileExists(Jobs.ListPath()))
         Jobs.SaveJobList();
-    SpoolFolder = BaseFolder + u"Spool" + platform::kPathSeparator;
+    SpoolFolder = BaseFolder + u"Spool" + platform::PATH_SEPARATOR;
     if (!createFolder(SpoolFolder))
         return false;
     LpdServer.SetSpoolFolder(SpoolFolder);
-    const std::u16string logFolder = BaseFolder + u"Logs" + platform::kPathSeparator;
+    const std::u16string logFolder = BaseFolder + u"Logs" + platform::PATH_SEPARATOR;
     if (!createFolder(logFolder))
         return false;
     Log.OpenFolder(logFolder);

@@ -42,11 +42,11 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr const char* kCupsQueue = "bench";
-constexpr int kSmallJobBytes = 10 * 1024;
+constexpr const char* CUPS_QUEUE = "bench";
+constexpr int SMALL_JOB_BYTES = 10 * 1024;
 // A document that has not arrived by then never will: the round fails instead of hanging.
-constexpr auto kDocumentLimit = std::chrono::seconds(60);
-constexpr auto kIdleLimit = std::chrono::seconds(120);
+constexpr auto DOCUMENT_LIMIT = std::chrono::seconds(60);
+constexpr auto IDLE_LIMIT = std::chrono::seconds(120);
 
 std::atomic<bool> interrupted{false};
 
@@ -73,10 +73,10 @@ std::string TextOfSize(std::size_t size) {
 
 // Waits until the scheduler has no job left to print.
 bool WaitForIdleQueue() {
-    const auto deadline = Clock::now() + kIdleLimit;
+    const auto deadline = Clock::now() + IDLE_LIMIT;
     while (Clock::now() < deadline && !interrupted) {
         cups_job_t* jobs = nullptr;
-        const int active = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, kCupsQueue, 0, CUPS_WHICHJOBS_ACTIVE);
+        const int active = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, CUPS_QUEUE, 0, CUPS_WHICHJOBS_ACTIVE);
         cupsFreeJobs(active, jobs);
         if (active == 0)
             return true;
@@ -171,7 +171,7 @@ class VelmoraRoute : public Route {
             PrinterRecords printers(1);
             printers[0].Name = u"PASS";
             printers[0].OutputMode = OUTPUT_LOCAL_PRINTER;
-            printers[0].LocalPrinter = platform::AnsiToUnicode(kCupsQueue);
+            printers[0].LocalPrinter = platform::AnsiToUnicode(CUPS_QUEUE);
             app_->PrinterList.Replace(printers);
             app_->LpdServer.LoopbackOnly = true;
             app_->Settings.PortLPD = 0;
@@ -224,7 +224,7 @@ class CupsLpdRoute : public Route {
     bool Start(std::string* reason) override { return lpd_.Pid() > 0 || lpd_.Start(reason); }
     void Stop() override { lpd_.Stop(); }
     uint16_t Port() const override { return lpd_.Port(); }
-    std::u16string Queue() const override { return platform::AnsiToUnicode(kCupsQueue); }
+    std::u16string Queue() const override { return platform::AnsiToUnicode(CUPS_QUEUE); }
 
   private:
     test::CupsLpd lpd_;
@@ -241,8 +241,8 @@ struct Result {
     double acknowledgedSeconds = 0;  // first byte sent to the last job's last reply
 };
 
-enum Client { kVelmoraClient, kNoDelayClient, kClientCount };
-constexpr const char* kClientNames[kClientCount] = {"SendJobByLpd", "client without Nagle"};
+enum Client { VELMORA_CLIENT, NO_DELAY_CLIENT, CLIENT_COUNT };
+constexpr const char* CLIENT_NAMES[CLIENT_COUNT] = {"SendJobByLpd", "client without Nagle"};
 
 // Sends the file `jobs` times, one job after another, and waits until the printer has every document;
 // each document must equal the file.
@@ -267,7 +267,7 @@ Result SendAndPrint(const Route& route, Client client, test::FakePrinter& printe
         const std::string queue = platform::UnicodeToAnsi(route.Queue());
         for (int i = 0; i < jobs && !interrupted; ++i) {
             CLpdSendResult result;
-            const bool sent = client == kVelmoraClient ? (result = SendJobByLpd(request)).Code == 0
+            const bool sent = client == VELMORA_CLIENT ? (result = SendJobByLpd(request)).Code == 0
                                                        : NoDelayClient().Send(route.Port(), queue, content);
             if (!sent) {
                 failure = "job " + std::to_string(i + 1) + " was refused: " + result.Text;
@@ -286,7 +286,7 @@ Result SendAndPrint(const Route& route, Client client, test::FakePrinter& printe
             ++printed;
             intact = intact && document == content;
             lastProgress = Clock::now();
-        } else if (Clock::now() - lastProgress > kDocumentLimit) {
+        } else if (Clock::now() - lastProgress > DOCUMENT_LIMIT) {
             break;
         }
     }
@@ -308,8 +308,8 @@ Result SendAndPrint(const Route& route, Client client, test::FakePrinter& printe
 
 struct RouteResults {
     std::string unavailable;
-    Result small[kClientCount];  // best round of each client
-    Result big[kClientCount];
+    Result small[CLIENT_COUNT];  // best round of each client
+    Result big[CLIENT_COUNT];
 };
 
 // Keeps the faster of two measurements, or the first failure.
@@ -388,14 +388,14 @@ int main(int argc, char** argv) {
     test::FakePrinter printer;
     test::CupsServer cups;
     std::string failure;
-    if (!printer.Listening() || !cups.Start() || !cups.AddRawQueue(kCupsQueue, printer.DeviceUri()) ||
-        !test::ShareCupsQueue(kCupsQueue, true, &failure)) {
+    if (!printer.Listening() || !cups.Start() || !cups.AddRawQueue(CUPS_QUEUE, printer.DeviceUri()) ||
+        !test::ShareCupsQueue(CUPS_QUEUE, true, &failure)) {
         std::fprintf(stderr, "the private CUPS scheduler could not be set up: %s%s\n", cups.Failure().c_str(),
                      failure.c_str());
         return 1;
     }
     const std::string smallFile = folder.File("small.txt");
-    const std::string smallContent = TextOfSize(kSmallJobBytes);
+    const std::string smallContent = TextOfSize(SMALL_JOB_BYTES);
     test::WriteFile(smallFile, smallContent);
     const std::string bigFile = folder.File("big.txt");
     const std::string bigContent = TextOfSize(static_cast<std::size_t>(options.bigMb) << 20);
@@ -424,10 +424,10 @@ int main(int argc, char** argv) {
                 entry.results.unavailable = reason;
                 continue;
             }
-            for (int client = 0; client < kClientCount && !interrupted; ++client) {
+            for (int client = 0; client < CLIENT_COUNT && !interrupted; ++client) {
                 const Client kind = static_cast<Client>(client);
                 std::fprintf(stderr, "round %d, %s, %s: %d jobs of 10 KB, one of %d MB\n", round,
-                             entry.route->Name(), kClientNames[client], options.jobs, options.bigMb);
+                             entry.route->Name(), CLIENT_NAMES[client], options.jobs, options.bigMb);
                 WaitForIdleQueue();
                 KeepBest(&entry.results.small[client],
                          SendAndPrint(*entry.route, kind, printer, smallFile, smallContent, options.jobs));
@@ -465,7 +465,7 @@ int main(int argc, char** argv) {
                         {"MB/s of one big job, printed", true, true},
                         {"MB/s of one big job, acknowledged", true, false}};
     for (const Row& row : rows) {
-        for (int client = 0; client < kClientCount; ++client) {
+        for (int client = 0; client < CLIENT_COUNT; ++client) {
             const auto figure = [&](const RouteResults& r, double* value) {
                 const Result& result = row.big ? r.big[client] : r.small[client];
                 if (!r.unavailable.empty() || !result.ok)
@@ -477,7 +477,7 @@ int main(int argc, char** argv) {
             double a = 0, b = 0;
             const bool haveA = figure(mine, &a);
             const bool haveB = figure(peer, &b);
-            std::printf("| %s | %s | %s | %s | %s |\n", row.label, kClientNames[client],
+            std::printf("| %s | %s | %s | %s | %s |\n", row.label, CLIENT_NAMES[client],
                         haveA ? Number(a, 1).c_str() : "n/a", haveB ? Number(b, 1).c_str() : "n/a",
                         haveA && haveB && b > 0 ? Number(a / b, 2).c_str() : "-");
         }
@@ -489,10 +489,10 @@ int main(int argc, char** argv) {
             std::printf("%s: n/a, %s\n", entry.route->Name(), r.unavailable.c_str());
             continue;
         }
-        for (int client = 0; client < kClientCount; ++client) {
+        for (int client = 0; client < CLIENT_COUNT; ++client) {
             for (const Result* result : {&r.small[client], &r.big[client]}) {
                 if (result->measured && !result->ok)
-                    std::printf("%s, %s: %s\n", entry.route->Name(), kClientNames[client],
+                    std::printf("%s, %s: %s\n", entry.route->Name(), CLIENT_NAMES[client],
                                 result->failure.c_str());
             }
         }

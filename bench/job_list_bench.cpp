@@ -62,8 +62,8 @@ double Best(int rounds, F f) {
 }
 
 void LoadAndSave(CVelmoraVirtualPrinterApp& app) {
-    constexpr int kJobs = 100000;
-    Fill(app, kJobs);
+    constexpr int JOBS = 100000;
+    Fill(app, JOBS);
     std::string bytes;
     const double save = Best(3, [&] { app.Jobs.SaveJobList(); });
     bytes = WriteJobArchive(app.Jobs.JobList);
@@ -79,11 +79,11 @@ void LoadAndSave(CVelmoraVirtualPrinterApp& app) {
     // The peer: reading the same file into memory.
     const double read = Best(3, [&] {
         CMyFile file(1, 10);
-        file.OpenWithRetry(app.Jobs.ListPath(), platform::kOpenRead, nullptr);
+        file.OpenWithRetry(app.Jobs.ListPath(), platform::OPEN_READ, nullptr);
         std::string content(static_cast<std::size_t>(file.Length()), '\0');
         file.Read(content.data(), content.size());
     });
-    std::printf("spool.list with %d jobs (%.1f MB)\n", kJobs, bytes.size() / 1e6);
+    std::printf("spool.list with %d jobs (%.1f MB)\n", JOBS, bytes.size() / 1e6);
     std::printf("| operation | time (s) | peer | peer time (s) | ratio |\n|---|---|---|---|---|\n");
     std::printf("| SaveJobList | %.3f | write the same bytes | %.3f | %.2f |\n", save, write, save / write);
     std::printf("| LoadJobList | %.3f | read the same file | %.3f | %.2f |\n\n", load, read, load / read);

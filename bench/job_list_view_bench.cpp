@@ -29,10 +29,10 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kJobs = 100000;
+constexpr int JOBS = 100000;
 // How long after the arrivals a run may take to catch up; notifications still waiting then are dropped
 // (a peer that refreshes at every notification can fall minutes behind).
-constexpr auto kCatchUpLimit = std::chrono::seconds(10);
+constexpr auto CATCH_UP_LIMIT = std::chrono::seconds(10);
 Clock::time_point gGiveUpAt = Clock::time_point::max();
 
 double Milliseconds(Clock::duration d) {
@@ -150,7 +150,7 @@ std::vector<Scenario> Scenarios(CVelmoraVirtualPrinterApp& app) {
     scenarios.push_back({"100 jobs arrive", [&app] {
                              std::lock_guard<CRecursiveTimedMutex> lock(app.Jobs.JobListLock);
                              for (int i = 0; i < 100; ++i)
-                                 app.Jobs.JobList.push_back(MakeJob(kJobs + i));
+                                 app.Jobs.JobList.push_back(MakeJob(JOBS + i));
                          }});
     scenarios.push_back({"10 scattered jobs deleted", [&app] {
                              std::lock_guard<CRecursiveTimedMutex> lock(app.Jobs.JobListLock);
@@ -168,16 +168,16 @@ std::vector<Scenario> Scenarios(CVelmoraVirtualPrinterApp& app) {
                              }
                              app.Jobs.JobList = std::move(kept);
                          }});
-    scenarios.push_back({"list loaded anew", [&app] { Fill(app, kJobs); }});
+    scenarios.push_back({"list loaded anew", [&app] { Fill(app, JOBS); }});
     return scenarios;
 }
 
 void RefreshTable(CVelmoraVirtualPrinterApp& app) {
     std::printf("Refresh of a list of %d jobs, then a repaint of the visible rows; median of 5 (ms)\n",
-                kJobs);
+                JOBS);
     std::printf("| change | view (ms) | peer: rebuild every row (ms) | ratio |\n|---|---|---|---|\n");
 
-    Fill(app, kJobs);
+    Fill(app, JOBS);
     ui::CVelmoraVirtualPrinterView view(app);
     Prepare(view);
     RebuildingModel rebuilding(app);
@@ -194,17 +194,17 @@ void RefreshTable(CVelmoraVirtualPrinterApp& app) {
         }
         view.RefreshList(200);
         rebuilding.Refresh(std::chrono::milliseconds(200));
-        Fill(app, kJobs);
+        Fill(app, JOBS);
     };
     const double first = TimeRefresh(
         view, empty, [&] { view.RefreshList(200); }, 3);
     const double firstPeer = TimeRefresh(
         peerView, empty, [&] { rebuilding.Refresh(std::chrono::milliseconds(200)); }, 3);
-    std::printf("| first fill of %d rows | %.1f | %.1f | %.2f |\n", kJobs, first, firstPeer,
+    std::printf("| first fill of %d rows | %.1f | %.1f | %.2f |\n", JOBS, first, firstPeer,
                 first / firstPeer);
 
     for (const Scenario& scenario : Scenarios(app)) {
-        Fill(app, kJobs);
+        Fill(app, JOBS);
         view.RefreshList(200);
         rebuilding.Refresh(std::chrono::milliseconds(200));
         // Each model sees the same change: the change is made once per round, the peer follows it.
@@ -238,7 +238,7 @@ struct LoadResult {
     bool complete = false;
 };
 
-// Jobs arrive at 1,000 per second for the given time into a list of kJobs, each announced as intake does.
+// Jobs arrive at 1,000 per second for the given time into a list of JOBS, each announced as intake does.
 // The notification goes through post; refresh tells how many refreshes were made and how many rows show.
 LoadResult Arrivals(CVelmoraVirtualPrinterApp& app, int seconds, const std::function<void()>& post,
                     const std::function<int()>& refreshes, const std::function<int()>& rows) {
@@ -257,7 +257,7 @@ LoadResult Arrivals(CVelmoraVirtualPrinterApp& app, int seconds, const std::func
             {
                 std::lock_guard<CRecursiveTimedMutex> lock(app.Jobs.JobListLock);
                 waits.push_back(Milliseconds(Clock::now() - start));
-                app.Jobs.JobList.push_back(MakeJob(kJobs + i));
+                app.Jobs.JobList.push_back(MakeJob(JOBS + i));
             }
             post();
         }
@@ -278,8 +278,8 @@ LoadResult Arrivals(CVelmoraVirtualPrinterApp& app, int seconds, const std::func
         expected = now + 10;
     });
     ticker.start(10);
-    const int total = kJobs + arrivals;
-    gGiveUpAt = Clock::now() + std::chrono::seconds(seconds) + kCatchUpLimit;
+    const int total = JOBS + arrivals;
+    gGiveUpAt = Clock::now() + std::chrono::seconds(seconds) + CATCH_UP_LIMIT;
     while (!(done && rows() == total) && Clock::now() < gGiveUpAt)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     ticker.stop();
@@ -327,12 +327,12 @@ void PrintLoad(const char* name, const LoadResult& r) {
 
 void LoadTable(CVelmoraVirtualPrinterApp& app, int seconds) {
     std::printf("1,000 jobs/s for %d s into a list of %d jobs; the window's 10 ms timer, how late it ticks\n",
-                seconds, kJobs);
+                seconds, JOBS);
     std::printf(
         "| refreshes | made | timer late p99 (ms) | worst (ms) | arrival lock wait p99 (ms) | worst (ms) | "
         "caught up after last arrival (ms) |\n|---|---|---|---|---|---|---|\n");
     {
-        Fill(app, kJobs);
+        Fill(app, JOBS);
         ui::CVelmoraVirtualPrinterView view(app);
         Prepare(view);
         ui::CJobListNotifier notifier;
@@ -343,7 +343,7 @@ void LoadTable(CVelmoraVirtualPrinterApp& app, int seconds) {
         PrintLoad("gathered, paced (this view)", r);
     }
     {
-        Fill(app, kJobs);
+        Fill(app, JOBS);
         ui::CVelmoraVirtualPrinterView view(app);
         Prepare(view);
         EveryNotification receiver([&] { view.RefreshList(200); });
@@ -353,7 +353,7 @@ void LoadTable(CVelmoraVirtualPrinterApp& app, int seconds) {
         PrintLoad("peer: this model, one per notification", r);
     }
     {
-        Fill(app, kJobs);
+        Fill(app, JOBS);
         RebuildingModel rebuilding(app);
         QTableView view;
         view.setModel(&rebuilding);

@@ -42,13 +42,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kSmallJobBytes = 10 * 1024;
-constexpr std::size_t kSendBlock = 64 * 1024;
+constexpr int SMALL_JOB_BYTES = 10 * 1024;
+constexpr std::size_t SEND_BLOCK = 64 * 1024;
 // Every reply comes within this time or the job counts as failed: a stuck server never stalls the run.
-constexpr int kReplyTimeoutSeconds = 15;
+constexpr int REPLY_TIMEOUT_SECONDS = 15;
 // A smaller job beside the big one: the memory either needs must be the same.
-constexpr int kMemoryProbeMb = 64;
-constexpr int kConcurrencyLevels[] = {1, 16, 64};
+constexpr int MEMORY_PROBE_MB = 64;
+constexpr int CONCURRENCY_LEVELS[] = {1, 16, 64};
 
 std::atomic<bool> interrupted{false};
 
@@ -108,7 +108,7 @@ class ClientSocket {
         fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd_ < 0)
             return false;
-        const timeval timeout = {kReplyTimeoutSeconds, 0};
+        const timeval timeout = {REPLY_TIMEOUT_SECONDS, 0};
         setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
         setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
         sockaddr_in address = {};
@@ -163,12 +163,12 @@ class ClientSocket {
 const std::string& DataBlock() {
     static const std::string block = [] {
         std::string text;
-        for (int line = 0; text.size() < kSendBlock; ++line) {
+        for (int line = 0; text.size() < SEND_BLOCK; ++line) {
             char row[64];
             std::snprintf(row, sizeof row, "Velmora load test, line %06d: the quick brown fox\n", line);
             text += row;
         }
-        text.resize(kSendBlock);
+        text.resize(SEND_BLOCK);
         return text;
     }();
     return block;
@@ -203,16 +203,16 @@ bool SendData(ClientSocket& client, int64_t size) {
 // One job the way real LPD clients send it: each file's terminating zero byte goes out in a write of its
 // own. True when every reply was a success.
 bool SendLpdJob(uint16_t port, int number, int64_t dataSize) {
-    static const char kEnd = '\0';
+    static const char END_MARK = '\0';
     ClientSocket client;
     if (!client.Connect(port) || !client.Send("\x02PASS\n") || !client.Acknowledged())
         return false;
     const std::string control = ControlFile(number);
     if (!client.Send(FileLine('\x02', control.size(), "cf", number)) || !client.Acknowledged() ||
-        !client.Send(control) || !client.Send(&kEnd, 1) || !client.Acknowledged())
+        !client.Send(control) || !client.Send(&END_MARK, 1) || !client.Acknowledged())
         return false;
     if (!client.Send(FileLine('\x03', static_cast<std::size_t>(dataSize), "df", number)) ||
-        !client.Acknowledged() || !SendData(client, dataSize) || !client.Send(&kEnd, 1) ||
+        !client.Acknowledged() || !SendData(client, dataSize) || !client.Send(&END_MARK, 1) ||
         !client.Acknowledged())
         return false;
     return true;
@@ -228,7 +228,7 @@ bool SendPlainCopy(uint16_t port, int number, int64_t dataSize) {
     ClientSocket client;
     if (!client.Connect(port))
         return false;
-    if (dataSize <= static_cast<int64_t>(kSendBlock)) {
+    if (dataSize <= static_cast<int64_t>(SEND_BLOCK)) {
         head.append(DataBlock(), 0, static_cast<std::size_t>(dataSize));
         head += '\0';
         if (!client.Send(head))
@@ -473,7 +473,7 @@ class CopyServer : public Server {
 
   private:
     void Receive() {
-        std::vector<char> buffer(kSendBlock);
+        std::vector<char> buffer(SEND_BLOCK);
         for (long count = 0; running_;) {
             pollfd entry = {listener_, POLLIN, 0};
             if (poll(&entry, 1, 100) <= 0)
@@ -523,7 +523,7 @@ struct BigResult {
 
 struct ServerResults {
     std::string unavailable;  // why it was not measured
-    LoadResult load[std::size(kConcurrencyLevels)];
+    LoadResult load[std::size(CONCURRENCY_LEVELS)];
     BigResult big;
 };
 
@@ -549,7 +549,7 @@ LoadResult RunLoad(const Server& server, int clients, double seconds, long maxJo
             std::vector<double>& mine = latencies[static_cast<std::size_t>(c)];
             while (!interrupted && Clock::now() < deadline && started.fetch_add(1) < maxJobs) {
                 const auto start = Clock::now();
-                if (SendJob(server, kSmallJobBytes))
+                if (SendJob(server, SMALL_JOB_BYTES))
                     mine.push_back(Seconds(Clock::now() - start) * 1000);
                 else
                     ++failed;
@@ -579,7 +579,7 @@ BigResult RunBig(Server& server, int bigMb) {
     BigResult result;
     result.measured = true;
     server.BeginMemory();
-    const bool probe = SendJob(server, int64_t{std::min(kMemoryProbeMb, bigMb)} << 20);
+    const bool probe = SendJob(server, int64_t{std::min(MEMORY_PROBE_MB, bigMb)} << 20);
     result.probeGrowthKb = server.EndMemory();
 
     server.BeginMemory();
@@ -715,8 +715,8 @@ int main(int argc, char** argv) {
             entry.server->Stop();
         }
     };
-    for (std::size_t level = 0; level < std::size(kConcurrencyLevels); ++level) {
-        const int clients = kConcurrencyLevels[level];
+    for (std::size_t level = 0; level < std::size(CONCURRENCY_LEVELS); ++level) {
+        const int clients = CONCURRENCY_LEVELS[level];
         std::fprintf(stderr, "10 KB jobs, %d client(s)...\n", clients);
         measure([&](Entry& entry) {
             entry.results.load[level] = RunLoad(*entry.server, clients, options.seconds, options.maxJobs);
@@ -730,15 +730,15 @@ int main(int argc, char** argv) {
     }
 
     std::vector<Row> rows;
-    for (std::size_t level = 0; level < std::size(kConcurrencyLevels); ++level) {
-        const int clients = kConcurrencyLevels[level];
+    for (std::size_t level = 0; level < std::size(CONCURRENCY_LEVELS); ++level) {
+        const int clients = CONCURRENCY_LEVELS[level];
         const auto valid = [level](const ServerResults& r) { return r.load[level].measured; };
         const std::string who = std::to_string(clients) + (clients == 1 ? " client" : " clients");
         rows.push_back({"10 KB jobs/s, " + who, valid,
                         [level](const ServerResults& r) { return r.load[level].jobsPerSecond; }, 0});
     }
-    for (std::size_t level = 0; level < std::size(kConcurrencyLevels); ++level) {
-        const int clients = kConcurrencyLevels[level];
+    for (std::size_t level = 0; level < std::size(CONCURRENCY_LEVELS); ++level) {
+        const int clients = CONCURRENCY_LEVELS[level];
         const auto valid = [level](const ServerResults& r) { return r.load[level].measured; };
         const std::string who = std::to_string(clients) + (clients == 1 ? " client" : " clients");
         rows.push_back({"10 KB job, connect to last reply, median ms, " + who, valid,
@@ -751,7 +751,7 @@ int main(int argc, char** argv) {
     rows.push_back({"one " + big + " job, MB/s", bigValid,
                     [](const ServerResults& r) { return r.big.megabytesPerSecond; }, 0});
     rows.push_back(
-        {"peak memory growth, " + std::to_string(std::min(kMemoryProbeMb, options.bigMb)) + " MB job, MB",
+        {"peak memory growth, " + std::to_string(std::min(MEMORY_PROBE_MB, options.bigMb)) + " MB job, MB",
          bigValid, [](const ServerResults& r) { return r.big.probeGrowthKb / 1024.0; }, 1, false});
     rows.push_back({"peak memory growth, " + big + " job, MB", bigValid,
                     [](const ServerResults& r) { return r.big.bigGrowthKb / 1024.0; }, 1, false});

@@ -22,11 +22,11 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int64_t kInflateDocumentBytes = int64_t{64} << 20;
-constexpr int64_t kPclFileBytes = int64_t{256} << 20;
-constexpr double kPclTargetMbPerSecond = 500;
-constexpr int kRounds = 3;
-constexpr std::size_t kBlock = 64 * 1024;
+constexpr int64_t INFLATE_DOCUMENT_BYTES = int64_t{64} << 20;
+constexpr int64_t PCL_FILE_BYTES = int64_t{256} << 20;
+constexpr double PCL_TARGET_MB_PER_SECOND = 500;
+constexpr int ROUNDS = 3;
+constexpr std::size_t BLOCK = 64 * 1024;
 
 double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
@@ -35,7 +35,7 @@ double Seconds(Clock::duration d) {
 template <typename F>
 double Best(F f) {
     double best = 1e9;
-    for (int i = 0; i < kRounds; ++i) {
+    for (int i = 0; i < ROUNDS; ++i) {
         const auto start = Clock::now();
         f();
         best = std::min(best, Seconds(Clock::now() - start));
@@ -96,8 +96,8 @@ class PclWriter {
 // Writes whole pages until the file holds at least size bytes; the number of pages written.
 uint32_t WritePclFile(const std::string& path, int64_t size) {
     PclWriter writer;
-    platform::NativeFile file;
-    if (file.Open(platform::AnsiToUnicode(path), platform::kOpenWrite | platform::kOpenCreate))
+    platform::CNativeFile file;
+    if (file.Open(platform::AnsiToUnicode(path), platform::OPEN_WRITE | platform::OPEN_CREATE))
         return 0;
     std::string pages;
     for (int64_t written = 0; written < size;) {
@@ -151,10 +151,10 @@ bool InflateInMemory(const std::string& compressed, std::string& out) {
 
 // The peer: reading the file in the same blocks, doing nothing with the bytes.
 int64_t ReadWholeFile(const std::u16string& path) {
-    platform::NativeFile file;
-    if (file.Open(path, platform::kOpenRead))
+    platform::CNativeFile file;
+    if (file.Open(path, platform::OPEN_READ))
         return 0;
-    std::vector<char> block(kBlock);
+    std::vector<char> block(BLOCK);
     int64_t total = 0;
     for (long count; (count = file.Read(block.data(), block.size())) > 0;)
         total += count;
@@ -174,12 +174,12 @@ int main() {
         app.SetUpWorkingFolders();
 
         // InflateFile against zlib from memory into memory.
-        const std::string document = PclDocument(kInflateDocumentBytes);
+        const std::string document = PclDocument(INFLATE_DOCUMENT_BYTES);
         const std::string compressed = Deflate(document);
         const std::string compressedPath = folder + "/document.deflate";
         {
-            platform::NativeFile file;
-            file.Open(platform::AnsiToUnicode(compressedPath), platform::kOpenWrite | platform::kOpenCreate);
+            platform::CNativeFile file;
+            file.Open(platform::AnsiToUnicode(compressedPath), platform::OPEN_WRITE | platform::OPEN_CREATE);
             file.Write(compressed.data(), compressed.size());
         }
         const std::u16string input = platform::AnsiToUnicode(compressedPath);
@@ -196,32 +196,32 @@ int main() {
 
         // CountPclPages against a plain read.
         const std::string pclPath = folder + "/document.pcl";
-        const uint32_t pagesWritten = WritePclFile(pclPath, kPclFileBytes);
+        const uint32_t pagesWritten = WritePclFile(pclPath, PCL_FILE_BYTES);
         const std::u16string pcl = platform::AnsiToUnicode(pclPath);
         const int64_t pclBytes = ReadWholeFile(pcl);  // also brings the file into the cache for both
         int32_t pagesCounted = 0;
         const double count = Best([&] { pagesCounted = CountPclPages(pcl); });
         const double read = Best([&] { ReadWholeFile(pcl); });
 
-        const double inflateMb = MegabytesPerSecond(kInflateDocumentBytes, inflateFile);
-        const double memoryMb = MegabytesPerSecond(kInflateDocumentBytes, inflateMemory);
+        const double inflateMb = MegabytesPerSecond(INFLATE_DOCUMENT_BYTES, inflateFile);
+        const double memoryMb = MegabytesPerSecond(INFLATE_DOCUMENT_BYTES, inflateMemory);
         const double countMb = MegabytesPerSecond(pclBytes, count);
         const double readMb = MegabytesPerSecond(pclBytes, read);
         std::printf(
             "Payload preparation, best of %d rounds (MB/s of expanded or scanned data; higher is better)\n\n",
-            kRounds);
+            ROUNDS);
         std::printf("| operation | MB/s | peer | peer MB/s | ratio |\n|---|---|---|---|---|\n");
         std::printf(
             "| InflateFile, %.0f MB document (%.1f MB compressed), file to file | %.0f | zlib raw inflate, "
             "memory to memory | %.0f | %.2f |\n",
-            kInflateDocumentBytes / 1048576.0, compressed.size() / 1048576.0, inflateMb, memoryMb,
+            INFLATE_DOCUMENT_BYTES / 1048576.0, compressed.size() / 1048576.0, inflateMb, memoryMb,
             inflateMb / memoryMb);
         std::printf(
             "| CountPclPages, %.0f MB PCL file (%u pages) | %.0f | plain read of the same file | %.0f | "
             "%.2f |\n\n",
             pclBytes / 1048576.0, pagesWritten, countMb, readMb, countMb / readMb);
-        std::printf("CountPclPages target: at least %.0f MB/s: %s\n", kPclTargetMbPerSecond,
-                    countMb >= kPclTargetMbPerSecond ? "met" : "NOT met");
+        std::printf("CountPclPages target: at least %.0f MB/s: %s\n", PCL_TARGET_MB_PER_SECOND,
+                    countMb >= PCL_TARGET_MB_PER_SECOND ? "met" : "NOT met");
         if (!inflated || !inMemory) {
             std::printf("ERROR: the expansion failed or differs from the document\n");
             result = 1;

@@ -14,9 +14,9 @@ namespace velmora {
 
 namespace {
 
-constexpr long kLineCapacity = 4096;
-constexpr std::size_t kErrorTextLimit = 1024;
-constexpr int kFieldCount = 11;
+constexpr long LINE_CAPACITY = 4096;
+constexpr std::size_t ERROR_TEXT_LIMIT = 1024;
+constexpr int FIELD_COUNT = 11;
 
 // Empty string fields (all but the name) are written as one space so that no two separators are ever
 // adjacent: reading skips empty tokens, which would move every later field one place.
@@ -74,7 +74,7 @@ int ParseLine(std::u16string_view line, CPrinterSetting& record) {
     while (position < line.size()) {
         const std::size_t end = std::min(line.find(u';', position), line.size());
         if (end > position) {
-            if (index < kFieldCount)
+            if (index < FIELD_COUNT)
                 AssignField(record, index, line.substr(position, end - position));
             ++index;
         }
@@ -109,26 +109,26 @@ std::string FormatLine(const CPrinterSetting& record) {
 }  // namespace
 
 void CPrinterConfigFile::ReportFailure(const std::u16string& description) const {
-    const std::u16string text = description.substr(0, kErrorTextLimit);
+    const std::u16string text = description.substr(0, ERROR_TEXT_LIMIT);
     Reporter.WriteLog(Format(u"%d\tPrinter.cfg: %s", Reporter.ModeDigit(), text));
     Reporter.ShowMessageBox(text);
 }
 
 void CPrinterConfigFile::LoadPrinterConfig(CPrinterList& list) const {
     CMyFile file(Settings.AccessFile_MaxAttempts.load(), Settings.AccessFile_WaitingTimeMsec.load());
-    platform::FileError error;
-    if (!file.OpenWithRetry(PrinterCfgPath, platform::kOpenRead | platform::kShareExclusive, &error)) {
+    platform::CFileError error;
+    if (!file.OpenWithRetry(PrinterCfgPath, platform::OPEN_READ | platform::SHARE_EXCLUSIVE, &error)) {
         ReportFailure(error.Description());
         return;
     }
 
     // The new list is built aside and published whole: connection threads never see it half loaded.
     PrinterRecords records = *list.Snapshot();
-    char buffer[kLineCapacity + 1];
+    char buffer[LINE_CAPACITY + 1];
     bool skippingTail = false;
     for (;;) {
         std::fill(std::begin(buffer), std::end(buffer), '\0');
-        const long count = file.ReadLine(buffer, kLineCapacity);
+        const long count = file.ReadLine(buffer, LINE_CAPACITY);
         if (count <= 0)
             break;
         const bool lineEnded = buffer[count - 1] == '\n';
@@ -136,11 +136,11 @@ void CPrinterConfigFile::LoadPrinterConfig(CPrinterList& list) const {
             skippingTail = !lineEnded;
             continue;
         }
-        if (!lineEnded && count == kLineCapacity && file.Position() < file.Length()) {
+        if (!lineEnded && count == LINE_CAPACITY && file.Position() < file.Length()) {
             // The format allows 4096 bytes per line; the rest of a longer one must not become a record.
             skippingTail = true;
             Reporter.WriteLog(Format(u"%d\tPrinter.cfg: a line longer than %d bytes was cut", Reporter.ModeDigit(),
-                                     kLineCapacity));
+                                     LINE_CAPACITY));
         }
 
         std::string_view bytes(buffer, std::strlen(buffer));
@@ -167,7 +167,7 @@ void CPrinterConfigFile::SavePrinterConfig(const CPrinterList& list) const {
         content += FormatLine(record);
 
     // Written to a new file that replaces the old one: a failure at any point leaves the old file as it was.
-    platform::FileError error;
+    platform::CFileError error;
     if (!ReplaceFileContent(PrinterCfgPath, content, Settings.AccessFile_MaxAttempts.load(),
                             Settings.AccessFile_WaitingTimeMsec.load(), &error)) {
         ReportFailure(error.Description());

@@ -16,18 +16,18 @@ using PrinterRecords = std::vector<CPrinterSetting>;
 
 class CPrinterList {
   public:
-    CPrinterList() : Current_(std::make_shared<const PrinterRecords>()) {}
+    CPrinterList() : Current(std::make_shared<const PrinterRecords>()) {}
 
     // The list as it is now; it never changes afterwards.
     std::shared_ptr<const PrinterRecords> Snapshot() const {
-        std::lock_guard<std::mutex> lock(Mutex_);
-        return Current_;
+        std::lock_guard<std::mutex> lock(Mutex);
+        return Current;
     }
     // Publishes a new list (for example the dialog's edited copy).
     void Replace(PrinterRecords records) {
         auto next = std::make_shared<const PrinterRecords>(std::move(records));
-        std::lock_guard<std::mutex> lock(Mutex_);
-        Current_ = std::move(next);
+        std::lock_guard<std::mutex> lock(Mutex);
+        Current = std::move(next);
     }
     void Clear() { Replace({}); }
 
@@ -45,8 +45,8 @@ class CPrinterList {
     }
 
   private:
-    mutable std::mutex Mutex_;
-    std::shared_ptr<const PrinterRecords> Current_;
+    mutable std::mutex Mutex;
+    std::shared_ptr<const PrinterRecords> Current;
 };
 
 }  // namespace velmora

@@ -4,15 +4,15 @@ namespace velmora {
 
 // The print command of the platform's own tools: the program differs, so does its command line.
 #ifdef _WIN32
-const char16_t kDefaultProgramCommand[] =
+const char16_t DEFAULT_PROGRAM_COMMAND[] =
     uR"("C:\Program Files\Adobe\Reader 8.0\Reader\AcroRd32.exe" /p /h "%1")";
 #else
-const char16_t kDefaultProgramCommand[] = uR"("/usr/bin/lp" -d %2 %1)";
+const char16_t DEFAULT_PROGRAM_COMMAND[] = uR"("/usr/bin/lp" -d %2 %1)";
 #endif
 
-const char16_t kDefaultIPAddress[] = u"192.168.1.250";
+const char16_t DEFAULT_IP_ADDRESS[] = u"192.168.1.250";
 
 CPrinterSetting::CPrinterSetting()
-    : ProgramCommand(kDefaultProgramCommand), IPAddress(kDefaultIPAddress), QueueName(u"PASS") {}
+    : ProgramCommand(DEFAULT_PROGRAM_COMMAND), IPAddress(DEFAULT_IP_ADDRESS), QueueName(u"PASS") {}
 
 }  // namespace velmora

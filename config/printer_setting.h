@@ -35,8 +35,8 @@ class CPrinterSetting {
 };
 
 // The command a new virtual printer runs in program mode ("%1" is the file, "%2" the printer).
-extern const char16_t kDefaultProgramCommand[];
+extern const char16_t DEFAULT_PROGRAM_COMMAND[];
 // The forwarding destination of a new virtual printer.
-extern const char16_t kDefaultIPAddress[];
+extern const char16_t DEFAULT_IP_ADDRESS[];
 
 }  // namespace velmora

@@ -13,10 +13,10 @@ namespace velmora {
 
 namespace {
 
-constexpr int64_t kLogSizeLimit = 150000000;
+constexpr int64_t LOG_SIZE_LIMIT = 150000000;
 
 // English names whatever the process locale: the file names must not change with the user's language.
-constexpr const char16_t* kWeekdays[] = {u"Sunday",   u"Monday", u"Tuesday", u"Wednesday",
+constexpr const char16_t* WEEKDAYS[] = {u"Sunday",   u"Monday", u"Tuesday", u"Wednesday",
                                          u"Thursday", u"Friday", u"Saturday"};
 
 std::tm LocalTime(std::time_t time) {
@@ -36,7 +36,7 @@ std::u16string Ascii(const char* text) {
 
 void CLogWriter::OpenFolder(const std::u16string& folder) {
     const std::tm now = LocalTime(std::time(nullptr));
-    const std::u16string name = std::u16string(kWeekdays[now.tm_wday]) + u"_VelmoraVirtualPrinter_Log.txt";
+    const std::u16string name = std::u16string(WEEKDAYS[now.tm_wday]) + u"_VelmoraVirtualPrinter_Log.txt";
     const std::u16string path = folder + name;
 
     std::time_t modified = 0;
@@ -64,7 +64,7 @@ std::u16string CLogWriter::FilePath() const {
 }
 
 namespace {
-constexpr int32_t kLogOpenAttempts = 20;
+constexpr int32_t LOG_OPEN_ATTEMPTS = 20;
 }
 
 void CLogWriter::WriteLog(std::u16string message) {
@@ -74,14 +74,14 @@ void CLogWriter::WriteLog(std::u16string message) {
 
     // The desktop program and the service write the same file, each holding it for the length of one
     // line: a line that meets the other's is written a few milliseconds later instead of being lost.
-    CMyFile file(kLogOpenAttempts, 10);
+    CMyFile file(LOG_OPEN_ATTEMPTS, 10);
     if (!file.OpenWithRetry(LogFilePath,
-                            platform::kOpenWrite | platform::kOpenCreate | platform::kOpenNoTruncate |
-                                platform::kShareExclusive,
+                            platform::OPEN_WRITE | platform::OPEN_CREATE | platform::OPEN_NO_TRUNCATE |
+                                platform::SHARE_EXCLUSIVE,
                             nullptr)) {
         return;
     }
-    if (file.Length() > kLogSizeLimit)
+    if (file.Length() > LOG_SIZE_LIMIT)
         return;
 
     char stamp[64] = {};

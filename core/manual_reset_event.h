@@ -7,37 +7,37 @@
 
 namespace velmora {
 
-class ManualResetEvent {
+class CManualResetEvent {
   public:
     void Set() {
         {
-            std::lock_guard<std::mutex> lock(mutex_);
-            signalled_ = true;
+            std::lock_guard<std::mutex> lock(Mutex);
+            Signalled = true;
         }
-        changed_.notify_all();
+        Changed.notify_all();
     }
     void Reset() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        signalled_ = false;
+        std::lock_guard<std::mutex> lock(Mutex);
+        Signalled = false;
     }
     bool IsSet() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return signalled_;
+        std::lock_guard<std::mutex> lock(Mutex);
+        return Signalled;
     }
     void Wait() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return signalled_; });
+        std::unique_lock<std::mutex> lock(Mutex);
+        Changed.wait(lock, [this] { return Signalled; });
     }
     // True when signalled within the time.
     bool WaitFor(std::chrono::milliseconds timeout) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, timeout, [this] { return signalled_; });
+        std::unique_lock<std::mutex> lock(Mutex);
+        return Changed.wait_for(lock, timeout, [this] { return Signalled; });
     }
 
   private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    bool signalled_ = false;
+    mutable std::mutex Mutex;
+    std::condition_variable Changed;
+    bool Signalled = false;
 };
 
 }  // namespace velmora

@@ -12,7 +12,7 @@ void Wait(int32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-void StoreError(const platform::FileError& error, std::u16string* errorText, std::size_t errorCapacity) {
+void StoreError(const platform::CFileError& error, std::u16string* errorText, std::size_t errorCapacity) {
     if (!errorText)
         return;
     *errorText = error.Description();
@@ -27,7 +27,7 @@ void StoreError(const platform::FileError& error, std::u16string* errorText, std
 template <typename Operation>
 bool RetryFileOperation(Operation operation, bool missingIsSuccess, int32_t attemptCount, int32_t waitMsec,
                         std::u16string* errorText, std::size_t errorCapacity) {
-    platform::FileError error = operation();
+    platform::CFileError error = operation();
     if (!error || (missingIsSuccess && error.kind == platform::FileErrorKind::NotFound))
         return true;
     StoreError(error, errorText, errorCapacity);
@@ -47,9 +47,9 @@ bool RetryFileOperation(Operation operation, bool missingIsSuccess, int32_t atte
 CMyFile::CMyFile(int32_t attemptCount, int32_t waitMsec)
     : AttemptCount(attemptCount > 1 ? attemptCount : 1), WaitMsec(waitMsec > 10 ? waitMsec : 10) {}
 
-bool CMyFile::OpenWithRetry(const std::u16string& path, unsigned openFlags, platform::FileError* error) {
+bool CMyFile::OpenWithRetry(const std::u16string& path, unsigned openFlags, platform::CFileError* error) {
     SetFilePath(path);
-    platform::FileError failure;
+    platform::CFileError failure;
     for (int32_t attempt = 0; attempt < AttemptCount; ++attempt) {
         failure = Open(path, openFlags);
         if (!failure)
@@ -91,23 +91,23 @@ bool RenameFileWithRetry(const std::u16string& oldPath, const std::u16string& ne
 }
 
 bool ReplaceFileContent(const std::u16string& path, std::string_view content, int32_t attemptCount,
-                        int32_t waitMsec, platform::FileError* error) {
-    platform::FileError failure;
+                        int32_t waitMsec, platform::CFileError* error) {
+    platform::CFileError failure;
     {
         // Held without sharing while the new content is prepared, as other writers of the file expect.
         CMyFile current(attemptCount, waitMsec);
         if (!current.OpenWithRetry(path,
-                                   platform::kOpenReadWrite | platform::kOpenCreate |
-                                       platform::kOpenNoTruncate | platform::kShareExclusive,
+                                   platform::OPEN_READ_WRITE | platform::OPEN_CREATE |
+                                       platform::OPEN_NO_TRUNCATE | platform::SHARE_EXCLUSIVE,
                                    &failure)) {
             if (error)
                 *error = failure;
             return false;
         }
         const std::u16string temporary = path + u".new";
-        platform::NativeFile next;
+        platform::CNativeFile next;
         failure =
-            next.Open(temporary, platform::kOpenWrite | platform::kOpenCreate | platform::kShareExclusive);
+            next.Open(temporary, platform::OPEN_WRITE | platform::OPEN_CREATE | platform::SHARE_EXCLUSIVE);
         if (!failure)
             failure = next.Write(content.data(), content.size());
         if (!failure)

@@ -15,30 +15,30 @@ namespace velmora {
 inline constexpr int32_t FILE_SINGLE_ATTEMPT = 1;
 inline constexpr int32_t FILE_MIN_WAIT_MSEC = 10;
 
-class CMyFile : public platform::NativeFile {
+class CMyFile : public platform::CNativeFile {
   public:
     // At least one attempt, at least 10 ms between attempts.
     CMyFile(int32_t attemptCount, int32_t waitMsec);
     virtual ~CMyFile() = default;
 
-    // Opens like NativeFile::Open, retrying only on sharing violations; *error receives the last failure.
-    bool OpenWithRetry(const std::u16string& path, unsigned openFlags, platform::FileError* error);
+    // Opens like CNativeFile::Open, retrying only on sharing violations; *error receives the last failure.
+    bool OpenWithRetry(const std::u16string& path, unsigned openFlags, platform::CFileError* error);
 
     // Reads up to capacity bytes and stops after the first line feed. A line ending in CR LF has its CR
     // replaced by a zero byte; a bare LF is kept. Returns the bytes consumed, 0 at the end of the file.
     // The caller zero-fills the buffer (capacity + 1 bytes) before each call.
     long ReadLine(char* buffer, long capacity);
 
-    const std::u16string& FilePath() const { return FilePath_; }
+    const std::u16string& FilePath() const { return OpenedFilePath; }
 
     int32_t AttemptCount;
     int32_t WaitMsec;
 
   protected:
-    virtual void SetFilePath(const std::u16string& path) { FilePath_ = path; }
+    virtual void SetFilePath(const std::u16string& path) { OpenedFilePath = path; }
 
   private:
-    std::u16string FilePath_;
+    std::u16string OpenedFilePath;
 };
 
 // True when the file is gone; a missing file counts as gone on the first attempt only. errorText, when
@@ -55,6 +55,6 @@ bool RenameFileWithRetry(const std::u16string& oldPath, const std::u16string& ne
 // CMyFile, so that another holder is waited out as for any other open. On failure the old file is left
 // exactly as it was and *error tells why.
 bool ReplaceFileContent(const std::u16string& path, std::string_view content, int32_t attemptCount,
-                        int32_t waitMsec, platform::FileError* error);
+                        int32_t waitMsec, platform::CFileError* error);
 
 }  // namespace velmora

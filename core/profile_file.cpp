@@ -20,8 +20,8 @@ std::string Trim(std::string_view text) {
 
 std::vector<std::string> ReadLines(const std::u16string& path) {
     std::vector<std::string> lines;
-    platform::NativeFile file;
-    if (file.Open(path, platform::kOpenRead | platform::kShareDenyWrite))
+    platform::CNativeFile file;
+    if (file.Open(path, platform::OPEN_READ | platform::SHARE_DENY_WRITE))
         return lines;
     std::string content;
     char buffer[4096];
@@ -85,8 +85,8 @@ bool WriteLines(const std::u16string& path, const std::vector<std::string>& line
     }
     const std::u16string temporary = path + u".new";
     {
-        platform::NativeFile file;
-        if (file.Open(temporary, platform::kOpenWrite | platform::kOpenCreate | platform::kShareExclusive)) {
+        platform::CNativeFile file;
+        if (file.Open(temporary, platform::OPEN_WRITE | platform::OPEN_CREATE | platform::SHARE_EXCLUSIVE)) {
             return false;
         }
         if (file.Write(content.data(), content.size()) || file.Flush()) {
@@ -113,7 +113,7 @@ std::string SectionHeader(std::u16string_view section) {
 
 int32_t CProfileFile::GetInt(std::u16string_view section, std::u16string_view key,
                              int32_t defaultValue) const {
-    const std::vector<std::string> lines = ReadLines(Path_);
+    const std::vector<std::string> lines = ReadLines(ProfilePath);
     const auto [begin, end] = FindSection(lines, section);
     if (begin == std::string::npos)
         return defaultValue;
@@ -129,20 +129,20 @@ int32_t CProfileFile::GetInt(std::u16string_view section, std::u16string_view ke
 }
 
 bool CProfileFile::WriteInt(std::u16string_view section, std::u16string_view key, int32_t value) {
-    if (Path_.empty())
+    if (ProfilePath.empty())
         return false;
-    std::vector<std::string> lines = ReadLines(Path_);
+    std::vector<std::string> lines = ReadLines(ProfilePath);
     const std::string entry = platform::UnicodeToAnsi(key) + "=" + std::to_string(value);
     const auto [begin, end] = FindSection(lines, section);
     if (begin == std::string::npos) {
         lines.push_back(SectionHeader(section));
         lines.push_back(entry);
-        return WriteLines(Path_, lines);
+        return WriteLines(ProfilePath, lines);
     }
     for (std::size_t i = begin; i < end; ++i) {
         if (lines[i].find('=') != std::string::npos && SameName(KeyOf(lines[i]), key)) {
             lines[i] = entry;
-            return WriteLines(Path_, lines);
+            return WriteLines(ProfilePath, lines);
         }
     }
     // After the section's last key, before any blank lines that separate it from the next section.
@@ -150,11 +150,11 @@ bool CProfileFile::WriteInt(std::u16string_view section, std::u16string_view key
     while (at > begin && Trim(lines[at - 1]).empty())
         --at;
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), entry);
-    return WriteLines(Path_, lines);
+    return WriteLines(ProfilePath, lines);
 }
 
 bool CProfileFile::WriteSection(std::u16string_view section, std::string_view entries) {
-    if (Path_.empty())
+    if (ProfilePath.empty())
         return false;
     std::vector<std::string> body;
     for (std::size_t start = 0; start < entries.size();) {
@@ -164,7 +164,7 @@ bool CProfileFile::WriteSection(std::u16string_view section, std::string_view en
         body.emplace_back(entries.substr(start, end - start));
         start = end + 1;
     }
-    std::vector<std::string> lines = ReadLines(Path_);
+    std::vector<std::string> lines = ReadLines(ProfilePath);
     const auto [begin, end] = FindSection(lines, section);
     if (begin == std::string::npos) {
         lines.push_back(SectionHeader(section));
@@ -174,7 +174,7 @@ bool CProfileFile::WriteSection(std::u16string_view section, std::string_view en
                     lines.begin() + static_cast<std::ptrdiff_t>(end));
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(begin), body.begin(), body.end());
     }
-    return WriteLines(Path_, lines);
+    return WriteLines(ProfilePath, lines);
 }
 
 }  // namespace velmora

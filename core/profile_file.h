@@ -11,8 +11,8 @@ namespace velmora {
 
 class CProfileFile {
   public:
-    void SetPath(const std::u16string& path) { Path_ = path; }
-    const std::u16string& Path() const { return Path_; }
+    void SetPath(const std::u16string& path) { ProfilePath = path; }
+    const std::u16string& Path() const { return ProfilePath; }
 
     // The key's value read as a decimal number (leading digits with an optional minus sign; anything
     // else reads as 0), or the default when the file, the section or the key is absent or empty.
@@ -23,7 +23,7 @@ class CProfileFile {
     bool WriteSection(std::u16string_view section, std::string_view entries);
 
   private:
-    std::u16string Path_;
+    std::u16string ProfilePath;
 };
 
 }  // namespace velmora

@@ -9,22 +9,22 @@ namespace velmora {
 
 namespace {
 
-constexpr std::u16string_view kSection = u"Settings";
+constexpr std::u16string_view SECTION = u"Settings";
 
 // The retry settings replaced older keys of the same meaning, which are still honoured when present.
 int32_t ReadWithFallback(const CProfileFile& file, std::u16string_view key, std::u16string_view olderKey,
                          int32_t olderDefault) {
-    const int32_t value = file.GetInt(kSection, key, -1);
-    return value == -1 ? file.GetInt(kSection, olderKey, olderDefault) : value;
+    const int32_t value = file.GetInt(SECTION, key, -1);
+    return value == -1 ? file.GetInt(SECTION, olderKey, olderDefault) : value;
 }
 
 }  // namespace
 
 void CSettings::Load(const CProfileFile& file) {
-    StartAsService = file.GetInt(kSection, u"StartAsService", 0);
-    AutoStart = file.GetInt(kSection, u"AutoStart", 1);
-    AutoHide = file.GetInt(kSection, u"AutoHide", 0);
-    Stress = file.GetInt(kSection, u"Stress", 0);
+    StartAsService = file.GetInt(SECTION, u"StartAsService", 0);
+    AutoStart = file.GetInt(SECTION, u"AutoStart", 1);
+    AutoHide = file.GetInt(SECTION, u"AutoHide", 0);
+    Stress = file.GetInt(SECTION, u"Stress", 0);
     ReadServerSettings(file, 0);
 }
 
@@ -35,15 +35,15 @@ void CSettings::ReloadServerSettings(const CProfileFile& file) {
 }
 
 void CSettings::ReadServerSettings(const CProfileFile& file, int32_t autoDeleteDefault) {
-    AutoDelete = file.GetInt(kSection, u"AutoDelete", autoDeleteDefault);
-    DeleteSpool = file.GetInt(kSection, u"DeleteSpool", 0) != 0;
-    DeleteSpoolTimeOut = file.GetInt(kSection, u"DeleteSpoolTimeOut", 30);
-    PortLPD = file.GetInt(kSection, u"PortLPD", 515);
+    AutoDelete = file.GetInt(SECTION, u"AutoDelete", autoDeleteDefault);
+    DeleteSpool = file.GetInt(SECTION, u"DeleteSpool", 0) != 0;
+    DeleteSpoolTimeOut = file.GetInt(SECTION, u"DeleteSpoolTimeOut", 30);
+    PortLPD = file.GetInt(SECTION, u"PortLPD", 515);
     AccessFile_MaxAttempts = ReadWithFallback(file, u"AccessFile_MaxAttempts", u"PDFRename_MaxAttempts", 10);
     AccessFile_WaitingTimeMsec =
         ReadWithFallback(file, u"AccessFile_WaitingTimeMsec", u"PDFRename_WaitingTimeMsec", 10);
-    KillProcessIfNeed = file.GetInt(kSection, u"KillProcessIfNeed", 0);
-    LogLevel = file.GetInt(kSection, u"LogLevel", 1);
+    KillProcessIfNeed = file.GetInt(SECTION, u"KillProcessIfNeed", 0);
+    LogLevel = file.GetInt(SECTION, u"LogLevel", 1);
 }
 
 void CSettings::Save(CProfileFile& file) const {
@@ -75,7 +75,7 @@ void CSettings::Save(CProfileFile& file) const {
     if (written < 0)
         return;
     bytes.resize(static_cast<std::size_t>(written));
-    file.WriteSection(kSection, bytes);
+    file.WriteSection(SECTION, bytes);
 }
 
 }  // namespace velmora

@@ -21,11 +21,11 @@ std::u16string FormatTime(const char* format, const std::tm& time) {
 // counter when two receptions of the same thread number fall into the same second.
 std::u16string ReserveSpoolFile(const std::u16string& folder, const std::u16string& stamp,
                                 uint32_t threadNumber) {
-    const std::u16string stem = Format(u"%s%c%s%d", folder, platform::kPathSeparator, stamp, threadNumber);
+    const std::u16string stem = Format(u"%s%c%s%d", folder, platform::PATH_SEPARATOR, stamp, threadNumber);
     std::u16string path = stem + u".tmp";
     for (int counter = 2; counter < 10000; ++counter) {
-        platform::NativeFile file;
-        const platform::FileError error = file.Open(path, platform::kOpenWrite | platform::kOpenCreateNew);
+        platform::CNativeFile file;
+        const platform::CFileError error = file.Open(path, platform::OPEN_WRITE | platform::OPEN_CREATE_NEW);
         if (!error)
             return path;
         // Anything but a name clash (a missing folder, a full disk) is for the reception to report.

@@ -15,7 +15,7 @@ namespace velmora {
 namespace {
 
 // A line reception asks for this much at a time; LPD command lines are far shorter.
-constexpr std::size_t kLineChunk = 1024;
+constexpr std::size_t LINE_CHUNK = 1024;
 
 void ReleaseBuffer(LpdConnection* connection) {
     connection->buffer.reset();
@@ -29,12 +29,12 @@ int FailReception(LpdConnection* connection, int32_t error) {
     return -1;
 }
 
-struct SocketErrorEntry {
+struct CSocketErrorEntry {
     int32_t code;
     const char16_t* name;
 };
 
-constexpr SocketErrorEntry kSocketErrorNames[] = {
+constexpr CSocketErrorEntry SOCKET_ERROR_NAMES[] = {
     {10004, u"WSAEINTR"},
     {10009, u"WSAEBADF"},
     {10013, u"WSAEACCES"},
@@ -94,7 +94,7 @@ constexpr SocketErrorEntry kSocketErrorNames[] = {
     {10111, u"WSA_E_CANCELLED"},
     {10112, u"WSAEREFUSED"},
 };
-static_assert(std::size(kSocketErrorNames) == 58);
+static_assert(std::size(SOCKET_ERROR_NAMES) == 58);
 
 }  // namespace
 
@@ -113,35 +113,35 @@ namespace {
 int Reception(LpdConnection* connection, int32_t wanted, bool anyAmount) {
     connection->error = 0;
     if (!connection->socket) {
-        connection->error = kErrorSocketNumber;
+        connection->error = ERROR_SOCKET_NUMBER;
         return -1;
     }
     ReleaseBuffer(connection);
     // The session passes counts straight from the client: a negative one is refused like a failed
     // allocation.
     if (wanted < -1)
-        return FailReception(connection, kErrorAllocation);
+        return FailReception(connection, ERROR_ALLOCATION);
     const bool line = wanted == -1;
-    std::size_t chunk = line ? kLineChunk : static_cast<std::size_t>(wanted);
+    std::size_t chunk = line ? LINE_CHUNK : static_cast<std::size_t>(wanted);
     // calloc: a large count costs memory only as its bytes arrive.
     std::size_t size = chunk + 1;
     connection->buffer.reset(static_cast<char*>(std::calloc(size, 1)));
     if (!connection->buffer)
-        return FailReception(connection, kErrorAllocation);
+        return FailReception(connection, ERROR_ALLOCATION);
     if (!line && wanted == 0)
         return 0;
 
-    const LpdReceiveTiming timing = connection->timing;
+    const CLpdReceiveTiming timing = connection->timing;
     int32_t idle = 0;
     for (;;) {
         const auto length = static_cast<std::size_t>(connection->length);
         if (line) {
             if (length + chunk >= static_cast<std::size_t>(std::numeric_limits<int32_t>::max()))
-                return FailReception(connection, kErrorAllocation);
+                return FailReception(connection, ERROR_ALLOCATION);
             if (length + chunk + 1 > size) {
                 char* grown = static_cast<char*>(std::realloc(connection->buffer.get(), length + chunk + 1));
                 if (!grown)
-                    return FailReception(connection, kErrorAllocation);
+                    return FailReception(connection, ERROR_ALLOCATION);
                 connection->buffer.release();
                 connection->buffer.reset(grown);
                 size = length + chunk + 1;
@@ -171,15 +171,15 @@ int Reception(LpdConnection* connection, int32_t wanted, bool anyAmount) {
             continue;
         }
         if (received == 0)
-            return FailReception(connection, kConnectionClosed);
+            return FailReception(connection, CONNECTION_CLOSED);
         const int code = platform::LastSocketError();
-        if (code != platform::kWsaWouldBlock)
+        if (code != platform::WSA_WOULD_BLOCK)
             return FailReception(connection, code);
         // Waiting for readiness rather than sleeping takes data the moment it arrives; a wait that ends
         // with data never counts as the one that ends the reception.
         const bool readable = platform::WaitReadable(connection->socket.Get(), timing.pollMilliseconds);
         if (++idle > timing.idleLimit && !readable)
-            return FailReception(connection, kErrorInternalTimeout);
+            return FailReception(connection, ERROR_INTERNAL_TIMEOUT);
     }
 }
 
@@ -227,7 +227,7 @@ std::string ReadToken(LpdConnection* connection, char delimiter) {
 
 int SendByte(LpdConnection* connection, uint8_t byte) {
     if (!connection->socket) {
-        connection->error = kErrorSocketNumber;
+        connection->error = ERROR_SOCKET_NUMBER;
         return -1;
     }
     if (platform::Send(connection->socket.Get(), &byte, 1) < 0) {
@@ -251,18 +251,18 @@ int ReceiveEndOfFile(LpdConnection* connection) {
 
 std::u16string SocketErrorName(int32_t code) {
     switch (code) {
-        case kErrorSocketNumber:
+        case ERROR_SOCKET_NUMBER:
             return u"ERROR_SOCKET_NUMBER";
-        case kErrorAllocation:
+        case ERROR_ALLOCATION:
             return u"ERROR_ALLOCATION";
-        case kErrorInternalTimeout:
+        case ERROR_INTERNAL_TIMEOUT:
             return u"ERROR_INTERNAL_TIMEOUT";
-        case kConnectionClosed:
+        case CONNECTION_CLOSED:
             return u"CONNECTION_CLOSED";
         default:
             break;
     }
-    for (const SocketErrorEntry& entry : kSocketErrorNames) {
+    for (const CSocketErrorEntry& entry : SOCKET_ERROR_NAMES) {
         if (entry.code == code)
             return entry.name;
     }

@@ -16,20 +16,20 @@
 namespace velmora {
 
 // The connection's own error codes; any other non-zero error is a Windows Sockets code.
-inline constexpr int32_t kErrorSocketNumber = 1;     // the connection has no socket
-inline constexpr int32_t kErrorAllocation = 2;       // no receive buffer (also: a negative count)
-inline constexpr int32_t kErrorInternalTimeout = 3;  // the peer stayed silent too long
-inline constexpr int32_t kConnectionClosed = 666;    // the peer closed the connection in an orderly way
+inline constexpr int32_t ERROR_SOCKET_NUMBER = 1;     // the connection has no socket
+inline constexpr int32_t ERROR_ALLOCATION = 2;       // no receive buffer (also: a negative count)
+inline constexpr int32_t ERROR_INTERNAL_TIMEOUT = 3;  // the peer stayed silent too long
+inline constexpr int32_t CONNECTION_CLOSED = 666;    // the peer closed the connection in an orderly way
 
 // How a reception waits for data: each empty poll waits up to pollMilliseconds for the socket to become
-// readable, and a reception fails with kErrorInternalTimeout after more than idleLimit consecutive empty
+// readable, and a reception fails with ERROR_INTERNAL_TIMEOUT after more than idleLimit consecutive empty
 // polls (about 10.1 s of silence by default). Every received byte restarts the count.
-struct LpdReceiveTiming {
+struct CLpdReceiveTiming {
     int32_t pollMilliseconds = 100;
     int32_t idleLimit = 100;
 };
 
-struct FreeBytes {
+struct CFreeBytes {
     void operator()(char* bytes) const { std::free(bytes); }
 };
 
@@ -42,15 +42,15 @@ struct LpdConnection {
     // Closed with the record.
     platform::CSocket socket;
     // The peer's address as accept gave it; null until the listener sets it.
-    std::unique_ptr<platform::Ipv4SocketAddress> peer;
+    std::unique_ptr<platform::CIpv4SocketAddress> peer;
     // The bytes of the current reception, always followed by at least one zero byte; null when nothing is
     // held. Each reception replaces it, so take bytes and tokens out before the next one.
-    std::unique_ptr<char[], FreeBytes> buffer;
+    std::unique_ptr<char[], CFreeBytes> buffer;
     int32_t position = 0;  // next byte to consume
     int32_t length = 0;    // bytes received
     int32_t error = 0;     // outcome of the last reception or send
     // The server's; tests shorten it.
-    LpdReceiveTiming timing;
+    CLpdReceiveTiming timing;
 };
 
 // A new record without socket, peer or buffer; null only when memory is exhausted.
@@ -62,7 +62,7 @@ void FreeConnection(std::unique_ptr<LpdConnection>& connection);
 // wanted = -1 receives a line (until a line feed has arrived; up to 1024 bytes per receive, and bytes
 // after the line feed that arrived with it are dropped by the next reception). A count >= 0 receives
 // exactly that many bytes and never takes bytes beyond them from the socket. Any other negative count
-// fails with kErrorAllocation without touching the socket. A failure leaves no buffer (length 0).
+// fails with ERROR_ALLOCATION without touching the socket. A failure leaves no buffer (length 0).
 int ReceiveBytes(LpdConnection* connection, int32_t wanted);
 // Receives what has arrived, between 1 and maximum bytes, waiting for the first as ReceiveBytes does: for
 // data whose length the client did not announce.

@@ -91,14 +91,14 @@ void CLpdServer::ServeConnections(platform::SocketHandle listener) {
     using namespace platform;
     const int mode = Parts.Reporter.ModeDigit();
     while (IsServerRunning()) {
-        Ipv4SocketAddress peer;
+        CIpv4SocketAddress peer;
         CSocket socket(Accept(listener, &peer));
         if (socket) {
             StartSession(std::move(socket), peer);
             continue;
         }
         const int error = LastSocketError();
-        if (error == kWsaWouldBlock) {
+        if (error == WSA_WOULD_BLOCK) {
             // Waiting for a connection instead of sleeping: a stop is still seen within 100 ms.
             WaitReadable(listener, 100);
         } else {
@@ -110,7 +110,7 @@ void CLpdServer::ServeConnections(platform::SocketHandle listener) {
     }
 }
 
-void CLpdServer::StartSession(platform::CSocket socket, const platform::Ipv4SocketAddress& peer) {
+void CLpdServer::StartSession(platform::CSocket socket, const platform::CIpv4SocketAddress& peer) {
     std::unique_ptr<LpdConnection> connection = CreateConnection();
     if (!connection) {
         Parts.Reporter.WriteLog(
@@ -120,7 +120,7 @@ void CLpdServer::StartSession(platform::CSocket socket, const platform::Ipv4Sock
     // Accepted sockets do not inherit non-blocking mode everywhere; the reception polls.
     platform::SetNonBlocking(socket.Get(), true);
     connection->socket = std::move(socket);
-    connection->peer = std::make_unique<platform::Ipv4SocketAddress>(peer);
+    connection->peer = std::make_unique<platform::CIpv4SocketAddress>(peer);
     connection->timing = ReceiveTiming;
     auto holder = std::make_shared<std::unique_ptr<LpdConnection>>(std::move(connection));
     Sessions.Start([this, holder] { LpdClientThread(std::move(*holder), Parts, Place); });

@@ -57,12 +57,12 @@ class CLpdServer {
     // Listen on the loopback address only instead of every address (tests; VELMORA_LISTEN_LOOPBACK=1).
     bool LoopbackOnly = false;
     // How sessions wait for their clients; tests shorten it.
-    LpdReceiveTiming ReceiveTiming;
+    CLpdReceiveTiming ReceiveTiming;
 
   private:
     void LpdServerThread();
     void ServeConnections(platform::SocketHandle listener);
-    void StartSession(platform::CSocket socket, const platform::Ipv4SocketAddress& peer);
+    void StartSession(platform::CSocket socket, const platform::CIpv4SocketAddress& peer);
     // A failure of the listener: logged always, and shown to the user in the desktop program.
     void Report(const std::u16string& logLine, const std::u16string& message);
 

@@ -20,10 +20,10 @@ namespace velmora {
 namespace {
 
 // RFC 1179 control files are a few lines; a larger announcement is refused rather than allocated.
-constexpr int32_t kMaxControlFileSize = 1 << 20;
+constexpr int32_t MAX_CONTROL_FILE_SIZE = 1 << 20;
 // Data files stream to disk in pieces of this size: large enough for the disk's speed, small enough to
 // keep every connection's memory small.
-constexpr int32_t kDataChunk = 64 * 1024;
+constexpr int32_t DATA_CHUNK = 64 * 1024;
 
 // A file length as clients send it, read without overflow: white space, an optional sign, digits.
 int64_t ParseCount(const std::string& text) {
@@ -40,30 +40,30 @@ int64_t ParseCount(const std::string& text) {
     return negative ? -value : value;
 }
 
-class Session {
+class CLpdSession {
   public:
-    Session(std::unique_ptr<LpdConnection> connection, const CLpdServerParts& parts, const CLpdSessionPlace& place)
-        : parts_(parts),
-          place_(place),
-          connection_(std::move(connection)),
-          mode_(parts.Reporter.ModeDigit()),
-          thread_(static_cast<int>(platform::CurrentThreadId())),
-          detailed_(parts.Settings.LogLevel == 2) {}
+    CLpdSession(std::unique_ptr<LpdConnection> connection, const CLpdServerParts& parts, const CLpdSessionPlace& place)
+        : Parts(parts),
+          Place(place),
+          Connection(std::move(connection)),
+          Mode(parts.Reporter.ModeDigit()),
+          Thread(static_cast<int>(platform::CurrentThreadId())),
+          Detailed(parts.Settings.LogLevel == 2) {}
 
     void Run();
 
   private:
     template <typename... Args>
     void Log(std::u16string_view format, const Args&... args) {
-        parts_.Reporter.WriteLog(Format(format, mode_, thread_, args...));
+        Parts.Reporter.WriteLog(Format(format, Mode, Thread, args...));
     }
     template <typename... Args>
     void Trace(std::u16string_view format, const Args&... args) {
-        if (detailed_)
+        if (Detailed)
             Log(format, args...);
     }
-    int Socket() const { return static_cast<int>(connection_->socket.Get()); }
-    std::u16string Error() const { return SocketErrorName(connection_->error); }
+    int Socket() const { return static_cast<int>(Connection->socket.Get()); }
+    std::u16string Error() const { return SocketErrorName(Connection->error); }
 
     bool ReceiveJob(const std::u16string& queue);
     void ReceiveControlFile();
@@ -76,127 +76,127 @@ class Session {
     bool WriteSpool();
     void Discard();
 
-    const CLpdServerParts& parts_;
-    const CLpdSessionPlace& place_;
-    std::unique_ptr<LpdConnection> connection_;
-    const int mode_;
-    const int thread_;
-    const bool detailed_;
-    bool continue_ = true;
+    const CLpdServerParts& Parts;
+    const CLpdSessionPlace& Place;
+    std::unique_ptr<LpdConnection> Connection;
+    const int Mode;
+    const int Thread;
+    const bool Detailed;
+    bool Continue = true;
     // The client closed the connection at the end of a complete data file: the job is complete.
-    bool closed_ = false;
-    SpoolFilePtr job_;
-    platform::NativeFile spoolFile_;
+    bool Closed = false;
+    SpoolFilePtr Job;
+    platform::CNativeFile SpoolFile;
 };
 
-void Session::Run() {
+void CLpdSession::Run() {
     SelectLanguage();
-    const std::string peer = platform::AddressText(*connection_->peer);
+    const std::string peer = platform::AddressText(*Connection->peer);
     Log(u"%d\tLPD (%d): Accept from %S", peer);
 
-    if (ReceiveBytes(connection_.get(), -1) != 0) {
+    if (ReceiveBytes(Connection.get(), -1) != 0) {
         Log(u"%d\tLPD (%d): ERROR RECV for modeLPD (socket=%d, error=%s, size_read=%d)", Socket(), Error(),
-            connection_->length);
+            Connection->length);
         return;
     }
-    const int8_t command = NextByte(connection_.get());
+    const int8_t command = NextByte(Connection.get());
     if (command != 0x02) {
         Log(u"%d\tLPD (%d): Unknown method (modeLPD=%d)", command);
         return;
     }
     Trace(u"%d\tLPD (%d): Receiving a job (modeLPD=%d)", command);
-    const std::u16string queue = platform::AnsiToUnicode(ReadToken(connection_.get(), '\n'));
+    const std::u16string queue = platform::AnsiToUnicode(ReadToken(Connection.get(), '\n'));
     Trace(u"%d\tLPD (%d): Received Queue name -> %s", queue);
 
     bool hold = false;
-    if (!parts_.PrinterList.FindVirtualPrinter(queue, &hold)) {
+    if (!Parts.PrinterList.FindVirtualPrinter(queue, &hold)) {
         Log(u"%d\tLPD (%d): Queue %s does not exist", queue);
-        SendByte(connection_.get(), 0x01);
+        SendByte(Connection.get(), 0x01);
         return;
     }
     Trace(u"%d\tLPD (%d): Queue %s exists", queue);
-    if (SendByte(connection_.get(), 0x00) != 0) {
+    if (SendByte(Connection.get(), 0x00) != 0) {
         Log(u"%d\tLPD (%d): Unable to send acknowledgement for queue reception (socket=%d, error=%s)",
             Socket(), Error());
         return;
     }
     Trace(u"%d\tLPD (%d): Sent acknowledgement for queue reception (socket=%d)", Socket());
 
-    job_ = CreateSpoolJob(place_.SpoolFolder, queue, static_cast<uint32_t>(thread_));
+    Job = CreateSpoolJob(Place.SpoolFolder, queue, static_cast<uint32_t>(Thread));
     if (hold)
-        job_->SetHeld();
-    job_->SourceHost = platform::AnsiToUnicode(peer);
+        Job->SetHeld();
+    Job->SourceHost = platform::AnsiToUnicode(peer);
 
     const bool received = ReceiveJob(queue);
-    spoolFile_.Close();
+    SpoolFile.Close();
     // Stress runs of the desktop program receive jobs without keeping them; the service keeps every job.
-    if (received && (parts_.Settings.Stress == 0 || mode_ == 1)) {
-        parts_.Jobs.AddSpoolJob(std::move(job_), static_cast<uint32_t>(thread_));
+    if (received && (Parts.Settings.Stress == 0 || Mode == 1)) {
+        Parts.Jobs.AddSpoolJob(std::move(Job), static_cast<uint32_t>(Thread));
     } else {
         Discard();
     }
 }
 
-bool Session::ReceiveJob(const std::u16string&) {
-    if (spoolFile_.Open(job_->LocalFileName,
-                        platform::kOpenReadWrite | platform::kOpenCreate | platform::kOpenNoTruncate)) {
-        Log(u"%d\tLPD (%d): Unable to create : %s", job_->LocalFileName);
+bool CLpdSession::ReceiveJob(const std::u16string&) {
+    if (SpoolFile.Open(Job->LocalFileName,
+                        platform::OPEN_READ_WRITE | platform::OPEN_CREATE | platform::OPEN_NO_TRUNCATE)) {
+        Log(u"%d\tLPD (%d): Unable to create : %s", Job->LocalFileName);
         return false;
     }
-    Trace(u"%d\tLPD (%d): Client file created: %s", job_->LocalFileName);
+    Trace(u"%d\tLPD (%d): Client file created: %s", Job->LocalFileName);
 
-    if (ReceiveBytes(connection_.get(), -1) != 0) {
+    if (ReceiveBytes(Connection.get(), -1) != 0) {
         Log(u"%d\tLPD (%d): ERROR RECV Job subcommand (socket=%d, error=%s, size_read=%d)", Socket(), Error(),
-            connection_->length);
+            Connection->length);
         return false;
     }
-    while (continue_) {
-        const int8_t subcommand = NextByte(connection_.get());
+    while (Continue) {
+        const int8_t subcommand = NextByte(Connection.get());
         if (subcommand == 0x01) {
             Log(u"%d\tLPD (%d): Received command to abort job");
-            continue_ = false;
-            SendByte(connection_.get(), 0x00);
+            Continue = false;
+            SendByte(Connection.get(), 0x00);
             break;
         }
         if (subcommand == 0x02 || subcommand == 0x03) {
             subcommand == 0x02 ? ReceiveControlFile() : ReceiveDataFile();
-            if (!continue_ || closed_)
+            if (!Continue || Closed)
                 break;
         } else {
             // An unknown subcommand gets no reply, so its client may already have sent the next line
             // behind it: a complete line that arrived with it is served, not dropped.
-            ReadToken(connection_.get(), '\n');
-            const char* rest = connection_->buffer.get() + connection_->position;
-            if (HasMoreBytes(connection_.get()) &&
+            ReadToken(Connection.get(), '\n');
+            const char* rest = Connection->buffer.get() + Connection->position;
+            if (HasMoreBytes(Connection.get()) &&
                 std::memchr(rest, '\n',
-                            static_cast<std::size_t>(connection_->length - connection_->position))) {
+                            static_cast<std::size_t>(Connection->length - Connection->position))) {
                 continue;
             }
         }
-        if (ReceiveBytes(connection_.get(), -1) != 0) {
+        if (ReceiveBytes(Connection.get(), -1) != 0) {
             // The client closing the connection after its last file is the end of a complete job.
-            if (connection_->error == kConnectionClosed)
+            if (Connection->error == CONNECTION_CLOSED)
                 break;
             Log(u"%d\tLPD (%d): ERROR RECV Next Job subcommand (socket=%d, error=%s, size_read=%d)", Socket(),
-                Error(), connection_->length);
-            continue_ = false;
+                Error(), Connection->length);
+            Continue = false;
         }
     }
-    return continue_;
+    return Continue;
 }
 
-int64_t Session::ReadFileDescription() {
-    const int64_t count = ParseCount(ReadToken(connection_.get(), ' '));
-    job_->ReceivedFileName = platform::AnsiToUnicode(ReadToken(connection_.get(), '\n'));
+int64_t CLpdSession::ReadFileDescription() {
+    const int64_t count = ParseCount(ReadToken(Connection.get(), ' '));
+    Job->ReceivedFileName = platform::AnsiToUnicode(ReadToken(Connection.get(), '\n'));
     return count;
 }
 
-void Session::ReceiveControlFile() {
+void CLpdSession::ReceiveControlFile() {
     bool failed = false;
     Trace(u"%d\tLPD (%d): Received Control File description");
     const int64_t count = ReadFileDescription();
-    Trace(u"%d\tLPD (%d): CFA Length = %d, CFA Name = %s", count, job_->ReceivedFileName);
-    if (SendByte(connection_.get(), 0x00) != 0) {
+    Trace(u"%d\tLPD (%d): CFA Length = %d, CFA Name = %s", count, Job->ReceivedFileName);
+    if (SendByte(Connection.get(), 0x00) != 0) {
         Log(u"%d\tLPD (%d): Unable to send acknowledgement for CFA description (socket=%d, error=%s)",
             Socket(), Error());
         failed = true;
@@ -204,26 +204,26 @@ void Session::ReceiveControlFile() {
         Trace(u"%d\tLPD (%d): Sent acknowledgement for CFA description (socket=%d)", Socket());
         // A negative or oversized count fails like a reception that could not be allocated.
         int result = -1;
-        if (count < 0 || count > kMaxControlFileSize) {
-            connection_->buffer.reset();
-            connection_->length = connection_->position = 0;
-            connection_->error = kErrorAllocation;
+        if (count < 0 || count > MAX_CONTROL_FILE_SIZE) {
+            Connection->buffer.reset();
+            Connection->length = Connection->position = 0;
+            Connection->error = ERROR_ALLOCATION;
         } else {
-            result = ReceiveBytes(connection_.get(), static_cast<int32_t>(count));
+            result = ReceiveBytes(Connection.get(), static_cast<int32_t>(count));
         }
         if (result != 0) {
             Log(u"%d\tLPD (%d): ERROR RECV for Control File (socket=%d, error=%s, total_size=%d, "
                 u"size_read=%d)",
-                Socket(), Error(), count, connection_->length);
+                Socket(), Error(), count, Connection->length);
             failed = true;
         } else {
             Trace(u"%d\tLPD (%d): Received Control File");
             std::u16string text = FromBytes1252(
-                std::string_view(connection_->buffer.get(), static_cast<std::size_t>(connection_->length)));
+                std::string_view(Connection->buffer.get(), static_cast<std::size_t>(Connection->length)));
             // The text ends at its first zero unit.
             text.resize(std::min(text.find(u'\0'), text.size()));
-            job_->ControlFile += text;
-            if (ReceiveEndOfFile(connection_.get()) != 0) {
+            Job->ControlFile += text;
+            if (ReceiveEndOfFile(Connection.get()) != 0) {
                 Log(u"%d\tLPD (%d): ERROR CHECKING END DATA for Control File (socket=%d, error=%s)", Socket(),
                     Error());
                 failed = true;
@@ -231,57 +231,57 @@ void Session::ReceiveControlFile() {
         }
     }
     if (failed)
-        continue_ = false;
-    if (SendAck(connection_.get(), failed) != 0) {
+        Continue = false;
+    if (SendAck(Connection.get(), failed) != 0) {
         Log(u"%d\tLPD (%d): Unable to send acknowledgement for CFA reception (socket=%d, error=%s)", Socket(),
             Error());
-        continue_ = false;
+        Continue = false;
     } else {
         Trace(u"%d\tLPD (%d): Sent %s for CFA reception (socket=%d)", failed ? u"NACK" : u"ACK", Socket());
     }
 }
 
-bool Session::WriteSpool() {
-    const platform::FileError written =
-        spoolFile_.Write(connection_->buffer.get(), static_cast<std::size_t>(connection_->length));
+bool CLpdSession::WriteSpool() {
+    const platform::CFileError written =
+        SpoolFile.Write(Connection->buffer.get(), static_cast<std::size_t>(Connection->length));
     if (!written)
         return true;
     // A full disk or an I/O error loses the job as surely as a broken connection.
-    Log(u"%d\tLPD (%d): Unable to write the spool file %s (%s)", job_->LocalFileName, written.Description());
+    Log(u"%d\tLPD (%d): Unable to write the spool file %s (%s)", Job->LocalFileName, written.Description());
     return false;
 }
 
-bool Session::ReceiveData(int64_t count, bool untilClose) {
+bool CLpdSession::ReceiveData(int64_t count, bool untilClose) {
     int64_t received = 0;
     for (;;) {
         if (!untilClose && received == count)
             return true;
         const int32_t chunk =
-            untilClose ? kDataChunk : static_cast<int32_t>(std::min<int64_t>(kDataChunk, count - received));
+            untilClose ? DATA_CHUNK : static_cast<int32_t>(std::min<int64_t>(DATA_CHUNK, count - received));
         const int result =
-            untilClose ? ReceiveSome(connection_.get(), chunk) : ReceiveBytes(connection_.get(), chunk);
+            untilClose ? ReceiveSome(Connection.get(), chunk) : ReceiveBytes(Connection.get(), chunk);
         if (result != 0) {
-            if (untilClose && connection_->error == kConnectionClosed) {
-                closed_ = true;
+            if (untilClose && Connection->error == CONNECTION_CLOSED) {
+                Closed = true;
                 return true;
             }
             Log(u"%d\tLPD (%d): ERROR RECV for Data File (socket=%d, error=%s, total_size=%d, "
                 u"size_already_read=%d, size_read=%d)",
-                Socket(), Error(), count, received, connection_->length);
+                Socket(), Error(), count, received, Connection->length);
             return false;
         }
         if (!WriteSpool())
             return false;
-        received += connection_->length;
+        received += Connection->length;
     }
 }
 
-void Session::ReceiveDataFile() {
+void CLpdSession::ReceiveDataFile() {
     bool failed = false;
     Trace(u"%d\tLPD (%d): Received Data File description");
     const int64_t count = ReadFileDescription();
-    Trace(u"%d\tLPD (%d): DFA Length = %d, DFA Name = %s", count, job_->ReceivedFileName);
-    if (SendByte(connection_.get(), 0x00) != 0) {
+    Trace(u"%d\tLPD (%d): DFA Length = %d, DFA Name = %s", count, Job->ReceivedFileName);
+    if (SendByte(Connection.get(), 0x00) != 0) {
         Log(u"%d\tLPD (%d): Unable to send acknowledgement for DFA description (socket=%d, error=%s)",
             Socket(), Error());
         failed = true;
@@ -295,11 +295,11 @@ void Session::ReceiveDataFile() {
         } else if (!ReceiveData(count, untilClose)) {
             failed = true;
         }
-        if (!failed && !closed_ && ReceiveEndOfFile(connection_.get()) != 0) {
+        if (!failed && !Closed && ReceiveEndOfFile(Connection.get()) != 0) {
             // All announced bytes arrived and the client closed instead of sending the end byte: the file
             // is complete all the same.
-            if (connection_->error == kConnectionClosed) {
-                closed_ = true;
+            if (Connection->error == CONNECTION_CLOSED) {
+                Closed = true;
             } else {
                 Log(u"%d\tLPD (%d): ERROR CHECKING END DATA for Data File (socket=%d, error=%s)", Socket(),
                     Error());
@@ -308,33 +308,33 @@ void Session::ReceiveDataFile() {
         }
     }
     if (failed)
-        continue_ = false;
-    if (closed_) {
+        Continue = false;
+    if (Closed) {
         // The client has gone; an acknowledgement can only reach one that merely stopped sending.
-        SendAck(connection_.get(), false);
+        SendAck(Connection.get(), false);
         return;
     }
-    if (SendAck(connection_.get(), failed) != 0) {
+    if (SendAck(Connection.get(), failed) != 0) {
         Log(u"%d\tLPD (%d): Unable to send acknowledgement for DFA reception (socket=%d, error=%s)", Socket(),
             Error());
-        continue_ = false;
+        Continue = false;
     } else {
         Trace(u"%d\tLPD (%d): Sent %s for DFA reception (socket=%d)", failed ? u"NACK" : u"ACK", Socket());
     }
 }
 
-void Session::Discard() {
-    RemoveFileWithRetry(job_->LocalFileName, parts_.Settings.AccessFile_MaxAttempts,
-                        parts_.Settings.AccessFile_WaitingTimeMsec,
+void CLpdSession::Discard() {
+    RemoveFileWithRetry(Job->LocalFileName, Parts.Settings.AccessFile_MaxAttempts,
+                        Parts.Settings.AccessFile_WaitingTimeMsec,
                         nullptr, 0);
-    job_.reset();
+    Job.reset();
 }
 
 }  // namespace
 
 void LpdClientThread(std::unique_ptr<LpdConnection> connection, const CLpdServerParts& parts,
                      const CLpdSessionPlace& place) {
-    Session(std::move(connection), parts, place).Run();
+    CLpdSession(std::move(connection), parts, place).Run();
 }
 
 }  // namespace velmora

@@ -15,16 +15,16 @@ namespace {
 
 using platform::SocketHandle;
 
-constexpr std::size_t kBlockSize = 4096;
+constexpr std::size_t BLOCK_SIZE = 4096;
 // The control file must fit the receiving side's 4096-byte buffer with its end byte.
-constexpr std::size_t kMaxControlFile = kBlockSize - 1;
+constexpr std::size_t MAX_CONTROL_FILE = BLOCK_SIZE - 1;
 // The fixed names of the job's two files: one job per connection, so nothing to tell apart.
-constexpr char kControlFileName[] = "cfA001";
-constexpr char kDataFileName[] = "dfA001";
+constexpr char CONTROL_FILE_NAME[] = "cfA001";
+constexpr char DATA_FILE_NAME[] = "dfA001";
 
-constexpr int32_t kPrinted = 0;
-constexpr int32_t kNotConnected = 1;
-constexpr int32_t kFailed = -1;
+constexpr int32_t PRINTED = 0;
+constexpr int32_t NOT_CONNECTED = 1;
+constexpr int32_t SEND_FAILED = -1;
 
 std::string SocketFailure(int code) {
     return platform::UnicodeToAnsi(platform::SocketErrorText(code));
@@ -32,41 +32,41 @@ std::string SocketFailure(int code) {
 
 // Starts the socket layer, and owns the socket, for the length of one call; the socket closes before the
 // layer is cleaned up.
-class Connection {
+class CClientConnection {
   public:
-    Connection() : started_(platform::SocketStartup() == 0) {}
-    ~Connection() {
-        socket_.Close();
-        if (started_)
+    CClientConnection() : SocketsStarted(platform::SocketStartup() == 0) {}
+    ~CClientConnection() {
+        OwnedSocket.Close();
+        if (SocketsStarted)
             platform::SocketCleanup();
     }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
+    CClientConnection(const CClientConnection&) = delete;
+    CClientConnection& operator=(const CClientConnection&) = delete;
 
-    bool Started() const { return started_; }
+    bool Started() const { return SocketsStarted; }
     bool Create() {
-        socket_ = platform::CSocket(platform::CreateTcpSocket());
-        return socket_.IsValid();
+        OwnedSocket = platform::CSocket(platform::CreateTcpSocket());
+        return OwnedSocket.IsValid();
     }
-    SocketHandle Socket() const { return socket_.Get(); }
+    SocketHandle Socket() const { return OwnedSocket.Get(); }
 
   private:
-    bool started_;
-    platform::CSocket socket_;
+    bool SocketsStarted;
+    platform::CSocket OwnedSocket;
 };
 
 // The exchange on a connected socket: every send and reply checked, the first failure's text kept.
-class Exchange {
+class CExchange {
   public:
-    Exchange(SocketHandle socket, int replyMilliseconds, std::string* outcome)
-        : socket_(socket), replyMilliseconds_(replyMilliseconds), outcome_(outcome) {}
+    CExchange(SocketHandle socket, int replyMilliseconds, std::string* outcome)
+        : OwnedSocket(socket), ReplyMilliseconds(replyMilliseconds), Outcome(outcome) {}
 
     bool Send(const void* data, std::size_t size) {
         const char* bytes = static_cast<const char*>(data);
         while (size > 0) {
-            const long sent = platform::Send(socket_, bytes, size);
+            const long sent = platform::Send(OwnedSocket, bytes, size);
             if (sent <= 0) {
-                *outcome_ = SocketFailure(platform::LastSocketError());
+                *Outcome = SocketFailure(platform::LastSocketError());
                 return false;
             }
             bytes += sent;
@@ -81,27 +81,27 @@ class Exchange {
     bool Step(const std::string& bytes, const char* refusal) {
         if (!Send(bytes))
             return false;
-        if (!platform::WaitReadable(socket_, replyMilliseconds_)) {
-            *outcome_ = SocketFailure(platform::kWsaTimedOut);
+        if (!platform::WaitReadable(OwnedSocket, ReplyMilliseconds)) {
+            *Outcome = SocketFailure(platform::WSA_TIMED_OUT);
             return false;
         }
-        char reply[kBlockSize];
-        const long received = platform::Receive(socket_, reply, sizeof reply);
+        char reply[BLOCK_SIZE];
+        const long received = platform::Receive(OwnedSocket, reply, sizeof reply);
         if (received < 0) {
-            *outcome_ = SocketFailure(platform::LastSocketError());
+            *Outcome = SocketFailure(platform::LastSocketError());
             return false;
         }
         if (received == 0 || reply[0] != 0) {
-            *outcome_ = refusal;
+            *Outcome = refusal;
             return false;
         }
         return true;
     }
 
   private:
-    SocketHandle socket_;
-    int replyMilliseconds_;
-    std::string* outcome_;
+    SocketHandle OwnedSocket;
+    int ReplyMilliseconds;
+    std::string* Outcome;
 };
 
 std::string CommandLine(char command, const std::string& operand) {
@@ -124,48 +124,48 @@ std::string ControlFile(const std::u16string& hostName, const std::string& docum
     if (!jobName.empty())
         text += "J" + platform::UnicodeToAnsi(jobName) + "\n";
     // RFC 1179 prints only the data files that a print line names; "l" prints the bytes as they are.
-    text += std::string("l") + kDataFileName + "\n";
+    text += std::string("l") + DATA_FILE_NAME + "\n";
     return text;
 }
 
 // Sends the job over the connected socket; the file is open.
-int32_t SendJob(Exchange& exchange, platform::NativeFile& file, const std::string& queue,
+int32_t SendJob(CExchange& exchange, platform::CNativeFile& file, const std::string& queue,
                 const std::string& controlFile, std::string* outcome) {
     if (!exchange.Step(CommandLine('\x02', queue), "The print request is rejected"))
-        return kFailed;
-    if (!exchange.Step(FileLine('\x02', static_cast<int64_t>(controlFile.size()), kControlFileName),
+        return SEND_FAILED;
+    if (!exchange.Step(FileLine('\x02', static_cast<int64_t>(controlFile.size()), CONTROL_FILE_NAME),
                        "The control descriptor is rejected"))
-        return kFailed;
+        return SEND_FAILED;
     if (!exchange.Step(controlFile + '\0', "The control file is rejected"))
-        return kFailed;
+        return SEND_FAILED;
 
     const int64_t size = file.Length();
-    if (!exchange.Step(FileLine('\x03', size, kDataFileName), "The data descriptor is rejected"))
-        return kFailed;
-    char block[kBlockSize];
+    if (!exchange.Step(FileLine('\x03', size, DATA_FILE_NAME), "The data descriptor is rejected"))
+        return SEND_FAILED;
+    char block[BLOCK_SIZE];
     for (int64_t remaining = size; remaining > 0;) {
-        platform::FileError error;
+        platform::CFileError error;
         // Never more than announced, even when the file has grown since.
         const long read =
-            file.Read(block, static_cast<std::size_t>(std::min<int64_t>(remaining, kBlockSize)), &error);
+            file.Read(block, static_cast<std::size_t>(std::min<int64_t>(remaining, BLOCK_SIZE)), &error);
         if (read < 0) {
             *outcome =
                 "The file cannot be read (reason:" + platform::UnicodeToAnsi(error.Description()) + ")";
-            return kFailed;
+            return SEND_FAILED;
         }
         if (read == 0) {
             // Fewer bytes than announced would leave the server waiting for the rest.
             *outcome = "The file became shorter while it was sent";
-            return kFailed;
+            return SEND_FAILED;
         }
         if (!exchange.Send(block, static_cast<std::size_t>(read)))
-            return kFailed;
+            return SEND_FAILED;
         remaining -= read;
     }
     if (!exchange.Step(std::string(1, '\0'), "The data file is rejected"))
-        return kFailed;
+        return SEND_FAILED;
     *outcome = "The file is printed";
-    return kPrinted;
+    return PRINTED;
 }
 
 // Fills in the defaults of the request and makes its control file; false with the outcome when the job
@@ -186,23 +186,23 @@ bool PrepareJob(CLpdJobRequest& request, std::string* controlFile, std::string* 
     *controlFile = ControlFile(request.HostName, ToBytes1252(request.DocumentName), request.UserName,
                                request.JobClass, request.JobName);
     // Refused before anything is sent: a control file cut short would lose the print line.
-    if (controlFile->size() > kMaxControlFile) {
+    if (controlFile->size() > MAX_CONTROL_FILE) {
         *outcome = "The control file is too long (" + std::to_string(controlFile->size()) +
-                   " bytes, at most " + std::to_string(kMaxControlFile) + ")";
+                   " bytes, at most " + std::to_string(MAX_CONTROL_FILE) + ")";
         return false;
     }
     return true;
 }
 
 // Connects the connection's socket to the request's host and port; false with the outcome.
-bool ConnectToServer(Connection& connection, const CLpdJobRequest& request, std::string* outcome) {
+bool ConnectToServer(CClientConnection& connection, const CLpdJobRequest& request, std::string* outcome) {
     if (!connection.Started() || !connection.Create()) {
         *outcome = SocketFailure(platform::LastSocketError());
         return false;
     }
     const SocketHandle socket = connection.Socket();
     const std::string hostBytes = ToBytes1252(request.Host);
-    platform::Ipv4SocketAddress address;
+    platform::CIpv4SocketAddress address;
     if (!platform::ResolveIpv4(hostBytes, static_cast<uint16_t>(request.Port), &address)) {
         *outcome = "Unable to resolve server: " + hostBytes + "\n";
         return false;
@@ -221,24 +221,24 @@ bool ConnectToServer(Connection& connection, const CLpdJobRequest& request, std:
 int32_t Forward(CLpdJobRequest request, std::string* outcome) {
     std::string controlFile;
     if (!PrepareJob(request, &controlFile, outcome))
-        return kNotConnected;
-    Connection connection;
+        return NOT_CONNECTED;
+    CClientConnection connection;
     if (!ConnectToServer(connection, request, outcome))
-        return kNotConnected;
+        return NOT_CONNECTED;
 
-    platform::NativeFile file;
-    if (const platform::FileError error =
-            file.Open(request.FilePath, platform::kOpenRead | platform::kShareDenyNone)) {
+    platform::CNativeFile file;
+    if (const platform::CFileError error =
+            file.Open(request.FilePath, platform::OPEN_READ | platform::SHARE_DENY_NONE)) {
         *outcome = "The file is not found (reason:" + platform::UnicodeToAnsi(error.Description()) + ")";
-        return kFailed;
+        return SEND_FAILED;
     }
     // A zero count reads as "until the connection closes" to many servers (LPRng, this system's own), so
     // the end byte would become data and the reply never come. Like lpr, send no job for an empty file.
     if (file.Length() == 0) {
         *outcome = "The file is empty";
-        return kFailed;
+        return SEND_FAILED;
     }
-    Exchange exchange(connection.Socket(), request.Timeouts.replyMilliseconds, outcome);
+    CExchange exchange(connection.Socket(), request.Timeouts.replyMilliseconds, outcome);
     return SendJob(exchange, file, ToBytes1252(request.Queue), controlFile, outcome);
 }
 

@@ -8,7 +8,7 @@
 namespace velmora {
 
 // Time limits of one exchange; the defaults are the system's, tests shorten them.
-struct LpdClientTimeouts {
+struct CLpdClientTimeouts {
     int connectMilliseconds = 30000;
     // For each reply of the server, and for each send that the server does not take data for.
     int replyMilliseconds = 60000;
@@ -25,7 +25,7 @@ struct CLpdJobRequest {
     std::u16string UserName;  // empty: this account's name
     std::u16string FilePath;
     std::u16string DocumentName;
-    LpdClientTimeouts Timeouts;
+    CLpdClientTimeouts Timeouts;
 };
 
 // 0 when the server acknowledged the whole job, 1 when no connection was made, -1 when the exchange failed

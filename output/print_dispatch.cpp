@@ -11,14 +11,14 @@ namespace velmora {
 
 namespace {
 
-constexpr std::size_t kLpdErrorTextSize = 4096;
+constexpr std::size_t LPD_ERROR_TEXT_SIZE = 4096;
 
 }  // namespace
 
 CDispatchOutcome CPrintDispatch::PrintRaw(const CSpoolFile& job, const CPrinterSetting& printer) const {
-    std::optional<PclBinValues> bins;
+    std::optional<CPclBinValues> bins;
     if (job.FileType == u"PCL")
-        bins = PclBinValues{printer.InputBin, printer.OutputBin};
+        bins = CPclBinValues{printer.InputBin, printer.OutputBin};
     if (RawPrintFile(printer.LocalPrinter, job.DocumentName, job.LocalFileName, bins, &Reporter))
         return {};
     return {1, u"Printer not found"};
@@ -35,8 +35,8 @@ CDispatchOutcome CPrintDispatch::ForwardByLpd(const CSpoolFile& job, const CPrin
     request.DocumentName = job.DocumentName;
     const CLpdSendResult result = SendJobByLpd(request);
     if (result.Code != 0) {
-        // Up to a zero byte and at most kLpdErrorTextSize - 1 bytes, as the job's error text always was.
-        const std::string text = std::string(result.Text.c_str()).substr(0, kLpdErrorTextSize - 1);
+        // Up to a zero byte and at most LPD_ERROR_TEXT_SIZE - 1 bytes, as the job's error text always was.
+        const std::string text = std::string(result.Text.c_str()).substr(0, LPD_ERROR_TEXT_SIZE - 1);
         return {1, platform::AnsiToUnicode(text)};
     }
     return {};

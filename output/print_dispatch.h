@@ -26,7 +26,7 @@ class CPrintDispatch {
     CDispatchOutcome PrintSpoolFile(const CSpoolFile& job, const PrinterRecords& printers) const;
 
     // The program route's system operations; replaced before the spooler starts (tests install stand-ins).
-    ProgramPrinterOperations ProgramOperations = PlatformProgramPrinterOperations();
+    CProgramPrinterOperations ProgramOperations = PlatformProgramPrinterOperations();
     // Always LPD_FORWARD_PORT for the user; tests aim the LPD route at their own servers.
     std::atomic<int32_t> LpdForwardPort{LPD_FORWARD_PORT};
 

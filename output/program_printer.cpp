@@ -10,12 +10,12 @@ namespace velmora {
 namespace {
 
 // How long the request to close a process tree may take (the termination command's wait).
-constexpr uint32_t kTerminateMilliseconds = 10000;
+constexpr uint32_t TERMINATE_MILLISECONDS = 10000;
 
 }  // namespace
 
-ProgramPrinterOperations PlatformProgramPrinterOperations() {
-    ProgramPrinterOperations operations;
+CProgramPrinterOperations PlatformProgramPrinterOperations() {
+    CProgramPrinterOperations operations;
     operations.PrinterDriverAndPort = platform::PrinterDriverAndPort;
     // The shell's "print" verb is not waited for, and its outcome is not the job's.
     operations.ShellPrint = [](const std::u16string& path) { platform::ShellPrint(path); };
@@ -34,13 +34,13 @@ void ReplaceAll(std::u16string* text, std::u16string_view marker, const std::u16
 
 }  // namespace
 
-const char16_t* const kCommandMarkers[kCommandMarkerCount] = {u"%1", u"%2", u"%3", u"%4", u"%5", u"%6",
+const char16_t* const COMMAND_MARKERS[COMMAND_MARKER_COUNT] = {u"%1", u"%2", u"%3", u"%4", u"%5", u"%6",
                                                               u"%7", u"%8", u"%9", u"%A", u"%B", u"%C"};
 
 std::u16string ExpandCommandTemplate(const std::u16string& commandTemplate, const CommandValues& values) {
     std::u16string commandLine = commandTemplate;
-    for (std::size_t i = 0; i < kCommandMarkerCount; ++i)
-        ReplaceAll(&commandLine, kCommandMarkers[i], u"\"" + values[i] + u"\"");
+    for (std::size_t i = 0; i < COMMAND_MARKER_COUNT; ++i)
+        ReplaceAll(&commandLine, COMMAND_MARKERS[i], u"\"" + values[i] + u"\"");
     return commandLine;
 }
 
@@ -84,7 +84,7 @@ CDispatchOutcome CProgramPrinter::RunPrintProgram(const CSpoolFile& job, const C
         printer.ProgramCommand, CommandTemplateValues(job, printer.ProgramPrinter, driverName, portName));
     Reporter.WriteLog(Format(u"%d\tSpooler: Try to run application '%s'", mode, commandLine));
 
-    platform::Process process;
+    platform::CProcess process;
     int error = 0;
     if (!platform::StartProcess(commandLine, &process, &error)) {
         // The mode digit and TAB belong to the error text too: the job shows the log line as it is.
@@ -100,12 +100,12 @@ CDispatchOutcome CProgramPrinter::RunPrintProgram(const CSpoolFile& job, const C
     return outcome;
 }
 
-void CProgramPrinter::WaitUntilReady(platform::Process& process) const {
+void CProgramPrinter::WaitUntilReady(platform::CProcess& process) const {
     const int mode = Reporter.ModeDigit();
     const platform::ProcessId pid = process.Id();
     // No time limit: the spooler waits, as long as it takes, for the program to have started up.
-    switch (platform::WaitForInputIdle(process, platform::kInfinite)) {
-        case platform::kWaitReady: {
+    switch (platform::WaitForInputIdle(process, platform::PROCESS_WAIT_INFINITE)) {
+        case platform::PROCESS_WAIT_READY: {
             uint32_t exitCode = 0;
             if (platform::GetExitCode(process, &exitCode)) {
                 Reporter.WriteLog(Format(u"%d\tSpooler: Application done (PID=%d, exitCode=%d).", mode, pid,
@@ -115,10 +115,10 @@ void CProgramPrinter::WaitUntilReady(platform::Process& process) const {
             }
             break;
         }
-        case platform::kWaitTimeout:
+        case platform::PROCESS_WAIT_TIMEOUT:
             Reporter.WriteLog(Format(u"%d\tSpooler: Application failed (PID=%d, TIMEOUT).", mode, pid));
             break;
-        case platform::kWaitFailed:
+        case platform::PROCESS_WAIT_FAILED:
             Reporter.WriteLog(Format(u"%d\tSpooler: Application failed (PID=%d, unknown error).", mode, pid));
             break;
     }
@@ -129,7 +129,7 @@ void CProgramPrinter::TerminateProcessTree(platform::ProcessId processId) const 
         return;
     const int mode = Reporter.ModeDigit();
     Reporter.WriteLog(Format(u"%d\tSpooler: Try to terminate process %d", mode, processId));
-    if (!platform::TerminateProcessTree(processId, kTerminateMilliseconds))
+    if (!platform::TerminateProcessTree(processId, TERMINATE_MILLISECONDS))
         Reporter.WriteLog(Format(u"%d\tSpooler: Unable to terminate process %d.", mode, processId));
 }
 

@@ -20,9 +20,9 @@ namespace velmora {
 // The values of a command template, in the order of their markers: %1 local file name, %2 printer name,
 // %3 driver name, %4 port name, %5 document name, %6 owner, %7 date inserted, %8 file size, %9 file type,
 // %A source host, %B job name, %C job class.
-constexpr std::size_t kCommandMarkerCount = 12;
-using CommandValues = std::array<std::u16string, kCommandMarkerCount>;
-extern const char16_t* const kCommandMarkers[kCommandMarkerCount];
+constexpr std::size_t COMMAND_MARKER_COUNT = 12;
+using CommandValues = std::array<std::u16string, COMMAND_MARKER_COUNT>;
+extern const char16_t* const COMMAND_MARKERS[COMMAND_MARKER_COUNT];
 
 // The command line: each marker, case-sensitive and in the order above, replaced everywhere by its value
 // between double quotation marks. Each step works on the result of the one before, so a marker inside an
@@ -35,7 +35,7 @@ CommandValues CommandTemplateValues(const CSpoolFile& job, const std::u16string&
 
 // The two print-spooler operations this back-end uses: the platform's by default, replaceable as a whole
 // (tests install stand-ins).
-struct ProgramPrinterOperations {
+struct CProgramPrinterOperations {
     // The driver and port names of a printer of the system's print spooler (on CUPS its make and model and
     // its device URI); false when there is no such printer.
     std::function<bool(const std::u16string& printerName, std::u16string* driverName,
@@ -47,13 +47,13 @@ struct ProgramPrinterOperations {
 };
 
 // The system's own operations.
-ProgramPrinterOperations PlatformProgramPrinterOperations();
+CProgramPrinterOperations PlatformProgramPrinterOperations();
 
 // Prints the jobs of virtual printers in program mode.
 class CProgramPrinter {
   public:
     CProgramPrinter(CReporter& reporter, const CSettings& settings,
-                    ProgramPrinterOperations operations = PlatformProgramPrinterOperations())
+                    CProgramPrinterOperations operations = PlatformProgramPrinterOperations())
         : Reporter(reporter), Settings(settings), Operations(std::move(operations)) {}
 
     // Whether the system's print spooler knows the printer, with its driver and port names.
@@ -67,11 +67,11 @@ class CProgramPrinter {
     void TerminateProcessTree(platform::ProcessId processId) const;
 
   private:
-    void WaitUntilReady(platform::Process& process) const;
+    void WaitUntilReady(platform::CProcess& process) const;
 
     CReporter& Reporter;
     const CSettings& Settings;
-    ProgramPrinterOperations Operations;
+    CProgramPrinterOperations Operations;
 };
 
 }  // namespace velmora

@@ -15,49 +15,49 @@ namespace velmora {
 namespace {
 
 // One reusable buffer moves the data, so memory use does not depend on the job's size.
-constexpr std::size_t kTransferSize = 4096;
-constexpr std::size_t kSourceBlockSize = 4079;
-constexpr std::size_t kErrorTextLimit = 1024;
-constexpr std::size_t kWriteBlockSize = 64 * 1024;
+constexpr std::size_t TRANSFER_SIZE = 4096;
+constexpr std::size_t SOURCE_BLOCK_SIZE = 4079;
+constexpr std::size_t ERROR_TEXT_LIMIT = 1024;
+constexpr std::size_t WRITE_BLOCK_SIZE = 64 * 1024;
 
-constexpr unsigned kReadShared = platform::kOpenRead | platform::kShareDenyWrite;
+constexpr unsigned READ_SHARED = platform::OPEN_READ | platform::SHARE_DENY_WRITE;
 
 // The target of a substitution. The last bytes stay in memory until more follow, because the value of a
 // command is only known to be one when its terminator arrives, after the value has been copied; a
 // replacement of another length then leaves nothing stale in the file.
-class RewritableOutput {
+class CRewritableOutput {
   public:
-    explicit RewritableOutput(platform::NativeFile& file) : file_(file) {
-        pending_.reserve(kWriteBlockSize * 2);
+    explicit CRewritableOutput(platform::CNativeFile& file) : File(file) {
+        Pending.reserve(WRITE_BLOCK_SIZE * 2);
     }
 
     void Append(uint8_t b) {
-        pending_.push_back(static_cast<char>(b));
-        if (pending_.size() >= kWriteBlockSize + kKeptBack)
-            WriteAllBut(kKeptBack);
+        Pending.push_back(static_cast<char>(b));
+        if (Pending.size() >= WRITE_BLOCK_SIZE + KEPT_BACK)
+            WriteAllBut(KEPT_BACK);
     }
 
     // Replaces the last length bytes appended with the value.
     void ReplaceTail(int32_t length, std::string_view value) {
-        pending_.resize(pending_.size() - std::min(static_cast<std::size_t>(length), pending_.size()));
-        pending_.append(value);
+        Pending.resize(Pending.size() - std::min(static_cast<std::size_t>(length), Pending.size()));
+        Pending.append(value);
     }
 
     void Finish() { WriteAllBut(0); }
 
   private:
     // A value the scanner reports is never longer than this.
-    static constexpr std::size_t kKeptBack = PclScanner::kMaxValueLength;
+    static constexpr std::size_t KEPT_BACK = PclScanner::MAX_VALUE_LENGTH;
 
     void WriteAllBut(std::size_t keep) {
-        const std::size_t count = pending_.size() - std::min(keep, pending_.size());
+        const std::size_t count = Pending.size() - std::min(keep, Pending.size());
         // A failed write leaves the copy short, as the copy of a file that could not be read would be.
-        file_.Write(pending_.data(), count);
-        pending_.erase(0, count);
+        File.Write(Pending.data(), count);
+        Pending.erase(0, count);
     }
 
-    platform::NativeFile& file_;
-    std::string pending_;
+    platform::CNativeFile& File;
+    std::string Pending;
 };
 
 }  // namespace
@@ -67,18 +67,18 @@ int32_t SubstitutePclBins(const std::u16string& sourcePath, const std::u16string
     PclScanner scanner;
     if (sourcePath.empty() || targetPath.empty())
         return scanner.Pages();
-    platform::NativeFile target;
-    if (target.Open(targetPath, platform::kOpenWrite | platform::kOpenCreate | platform::kShareExclusive))
+    platform::CNativeFile target;
+    if (target.Open(targetPath, platform::OPEN_WRITE | platform::OPEN_CREATE | platform::SHARE_EXCLUSIVE))
         return scanner.Pages();
-    platform::NativeFile source;
-    if (source.Open(sourcePath, kReadShared))
+    platform::CNativeFile source;
+    if (source.Open(sourcePath, READ_SHARED))
         return scanner.Pages();
 
-    RewritableOutput output(target);
+    CRewritableOutput output(target);
     const int64_t size = source.Length();
-    const std::unique_ptr<uint8_t[]> block(new uint8_t[kSourceBlockSize]);
+    const std::unique_ptr<uint8_t[]> block(new uint8_t[SOURCE_BLOCK_SIZE]);
     for (int64_t consumed = 0; consumed < size;) {
-        const long count = source.Read(block.get(), kSourceBlockSize);
+        const long count = source.Read(block.get(), SOURCE_BLOCK_SIZE);
         if (count <= 0)
             break;
         consumed += count;
@@ -103,7 +103,7 @@ int32_t SubstitutePclBins(const std::u16string& sourcePath, const std::u16string
 }
 
 bool RawPrintFile(const std::u16string& printerName, const std::u16string& documentName,
-                  const std::u16string& filePath, const std::optional<PclBinValues>& binSubstitution,
+                  const std::u16string& filePath, const std::optional<CPclBinValues>& binSubstitution,
                   CReporter* reporter) {
     platform::PrinterHandle printer = nullptr;
     if (!platform::OpenPrinter(printerName, &printer))
@@ -120,12 +120,12 @@ bool RawPrintFile(const std::u16string& printerName, const std::u16string& docum
                           ToBytes1252(binSubstitution->OutputBin));
     }
 
-    platform::NativeFile file;
-    if (!file.Open(printFile, kReadShared)) {
-        const std::unique_ptr<char[]> buffer(new char[kTransferSize]);
+    platform::CNativeFile file;
+    if (!file.Open(printFile, READ_SHARED)) {
+        const std::unique_ptr<char[]> buffer(new char[TRANSFER_SIZE]);
         const int64_t length = file.Length();
         for (int64_t sent = 0; sent < length;) {
-            const long count = file.Read(buffer.get(), kTransferSize);
+            const long count = file.Read(buffer.get(), TRANSFER_SIZE);
             if (count <= 0)
                 break;
             std::size_t written = 0;
@@ -140,10 +140,10 @@ bool RawPrintFile(const std::u16string& printerName, const std::u16string& docum
     platform::ClosePrinter(printer);
 
     if (printFile != filePath) {
-        const platform::FileError error = platform::RemoveFile(printFile);
+        const platform::CFileError error = platform::RemoveFile(printFile);
         if (error && reporter) {
             reporter->WriteLog(Format(u"%d\tUnable to delete the file : %s (%s)", reporter->ModeDigit(), printFile,
-                                      error.Description().substr(0, kErrorTextLimit)));
+                                      error.Description().substr(0, ERROR_TEXT_LIMIT)));
         }
     }
     return true;

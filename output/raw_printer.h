@@ -13,7 +13,7 @@
 namespace velmora {
 
 // The virtual printer's InputBin and OutputBin; an empty value leaves those commands as they are.
-struct PclBinValues {
+struct CPclBinValues {
     std::u16string InputBin;
     std::u16string OutputBin;
 };
@@ -22,7 +22,7 @@ struct PclBinValues {
 // printer receives a modified copy of the file (the file's path followed by ".bin"), which is deleted
 // afterwards; a copy that cannot be deleted is logged through the reporter, when there is one.
 bool RawPrintFile(const std::u16string& printerName, const std::u16string& documentName,
-                  const std::u16string& filePath, const std::optional<PclBinValues>& binSubstitution,
+                  const std::u16string& filePath, const std::optional<CPclBinValues>& binSubstitution,
                   CReporter* reporter = nullptr);
 
 // Writes the target from the source with the value of every PCL paper-source command (ESC & l <n> H)

@@ -16,7 +16,7 @@ enum class FileErrorKind {
     Other,
 };
 
-struct FileError {
+struct CFileError {
     FileErrorKind kind = FileErrorKind::None;
     int code = 0;  // the system's error number
 
@@ -27,35 +27,35 @@ struct FileError {
 
 // Open flags, after the framework's file class.
 enum FileOpenFlags : unsigned {
-    kOpenRead = 0x0000,
-    kOpenWrite = 0x0001,
-    kOpenReadWrite = 0x0002,
-    kShareExclusive = 0x0010,  // nobody else may open the file while we hold it
-    kShareDenyWrite = 0x0020,  // others may read it
-    kShareDenyNone = 0x0040,
-    kOpenCreate = 0x1000,  // create it when missing; truncate it unless kOpenNoTruncate
-    kOpenNoTruncate = 0x2000,
-    kOpenCreateNew = 0x4000,  // create the file; fails with AlreadyExists when it exists
+    OPEN_READ = 0x0000,
+    OPEN_WRITE = 0x0001,
+    OPEN_READ_WRITE = 0x0002,
+    SHARE_EXCLUSIVE = 0x0010,  // nobody else may open the file while we hold it
+    SHARE_DENY_WRITE = 0x0020,  // others may read it
+    SHARE_DENY_NONE = 0x0040,
+    OPEN_CREATE = 0x1000,  // create it when missing; truncate it unless OPEN_NO_TRUNCATE
+    OPEN_NO_TRUNCATE = 0x2000,
+    OPEN_CREATE_NEW = 0x4000,  // create the file; fails with AlreadyExists when it exists
 };
 
 // An open file. Exclusive opens hold an advisory lock that every opener of this system honours, so a
 // second exclusive open (from this or another process) fails with a sharing violation, as on Windows.
-class NativeFile {
+class CNativeFile {
   public:
-    NativeFile() = default;
-    ~NativeFile();
-    NativeFile(const NativeFile&) = delete;
-    NativeFile& operator=(const NativeFile&) = delete;
+    CNativeFile() = default;
+    ~CNativeFile();
+    CNativeFile(const CNativeFile&) = delete;
+    CNativeFile& operator=(const CNativeFile&) = delete;
 
-    FileError Open(const std::u16string& path, unsigned flags);
-    bool IsOpen() const { return handle_ != -1; }
+    CFileError Open(const std::u16string& path, unsigned flags);
+    bool IsOpen() const { return Handle != -1; }
     void Close();
 
     // Bytes read (0 at the end of the file), or -1 with the error in *error.
-    long Read(void* buffer, std::size_t size, FileError* error = nullptr);
+    long Read(void* buffer, std::size_t size, CFileError* error = nullptr);
     // Writes everything or fails.
-    FileError Write(const void* data, std::size_t size);
-    FileError Flush();
+    CFileError Write(const void* data, std::size_t size);
+    CFileError Flush();
     int64_t Position() const;
     bool Seek(int64_t position);
     bool SeekToEnd();
@@ -63,14 +63,14 @@ class NativeFile {
 
   private:
     // The descriptor, or the Windows file handle (whose invalid value is also -1).
-    std::intptr_t handle_ = -1;
+    std::intptr_t Handle = -1;
 };
 
-FileError RemoveFile(const std::u16string& path);
+CFileError RemoveFile(const std::u16string& path);
 // Fails with AlreadyExists when newPath exists, unless replaceExisting is set.
-FileError RenameFile(const std::u16string& oldPath, const std::u16string& newPath, bool replaceExisting);
+CFileError RenameFile(const std::u16string& oldPath, const std::u16string& newPath, bool replaceExisting);
 // An existing folder is no error (the result then has kind AlreadyExists).
-FileError CreateFolder(const std::u16string& path);
+CFileError CreateFolder(const std::u16string& path);
 bool FileExists(const std::u16string& path);
 // Last modification time, or false when the file cannot be examined.
 bool FileModificationTime(const std::u16string& path, std::time_t* time);
@@ -81,9 +81,9 @@ void SyncFile(const std::u16string& path);
 
 // The folder separator of this system's paths.
 #ifdef _WIN32
-inline constexpr char16_t kPathSeparator = u'\\';
+inline constexpr char16_t PATH_SEPARATOR = u'\\';
 #else
-inline constexpr char16_t kPathSeparator = u'/';
+inline constexpr char16_t PATH_SEPARATOR = u'/';
 #endif
 
 // The full path of the running program file; empty when it cannot be obtained.

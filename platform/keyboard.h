@@ -3,7 +3,7 @@
 
 namespace velmora::platform {
 
-struct LockKeys {
+struct CLockKeys {
     bool capsLock = false;
     bool numLock = false;
     bool scrollLock = false;
@@ -12,6 +12,6 @@ struct LockKeys {
 // Whether Caps Lock, Num Lock and Scroll Lock are on (GetKeyState's toggle bits; on Linux the keyboards'
 // lock lights, which the window system keeps in step with its keyboard state). All off where it cannot
 // be told, such as on a machine without a keyboard.
-LockKeys LockKeyStates();
+CLockKeys LockKeyStates();
 
 }  // namespace velmora::platform

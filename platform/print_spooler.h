@@ -11,8 +11,8 @@
 namespace velmora::platform {
 
 // An open printer; each implementation defines what it holds. One thread uses a handle at a time.
-struct PrinterConnection;
-using PrinterHandle = PrinterConnection*;
+struct CPrinterConnection;
+using PrinterHandle = CPrinterConnection*;
 
 // False when the printer does not exist or the spooler cannot be reached.
 bool OpenPrinter(const std::u16string& printerName, PrinterHandle* printer);

@@ -3,17 +3,17 @@
 
 namespace velmora::platform {
 
-bool GetExitCode(Process& process, uint32_t* exitCode) {
+bool GetExitCode(CProcess& process, uint32_t* exitCode) {
     if (!process.IsValid())
         return false;
     switch (process.Poll()) {
-        case Process::Status::Running:
-            *exitCode = kStillActive;
+        case CProcess::Status::Running:
+            *exitCode = PROCESS_STILL_ACTIVE;
             return true;
-        case Process::Status::Ended:
-            *exitCode = process.exitCode_;
+        case CProcess::Status::Ended:
+            *exitCode = process.ExitCode;
             return true;
-        case Process::Status::Unknown:
+        case CProcess::Status::Unknown:
             break;
     }
     return false;

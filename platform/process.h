@@ -11,13 +11,13 @@ namespace velmora::platform {
 using ProcessId = uint32_t;
 
 // The exit code of a process that is still running (STILL_ACTIVE).
-constexpr uint32_t kStillActive = 259;
+constexpr uint32_t PROCESS_STILL_ACTIVE = 259;
 // Outcomes of WaitForInputIdle, with their Windows values.
-constexpr uint32_t kWaitReady = 0;
-constexpr uint32_t kWaitTimeout = 258;
-constexpr uint32_t kWaitFailed = 0xFFFFFFFF;
+constexpr uint32_t PROCESS_WAIT_READY = 0;
+constexpr uint32_t PROCESS_WAIT_TIMEOUT = 258;
+constexpr uint32_t PROCESS_WAIT_FAILED = 0xFFFFFFFF;
 // A time limit that never runs out.
-constexpr uint32_t kInfinite = 0xFFFFFFFF;
+constexpr uint32_t PROCESS_WAIT_INFINITE = 0xFFFFFFFF;
 
 // The arguments of a command line, split by the Windows rules. The first argument is a program name:
 // quotation marks only delimit it (up to the next one), backslashes are plain characters, and otherwise it
@@ -32,34 +32,34 @@ std::u16string QuoteArgument(const std::u16string& argument);
 
 // A started process. Destroying it does not end the process; one that is still running then is collected
 // by the system in the background once it ends, so it never stays behind as a zombie.
-class Process {
+class CProcess {
   public:
-    Process() = default;
-    ~Process();
-    Process(Process&& other) noexcept;
-    Process& operator=(Process&& other) noexcept;
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
+    CProcess() = default;
+    ~CProcess();
+    CProcess(CProcess&& other) noexcept;
+    CProcess& operator=(CProcess&& other) noexcept;
+    CProcess(const CProcess&) = delete;
+    CProcess& operator=(const CProcess&) = delete;
 
-    bool IsValid() const { return pid_ > 0; }
-    ProcessId Id() const { return static_cast<ProcessId>(pid_); }
+    bool IsValid() const { return Pid > 0; }
+    ProcessId Id() const { return static_cast<ProcessId>(Pid); }
     // Lets go of the process (CloseHandle); it keeps running.
     void Close();
 
   private:
-    friend bool StartProcess(const std::u16string&, Process*, int*);
-    friend uint32_t WaitForInputIdle(Process&, uint32_t);
-    friend bool GetExitCode(Process&, uint32_t*);
+    friend bool StartProcess(const std::u16string&, CProcess*, int*);
+    friend uint32_t WaitForInputIdle(CProcess&, uint32_t);
+    friend bool GetExitCode(CProcess&, uint32_t*);
 
     enum class Status { Running, Ended, Unknown };
     // Collects the exit code once the process has ended; Unknown when it is not ours to collect.
     Status Poll();
 
-    int pid_ = -1;
-    bool ended_ = false;
-    uint32_t exitCode_ = 0;
+    int Pid = -1;
+    bool HasEnded = false;
+    uint32_t ExitCode = 0;
 #ifdef _WIN32
-    void* handle_ = nullptr;  // the process handle, which keeps the id from being reused
+    void* Handle = nullptr;  // the process handle, which keeps the id from being reused
 #endif
 };
 
@@ -68,16 +68,16 @@ class Process {
 // arguments as they are, never through a shell. It inherits no open file (on Linux its standard input is
 // the null device, and it starts with default signal handling; on Windows it gets the standard handles of
 // a zeroed start-up record). On failure: false and the system's error number in *error.
-bool StartProcess(const std::u16string& commandLine, Process* process, int* error);
+bool StartProcess(const std::u16string& commandLine, CProcess* process, int* error);
 
 // Waits until the process is ready for input: it has ended, or it is idle (sleeping and not using the
-// processor between two looks about 100 ms apart). kWaitReady, kWaitTimeout after the time limit
-// (milliseconds, or kInfinite), or kWaitFailed when the process cannot be observed.
-uint32_t WaitForInputIdle(Process& process, uint32_t milliseconds);
+// processor between two looks about 100 ms apart). PROCESS_WAIT_READY, PROCESS_WAIT_TIMEOUT after the time limit
+// (milliseconds, or PROCESS_WAIT_INFINITE), or PROCESS_WAIT_FAILED when the process cannot be observed.
+uint32_t WaitForInputIdle(CProcess& process, uint32_t milliseconds);
 
-// The process's exit code, kStillActive while it runs; a process ended by a signal reports 128 plus the
+// The process's exit code, PROCESS_STILL_ACTIVE while it runs; a process ended by a signal reports 128 plus the
 // signal number. False when it cannot be told.
-bool GetExitCode(Process& process, uint32_t* exitCode);
+bool GetExitCode(CProcess& process, uint32_t* exitCode);
 
 // Asks the process and every process descended from it to close (SIGTERM; nothing is forced). False when
 // the request could not be made within the time limit (milliseconds); a process that is already gone or

@@ -93,7 +93,7 @@ inline constexpr int ERROR_SERVICE_NEVER_STARTED = 1077;
 inline constexpr int ERROR_SERVICE_NOT_IN_EXE = 1083;
 
 // SERVICE_STATUS.
-struct ServiceStatus {
+struct CServiceStatus {
     uint32_t ServiceType = 0;
     uint32_t CurrentState = 0;
     uint32_t ControlsAccepted = 0;
@@ -104,7 +104,7 @@ struct ServiceStatus {
 };
 
 // The part of QUERY_SERVICE_CONFIG this system uses.
-struct ServiceConfig {
+struct CServiceConfig {
     uint32_t ServiceType = 0;
     uint32_t StartType = 0;
     uint32_t ErrorControl = 0;
@@ -114,8 +114,8 @@ struct ServiceConfig {
 
 // A connection to the manager or an opened service (SC_HANDLE); each one is closed with
 // CloseServiceHandle.
-struct ServiceManagerObject;
-using ScHandle = ServiceManagerObject*;
+struct CServiceManagerObject;
+using ScHandle = CServiceManagerObject*;
 
 // The local manager's database. A database folder that does not exist yet is an empty database.
 ScHandle OpenSCManager(uint32_t desiredAccess);
@@ -140,7 +140,7 @@ struct CServiceHandleTraits {
 // Owns a manager connection or an opened service and closes it with CloseServiceHandle.
 using CServiceHandle = CHandleOwner<CServiceHandleTraits>;
 
-bool QueryServiceConfig(ScHandle service, ServiceConfig* config);
+bool QueryServiceConfig(ScHandle service, CServiceConfig* config);
 
 // Starts the service's program without arguments and returns once its dispatcher has connected (up to 30
 // seconds); the service is then start pending until it reports otherwise. ERROR_SERVICE_ALREADY_RUNNING,
@@ -153,23 +153,23 @@ bool StartService(ScHandle service);
 // it does not accept (stop, pause and continue, and shutdown need their SERVICE_ACCEPT_ bit; interrogation
 // and codes 128 to 255 are always delivered), ERROR_SERVICE_REQUEST_TIMEOUT when the handler did not return
 // in time.
-bool ControlService(ScHandle service, uint32_t control, ServiceStatus* status);
+bool ControlService(ScHandle service, uint32_t control, CServiceStatus* status);
 // The status the service last reported; SERVICE_STOPPED (with ERROR_PROCESS_ABORTED as exit code) once its
 // process has ended without reporting it, SERVICE_STOPPED with ERROR_SERVICE_NEVER_STARTED before its first
 // start.
-bool QueryServiceStatus(ScHandle service, ServiceStatus* status);
+bool QueryServiceStatus(ScHandle service, CServiceStatus* status);
 
 // In the service's process. Argument 0 is the service name.
 using ServiceMainFunction = void (*)(uint32_t argumentCount, char16_t** arguments);
 using HandlerFunction = void (*)(uint32_t control);
 
-struct ServiceTableEntry {
+struct CServiceTableEntry {
     const char16_t* ServiceName;
     ServiceMainFunction ServiceProc;
 };
 
-struct ServiceStatusRecord;
-using ServiceStatusHandle = ServiceStatusRecord*;
+struct CServiceStatusRecord;
+using ServiceStatusHandle = CServiceStatusRecord*;
 
 // Runs the first service of the table (ended by an entry with a null name): its main procedure on a new
 // thread, and the control handler on the calling thread (the dispatcher thread). Returns once the service
@@ -177,10 +177,10 @@ using ServiceStatusHandle = ServiceStatusRecord*;
 // without that report. ERROR_SERVICE_ALREADY_RUNNING when this process already runs a dispatcher,
 // ERROR_FAILED_SERVICE_CONTROLLER_CONNECT when the manager that started the process no longer knows the
 // service.
-bool StartServiceCtrlDispatcher(const ServiceTableEntry* table);
+bool StartServiceCtrlDispatcher(const CServiceTableEntry* table);
 // Registers the service's control handler; null (ERROR_SERVICE_NOT_IN_EXE) outside the dispatcher's service.
 ServiceStatusHandle RegisterServiceCtrlHandler(const std::u16string& serviceName, HandlerFunction handler);
 // Reports the service's status to the manager.
-bool SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status);
+bool SetServiceStatus(ServiceStatusHandle handle, const CServiceStatus& status);
 
 }  // namespace velmora::platform

@@ -11,18 +11,18 @@
 namespace velmora::platform {
 
 using SocketHandle = intptr_t;
-inline constexpr SocketHandle kInvalidSocket = -1;
+inline constexpr SocketHandle SOCKET_INVALID = -1;
 
 // Windows Sockets error codes the system tests for.
-inline constexpr int kWsaInterrupted = 10004;
-inline constexpr int kWsaWouldBlock = 10035;
-inline constexpr int kWsaConnectionReset = 10054;
-inline constexpr int kWsaTimedOut = 10060;
-inline constexpr int kWsaConnectionRefused = 10061;
-inline constexpr int kWsaHostNotFound = 11001;
+inline constexpr int WSA_INTERRUPTED = 10004;
+inline constexpr int WSA_WOULD_BLOCK = 10035;
+inline constexpr int WSA_CONNECTION_RESET = 10054;
+inline constexpr int WSA_TIMED_OUT = 10060;
+inline constexpr int WSA_CONNECTION_REFUSED = 10061;
+inline constexpr int WSA_HOST_NOT_FOUND = 11001;
 
 // The 16 bytes of an IPv4 socket address as accept fills them (family, port, address, zero padding).
-struct Ipv4SocketAddress {
+struct CIpv4SocketAddress {
     uint8_t bytes[16] = {};
 };
 
@@ -30,7 +30,7 @@ struct Ipv4SocketAddress {
 int SocketStartup();
 void SocketCleanup();
 
-// Each call that fails returns -1 (or kInvalidSocket) and leaves the code for LastSocketError.
+// Each call that fails returns -1 (or SOCKET_INVALID) and leaves the code for LastSocketError.
 SocketHandle CreateTcpSocket();
 int SetNonBlocking(SocketHandle socket, bool nonBlocking);
 int SetKeepAlive(SocketHandle socket, bool enable);
@@ -43,7 +43,7 @@ int BindAnyAddress(SocketHandle socket, uint16_t port);
 // Binds to the IPv4 loopback address only (tests, local tools).
 int BindLoopback(SocketHandle socket, uint16_t port);
 int Listen(SocketHandle socket, int backlog);
-SocketHandle Accept(SocketHandle listener, Ipv4SocketAddress* peer);
+SocketHandle Accept(SocketHandle listener, CIpv4SocketAddress* peer);
 // Bytes received, 0 when the peer closed the connection in an orderly way, -1 on failure.
 long Receive(SocketHandle socket, void* buffer, std::size_t size);
 long Send(SocketHandle socket, const void* data, std::size_t size);
@@ -53,7 +53,7 @@ int LastSocketError();
 
 struct CSocketTraits {
     using HandleType = SocketHandle;
-    static constexpr SocketHandle Invalid() { return kInvalidSocket; }
+    static constexpr SocketHandle Invalid() { return SOCKET_INVALID; }
     static bool Close(SocketHandle socket) {
         CloseSocket(socket);
         return true;
@@ -69,16 +69,16 @@ bool WaitReadable(SocketHandle socket, int timeoutMilliseconds);
 // The local port a socket is bound to (0 when unknown).
 uint16_t LocalPort(SocketHandle socket);
 // The address in dotted decimal, as inet_ntoa gives it.
-std::string AddressText(const Ipv4SocketAddress& address);
+std::string AddressText(const CIpv4SocketAddress& address);
 
 // Resolves a dotted address or a host name to an IPv4 address; false when it cannot be resolved.
-bool ResolveIpv4(const std::string& host, uint16_t port, Ipv4SocketAddress* address);
+bool ResolveIpv4(const std::string& host, uint16_t port, CIpv4SocketAddress* address);
 // Connects a blocking socket; 0 on success.
-int Connect(SocketHandle socket, const Ipv4SocketAddress& address);
-// The same, giving up after the time with kWsaTimedOut; the socket stays blocking.
-int ConnectWithin(SocketHandle socket, const Ipv4SocketAddress& address, int timeoutMilliseconds);
+int Connect(SocketHandle socket, const CIpv4SocketAddress& address);
+// The same, giving up after the time with WSA_TIMED_OUT; the socket stays blocking.
+int ConnectWithin(SocketHandle socket, const CIpv4SocketAddress& address, int timeoutMilliseconds);
 // Limits how long one blocking send may wait for the peer to take data; such a send then fails with
-// kWsaTimedOut (or returns the part it could send).
+// WSA_TIMED_OUT (or returns the part it could send).
 int SetSendTimeout(SocketHandle socket, int timeoutMilliseconds);
 // The system's description of a Windows Sockets code.
 std::u16string SocketErrorText(int code);

@@ -43,7 +43,7 @@ int Bind(SocketHandle socket, NativeAddress address, uint16_t port) {
 
 }  // namespace
 
-static_assert(sizeof(Ipv4SocketAddress) == sizeof(sockaddr_in));
+static_assert(sizeof(CIpv4SocketAddress) == sizeof(sockaddr_in));
 
 void SetSocketErrorCode(int code) {
     lastSocketError = code;
@@ -53,7 +53,7 @@ int LastSocketError() {
     return lastSocketError;
 }
 
-int ConnectNative(SocketHandle socket, const Ipv4SocketAddress& address) {
+int ConnectNative(SocketHandle socket, const CIpv4SocketAddress& address) {
     sockaddr_in remote;
     std::memcpy(&remote, address.bytes, sizeof remote);
     return connect(ToNative(socket), reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
@@ -100,7 +100,7 @@ uint16_t LocalPort(SocketHandle socket) {
     return address.sin_family == AF_INET ? ntohs(address.sin_port) : 0;
 }
 
-std::string AddressText(const Ipv4SocketAddress& address) {
+std::string AddressText(const CIpv4SocketAddress& address) {
     sockaddr_in ipv4;
     std::memcpy(&ipv4, address.bytes, sizeof ipv4);
     char text[INET_ADDRSTRLEN] = {};
@@ -110,13 +110,13 @@ std::string AddressText(const Ipv4SocketAddress& address) {
     return text;
 }
 
-bool ResolveIpv4(const std::string& host, uint16_t port, Ipv4SocketAddress* address) {
+bool ResolveIpv4(const std::string& host, uint16_t port, CIpv4SocketAddress* address) {
     addrinfo hints = {};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) {
-        lastSocketError = kWsaHostNotFound;
+        lastSocketError = WSA_HOST_NOT_FOUND;
         return false;
     }
     sockaddr_in ipv4;

@@ -37,7 +37,7 @@ void SetSocketErrorCode(int code);
 // Keeps the code of the socket call that has just failed (errno, or WSAGetLastError); returns -1.
 int FailSocketCall();
 // The connect call itself: its result, and a failure's code left where the system leaves it.
-int ConnectNative(SocketHandle socket, const Ipv4SocketAddress& address);
+int ConnectNative(SocketHandle socket, const CIpv4SocketAddress& address);
 // Makes the socket blocking again after a connect with a time limit, whose outcome is given (0 or -1); a
 // failure of the connect keeps its own code.
 int EndTimedConnect(SocketHandle socket, int result);

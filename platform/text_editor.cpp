@@ -7,11 +7,11 @@ namespace velmora::platform {
 
 bool OpenInTextEditor(const std::u16string& path, std::u16string* commandLine) {
     *commandLine = TextEditorCommandLine(path);
-    Process editor;
+    CProcess editor;
     int error = 0;
     if (!StartProcess(*commandLine, &editor, &error))
         return false;
-    WaitForInputIdle(editor, kInfinite);
+    WaitForInputIdle(editor, PROCESS_WAIT_INFINITE);
     editor.Close();
     return true;
 }

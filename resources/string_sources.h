@@ -8,7 +8,7 @@
 namespace velmora {
 
 // One entry per id; a null translation means "not translated" and falls back to English.
-struct StringEntry {
+struct CStringEntry {
     uint32_t id;
     const char16_t* english;
     const char16_t* french;
@@ -16,10 +16,10 @@ struct StringEntry {
 };
 
 // Messages, states, command prompts and the other texts of the core (string_table.cpp).
-std::span<const StringEntry> CoreStrings();
+std::span<const CStringEntry> CoreStrings();
 // The main window's menus, toolbar, status bar, job list and tray icon (window_strings.cpp).
-std::span<const StringEntry> WindowStrings();
+std::span<const CStringEntry> WindowStrings();
 // The dialogs' titles, labels and buttons (dialog_strings.cpp).
-std::span<const StringEntry> DialogStrings();
+std::span<const CStringEntry> DialogStrings();
 
 }  // namespace velmora

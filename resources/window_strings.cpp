@@ -6,7 +6,7 @@ namespace velmora {
 namespace {
 
 // Menu accelerators follow each language's habit: in the text in French, in parentheses in Japanese.
-constexpr StringEntry kWindowStrings[] = {
+constexpr CStringEntry WINDOW_STRINGS[] = {
     {IDS_MENU_SERVER, u"&Server", u"&Serveur", u"サーバー(&S)"},
     {IDS_MENU_SERVER_STARTING, u"Starting", u"Démarrage", u"開始中"},
     {IDS_MENU_SPOOLER_STOP, u"S&top", u"A&rrêter", u"停止(&T)"},
@@ -48,8 +48,8 @@ constexpr StringEntry kWindowStrings[] = {
 
 }  // namespace
 
-std::span<const StringEntry> WindowStrings() {
-    return kWindowStrings;
+std::span<const CStringEntry> WindowStrings() {
+    return WINDOW_STRINGS;
 }
 
 }  // namespace velmora

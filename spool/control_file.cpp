@@ -11,7 +11,7 @@ namespace velmora {
 
 namespace {
 
-constexpr std::string_view kCompressMarker = ":compressFlux";
+constexpr std::string_view COMPRESS_MARKER = ":compressFlux";
 
 }  // namespace
 
@@ -55,7 +55,7 @@ bool ApplyControlFile(CSpoolFile& job) {
                 break;
             case 'Z':
                 // Clients append their own details after the marker.
-                if (value.substr(0, kCompressMarker.size()) == kCompressMarker)
+                if (value.substr(0, COMPRESS_MARKER.size()) == COMPRESS_MARKER)
                     compressed = true;
                 break;
             default:

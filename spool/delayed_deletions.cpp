@@ -4,7 +4,7 @@ namespace velmora {
 
 namespace {
 
-constexpr auto kRetryInterval = std::chrono::seconds(1);
+constexpr auto RETRY_INTERVAL = std::chrono::seconds(1);
 
 }  // namespace
 
@@ -45,7 +45,7 @@ void CDelayedDeletions::Run() {
         CEntry entry = next->second;
         Entries.erase(next);
         if (RunStep(entry, lock))
-            Entries.emplace(Clock::now() + kRetryInterval, entry);
+            Entries.emplace(Clock::now() + RETRY_INTERVAL, entry);
     }
 }
 
@@ -55,7 +55,7 @@ bool CDelayedDeletions::RunStep(CEntry& entry, std::unique_lock<std::mutex>& loc
         ++Pending;
     }
     lock.unlock();
-    const bool again = Jobs.DeleteStep(entry.Job) == CDeletionStep::TryAgain;
+    const bool again = Jobs.DeleteStep(entry.Job) == DeletionStep::TryAgain;
     if (!again && --Pending == 0)
         Ui.PostJobListChanged();
     lock.lock();

@@ -12,18 +12,18 @@ namespace velmora {
 
 namespace {
 
-constexpr uint16_t kNewClassTag = 0xFFFF;
-constexpr uint16_t kClassTagFlag = 0x8000;
-constexpr uint16_t kNullTag = 0x0000;
+constexpr uint16_t NEW_CLASS_TAG = 0xFFFF;
+constexpr uint16_t CLASS_TAG_FLAG = 0x8000;
+constexpr uint16_t NULL_TAG = 0x0000;
 // Tags refer to indexes below this; the value itself would collide with the new-class tag.
-constexpr uint32_t kMaxTagIndex = 0x7FFF;
-constexpr uint16_t kSchema = 1;
-constexpr std::string_view kClassName = "CSpoolFile";
-constexpr uint32_t kFirstClassIndex = 1;
+constexpr uint32_t MAX_TAG_INDEX = 0x7FFF;
+constexpr uint16_t SCHEMA = 1;
+constexpr std::string_view CLASS_NAME = "CSpoolFile";
+constexpr uint32_t FIRST_CLASS_INDEX = 1;
 
 // The strings archived after State, in archive order (DocumentName precedes State). SourceHost comes
 // before ControlFile here, unlike in the record's declaration.
-constexpr std::u16string CSpoolFile::*kStringsAfterState[] = {
+constexpr std::u16string CSpoolFile::*STRINGS_AFTER_STATE[] = {
     &CSpoolFile::StateText,     &CSpoolFile::Owner,
     &CSpoolFile::DateInserted,  &CSpoolFile::FileSize,
     &CSpoolFile::FileType,      &CSpoolFile::PrinterName,
@@ -42,21 +42,21 @@ std::size_t StringSize(const std::u16string& text) {
 }
 
 // Appends to a string reserved to the final size beforehand, so that no write reallocates.
-class Writer {
+class CArchiveWriter {
   public:
-    explicit Writer(std::string& out) : Out_(out) {}
+    explicit CArchiveWriter(std::string& out) : Out(out) {}
 
-    void U8(uint8_t value) { Out_.push_back(static_cast<char>(value)); }
+    void U8(uint8_t value) { Out.push_back(static_cast<char>(value)); }
     void U16(uint16_t value) {
         const char bytes[] = {static_cast<char>(value), static_cast<char>(value >> 8)};
-        Out_.append(bytes, 2);
+        Out.append(bytes, 2);
     }
     void U32(uint32_t value) {
         const char bytes[] = {static_cast<char>(value), static_cast<char>(value >> 8),
                               static_cast<char>(value >> 16), static_cast<char>(value >> 24)};
-        Out_.append(bytes, 4);
+        Out.append(bytes, 4);
     }
-    void Bytes(std::string_view bytes) { Out_.append(bytes); }
+    void Bytes(std::string_view bytes) { Out.append(bytes); }
 
     void String(const std::u16string& text) {
         U8(0xFF);
@@ -73,7 +73,7 @@ class Writer {
             U32(static_cast<uint32_t>(units));
         }
         if constexpr (std::endian::native == std::endian::little) {
-            Out_.append(reinterpret_cast<const char*>(text.data()), 2 * units);
+            Out.append(reinterpret_cast<const char*>(text.data()), 2 * units);
         } else {
             for (char16_t unit : text)
                 U16(unit);
@@ -83,47 +83,47 @@ class Writer {
     void Body(const CSpoolFile& job) {
         String(job.DocumentName);
         U32(static_cast<uint32_t>(job.State));
-        for (auto field : kStringsAfterState)
+        for (auto field : STRINGS_AFTER_STATE)
             String(job.*field);
     }
 
   private:
-    std::string& Out_;
+    std::string& Out;
 };
 
 // ---- reading ----
 
-class Reader {
+class CArchiveReader {
   public:
-    explicit Reader(std::string_view bytes) : Next_(bytes.data()), End_(bytes.data() + bytes.size()) {}
+    explicit CArchiveReader(std::string_view bytes) : Next(bytes.data()), End(bytes.data() + bytes.size()) {}
 
-    std::size_t Remaining() const { return static_cast<std::size_t>(End_ - Next_); }
+    std::size_t Remaining() const { return static_cast<std::size_t>(End - Next); }
 
     bool U8(uint8_t& value) {
-        if (Next_ == End_)
+        if (Next == End)
             return false;
-        value = static_cast<uint8_t>(*Next_++);
+        value = static_cast<uint8_t>(*Next++);
         return true;
     }
     bool U16(uint16_t& value) {
         if (Remaining() < 2)
             return false;
         value = static_cast<uint16_t>(Byte(0) | Byte(1) << 8);
-        Next_ += 2;
+        Next += 2;
         return true;
     }
     bool U32(uint32_t& value) {
         if (Remaining() < 4)
             return false;
         value = Byte(0) | Byte(1) << 8 | Byte(2) << 16 | Byte(3) << 24;
-        Next_ += 4;
+        Next += 4;
         return true;
     }
     bool Bytes(std::size_t count, std::string_view& bytes) {
         if (Remaining() < count)
             return false;
-        bytes = std::string_view(Next_, count);
-        Next_ += count;
+        bytes = std::string_view(Next, count);
+        Next += count;
         return true;
     }
 
@@ -168,12 +168,12 @@ class Reader {
             return false;
         text.resize(length);
         if constexpr (std::endian::native == std::endian::little) {
-            std::memcpy(text.data(), Next_, 2 * length);
-            Next_ += 2 * length;
+            std::memcpy(text.data(), Next, 2 * length);
+            Next += 2 * length;
         } else {
             for (char16_t& unit : text) {
                 unit = static_cast<char16_t>(Byte(0) | Byte(1) << 8);
-                Next_ += 2;
+                Next += 2;
             }
         }
         return true;
@@ -186,7 +186,7 @@ class Reader {
         if (!U32(state))
             return false;
         job.State = static_cast<int32_t>(state);
-        for (auto field : kStringsAfterState) {
+        for (auto field : STRINGS_AFTER_STATE) {
             if (!String(job.*field))
                 return false;
         }
@@ -194,15 +194,15 @@ class Reader {
     }
 
   private:
-    uint32_t Byte(int offset) const { return static_cast<uint8_t>(Next_[offset]); }
+    uint32_t Byte(int offset) const { return static_cast<uint8_t>(Next[offset]); }
 
-    const char* Next_;
-    const char* End_;
+    const char* Next;
+    const char* End;
 };
 
 // The smallest entry with a record (tag, state, fourteen empty 8-bit strings): bounds the reservation,
 // so that the count of a damaged file cannot make us reserve more than its bytes could hold.
-constexpr std::size_t kSmallestRecordEntry = 2 + 4 + 14;
+constexpr std::size_t SMALLEST_RECORD_ENTRY = 2 + 4 + 14;
 
 }  // namespace
 
@@ -211,15 +211,15 @@ std::string WriteJobArchive(const std::vector<SpoolFilePtr>& jobs) {
     std::size_t size = count < 0xFFFF ? 2 : 6;
     for (const SpoolFilePtr& job : jobs) {
         size += 2 + 4 + StringSize(job->DocumentName);
-        for (auto field : kStringsAfterState)
+        for (auto field : STRINGS_AFTER_STATE)
             size += StringSize((*job).*field);
     }
     if (count > 0)
-        size += 2 + 2 + kClassName.size();
+        size += 2 + 2 + CLASS_NAME.size();
 
     std::string bytes;
     bytes.reserve(size);
-    Writer out(bytes);
+    CArchiveWriter out(bytes);
     if (count < 0xFFFF) {
         out.U16(static_cast<uint16_t>(count));
     } else {
@@ -228,22 +228,22 @@ std::string WriteJobArchive(const std::vector<SpoolFilePtr>& jobs) {
     }
     for (std::size_t i = 0; i < count; ++i) {
         if (i == 0) {
-            out.U16(kNewClassTag);
-            out.U16(kSchema);
-            out.U16(static_cast<uint16_t>(kClassName.size()));
-            out.Bytes(kClassName);
+            out.U16(NEW_CLASS_TAG);
+            out.U16(SCHEMA);
+            out.U16(static_cast<uint16_t>(CLASS_NAME.size()));
+            out.Bytes(CLASS_NAME);
         } else {
-            out.U16(static_cast<uint16_t>(kClassTagFlag | kFirstClassIndex));
+            out.U16(static_cast<uint16_t>(CLASS_TAG_FLAG | FIRST_CLASS_INDEX));
         }
         out.Body(*jobs[i]);
     }
     return bytes;
 }
 
-JobArchiveContent ReadJobArchive(std::string_view bytes) {
-    JobArchiveContent content;
+CJobArchiveContent ReadJobArchive(std::string_view bytes) {
+    CJobArchiveContent content;
     content.damaged = true;  // until every announced entry has been read
-    Reader in(bytes);
+    CArchiveReader in(bytes);
 
     uint32_t count = 0;
     uint16_t shortCount = 0;
@@ -252,32 +252,32 @@ JobArchiveContent ReadJobArchive(std::string_view bytes) {
     count = shortCount;
     if (shortCount == 0xFFFF && !in.U32(count))
         return content;
-    content.jobs.reserve(std::min<std::size_t>(count, in.Remaining() / kSmallestRecordEntry));
+    content.jobs.reserve(std::min<std::size_t>(count, in.Remaining() / SMALLEST_RECORD_ENTRY));
 
     // Object indexes as the archive hands them out: classes and records alike take the next one,
     // empty entries none. Only a class index may be named by a later tag.
-    std::vector<bool> isClassIndex(kMaxTagIndex, false);
-    uint64_t nextIndex = kFirstClassIndex;
+    std::vector<bool> isClassIndex(MAX_TAG_INDEX, false);
+    uint64_t nextIndex = FIRST_CLASS_INDEX;
 
     for (uint32_t i = 0; i < count; ++i) {
         uint16_t tag = 0;
         if (!in.U16(tag))
             return content;
-        if (tag == kNullTag)
+        if (tag == NULL_TAG)
             continue;
-        if (tag == kNewClassTag) {
+        if (tag == NEW_CLASS_TAG) {
             uint16_t schema = 0;
             uint16_t nameLength = 0;
             std::string_view name;
             if (!in.U16(schema) || !in.U16(nameLength) || !in.Bytes(nameLength, name))
                 return content;
-            if (schema != kSchema || name != kClassName)
+            if (schema != SCHEMA || name != CLASS_NAME)
                 return content;
-            if (nextIndex < kMaxTagIndex)
+            if (nextIndex < MAX_TAG_INDEX)
                 isClassIndex[nextIndex] = true;
             ++nextIndex;
-        } else if ((tag & kClassTagFlag) != 0) {
-            const uint32_t index = tag & ~kClassTagFlag;
+        } else if ((tag & CLASS_TAG_FLAG) != 0) {
+            const uint32_t index = tag & ~CLASS_TAG_FLAG;
             if (!isClassIndex[index])
                 return content;
         } else {

@@ -13,13 +13,13 @@ namespace velmora {
 // The bytes of spool.list for these jobs, in list order.
 std::string WriteJobArchive(const std::vector<SpoolFilePtr>& jobs);
 
-struct JobArchiveContent {
+struct CJobArchiveContent {
     std::vector<SpoolFilePtr> jobs;  // the records completely read, in file order
     bool damaged = false;            // a format error or a premature end stopped the reading
 };
 
 // Reads what WriteJobArchive writes, and also 8-bit strings, empty entries and repeated class
 // descriptions. Reading stops at the first damage and keeps the records before it.
-JobArchiveContent ReadJobArchive(std::string_view bytes);
+CJobArchiveContent ReadJobArchive(std::string_view bytes);
 
 }  // namespace velmora

@@ -9,10 +9,10 @@ namespace velmora {
 
 namespace {
 
-constexpr auto kDeletionRetryInterval = std::chrono::seconds(1);
-constexpr std::size_t kErrorTextCapacity = 1024;
+constexpr auto DELETION_RETRY_INTERVAL = std::chrono::seconds(1);
+constexpr std::size_t ERROR_TEXT_CAPACITY = 1024;
 
-bool IsGone(const platform::FileError& error) {
+bool IsGone(const platform::CFileError& error) {
     return !error || error.kind == platform::FileErrorKind::NotFound;
 }
 
@@ -25,7 +25,7 @@ bool CJobStore::DeleteNow(CSpoolFile& job) {
         return true;
     std::u16string failure;
     if (RemoveFileWithRetry(job.LocalFileName, Settings.AccessFile_MaxAttempts,
-                            Settings.AccessFile_WaitingTimeMsec, &failure, kErrorTextCapacity)) {
+                            Settings.AccessFile_WaitingTimeMsec, &failure, ERROR_TEXT_CAPACITY)) {
         return true;
     }
     const std::u16string text =
@@ -42,7 +42,7 @@ bool CJobStore::DeleteLocalFile(CSpoolFile& job, bool waitUntilDeleted,
     // A file that stays undeletable never keeps the job list locked: the waits give the lock up.
     const auto waitUnlocked = [&] {
         lock.unlock();
-        const bool ending = RunEnding.WaitFor(kDeletionRetryInterval);
+        const bool ending = RunEnding.WaitFor(DELETION_RETRY_INTERVAL);
         lock.lock();
         return !ending;
     };
@@ -57,20 +57,20 @@ bool CJobStore::DeleteLocalFile(CSpoolFile& job, bool waitUntilDeleted,
     return true;
 }
 
-CDeletionStep CJobStore::DeleteStep(JobId id) {
+DeletionStep CJobStore::DeleteStep(JobId id) {
     std::lock_guard<CRecursiveTimedMutex> lock(JobListLock);
     if (DispatchingJob == id)
-        return CDeletionStep::TryAgain;
+        return DeletionStep::TryAgain;
     const long index = FindJob(id);
     if (index < 0)
-        return CDeletionStep::Done;
+        return DeletionStep::Done;
     const auto gone = std::find(FileGone.begin(), FileGone.end(), id);
     if (gone != FileGone.end()) {
         FileGone.erase(gone);
         JobList.erase(JobList.begin() + index);
         NoteJobListChange();
         SpoolerEvent.Set();
-        return CDeletionStep::Done;
+        return DeletionStep::Done;
     }
     CSpoolFile& job = *JobList[static_cast<std::size_t>(index)];
     job.SetHeld();
@@ -78,7 +78,7 @@ CDeletionStep CJobStore::DeleteStep(JobId id) {
         FileGone.push_back(id);
     NoteJobListChange();
     SpoolerEvent.Set();
-    return CDeletionStep::TryAgain;
+    return DeletionStep::TryAgain;
 }
 
 }  // namespace velmora

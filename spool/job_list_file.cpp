@@ -17,7 +17,7 @@ std::u16string Cut(std::u16string text, std::size_t length) {
 
 }  // namespace
 
-bool CJobStore::WriteJobListFile(platform::FileError* error) {
+bool CJobStore::WriteJobListFile(platform::CFileError* error) {
     std::lock_guard<std::mutex> writing(JobListFileLock);
     std::string bytes;
     {
@@ -29,15 +29,15 @@ bool CJobStore::WriteJobListFile(platform::FileError* error) {
 }
 
 void CJobStore::SaveJobList() {
-    platform::FileError error;
+    platform::CFileError error;
     if (!WriteJobListFile(&error))
         Reporter.ShowMessage(Cut(error.Description(), 1024));
 }
 
 void CJobStore::LoadJobList() {
     CMyFile file(Settings.AccessFile_MaxAttempts, Settings.AccessFile_WaitingTimeMsec);
-    platform::FileError error;
-    if (!file.OpenWithRetry(SpoolListPath, platform::kOpenRead | platform::kShareExclusive, &error)) {
+    platform::CFileError error;
+    if (!file.OpenWithRetry(SpoolListPath, platform::OPEN_READ | platform::SHARE_EXCLUSIVE, &error)) {
         Reporter.ShowMessage(Cut(error.Description(), 1024));
         return;
     }
@@ -49,7 +49,7 @@ void CJobStore::LoadJobList() {
     bytes.resize(read > 0 ? static_cast<std::size_t>(read) : 0);
     file.Close();
 
-    JobArchiveContent content = ReadJobArchive(bytes);
+    CJobArchiveContent content = ReadJobArchive(bytes);
     {
         std::lock_guard<CRecursiveTimedMutex> lock(JobListLock);
         for (SpoolFilePtr& job : content.jobs)
@@ -64,7 +64,7 @@ void CJobStore::LoadJobList() {
 
 void CJobStore::StartPromptSaves() {
     JobListSaver.Start([this] {
-        platform::FileError error;
+        platform::CFileError error;
         if (!WriteJobListFile(&error)) {
             Reporter.WriteLog(
                 Format(u"%d\tUnable to save the job list : %s", Reporter.ModeDigit(), error.Description()));

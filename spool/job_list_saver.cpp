@@ -4,50 +4,50 @@ namespace velmora {
 
 void CJobListSaver::Start(std::function<void()> save, std::chrono::milliseconds interval) {
     Stop();
-    std::lock_guard<std::mutex> lock(Mutex_);
-    Save_ = std::move(save);
-    Interval_ = interval;
-    Running_ = true;
-    Pending_ = false;
-    Thread_ = std::thread(&CJobListSaver::Run, this);
+    std::lock_guard<std::mutex> lock(Mutex);
+    Save = std::move(save);
+    Interval = interval;
+    Running = true;
+    Pending = false;
+    Thread = std::thread(&CJobListSaver::Run, this);
 }
 
 void CJobListSaver::Stop() {
     {
-        std::lock_guard<std::mutex> lock(Mutex_);
-        if (!Running_)
+        std::lock_guard<std::mutex> lock(Mutex);
+        if (!Running)
             return;
-        Running_ = false;
+        Running = false;
     }
-    Changed_.notify_all();
-    Thread_.join();
+    Changed.notify_all();
+    Thread.join();
 }
 
 void CJobListSaver::RequestSave() {
     {
-        std::lock_guard<std::mutex> lock(Mutex_);
-        if (!Running_ || Pending_)
+        std::lock_guard<std::mutex> lock(Mutex);
+        if (!Running || Pending)
             return;
-        Pending_ = true;
+        Pending = true;
     }
-    Changed_.notify_all();
+    Changed.notify_all();
 }
 
 void CJobListSaver::Run() {
     using Clock = std::chrono::steady_clock;
-    Clock::time_point lastSave = Clock::now() - Interval_;
-    std::unique_lock<std::mutex> lock(Mutex_);
+    Clock::time_point lastSave = Clock::now() - Interval;
+    std::unique_lock<std::mutex> lock(Mutex);
     for (;;) {
-        Changed_.wait(lock, [this] { return !Running_ || Pending_; });
-        if (!Running_)
+        Changed.wait(lock, [this] { return !Running || Pending; });
+        if (!Running)
             return;
         // A burst of changes is written once, an interval after the previous save.
-        Changed_.wait_until(lock, lastSave + Interval_, [this] { return !Running_; });
-        if (!Running_)
+        Changed.wait_until(lock, lastSave + Interval, [this] { return !Running; });
+        if (!Running)
             return;
-        Pending_ = false;
+        Pending = false;
         lock.unlock();
-        Save_();
+        Save();
         lastSave = Clock::now();
         lock.lock();
     }

@@ -28,13 +28,13 @@ class CJobListSaver {
   private:
     void Run();
 
-    std::mutex Mutex_;
-    std::condition_variable Changed_;
-    std::thread Thread_;
-    std::function<void()> Save_;
-    std::chrono::milliseconds Interval_{1000};
-    bool Running_ = false;
-    bool Pending_ = false;
+    std::mutex Mutex;
+    std::condition_variable Changed;
+    std::thread Thread;
+    std::function<void()> Save;
+    std::chrono::milliseconds Interval{1000};
+    bool Running = false;
+    bool Pending = false;
 };
 
 }  // namespace velmora

@@ -5,7 +5,7 @@
 
 namespace velmora {
 
-CJobStore::CJobStore(CReporter& reporter, const CSettings& settings, ManualResetEvent& spoolerEvent)
+CJobStore::CJobStore(CReporter& reporter, const CSettings& settings, CManualResetEvent& spoolerEvent)
     : Reporter(reporter), Settings(settings), SpoolerEvent(spoolerEvent) {}
 
 CJobStore::~CJobStore() {

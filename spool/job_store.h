@@ -37,12 +37,12 @@ struct CDispatchOutcome {
 };
 
 // One attempt of a deletion that waits until the data file is gone.
-enum class CDeletionStep { Done, TryAgain };
+enum class DeletionStep { Done, TryAgain };
 
 class CJobStore {
   public:
     // The spooler sleeps on the event; every change that may give it work sets it.
-    CJobStore(CReporter& reporter, const CSettings& settings, ManualResetEvent& spoolerEvent);
+    CJobStore(CReporter& reporter, const CSettings& settings, CManualResetEvent& spoolerEvent);
     ~CJobStore();
     CJobStore(const CJobStore&) = delete;
     CJobStore& operator=(const CJobStore&) = delete;
@@ -75,7 +75,7 @@ class CJobStore {
     void AutoDeleteSavedJobs();
     // One attempt of a delayed deletion: the job is Held and its file removed; the record leaves the list
     // on the attempt after the file is gone. TryAgain while the file stays or the job is being dispatched.
-    CDeletionStep DeleteStep(JobId job);
+    DeletionStep DeleteStep(JobId job);
     // The end of the run: deletions that wait give up, leaving their jobs Held for the next run.
     void EndWaits();
 
@@ -83,7 +83,7 @@ class CJobStore {
     void SaveJobList();
     void LoadJobList();
     // Writes spool.list without telling the user; false with the reason on failure.
-    bool WriteJobListFile(platform::FileError* error);
+    bool WriteJobListFile(platform::CFileError* error);
     // Saves that follow every change of the job list while the server runs.
     void StartPromptSaves();
     void StopPromptSaves();
@@ -106,7 +106,7 @@ class CJobStore {
 
     CReporter& Reporter;
     const CSettings& Settings;
-    ManualResetEvent& SpoolerEvent;
+    CManualResetEvent& SpoolerEvent;
     std::u16string SpoolListPath;
     // One writer of spool.list at a time, so that an older list never overwrites a newer one.
     std::mutex JobListFileLock;
@@ -115,7 +115,7 @@ class CJobStore {
     // Jobs whose file is gone and whose record leaves the list at the next deletion step.
     std::vector<JobId> FileGone;
     std::condition_variable_any DispatchEnded;
-    ManualResetEvent RunEnding;
+    CManualResetEvent RunEnding;
 };
 
 }  // namespace velmora

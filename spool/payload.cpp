@@ -21,20 +21,20 @@ namespace velmora {
 
 namespace {
 
-constexpr std::size_t kBlockSize = 64 * 1024;
-constexpr std::size_t kSampleSize = 4096;
+constexpr std::size_t BLOCK_SIZE = 64 * 1024;
+constexpr std::size_t SAMPLE_SIZE = 4096;
 // Room for the system's description of a failed removal or rename.
-constexpr std::size_t kErrorTextCapacity = 256;
+constexpr std::size_t ERROR_TEXT_CAPACITY = 256;
 
-constexpr unsigned kReadShared = platform::kOpenRead | platform::kShareDenyWrite;
+constexpr unsigned READ_SHARED = platform::OPEN_READ | platform::SHARE_DENY_WRITE;
 
 // A data file that another program still holds is not waited for: one attempt.
 bool OpenForReading(CMyFile& file, const std::u16string& path) {
-    return file.OpenWithRetry(path, kReadShared, nullptr);
+    return file.OpenWithRetry(path, READ_SHARED, nullptr);
 }
 
 // Reads up to size bytes, as many as the file holds.
-std::size_t ReadFully(platform::NativeFile& file, char* buffer, std::size_t size) {
+std::size_t ReadFully(platform::CNativeFile& file, char* buffer, std::size_t size) {
     std::size_t total = 0;
     while (total < size) {
         const long count = file.Read(buffer + total, size - total);
@@ -58,7 +58,7 @@ void ReportNoMemory() {
 }
 
 // Decodes from an open input to an open output; true once the final block has been decoded.
-bool InflateStream(platform::NativeFile& input, int64_t inputLength, platform::NativeFile& output) {
+bool InflateStream(platform::CNativeFile& input, int64_t inputLength, platform::CNativeFile& output) {
     z_stream stream{};
     const int init = inflateInit2(&stream, -MAX_WBITS);
     if (init != Z_OK) {
@@ -66,17 +66,17 @@ bool InflateStream(platform::NativeFile& input, int64_t inputLength, platform::N
             ReportNoMemory();
         return false;
     }
-    const std::unique_ptr<unsigned char[]> in(new unsigned char[kBlockSize]);
-    const std::unique_ptr<unsigned char[]> out(new unsigned char[kBlockSize]);
+    const std::unique_ptr<unsigned char[]> in(new unsigned char[BLOCK_SIZE]);
+    const std::unique_ptr<unsigned char[]> out(new unsigned char[BLOCK_SIZE]);
     int64_t remaining = inputLength;
     int status = Z_OK;
     while (status != Z_STREAM_END) {
         if (stream.avail_in == 0) {
             if (remaining <= 0)
                 break;
-            const std::size_t wanted = remaining < static_cast<int64_t>(kBlockSize)
+            const std::size_t wanted = remaining < static_cast<int64_t>(BLOCK_SIZE)
                                            ? static_cast<std::size_t>(remaining)
-                                           : kBlockSize;
+                                           : BLOCK_SIZE;
             const long count = input.Read(in.get(), wanted);
             if (count <= 0)
                 break;
@@ -85,14 +85,14 @@ bool InflateStream(platform::NativeFile& input, int64_t inputLength, platform::N
             stream.avail_in = static_cast<uInt>(count);
         }
         stream.next_out = out.get();
-        stream.avail_out = static_cast<uInt>(kBlockSize);
+        stream.avail_out = static_cast<uInt>(BLOCK_SIZE);
         status = inflate(&stream, Z_NO_FLUSH);
         if (status == Z_MEM_ERROR)
             ReportNoMemory();
         // Z_BUF_ERROR only says that no progress was possible; running out of input is caught above.
         if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
             break;
-        const std::size_t produced = kBlockSize - stream.avail_out;
+        const std::size_t produced = BLOCK_SIZE - stream.avail_out;
         if (produced > 0 && output.Write(out.get(), produced)) {
             status = Z_ERRNO;
             break;
@@ -105,11 +105,11 @@ bool InflateStream(platform::NativeFile& input, int64_t inputLength, platform::N
 }  // namespace
 
 bool InflateFile(const std::u16string& inputPath, int64_t inputLength, const std::u16string& outputPath) {
-    platform::NativeFile input;
-    if (input.Open(inputPath, kReadShared))
+    platform::CNativeFile input;
+    if (input.Open(inputPath, READ_SHARED))
         return false;
-    platform::NativeFile output;
-    if (output.Open(outputPath, platform::kOpenWrite | platform::kOpenCreate | platform::kShareExclusive))
+    platform::CNativeFile output;
+    if (output.Open(outputPath, platform::OPEN_WRITE | platform::OPEN_CREATE | platform::SHARE_EXCLUSIVE))
         return false;
     const bool inflated = InflateStream(input, inputLength, output);
     output.Close();
@@ -127,8 +127,8 @@ int32_t CountPclPages(const std::u16string& path) {
     CMyFile file(FILE_SINGLE_ATTEMPT, FILE_MIN_WAIT_MSEC);
     if (!OpenForReading(file, path))
         return 0;
-    const std::unique_ptr<uint8_t[]> block(new uint8_t[kBlockSize]);
-    for (long count; (count = file.Read(block.get(), kBlockSize)) > 0;) {
+    const std::unique_ptr<uint8_t[]> block(new uint8_t[BLOCK_SIZE]);
+    for (long count; (count = file.Read(block.get(), BLOCK_SIZE)) > 0;) {
         for (long i = 0; i < count; ++i)
             scanner.Feed(block[i]);
     }
@@ -157,7 +157,7 @@ void PreparePayload(CSpoolFile& job, CReporter& reporter, const CSettings& setti
             } else {
                 std::u16string errorText;
                 if (!RemoveFileWithRetry(job.LocalFileName, settings.AccessFile_MaxAttempts,
-                                         settings.AccessFile_WaitingTimeMsec, &errorText, kErrorTextCapacity)) {
+                                         settings.AccessFile_WaitingTimeMsec, &errorText, ERROR_TEXT_CAPACITY)) {
                     reportFailure(Format(u"%d\tUnable to remove the compressed file %s (%s)", mode,
                                          job.LocalFileName, errorText));
                 }
@@ -172,8 +172,8 @@ void PreparePayload(CSpoolFile& job, CReporter& reporter, const CSettings& setti
     if (OpenForReading(file, job.LocalFileName)) {
         const int64_t length = file.Length();
         // The type tests see the sample as a zero-terminated string: only the bytes before a zero count.
-        char sample[kSampleSize] = {};
-        ReadFully(file, sample, kSampleSize - 1);
+        char sample[SAMPLE_SIZE] = {};
+        ReadFully(file, sample, SAMPLE_SIZE - 1);
         job.FileSize = Format(u"%d %s", static_cast<int32_t>(length), bytes);
         file.Close();
 
@@ -187,7 +187,7 @@ void PreparePayload(CSpoolFile& job, CReporter& reporter, const CSettings& setti
             const int32_t attempts = settings.AccessFile_MaxAttempts;
             std::u16string errorText;
             if (RenameFileWithRetry(job.LocalFileName, pdfPath, attempts, settings.AccessFile_WaitingTimeMsec,
-                                    &errorText, kErrorTextCapacity)) {
+                                    &errorText, ERROR_TEXT_CAPACITY)) {
                 job.LocalFileName = pdfPath;
             } else {
                 reportFailure(

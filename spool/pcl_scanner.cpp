@@ -6,30 +6,30 @@
 namespace velmora {
 
 void PclScanner::Reset() {
-    skip_ = 0;
-    hpglMode_ = false;
-    inEscape_ = false;
-    paramChar_ = 0;
-    groupChar_ = 0;
-    termChar_ = 0;
-    valueLength_ = 0;
-    pages_ = 0;
+    Skip = 0;
+    HpglMode = false;
+    InEscape = false;
+    ParamChar = 0;
+    GroupChar = 0;
+    TermChar = 0;
+    ValueLength = 0;
+    PageCount = 0;
     PaperSourceLength = -1;
     OutputBinLength = -1;
 }
 
 void PclScanner::FeedHpgl(uint8_t b) {
-    if (!inEscape_) {
-        if (b == kEsc) {
-            inEscape_ = true;
-            paramChar_ = 0;
-            groupChar_ = 0;
+    if (!InEscape) {
+        if (b == ESC) {
+            InEscape = true;
+            ParamChar = 0;
+            GroupChar = 0;
         }
-    } else if (paramChar_ == 0) {
-        paramChar_ = b;
+    } else if (ParamChar == 0) {
+        ParamChar = b;
     } else if (IsUpper(b)) {
         // Any escape sequence ending in a capital leaves HP-GL/2 (ESC % 0 A is the usual one).
-        hpglMode_ = false;
+        HpglMode = false;
         EndSequence();
         ClearValue();
     } else if (IsLower(b)) {
@@ -41,22 +41,22 @@ void PclScanner::FeedHpgl(uint8_t b) {
 
 // Called while an escape sequence is open or in HP-GL/2 mode; the plain-text case is handled inline.
 void PclScanner::FeedSequence(uint8_t b) {
-    if (hpglMode_) {
+    if (HpglMode) {
         FeedHpgl(b);
         return;
     }
-    if (paramChar_ == 0) {
-        paramChar_ = b;
+    if (ParamChar == 0) {
+        ParamChar = b;
         // Two-character sequences such as ESC E (printer reset).
         if (IsUpper(b))
             EndSequence();
         return;
     }
-    if (paramChar_ == '%') {
+    if (ParamChar == '%') {
         if (IsUpper(b)) {
             // ESC % <n> B enters HP-GL/2; ESC % -12345 X and the others simply end here.
             if (b == 'B')
-                hpglMode_ = true;
+                HpglMode = true;
             EndSequence();
             ClearValue();
         } else if (IsLower(b)) {
@@ -66,21 +66,21 @@ void PclScanner::FeedSequence(uint8_t b) {
         }
         return;
     }
-    if (groupChar_ == 0) {
-        groupChar_ = b;
+    if (GroupChar == 0) {
+        GroupChar = b;
         if (IsUpper(b))
             EndSequence();
         return;
     }
     if (IsUpper(b)) {
-        termChar_ = b;
-        inEscape_ = false;
+        TermChar = b;
+        InEscape = false;
         InterpretParameter();
         EndSequence();
         ClearValue();
     } else if (IsLower(b)) {
         // Combined parameters (ESC & l 1 h 2 G) keep the group for the next one.
-        termChar_ = b;
+        TermChar = b;
         InterpretParameter();
         ClearValue();
     } else {
@@ -89,19 +89,19 @@ void PclScanner::FeedSequence(uint8_t b) {
 }
 
 void PclScanner::InterpretParameter() {
-    if (paramChar_ == '&' && groupChar_ == 'l') {
-        if (termChar_ == 'G' || termChar_ == 'g') {
-            OutputBinLength = valueLength_;
-        } else if (termChar_ == 'H' || termChar_ == 'h') {
-            PaperSourceLength = valueLength_;
+    if (ParamChar == '&' && GroupChar == 'l') {
+        if (TermChar == 'G' || TermChar == 'g') {
+            OutputBinLength = ValueLength;
+        } else if (TermChar == 'H' || TermChar == 'h') {
+            PaperSourceLength = ValueLength;
         }
-    } else if ((paramChar_ == '(' || paramChar_ == ')') && groupChar_ == 's' && termChar_ == 'W') {
-        skip_ = ValueAsInteger();  // font header or character data
-    } else if (paramChar_ == '*' && groupChar_ == 'b' && (termChar_ == 'V' || termChar_ == 'W')) {
-        skip_ = ValueAsInteger();  // raster data
-    } else if (paramChar_ == '*' && (groupChar_ == 'c' || groupChar_ == 's' || groupChar_ == 'v') &&
-               termChar_ == 'W') {
-        skip_ = ValueAsInteger();  // pattern, symbol set or palette data
+    } else if ((ParamChar == '(' || ParamChar == ')') && GroupChar == 's' && TermChar == 'W') {
+        Skip = ValueAsInteger();  // font header or character data
+    } else if (ParamChar == '*' && GroupChar == 'b' && (TermChar == 'V' || TermChar == 'W')) {
+        Skip = ValueAsInteger();  // raster data
+    } else if (ParamChar == '*' && (GroupChar == 'c' || GroupChar == 's' || GroupChar == 'v') &&
+               TermChar == 'W') {
+        Skip = ValueAsInteger();  // pattern, symbol set or palette data
     }
 }
 
@@ -109,23 +109,23 @@ void PclScanner::InterpretParameter() {
 // Values beyond the 32-bit range are clamped.
 int32_t PclScanner::ValueAsInteger() const {
     int i = 0;
-    while (i < valueLength_ && (value_[i] == ' ' || (value_[i] >= '\t' && value_[i] <= '\r')))
+    while (i < ValueLength && (Value[i] == ' ' || (Value[i] >= '\t' && Value[i] <= '\r')))
         ++i;
     bool negative = false;
-    if (i < valueLength_ && (value_[i] == '+' || value_[i] == '-')) {
-        negative = value_[i] == '-';
+    if (i < ValueLength && (Value[i] == '+' || Value[i] == '-')) {
+        negative = Value[i] == '-';
         ++i;
     }
-    constexpr int64_t kLimit = static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1;
+    constexpr int64_t LIMIT = static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1;
     int64_t magnitude = 0;
-    for (; i < valueLength_ && value_[i] >= '0' && value_[i] <= '9'; ++i) {
-        magnitude = magnitude * 10 + (value_[i] - '0');
-        if (magnitude > kLimit)
-            magnitude = kLimit;
+    for (; i < ValueLength && Value[i] >= '0' && Value[i] <= '9'; ++i) {
+        magnitude = magnitude * 10 + (Value[i] - '0');
+        if (magnitude > LIMIT)
+            magnitude = LIMIT;
     }
     if (negative)
         return static_cast<int32_t>(-magnitude);
-    return static_cast<int32_t>(magnitude > kLimit - 1 ? kLimit - 1 : magnitude);
+    return static_cast<int32_t>(magnitude > LIMIT - 1 ? LIMIT - 1 : magnitude);
 }
 
 }  // namespace velmora

@@ -16,20 +16,20 @@ class PclScanner {
     // Examines the next byte of the stream. Called once per byte of large files, so the common cases
     // stay inline and nothing is allocated.
     void Feed(uint8_t b) {
-        if (skip_ > 0) {
-            --skip_;
+        if (Skip > 0) {
+            --Skip;
             return;
         }
         // A negative count announced by a command never runs out: the rest of the stream is data.
-        if (skip_ < 0)
+        if (Skip < 0)
             return;
-        if (!hpglMode_ && !inEscape_) {
-            if (b == kEsc) {
-                inEscape_ = true;
-                paramChar_ = 0;
-                groupChar_ = 0;
-            } else if (b == kFormFeed) {
-                ++pages_;
+        if (!HpglMode && !InEscape) {
+            if (b == ESC) {
+                InEscape = true;
+                ParamChar = 0;
+                GroupChar = 0;
+            } else if (b == FORM_FEED) {
+                ++PageCount;
             }
             return;
         }
@@ -37,7 +37,7 @@ class PclScanner {
     }
 
     // Form feeds counted so far.
-    int32_t Pages() const { return pages_; }
+    int32_t Pages() const { return PageCount; }
 
     // Set by the byte that ends a paper-source (ESC & l <n> H) or output-bin (ESC & l <n> G) command to
     // the length of its value, which is the bytes right before that terminator; -1 when none. A copying
@@ -46,11 +46,11 @@ class PclScanner {
     int32_t OutputBinLength = -1;
 
     // The longest parameter value kept; further characters are dropped.
-    static constexpr int kMaxValueLength = 254;
+    static constexpr int MAX_VALUE_LENGTH = 254;
 
   private:
-    static constexpr uint8_t kEsc = 0x1B;
-    static constexpr uint8_t kFormFeed = 0x0C;
+    static constexpr uint8_t ESC = 0x1B;
+    static constexpr uint8_t FORM_FEED = 0x0C;
 
     static bool IsUpper(uint8_t b) { return b >= 'A' && b <= 'Z'; }
     static bool IsLower(uint8_t b) { return b >= 'a' && b <= 'z'; }
@@ -58,30 +58,30 @@ class PclScanner {
     void FeedSequence(uint8_t b);
     void FeedHpgl(uint8_t b);
     void AppendValue(uint8_t b) {
-        if (valueLength_ < kMaxValueLength)
-            value_[valueLength_++] = static_cast<char>(b);
+        if (ValueLength < MAX_VALUE_LENGTH)
+            Value[ValueLength++] = static_cast<char>(b);
     }
     void ClearValue() {
-        valueLength_ = 0;
-        termChar_ = 0;
+        ValueLength = 0;
+        TermChar = 0;
     }
     void EndSequence() {
-        inEscape_ = false;
-        paramChar_ = 0;
-        groupChar_ = 0;
+        InEscape = false;
+        ParamChar = 0;
+        GroupChar = 0;
     }
     void InterpretParameter();
     int32_t ValueAsInteger() const;
 
-    int32_t skip_;
-    bool hpglMode_;
-    bool inEscape_;
-    uint8_t paramChar_;
-    uint8_t groupChar_;
-    uint8_t termChar_;
-    char value_[kMaxValueLength];
-    int valueLength_;
-    int32_t pages_;
+    int32_t Skip;
+    bool HpglMode;
+    bool InEscape;
+    uint8_t ParamChar;
+    uint8_t GroupChar;
+    uint8_t TermChar;
+    char Value[MAX_VALUE_LENGTH];
+    int ValueLength;
+    int32_t PageCount;
 };
 
 }  // namespace velmora

@@ -12,7 +12,7 @@ std::atomic<JobId> NextJobId{1};
 
 }  // namespace
 
-CSpoolFile::CSpoolFile() : Id_(NextJobId++) {}
+CSpoolFile::CSpoolFile() : Identity(NextJobId++) {}
 
 void CSpoolFile::SetState(int32_t state) {
     State = state;

@@ -27,7 +27,7 @@ class CSpoolFile {
     CSpoolFile(const CSpoolFile&) = default;
     CSpoolFile& operator=(const CSpoolFile&) = default;
 
-    JobId Id() const { return Id_; }
+    JobId Id() const { return Identity; }
 
     // State changes; the caller holds JobListLock.
     void SetReady();
@@ -56,7 +56,7 @@ class CSpoolFile {
     std::u16string ErrorText;
 
   private:
-    JobId Id_;
+    JobId Identity;
 };
 
 using SpoolFilePtr = std::shared_ptr<CSpoolFile>;

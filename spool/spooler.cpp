@@ -6,7 +6,7 @@
 namespace velmora {
 
 CSpooler::CSpooler(CJobStore& jobs, CReporter& reporter, const CSettings& settings,
-                   ManualResetEvent& spoolerEvent, DispatchFunction dispatch)
+                   CManualResetEvent& spoolerEvent, DispatchFunction dispatch)
     : Jobs(jobs),
       Reporter(reporter),
       Settings(settings),

@@ -19,7 +19,7 @@ using DispatchFunction = std::function<CDispatchOutcome(const CSpoolFile& job)>;
 
 class CSpooler {
   public:
-    CSpooler(CJobStore& jobs, CReporter& reporter, const CSettings& settings, ManualResetEvent& spoolerEvent,
+    CSpooler(CJobStore& jobs, CReporter& reporter, const CSettings& settings, CManualResetEvent& spoolerEvent,
              DispatchFunction dispatch);
     // Stops the dispatcher after its dispatch under way and ends the waiting deletions.
     ~CSpooler();
@@ -49,7 +49,7 @@ class CSpooler {
     CJobStore& Jobs;
     CReporter& Reporter;
     const CSettings& Settings;
-    ManualResetEvent& SpoolerEvent;
+    CManualResetEvent& SpoolerEvent;
     DispatchFunction Dispatch;
     CDelayedDeletions Deletions;
 

@@ -12,13 +12,13 @@ namespace velmora {
 
 namespace {
 
-constexpr std::size_t kTableSize = 65536;
-using Table = std::array<uint16_t, kTableSize>;
+constexpr std::size_t TABLE_SIZE = 65536;
+using Table = std::array<uint16_t, TABLE_SIZE>;
 
 enum class Direction { ToUnicode = 0, FromUnicode = 1 };
 
 // One cache slot per table the converter knows; several code page numbers may share a slot.
-enum Slot : int { kSlot1252 = 0, kSlot1200 = 1, kSlotCount = 2 };
+enum Slot : int { SLOT1252 = 0, SLOT1200 = 1, SLOT_COUNT = 2 };
 
 // Windows-1252 bytes 0x80 to 0x9F; the five bytes the code page leaves undefined map to the C1 control of
 // the same value so that every byte survives a round trip. 0xA0 to 0xFF equal their Latin-1 code points.
@@ -32,9 +32,9 @@ constexpr std::array<uint16_t, 32> k1252High = {
 int SlotOf(int32_t codePage) {
     switch (codePage) {
         case 1252:
-            return kSlot1252;
+            return SLOT1252;
         case 1200:
-            return kSlot1200;
+            return SLOT1200;
         default:
             return -1;
     }
@@ -48,7 +48,7 @@ std::unique_ptr<Table> BuildForward(int slot) {
         return table;
     }
     table->fill(0);
-    if (slot == kSlot1252) {
+    if (slot == SLOT1252) {
         for (uint16_t i = 0; i < 0x80; ++i) {
             (*table)[i] = i;
         }
@@ -59,7 +59,7 @@ std::unique_ptr<Table> BuildForward(int slot) {
             (*table)[i] = i;
         }
     } else {  // 1200: UTF-16 itself
-        for (std::size_t i = 0; i < kTableSize; ++i) {
+        for (std::size_t i = 0; i < TABLE_SIZE; ++i) {
             (*table)[i] = static_cast<uint16_t>(i);
         }
     }
@@ -73,7 +73,7 @@ std::unique_ptr<Table> Invert(const Table* forward) {
         return reverse;
     }
     reverse->fill(0);
-    for (std::size_t i = 0; i < kTableSize; ++i) {
+    for (std::size_t i = 0; i < TABLE_SIZE; ++i) {
         if ((*forward)[i] != 0) {
             (*reverse)[(*forward)[i]] = static_cast<uint16_t>(i);
         }
@@ -88,7 +88,7 @@ std::shared_mutex& CacheLock() {
     static auto* lock = new std::shared_mutex;
     return *lock;
 }
-const Table* gCache[kSlotCount][2] = {};
+const Table* gCache[SLOT_COUNT][2] = {};
 
 // Runs convert(table) with the table of the code page and direction, building it on first use.
 // Returns false, without calling convert, for a code page this converter does not know (after the

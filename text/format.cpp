@@ -10,11 +10,11 @@ namespace velmora {
 namespace {
 
 // Longest number text: 20 decimal digits of a 64-bit value and a sign.
-constexpr std::size_t kNumberBufferSize = 24;
+constexpr std::size_t NUMBER_BUFFER_SIZE = 24;
 // A width from a format string is a programming choice, not input; the cap only keeps a typo harmless.
-constexpr std::size_t kMaxWidth = 4096;
+constexpr std::size_t MAX_WIDTH = 4096;
 
-struct FieldLayout {
+struct CFieldLayout {
     bool left = false;
     bool zero = false;
     std::size_t width = 0;
@@ -31,7 +31,7 @@ char16_t* WriteDigits(char16_t* end, uint64_t value, unsigned base, bool upper) 
     return p;
 }
 
-void AppendPadded(std::u16string& out, std::u16string_view body, const FieldLayout& layout) {
+void AppendPadded(std::u16string& out, std::u16string_view body, const CFieldLayout& layout) {
     const std::size_t padding = layout.width > body.size() ? layout.width - body.size() : 0;
     if (!layout.left) {
         out.append(padding, u' ');
@@ -44,9 +44,9 @@ void AppendPadded(std::u16string& out, std::u16string_view body, const FieldLayo
 
 // Zero padding goes between the sign and the digits ("-0042"); '-' overrides '0'.
 void AppendNumber(std::u16string& out, bool negative, uint64_t magnitude, unsigned base, bool upper,
-                  const FieldLayout& layout) {
-    char16_t buffer[kNumberBufferSize];
-    char16_t* end = buffer + kNumberBufferSize;
+                  const CFieldLayout& layout) {
+    char16_t buffer[NUMBER_BUFFER_SIZE];
+    char16_t* end = buffer + NUMBER_BUFFER_SIZE;
     char16_t* first = WriteDigits(end, magnitude, base, upper);
     const std::size_t length = static_cast<std::size_t>(end - first) + (negative ? 1 : 0);
     const std::size_t padding = layout.width > length ? layout.width - length : 0;
@@ -64,8 +64,8 @@ void AppendNumber(std::u16string& out, bool negative, uint64_t magnitude, unsign
     AppendPadded(out, std::u16string_view(first, static_cast<std::size_t>(end - first)), layout);
 }
 
-void AppendDecimal(std::u16string& out, const FormatArg& arg, const FieldLayout& layout) {
-    if (arg.kind() == FormatArg::Kind::Unsigned) {
+void AppendDecimal(std::u16string& out, const CFormatArg& arg, const CFieldLayout& layout) {
+    if (arg.kind() == CFormatArg::Kind::Unsigned) {
         AppendNumber(out, false, arg.AsUnsigned(), 10, false, layout);
         return;
     }
@@ -78,8 +78,8 @@ void AppendDecimal(std::u16string& out, const FormatArg& arg, const FieldLayout&
 
 // A negative value that fits 32 bits reads as its 32-bit pattern, as the runtime's printf shows an int
 // (an HRESULT with %08X prints 80004005, not FFFFFFFF80004005).
-uint64_t UnsignedReading(const FormatArg& arg) {
-    if (arg.kind() == FormatArg::Kind::Signed) {
+uint64_t UnsignedReading(const CFormatArg& arg) {
+    if (arg.kind() == CFormatArg::Kind::Signed) {
         const int64_t value = arg.AsSigned();
         if (value < 0 && value >= std::numeric_limits<int32_t>::min()) {
             return static_cast<uint32_t>(static_cast<int32_t>(value));
@@ -90,26 +90,26 @@ uint64_t UnsignedReading(const FormatArg& arg) {
 
 }  // namespace
 
-int64_t FormatArg::AsSigned() const {
-    switch (kind_) {
+int64_t CFormatArg::AsSigned() const {
+    switch (ArgKind) {
         case Kind::Signed:
-            return signed_;
+            return SignedValue;
         case Kind::Unsigned:
-            return static_cast<int64_t>(unsigned_);
+            return static_cast<int64_t>(UnsignedValue);
         case Kind::Text:
-            return ParseInt32(text_);
+            return ParseInt32(TextValue);
         case Kind::Bytes:
-            return ParseInt32(AsciiToUtf16(bytes_));
+            return ParseInt32(AsciiToUtf16(BytesValue));
     }
     return 0;
 }
 
-uint64_t FormatArg::AsUnsigned() const {
-    switch (kind_) {
+uint64_t CFormatArg::AsUnsigned() const {
+    switch (ArgKind) {
         case Kind::Signed:
-            return static_cast<uint64_t>(signed_);
+            return static_cast<uint64_t>(SignedValue);
         case Kind::Unsigned:
-            return unsigned_;
+            return UnsignedValue;
         case Kind::Text:
         case Kind::Bytes:
             return static_cast<uint64_t>(AsSigned());
@@ -117,22 +117,22 @@ uint64_t FormatArg::AsUnsigned() const {
     return 0;
 }
 
-std::u16string FormatArg::AsText() const {
-    switch (kind_) {
+std::u16string CFormatArg::AsText() const {
+    switch (ArgKind) {
         case Kind::Text:
-            return std::u16string(text_);
+            return std::u16string(TextValue);
         case Kind::Bytes:
-            return FromBytes1252(bytes_);
+            return FromBytes1252(BytesValue);
         case Kind::Signed:
         case Kind::Unsigned:
             break;
     }
     std::u16string text;
-    AppendDecimal(text, *this, FieldLayout{});
+    AppendDecimal(text, *this, CFieldLayout{});
     return text;
 }
 
-std::u16string FormatArgs(std::u16string_view format, const std::vector<FormatArg>& args) {
+std::u16string FormatArgs(std::u16string_view format, const std::vector<CFormatArg>& args) {
     std::u16string out;
     out.reserve(format.size() + 16 * args.size());
     std::size_t nextArg = 0;
@@ -146,7 +146,7 @@ std::u16string FormatArgs(std::u16string_view format, const std::vector<FormatAr
         out.append(format.substr(pos, percent - pos));
 
         std::size_t p = percent + 1;
-        FieldLayout layout;
+        CFieldLayout layout;
         for (; p < format.size() && (format[p] == u'-' || format[p] == u'0'); ++p) {
             if (format[p] == u'-') {
                 layout.left = true;
@@ -156,8 +156,8 @@ std::u16string FormatArgs(std::u16string_view format, const std::vector<FormatAr
         }
         for (; p < format.size() && format[p] >= u'0' && format[p] <= u'9'; ++p) {
             layout.width = layout.width * 10 + static_cast<std::size_t>(format[p] - u'0');
-            if (layout.width > kMaxWidth) {
-                layout.width = kMaxWidth;
+            if (layout.width > MAX_WIDTH) {
+                layout.width = MAX_WIDTH;
             }
         }
         // Length modifiers carry no meaning here: every argument already knows its size.
@@ -194,12 +194,12 @@ std::u16string FormatArgs(std::u16string_view format, const std::vector<FormatAr
         if (nextArg >= args.size()) {
             continue;
         }
-        const FormatArg& arg = args[nextArg++];
+        const CFormatArg& arg = args[nextArg++];
         // Zeros pad numbers only; text is padded with spaces.
-        FieldLayout textSpec = layout;
+        CFieldLayout textSpec = layout;
         textSpec.zero = false;
         // A text argument reads as its text whatever the conversion; a number under %s as its decimal form.
-        if (arg.kind() == FormatArg::Kind::Text || arg.kind() == FormatArg::Kind::Bytes) {
+        if (arg.kind() == CFormatArg::Kind::Text || arg.kind() == CFormatArg::Kind::Bytes) {
             AppendPadded(out, arg.AsText(), textSpec);
             continue;
         }

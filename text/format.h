@@ -14,50 +14,50 @@
 
 namespace velmora {
 
-class FormatArg {
+class CFormatArg {
 public:
     enum class Kind { Signed, Unsigned, Text, Bytes };
 
     template <typename T>
         requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, char16_t> &&
                  !std::is_same_v<T, char>)
-    FormatArg(T value) {
+    CFormatArg(T value) {
         if constexpr (std::is_signed_v<T>) {
-            kind_ = Kind::Signed;
-            signed_ = value;
+            ArgKind = Kind::Signed;
+            SignedValue = value;
         } else {
-            kind_ = Kind::Unsigned;
-            unsigned_ = value;
+            ArgKind = Kind::Unsigned;
+            UnsignedValue = value;
         }
     }
-    FormatArg(bool value) : kind_(Kind::Signed), signed_(value ? 1 : 0) {}
-    FormatArg(char16_t value) : kind_(Kind::Unsigned), unsigned_(value) {}
-    FormatArg(char value) : kind_(Kind::Unsigned), unsigned_(static_cast<unsigned char>(value)) {}
-    FormatArg(std::u16string_view text) : kind_(Kind::Text), text_(text) {}
-    FormatArg(const std::u16string& text) : kind_(Kind::Text), text_(text) {}
-    FormatArg(const char16_t* text) : kind_(Kind::Text), text_(text ? text : u"") {}
-    FormatArg(std::string_view bytes) : kind_(Kind::Bytes), bytes_(bytes) {}
-    FormatArg(const std::string& bytes) : kind_(Kind::Bytes), bytes_(bytes) {}
-    FormatArg(const char* bytes) : kind_(Kind::Bytes), bytes_(bytes ? bytes : "") {}
+    CFormatArg(bool value) : ArgKind(Kind::Signed), SignedValue(value ? 1 : 0) {}
+    CFormatArg(char16_t value) : ArgKind(Kind::Unsigned), UnsignedValue(value) {}
+    CFormatArg(char value) : ArgKind(Kind::Unsigned), UnsignedValue(static_cast<unsigned char>(value)) {}
+    CFormatArg(std::u16string_view text) : ArgKind(Kind::Text), TextValue(text) {}
+    CFormatArg(const std::u16string& text) : ArgKind(Kind::Text), TextValue(text) {}
+    CFormatArg(const char16_t* text) : ArgKind(Kind::Text), TextValue(text ? text : u"") {}
+    CFormatArg(std::string_view bytes) : ArgKind(Kind::Bytes), BytesValue(bytes) {}
+    CFormatArg(const std::string& bytes) : ArgKind(Kind::Bytes), BytesValue(bytes) {}
+    CFormatArg(const char* bytes) : ArgKind(Kind::Bytes), BytesValue(bytes ? bytes : "") {}
 
-    Kind kind() const { return kind_; }
+    Kind kind() const { return ArgKind; }
     int64_t AsSigned() const;
     uint64_t AsUnsigned() const;
     std::u16string AsText() const;
 
 private:
-    Kind kind_;
-    int64_t signed_ = 0;
-    uint64_t unsigned_ = 0;
-    std::u16string_view text_;
-    std::string_view bytes_;
+    Kind ArgKind;
+    int64_t SignedValue = 0;
+    uint64_t UnsignedValue = 0;
+    std::u16string_view TextValue;
+    std::string_view BytesValue;
 };
 
-std::u16string FormatArgs(std::u16string_view format, const std::vector<FormatArg>& args);
+std::u16string FormatArgs(std::u16string_view format, const std::vector<CFormatArg>& args);
 
 template <typename... Args>
 std::u16string Format(std::u16string_view format, const Args&... args) {
-    return FormatArgs(format, std::vector<FormatArg>{FormatArg(args)...});
+    return FormatArgs(format, std::vector<CFormatArg>{CFormatArg(args)...});
 }
 
 }  // namespace velmora

@@ -35,10 +35,10 @@ int32_t ParseInt32(std::u16string_view text) {
         ++i;
     }
     // Accumulate the magnitude and stop growing once past the range, so long digit runs cannot overflow.
-    constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+    constexpr int64_t LIMIT = int64_t{std::numeric_limits<int32_t>::max()} + 1;
     int64_t magnitude = 0;
     for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
-        if (magnitude <= kLimit) {
+        if (magnitude <= LIMIT) {
             magnitude = magnitude * 10 + (text[i] - u'0');
         }
     }

@@ -7,12 +7,12 @@ namespace velmora {
 namespace {
 
 // Sequence length by the high four bits of a lead byte; 0 for a continuation byte.
-constexpr int kSequenceLength[16] = {1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 2, 2, 3, 4};
+constexpr int SEQUENCE_LENGTH[16] = {1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 2, 2, 3, 4};
 
-constexpr int kErrorLimit = 1000;
+constexpr int ERROR_LIMIT = 1000;
 
 int SequenceLength(unsigned char b) {
-    return kSequenceLength[b >> 4];
+    return SEQUENCE_LENGTH[b >> 4];
 }
 
 // Bytes 0xF8 to 0xFF have a length of 4 in the table but start no sequence when sizes are measured.
@@ -189,11 +189,11 @@ int Utf8Decode(char16_t* destination, int* count, const char* source, int n, int
             if (errorCounter == nullptr) {
                 std::fprintf(stderr, "invalid byte value 0x%02X in UTF-8 sequence, ignoring it!\n", b);
             } else {
-                if (*errorCounter < kErrorLimit) {
+                if (*errorCounter < ERROR_LIMIT) {
                     std::fprintf(stderr, "invalid byte value 0x%02X in UTF-8 sequence, ignoring it!\n", b);
                     ++*errorCounter;
                 }
-                if (*errorCounter == kErrorLimit) {
+                if (*errorCounter == ERROR_LIMIT) {
                     std::fprintf(stderr, "more invalid byte values in UTF-8 sequence, ignoring...\n");
                     ++*errorCounter;
                 }
@@ -205,7 +205,7 @@ int Utf8Decode(char16_t* destination, int* count, const char* source, int n, int
             // Outside the Basic Multilingual Plane: one replacement character.
             if (errorCounter == nullptr) {
                 std::fprintf(stderr, "got surrogate pair; ignoring\n");
-            } else if (*errorCounter < kErrorLimit) {
+            } else if (*errorCounter < ERROR_LIMIT) {
                 std::fprintf(stderr, "got surrogate pair; ignoring\n");
                 ++*errorCounter;
             }

@@ -14,8 +14,8 @@
 
 namespace {
 
-constexpr int kDefaultPort = 515;
-constexpr std::size_t kOutcomeLength = 511;
+constexpr int DEFAULT_PORT = 515;
+constexpr std::size_t OUTCOME_LENGTH = 511;
 
 int Usage() {
     std::fprintf(stderr, "usage: velmora-lpr [-p port] host queue file...\n");
@@ -34,7 +34,7 @@ bool ParsePort(const char* text, int* port) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int port = kDefaultPort;
+    int port = DEFAULT_PORT;
     int next = 1;
     if (next < argc && std::strcmp(argv[next], "-p") == 0) {
         if (next + 1 >= argc || !ParsePort(argv[next + 1], &port)) {
@@ -56,9 +56,9 @@ int main(int argc, char** argv) {
         request.Queue = queue;
         request.FilePath = request.DocumentName = velmora::platform::AnsiToUnicode(argv[i]);
         const velmora::CLpdSendResult result = velmora::SendJobByLpd(request);
-        // The outcome as it has always been printed: up to a zero byte, at most kOutcomeLength bytes, without
+        // The outcome as it has always been printed: up to a zero byte, at most OUTCOME_LENGTH bytes, without
         // the line end of a resolver failure.
-        std::string text = std::string(result.Text.c_str()).substr(0, kOutcomeLength);
+        std::string text = std::string(result.Text.c_str()).substr(0, OUTCOME_LENGTH);
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
             text.pop_back();
         std::fprintf(result.Code == 0 ? stdout : stderr, "%s: %s\n", argv[i], text.c_str());

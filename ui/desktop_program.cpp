@@ -111,58 +111,58 @@ class CDesktopUserInterface : public CUserInterface {
     std::function<DlgLog*()> InfoWindow;
 };
 
-class DesktopProgram : public DesktopRole {
+class CDesktopProgram : public CDesktopRole {
   public:
-    DesktopProgram(CVelmoraVirtualPrinterApp& app, int& argc, char** argv) : app_(app), application_(argc, argv) {
+    CDesktopProgram(CVelmoraVirtualPrinterApp& app, int& argc, char** argv) : App(app), Application(argc, argv) {
         // The program ends when its main window closes (Exit included); a hidden main window and the
         // closing of other windows keep it running.
         QApplication::setQuitOnLastWindowClosed(false);
-        app_.InstallUserInterface(&userInterface_);
+        App.InstallUserInterface(&UserInterface);
         // A request to end from outside (SIGTERM, SIGINT; a console close or shutdown on Windows) ends the
         // desktop program as its Exit command does: the message loop ends and the main window closes.
         platform::WatchTerminationRequests(
             [] { QMetaObject::invokeMethod(qApp, [] { QApplication::quit(); }, Qt::QueuedConnection); });
     }
-    ~DesktopProgram() override {
+    ~CDesktopProgram() override {
         CloseMainWindow();
-        app_.InstallUserInterface(nullptr);
-        delete infoWindow_;
+        App.InstallUserInterface(nullptr);
+        delete InformationWindow;
         // Once the job list has been saved with the document.
         platform::StopWatchingTerminationRequests();
     }
 
     void CreateInfoWindow() override {
-        infoWindow_ = new DlgLog();
-        infoWindow_->hide();
+        InformationWindow = new DlgLog();
+        InformationWindow->hide();
     }
 
     bool CreateMainWindow() override {
-        document_ = std::make_unique<CVelmoraVirtualPrinterDoc>(app_);
-        frame_ = std::make_unique<CMainFrame>(app_, QSystemTrayIcon::isSystemTrayAvailable());
-        jobListNotifier_.SetView(frame_->View());
+        Document = std::make_unique<CVelmoraVirtualPrinterDoc>(App);
+        MainFrame = std::make_unique<CMainFrame>(App, QSystemTrayIcon::isSystemTrayAvailable());
+        JobListNotifier.SetView(MainFrame->View());
         return true;
     }
 
     void SetMainWindowTitle(const std::u16string& title) override {
-        frame_->setWindowTitle(ToQString(title));
+        MainFrame->setWindowTitle(ToQString(title));
     }
 
     void ShowMainWindow(bool hidden) override {
         // Only the tray icon brings a hidden window back: without one the window starts shown.
-        if (hidden && frame_->HidesWhenMinimized()) {
-            frame_->hide();
-            if (infoWindow_)
-                infoWindow_->hide();
+        if (hidden && MainFrame->HidesWhenMinimized()) {
+            MainFrame->hide();
+            if (InformationWindow)
+                InformationWindow->hide();
         } else {
-            frame_->show();
-            if (infoWindow_ && infoWindow_->isVisible())
-                infoWindow_->raise();
+            MainFrame->show();
+            if (InformationWindow && InformationWindow->isVisible())
+                InformationWindow->raise();
         }
-        frame_->repaint();
+        MainFrame->repaint();
     }
 
     int Run() {
-        const int code = frame_ ? QApplication::exec() : 0;
+        const int code = MainFrame ? QApplication::exec() : 0;
         CloseMainWindow();
         return code;
     }
@@ -170,35 +170,35 @@ class DesktopProgram : public DesktopRole {
   private:
     // The frame goes first, then the document: its end stops the server and saves the job list.
     void CloseMainWindow() {
-        jobListNotifier_.SetView(nullptr);
-        frame_.reset();
-        document_.reset();
+        JobListNotifier.SetView(nullptr);
+        MainFrame.reset();
+        Document.reset();
     }
 
-    CVelmoraVirtualPrinterApp& app_;
-    QApplication application_;
-    CJobListNotifier jobListNotifier_;
-    DlgLog* infoWindow_ = nullptr;
-    std::unique_ptr<CVelmoraVirtualPrinterDoc> document_;
-    std::unique_ptr<CMainFrame> frame_;
-    CDesktopUserInterface userInterface_{jobListNotifier_, [this] { return frame_.get(); },
-                                         [this] { return infoWindow_; }};
+    CVelmoraVirtualPrinterApp& App;
+    QApplication Application;
+    CJobListNotifier JobListNotifier;
+    DlgLog* InformationWindow = nullptr;
+    std::unique_ptr<CVelmoraVirtualPrinterDoc> Document;
+    std::unique_ptr<CMainFrame> MainFrame;
+    CDesktopUserInterface UserInterface{JobListNotifier, [this] { return MainFrame.get(); },
+                                         [this] { return InformationWindow; }};
 };
 
 }  // namespace
 
-std::unique_ptr<DesktopRole> CreateDesktopProgram(CVelmoraVirtualPrinterApp& app, int& argc, char** argv) {
+std::unique_ptr<CDesktopRole> CreateDesktopProgram(CVelmoraVirtualPrinterApp& app, int& argc, char** argv) {
     if (!WindowSystemAvailable(argc, argv)) {
         std::fprintf(stderr,
                      "VelmoraVirtualPrinter: no display for the desktop program. Run the server without "
                      "windows with: VelmoraVirtualPrinter -WINSERV\n");
         return nullptr;
     }
-    return std::make_unique<DesktopProgram>(app, argc, argv);
+    return std::make_unique<CDesktopProgram>(app, argc, argv);
 }
 
-int RunDesktopProgram(DesktopRole& desktop) {
-    return static_cast<DesktopProgram&>(desktop).Run();
+int RunDesktopProgram(CDesktopRole& desktop) {
+    return static_cast<CDesktopProgram&>(desktop).Run();
 }
 
 }  // namespace velmora::ui

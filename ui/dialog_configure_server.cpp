@@ -31,20 +31,20 @@ namespace {
 // The program text the dialog starts with, which a first virtual printer takes over: the platform's own
 // print command.
 #ifdef _WIN32
-constexpr char16_t kInitialProgramCommand[] =
+constexpr char16_t INITIAL_PROGRAM_COMMAND[] =
     uR"("C:\Program Files\Adobe\Reader 8.0\Reader\AcroRd32.exe" /t /h %1 %2 %3 %4)";
 #else
-const char16_t* const kInitialProgramCommand = kDefaultProgramCommand;
+const char16_t* const INITIAL_PROGRAM_COMMAND = DEFAULT_PROGRAM_COMMAND;
 #endif
 
 // Longest texts of the edits: with the printer names and numbers, a record's line stays well within the
 // 4,096 bytes that a line of Printer.cfg may hold.
-constexpr int kNameLength = 255;
-constexpr int kProgramLength = 2048;
-constexpr int kShortTextLength = 255;
-constexpr int kBinLength = 64;
+constexpr int NAME_LENGTH = 255;
+constexpr int PROGRAM_LENGTH = 2048;
+constexpr int SHORT_TEXT_LENGTH = 255;
+constexpr int BIN_LENGTH = 64;
 // Left margin of the controls that belong to an output mode, under its radio button.
-constexpr int kModeIndent = 20;
+constexpr int MODE_INDENT = 20;
 
 QLabel* Label(uint32_t textId, QWidget* buddy, QWidget* parent) {
     auto* label = new QLabel(DialogText(textId), parent);
@@ -92,20 +92,20 @@ bool IsStorableValue(const std::u16string& value) {
 }
 
 CDialogConfigureServeur::CDialogConfigureServeur(CPrinterList& printerList, QWidget* parent)
-    : QDialog(parent), printerList_(printerList), records_(*printerList.Snapshot()) {
+    : QDialog(parent), PrinterList(printerList), EditedRecords(*printerList.Snapshot()) {
     setObjectName(QStringLiteral("ServerConfigurationDialog"));
     setWindowTitle(DialogText(IDS_DLG_SERVER_TITLE));
     CreateControls();
 
     // The initial values, which a first virtual printer takes over.
-    outputMode_->button(OUTPUT_LOCAL_PRINTER)->setChecked(true);
-    program_->setText(ToQString(kInitialProgramCommand));
-    FillPrinterLists({localPrinter_, programPrinter_});
+    OutputModeField->button(OUTPUT_LOCAL_PRINTER)->setChecked(true);
+    Program->setText(ToQString(INITIAL_PROGRAM_COMMAND));
+    FillPrinterLists({LocalPrinterField, ProgramPrinterField});
     {
-        const QSignalBlocker blocker(printerNames_);
-        for (const CPrinterSetting& record : records_)
-            printerNames_->addItem(ToQString(record.Name));
-        printerNames_->setCurrentIndex(records_.empty() ? -1 : 0);
+        const QSignalBlocker blocker(PrinterNames);
+        for (const CPrinterSetting& record : EditedRecords)
+            PrinterNames->addItem(ToQString(record.Name));
+        PrinterNames->setCurrentIndex(EditedRecords.empty() ? -1 : 0);
     }
     LoadSelection();
     StoreSelection(false);
@@ -115,84 +115,84 @@ void CDialogConfigureServeur::CreateControls() {
     auto* layout = new QVBoxLayout(this);
 
     auto* top = new QHBoxLayout();
-    printerNames_ = DropDownList("PrinterNameList", this);
-    newButton_ = new QPushButton(DialogText(IDS_DLG_SERVER_NEW), this);
-    newButton_->setObjectName(QStringLiteral("NewButton"));
-    newButton_->setAutoDefault(false);
-    deleteButton_ = new QPushButton(DialogText(IDS_DLG_SERVER_DELETE), this);
-    deleteButton_->setObjectName(QStringLiteral("DeleteButton"));
-    deleteButton_->setAutoDefault(false);
-    top->addWidget(Label(IDS_DLG_SERVER_NAME_LABEL, printerNames_, this));
-    top->addWidget(printerNames_, 1);
-    top->addWidget(newButton_);
-    top->addWidget(deleteButton_);
+    PrinterNames = DropDownList("PrinterNameList", this);
+    NewButton = new QPushButton(DialogText(IDS_DLG_SERVER_NEW), this);
+    NewButton->setObjectName(QStringLiteral("NewButton"));
+    NewButton->setAutoDefault(false);
+    DeleteButton = new QPushButton(DialogText(IDS_DLG_SERVER_DELETE), this);
+    DeleteButton->setObjectName(QStringLiteral("DeleteButton"));
+    DeleteButton->setAutoDefault(false);
+    top->addWidget(Label(IDS_DLG_SERVER_NAME_LABEL, PrinterNames, this));
+    top->addWidget(PrinterNames, 1);
+    top->addWidget(NewButton);
+    top->addWidget(DeleteButton);
     layout->addLayout(top);
 
     auto* group = new QGroupBox(DialogText(IDS_DLG_SERVER_SETTINGS_GROUP), this);
     auto* grid = new QGridLayout(group);
-    grid->setColumnMinimumWidth(0, kModeIndent);
+    grid->setColumnMinimumWidth(0, MODE_INDENT);
     grid->setColumnStretch(2, 1);
     grid->setColumnStretch(4, 1);
-    outputMode_ = new QButtonGroup(this);
+    OutputModeField = new QButtonGroup(this);
     auto addMode = [&](OutputMode mode, uint32_t textId, const char* objectName, int row) {
         auto* radio = new QRadioButton(DialogText(textId), group);
         radio->setObjectName(QString::fromLatin1(objectName));
-        outputMode_->addButton(radio, mode);
+        OutputModeField->addButton(radio, mode);
         grid->addWidget(radio, row, 0, 1, 5);
     };
 
     addMode(OUTPUT_LOCAL_PRINTER, IDS_DLG_SERVER_LOCAL_MODE, "LocalModeRadio", 0);
-    localPrinter_ = DropDownList("LocalPrinterList", group);
-    inputBin_ = Edit("InputBinEdit", kBinLength, group);
-    outputBin_ = Edit("OutputBinEdit", kBinLength, group);
-    QLabel* localPrinterLabel = Label(IDS_DLG_SERVER_LOCAL_PRINTER_LABEL, localPrinter_, group);
-    QLabel* inputBinLabel = Label(IDS_DLG_SERVER_INPUT_BIN_LABEL, inputBin_, group);
-    QLabel* outputBinLabel = Label(IDS_DLG_SERVER_OUTPUT_BIN_LABEL, outputBin_, group);
+    LocalPrinterField = DropDownList("LocalPrinterList", group);
+    InputBinField = Edit("InputBinEdit", BIN_LENGTH, group);
+    OutputBinField = Edit("OutputBinEdit", BIN_LENGTH, group);
+    QLabel* localPrinterLabel = Label(IDS_DLG_SERVER_LOCAL_PRINTER_LABEL, LocalPrinterField, group);
+    QLabel* inputBinLabel = Label(IDS_DLG_SERVER_INPUT_BIN_LABEL, InputBinField, group);
+    QLabel* outputBinLabel = Label(IDS_DLG_SERVER_OUTPUT_BIN_LABEL, OutputBinField, group);
     grid->addWidget(localPrinterLabel, 1, 1);
-    grid->addWidget(localPrinter_, 1, 2, 1, 3);
+    grid->addWidget(LocalPrinterField, 1, 2, 1, 3);
     grid->addWidget(inputBinLabel, 2, 1);
-    grid->addWidget(inputBin_, 2, 2);
+    grid->addWidget(InputBinField, 2, 2);
     grid->addWidget(outputBinLabel, 2, 3);
-    grid->addWidget(outputBin_, 2, 4);
+    grid->addWidget(OutputBinField, 2, 4);
 
     addMode(OUTPUT_PROGRAM, IDS_DLG_SERVER_PROGRAM_MODE, "ProgramModeRadio", 3);
-    programPrinter_ = DropDownList("ProgramPrinterList", group);
-    program_ = Edit("ProgramEdit", kProgramLength, group);
-    program_->setMinimumWidth(program_->fontMetrics().horizontalAdvance(ToQString(kInitialProgramCommand)) +
+    ProgramPrinterField = DropDownList("ProgramPrinterList", group);
+    Program = Edit("ProgramEdit", PROGRAM_LENGTH, group);
+    Program->setMinimumWidth(Program->fontMetrics().horizontalAdvance(ToQString(INITIAL_PROGRAM_COMMAND)) +
                               16);
-    parameters_ = new QPushButton(DialogText(IDS_DLG_SERVER_PARAMETERS), group);
-    parameters_->setObjectName(QStringLiteral("ParametersButton"));
-    parameters_->setAutoDefault(false);
-    parameters_->setFixedWidth(parameters_->fontMetrics().horizontalAdvance(QStringLiteral("???")) + 16);
-    QLabel* programPrinterLabel = Label(IDS_DLG_SERVER_PROGRAM_PRINTER_LABEL, programPrinter_, group);
-    QLabel* programLabel = Label(IDS_DLG_SERVER_PROGRAM_LABEL, program_, group);
+    Parameters = new QPushButton(DialogText(IDS_DLG_SERVER_PARAMETERS), group);
+    Parameters->setObjectName(QStringLiteral("ParametersButton"));
+    Parameters->setAutoDefault(false);
+    Parameters->setFixedWidth(Parameters->fontMetrics().horizontalAdvance(QStringLiteral("???")) + 16);
+    QLabel* programPrinterLabel = Label(IDS_DLG_SERVER_PROGRAM_PRINTER_LABEL, ProgramPrinterField, group);
+    QLabel* programLabel = Label(IDS_DLG_SERVER_PROGRAM_LABEL, Program, group);
     grid->addWidget(programPrinterLabel, 4, 1);
-    grid->addWidget(programPrinter_, 4, 2, 1, 3);
+    grid->addWidget(ProgramPrinterField, 4, 2, 1, 3);
     grid->addWidget(programLabel, 5, 1);
     auto* programRow = new QHBoxLayout();
-    programRow->addWidget(program_, 1);
-    programRow->addWidget(parameters_);
+    programRow->addWidget(Program, 1);
+    programRow->addWidget(Parameters);
     grid->addLayout(programRow, 5, 2, 1, 3);
 
     addMode(OUTPUT_LPD, IDS_DLG_SERVER_LPD_MODE, "LpdModeRadio", 6);
-    ipAddress_ = new CIpAddressEdit(group);
-    ipAddress_->setObjectName(QStringLiteral("IpAddressControl"));
-    queueName_ = Edit("QueueNameEdit", kShortTextLength, group);
-    QLabel* ipAddressLabel = Label(IDS_DLG_SERVER_IP_ADDRESS_LABEL, ipAddress_, group);
-    QLabel* queueNameLabel = Label(IDS_DLG_SERVER_QUEUE_LABEL, queueName_, group);
+    IpAddress = new CIpAddressEdit(group);
+    IpAddress->setObjectName(QStringLiteral("IpAddressControl"));
+    QueueNameField = Edit("QueueNameEdit", SHORT_TEXT_LENGTH, group);
+    QLabel* ipAddressLabel = Label(IDS_DLG_SERVER_IP_ADDRESS_LABEL, IpAddress, group);
+    QLabel* queueNameLabel = Label(IDS_DLG_SERVER_QUEUE_LABEL, QueueNameField, group);
     grid->addWidget(ipAddressLabel, 7, 1);
-    grid->addWidget(ipAddress_, 7, 2);
+    grid->addWidget(IpAddress, 7, 2);
     grid->addWidget(queueNameLabel, 7, 3);
-    grid->addWidget(queueName_, 7, 4);
+    grid->addWidget(QueueNameField, 7, 4);
 
-    holdJobs_ = new QCheckBox(DialogText(IDS_DLG_SERVER_HOLD_JOBS), group);
-    holdJobs_->setObjectName(QStringLiteral("HoldJobsCheck"));
-    grid->addWidget(holdJobs_, 8, 0, 1, 5);
+    HoldJobsField = new QCheckBox(DialogText(IDS_DLG_SERVER_HOLD_JOBS), group);
+    HoldJobsField->setObjectName(QStringLiteral("HoldJobsCheck"));
+    grid->addWidget(HoldJobsField, 8, 0, 1, 5);
     // Carried through the dialog but never shown: nothing in the system reads the status port.
-    statusPort_ = Edit("StatusPortEdit", kShortTextLength, group);
-    QLabel* statusPortLabel = Label(IDS_DLG_SERVER_STATUS_PORT_LABEL, statusPort_, group);
+    StatusPortField = Edit("StatusPortEdit", SHORT_TEXT_LENGTH, group);
+    QLabel* statusPortLabel = Label(IDS_DLG_SERVER_STATUS_PORT_LABEL, StatusPortField, group);
     statusPortLabel->hide();
-    statusPort_->hide();
+    StatusPortField->hide();
     layout->addWidget(group);
 
     auto* buttons = new QDialogButtonBox(this);
@@ -212,71 +212,71 @@ void CDialogConfigureServeur::CreateControls() {
                               [list](const QString& text) { SelectText(list, text); });
     };
     auto add = [this](std::u16string CPrinterSetting::*field, QLabel* label, auto accessors) {
-        storedTexts_.push_back({field, label, accessors.first, accessors.second});
+        StoredTexts.push_back({field, label, accessors.first, accessors.second});
     };
-    add(&CPrinterSetting::ProgramCommand, programLabel, editText(program_));
-    add(&CPrinterSetting::ProgramPrinter, programPrinterLabel, listText(programPrinter_));
-    add(&CPrinterSetting::StatusPort, statusPortLabel, editText(statusPort_));
-    add(&CPrinterSetting::LocalPrinter, localPrinterLabel, listText(localPrinter_));
+    add(&CPrinterSetting::ProgramCommand, programLabel, editText(Program));
+    add(&CPrinterSetting::ProgramPrinter, programPrinterLabel, listText(ProgramPrinterField));
+    add(&CPrinterSetting::StatusPort, statusPortLabel, editText(StatusPortField));
+    add(&CPrinterSetting::LocalPrinter, localPrinterLabel, listText(LocalPrinterField));
     add(&CPrinterSetting::IPAddress, ipAddressLabel,
-        std::make_pair([this] { return ipAddress_->Text(); },
-                       [this](const QString& text) { ipAddress_->SetText(text); }));
-    add(&CPrinterSetting::QueueName, queueNameLabel, editText(queueName_));
-    add(&CPrinterSetting::InputBin, inputBinLabel, editText(inputBin_));
-    add(&CPrinterSetting::OutputBin, outputBinLabel, editText(outputBin_));
+        std::make_pair([this] { return IpAddress->Text(); },
+                       [this](const QString& text) { IpAddress->SetText(text); }));
+    add(&CPrinterSetting::QueueName, queueNameLabel, editText(QueueNameField));
+    add(&CPrinterSetting::InputBin, inputBinLabel, editText(InputBinField));
+    add(&CPrinterSetting::OutputBin, outputBinLabel, editText(OutputBinField));
 
-    connect(printerNames_, &QComboBox::currentIndexChanged, this, [this] { LoadSelection(); });
-    connect(newButton_, &QPushButton::clicked, this, [this] { NewPrinter(); });
-    connect(deleteButton_, &QPushButton::clicked, this, [this] { DeletePrinter(); });
-    connect(parameters_, &QPushButton::clicked, this, [this] { ShowParameters(); });
-    connect(outputMode_, &QButtonGroup::idClicked, this, [this] { StoreSelection(); });
-    connect(localPrinter_, &QComboBox::currentIndexChanged, this, [this] { StoreSelection(); });
-    connect(programPrinter_, &QComboBox::currentIndexChanged, this, [this] { StoreSelection(); });
-    for (QLineEdit* edit : {program_, statusPort_, queueName_, inputBin_, outputBin_})
+    connect(PrinterNames, &QComboBox::currentIndexChanged, this, [this] { LoadSelection(); });
+    connect(NewButton, &QPushButton::clicked, this, [this] { NewPrinter(); });
+    connect(DeleteButton, &QPushButton::clicked, this, [this] { DeletePrinter(); });
+    connect(Parameters, &QPushButton::clicked, this, [this] { ShowParameters(); });
+    connect(OutputModeField, &QButtonGroup::idClicked, this, [this] { StoreSelection(); });
+    connect(LocalPrinterField, &QComboBox::currentIndexChanged, this, [this] { StoreSelection(); });
+    connect(ProgramPrinterField, &QComboBox::currentIndexChanged, this, [this] { StoreSelection(); });
+    for (QLineEdit* edit : {Program, StatusPortField, QueueNameField, InputBinField, OutputBinField})
         connect(edit, &QLineEdit::editingFinished, this, [this] { StoreSelection(); });
-    connect(holdJobs_, &QCheckBox::clicked, this, [this] { StoreSelection(); });
-    connect(ipAddress_, &CIpAddressEdit::FieldChanged, this, [this] { StoreSelection(); });
+    connect(HoldJobsField, &QCheckBox::clicked, this, [this] { StoreSelection(); });
+    connect(IpAddress, &CIpAddressEdit::FieldChanged, this, [this] { StoreSelection(); });
 }
 
 void CDialogConfigureServeur::LoadSelection() {
-    const int selected = printerNames_->currentIndex();
-    if (selected >= 0 && selected < static_cast<int>(records_.size())) {
-        const CPrinterSetting& record = records_[selected];
+    const int selected = PrinterNames->currentIndex();
+    if (selected >= 0 && selected < static_cast<int>(EditedRecords.size())) {
+        const CPrinterSetting& record = EditedRecords[selected];
         // Another mode leaves the radio buttons as they are.
-        if (QAbstractButton* radio = outputMode_->button(record.OutputMode))
+        if (QAbstractButton* radio = OutputModeField->button(record.OutputMode))
             radio->setChecked(true);
-        for (const StoredText& text : storedTexts_)
+        for (const CStoredText& text : StoredTexts)
             text.show(ToQString(record.*text.field));
-        holdJobs_->setChecked(record.HoldJobs == 1);
+        HoldJobsField->setChecked(record.HoldJobs == 1);
     }
     StoreSelection();
 }
 
 void CDialogConfigureServeur::StoreSelection(bool store) {
-    const int selected = printerNames_->currentIndex();
-    const bool hasSelection = selected >= 0 && selected < static_cast<int>(records_.size());
-    const int mode = outputMode_->checkedId();
+    const int selected = PrinterNames->currentIndex();
+    const bool hasSelection = selected >= 0 && selected < static_cast<int>(EditedRecords.size());
+    const int mode = OutputModeField->checkedId();
 
-    for (QAbstractButton* radio : outputMode_->buttons())
+    for (QAbstractButton* radio : OutputModeField->buttons())
         radio->setEnabled(hasSelection);
-    printerNames_->setEnabled(hasSelection);
-    deleteButton_->setEnabled(hasSelection);
-    holdJobs_->setEnabled(hasSelection);
-    statusPort_->setEnabled(hasSelection);
-    for (QWidget* control : {static_cast<QWidget*>(localPrinter_), static_cast<QWidget*>(inputBin_),
-                             static_cast<QWidget*>(outputBin_)})
+    PrinterNames->setEnabled(hasSelection);
+    DeleteButton->setEnabled(hasSelection);
+    HoldJobsField->setEnabled(hasSelection);
+    StatusPortField->setEnabled(hasSelection);
+    for (QWidget* control : {static_cast<QWidget*>(LocalPrinterField), static_cast<QWidget*>(InputBinField),
+                             static_cast<QWidget*>(OutputBinField)})
         control->setEnabled(hasSelection && mode == OUTPUT_LOCAL_PRINTER);
-    for (QWidget* control : {static_cast<QWidget*>(programPrinter_), static_cast<QWidget*>(program_),
-                             static_cast<QWidget*>(parameters_)})
+    for (QWidget* control : {static_cast<QWidget*>(ProgramPrinterField), static_cast<QWidget*>(Program),
+                             static_cast<QWidget*>(Parameters)})
         control->setEnabled(hasSelection && mode == OUTPUT_PROGRAM);
-    ipAddress_->setEnabled(hasSelection && mode == OUTPUT_LPD);
-    queueName_->setEnabled(hasSelection && mode == OUTPUT_LPD);
+    IpAddress->setEnabled(hasSelection && mode == OUTPUT_LPD);
+    QueueNameField->setEnabled(hasSelection && mode == OUTPUT_LPD);
 
     if (!hasSelection || !store)
         return;
-    CPrinterSetting& record = records_[selected];
+    CPrinterSetting& record = EditedRecords[selected];
     std::vector<std::u16string> refused;
-    for (const StoredText& text : storedTexts_) {
+    for (const CStoredText& text : StoredTexts) {
         const std::u16string value = ToU16(text.read());
         if (IsStorableValue(value)) {
             record.*text.field = value;
@@ -286,7 +286,7 @@ void CDialogConfigureServeur::StoreSelection(bool store) {
         }
     }
     record.OutputMode = mode;
-    record.HoldJobs = holdJobs_->isChecked() ? 1 : 0;
+    record.HoldJobs = HoldJobsField->isChecked() ? 1 : 0;
     Publish();
     for (const std::u16string& label : refused)
         ShowMessageBox(this, Format(LoadString(IDS_DLG_VALUE_NOT_STORABLE), label), QMessageBox::Warning);
@@ -306,7 +306,7 @@ void CDialogConfigureServeur::NewPrinter() {
         return;
     }
     bool exists = false;
-    for (const CPrinterSetting& record : records_) {
+    for (const CPrinterSetting& record : EditedRecords) {
         if (record.Name == name) {
             ShowMessageBox(this, LoadString(IDS_PRINTER_EXISTS), QMessageBox::Warning);
             exists = true;
@@ -317,25 +317,25 @@ void CDialogConfigureServeur::NewPrinter() {
 
     CPrinterSetting record;
     record.Name = name;
-    records_.push_back(std::move(record));
+    EditedRecords.push_back(std::move(record));
     {
-        const QSignalBlocker blocker(printerNames_);
-        printerNames_->addItem(ToQString(name));
-        printerNames_->setCurrentIndex(printerNames_->count() - 1);
+        const QSignalBlocker blocker(PrinterNames);
+        PrinterNames->addItem(ToQString(name));
+        PrinterNames->setCurrentIndex(PrinterNames->count() - 1);
     }
     // The new virtual printer takes what the controls show now; they are not reloaded.
     StoreSelection();
 }
 
 void CDialogConfigureServeur::DeletePrinter() {
-    const int selected = printerNames_->currentIndex();
-    if (selected < 0 || selected >= static_cast<int>(records_.size()))
+    const int selected = PrinterNames->currentIndex();
+    if (selected < 0 || selected >= static_cast<int>(EditedRecords.size()))
         return;
-    records_.erase(records_.begin() + selected);
+    EditedRecords.erase(EditedRecords.begin() + selected);
     {
-        const QSignalBlocker blocker(printerNames_);
-        printerNames_->removeItem(selected);
-        printerNames_->setCurrentIndex(printerNames_->count() > 0 ? 0 : -1);
+        const QSignalBlocker blocker(PrinterNames);
+        PrinterNames->removeItem(selected);
+        PrinterNames->setCurrentIndex(PrinterNames->count() > 0 ? 0 : -1);
     }
     Publish();
     LoadSelection();
@@ -343,12 +343,12 @@ void CDialogConfigureServeur::DeletePrinter() {
 }
 
 void CDialogConfigureServeur::ShowParameters() {
-    struct Parameter {
+    struct CParameter {
         const char16_t* marker;
         uint32_t label;
     };
     // A null marker is an empty line between the printer's parameters and the job's.
-    static constexpr Parameter kParameters[] = {
+    static constexpr CParameter PARAMETERS[] = {
         {u"%1", IDS_PARAM_LOCAL_FILE},
         {u"%2", IDS_PARAM_PRINTER_NAME},
         {u"%3", IDS_PARAM_DRIVER_NAME},
@@ -364,7 +364,7 @@ void CDialogConfigureServeur::ShowParameters() {
         {u"%C", IDS_PARAM_JOB_CLASS},
     };
     std::u16string text = LoadString(IDS_PARAMETER_LIST) + u"\n";
-    for (const Parameter& parameter : kParameters) {
+    for (const CParameter& parameter : PARAMETERS) {
         text += u"\n";
         if (parameter.marker)
             text += Format(u"%s : %s", parameter.marker, LoadString(parameter.label));
@@ -373,28 +373,28 @@ void CDialogConfigureServeur::ShowParameters() {
 }
 
 void CDialogConfigureServeur::Publish() {
-    printerList_.Replace(records_);
+    PrinterList.Replace(EditedRecords);
 }
 
 CConfigurationPrinter::CConfigurationPrinter(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("PrinterConfigurationDialog"));
     setWindowTitle(DialogText(IDS_DLG_NEW_PRINTER_TITLE));
-    nameEdit_ = Edit("NewPrinterNameEdit", kNameLength, this);
-    nameEdit_->setMinimumWidth(nameEdit_->fontMetrics().averageCharWidth() * 32);
+    NameEdit = Edit("NewPrinterNameEdit", NAME_LENGTH, this);
+    NameEdit->setMinimumWidth(NameEdit->fontMetrics().averageCharWidth() * 32);
 
     QDialogButtonBox* buttons = OkCancelButtons(this);
 
     auto* layout = new QVBoxLayout(this);
     auto* row = new QHBoxLayout();
-    row->addWidget(Label(IDS_DLG_NEW_PRINTER_NAME_LABEL, nameEdit_, this));
-    row->addWidget(nameEdit_, 1);
+    row->addWidget(Label(IDS_DLG_NEW_PRINTER_NAME_LABEL, NameEdit, this));
+    row->addWidget(NameEdit, 1);
     layout->addLayout(row);
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 void CConfigurationPrinter::accept() {
-    name_ = ToU16(nameEdit_->text());
+    NameField = ToU16(NameEdit->text());
     QDialog::accept();
 }
 

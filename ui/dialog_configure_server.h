@@ -31,11 +31,11 @@ class CDialogConfigureServeur : public QDialog {
     explicit CDialogConfigureServeur(CPrinterList& printerList, QWidget* parent = nullptr);
 
     // The virtual printers as the dialog has left them.
-    const PrinterRecords& Records() const { return records_; }
+    const PrinterRecords& Records() const { return EditedRecords; }
 
   private:
     // A text of the selected record and the control that shows it.
-    struct StoredText {
+    struct CStoredText {
         std::u16string CPrinterSetting::*field;
         QLabel* label;
         std::function<QString()> read;
@@ -54,24 +54,24 @@ class CDialogConfigureServeur : public QDialog {
     void ShowParameters();
     void Publish();
 
-    CPrinterList& printerList_;
-    PrinterRecords records_;
+    CPrinterList& PrinterList;
+    PrinterRecords EditedRecords;
 
-    QComboBox* printerNames_ = nullptr;
-    QPushButton* newButton_ = nullptr;
-    QPushButton* deleteButton_ = nullptr;
-    QButtonGroup* outputMode_ = nullptr;
-    QComboBox* localPrinter_ = nullptr;
-    QLineEdit* inputBin_ = nullptr;
-    QLineEdit* outputBin_ = nullptr;
-    QComboBox* programPrinter_ = nullptr;
-    QLineEdit* program_ = nullptr;
-    QPushButton* parameters_ = nullptr;
-    CIpAddressEdit* ipAddress_ = nullptr;
-    QLineEdit* queueName_ = nullptr;
-    QCheckBox* holdJobs_ = nullptr;
-    QLineEdit* statusPort_ = nullptr;
-    std::vector<StoredText> storedTexts_;
+    QComboBox* PrinterNames = nullptr;
+    QPushButton* NewButton = nullptr;
+    QPushButton* DeleteButton = nullptr;
+    QButtonGroup* OutputModeField = nullptr;
+    QComboBox* LocalPrinterField = nullptr;
+    QLineEdit* InputBinField = nullptr;
+    QLineEdit* OutputBinField = nullptr;
+    QComboBox* ProgramPrinterField = nullptr;
+    QLineEdit* Program = nullptr;
+    QPushButton* Parameters = nullptr;
+    CIpAddressEdit* IpAddress = nullptr;
+    QLineEdit* QueueNameField = nullptr;
+    QCheckBox* HoldJobsField = nullptr;
+    QLineEdit* StatusPortField = nullptr;
+    std::vector<CStoredText> StoredTexts;
 };
 
 // Asks for the name of a new virtual printer.
@@ -81,13 +81,13 @@ class CConfigurationPrinter : public QDialog {
   public:
     explicit CConfigurationPrinter(QWidget* parent = nullptr);
     // The name entered, as OK left it (empty until then).
-    const std::u16string& Name() const { return name_; }
+    const std::u16string& Name() const { return NameField; }
 
   private:
     void accept() override;
 
-    QLineEdit* nameEdit_ = nullptr;
-    std::u16string name_;
+    QLineEdit* NameEdit = nullptr;
+    std::u16string NameField;
 };
 
 // True when Printer.cfg can hold the value: it has no ";", CR or LF.

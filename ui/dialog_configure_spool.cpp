@@ -23,14 +23,14 @@ CDialogConfigureSpool::CDialogConfigureSpool(const PrinterRecords& printers, con
     setObjectName(QStringLiteral("SpooledFileConfigurationDialog"));
     setWindowTitle(DialogText(IDS_DLG_SPOOL_TITLE));
 
-    printers_ = new QComboBox(this);
-    printers_->setObjectName(QStringLiteral("PrinterList"));
+    Printers = new QComboBox(this);
+    Printers->setObjectName(QStringLiteral("PrinterList"));
     std::vector<std::u16string> names;
     for (const CPrinterSetting& printer : printers)
         names.push_back(printer.Name);
-    AddSorted(printers_, names);
-    printers_->setCurrentIndex(
-        printers_->findText(ToQString(job.PrinterName), Qt::MatchExactly | Qt::MatchCaseSensitive));
+    AddSorted(Printers, names);
+    Printers->setCurrentIndex(
+        Printers->findText(ToQString(job.PrinterName), Qt::MatchExactly | Qt::MatchCaseSensitive));
 
     auto* information = new QListWidget(this);
     information->setObjectName(QStringLiteral("InformationList"));
@@ -44,10 +44,10 @@ CDialogConfigureSpool::CDialogConfigureSpool(const PrinterRecords& printers, con
         information->sizeHintForRow(0) * information->count() + frame + 4);
 
     auto* label = new QLabel(DialogText(IDS_DLG_SPOOL_PRINTER_LABEL), this);
-    label->setBuddy(printers_);
+    label->setBuddy(Printers);
     auto* top = new QHBoxLayout();
     top->addWidget(label);
-    top->addWidget(printers_, 1);
+    top->addWidget(Printers, 1);
 
     auto* group = new QGroupBox(DialogText(IDS_DLG_SPOOL_INFORMATION_GROUP), this);
     auto* groupLayout = new QVBoxLayout(group);
@@ -68,7 +68,7 @@ std::vector<std::u16string> CDialogConfigureSpool::InformationLines(const CSpool
 }
 
 void CDialogConfigureSpool::accept() {
-    printerName_ = printers_->currentIndex() >= 0 ? ToU16(printers_->currentText()) : std::u16string();
+    PrinterNameField = Printers->currentIndex() >= 0 ? ToU16(Printers->currentText()) : std::u16string();
     QDialog::accept();
 }
 

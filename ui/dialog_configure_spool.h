@@ -24,7 +24,7 @@ class CDialogConfigureSpool : public QDialog {
     CDialogConfigureSpool(const PrinterRecords& printers, const CSpoolFile& job, QWidget* parent = nullptr);
 
     // The virtual printer chosen when the dialog ended with OK; empty when none was selected.
-    const std::u16string& PrinterName() const { return printerName_; }
+    const std::u16string& PrinterName() const { return PrinterNameField; }
 
     // The job's fields as the dialog lists them, one value per line.
     static std::vector<std::u16string> InformationLines(const CSpoolFile& job);
@@ -32,8 +32,8 @@ class CDialogConfigureSpool : public QDialog {
   private:
     void accept() override;
 
-    QComboBox* printers_ = nullptr;
-    std::u16string printerName_;
+    QComboBox* Printers = nullptr;
+    std::u16string PrinterNameField;
 };
 
 }  // namespace velmora::ui

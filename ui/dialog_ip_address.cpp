@@ -15,7 +15,7 @@ namespace velmora::ui {
 
 namespace {
 
-const QString kByte = QStringLiteral("(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])");
+const QString ADDRESS_BYTE_PATTERN = QStringLiteral("(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])");
 
 }  // namespace
 
@@ -32,7 +32,7 @@ CIpAddressEdit::CIpAddressEdit(QWidget* parent) : QWidget(parent) {
     outer->addWidget(frame);
 
     auto* validator =
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("^") + kByte + "?$"), this);
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("^") + ADDRESS_BYTE_PATTERN + "?$"), this);
     for (int i = 0; i < 4; ++i) {
         if (i > 0) {
             auto* dot = new QLabel(QStringLiteral("."), frame);
@@ -50,34 +50,34 @@ CIpAddressEdit::CIpAddressEdit(QWidget* parent) : QWidget(parent) {
         connect(field, &QLineEdit::textEdited, this,
                 [this, i](const QString& text) { OnFieldEdited(i, text); });
         layout->addWidget(field);
-        fields_[i] = field;
+        Fields[i] = field;
     }
     // As wide as four fields, however narrow the column it sits in.
     frame->setFixedWidth(layout->sizeHint().width());
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    setFocusProxy(fields_[0]);
+    setFocusProxy(Fields[0]);
 }
 
 QString CIpAddressEdit::Text() const {
-    if (!keptText_.isEmpty())
-        return keptText_;
+    if (!KeptText.isEmpty())
+        return KeptText;
     QStringList parts;
-    for (const QLineEdit* field : fields_)
+    for (const QLineEdit* field : Fields)
         parts << (field->text().isEmpty() ? QStringLiteral("0") : QString::number(field->text().toInt()));
     return parts.join(QLatin1Char('.'));
 }
 
 void CIpAddressEdit::SetText(const QString& text) {
-    static const QRegularExpression dotted(QStringLiteral("^") + kByte + "\\." + kByte + "\\." + kByte +
-                                           "\\." + kByte + "$");
+    static const QRegularExpression dotted(QStringLiteral("^") + ADDRESS_BYTE_PATTERN + "\\." + ADDRESS_BYTE_PATTERN + "\\." + ADDRESS_BYTE_PATTERN +
+                                           "\\." + ADDRESS_BYTE_PATTERN + "$");
     const QRegularExpressionMatch match = dotted.match(text.trimmed());
-    keptText_.clear();
+    KeptText.clear();
     for (int i = 0; i < 4; ++i)
-        fields_[i]->setText(match.hasMatch() ? QString::number(match.captured(i + 1).toInt()) : QString());
+        Fields[i]->setText(match.hasMatch() ? QString::number(match.captured(i + 1).toInt()) : QString());
     if (!match.hasMatch() && !text.isEmpty()) {
-        keptText_ = text;
+        KeptText = text;
     }
-    setToolTip(keptText_);
+    setToolTip(KeptText);
 }
 
 void CIpAddressEdit::Clear() {
@@ -85,14 +85,14 @@ void CIpAddressEdit::Clear() {
 }
 
 void CIpAddressEdit::OnFieldEdited(int index, const QString& text) {
-    if (!keptText_.isEmpty()) {
-        keptText_.clear();
+    if (!KeptText.isEmpty()) {
+        KeptText.clear();
         setToolTip(QString());
     }
     // A complete byte moves on to the next field, as typing an address expects.
-    if (text.size() == 3 && index < 3 && fields_[index]->cursorPosition() == 3) {
-        fields_[index + 1]->setFocus();
-        fields_[index + 1]->selectAll();
+    if (text.size() == 3 && index < 3 && Fields[index]->cursorPosition() == 3) {
+        Fields[index + 1]->setFocus();
+        Fields[index + 1]->selectAll();
     }
     emit FieldChanged();
 }
@@ -100,33 +100,33 @@ void CIpAddressEdit::OnFieldEdited(int index, const QString& text) {
 bool CIpAddressEdit::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
-    const int index = static_cast<int>(std::find(fields_.begin(), fields_.end(), watched) - fields_.begin());
+    const int index = static_cast<int>(std::find(Fields.begin(), Fields.end(), watched) - Fields.begin());
     if (index >= 4)
         return QWidget::eventFilter(watched, event);
     auto* key = static_cast<QKeyEvent*>(event);
-    QLineEdit* field = fields_[index];
+    QLineEdit* field = Fields[index];
     // The dot ends a field; Backspace at the start of a field goes back into the previous one.
     if ((key->key() == Qt::Key_Period || key->key() == Qt::Key_Space) && index < 3) {
         if (!field->text().isEmpty()) {
-            fields_[index + 1]->setFocus();
-            fields_[index + 1]->selectAll();
+            Fields[index + 1]->setFocus();
+            Fields[index + 1]->selectAll();
         }
         return true;
     }
     if (key->key() == Qt::Key_Backspace && index > 0 && field->cursorPosition() == 0 &&
         !field->hasSelectedText()) {
-        fields_[index - 1]->setFocus();
-        fields_[index - 1]->end(false);
+        Fields[index - 1]->setFocus();
+        Fields[index - 1]->end(false);
         return true;
     }
     if (key->key() == Qt::Key_Right && index < 3 && field->cursorPosition() == field->text().size()) {
-        fields_[index + 1]->setFocus();
-        fields_[index + 1]->home(false);
+        Fields[index + 1]->setFocus();
+        Fields[index + 1]->home(false);
         return true;
     }
     if (key->key() == Qt::Key_Left && index > 0 && field->cursorPosition() == 0) {
-        fields_[index - 1]->setFocus();
-        fields_[index - 1]->end(false);
+        Fields[index - 1]->setFocus();
+        Fields[index - 1]->end(false);
         return true;
     }
     return QWidget::eventFilter(watched, event);

@@ -33,8 +33,8 @@ class CIpAddressEdit : public QWidget {
   private:
     void OnFieldEdited(int index, const QString& text);
 
-    std::array<QLineEdit*, 4> fields_{};
-    QString keptText_;
+    std::array<QLineEdit*, 4> Fields{};
+    QString KeptText;
 };
 
 }  // namespace velmora::ui

@@ -27,18 +27,18 @@ class CPreferenceApplication : public QDialog {
     void OnDeleteSpool();
     void DisplayLog();
 
-    CVelmoraVirtualPrinterApp& app_;
-    QCheckBox* startAsService_ = nullptr;
-    QCheckBox* autoStart_ = nullptr;
-    QCheckBox* autoHide_ = nullptr;
-    QCheckBox* stress_ = nullptr;
-    QCheckBox* autoDelete_ = nullptr;
-    QCheckBox* deleteSpool_ = nullptr;
-    QWidget* timeoutLabel_ = nullptr;
-    QSpinBox* timeout_ = nullptr;
-    QLineEdit* port_ = nullptr;
-    QCheckBox* logNormal_ = nullptr;
-    QCheckBox* logDetailed_ = nullptr;
+    CVelmoraVirtualPrinterApp& App;
+    QCheckBox* StartAsServiceBox = nullptr;
+    QCheckBox* AutoStartBox = nullptr;
+    QCheckBox* AutoHideBox = nullptr;
+    QCheckBox* StressBox = nullptr;
+    QCheckBox* AutoDeleteBox = nullptr;
+    QCheckBox* DeleteSpoolBox = nullptr;
+    QWidget* TimeoutLabel = nullptr;
+    QSpinBox* Timeout = nullptr;
+    QLineEdit* Port = nullptr;
+    QCheckBox* LogNormal = nullptr;
+    QCheckBox* LogDetailed = nullptr;
 };
 
 }  // namespace velmora::ui

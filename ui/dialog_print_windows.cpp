@@ -22,17 +22,17 @@ CPrintWindows::CPrintWindows(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("CopyToPrinterDialog"));
     setWindowTitle(DialogText(IDS_DLG_COPY_TITLE));
 
-    printers_ = new QComboBox(this);
-    printers_->setObjectName(QStringLiteral("PrinterList"));
-    printers_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    printers_->setMinimumContentsLength(32);
-    FillPrinterLists({printers_});
+    Printers = new QComboBox(this);
+    Printers->setObjectName(QStringLiteral("PrinterList"));
+    Printers->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    Printers->setMinimumContentsLength(32);
+    FillPrinterLists({Printers});
 
     auto* label = new QLabel(DialogText(IDS_DLG_COPY_PRINTER_LABEL), this);
-    label->setBuddy(printers_);
+    label->setBuddy(Printers);
     auto* row = new QHBoxLayout();
     row->addWidget(label);
-    row->addWidget(printers_, 1);
+    row->addWidget(Printers, 1);
 
     QDialogButtonBox* buttons = OkCancelButtons(this);
 
@@ -43,7 +43,7 @@ CPrintWindows::CPrintWindows(QWidget* parent) : QDialog(parent) {
 }
 
 void CPrintWindows::accept() {
-    printerName_ = printers_->currentIndex() >= 0 ? ToU16(printers_->currentText()) : std::u16string();
+    PrinterNameField = Printers->currentIndex() >= 0 ? ToU16(Printers->currentText()) : std::u16string();
     QDialog::accept();
 }
 

@@ -15,13 +15,13 @@ class CPrintWindows : public QDialog {
   public:
     explicit CPrintWindows(QWidget* parent = nullptr);
     // The printer chosen when the dialog ended with OK; empty when none was selected.
-    const std::u16string& PrinterName() const { return printerName_; }
+    const std::u16string& PrinterName() const { return PrinterNameField; }
 
   private:
     void accept() override;
 
-    QComboBox* printers_ = nullptr;
-    std::u16string printerName_;
+    QComboBox* Printers = nullptr;
+    std::u16string PrinterNameField;
 };
 
 // Sends the file unchanged to the printer chosen in the dialog, as a document named after the file;

@@ -23,20 +23,20 @@ CPrinterLPR::CPrinterLPR(QWidget* parent) : QDialog(parent) {
     setWindowTitle(DialogText(IDS_DLG_LPR_TITLE));
 
     auto* group = new QGroupBox(DialogText(IDS_DLG_LPR_DESTINATION_GROUP), this);
-    ipAddressEdit_ = new CIpAddressEdit(group);
-    ipAddressEdit_->setObjectName(QStringLiteral("IpAddressControl"));
-    ipAddressEdit_->SetText(ToQString(ipAddress_));
-    queueNameEdit_ = new QLineEdit(ToQString(queueName_), group);
-    queueNameEdit_->setObjectName(QStringLiteral("QueueNameEdit"));
+    IpAddressEdit = new CIpAddressEdit(group);
+    IpAddressEdit->setObjectName(QStringLiteral("IpAddressControl"));
+    IpAddressEdit->SetText(ToQString(IpAddress));
+    QueueNameEdit = new QLineEdit(ToQString(QueueNameField), group);
+    QueueNameEdit->setObjectName(QStringLiteral("QueueNameEdit"));
     auto* ipLabel = new QLabel(DialogText(IDS_DLG_LPR_IP_ADDRESS_LABEL), group);
-    ipLabel->setBuddy(ipAddressEdit_);
+    ipLabel->setBuddy(IpAddressEdit);
     auto* queueLabel = new QLabel(DialogText(IDS_DLG_LPR_QUEUE_LABEL), group);
-    queueLabel->setBuddy(queueNameEdit_);
+    queueLabel->setBuddy(QueueNameEdit);
     auto* grid = new QGridLayout(group);
     grid->addWidget(ipLabel, 0, 0);
-    grid->addWidget(ipAddressEdit_, 0, 1);
+    grid->addWidget(IpAddressEdit, 0, 1);
     grid->addWidget(queueLabel, 1, 0);
-    grid->addWidget(queueNameEdit_, 1, 1);
+    grid->addWidget(QueueNameEdit, 1, 1);
 
     QDialogButtonBox* buttons = OkCancelButtons(this);
 
@@ -47,14 +47,14 @@ CPrinterLPR::CPrinterLPR(QWidget* parent) : QDialog(parent) {
 }
 
 void CPrinterLPR::accept() {
-    ipAddress_ = ToU16(ipAddressEdit_->Text());
-    queueName_ = ToU16(queueNameEdit_->text());
+    IpAddress = ToU16(IpAddressEdit->Text());
+    QueueNameField = ToU16(QueueNameEdit->text());
     QDialog::accept();
 }
 
 namespace {
 
-constexpr std::size_t kErrorTextSize = 512;
+constexpr std::size_t ERROR_TEXT_SIZE = 512;
 
 void SendChosenFileByLpr(QWidget* parent, const std::u16string& path, int32_t port) {
     CPrinterLPR dialog(parent);
@@ -71,8 +71,8 @@ void SendChosenFileByLpr(QWidget* parent, const std::u16string& path, int32_t po
     const CLpdSendResult result = SendJobByLpd(request);
     QApplication::restoreOverrideCursor();
     if (result.Code != 0) {
-        // Up to a zero byte and at most kErrorTextSize - 1 bytes, as the message always was.
-        const std::string text = std::string(result.Text.c_str()).substr(0, kErrorTextSize - 1);
+        // Up to a zero byte and at most ERROR_TEXT_SIZE - 1 bytes, as the message always was.
+        const std::string text = std::string(result.Text.c_str()).substr(0, ERROR_TEXT_SIZE - 1);
         ShowMessageBox(parent, platform::AnsiToUnicode(text), QMessageBox::Critical);
     }
 }

@@ -19,22 +19,22 @@ class CPrinterLPR : public QDialog {
     explicit CPrinterLPR(QWidget* parent = nullptr);
     // The destination as the dialog ended with OK: dotted address and queue ("127.0.0.1" and "PASS" at
     // first).
-    const std::u16string& IPAddress() const { return ipAddress_; }
-    const std::u16string& QueueName() const { return queueName_; }
+    const std::u16string& IPAddress() const { return IpAddress; }
+    const std::u16string& QueueName() const { return QueueNameField; }
 
   private:
     void accept() override;
 
-    CIpAddressEdit* ipAddressEdit_ = nullptr;
-    QLineEdit* queueNameEdit_ = nullptr;
-    std::u16string ipAddress_ = u"127.0.0.1";
-    std::u16string queueName_ = u"PASS";
+    CIpAddressEdit* IpAddressEdit = nullptr;
+    QLineEdit* QueueNameEdit = nullptr;
+    std::u16string IpAddress = u"127.0.0.1";
+    std::u16string QueueNameField = u"PASS";
 };
 
 // The LPD port that the command sends to.
-inline constexpr int32_t kLprPort = 515;
+inline constexpr int32_t LPR_PORT = 515;
 
-// The "Send via LPR" command on a port (kLprPort for the user, a test server's otherwise): the open-file
+// The "Send via LPR" command on a port (LPR_PORT for the user, a test server's otherwise): the open-file
 // dialog, then this dialog, then the file is sent to the LPD server chosen, with a message box that gives
 // the forwarding client's text when that fails.
 void SendFileByLprToPort(QWidget* parent, int32_t port);

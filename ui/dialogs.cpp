@@ -23,7 +23,7 @@ void OnPreferences(CVelmoraVirtualPrinterApp& app, QWidget* parent) {
 }
 
 void SendFileByLpr(QWidget* parent) {
-    SendFileByLprToPort(parent, kLprPort);
+    SendFileByLprToPort(parent, LPR_PORT);
 }
 
 void CopyFileToPrinter(QWidget* parent) {

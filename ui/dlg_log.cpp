@@ -6,26 +6,26 @@
 
 namespace velmora::ui {
 
-DlgLog::DlgLog(QWidget* parent) : QDialog(parent), text_(new QLabel(this)) {
+DlgLog::DlgLog(QWidget* parent) : QDialog(parent), TextLabel(new QLabel(this)) {
     setObjectName(QStringLiteral("InformationWindow"));
     setWindowTitle(QStringLiteral("Information"));
     setModal(false);
-    text_->setWordWrap(true);
-    text_->setMinimumSize(320, 48);
+    TextLabel->setWordWrap(true);
+    TextLabel->setMinimumSize(320, 48);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::hide);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(text_);
+    layout->addWidget(TextLabel);
     layout->addWidget(buttons);
 }
 
 void DlgLog::ShowText(const QString& text) {
-    text_->setText(text);
-    text_->repaint();
+    TextLabel->setText(text);
+    TextLabel->repaint();
 }
 
 QString DlgLog::Text() const {
-    return text_->text();
+    return TextLabel->text();
 }
 
 }  // namespace velmora::ui

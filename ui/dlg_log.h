@@ -17,7 +17,7 @@ class DlgLog : public QDialog {
     QString Text() const;
 
   private:
-    QLabel* text_;
+    QLabel* TextLabel;
 };
 
 }  // namespace velmora::ui

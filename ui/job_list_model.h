@@ -60,7 +60,7 @@ class CJobListModel : public QAbstractTableModel {
     // What a row keeps of its record. State, StateText and PrinterName change under JobListLock and are
     // copied at each refresh; every other shown field is set before the job enters JobList and never
     // changes after, so the row reads it from the record, which it keeps alive.
-    struct Row {
+    struct CRow {
         SpoolFilePtr record;
         JobId id = 0;
         int32_t state = 0;
@@ -71,19 +71,19 @@ class CJobListModel : public QAbstractTableModel {
     // One shared text per distinct value: the rows of a long list hold a handful of state texts and
     // printer names, so a refresh copies references instead of strings.
     const QString& Shared(const std::u16string& text);
-    void FillRow(Row* row, const CSpoolFile& record);
+    void FillRow(CRow* row, const CSpoolFile& record);
     // Lets go of the records of rows that are gone, a slice at a time from the message loop: these may be
     // the last references, and freeing a whole list of records at once would hold the window up.
-    void Release(Row& row);
+    void Release(CRow& row);
     void ReleaseSome();
 
-    CVelmoraVirtualPrinterApp& app_;
-    std::vector<Row> rows_;
-    std::unordered_map<std::u16string_view, QString> sharedTexts_;
-    std::vector<SpoolFilePtr> released_;
-    QTimer releaseTimer_;
-    QString headers_[ColumnCount];
-    QPixmap stateImages_[5];
+    CVelmoraVirtualPrinterApp& App;
+    std::vector<CRow> Rows;
+    std::unordered_map<std::u16string_view, QString> SharedTexts;
+    std::vector<SpoolFilePtr> Released;
+    QTimer ReleaseTimer;
+    QString Headers[ColumnCount];
+    QPixmap StateImages[5];
 };
 
 }  // namespace velmora::ui

@@ -31,7 +31,7 @@ QString Prompt(uint32_t command) {
 }
 
 // Cells drawn without a focus frame of their own: the selection marks whole rows.
-class RowDelegate : public QStyledItemDelegate {
+class CRowDelegate : public QStyledItemDelegate {
   public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
@@ -45,13 +45,13 @@ class RowDelegate : public QStyledItemDelegate {
 }  // namespace
 
 CVelmoraVirtualPrinterView::CVelmoraVirtualPrinterView(CVelmoraVirtualPrinterApp& app, QWidget* parent)
-    : QTableView(parent), app_(app), model_(app) {
-    chooseTransfer_ = [this](const CSpoolFile& job, std::u16string* printerName) {
-        return RunTransferDialog(app_.PrinterList, this, job, printerName);
+    : QTableView(parent), App(app), JobModel(app) {
+    ChooseTransfer = [this](const CSpoolFile& job, std::u16string* printerName) {
+        return RunTransferDialog(App.PrinterList, this, job, printerName);
     };
     setObjectName(QStringLiteral("JobListView"));
-    setModel(&model_);
-    setItemDelegate(new RowDelegate(this));
+    setModel(&JobModel);
+    setItemDelegate(new CRowDelegate(this));
     // A report: rows of equal height without grid or row numbers, whole rows selected, several at a
     // time, in JobList order. A table (rather than a tree) keeps the cost of a change to the rows it
     // touches, also in a list of 100,000 jobs.
@@ -77,37 +77,37 @@ CVelmoraVirtualPrinterView::CVelmoraVirtualPrinterView(CVelmoraVirtualPrinterApp
 
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { UpdateSelection(); });
     connect(this, &QAbstractItemView::doubleClicked, this, &CVelmoraVirtualPrinterView::OnDoubleClick);
-    connect(&model_, &QAbstractItemModel::modelAboutToBeReset, this, [this] { RememberSelection(); });
-    connect(&model_, &QAbstractItemModel::modelReset, this, [this] { RestoreSelection(); });
+    connect(&JobModel, &QAbstractItemModel::modelAboutToBeReset, this, [this] { RememberSelection(); });
+    connect(&JobModel, &QAbstractItemModel::modelReset, this, [this] { RestoreSelection(); });
     // A state change of the selected job changes what may be done with it.
-    connect(&model_, &QAbstractItemModel::dataChanged, this, [this] { UpdateSelection(); });
+    connect(&JobModel, &QAbstractItemModel::dataChanged, this, [this] { UpdateSelection(); });
 
-    refreshTimer_.setSingleShot(true);
-    connect(&refreshTimer_, &QTimer::timeout, this, [this] { RefreshList(kRefreshLockTimeout); });
-    RefreshList(kRefreshLockTimeout);
+    RefreshTimer.setSingleShot(true);
+    connect(&RefreshTimer, &QTimer::timeout, this, [this] { RefreshList(REFRESH_LOCK_TIMEOUT); });
+    RefreshList(REFRESH_LOCK_TIMEOUT);
 }
 
 bool CVelmoraVirtualPrinterView::RefreshList(int lockTimeout) {
-    refreshTimer_.stop();
-    const bool refreshed = model_.Refresh(std::chrono::milliseconds(lockTimeout));
+    RefreshTimer.stop();
+    const bool refreshed = JobModel.Refresh(std::chrono::milliseconds(lockTimeout));
     // A skipped refresh counts as one: it has waited its time, and the next change catches up.
-    sinceRefresh_.start();
+    SinceRefresh.start();
     if (refreshed) {
-        ++refreshCount_;
+        ++Refreshes;
         UpdateSelection();
     }
     return refreshed;
 }
 
 void CVelmoraVirtualPrinterView::OnJobListChanged() {
-    if (refreshTimer_.isActive())
+    if (RefreshTimer.isActive())
         return;
-    const std::chrono::milliseconds since(sinceRefresh_.isValid() ? sinceRefresh_.elapsed()
-                                                                  : kRefreshInterval.count());
-    if (since >= kRefreshInterval) {
-        RefreshList(kRefreshLockTimeout);
+    const std::chrono::milliseconds since(SinceRefresh.isValid() ? SinceRefresh.elapsed()
+                                                                  : REFRESH_INTERVAL.count());
+    if (since >= REFRESH_INTERVAL) {
+        RefreshList(REFRESH_LOCK_TIMEOUT);
     } else {
-        refreshTimer_.start(kRefreshInterval - since);
+        RefreshTimer.start(REFRESH_INTERVAL - since);
     }
 }
 
@@ -131,27 +131,27 @@ int CVelmoraVirtualPrinterView::LastSelectedRow() const {
 
 void CVelmoraVirtualPrinterView::UpdateSelection() {
     const int last = LastSelectedRow();
-    const JobId job = model_.JobAt(last);
-    const int32_t state = model_.StateAt(last);
-    if (job != selectedJob_ || state != selectedState_) {
-        selectedJob_ = job;
-        selectedState_ = state;
+    const JobId job = JobModel.JobAt(last);
+    const int32_t state = JobModel.StateAt(last);
+    if (job != SelectedJobId || state != SelectedState) {
+        SelectedJobId = job;
+        SelectedState = state;
         emit CommandStateChanged();
     }
 }
 
 bool CVelmoraVirtualPrinterView::IsJobCommandEnabled(int command) const {
-    if (selectedJob_ == 0)
+    if (SelectedJobId == 0)
         return false;
     switch (command) {
         case ID_JOB_RELEASE:
-            return selectedState_ == STATE_HELD || selectedState_ == STATE_SAVED ||
-                   selectedState_ == STATE_ERROR;
+            return SelectedState == STATE_HELD || SelectedState == STATE_SAVED ||
+                   SelectedState == STATE_ERROR;
         case ID_JOB_STOP:
-            return selectedState_ == STATE_READY || selectedState_ == STATE_PRINTING;
+            return SelectedState == STATE_READY || SelectedState == STATE_PRINTING;
         case ID_JOB_DELETE:
         case ID_JOB_TRANSFER:
-            return selectedState_ != STATE_PRINTING;
+            return SelectedState != STATE_PRINTING;
         default:
             return false;
     }
@@ -182,53 +182,53 @@ void CVelmoraVirtualPrinterView::ApplyToSelection(JobAction action) {
     // The jobs are taken first: the transfer dialog runs a message loop, in which the list may refresh.
     std::vector<JobId> jobs;
     for (const int row : SelectedRows())
-        jobs.push_back(model_.JobAt(row));
+        jobs.push_back(JobModel.JobAt(row));
     for (const JobId job : jobs) {
         if (action != JOB_TRANSFER) {
-            app_.Jobs.ApplyJobAction(action, job, false);
+            App.Jobs.ApplyJobAction(action, job, false);
             continue;
         }
         // The dialog shows a copy and runs without any lock; its choice applies to the job if it still exists.
-        const std::optional<CSpoolFile> shown = app_.Jobs.CopyOfJob(job);
+        const std::optional<CSpoolFile> shown = App.Jobs.CopyOfJob(job);
         std::u16string printerName;
-        if (shown && chooseTransfer_ && chooseTransfer_(*shown, &printerName))
-            app_.Jobs.ApplyJobAction(JOB_TRANSFER, job, false, printerName);
+        if (shown && ChooseTransfer && ChooseTransfer(*shown, &printerName))
+            App.Jobs.ApplyJobAction(JOB_TRANSFER, job, false, printerName);
     }
-    RefreshList(kRefreshLockTimeout);
+    RefreshList(REFRESH_LOCK_TIMEOUT);
 }
 
 void CVelmoraVirtualPrinterView::OnDoubleClick(const QModelIndex&) {
     UpdateSelection();
-    if (selectedJob_ == 0)
+    if (SelectedJobId == 0)
         return;
-    const std::u16string path = model_.LocalFileNameAt(LastSelectedRow());
+    const std::u16string path = JobModel.LocalFileNameAt(LastSelectedRow());
     // Held first, so that the spooler does not print the job while the user looks at it.
-    app_.Jobs.ApplyJobAction(JOB_HOLD, selectedJob_, false);
+    App.Jobs.ApplyJobAction(JOB_HOLD, SelectedJobId, false);
     // Whether an application opens it is the desktop's business; the job stays held either way.
     platform::OpenWithDefaultApplication(path);
-    RefreshList(kRefreshLockTimeout);
+    RefreshList(REFRESH_LOCK_TIMEOUT);
 }
 
 std::unique_ptr<QMenu> CVelmoraVirtualPrinterView::CreateContextMenu() {
     const std::vector<int> rows = SelectedRows();
     if (rows.empty()) {
-        selectedJob_ = 0;
-        selectedState_ = -1;
+        SelectedJobId = 0;
+        SelectedState = -1;
         emit CommandStateChanged();
         return nullptr;
     }
-    const JobId job = model_.JobAt(rows.front());
+    const JobId job = JobModel.JobAt(rows.front());
     int32_t state = -1;
     {
         // The job's state now, not as last shown.
-        std::lock_guard<CRecursiveTimedMutex> lock(app_.Jobs.JobListLock);
-        const long index = app_.Jobs.FindJob(job);
+        std::lock_guard<CRecursiveTimedMutex> lock(App.Jobs.JobListLock);
+        const long index = App.Jobs.FindJob(job);
         if (index < 0)
             return nullptr;
-        state = app_.Jobs.JobList[static_cast<std::size_t>(index)]->State;
+        state = App.Jobs.JobList[static_cast<std::size_t>(index)]->State;
     }
-    selectedJob_ = job;
-    selectedState_ = state;
+    SelectedJobId = job;
+    SelectedState = state;
     emit CommandStateChanged();
 
     auto menu = std::make_unique<QMenu>(this);
@@ -275,48 +275,48 @@ bool CVelmoraVirtualPrinterView::event(QEvent* event) {
 }
 
 void CVelmoraVirtualPrinterView::RememberSelection() {
-    rememberedJobs_.clear();
+    RememberedJobs.clear();
     for (const int row : SelectedRows())
-        rememberedJobs_.insert(model_.JobAt(row));
-    rememberedCurrent_ = model_.JobAt(currentIndex().row());
+        RememberedJobs.insert(JobModel.JobAt(row));
+    RememberedCurrent = JobModel.JobAt(currentIndex().row());
 }
 
 void CVelmoraVirtualPrinterView::RestoreSelection() {
     QItemSelection selection;
-    const int rows = model_.rowCount();
+    const int rows = JobModel.rowCount();
     const int lastColumn = CJobListModel::ColumnCount - 1;
     int runStart = -1;
     QModelIndex current;
     for (int row = 0; row <= rows; ++row) {
-        const JobId job = row < rows ? model_.JobAt(row) : 0;
-        const bool selected = row < rows && rememberedJobs_.count(job) != 0;
-        if (row < rows && job == rememberedCurrent_ && job != 0)
-            current = model_.index(row, 0);
+        const JobId job = row < rows ? JobModel.JobAt(row) : 0;
+        const bool selected = row < rows && RememberedJobs.count(job) != 0;
+        if (row < rows && job == RememberedCurrent && job != 0)
+            current = JobModel.index(row, 0);
         if (selected && runStart < 0)
             runStart = row;
         if (!selected && runStart >= 0) {
-            selection.select(model_.index(runStart, 0), model_.index(row - 1, lastColumn));
+            selection.select(JobModel.index(runStart, 0), JobModel.index(row - 1, lastColumn));
             runStart = -1;
         }
     }
     if (current.isValid())
         selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
     selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
-    rememberedJobs_.clear();
-    rememberedCurrent_ = 0;
+    RememberedJobs.clear();
+    RememberedCurrent = 0;
 }
 
 void CJobListNotifier::Post() {
-    if (!posted_.exchange(true))
+    if (!Posted.exchange(true))
         QCoreApplication::postEvent(this, new QEvent(WM_JOBLIST_CHANGED));
 }
 
 bool CJobListNotifier::event(QEvent* event) {
     if (event->type() == WM_JOBLIST_CHANGED) {
         // Cleared before the refresh: a change made during it is posted anew.
-        posted_ = false;
-        if (view_)
-            QCoreApplication::sendEvent(view_, event);
+        Posted = false;
+        if (JobListView)
+            QCoreApplication::sendEvent(JobListView, event);
         return true;
     }
     return QObject::event(event);

@@ -29,14 +29,14 @@ class CVelmoraVirtualPrinterView : public QTableView {
 
   public:
     // Every refresh asks for JobListLock with this limit; a refresh that cannot have it is skipped.
-    static constexpr int kRefreshLockTimeout = 200;
+    static constexpr int REFRESH_LOCK_TIMEOUT = 200;
     // Notifications that come sooner than this after a refresh are gathered into one refresh at its end,
     // so that a stream of arriving jobs leaves the window time to answer the user.
-    static constexpr std::chrono::milliseconds kRefreshInterval{100};
+    static constexpr std::chrono::milliseconds REFRESH_INTERVAL{100};
 
     explicit CVelmoraVirtualPrinterView(CVelmoraVirtualPrinterApp& app, QWidget* parent = nullptr);
 
-    CJobListModel& Model() { return model_; }
+    CJobListModel& Model() { return JobModel; }
 
     // Brings the list up to date with JobList; false when JobListLock could not be had within the time
     // (milliseconds) and the refresh was skipped.
@@ -44,11 +44,11 @@ class CVelmoraVirtualPrinterView : public QTableView {
     // WM_JOBLIST_CHANGED: a refresh now, or at the end of the interval when the last one is recent.
     void OnJobListChanged();
     // Refreshes made so far (skipped ones not counted).
-    int RefreshCount() const { return refreshCount_; }
+    int RefreshCount() const { return Refreshes; }
 
     // SelectedJob: the job of the last selected row in list order, 0 when no row is selected.
     void UpdateSelection();
-    JobId SelectedJob() const { return selectedJob_; }
+    JobId SelectedJob() const { return SelectedJobId; }
 
     // The job commands (ID_JOB_RELEASE .. ID_JOB_TRANSFER): available by the state of SelectedJob, and run
     // on every selected job.
@@ -58,7 +58,7 @@ class CVelmoraVirtualPrinterView : public QTableView {
     // The Transfer command's choice for one job: true and the chosen virtual printer on OK. The
     // "Spooled file configuration" dialog by default; tests answer it themselves.
     using TransferChooser = std::function<bool(const CSpoolFile& job, std::u16string* printerName)>;
-    void SetTransferChooser(TransferChooser chooser) { chooseTransfer_ = std::move(chooser); }
+    void SetTransferChooser(TransferChooser chooser) { ChooseTransfer = std::move(chooser); }
 
     // The job menu for the selection, its items chosen by the state of the first selected job; null when
     // no row is selected or that job has left the list.
@@ -80,17 +80,17 @@ class CVelmoraVirtualPrinterView : public QTableView {
     void RememberSelection();
     void RestoreSelection();
 
-    CVelmoraVirtualPrinterApp& app_;
-    CJobListModel model_;
-    JobId selectedJob_ = 0;
-    int32_t selectedState_ = -1;
-    int refreshCount_ = 0;
-    QElapsedTimer sinceRefresh_;
-    QTimer refreshTimer_;
+    CVelmoraVirtualPrinterApp& App;
+    CJobListModel JobModel;
+    JobId SelectedJobId = 0;
+    int32_t SelectedState = -1;
+    int Refreshes = 0;
+    QElapsedTimer SinceRefresh;
+    QTimer RefreshTimer;
     // The selection across a reset of the model, by job.
-    std::unordered_set<JobId> rememberedJobs_;
-    JobId rememberedCurrent_ = 0;
-    TransferChooser chooseTransfer_;
+    std::unordered_set<JobId> RememberedJobs;
+    JobId RememberedCurrent = 0;
+    TransferChooser ChooseTransfer;
 };
 
 // Carries the workers' notifications to the view on the user-interface thread. Any thread may post; one
@@ -102,14 +102,14 @@ class CJobListNotifier : public QObject {
     using QObject::QObject;
     void Post();
     // The view that receives the notifications; none while there is no main window.
-    void SetView(CVelmoraVirtualPrinterView* view) { view_ = view; }
+    void SetView(CVelmoraVirtualPrinterView* view) { JobListView = view; }
 
   protected:
     bool event(QEvent* event) override;
 
   private:
-    std::atomic<bool> posted_{false};
-    QPointer<CVelmoraVirtualPrinterView> view_;
+    std::atomic<bool> Posted{false};
+    QPointer<CVelmoraVirtualPrinterView> JobListView;
 };
 
 }  // namespace velmora::ui

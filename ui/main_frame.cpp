@@ -44,22 +44,22 @@ uint32_t PromptId(int command) {
 
 // The lock keys are looked at this often (the window system tells a window of their changes only while it
 // has the keyboard).
-constexpr int kIndicatorInterval = 500;
+constexpr int INDICATOR_INTERVAL = 500;
 
 }  // namespace
 
 CMainFrame::CMainFrame(CVelmoraVirtualPrinterApp& app, bool trayAvailable, QWidget* parent)
-    : QMainWindow(parent), app_(app) {
+    : QMainWindow(parent), App(app) {
     setObjectName(QStringLiteral("MainFrame"));
     setWindowIcon(ProgramIcon());
     resize(900, 500);
-    view_ = new CVelmoraVirtualPrinterView(app, this);
-    setCentralWidget(view_);
+    JobListView = new CVelmoraVirtualPrinterView(app, this);
+    setCentralWidget(JobListView);
     CreateMenus();
     CreateToolBar();
     CreateStatusBar();
     CreateTrayIcon(trayAvailable);
-    connect(view_, &CVelmoraVirtualPrinterView::CommandStateChanged, this, &CMainFrame::UpdateCommandUi);
+    connect(JobListView, &CVelmoraVirtualPrinterView::CommandStateChanged, this, &CMainFrame::UpdateCommandUi);
     UpdateCommandUi();
 }
 
@@ -72,7 +72,7 @@ QAction* CMainFrame::AddCommand(QWidget* container, int command, uint32_t text) 
         action->setToolTip(prompt.section(QLatin1Char('\n'), 1, 1));
     connect(action, &QAction::triggered, this, [this, command] { OnCommand(command); });
     container->addAction(action);
-    commands_.push_back(action);
+    Commands.push_back(action);
     return action;
 }
 
@@ -104,13 +104,13 @@ void CMainFrame::CreateMenus() {
 }
 
 void CMainFrame::CreateToolBar() {
-    toolBar_ = new QToolBar(Text(IDS_TOOLBAR_TITLE), this);
-    toolBar_->setObjectName(QStringLiteral("ToolBar"));
-    toolBar_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    toolBar_->setIconSize(QSize(40, 20));
-    toolBar_->setMovable(true);
-    toolBar_->setFloatable(true);
-    toolBar_->setAllowedAreas(Qt::AllToolBarAreas);
+    MainToolBar = new QToolBar(Text(IDS_TOOLBAR_TITLE), this);
+    MainToolBar->setObjectName(QStringLiteral("ToolBar"));
+    MainToolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    MainToolBar->setIconSize(QSize(40, 20));
+    MainToolBar->setMovable(true);
+    MainToolBar->setFloatable(true);
+    MainToolBar->setAllowedAreas(Qt::AllToolBarAreas);
     const struct {
         int command;
         uint32_t text;
@@ -119,8 +119,8 @@ void CMainFrame::CreateToolBar() {
                    {ID_SPOOLER_STOP, IDS_STOP, ToolbarImage::Stop},
                    {ID_CONFIGURATION, IDS_CONFIGURE, ToolbarImage::Configure}};
     for (const auto& button : buttons)
-        AddCommand(toolBar_, button.command, button.text)->setIcon(ToolbarIcon(button.image));
-    addToolBar(Qt::TopToolBarArea, toolBar_);
+        AddCommand(MainToolBar, button.command, button.text)->setIcon(ToolbarIcon(button.image));
+    addToolBar(Qt::TopToolBarArea, MainToolBar);
 }
 
 void CMainFrame::CreateStatusBar() {
@@ -130,41 +130,41 @@ void CMainFrame::CreateStatusBar() {
     statusBar()->addWidget(idle, 1);
     const uint32_t indicatorIds[3] = {IDS_INDICATOR_CAPS, IDS_INDICATOR_NUM, IDS_INDICATOR_SCROLL};
     for (int i = 0; i < 3; ++i) {
-        indicatorTexts_[i] = Text(indicatorIds[i]);
-        indicators_[i] = new QLabel(this);
-        indicators_[i]->setObjectName(QStringLiteral("Indicator%1").arg(i));
-        indicators_[i]->setFrameShape(QFrame::Panel);
-        indicators_[i]->setFrameShadow(QFrame::Sunken);
-        indicators_[i]->setAlignment(Qt::AlignCenter);
+        IndicatorTexts[i] = Text(indicatorIds[i]);
+        Indicators[i] = new QLabel(this);
+        Indicators[i]->setObjectName(QStringLiteral("Indicator%1").arg(i));
+        Indicators[i]->setFrameShape(QFrame::Panel);
+        Indicators[i]->setFrameShadow(QFrame::Sunken);
+        Indicators[i]->setAlignment(Qt::AlignCenter);
         // As wide as its text also while the key is off and the pane empty.
-        indicators_[i]->setMinimumWidth(indicators_[i]->fontMetrics().horizontalAdvance(indicatorTexts_[i]) +
+        Indicators[i]->setMinimumWidth(Indicators[i]->fontMetrics().horizontalAdvance(IndicatorTexts[i]) +
                                         12);
-        statusBar()->addPermanentWidget(indicators_[i]);
+        statusBar()->addPermanentWidget(Indicators[i]);
     }
     UpdateIndicators();
-    connect(&indicatorTimer_, &QTimer::timeout, this, &CMainFrame::UpdateIndicators);
-    indicatorTimer_.start(kIndicatorInterval);
+    connect(&IndicatorTimer, &QTimer::timeout, this, &CMainFrame::UpdateIndicators);
+    IndicatorTimer.start(INDICATOR_INTERVAL);
 }
 
 void CMainFrame::UpdateIndicators() {
-    const platform::LockKeys keys = platform::LockKeyStates();
+    const platform::CLockKeys keys = platform::LockKeyStates();
     const bool on[3] = {keys.capsLock, keys.numLock, keys.scrollLock};
     for (int i = 0; i < 3; ++i)
-        indicators_[i]->setText(on[i] ? indicatorTexts_[i] : QString());
+        Indicators[i]->setText(on[i] ? IndicatorTexts[i] : QString());
 }
 
 void CMainFrame::CreateTrayIcon(bool trayAvailable) {
-    trayMenu_ = new QMenu(this);
-    trayMenu_->setObjectName(QStringLiteral("TrayMenu"));
-    AddCommand(trayMenu_, ID_SPOOLER_START, IDS_TRAY_START);
-    AddCommand(trayMenu_, ID_SPOOLER_STOP, IDS_MENU_SPOOLER_STOP);
-    trayMenu_->addSeparator();
-    AddCommand(trayMenu_, ID_INTERFACE, IDS_TRAY_INTERFACE);
-    connect(trayMenu_, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUi);
-    tray_.Create(this, trayMenu_, Text(IDS_TRAY_TOOLTIP), ProgramIcon(), trayAvailable);
-    tray_.SetIconByResource(app_.Spooler.IsSpoolerRunning() ? IDI_SPOOLER_RUNNING : IDI_SPOOLER_STOPPED);
+    TrayIconMenu = new QMenu(this);
+    TrayIconMenu->setObjectName(QStringLiteral("TrayMenu"));
+    AddCommand(TrayIconMenu, ID_SPOOLER_START, IDS_TRAY_START);
+    AddCommand(TrayIconMenu, ID_SPOOLER_STOP, IDS_MENU_SPOOLER_STOP);
+    TrayIconMenu->addSeparator();
+    AddCommand(TrayIconMenu, ID_INTERFACE, IDS_TRAY_INTERFACE);
+    connect(TrayIconMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUi);
+    SystemTray.Create(this, TrayIconMenu, Text(IDS_TRAY_TOOLTIP), ProgramIcon(), trayAvailable);
+    SystemTray.SetIconByResource(App.Spooler.IsSpoolerRunning() ? IDI_SPOOLER_RUNNING : IDI_SPOOLER_STOPPED);
     // "&Interface", after Start, Stop and the separator.
-    tray_.SetMenuDefaultItem(3, true);
+    SystemTray.SetMenuDefaultItem(3, true);
 }
 
 bool CMainFrame::IsCommandEnabled(int command) const {
@@ -174,9 +174,9 @@ bool CMainFrame::IsCommandEnabled(int command) const {
             return false;
         case ID_SPOOLER_START:
         case ID_CONFIGURATION:
-            return !app_.Spooler.IsSpoolerRunning();
+            return !App.Spooler.IsSpoolerRunning();
         case ID_SPOOLER_STOP:
-            return app_.Spooler.IsSpoolerRunning();
+            return App.Spooler.IsSpoolerRunning();
         case ID_PREFERENCES:
         case ID_SEND_VIA_LPR:
         case ID_COPY_TO_PRINTER:
@@ -187,7 +187,7 @@ bool CMainFrame::IsCommandEnabled(int command) const {
         case ID_JOB_STOP:
         case ID_JOB_DELETE:
         case ID_JOB_TRANSFER:
-            return view_->IsJobCommandEnabled(command);
+            return JobListView->IsJobCommandEnabled(command);
         default:
             return false;
     }
@@ -198,16 +198,16 @@ void CMainFrame::OnCommand(int command) {
         return;
     switch (command) {
         case ID_SPOOLER_START:
-            app_.Spooler.StartSpooler();
+            App.Spooler.StartSpooler();
             break;
         case ID_SPOOLER_STOP:
-            app_.Spooler.StopSpooler();
+            App.Spooler.StopSpooler();
             break;
         case ID_CONFIGURATION:
-            OnServerConfiguration(app_, this);
+            OnServerConfiguration(App, this);
             break;
         case ID_PREFERENCES:
-            OnPreferences(app_, this);
+            OnPreferences(App, this);
             break;
         case ID_SEND_VIA_LPR:
             SendFileByLpr(this);
@@ -222,24 +222,24 @@ void CMainFrame::OnCommand(int command) {
             close();
             break;
         default:
-            view_->OnJobCommand(command);
+            JobListView->OnJobCommand(command);
             break;
     }
     UpdateCommandUi();
 }
 
 void CMainFrame::UpdateCommandUi() {
-    for (QAction* action : commands_)
+    for (QAction* action : Commands)
         action->setEnabled(IsCommandEnabled(action->data().toInt()));
 }
 
 void CMainFrame::SetSpoolerIcon(int iconId) {
-    tray_.SetIconByResource(iconId);
+    SystemTray.SetIconByResource(iconId);
     UpdateCommandUi();
 }
 
 bool CMainFrame::HidesWhenMinimized() const {
-    return tray_.IsEnabled();
+    return SystemTray.IsEnabled();
 }
 
 void CMainFrame::ShowInterface() {

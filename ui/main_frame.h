@@ -30,10 +30,10 @@ class CMainFrame : public QMainWindow {
     // back, so the window minimises as any other instead of hiding.
     CMainFrame(CVelmoraVirtualPrinterApp& app, bool trayAvailable, QWidget* parent = nullptr);
 
-    CVelmoraVirtualPrinterView* View() const { return view_; }
-    CSystemTray& Tray() { return tray_; }
-    QToolBar* ToolBar() const { return toolBar_; }
-    QMenu* TrayMenu() const { return trayMenu_; }
+    CVelmoraVirtualPrinterView* View() const { return JobListView; }
+    CSystemTray& Tray() { return SystemTray; }
+    QToolBar* ToolBar() const { return MainToolBar; }
+    QMenu* TrayMenu() const { return TrayIconMenu; }
 
     // Whether a command may be chosen now, and running it as if chosen (nothing when it may not).
     bool IsCommandEnabled(int command) const;
@@ -60,17 +60,17 @@ class CMainFrame : public QMainWindow {
     void CreateTrayIcon(bool trayAvailable);
     void UpdateIndicators();
 
-    CVelmoraVirtualPrinterApp& app_;
-    CVelmoraVirtualPrinterView* view_ = nullptr;
-    QToolBar* toolBar_ = nullptr;
-    QMenu* trayMenu_ = nullptr;
-    QLabel* indicators_[3] = {};
-    QString indicatorTexts_[3];
-    QTimer indicatorTimer_;
+    CVelmoraVirtualPrinterApp& App;
+    CVelmoraVirtualPrinterView* JobListView = nullptr;
+    QToolBar* MainToolBar = nullptr;
+    QMenu* TrayIconMenu = nullptr;
+    QLabel* Indicators[3] = {};
+    QString IndicatorTexts[3];
+    QTimer IndicatorTimer;
     // Every menu item and button that carries a command (its id in the action's data).
-    std::vector<QAction*> commands_;
+    std::vector<QAction*> Commands;
     // Last, so that it goes first: the icon leaves the notification area before the window's menus go.
-    CSystemTray tray_;
+    CSystemTray SystemTray;
 };
 
 }  // namespace velmora::ui

@@ -16,28 +16,28 @@ CSystemTray::~CSystemTray() {
 
 bool CSystemTray::Create(QWidget* target, QMenu* menu, const QString& tooltip, const QIcon& icon,
                          bool notificationAreaAvailable) {
-    if (icon_)
+    if (NotificationIcon)
         return false;
-    target_ = target;
-    menu_ = menu;
+    Target = target;
+    TrayMenu = menu;
     if (!notificationAreaAvailable)
         return false;
-    icon_ = new QSystemTrayIcon(icon, this);
-    icon_->setObjectName(QStringLiteral("TrayIcon"));
+    NotificationIcon = new QSystemTrayIcon(icon, this);
+    NotificationIcon->setObjectName(QStringLiteral("TrayIcon"));
     // The notification area shows tooltips of up to 127 characters.
-    icon_->setToolTip(tooltip.left(127));
-    icon_->setContextMenu(menu);
-    connect(icon_, &QSystemTrayIcon::activated, this,
+    NotificationIcon->setToolTip(tooltip.left(127));
+    NotificationIcon->setContextMenu(menu);
+    connect(NotificationIcon, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) { OnTrayNotification(reason); });
-    icon_->show();
-    enabled_ = true;
+    NotificationIcon->show();
+    Enabled = true;
     return true;
 }
 
 bool CSystemTray::SetIcon(const QIcon& icon) {
-    if (!enabled_)
+    if (!Enabled)
         return false;
-    icon_->setIcon(icon);
+    NotificationIcon->setIcon(icon);
     return true;
 }
 
@@ -45,61 +45,61 @@ bool CSystemTray::SetIconByResource(int iconId) {
     const QIcon icon = TrayIcon(iconId);
     if (icon.isNull() || !SetIcon(icon))
         return false;
-    iconResource_ = iconId;
+    CurrentIconResource = iconId;
     return true;
 }
 
 void CSystemTray::RemoveIcon() {
-    if (!enabled_)
+    if (!Enabled)
         return;
-    icon_->hide();
-    icon_->setContextMenu(nullptr);
-    delete icon_;
-    icon_ = nullptr;
-    enabled_ = false;
+    NotificationIcon->hide();
+    NotificationIcon->setContextMenu(nullptr);
+    delete NotificationIcon;
+    NotificationIcon = nullptr;
+    Enabled = false;
 }
 
 QString CSystemTray::ToolTip() const {
-    return icon_ ? icon_->toolTip() : QString();
+    return NotificationIcon ? NotificationIcon->toolTip() : QString();
 }
 
 QAction* CSystemTray::DefaultAction() const {
-    if (!menu_)
+    if (!TrayMenu)
         return nullptr;
-    const QList<QAction*> actions = menu_->actions();
-    if (defaultByPosition_) {
-        if (defaultMenuItem_ < 0 || defaultMenuItem_ >= actions.size() ||
-            actions[defaultMenuItem_]->isSeparator())
+    const QList<QAction*> actions = TrayMenu->actions();
+    if (DefaultByPosition) {
+        if (DefaultMenuItem < 0 || DefaultMenuItem >= actions.size() ||
+            actions[DefaultMenuItem]->isSeparator())
             return nullptr;
-        return actions[defaultMenuItem_];
+        return actions[DefaultMenuItem];
     }
     for (QAction* action : actions) {
-        if (!action->isSeparator() && action->data().toInt() == defaultMenuItem_)
+        if (!action->isSeparator() && action->data().toInt() == DefaultMenuItem)
             return action;
     }
     return nullptr;
 }
 
 bool CSystemTray::SetMenuDefaultItem(int item, bool byPosition) {
-    if (item == defaultMenuItem_ && byPosition == defaultByPosition_)
+    if (item == DefaultMenuItem && byPosition == DefaultByPosition)
         return true;
-    defaultMenuItem_ = item;
-    defaultByPosition_ = byPosition;
+    DefaultMenuItem = item;
+    DefaultByPosition = byPosition;
     QAction* action = DefaultAction();
     if (!action)
         return false;
     // The menu draws its default item in bold.
-    menu_->setDefaultAction(action);
+    TrayMenu->setDefaultAction(action);
     return true;
 }
 
 int CSystemTray::OnTrayNotification(QSystemTrayIcon::ActivationReason reason) {
-    if (!enabled_ || !menu_)
+    if (!Enabled || !TrayMenu)
         return 0;
     if (reason == QSystemTrayIcon::DoubleClick) {
-        if (target_) {
-            target_->raise();
-            target_->activateWindow();
+        if (Target) {
+            Target->raise();
+            Target->activateWindow();
         }
         // The default command arrives as if chosen from the menu, once this notification has returned.
         if (QAction* action = DefaultAction())

@@ -34,24 +34,24 @@ class CSystemTray : public QObject {
     // A mouse action on the icon; 1 when handled.
     int OnTrayNotification(QSystemTrayIcon::ActivationReason reason);
 
-    bool IsEnabled() const { return enabled_; }
+    bool IsEnabled() const { return Enabled; }
     // The icon resource shown (131 or 132), 0 before the first.
-    int IconResource() const { return iconResource_; }
-    QMenu* Menu() const { return menu_; }
-    QSystemTrayIcon* Icon() const { return icon_; }
+    int IconResource() const { return CurrentIconResource; }
+    QMenu* Menu() const { return TrayMenu; }
+    QSystemTrayIcon* Icon() const { return NotificationIcon; }
     QString ToolTip() const;
 
   private:
     // The menu's default action as stored, or null.
     QAction* DefaultAction() const;
 
-    bool enabled_ = false;
-    int iconResource_ = 0;
-    int defaultMenuItem_ = 0;
-    bool defaultByPosition_ = true;
-    QSystemTrayIcon* icon_ = nullptr;
-    QPointer<QMenu> menu_;
-    QPointer<QWidget> target_;
+    bool Enabled = false;
+    int CurrentIconResource = 0;
+    int DefaultMenuItem = 0;
+    bool DefaultByPosition = true;
+    QSystemTrayIcon* NotificationIcon = nullptr;
+    QPointer<QMenu> TrayMenu;
+    QPointer<QWidget> Target;
 };
 
 }  // namespace velmora::ui

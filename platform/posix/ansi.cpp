@@ -4,7 +4,7 @@ namespace velmora::platform {
 
 namespace {
 
-constexpr char16_t kReplacement = 0xFFFD;
+constexpr char16_t REPLACEMENT = 0xFFFD;
 
 // Length of the UTF-8 sequence started by lead byte b, 0 when b cannot start one.
 int SequenceLength(unsigned char b) {
@@ -47,7 +47,7 @@ std::u16string AnsiToUnicode(std::string_view bytes) {
             valid = false;
         }
         if (!valid) {
-            text.push_back(kReplacement);
+            text.push_back(REPLACEMENT);
             ++i;
             continue;
         }
@@ -73,7 +73,7 @@ std::string UnicodeToAnsi(std::u16string_view text) {
             code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         } else if (code >= 0xD800 && code <= 0xDFFF) {
-            code = kReplacement;
+            code = REPLACEMENT;
         }
         if (code < 0x80) {
             bytes.push_back(static_cast<char>(code));

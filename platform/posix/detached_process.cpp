@@ -144,7 +144,7 @@ struct CStartPipes {
 // The caller's side once the child has ended: the grandchild's id recorded, then released.
 bool ReleaseGrandchild(CStartPipes& pipes, const std::function<bool(pid_t)>& record, pid_t* pid) {
     int32_t value = 0;
-    if (!ReadExactly(pipes.ReportRead.Get(), &value, sizeof value, kControlTimeLimitMilliseconds) ||
+    if (!ReadExactly(pipes.ReportRead.Get(), &value, sizeof value, CONTROL_TIME_LIMIT_MILLISECONDS) ||
         value <= 0)
         return Fail(value < 0 ? -value : ECHILD);
     *pid = value;
@@ -159,7 +159,7 @@ bool ReleaseGrandchild(CStartPipes& pipes, const std::function<bool(pid_t)>& rec
     pipes.ReleaseWrite.Close();
     int32_t error = 0;
     const bool failed =
-        ReadExactly(pipes.ReportRead.Get(), &error, sizeof error, kControlTimeLimitMilliseconds);
+        ReadExactly(pipes.ReportRead.Get(), &error, sizeof error, CONTROL_TIME_LIMIT_MILLISECONDS);
     return failed ? Fail(error) : true;
 }
 

@@ -23,8 +23,8 @@ std::string NativePath(const std::u16string& path) {
     return UnicodeToAnsi(path);
 }
 
-FileError ErrorFromErrno(int code) {
-    FileError error;
+CFileError ErrorFromErrno(int code) {
+    CFileError error;
     error.code = code;
     switch (code) {
         case 0:
@@ -43,14 +43,14 @@ FileError ErrorFromErrno(int code) {
     return error;
 }
 
-FileError SharingViolation() {
-    return FileError{FileErrorKind::SharingViolation, EWOULDBLOCK};
+CFileError SharingViolation() {
+    return CFileError{FileErrorKind::SharingViolation, EWOULDBLOCK};
 }
 
 // A file that another opener holds without sharing cannot be deleted or renamed on Windows; the
 // advisory lock taken by exclusive opens gives the same rule here. Returns the descriptor holding
 // our own exclusive lock (or none when the file cannot be opened to check), or a sharing violation.
-CFileDescriptor LockForRemoval(const std::string& path, FileError* error) {
+CFileDescriptor LockForRemoval(const std::string& path, CFileError* error) {
     CFileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!file.IsValid()) {
         if (errno == ENOENT || errno == ENOTDIR)
@@ -67,28 +67,28 @@ CFileDescriptor LockForRemoval(const std::string& path, FileError* error) {
 
 }  // namespace
 
-std::u16string FileError::Description() const {
+std::u16string CFileError::Description() const {
     if (kind == FileErrorKind::SharingViolation) {
         return u"The process cannot access the file because it is being used by another process.";
     }
     return SystemErrorText(code);
 }
 
-NativeFile::~NativeFile() {
+CNativeFile::~CNativeFile() {
     Close();
 }
 
-FileError NativeFile::Open(const std::u16string& path, unsigned flags) {
+CFileError CNativeFile::Open(const std::u16string& path, unsigned flags) {
     Close();
     int mode = O_RDONLY;
-    if (flags & kOpenReadWrite) {
+    if (flags & OPEN_READ_WRITE) {
         mode = O_RDWR;
-    } else if (flags & kOpenWrite) {
+    } else if (flags & OPEN_WRITE) {
         mode = O_WRONLY;
     }
-    if (flags & kOpenCreate)
+    if (flags & OPEN_CREATE)
         mode |= O_CREAT;
-    if (flags & kOpenCreateNew)
+    if (flags & OPEN_CREATE_NEW)
         mode |= O_CREAT | O_EXCL;
     CFileDescriptor file(open(NativePath(path).c_str(), mode | O_CLOEXEC, 0666));
     if (!file.IsValid())
@@ -96,9 +96,9 @@ FileError NativeFile::Open(const std::u16string& path, unsigned flags) {
     const int fd = file.Get();
 
     int lock = 0;
-    if (flags & kShareExclusive) {
+    if (flags & SHARE_EXCLUSIVE) {
         lock = LOCK_EX;
-    } else if (flags & kShareDenyWrite) {
+    } else if (flags & SHARE_DENY_WRITE) {
         lock = LOCK_SH;
     }
     // Even an opener that shares everything is refused while another holds the file exclusively.
@@ -108,20 +108,20 @@ FileError NativeFile::Open(const std::u16string& path, unsigned flags) {
         flock(fd, LOCK_UN);
 
     // Truncate only once the file is ours, never under another holder.
-    if ((flags & kOpenCreate) && !(flags & kOpenNoTruncate) && ftruncate(fd, 0) != 0)
+    if ((flags & OPEN_CREATE) && !(flags & OPEN_NO_TRUNCATE) && ftruncate(fd, 0) != 0)
         return ErrorFromErrno(errno);
-    handle_ = file.Release();
+    Handle = file.Release();
     return {};
 }
 
-void NativeFile::Close() {
-    CFileDescriptor(static_cast<int>(std::exchange(handle_, -1))).Close();
+void CNativeFile::Close() {
+    CFileDescriptor(static_cast<int>(std::exchange(Handle, -1))).Close();
 }
 
-long NativeFile::Read(void* buffer, std::size_t size, FileError* error) {
+long CNativeFile::Read(void* buffer, std::size_t size, CFileError* error) {
     std::size_t total = 0;
     while (total < size) {
-        const ssize_t n = read(handle_, static_cast<char*>(buffer) + total, size - total);
+        const ssize_t n = read(Handle, static_cast<char*>(buffer) + total, size - total);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -136,10 +136,10 @@ long NativeFile::Read(void* buffer, std::size_t size, FileError* error) {
     return static_cast<long>(total);
 }
 
-FileError NativeFile::Write(const void* data, std::size_t size) {
+CFileError CNativeFile::Write(const void* data, std::size_t size) {
     std::size_t total = 0;
     while (total < size) {
-        const ssize_t n = write(handle_, static_cast<const char*>(data) + total, size - total);
+        const ssize_t n = write(Handle, static_cast<const char*>(data) + total, size - total);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -150,44 +150,44 @@ FileError NativeFile::Write(const void* data, std::size_t size) {
     return {};
 }
 
-FileError NativeFile::Flush() {
-    if (fsync(handle_) != 0 && errno != EINVAL)
+CFileError CNativeFile::Flush() {
+    if (fsync(Handle) != 0 && errno != EINVAL)
         return ErrorFromErrno(errno);
     return {};
 }
 
-int64_t NativeFile::Position() const {
-    return lseek(handle_, 0, SEEK_CUR);
+int64_t CNativeFile::Position() const {
+    return lseek(Handle, 0, SEEK_CUR);
 }
 
-bool NativeFile::Seek(int64_t position) {
-    return lseek(handle_, position, SEEK_SET) == position;
+bool CNativeFile::Seek(int64_t position) {
+    return lseek(Handle, position, SEEK_SET) == position;
 }
 
-bool NativeFile::SeekToEnd() {
-    return lseek(handle_, 0, SEEK_END) >= 0;
+bool CNativeFile::SeekToEnd() {
+    return lseek(Handle, 0, SEEK_END) >= 0;
 }
 
-int64_t NativeFile::Length() const {
+int64_t CNativeFile::Length() const {
     struct stat info {};
-    if (fstat(handle_, &info) != 0)
+    if (fstat(Handle, &info) != 0)
         return -1;
     return info.st_size;
 }
 
-FileError RemoveFile(const std::u16string& path) {
+CFileError RemoveFile(const std::u16string& path) {
     const std::string native = NativePath(path);
-    FileError error;
+    CFileError error;
     const CFileDescriptor lock = LockForRemoval(native, &error);
     if (error)
         return error;
-    return unlink(native.c_str()) == 0 ? FileError{} : ErrorFromErrno(errno);
+    return unlink(native.c_str()) == 0 ? CFileError{} : ErrorFromErrno(errno);
 }
 
-FileError RenameFile(const std::u16string& oldPath, const std::u16string& newPath, bool replaceExisting) {
+CFileError RenameFile(const std::u16string& oldPath, const std::u16string& newPath, bool replaceExisting) {
     const std::string from = NativePath(oldPath);
     const std::string to = NativePath(newPath);
-    FileError error;
+    CFileError error;
     const CFileDescriptor lock = LockForRemoval(from, &error);
     if (error)
         return error;
@@ -209,10 +209,10 @@ FileError RenameFile(const std::u16string& oldPath, const std::u16string& newPat
                 unlink(from.c_str());
         }
     }
-    return result == 0 ? FileError{} : ErrorFromErrno(errno);
+    return result == 0 ? CFileError{} : ErrorFromErrno(errno);
 }
 
-FileError CreateFolder(const std::u16string& path) {
+CFileError CreateFolder(const std::u16string& path) {
     if (mkdir(NativePath(path).c_str(), 0777) == 0)
         return {};
     return ErrorFromErrno(errno);

@@ -11,7 +11,7 @@ namespace velmora::platform {
 
 namespace {
 
-constexpr char kLedFolder[] = "/sys/class/leds";
+constexpr char LED_FOLDER[] = "/sys/class/leds";
 
 bool EndsWith(const char* text, const char* suffix) {
     const std::size_t length = std::strlen(text);
@@ -21,16 +21,16 @@ bool EndsWith(const char* text, const char* suffix) {
 
 // A light is on when its brightness is not 0.
 bool LightIsOn(const std::string& name) {
-    const std::string path = std::string(kLedFolder) + "/" + name + "/brightness";
+    const std::string path = std::string(LED_FOLDER) + "/" + name + "/brightness";
     std::string brightness;
     return ReadWholeFile(path, &brightness) && !brightness.empty() && brightness[0] != '0';
 }
 
 }  // namespace
 
-LockKeys LockKeyStates() {
-    LockKeys keys;
-    const CFolderListing folder(opendir(kLedFolder));
+CLockKeys LockKeyStates() {
+    CLockKeys keys;
+    const CFolderListing folder(opendir(LED_FOLDER));
     if (!folder)
         return keys;
     // Each keyboard has its own lights ("input3::capslock"); a key counts as on when any keyboard shows it.

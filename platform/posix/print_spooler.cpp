@@ -17,22 +17,22 @@ namespace velmora::platform {
 namespace {
 
 // Long enough for a server under load; a server that cannot be reached at all fails at once.
-constexpr int kConnectMilliseconds = 30000;
-constexpr std::size_t kWriteChunkSize = 64 * 1024;
+constexpr int CONNECT_MILLISECONDS = 30000;
+constexpr std::size_t WRITE_CHUNK_SIZE = 64 * 1024;
 
-struct HttpCloser {
+struct CHttpCloser {
     void operator()(http_t* http) const { httpClose(http); }
 };
-using Http = std::unique_ptr<http_t, HttpCloser>;
+using Http = std::unique_ptr<http_t, CHttpCloser>;
 
-struct IppDeleter {
+struct CIppDeleter {
     void operator()(ipp_t* ipp) const { ippDelete(ipp); }
 };
-using Ipp = std::unique_ptr<ipp_t, IppDeleter>;
+using Ipp = std::unique_ptr<ipp_t, CIppDeleter>;
 
 Http Connect() {
     return Http(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                             kConnectMilliseconds, nullptr));
+                             CONNECT_MILLISECONDS, nullptr));
 }
 
 bool Succeeded(ipp_status_t status) {
@@ -77,7 +77,7 @@ std::string DefaultPrinterName(http_t* http) {
 
 }  // namespace
 
-struct PrinterConnection {
+struct CPrinterConnection {
     Http http;
     // Data not yet handed to the connection: the server takes a few large chunks far faster than many
     // small ones (each write of the document is a chunk of its own, in three system calls).
@@ -95,7 +95,7 @@ namespace {
 
 // Leaves nothing pending for a document that will never be complete: a job without its document waits
 // on the server until it times out. A connection left in the middle of a request is replaced.
-void CancelJob(PrinterConnection& printer) {
+void CancelJob(CPrinterConnection& printer) {
     if (printer.failed || !printer.http) {
         printer.http.reset();
         printer.http = Connect();
@@ -104,7 +104,7 @@ void CancelJob(PrinterConnection& printer) {
         cupsCancelJob2(printer.http.get(), printer.name.c_str(), printer.jobId, 0);
 }
 
-void EndJob(PrinterConnection& printer) {
+void EndJob(CPrinterConnection& printer) {
     printer.jobId = 0;
     printer.sending = false;
     printer.failed = false;
@@ -120,7 +120,7 @@ bool OpenPrinter(const std::u16string& printerName, PrinterHandle* printer) {
     const std::string name = UnicodeToAnsi(printerName);
     if (name.empty() || !PrinterAttributes(http.get(), name, {"printer-name"}))
         return false;
-    *printer = new PrinterConnection;
+    *printer = new CPrinterConnection;
     (*printer)->http = std::move(http);
     (*printer)->name = name;
     return true;
@@ -145,7 +145,7 @@ bool EndPagePrinter(PrinterHandle printer) {
 
 namespace {
 
-bool FlushPending(PrinterConnection& printer) {
+bool FlushPending(CPrinterConnection& printer) {
     if (printer.pending.empty())
         return true;
     const bool sent = cupsWriteRequestData(printer.http.get(), printer.pending.data(), printer.pending.size()) ==
@@ -175,7 +175,7 @@ bool WritePrinter(PrinterHandle printer, const void* data, std::size_t size, std
         printer->sending = true;
     }
     printer->pending.append(static_cast<const char*>(data), size);
-    if (printer->pending.size() >= kWriteChunkSize && !FlushPending(*printer))
+    if (printer->pending.size() >= WRITE_CHUNK_SIZE && !FlushPending(*printer))
         return false;
     *written = size;
     return true;

@@ -33,10 +33,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // How long apart the two looks at a process are that decide whether it is idle.
-constexpr int kIdleSampleMilliseconds = 100;
+constexpr int IDLE_SAMPLE_MILLISECONDS = 100;
 
 // What /proc/<pid>/stat tells about a process.
-struct ProcessStat {
+struct CProcessStat {
     char state = 0;
     int parent = 0;
     unsigned long long cpuTicks = 0;  // user and system time together
@@ -47,7 +47,7 @@ bool ReadSmallFile(const std::string& path, std::string* content) {
     return ReadWholeFile(path, content) && !content->empty();
 }
 
-bool ReadProcessStat(int pid, ProcessStat* stat) {
+bool ReadProcessStat(int pid, CProcessStat* stat) {
     std::string line;
     if (!ReadSmallFile("/proc/" + std::to_string(pid) + "/stat", &line))
         return false;
@@ -82,7 +82,7 @@ uint32_t ExitCodeOf(int status) {
         return static_cast<uint32_t>(WEXITSTATUS(status));
     if (WIFSIGNALED(status))
         return 128u + static_cast<uint32_t>(WTERMSIG(status));
-    return kStillActive;
+    return PROCESS_STILL_ACTIVE;
 }
 
 // Children whose handle went while they still ran: each is a zombie once it ends until it is collected.
@@ -134,53 +134,53 @@ CUnreapedChildren UnreapedChildren;
 
 }  // namespace
 
-Process::~Process() {
+CProcess::~CProcess() {
     Close();
 }
 
-Process::Process(Process&& other) noexcept
-    : pid_(other.pid_), ended_(other.ended_), exitCode_(other.exitCode_) {
-    other.pid_ = -1;
-    other.ended_ = false;
+CProcess::CProcess(CProcess&& other) noexcept
+    : Pid(other.Pid), HasEnded(other.HasEnded), ExitCode(other.ExitCode) {
+    other.Pid = -1;
+    other.HasEnded = false;
 }
 
-Process& Process::operator=(Process&& other) noexcept {
+CProcess& CProcess::operator=(CProcess&& other) noexcept {
     if (this != &other) {
         Close();
-        pid_ = other.pid_;
-        ended_ = other.ended_;
-        exitCode_ = other.exitCode_;
-        other.pid_ = -1;
-        other.ended_ = false;
+        Pid = other.Pid;
+        HasEnded = other.HasEnded;
+        ExitCode = other.ExitCode;
+        other.Pid = -1;
+        other.HasEnded = false;
     }
     return *this;
 }
 
-Process::Status Process::Poll() {
-    if (ended_)
+CProcess::Status CProcess::Poll() {
+    if (HasEnded)
         return Status::Ended;
     int status = 0;
     pid_t result;
-    while ((result = waitpid(pid_, &status, WNOHANG)) < 0 && errno == EINTR) {
+    while ((result = waitpid(Pid, &status, WNOHANG)) < 0 && errno == EINTR) {
     }
     if (result == 0)
         return Status::Running;
-    if (result != pid_)
+    if (result != Pid)
         return Status::Unknown;
-    ended_ = true;
-    exitCode_ = ExitCodeOf(status);
+    HasEnded = true;
+    ExitCode = ExitCodeOf(status);
     return Status::Ended;
 }
 
-void Process::Close() {
-    if (pid_ > 0 && Poll() == Status::Running)
-        UnreapedChildren.Add(pid_);
-    pid_ = -1;
-    ended_ = false;
-    exitCode_ = 0;
+void CProcess::Close() {
+    if (Pid > 0 && Poll() == Status::Running)
+        UnreapedChildren.Add(Pid);
+    Pid = -1;
+    HasEnded = false;
+    ExitCode = 0;
 }
 
-bool StartProcess(const std::u16string& commandLine, Process* process, int* error) {
+bool StartProcess(const std::u16string& commandLine, CProcess* process, int* error) {
     const std::vector<std::u16string> arguments = SplitCommandLine(commandLine);
     if (arguments.empty() || arguments[0].empty()) {
         *error = ENOENT;
@@ -219,51 +219,51 @@ bool StartProcess(const std::u16string& commandLine, Process* process, int* erro
         *error = result;
         return false;
     }
-    Process started;
-    started.pid_ = pid;
+    CProcess started;
+    started.Pid = pid;
     *process = std::move(started);
     return true;
 }
 
-uint32_t WaitForInputIdle(Process& process, uint32_t milliseconds) {
+uint32_t WaitForInputIdle(CProcess& process, uint32_t milliseconds) {
     if (!process.IsValid())
-        return kWaitFailed;
+        return PROCESS_WAIT_FAILED;
     const Clock::time_point start = Clock::now();
     // A process descriptor wakes the wait as soon as the process ends; without one, the wait sleeps.
-    const CFileDescriptor pidfd(static_cast<int>(syscall(SYS_pidfd_open, process.pid_, 0)));
-    uint32_t outcome = kWaitFailed;
+    const CFileDescriptor pidfd(static_cast<int>(syscall(SYS_pidfd_open, process.Pid, 0)));
+    uint32_t outcome = PROCESS_WAIT_FAILED;
     bool havePrevious = false;
-    ProcessStat previous;
+    CProcessStat previous;
     for (;;) {
-        const Process::Status status = process.Poll();
-        if (status == Process::Status::Ended) {
-            outcome = kWaitReady;
+        const CProcess::Status status = process.Poll();
+        if (status == CProcess::Status::Ended) {
+            outcome = PROCESS_WAIT_READY;
             break;
         }
-        ProcessStat now;
-        if (!ReadProcessStat(process.pid_, &now)) {
+        CProcessStat now;
+        if (!ReadProcessStat(process.Pid, &now)) {
             // Gone from /proc: it ended and someone else collected it.
-            outcome = status == Process::Status::Unknown ? kWaitReady : kWaitFailed;
+            outcome = status == CProcess::Status::Unknown ? PROCESS_WAIT_READY : PROCESS_WAIT_FAILED;
             break;
         }
         if (now.state == 'Z' || now.state == 'X') {
-            outcome = kWaitReady;
+            outcome = PROCESS_WAIT_READY;
             break;
         }
         if (havePrevious && previous.state == 'S' && now.state == 'S' && previous.cpuTicks == now.cpuTicks) {
-            outcome = kWaitReady;
+            outcome = PROCESS_WAIT_READY;
             break;
         }
         previous = now;
         havePrevious = true;
 
-        int pause = kIdleSampleMilliseconds;
-        if (milliseconds != kInfinite) {
+        int pause = IDLE_SAMPLE_MILLISECONDS;
+        if (milliseconds != PROCESS_WAIT_INFINITE) {
             const int64_t elapsed =
                 std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
             const int64_t remaining = static_cast<int64_t>(milliseconds) - elapsed;
             if (remaining <= 0) {
-                outcome = kWaitTimeout;
+                outcome = PROCESS_WAIT_TIMEOUT;
                 break;
             }
             pause = static_cast<int>(std::min<int64_t>(pause, remaining));
@@ -294,7 +294,7 @@ bool TerminateProcessTree(ProcessId processId, uint32_t milliseconds) {
         if (Clock::now() > deadline)
             return false;
         int pid = 0;
-        ProcessStat stat;
+        CProcessStat stat;
         if (ParseProcessId(entry->d_name, &pid) && ReadProcessStat(pid, &stat))
             links.emplace_back(pid, stat.parent);
     }
@@ -331,9 +331,9 @@ std::u16string ProcessBaseName(ProcessId processId) {
     if (length > 0) {
         std::string path(target, static_cast<std::size_t>(length));
         // A program file replaced while it runs still names the same program.
-        static constexpr char kDeleted[] = " (deleted)";
-        if (path.ends_with(kDeleted))
-            path.resize(path.size() - (sizeof kDeleted - 1));
+        static constexpr char DELETED_SUFFIX[] = " (deleted)";
+        if (path.ends_with(DELETED_SUFFIX))
+            path.resize(path.size() - (sizeof DELETED_SUFFIX - 1));
         return AnsiToUnicode(path.substr(path.rfind('/') + 1));
     }
     // The program file of another user's process is not readable; its short name is.

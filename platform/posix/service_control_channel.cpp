@@ -79,9 +79,9 @@ bool ConnectToControls(const std::string& folder, CFileDescriptor* connection) {
     return true;
 }
 
-bool ExchangeControl(int connection, uint32_t control, ControlReply* reply) {
+bool ExchangeControl(int connection, uint32_t control, CControlReply* reply) {
     return SendAll(connection, &control, sizeof control) &&
-           ReadExactly(connection, reply, sizeof *reply, kControlTimeLimitMilliseconds);
+           ReadExactly(connection, reply, sizeof *reply, CONTROL_TIME_LIMIT_MILLISECONDS);
 }
 
 }  // namespace velmora::platform::posix

@@ -13,14 +13,14 @@
 namespace velmora::platform::posix {
 
 // How long a caller waits for the handler to return.
-constexpr int kControlTimeLimitMilliseconds = 30000;
+constexpr int CONTROL_TIME_LIMIT_MILLISECONDS = 30000;
 // How long the dispatcher waits for the control code of a caller that has connected.
-constexpr int kRequestTimeLimitMilliseconds = 5000;
+constexpr int REQUEST_TIME_LIMIT_MILLISECONDS = 5000;
 
 // A control's answer: 0 or an error number, then the status.
-struct ControlReply {
+struct CControlReply {
     int32_t result = 0;
-    ServiceStatus status;
+    CServiceStatus status;
 };
 
 bool SendAll(int fd, const void* data, std::size_t size);
@@ -32,6 +32,6 @@ CFileDescriptor ListenForControls(const std::string& folder);
 // ERROR_SERVICE_NOT_ACTIVE when no dispatcher listens there.
 bool ConnectToControls(const std::string& folder, CFileDescriptor* connection);
 // Sends the control code and waits for the dispatcher's reply.
-bool ExchangeControl(int connection, uint32_t control, ControlReply* reply);
+bool ExchangeControl(int connection, uint32_t control, CControlReply* reply);
 
 }  // namespace velmora::platform::posix

@@ -17,7 +17,7 @@ namespace velmora::platform::posix {
 
 namespace {
 
-constexpr char kDefaultDatabase[] = "/var/lib/velmora/services";
+constexpr char DEFAULT_DATABASE[] = "/var/lib/velmora/services";
 
 // Files of "Name=Value" lines, replaced whole by a rename so that a reader never sees half of one.
 using Values = std::map<std::string, std::string>;
@@ -66,8 +66,8 @@ std::string Native(const std::u16string& text) {
 }
 
 std::string DatabaseFolder() {
-    const char* overridden = std::getenv(kDatabaseVariable);
-    std::string folder = overridden && *overridden ? overridden : kDefaultDatabase;
+    const char* overridden = std::getenv(DATABASE_VARIABLE);
+    std::string folder = overridden && *overridden ? overridden : DEFAULT_DATABASE;
     while (folder.size() > 1 && folder.back() == '/')
         folder.pop_back();
     return folder;
@@ -139,8 +139,8 @@ bool WriteWholeFile(const std::string& path, const std::string& content, mode_t 
     return true;
 }
 
-bool ReadStatus(const std::string& folder, StatusRecord* record) {
-    *record = StatusRecord();
+bool ReadStatus(const std::string& folder, CStatusRecord* record) {
+    *record = CStatusRecord();
     Values values;
     if (!ReadValues(folder + "/status", &values))
         return false;
@@ -158,7 +158,7 @@ bool ReadStatus(const std::string& folder, StatusRecord* record) {
     return true;
 }
 
-bool WriteStatus(const std::string& folder, const StatusRecord& record) {
+bool WriteStatus(const std::string& folder, const CStatusRecord& record) {
     Values values;
     values["ServiceType"] = std::to_string(record.status.ServiceType);
     values["CurrentState"] = std::to_string(record.status.CurrentState);
@@ -173,7 +173,7 @@ bool WriteStatus(const std::string& folder, const StatusRecord& record) {
     return WriteValues(folder + "/status", values);
 }
 
-bool ReadConfig(const std::string& folder, ServiceConfig* config) {
+bool ReadConfig(const std::string& folder, CServiceConfig* config) {
     Values values;
     if (!ReadValues(folder + "/config", &values))
         return false;
@@ -185,7 +185,7 @@ bool ReadConfig(const std::string& folder, ServiceConfig* config) {
     return true;
 }
 
-bool WriteConfig(const std::string& folder, const ServiceConfig& config) {
+bool WriteConfig(const std::string& folder, const CServiceConfig& config) {
     Values values;
     values["ServiceType"] = std::to_string(config.ServiceType);
     values["StartType"] = std::to_string(config.StartType);
@@ -227,13 +227,13 @@ uint64_t ProcessStartTime(pid_t pid) {
     return startTime;
 }
 
-bool ProcessAlive(const StatusRecord& record) {
+bool ProcessAlive(const CStatusRecord& record) {
     return record.processId > 0 && ProcessStartTime(record.processId) == record.processStartTime &&
            record.processStartTime != 0;
 }
 
-ServiceStatus EffectiveStatus(const ServiceConfig& config, const StatusRecord& record) {
-    ServiceStatus status;
+CServiceStatus EffectiveStatus(const CServiceConfig& config, const CStatusRecord& record) {
+    CServiceStatus status;
     status.ServiceType = config.ServiceType;
     status.CurrentState = SERVICE_STOPPED;
     if (!record.exists) {
@@ -251,11 +251,11 @@ ServiceStatus EffectiveStatus(const ServiceConfig& config, const StatusRecord& r
     return status;
 }
 
-bool IsRunning(const StatusRecord& record) {
+bool IsRunning(const CStatusRecord& record) {
     return record.exists && record.status.CurrentState != SERVICE_STOPPED && ProcessAlive(record);
 }
 
-DatabaseLock::DatabaseLock(const std::string& database)
+CDatabaseLock::CDatabaseLock(const std::string& database)
     : LockFile(open((database + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
     while (LockFile.IsValid() && flock(LockFile.Get(), LOCK_EX) != 0) {
         if (errno != EINTR)

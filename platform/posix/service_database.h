@@ -14,7 +14,7 @@
 
 namespace velmora::platform {
 
-struct ServiceManagerObject {
+struct CServiceManagerObject {
     bool isService = false;
     std::string database;  // the database folder
     std::string name;      // the service's name (services only)
@@ -22,8 +22,8 @@ struct ServiceManagerObject {
 
 namespace posix {
 
-constexpr char kStartedServiceVariable[] = "VELMORA_STARTED_SERVICE";
-constexpr char kDatabaseVariable[] = "VELMORA_SERVICE_DATABASE";
+constexpr char STARTED_SERVICE_VARIABLE[] = "VELMORA_STARTED_SERVICE";
+constexpr char DATABASE_VARIABLE[] = "VELMORA_SERVICE_DATABASE";
 
 // Leaves the code as the calling thread's last system error: false, or null.
 inline bool Fail(int code) {
@@ -50,33 +50,33 @@ bool MakeFolders(const std::string& path);
 bool WriteWholeFile(const std::string& path, const std::string& content, mode_t mode);
 
 // What the database holds about a service's status: the status it reported and who reported it.
-struct StatusRecord {
-    ServiceStatus status;
+struct CStatusRecord {
+    CServiceStatus status;
     pid_t processId = 0;
     uint64_t processStartTime = 0;  // tells a process from a later one that got the same id
     bool connected = false;         // its dispatcher receives controls
     bool exists = false;            // a status was ever recorded
 };
 
-bool ReadStatus(const std::string& folder, StatusRecord* record);
-bool WriteStatus(const std::string& folder, const StatusRecord& record);
-bool ReadConfig(const std::string& folder, ServiceConfig* config);
-bool WriteConfig(const std::string& folder, const ServiceConfig& config);
+bool ReadStatus(const std::string& folder, CStatusRecord* record);
+bool WriteStatus(const std::string& folder, const CStatusRecord& record);
+bool ReadConfig(const std::string& folder, CServiceConfig* config);
+bool WriteConfig(const std::string& folder, const CServiceConfig& config);
 bool ServiceInstalled(const std::string& folder);
 bool MarkedForDeletion(const std::string& folder);
 
 // The start time of a process in clock ticks since boot (field 22 of /proc/<pid>/stat); 0 when the
 // process does not exist or has ended (a zombie waiting for its parent counts as ended).
 uint64_t ProcessStartTime(pid_t pid);
-bool ProcessAlive(const StatusRecord& record);
+bool ProcessAlive(const CStatusRecord& record);
 // The service's status as it stands: what it reported, or stopped once its process is gone.
-ServiceStatus EffectiveStatus(const ServiceConfig& config, const StatusRecord& record);
-bool IsRunning(const StatusRecord& record);
+CServiceStatus EffectiveStatus(const CServiceConfig& config, const CStatusRecord& record);
+bool IsRunning(const CStatusRecord& record);
 
 // The database's lock, taken by every change of an installation and by every start.
-class DatabaseLock {
+class CDatabaseLock {
   public:
-    explicit DatabaseLock(const std::string& database);
+    explicit CDatabaseLock(const std::string& database);
     bool Held() const { return LockFile.IsValid(); }
 
   private:

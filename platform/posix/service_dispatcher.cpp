@@ -27,29 +27,29 @@ namespace velmora::platform {
 using namespace posix;
 
 // The service that this process's dispatcher runs.
-struct ServiceStatusRecord {
+struct CServiceStatusRecord {
     std::u16string name;
     std::string database;
     std::string folder;  // the service's folder when the database knows this process as the service
     uint64_t startTime = 0;
     HandlerFunction handler = nullptr;
-    ServiceStatus status;
+    CServiceStatus status;
     int wakeWrite = -1;  // the wake-up pipe's write end, owned by StartServiceCtrlDispatcher
 };
 
 namespace {
 
 std::mutex DispatcherLock;
-ServiceStatusRecord* Dispatcher = nullptr;
+CServiceStatusRecord* Dispatcher = nullptr;
 // The write end of the dispatcher's wake-up pipe, for the signal handler.
 std::atomic<int> SignalWakeFd{-1};
 
 // Wake-up bytes.
-constexpr char kWakeHandler = 'R';  // a handler was registered
-constexpr char kWakeStatus = 'U';   // the status changed
-constexpr char kWakeEnded = 'E';    // the service main procedure returned
-constexpr char kWakeInterrupt = 'I';
-constexpr char kWakeTerminate = 'T';
+constexpr char WAKE_HANDLER = 'R';  // a handler was registered
+constexpr char WAKE_STATUS = 'U';   // the status changed
+constexpr char WAKE_ENDED = 'E';    // the service main procedure returned
+constexpr char WAKE_INTERRUPT = 'I';
+constexpr char WAKE_TERMINATE = 'T';
 
 void Wake(int fd, char reason) {
     if (fd >= 0)
@@ -58,15 +58,15 @@ void Wake(int fd, char reason) {
 
 void OnStopSignal(int signal) {
     const int saved = errno;
-    Wake(SignalWakeFd.load(), signal == SIGINT ? kWakeInterrupt : kWakeTerminate);
+    Wake(SignalWakeFd.load(), signal == SIGINT ? WAKE_INTERRUPT : WAKE_TERMINATE);
     errno = saved;
 }
 
 // Writes the dispatcher's status into the database; the caller holds DispatcherLock.
-void RecordDispatcherStatus(ServiceStatusRecord& dispatcher) {
+void RecordDispatcherStatus(CServiceStatusRecord& dispatcher) {
     if (dispatcher.folder.empty())
         return;
-    StatusRecord record;
+    CStatusRecord record;
     record.exists = true;
     record.status = dispatcher.status;
     record.processId = getpid();
@@ -74,7 +74,7 @@ void RecordDispatcherStatus(ServiceStatusRecord& dispatcher) {
     record.connected = true;
     WriteStatus(dispatcher.folder, record);
     if (dispatcher.status.CurrentState == SERVICE_STOPPED && MarkedForDeletion(dispatcher.folder)) {
-        DatabaseLock lock(dispatcher.database);
+        CDatabaseLock lock(dispatcher.database);
         RemoveService(dispatcher.database, Native(dispatcher.name));
         dispatcher.folder.clear();
     }
@@ -82,14 +82,14 @@ void RecordDispatcherStatus(ServiceStatusRecord& dispatcher) {
 
 // Makes this process the one the database knows as the service. Foreground processes do so only when
 // the service is installed and not running elsewhere; false then means "run without the database".
-bool Attach(ServiceStatusRecord& dispatcher, bool startedByManager, CFileDescriptor* listener) {
+bool Attach(CServiceStatusRecord& dispatcher, bool startedByManager, CFileDescriptor* listener) {
     const std::string name = Native(dispatcher.name);
     const std::string folder = ServiceFolder(dispatcher.database, name);
-    DatabaseLock lock(dispatcher.database);
-    ServiceConfig config;
+    CDatabaseLock lock(dispatcher.database);
+    CServiceConfig config;
     if (!IsValidServiceName(name) || !ReadConfig(folder, &config))
         return Fail(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
-    StatusRecord record;
+    CStatusRecord record;
     ReadStatus(folder, &record);
     dispatcher.startTime = ProcessStartTime(getpid());
     const bool ours = record.processId == getpid() && record.processStartTime == dispatcher.startTime;
@@ -110,7 +110,7 @@ bool Attach(ServiceStatusRecord& dispatcher, bool startedByManager, CFileDescrip
 }
 
 // Calls the handler with a control on the dispatcher thread; false when no handler is registered.
-bool DeliverControl(uint32_t control, ServiceStatus* status) {
+bool DeliverControl(uint32_t control, CServiceStatus* status) {
     HandlerFunction handler = nullptr;
     {
         std::lock_guard<std::mutex> lock(DispatcherLock);
@@ -129,8 +129,8 @@ void ServeControlRequest(int listener) {
     if (!connection.IsValid())
         return;
     uint32_t control = 0;
-    if (ReadExactly(connection.Get(), &control, sizeof control, kRequestTimeLimitMilliseconds)) {
-        ControlReply reply;
+    if (ReadExactly(connection.Get(), &control, sizeof control, REQUEST_TIME_LIMIT_MILLISECONDS)) {
+        CControlReply reply;
         if (!DeliverControl(control, &reply.status))
             reply.result = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
         SendAll(connection.Get(), &reply, sizeof reply);
@@ -156,7 +156,7 @@ bool DeliverSignalControl(uint32_t control) {
         control == SERVICE_CONTROL_SHUTDOWN ? SERVICE_ACCEPT_SHUTDOWN : SERVICE_ACCEPT_STOP;
     if (!registered || state == SERVICE_START_PENDING || (accepted & needed) == 0)
         return false;
-    ServiceStatus ignored;
+    CServiceStatus ignored;
     DeliverControl(control, &ignored);
     return true;
 }
@@ -165,19 +165,19 @@ bool DeliverSignalControl(uint32_t control) {
 // (SIGINT) only in a program started by hand, SIGTERM in every one.
 class CStopSignals {
   public:
-    CStopSignals(int wakeFd, bool startedByManager) : Foreground(!startedByManager) {
+    CStopSignals(int wakeFd, bool startedByManager) : CForeground(!startedByManager) {
         struct sigaction onSignal {};
         onSignal.sa_handler = OnStopSignal;
         sigemptyset(&onSignal.sa_mask);
         onSignal.sa_flags = SA_RESTART;
         SignalWakeFd = wakeFd;
-        if (Foreground)
+        if (CForeground)
             sigaction(SIGINT, &onSignal, &PreviousInterrupt);
         sigaction(SIGTERM, &onSignal, &PreviousTerminate);
     }
     ~CStopSignals() {
         SignalWakeFd = -1;
-        if (Foreground)
+        if (CForeground)
             sigaction(SIGINT, &PreviousInterrupt, nullptr);
         sigaction(SIGTERM, &PreviousTerminate, nullptr);
     }
@@ -185,13 +185,13 @@ class CStopSignals {
     CStopSignals& operator=(const CStopSignals&) = delete;
 
   private:
-    bool Foreground;
+    bool CForeground;
     struct sigaction PreviousInterrupt {};
     struct sigaction PreviousTerminate {};
 };
 
 // Makes the record this process's dispatcher; false when the process runs one already.
-bool ClaimDispatcher(ServiceStatusRecord& dispatcher) {
+bool ClaimDispatcher(CServiceStatusRecord& dispatcher) {
     std::lock_guard<std::mutex> lock(DispatcherLock);
     if (Dispatcher)
         return false;
@@ -206,7 +206,7 @@ void ReleaseDispatcher() {
 
 // Attaches a program that a service manager started, and one started by hand whose service is installed.
 // False (with errno set) only when a program that a service manager started cannot attach.
-bool AttachIfInstalled(ServiceStatusRecord& dispatcher, bool startedByManager, CFileDescriptor* listener) {
+bool AttachIfInstalled(CServiceStatusRecord& dispatcher, bool startedByManager, CFileDescriptor* listener) {
     std::lock_guard<std::mutex> lock(DispatcherLock);
     bool attached = false;
     const std::string name = Native(dispatcher.name);
@@ -216,11 +216,11 @@ bool AttachIfInstalled(ServiceStatusRecord& dispatcher, bool startedByManager, C
     return attached || !startedByManager;
 }
 
-std::thread StartServiceMain(const ServiceTableEntry* table, char16_t** arguments, int wakeFd) {
+std::thread StartServiceMain(const CServiceTableEntry* table, char16_t** arguments, int wakeFd) {
     try {
         return std::thread([table, arguments, wakeFd] {
             table->ServiceProc(1, arguments);
-            Wake(wakeFd, kWakeEnded);
+            Wake(wakeFd, WAKE_ENDED);
         });
     } catch (const std::system_error&) {
         return std::thread();
@@ -231,16 +231,16 @@ void ReadWakeReasons(int wakeRead, bool* running, bool* signalPending) {
     char reasons[64];
     const ssize_t got = read(wakeRead, reasons, sizeof reasons);
     for (ssize_t i = 0; i < got; ++i) {
-        if (reasons[i] == kWakeEnded)
+        if (reasons[i] == WAKE_ENDED)
             *running = false;
-        else if (reasons[i] == kWakeInterrupt || reasons[i] == kWakeTerminate)
+        else if (reasons[i] == WAKE_INTERRUPT || reasons[i] == WAKE_TERMINATE)
             *signalPending = true;
     }
 }
 
 // Serves controls and stop signals until the service has reported its stop or its main procedure has
 // returned.
-void RunDispatchLoop(const ServiceStatusRecord& dispatcher, int wakeRead, int listener,
+void RunDispatchLoop(const CServiceStatusRecord& dispatcher, int wakeRead, int listener,
                      uint32_t signalControl, bool running) {
     bool signalPending = false;
     while (running) {
@@ -263,7 +263,7 @@ void RunDispatchLoop(const ServiceStatusRecord& dispatcher, int wakeRead, int li
 }
 
 // Records the stop that the service did not report, and closes its control socket.
-void FinishDispatcher(ServiceStatusRecord& dispatcher, CFileDescriptor& listener) {
+void FinishDispatcher(CServiceStatusRecord& dispatcher, CFileDescriptor& listener) {
     std::lock_guard<std::mutex> lock(DispatcherLock);
     if (dispatcher.status.CurrentState != SERVICE_STOPPED) {
         dispatcher.status.CurrentState = SERVICE_STOPPED;
@@ -281,15 +281,15 @@ void FinishDispatcher(ServiceStatusRecord& dispatcher, CFileDescriptor& listener
 
 }  // namespace
 
-bool StartServiceCtrlDispatcher(const ServiceTableEntry* table) {
+bool StartServiceCtrlDispatcher(const CServiceTableEntry* table) {
     if (!table || !table->ServiceName || !table->ServiceProc)
         return Fail(EINVAL);
-    ServiceStatusRecord dispatcher;
+    CServiceStatusRecord dispatcher;
     dispatcher.name = table->ServiceName;
     dispatcher.database = DatabaseFolder();
     dispatcher.status.ServiceType = SERVICE_WIN32_OWN_PROCESS;
     dispatcher.status.CurrentState = SERVICE_START_PENDING;
-    const char* mark = std::getenv(kStartedServiceVariable);
+    const char* mark = std::getenv(STARTED_SERVICE_VARIABLE);
     const bool startedByManager = mark && *mark;
     if (startedByManager)
         dispatcher.name = AnsiToUnicode(mark);
@@ -328,15 +328,15 @@ bool StartServiceCtrlDispatcher(const ServiceTableEntry* table) {
 ServiceStatusHandle RegisterServiceCtrlHandler(const std::u16string&, HandlerFunction handler) {
     std::lock_guard<std::mutex> lock(DispatcherLock);
     if (!Dispatcher)
-        return FailWith<ServiceStatusRecord>(ERROR_SERVICE_NOT_IN_EXE);
+        return FailWith<CServiceStatusRecord>(ERROR_SERVICE_NOT_IN_EXE);
     if (!handler)
-        return FailWith<ServiceStatusRecord>(EINVAL);
+        return FailWith<CServiceStatusRecord>(EINVAL);
     Dispatcher->handler = handler;
-    Wake(Dispatcher->wakeWrite, kWakeHandler);
+    Wake(Dispatcher->wakeWrite, WAKE_HANDLER);
     return Dispatcher;
 }
 
-bool SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) {
+bool SetServiceStatus(ServiceStatusHandle handle, const CServiceStatus& status) {
     std::lock_guard<std::mutex> lock(DispatcherLock);
     if (!handle || handle != Dispatcher)
         return Fail(EBADF);
@@ -344,7 +344,7 @@ bool SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) {
         return Fail(EINVAL);
     handle->status = status;
     RecordDispatcherStatus(*handle);
-    Wake(handle->wakeWrite, kWakeStatus);
+    Wake(handle->wakeWrite, WAKE_STATUS);
     return true;
 }
 

@@ -27,14 +27,14 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // How long StartService waits for the program to connect.
-constexpr auto kConnectTimeLimit = std::chrono::seconds(30);
+constexpr auto CONNECT_TIME_LIMIT = std::chrono::seconds(30);
 
 bool IsSingleLine(const std::u16string& text) {
     return text.find_first_of(u"\r\n") == std::u16string::npos;
 }
 
 ScHandle NewService(const std::string& database, const std::string& name) {
-    auto* service = new ServiceManagerObject;
+    auto* service = new CServiceManagerObject;
     service->isService = true;
     service->database = database;
     service->name = name;
@@ -43,7 +43,7 @@ ScHandle NewService(const std::string& database, const std::string& name) {
 
 // The service's folder, configuration and status record; false with errno set when the handle is no
 // service's or the service is not installed.
-bool ReadService(ScHandle service, std::string* folder, ServiceConfig* config, StatusRecord* record) {
+bool ReadService(ScHandle service, std::string* folder, CServiceConfig* config, CStatusRecord* record) {
     if (!service || !service->isService)
         return Fail(EBADF);
     *folder = ServiceFolder(service->database, service->name);
@@ -55,7 +55,7 @@ bool ReadService(ScHandle service, std::string* folder, ServiceConfig* config, S
 
 // Records the outcome of a start that did not get the program running.
 void RecordStopped(const std::string& folder, uint32_t serviceType, uint32_t exitCode) {
-    StatusRecord stopped;
+    CStatusRecord stopped;
     stopped.exists = true;
     stopped.status.ServiceType = serviceType;
     stopped.status.CurrentState = SERVICE_STOPPED;
@@ -64,29 +64,29 @@ void RecordStopped(const std::string& folder, uint32_t serviceType, uint32_t exi
 }
 
 // Starts the service's program under the database lock, once it may start; its id and start time.
-bool LaunchService(const ServiceManagerObject& service, pid_t* pid, uint64_t* startTime) {
+bool LaunchService(const CServiceManagerObject& service, pid_t* pid, uint64_t* startTime) {
     const std::string folder = ServiceFolder(service.database, service.name);
-    DatabaseLock lock(service.database);
+    CDatabaseLock lock(service.database);
     if (!lock.Held())
         return false;
-    ServiceConfig config;
+    CServiceConfig config;
     if (!ReadConfig(folder, &config))
         return Fail(ERROR_SERVICE_DOES_NOT_EXIST);
     if (MarkedForDeletion(folder))
         return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
     if (config.StartType == SERVICE_DISABLED)
         return Fail(ERROR_SERVICE_DISABLED);
-    StatusRecord record;
+    CStatusRecord record;
     ReadStatus(folder, &record);
     if (IsRunning(record))
         return Fail(ERROR_SERVICE_ALREADY_RUNNING);
 
     const std::vector<std::string> environment = {
-        std::string(kStartedServiceVariable) + "=" + service.name,
-        std::string(kDatabaseVariable) + "=" + service.database,
+        std::string(STARTED_SERVICE_VARIABLE) + "=" + service.name,
+        std::string(DATABASE_VARIABLE) + "=" + service.database,
     };
     const auto recordStart = [&](pid_t started) {
-        StatusRecord pending;
+        CStatusRecord pending;
         pending.exists = true;
         pending.status.ServiceType = config.ServiceType;
         pending.status.CurrentState = SERVICE_START_PENDING;
@@ -105,9 +105,9 @@ bool LaunchService(const ServiceManagerObject& service, pid_t* pid, uint64_t* st
 
 // The program is running; it counts as started once its dispatcher receives controls.
 bool AwaitDispatcher(const std::string& folder, pid_t pid, uint64_t startTime) {
-    const Clock::time_point deadline = Clock::now() + kConnectTimeLimit;
+    const Clock::time_point deadline = Clock::now() + CONNECT_TIME_LIMIT;
     for (;;) {
-        StatusRecord record;
+        CStatusRecord record;
         if (ReadStatus(folder, &record) && record.processId == pid && record.connected)
             return true;
         if (ProcessStartTime(pid) != startTime)
@@ -123,7 +123,7 @@ bool AwaitDispatcher(const std::string& folder, pid_t pid, uint64_t startTime) {
 }
 
 // Why the service cannot take the control in the status it is in; 0 when it can.
-int ControlRefusal(const ServiceStatus& current, const StatusRecord& record, uint32_t control) {
+int ControlRefusal(const CServiceStatus& current, const CStatusRecord& record, uint32_t control) {
     if (current.CurrentState == SERVICE_STOPPED)
         return ERROR_SERVICE_NOT_ACTIVE;
     if (current.CurrentState == SERVICE_START_PENDING || current.CurrentState == SERVICE_STOP_PENDING)
@@ -148,18 +148,18 @@ ScHandle OpenSCManager(uint32_t) {
     const std::string database = DatabaseFolder();
     struct stat info;
     if (stat(database.c_str(), &info) == 0 && !S_ISDIR(info.st_mode))
-        return FailWith<ServiceManagerObject>(ENOTDIR);
-    auto* manager = new ServiceManagerObject;
+        return FailWith<CServiceManagerObject>(ENOTDIR);
+    auto* manager = new CServiceManagerObject;
     manager->database = database;
     return manager;
 }
 
 ScHandle OpenService(ScHandle manager, const std::u16string& serviceName, uint32_t) {
     if (!manager || manager->isService)
-        return FailWith<ServiceManagerObject>(EBADF);
+        return FailWith<CServiceManagerObject>(EBADF);
     const std::string name = Native(serviceName);
     if (!IsValidServiceName(name) || !ServiceInstalled(ServiceFolder(manager->database, name)))
-        return FailWith<ServiceManagerObject>(ERROR_SERVICE_DOES_NOT_EXIST);
+        return FailWith<CServiceManagerObject>(ERROR_SERVICE_DOES_NOT_EXIST);
     return NewService(manager->database, name);
 }
 
@@ -167,20 +167,20 @@ ScHandle CreateService(ScHandle manager, const std::u16string& serviceName, cons
                        uint32_t, uint32_t serviceType, uint32_t startType, uint32_t errorControl,
                        const std::u16string& binaryPathName) {
     if (!manager || manager->isService)
-        return FailWith<ServiceManagerObject>(EBADF);
+        return FailWith<CServiceManagerObject>(EBADF);
     const std::string name = Native(serviceName);
     if (!IsValidServiceName(name) || !IsSingleLine(displayName) || !IsSingleLine(binaryPathName) ||
         binaryPathName.empty() || startType > SERVICE_DISABLED) {
-        return FailWith<ServiceManagerObject>(EINVAL);
+        return FailWith<CServiceManagerObject>(EINVAL);
     }
     if (!MakeFolders(manager->database))
         return nullptr;
-    DatabaseLock lock(manager->database);
+    CDatabaseLock lock(manager->database);
     if (!lock.Held())
         return nullptr;
     const std::string folder = ServiceFolder(manager->database, name);
     if (ServiceInstalled(folder)) {
-        return FailWith<ServiceManagerObject>(MarkedForDeletion(folder) ? ERROR_SERVICE_MARKED_FOR_DELETE
+        return FailWith<CServiceManagerObject>(MarkedForDeletion(folder) ? ERROR_SERVICE_MARKED_FOR_DELETE
                                                                         : ERROR_SERVICE_EXISTS);
     }
     // A folder left without a configuration by an interrupted removal is no installation.
@@ -188,7 +188,7 @@ ScHandle CreateService(ScHandle manager, const std::u16string& serviceName, cons
     if (mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST)
         return nullptr;
 
-    ServiceConfig config;
+    CServiceConfig config;
     config.ServiceType = serviceType;
     config.StartType = startType;
     config.ErrorControl = errorControl;
@@ -197,13 +197,13 @@ ScHandle CreateService(ScHandle manager, const std::u16string& serviceName, cons
     if (!WriteUnit(name, config)) {
         const int error = errno;
         rmdir(folder.c_str());
-        return FailWith<ServiceManagerObject>(error);
+        return FailWith<CServiceManagerObject>(error);
     }
     if (!WriteConfig(folder, config)) {
         const int error = errno;
         RemoveUnit(name);
         rmdir(folder.c_str());
-        return FailWith<ServiceManagerObject>(error);
+        return FailWith<CServiceManagerObject>(error);
     }
     return NewService(manager->database, name);
 }
@@ -211,7 +211,7 @@ ScHandle CreateService(ScHandle manager, const std::u16string& serviceName, cons
 bool DeleteService(ScHandle service) {
     if (!service || !service->isService)
         return Fail(EBADF);
-    DatabaseLock lock(service->database);
+    CDatabaseLock lock(service->database);
     if (!lock.Held())
         return false;
     const std::string folder = ServiceFolder(service->database, service->name);
@@ -219,7 +219,7 @@ bool DeleteService(ScHandle service) {
         return Fail(ERROR_SERVICE_DOES_NOT_EXIST);
     if (MarkedForDeletion(folder))
         return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
-    StatusRecord record;
+    CStatusRecord record;
     ReadStatus(folder, &record);
     if (IsRunning(record))
         return WriteWholeFile(folder + "/deleted", "", 0644);
@@ -233,7 +233,7 @@ bool CloseServiceHandle(ScHandle handle) {
     return true;
 }
 
-bool QueryServiceConfig(ScHandle service, ServiceConfig* config) {
+bool QueryServiceConfig(ScHandle service, CServiceConfig* config) {
     if (!service || !service->isService)
         return Fail(EBADF);
     if (!ReadConfig(ServiceFolder(service->database, service->name), config))
@@ -241,16 +241,16 @@ bool QueryServiceConfig(ScHandle service, ServiceConfig* config) {
     return true;
 }
 
-bool QueryServiceStatus(ScHandle service, ServiceStatus* status) {
+bool QueryServiceStatus(ScHandle service, CServiceStatus* status) {
     std::string folder;
-    ServiceConfig config;
-    StatusRecord record;
+    CServiceConfig config;
+    CStatusRecord record;
     if (!ReadService(service, &folder, &config, &record))
         return false;
     *status = EffectiveStatus(config, record);
     if (status->CurrentState == SERVICE_STOPPED && MarkedForDeletion(folder)) {
         // The process ended without reporting the stop that would have completed the deletion.
-        DatabaseLock lock(service->database);
+        CDatabaseLock lock(service->database);
         RemoveService(service->database, service->name);
     }
     return true;
@@ -266,10 +266,10 @@ bool StartService(ScHandle service) {
     return AwaitDispatcher(ServiceFolder(service->database, service->name), pid, startTime);
 }
 
-bool ControlService(ScHandle service, uint32_t control, ServiceStatus* status) {
+bool ControlService(ScHandle service, uint32_t control, CServiceStatus* status) {
     std::string folder;
-    ServiceConfig config;
-    StatusRecord record;
+    CServiceConfig config;
+    CStatusRecord record;
     if (!ReadService(service, &folder, &config, &record))
         return false;
     const bool userControl = control >= SERVICE_USER_CONTROL_FIRST && control <= SERVICE_USER_CONTROL_LAST;
@@ -282,7 +282,7 @@ bool ControlService(ScHandle service, uint32_t control, ServiceStatus* status) {
     CFileDescriptor connection;
     if (!ConnectToControls(folder, &connection))
         return false;
-    ControlReply reply;
+    CControlReply reply;
     const bool answered = ExchangeControl(connection.Get(), control, &reply);
     connection.Close();
     if (!answered) {

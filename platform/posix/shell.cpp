@@ -5,7 +5,7 @@
 namespace velmora::platform {
 
 bool OpenWithDefaultApplication(const std::u16string& path) {
-    Process opener;
+    CProcess opener;
     int error = 0;
     // The opener may run as long as the application it starts; the process is let go and collected in
     // the background when it ends.

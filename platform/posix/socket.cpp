@@ -36,7 +36,7 @@ int WsaCodeFor(int error) {
         case EWOULDBLOCK:
 #endif
         case EAGAIN:
-            return kWsaWouldBlock;
+            return WSA_WOULD_BLOCK;
         case EINPROGRESS:
             return 10036;
         case EALREADY:
@@ -76,7 +76,7 @@ int WsaCodeFor(int error) {
         case ECONNABORTED:
             return 10053;
         case ECONNRESET:
-            return kWsaConnectionReset;
+            return WSA_CONNECTION_RESET;
         case ENOMEM:
         case ENOBUFS:
             return 10055;
@@ -90,9 +90,9 @@ int WsaCodeFor(int error) {
         case ETOOMANYREFS:
             return 10059;
         case ETIMEDOUT:
-            return kWsaTimedOut;
+            return WSA_TIMED_OUT;
         case ECONNREFUSED:
-            return kWsaConnectionRefused;
+            return WSA_CONNECTION_REFUSED;
         case ELOOP:
             return 10062;
         case ENAMETOOLONG:
@@ -157,7 +157,7 @@ SocketHandle CreateTcpSocket() {
     const int descriptor = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (descriptor < 0) {
         FailSocketCall();
-        return kInvalidSocket;
+        return SOCKET_INVALID;
     }
     return descriptor;
 }
@@ -179,7 +179,7 @@ int SetQuickAck(SocketHandle socket) {
     return 0;
 }
 
-SocketHandle Accept(SocketHandle listener, Ipv4SocketAddress* peer) {
+SocketHandle Accept(SocketHandle listener, CIpv4SocketAddress* peer) {
     sockaddr_in address = {};
     socklen_t size = sizeof address;
     int descriptor;
@@ -189,7 +189,7 @@ SocketHandle Accept(SocketHandle listener, Ipv4SocketAddress* peer) {
     } while (descriptor < 0 && errno == EINTR);
     if (descriptor < 0) {
         FailSocketCall();
-        return kInvalidSocket;
+        return SOCKET_INVALID;
     }
     if (peer)
         std::memcpy(peer->bytes, &address, sizeof peer->bytes);
@@ -223,7 +223,7 @@ long Send(SocketHandle socket, const void* data, std::size_t size) {
 
 void CloseSocket(SocketHandle socket) {
     // Not retried on EINTR: Linux releases the descriptor even then, and it may already be reused.
-    if (socket != kInvalidSocket)
+    if (socket != SOCKET_INVALID)
         close(ToNative(socket));
 }
 
@@ -251,7 +251,7 @@ bool WaitReadable(SocketHandle socket, int timeoutMilliseconds) {
     }
 }
 
-int Connect(SocketHandle socket, const Ipv4SocketAddress& address) {
+int Connect(SocketHandle socket, const CIpv4SocketAddress& address) {
     if (ConnectNative(socket, address) == 0)
         return 0;
     if (errno == EINTR)
@@ -259,7 +259,7 @@ int Connect(SocketHandle socket, const Ipv4SocketAddress& address) {
     return FailSocketCall();
 }
 
-int ConnectWithin(SocketHandle socket, const Ipv4SocketAddress& address, int timeoutMilliseconds) {
+int ConnectWithin(SocketHandle socket, const CIpv4SocketAddress& address, int timeoutMilliseconds) {
     using Clock = std::chrono::steady_clock;
     if (SetNonBlocking(socket, true) != 0)
         return -1;
@@ -277,7 +277,7 @@ int ConnectWithin(SocketHandle socket, const Ipv4SocketAddress& address, int tim
                 if (ready > 0)
                     break;
                 if (ready == 0) {
-                    SetSocketErrorCode(kWsaTimedOut);
+                    SetSocketErrorCode(WSA_TIMED_OUT);
                     result = -1;
                     break;
                 }

@@ -12,12 +12,12 @@ namespace {
 
 // The Windows error numbers the platform layer reports itself (above every errno value), with the texts
 // Windows gives them, so that log lines read the same on both systems.
-struct WindowsError {
+struct CWindowsError {
     int code;
     const char16_t* text;
 };
 
-constexpr WindowsError kWindowsErrors[] = {
+constexpr CWindowsError WINDOWS_ERRORS[] = {
     {ERROR_INVALID_SERVICE_CONTROL, u"The requested control is not valid for this service."},
     {ERROR_SERVICE_REQUEST_TIMEOUT,
      u"The service did not respond to the start or control request in a timely fashion."},
@@ -46,7 +46,7 @@ int LastSystemError() {
 }
 
 std::u16string SystemErrorText(int code) {
-    for (const WindowsError& error : kWindowsErrors) {
+    for (const CWindowsError& error : WINDOWS_ERRORS) {
         if (error.code == code)
             return error.text;
     }

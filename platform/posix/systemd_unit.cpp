@@ -17,16 +17,16 @@ namespace velmora::platform::posix {
 
 namespace {
 
-constexpr char kDefaultUnitFolder[] = "/etc/systemd/system";
-constexpr char kUnitFolderVariable[] = "VELMORA_SYSTEMD_UNIT_FOLDER";
-constexpr char kWantsFolder[] = "multi-user.target.wants";
+constexpr char DEFAULT_UNIT_FOLDER[] = "/etc/systemd/system";
+constexpr char UNIT_FOLDER_VARIABLE[] = "VELMORA_SYSTEMD_UNIT_FOLDER";
+constexpr char WANTS_FOLDER[] = "multi-user.target.wants";
 
 std::string UnitFolder(bool* overridden) {
-    const char* folder = std::getenv(kUnitFolderVariable);
+    const char* folder = std::getenv(UNIT_FOLDER_VARIABLE);
     *overridden = folder && *folder;
     if (*overridden)
         return folder;
-    return PathExists("/run/systemd/system") ? kDefaultUnitFolder : "";
+    return PathExists("/run/systemd/system") ? DEFAULT_UNIT_FOLDER : "";
 }
 
 // One argument of ExecStart: quoted, with the characters systemd treats specially escaped.
@@ -59,7 +59,7 @@ void ReloadSystemd() {
 }
 
 // The unit file's text.
-std::string UnitText(const ServiceConfig& config) {
+std::string UnitText(const CServiceConfig& config) {
     std::string command;
     for (const std::u16string& argument : SplitCommandLine(config.BinaryPathName))
         command += (command.empty() ? "" : " ") + UnitArgument(Native(argument));
@@ -83,7 +83,7 @@ std::string UnitText(const ServiceConfig& config) {
 
 }  // namespace
 
-bool WriteUnit(const std::string& name, const ServiceConfig& config) {
+bool WriteUnit(const std::string& name, const CServiceConfig& config) {
     bool overridden = false;
     const std::string folder = UnitFolder(&overridden);
     if (folder.empty())
@@ -94,7 +94,7 @@ bool WriteUnit(const std::string& name, const ServiceConfig& config) {
         return false;
     if (config.StartType == SERVICE_AUTO_START) {
         // What "systemctl enable" does for WantedBy=multi-user.target.
-        const std::string wants = folder + "/" + kWantsFolder;
+        const std::string wants = folder + "/" + WANTS_FOLDER;
         const std::string link = wants + "/" + name + ".service";
         if (!MakeFolders(wants) || (symlink(unitPath.c_str(), link.c_str()) != 0 && errno != EEXIST)) {
             const int error = errno;
@@ -113,7 +113,7 @@ void RemoveUnit(const std::string& name) {
     if (folder.empty())
         return;
     const std::string unitPath = folder + "/" + name + ".service";
-    const std::string link = folder + "/" + kWantsFolder + "/" + name + ".service";
+    const std::string link = folder + "/" + WANTS_FOLDER + "/" + name + ".service";
     const bool existed = PathExists(unitPath) || PathExists(link);
     unlink(link.c_str());
     unlink(unitPath.c_str());

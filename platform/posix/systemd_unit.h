@@ -10,7 +10,7 @@
 namespace velmora::platform::posix {
 
 // Writes (and enables) the unit; true where there is no unit to write. False with errno set.
-bool WriteUnit(const std::string& name, const ServiceConfig& config);
+bool WriteUnit(const std::string& name, const CServiceConfig& config);
 void RemoveUnit(const std::string& name);
 
 }  // namespace velmora::platform::posix

@@ -13,11 +13,11 @@ namespace velmora::platform {
 namespace {
 
 // 100-nanosecond intervals between 1601-01-01 (FILETIME) and 1970-01-01 (time_t).
-constexpr int64_t kUnixEpochInFileTime = 116444736000000000LL;
-constexpr int64_t kFileTimeTicksPerSecond = 10000000LL;
+constexpr int64_t UNIX_EPOCH_IN_FILE_TIME = 116444736000000000LL;
+constexpr int64_t FILE_TIME_TICKS_PER_SECOND = 10000000LL;
 
-FileError ErrorFromCode(DWORD code) {
-    FileError error;
+CFileError ErrorFromCode(DWORD code) {
+    CFileError error;
     error.code = static_cast<int>(code);
     switch (code) {
         case ERROR_SUCCESS:
@@ -41,7 +41,7 @@ FileError ErrorFromCode(DWORD code) {
     return error;
 }
 
-FileError LastError() {
+CFileError LastError() {
     return ErrorFromCode(GetLastError());
 }
 
@@ -51,57 +51,57 @@ HANDLE Handle(std::intptr_t handle) {
 
 }  // namespace
 
-std::u16string FileError::Description() const {
+std::u16string CFileError::Description() const {
     return SystemErrorText(code);
 }
 
-NativeFile::~NativeFile() {
+CNativeFile::~CNativeFile() {
     Close();
 }
 
-FileError NativeFile::Open(const std::u16string& path, unsigned flags) {
+CFileError CNativeFile::Open(const std::u16string& path, unsigned flags) {
     Close();
     DWORD access = GENERIC_READ;
-    if (flags & kOpenReadWrite) {
+    if (flags & OPEN_READ_WRITE) {
         access = GENERIC_READ | GENERIC_WRITE;
-    } else if (flags & kOpenWrite) {
+    } else if (flags & OPEN_WRITE) {
         access = GENERIC_WRITE;
     }
     // An opener that names no sharing shares everything, deletion included, as on the other systems; an
     // exclusive holder still refuses it.
     DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    if (flags & kShareExclusive) {
+    if (flags & SHARE_EXCLUSIVE) {
         share = 0;
-    } else if (flags & kShareDenyWrite) {
+    } else if (flags & SHARE_DENY_WRITE) {
         share = FILE_SHARE_READ;
     }
     DWORD disposition = OPEN_EXISTING;
-    if (flags & kOpenCreateNew) {
+    if (flags & OPEN_CREATE_NEW) {
         disposition = CREATE_NEW;
-    } else if (flags & kOpenCreate) {
-        disposition = (flags & kOpenNoTruncate) ? OPEN_ALWAYS : CREATE_ALWAYS;
+    } else if (flags & OPEN_CREATE) {
+        disposition = (flags & OPEN_NO_TRUNCATE) ? OPEN_ALWAYS : CREATE_ALWAYS;
     }
     const HANDLE file =
         CreateFileW(Wide(path), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return LastError();
-    handle_ = reinterpret_cast<std::intptr_t>(file);
+    NativeHandle = reinterpret_cast<std::intptr_t>(file);
     return {};
 }
 
-void NativeFile::Close() {
-    if (handle_ != -1) {
-        CloseHandle(Handle(handle_));
-        handle_ = -1;
+void CNativeFile::Close() {
+    if (NativeHandle != -1) {
+        CloseHandle(Handle(NativeHandle));
+        NativeHandle = -1;
     }
 }
 
-long NativeFile::Read(void* buffer, std::size_t size, FileError* error) {
+long CNativeFile::Read(void* buffer, std::size_t size, CFileError* error) {
     std::size_t total = 0;
     while (total < size) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - total, 1u << 30));
         DWORD n = 0;
-        if (!ReadFile(Handle(handle_), static_cast<char*>(buffer) + total, chunk, &n, nullptr)) {
+        if (!ReadFile(Handle(NativeHandle), static_cast<char*>(buffer) + total, chunk, &n, nullptr)) {
             if (error)
                 *error = LastError();
             return -1;
@@ -113,60 +113,60 @@ long NativeFile::Read(void* buffer, std::size_t size, FileError* error) {
     return static_cast<long>(total);
 }
 
-FileError NativeFile::Write(const void* data, std::size_t size) {
+CFileError CNativeFile::Write(const void* data, std::size_t size) {
     std::size_t total = 0;
     while (total < size) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - total, 1u << 30));
         DWORD n = 0;
-        if (!WriteFile(Handle(handle_), static_cast<const char*>(data) + total, chunk, &n, nullptr))
+        if (!WriteFile(Handle(NativeHandle), static_cast<const char*>(data) + total, chunk, &n, nullptr))
             return LastError();
         total += n;
     }
     return {};
 }
 
-FileError NativeFile::Flush() {
+CFileError CNativeFile::Flush() {
     // A handle opened for reading only has nothing to flush; Windows refuses it with access denied.
-    if (!FlushFileBuffers(Handle(handle_)) && GetLastError() != ERROR_ACCESS_DENIED)
+    if (!FlushFileBuffers(Handle(NativeHandle)) && GetLastError() != ERROR_ACCESS_DENIED)
         return LastError();
     return {};
 }
 
-int64_t NativeFile::Position() const {
+int64_t CNativeFile::Position() const {
     LARGE_INTEGER position = {};
-    if (!SetFilePointerEx(Handle(handle_), LARGE_INTEGER{}, &position, FILE_CURRENT))
+    if (!SetFilePointerEx(Handle(NativeHandle), LARGE_INTEGER{}, &position, FILE_CURRENT))
         return -1;
     return position.QuadPart;
 }
 
-bool NativeFile::Seek(int64_t position) {
+bool CNativeFile::Seek(int64_t position) {
     LARGE_INTEGER target = {};
     target.QuadPart = position;
-    return position >= 0 && SetFilePointerEx(Handle(handle_), target, nullptr, FILE_BEGIN);
+    return position >= 0 && SetFilePointerEx(Handle(NativeHandle), target, nullptr, FILE_BEGIN);
 }
 
-bool NativeFile::SeekToEnd() {
-    return SetFilePointerEx(Handle(handle_), LARGE_INTEGER{}, nullptr, FILE_END);
+bool CNativeFile::SeekToEnd() {
+    return SetFilePointerEx(Handle(NativeHandle), LARGE_INTEGER{}, nullptr, FILE_END);
 }
 
-int64_t NativeFile::Length() const {
+int64_t CNativeFile::Length() const {
     LARGE_INTEGER size = {};
-    if (!GetFileSizeEx(Handle(handle_), &size))
+    if (!GetFileSizeEx(Handle(NativeHandle), &size))
         return -1;
     return size.QuadPart;
 }
 
-FileError RemoveFile(const std::u16string& path) {
-    return DeleteFileW(Wide(path)) ? FileError{} : LastError();
+CFileError RemoveFile(const std::u16string& path) {
+    return DeleteFileW(Wide(path)) ? CFileError{} : LastError();
 }
 
-FileError RenameFile(const std::u16string& oldPath, const std::u16string& newPath, bool replaceExisting) {
+CFileError RenameFile(const std::u16string& oldPath, const std::u16string& newPath, bool replaceExisting) {
     const DWORD flags = replaceExisting ? MOVEFILE_REPLACE_EXISTING : 0;
-    return MoveFileExW(Wide(oldPath), Wide(newPath), flags) ? FileError{} : LastError();
+    return MoveFileExW(Wide(oldPath), Wide(newPath), flags) ? CFileError{} : LastError();
 }
 
-FileError CreateFolder(const std::u16string& path) {
-    return CreateDirectoryW(Wide(path), nullptr) ? FileError{} : LastError();
+CFileError CreateFolder(const std::u16string& path) {
+    return CreateDirectoryW(Wide(path), nullptr) ? CFileError{} : LastError();
 }
 
 bool FileExists(const std::u16string& path) {
@@ -180,8 +180,8 @@ bool FileModificationTime(const std::u16string& path, std::time_t* time) {
     ULARGE_INTEGER ticks = {};
     ticks.LowPart = data.ftLastWriteTime.dwLowDateTime;
     ticks.HighPart = data.ftLastWriteTime.dwHighDateTime;
-    *time = static_cast<std::time_t>((static_cast<int64_t>(ticks.QuadPart) - kUnixEpochInFileTime) /
-                                     kFileTimeTicksPerSecond);
+    *time = static_cast<std::time_t>((static_cast<int64_t>(ticks.QuadPart) - UNIX_EPOCH_IN_FILE_TIME) /
+                                     FILE_TIME_TICKS_PER_SECOND);
     return true;
 }
 
@@ -193,7 +193,7 @@ bool SetFileModificationTime(const std::u16string& path, std::time_t time) {
         return false;
     ULARGE_INTEGER ticks = {};
     ticks.QuadPart =
-        static_cast<ULONGLONG>(static_cast<int64_t>(time) * kFileTimeTicksPerSecond + kUnixEpochInFileTime);
+        static_cast<ULONGLONG>(static_cast<int64_t>(time) * FILE_TIME_TICKS_PER_SECOND + UNIX_EPOCH_IN_FILE_TIME);
     FILETIME stamp = {ticks.LowPart, ticks.HighPart};
     const bool set = SetFileTime(file, nullptr, &stamp, &stamp);
     CloseHandle(file);

@@ -4,9 +4,9 @@
 
 namespace velmora::platform {
 
-LockKeys LockKeyStates() {
+CLockKeys LockKeyStates() {
     // The low bit of GetKeyState is the key's toggle state.
-    return LockKeys{(GetKeyState(VK_CAPITAL) & 1) != 0, (GetKeyState(VK_NUMLOCK) & 1) != 0,
+    return CLockKeys{(GetKeyState(VK_CAPITAL) & 1) != 0, (GetKeyState(VK_NUMLOCK) & 1) != 0,
                     (GetKeyState(VK_SCROLL) & 1) != 0};
 }
 

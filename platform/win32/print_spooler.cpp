@@ -18,7 +18,7 @@
 
 namespace velmora::platform {
 
-struct PrinterConnection {
+struct CPrinterConnection {
     HANDLE printer = nullptr;
     bool documentStarted = false;
     // The spooler's job is made at the first byte, so that a document without one leaves no job.
@@ -53,7 +53,7 @@ bool OpenPrinter(const std::u16string& printerName, PrinterHandle* printer) {
     HANDLE handle = nullptr;
     if (!OpenPrinterW(Wide(name), &handle, &defaults))
         return false;
-    *printer = new PrinterConnection;
+    *printer = new CPrinterConnection;
     (*printer)->printer = handle;
     return true;
 }

@@ -22,10 +22,10 @@ bool HasEnded(HANDLE process) {
 
 // The main module's name without ".exe"; empty for a name without it.
 std::u16string WithoutProgramExtension(const std::u16string& name) {
-    constexpr std::u16string_view kExtension = u".exe";
-    if (name.size() <= kExtension.size() || !name.ends_with(kExtension))
+    constexpr std::u16string_view EXTENSION = u".exe";
+    if (name.size() <= EXTENSION.size() || !name.ends_with(EXTENSION))
         return {};
-    return name.substr(0, name.size() - kExtension.size());
+    return name.substr(0, name.size() - EXTENSION.size());
 }
 
 // CreateProcessW without an application name, inheriting no handle, with a zeroed start-up record.
@@ -43,57 +43,57 @@ DWORD Launch(const std::u16string& commandLine, DWORD creationFlags, PROCESS_INF
 
 }  // namespace
 
-Process::~Process() {
+CProcess::~CProcess() {
     Close();
 }
 
-Process::Process(Process&& other) noexcept
-    : pid_(other.pid_), ended_(other.ended_), exitCode_(other.exitCode_), handle_(other.handle_) {
-    other.pid_ = -1;
-    other.ended_ = false;
-    other.handle_ = nullptr;
+CProcess::CProcess(CProcess&& other) noexcept
+    : Pid(other.Pid), HasEnded(other.HasEnded), ExitCode(other.ExitCode), ProcessHandle(other.ProcessHandle) {
+    other.Pid = -1;
+    other.HasEnded = false;
+    other.ProcessHandle = nullptr;
 }
 
-Process& Process::operator=(Process&& other) noexcept {
+CProcess& CProcess::operator=(CProcess&& other) noexcept {
     if (this != &other) {
         Close();
-        pid_ = other.pid_;
-        ended_ = other.ended_;
-        exitCode_ = other.exitCode_;
-        handle_ = other.handle_;
-        other.pid_ = -1;
-        other.ended_ = false;
-        other.handle_ = nullptr;
+        Pid = other.Pid;
+        HasEnded = other.HasEnded;
+        ExitCode = other.ExitCode;
+        ProcessHandle = other.ProcessHandle;
+        other.Pid = -1;
+        other.HasEnded = false;
+        other.ProcessHandle = nullptr;
     }
     return *this;
 }
 
-Process::Status Process::Poll() {
-    if (ended_)
+CProcess::Status CProcess::Poll() {
+    if (HasEnded)
         return Status::Ended;
-    if (!handle_)
+    if (!ProcessHandle)
         return Status::Unknown;
-    if (!HasEnded(Handle(handle_)))
+    if (!HasEnded(Handle(ProcessHandle)))
         return Status::Running;
     DWORD code = 0;
-    if (!GetExitCodeProcess(Handle(handle_), &code))
+    if (!GetExitCodeProcess(Handle(ProcessHandle), &code))
         return Status::Unknown;
-    ended_ = true;
-    exitCode_ = code;
+    HasEnded = true;
+    ExitCode = code;
     return Status::Ended;
 }
 
-void Process::Close() {
+void CProcess::Close() {
     // Windows keeps no ended process waiting for its parent: letting go of the handle is all.
-    if (handle_)
-        CloseHandle(Handle(handle_));
-    handle_ = nullptr;
-    pid_ = -1;
-    ended_ = false;
-    exitCode_ = 0;
+    if (ProcessHandle)
+        CloseHandle(Handle(ProcessHandle));
+    ProcessHandle = nullptr;
+    Pid = -1;
+    HasEnded = false;
+    ExitCode = 0;
 }
 
-bool StartProcess(const std::u16string& commandLine, Process* process, int* error) {
+bool StartProcess(const std::u16string& commandLine, CProcess* process, int* error) {
     PROCESS_INFORMATION started = {};
     const DWORD failure = Launch(commandLine, 0, &started);
     if (failure != ERROR_SUCCESS) {
@@ -101,21 +101,21 @@ bool StartProcess(const std::u16string& commandLine, Process* process, int* erro
         return false;
     }
     CloseHandle(started.hThread);
-    Process result;
-    result.pid_ = static_cast<int>(started.dwProcessId);
-    result.handle_ = started.hProcess;
+    CProcess result;
+    result.Pid = static_cast<int>(started.dwProcessId);
+    result.ProcessHandle = started.hProcess;
     *process = std::move(result);
     return true;
 }
 
-uint32_t WaitForInputIdle(Process& process, uint32_t milliseconds) {
-    if (!process.IsValid() || !process.handle_)
-        return kWaitFailed;
-    const DWORD result = ::WaitForInputIdle(Handle(process.handle_), milliseconds);
+uint32_t WaitForInputIdle(CProcess& process, uint32_t milliseconds) {
+    if (!process.IsValid() || !process.ProcessHandle)
+        return PROCESS_WAIT_FAILED;
+    const DWORD result = ::WaitForInputIdle(Handle(process.ProcessHandle), milliseconds);
     // A program without a message queue (any console program) makes the wait fail at once.
     if (result == 0)
-        return kWaitReady;
-    return result == WAIT_TIMEOUT ? kWaitTimeout : kWaitFailed;
+        return PROCESS_WAIT_READY;
+    return result == WAIT_TIMEOUT ? PROCESS_WAIT_TIMEOUT : PROCESS_WAIT_FAILED;
 }
 
 bool TerminateProcessTree(ProcessId processId, uint32_t milliseconds) {

@@ -8,7 +8,7 @@ namespace velmora::platform {
 
 namespace {
 
-constexpr const wchar_t* kKey = L"Software\\Velmora";
+constexpr const wchar_t* KEY = L"Software\\Velmora";
 
 }  // namespace
 
@@ -16,7 +16,7 @@ bool ReadRegistryString(const std::u16string& name, std::u16string* value) {
     // The key is opened for full access, as the system always has: an account that may not change it reads
     // no value either.
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KEY, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
         return false;
     DWORD size = 0;
     LSTATUS status = RegGetValueW(key, nullptr, Wide(name), RRF_RT_REG_SZ, nullptr, nullptr, &size);
@@ -40,7 +40,7 @@ bool ReadRegistryString(const std::u16string& name, std::u16string* value) {
 
 bool WriteRegistryString(const std::u16string& name, const std::u16string& value) {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, KEY, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
                         &key, nullptr) != ERROR_SUCCESS) {
         return false;
     }

@@ -25,18 +25,18 @@
 
 namespace velmora::platform {
 
-struct ServiceManagerObject {
+struct CServiceManagerObject {
     SC_HANDLE handle = nullptr;
 };
 
-struct ServiceStatusRecord {
+struct CServiceStatusRecord {
     SERVICE_STATUS_HANDLE handle = nullptr;  // null in the foreground
 };
 
 namespace {
 
-ServiceStatus FromNative(const SERVICE_STATUS& native) {
-    ServiceStatus status;
+CServiceStatus FromNative(const SERVICE_STATUS& native) {
+    CServiceStatus status;
     status.ServiceType = native.dwServiceType;
     status.CurrentState = native.dwCurrentState;
     status.ControlsAccepted = native.dwControlsAccepted;
@@ -50,7 +50,7 @@ ServiceStatus FromNative(const SERVICE_STATUS& native) {
 ScHandle Wrap(SC_HANDLE handle) {
     if (!handle)
         return nullptr;
-    return new ServiceManagerObject{handle};
+    return new CServiceManagerObject{handle};
 }
 
 // The service this process runs. The control manager calls plain Windows procedures; these forward to the
@@ -82,13 +82,13 @@ void WINAPI HandlerEntry(DWORD control) {
 // A program started by hand rather than by the control manager runs its service in the foreground:
 // Ctrl-C, Ctrl-Break and closing the console become a stop request, handed to the service's handler on
 // the dispatcher thread once the service runs and accepts it.
-struct Foreground {
-    ServiceStatus status;
-    ServiceStatusRecord record;
+struct CForeground {
+    CServiceStatus status;
+    CServiceStatusRecord record;
     bool stopRequested = false;
     bool mainEnded = false;
 };
-Foreground* RunningForeground = nullptr;  // guarded by DispatcherLock
+CForeground* RunningForeground = nullptr;  // guarded by DispatcherLock
 // Outlives every foreground run: the console's handler may still wait on it when the run has ended.
 std::condition_variable ForegroundChanged;
 
@@ -107,8 +107,8 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     return TRUE;
 }
 
-bool RunInForeground(const ServiceTableEntry& entry) {
-    Foreground foreground;
+bool RunInForeground(const CServiceTableEntry& entry) {
+    CForeground foreground;
     {
         std::lock_guard<std::mutex> lock(DispatcherLock);
         if (RunningForeground || RunningMain) {
@@ -252,7 +252,7 @@ bool CloseServiceHandle(ScHandle handle) {
     return closed;
 }
 
-bool QueryServiceConfig(ScHandle service, ServiceConfig* config) {
+bool QueryServiceConfig(ScHandle service, CServiceConfig* config) {
     if (!service) {
         SetLastError(ERROR_INVALID_HANDLE);
         return false;
@@ -284,7 +284,7 @@ bool StartService(ScHandle service) {
     return StartServiceW(service->handle, 0, nullptr);
 }
 
-bool ControlService(ScHandle service, uint32_t control, ServiceStatus* status) {
+bool ControlService(ScHandle service, uint32_t control, CServiceStatus* status) {
     if (!service) {
         SetLastError(ERROR_INVALID_HANDLE);
         return false;
@@ -297,7 +297,7 @@ bool ControlService(ScHandle service, uint32_t control, ServiceStatus* status) {
     return sent;
 }
 
-bool QueryServiceStatus(ScHandle service, ServiceStatus* status) {
+bool QueryServiceStatus(ScHandle service, CServiceStatus* status) {
     if (!service) {
         SetLastError(ERROR_INVALID_HANDLE);
         return false;
@@ -311,7 +311,7 @@ bool QueryServiceStatus(ScHandle service, ServiceStatus* status) {
 
 // ---- the service's process
 
-bool StartServiceCtrlDispatcher(const ServiceTableEntry* table) {
+bool StartServiceCtrlDispatcher(const CServiceTableEntry* table) {
     if (!table || !table->ServiceName || !table->ServiceProc) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
@@ -366,12 +366,12 @@ ServiceStatusHandle RegisterServiceCtrlHandler(const std::u16string& serviceName
     if (!native)
         return nullptr;
     // One service per process: its record lives as long as the process.
-    static ServiceStatusRecord record;
+    static CServiceStatusRecord record;
     record.handle = native;
     return &record;
 }
 
-bool SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) {
+bool SetServiceStatus(ServiceStatusHandle handle, const CServiceStatus& status) {
     if (!handle) {
         SetLastError(ERROR_INVALID_HANDLE);
         return false;

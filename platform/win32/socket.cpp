@@ -53,7 +53,7 @@ SocketHandle CreateTcpSocket() {
                                      WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     if (handle == INVALID_SOCKET) {
         FailSocketCall();
-        return kInvalidSocket;
+        return SOCKET_INVALID;
     }
     return static_cast<SocketHandle>(handle);
 }
@@ -77,21 +77,21 @@ int SetQuickAck(SocketHandle socket) {
     return 0;
 }
 
-SocketHandle Accept(SocketHandle listener, Ipv4SocketAddress* peer) {
+SocketHandle Accept(SocketHandle listener, CIpv4SocketAddress* peer) {
     sockaddr_in address = {};
     int size = sizeof address;
     CSocket accepted(
         static_cast<SocketHandle>(accept(ToNative(listener), reinterpret_cast<sockaddr*>(&address), &size)));
     if (!accepted.IsValid()) {
         FailSocketCall();
-        return kInvalidSocket;
+        return SOCKET_INVALID;
     }
     // Windows gives the accepted socket the listener's mode; it is blocking whatever that is: the caller
     // decides.
     u_long blocking = 0;
     if (ioctlsocket(ToNative(accepted.Get()), FIONBIO, &blocking) != 0) {
         FailSocketCall();
-        return kInvalidSocket;
+        return SOCKET_INVALID;
     }
     SetHandleInformation(reinterpret_cast<HANDLE>(ToNative(accepted.Get())), HANDLE_FLAG_INHERIT, 0);
     if (peer)
@@ -116,7 +116,7 @@ long Send(SocketHandle socket, const void* data, std::size_t size) {
 }
 
 void CloseSocket(SocketHandle socket) {
-    if (socket != kInvalidSocket)
+    if (socket != SOCKET_INVALID)
         closesocket(ToNative(socket));
 }
 
@@ -125,13 +125,13 @@ bool WaitReadable(SocketHandle socket, int timeoutMilliseconds) {
     return WaitFor(socket, false, timeoutMilliseconds) > 0;
 }
 
-int Connect(SocketHandle socket, const Ipv4SocketAddress& address) {
+int Connect(SocketHandle socket, const CIpv4SocketAddress& address) {
     if (ConnectNative(socket, address) != 0)
         return FailSocketCall();
     return 0;
 }
 
-int ConnectWithin(SocketHandle socket, const Ipv4SocketAddress& address, int timeoutMilliseconds) {
+int ConnectWithin(SocketHandle socket, const CIpv4SocketAddress& address, int timeoutMilliseconds) {
     if (SetNonBlocking(socket, true) != 0)
         return -1;
     int result = 0;
@@ -141,7 +141,7 @@ int ConnectWithin(SocketHandle socket, const Ipv4SocketAddress& address, int tim
         } else {
             const int ready = WaitFor(socket, true, timeoutMilliseconds);
             if (ready == 0) {
-                SetSocketErrorCode(kWsaTimedOut);
+                SetSocketErrorCode(WSA_TIMED_OUT);
                 result = -1;
             } else if (ready > 0) {
                 int error = 0;

@@ -11,7 +11,7 @@ namespace {
 // Windows calls the handler on a thread of its own. A close, log-off or shutdown ends the process as soon
 // as the handler returns: the handler waits for the program's end (the watch being stopped) first, within
 // the time Windows gives it.
-constexpr DWORD kEndWaitMilliseconds = 4500;
+constexpr DWORD END_WAIT_MILLISECONDS = 4500;
 
 std::function<void()> onTerminationRequest;
 HANDLE watchEnded = nullptr;
@@ -22,7 +22,7 @@ BOOL WINAPI OnConsoleControl(DWORD control) {
         return FALSE;
     onTerminationRequest();
     if (control == CTRL_CLOSE_EVENT || control == CTRL_LOGOFF_EVENT || control == CTRL_SHUTDOWN_EVENT)
-        WaitForSingleObject(watchEnded, kEndWaitMilliseconds);
+        WaitForSingleObject(watchEnded, END_WAIT_MILLISECONDS);
     return TRUE;
 }
 

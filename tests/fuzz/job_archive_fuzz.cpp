@@ -11,7 +11,7 @@ namespace {
 
 using velmora::CSpoolFile;
 
-constexpr std::u16string CSpoolFile::*kStringFields[] = {
+constexpr std::u16string CSpoolFile::*STRING_FIELDS[] = {
     &CSpoolFile::DocumentName, &CSpoolFile::StateText,     &CSpoolFile::Owner,
     &CSpoolFile::DateInserted, &CSpoolFile::FileSize,      &CSpoolFile::FileType,
     &CSpoolFile::PrinterName,  &CSpoolFile::LocalFileName, &CSpoolFile::ReceivedFileName,
@@ -22,7 +22,7 @@ constexpr std::u16string CSpoolFile::*kStringFields[] = {
 bool SameRecord(const CSpoolFile& a, const CSpoolFile& b) {
     if (a.State != b.State)
         return false;
-    for (auto field : kStringFields) {
+    for (auto field : STRING_FIELDS) {
         if (a.*field != b.*field)
             return false;
     }
@@ -33,11 +33,11 @@ bool SameRecord(const CSpoolFile& a, const CSpoolFile& b) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     using namespace velmora;
-    const JobArchiveContent content = ReadJobArchive(fuzz::AsBytes(data, size));
+    const CJobArchiveContent content = ReadJobArchive(fuzz::AsBytes(data, size));
 
     // The records before any damage were read completely: they must come back as they are.
     const std::string written = WriteJobArchive(content.jobs);
-    const JobArchiveContent again = ReadJobArchive(written);
+    const CJobArchiveContent again = ReadJobArchive(written);
     VELMORA_FUZZ_CHECK(!again.damaged);
     VELMORA_FUZZ_CHECK(again.jobs.size() == content.jobs.size());
     for (std::size_t i = 0; i < content.jobs.size(); ++i)

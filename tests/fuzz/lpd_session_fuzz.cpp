@@ -97,7 +97,7 @@ void RunSession(std::string_view input) {
 
     std::unique_ptr<LpdConnection> connection = CreateConnection();
     connection->socket = platform::CSocket(pair[0]);
-    connection->peer = std::make_unique<platform::Ipv4SocketAddress>();
+    connection->peer = std::make_unique<platform::CIpv4SocketAddress>();
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_port = htons(721);

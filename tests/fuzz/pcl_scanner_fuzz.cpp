@@ -10,7 +10,7 @@ namespace {
 
 // -1, or the length of a kept value, which lies among the bytes before its terminator.
 bool IsValueLength(int32_t length, std::size_t terminator) {
-    return length == -1 || (length >= 0 && length <= velmora::PclScanner::kMaxValueLength &&
+    return length == -1 || (length >= 0 && length <= velmora::PclScanner::MAX_VALUE_LENGTH &&
                             static_cast<std::size_t>(length) < terminator);
 }
 

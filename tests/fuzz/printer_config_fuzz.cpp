@@ -14,7 +14,7 @@ namespace {
 
 using velmora::CPrinterSetting;
 
-constexpr std::u16string CPrinterSetting::*kStringFields[] = {
+constexpr std::u16string CPrinterSetting::*STRING_FIELDS[] = {
     &CPrinterSetting::Name,       &CPrinterSetting::ProgramCommand, &CPrinterSetting::ProgramPrinter,
     &CPrinterSetting::StatusPort, &CPrinterSetting::LocalPrinter,   &CPrinterSetting::IPAddress,
     &CPrinterSetting::QueueName,  &CPrinterSetting::InputBin,       &CPrinterSetting::OutputBin,
@@ -30,7 +30,7 @@ bool IsKeptAsIs(const std::u16string& value) {
 }
 
 bool IsKeptAsIs(const CPrinterSetting& record) {
-    for (auto field : kStringFields) {
+    for (auto field : STRING_FIELDS) {
         if (!IsKeptAsIs(record.*field))
             return false;
     }
@@ -40,7 +40,7 @@ bool IsKeptAsIs(const CPrinterSetting& record) {
 bool SameRecord(const CPrinterSetting& a, const CPrinterSetting& b) {
     if (a.OutputMode != b.OutputMode || a.HoldJobs != b.HoldJobs)
         return false;
-    for (auto field : kStringFields) {
+    for (auto field : STRING_FIELDS) {
         if (a.*field != b.*field)
             return false;
     }
@@ -84,8 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const auto reloaded = app.PrinterList.Snapshot();
 
     // Lines past the format's 4096 bytes are cut on reading.
-    constexpr std::size_t kLineCapacity = 4096;
-    if (longestLine > kLineCapacity)
+    constexpr std::size_t LINE_CAPACITY = 4096;
+    if (longestLine > LINE_CAPACITY)
         return 0;
     for (const CPrinterSetting& record : *loaded) {
         if (!IsKeptAsIs(record))

@@ -21,10 +21,10 @@ namespace {
 
 using test::U16;
 
-constexpr const char* kQueue = "ledger";
+constexpr const char* QUEUE = "ledger";
 // Limits that only keep a broken set-up from hanging the tests.
-constexpr int kPrintMilliseconds = 60000;
-constexpr auto kCompletionLimit = std::chrono::seconds(60);
+constexpr int PRINT_MILLISECONDS = 60000;
+constexpr auto COMPLETION_LIMIT = std::chrono::seconds(60);
 
 // A job as the scheduler keeps it.
 struct SchedulerJob {
@@ -38,7 +38,7 @@ struct SchedulerJob {
 
 // Every job of the scheduler that CUPS_SERVER names, completed or not, in the order of their ids.
 std::vector<SchedulerJob> SchedulerJobs() {
-    static const char* const kAttributes[] = {"job-id",
+    static const char* const ATTRIBUTES[] = {"job-id",
                                               "job-state",
                                               "job-name",
                                               "job-originating-user-name",
@@ -48,7 +48,7 @@ std::vector<SchedulerJob> SchedulerJobs() {
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, "ipp://localhost/");
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
-                  static_cast<int>(std::size(kAttributes)), nullptr, kAttributes);
+                  static_cast<int>(std::size(ATTRIBUTES)), nullptr, ATTRIBUTES);
     ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
     std::vector<SchedulerJob> jobs;
     if (!response)
@@ -91,7 +91,7 @@ std::vector<SchedulerJob> SchedulerJobs() {
 
 // Waits until the scheduler has that many jobs, all of them completed; the jobs as they are then.
 std::vector<SchedulerJob> WaitForCompletedJobs(std::size_t count) {
-    const auto deadline = std::chrono::steady_clock::now() + kCompletionLimit;
+    const auto deadline = std::chrono::steady_clock::now() + COMPLETION_LIMIT;
     std::vector<SchedulerJob> jobs;
     for (;;) {
         jobs = SchedulerJobs();
@@ -106,7 +106,7 @@ std::vector<SchedulerJob> WaitForCompletedJobs(std::size_t count) {
 }
 
 struct Request {
-    std::u16string queue = U16(kQueue);
+    std::u16string queue = U16(QUEUE);
     std::u16string jobClass;
     std::u16string jobName;
     std::u16string hostName = u"printhost";
@@ -122,9 +122,9 @@ class CupsLpdForwardTest : public ::testing::Test {
             GTEST_SKIP() << "cups-lpd is not installed (scripts/setup.sh installs it)";
         ASSERT_TRUE(printer_.Listening());
         ASSERT_TRUE(cups_.Start()) << cups_.Failure();
-        ASSERT_TRUE(cups_.AddRawQueue(kQueue, printer_.DeviceUri())) << cups_.Failure();
+        ASSERT_TRUE(cups_.AddRawQueue(QUEUE, printer_.DeviceUri())) << cups_.Failure();
         std::string failure;
-        ASSERT_TRUE(test::ShareCupsQueue(kQueue, true, &failure)) << failure;
+        ASSERT_TRUE(test::ShareCupsQueue(QUEUE, true, &failure)) << failure;
         lpd_ = std::make_unique<test::CupsLpd>(cups_.SocketPath());
         ASSERT_TRUE(lpd_->Start(&failure)) << failure;
     }
@@ -142,7 +142,7 @@ class CupsLpdForwardTest : public ::testing::Test {
     CLpdSendResult Forward(const Request& job) {
         return SendJobByLpd(CLpdJobRequest{lpd_->Port(), u"127.0.0.1", job.queue, job.jobClass, job.jobName,
                                            job.hostName, job.userName, U16(job.file), job.document,
-                                           LpdClientTimeouts()});
+                                           CLpdClientTimeouts()});
     }
 
     test::TempFolder folder_;
@@ -162,7 +162,7 @@ TEST_F(CupsLpdForwardTest, JobsArePrintedUnchangedWithTheirNames) {
     ASSERT_EQ(outcome.Code, 0) << outcome.Text;
     EXPECT_EQ(outcome.Text, "The file is printed");
     std::string printed;
-    ASSERT_TRUE(printer_.NextDocument(&printed, kPrintMilliseconds)) << cups_.ErrorLog();
+    ASSERT_TRUE(printer_.NextDocument(&printed, PRINT_MILLISECONDS)) << cups_.ErrorLog();
     EXPECT_EQ(printed, text);
 
     // Every byte value, over many of the client's 4096-byte pieces and not a multiple of them.
@@ -178,7 +178,7 @@ TEST_F(CupsLpdForwardTest, JobsArePrintedUnchangedWithTheirNames) {
     scan.document = u"scan.bin";
     outcome = Forward(scan);
     ASSERT_EQ(outcome.Code, 0) << outcome.Text;
-    ASSERT_TRUE(printer_.NextDocument(&printed, kPrintMilliseconds)) << cups_.ErrorLog();
+    ASSERT_TRUE(printer_.NextDocument(&printed, PRINT_MILLISECONDS)) << cups_.ErrorLog();
     EXPECT_TRUE(printed == binary) << "the printed document differs: " << printed.size() << " bytes";
 
     // Printed, not only received: the scheduler completed both jobs. The job name is the J line, the
@@ -206,18 +206,18 @@ TEST_F(CupsLpdForwardTest, QueuesThatAreUnknownOrNotSharedAreRefused) {
     EXPECT_EQ(outcome.Code, -1);
     EXPECT_EQ(outcome.Text, "The print request is rejected");
 
-    job.queue = U16(kQueue);
+    job.queue = U16(QUEUE);
     std::string failure;
-    ASSERT_TRUE(test::ShareCupsQueue(kQueue, false, &failure)) << failure;
+    ASSERT_TRUE(test::ShareCupsQueue(QUEUE, false, &failure)) << failure;
     outcome = Forward(job);
     EXPECT_EQ(outcome.Code, -1);
     EXPECT_EQ(outcome.Text, "The print request is rejected");
 
-    ASSERT_TRUE(test::ShareCupsQueue(kQueue, true, &failure)) << failure;
+    ASSERT_TRUE(test::ShareCupsQueue(QUEUE, true, &failure)) << failure;
     outcome = Forward(job);
     ASSERT_EQ(outcome.Code, 0) << outcome.Text;
     std::string printed;
-    ASSERT_TRUE(printer_.NextDocument(&printed, kPrintMilliseconds)) << cups_.ErrorLog();
+    ASSERT_TRUE(printer_.NextDocument(&printed, PRINT_MILLISECONDS)) << cups_.ErrorLog();
     EXPECT_EQ(printed, "Quarterly report\n");
     // The refused requests left no job behind.
     const std::vector<SchedulerJob> jobs = WaitForCompletedJobs(1);

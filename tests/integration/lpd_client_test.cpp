@@ -37,7 +37,7 @@ namespace {
 using test::ReadFile;
 using test::U16;
 
-constexpr const char* kRefusals[] = {"The print request is rejected", "The control descriptor is rejected",
+constexpr const char* REFUSALS[] = {"The print request is rejected", "The control descriptor is rejected",
                                      "The control file is rejected", "The data descriptor is rejected",
                                      "The data file is rejected"};
 
@@ -52,12 +52,12 @@ struct Request {
     std::u16string document = u"report.txt";
 };
 
-CLpdJobRequest ToRequest(int port, const Request& job, const LpdClientTimeouts& timeouts = {}) {
+CLpdJobRequest ToRequest(int port, const Request& job, const CLpdClientTimeouts& timeouts = {}) {
     return CLpdJobRequest{port,         job.host,     job.queue,     job.jobClass, job.jobName,
                           job.hostName, job.userName, U16(job.file), job.document, timeouts};
 }
 
-CLpdSendResult Forward(int port, const Request& job, const LpdClientTimeouts& timeouts = {}) {
+CLpdSendResult Forward(int port, const Request& job, const CLpdClientTimeouts& timeouts = {}) {
     return SendJobByLpd(ToRequest(port, job, timeouts));
 }
 
@@ -100,13 +100,13 @@ uint16_t PortOf(int fd) {
 
 // An LPD server for one connection that frames what the client sends as the protocol does (queue line,
 // control file line and file, data file line and file), answers each of these five steps with the byte
-// its script gives (0 past the script's end), and keeps every byte received. kHang stops reading and
-// answering; kClose closes the connection without an answer. After a refusal or the last step it reads
+// its script gives (0 past the script's end), and keeps every byte received. HANG stops reading and
+// answering; CLOSE_COMMAND closes the connection without an answer. After a refusal or the last step it reads
 // until the client closes.
 class ScriptedServer {
   public:
-    static constexpr int kHang = -1;
-    static constexpr int kClose = -2;
+    static constexpr int HANG = -1;
+    static constexpr int CLOSE_COMMAND = -2;
 
     explicit ScriptedServer(std::vector<int> replies, int receiveBuffer = 0)
         : replies_(std::move(replies)), listener_(LoopbackSocket(receiveBuffer)) {
@@ -181,7 +181,7 @@ class ScriptedServer {
         long count = 0;
         for (std::size_t step = 0; step < 5; ++step) {
             const int reply = step < replies_.size() ? replies_[step] : 0;
-            if (reply == kHang) {
+            if (reply == HANG) {
                 while (!stop_)
                     std::this_thread::sleep_for(std::chrono::milliseconds(20));
                 break;
@@ -192,7 +192,7 @@ class ScriptedServer {
                 break;
             if (step == 1 || step == 3)
                 count = std::atol(received_.c_str() + start + 1);
-            if (reply == kClose)
+            if (reply == CLOSE_COMMAND)
                 break;
             const char byte = static_cast<char>(reply);
             send(fd, &byte, 1, MSG_NOSIGNAL);
@@ -306,7 +306,7 @@ TEST_F(LpdClientTest, RefusalsAndSetUpFailures) {
     outcome = Forward(PortOf(unused), job);
     close(unused);
     EXPECT_EQ(outcome.Code, 1);
-    EXPECT_EQ(outcome.Text, SocketText(platform::kWsaConnectionRefused));
+    EXPECT_EQ(outcome.Text, SocketText(platform::WSA_CONNECTION_REFUSED));
 #ifdef __linux__
     EXPECT_EQ(outcome.Text, "Connection refused");
 #endif
@@ -395,16 +395,16 @@ TEST(LpdClientScriptedTest, ExactBytesAndEveryRefusal) {
         ScriptedServer server(replies);
         const CLpdSendResult outcome = Forward(server.Port(), job);
         EXPECT_EQ(outcome.Code, -1) << step;
-        EXPECT_EQ(outcome.Text, kRefusals[step]);
+        EXPECT_EQ(outcome.Text, REFUSALS[step]);
         EXPECT_TRUE(server.Finish() == exchange.substr(0, stepEnds[step])) << step;
     }
 
     // A server that hangs up instead of answering refuses as well.
     {
-        ScriptedServer server({ScriptedServer::kClose});
+        ScriptedServer server({ScriptedServer::CLOSE_COMMAND});
         const CLpdSendResult outcome = Forward(server.Port(), job);
         EXPECT_EQ(outcome.Code, -1);
-        EXPECT_EQ(outcome.Text, kRefusals[0]);
+        EXPECT_EQ(outcome.Text, REFUSALS[0]);
     }
 
     // A file that cannot be opened: the connection is made and closed without a byte.
@@ -425,15 +425,15 @@ TEST(LpdClientScriptedTest, TimeLimits) {
     test::WriteFile(folder.File("report.txt"), "Quarterly report\n");
     Request job;
     job.file = folder.File("report.txt");
-    const LpdClientTimeouts quick{300, 300};
-    const std::string timedOut = SocketText(platform::kWsaTimedOut);
+    const CLpdClientTimeouts quick{300, 300};
+    const std::string timedOut = SocketText(platform::WSA_TIMED_OUT);
 #ifdef __linux__
     EXPECT_EQ(timedOut, "Connection timed out");
 #endif
 
     // A server that accepts and never answers.
     {
-        ScriptedServer server({ScriptedServer::kHang});
+        ScriptedServer server({ScriptedServer::HANG});
         const CLpdSendResult outcome = Forward(server.Port(), job, quick);
         EXPECT_EQ(outcome.Code, -1);
         EXPECT_EQ(outcome.Text, timedOut);
@@ -449,7 +449,7 @@ TEST(LpdClientScriptedTest, TimeLimits) {
         close(fd);
         Request stalled = job;
         stalled.file = big;
-        ScriptedServer server({0, 0, 0, 0, ScriptedServer::kHang}, 4096);
+        ScriptedServer server({0, 0, 0, 0, ScriptedServer::HANG}, 4096);
         const CLpdSendResult outcome = Forward(server.Port(), stalled, quick);
         EXPECT_EQ(outcome.Code, -1);
         EXPECT_EQ(outcome.Text, timedOut);

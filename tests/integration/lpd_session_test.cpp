@@ -17,7 +17,7 @@ using test::RawLpdClient;
 using test::ReadFile;
 using test::U16;
 
-constexpr char kControlFile[] = "Hclient\nPjohn\nJreport\nCA\nldfA001client\nNreport.txt\n";
+constexpr char CONTROL_FILE[] = "Hclient\nPjohn\nJreport\nCA\nldfA001client\nNreport.txt\n";
 
 class LpdSessionTest : public test::LpdServerFixture {
   protected:
@@ -26,7 +26,7 @@ class LpdSessionTest : public test::LpdServerFixture {
         std::vector<std::string> names;
         std::error_code ignored;
         for (const auto& entry :
-             std::filesystem::directory_iterator(folder_.File("Spool") + test::TempFolder::kSeparator + queue, ignored)) {
+             std::filesystem::directory_iterator(folder_.File("Spool") + test::TempFolder::SEPARATOR + queue, ignored)) {
             names.push_back(entry.path().filename().string());
         }
         return names;
@@ -42,7 +42,7 @@ class LpdSessionTest : public test::LpdServerFixture {
 
 TEST_F(LpdSessionTest, ACompleteJobIsRegisteredWithItsFieldsAndData) {
     const std::string data = "%!PS\nshowpage\n";
-    ASSERT_TRUE(test::SendLpdJob(port_, "PASS", kControlFile, data));
+    ASSERT_TRUE(test::SendLpdJob(port_, "PASS", CONTROL_FILE, data));
     ASSERT_EQ(WaitForJobs(1), 1u);
     const SpoolFilePtr job = Job(0);
     EXPECT_EQ(job->State, STATE_READY);
@@ -54,10 +54,10 @@ TEST_F(LpdSessionTest, ACompleteJobIsRegisteredWithItsFieldsAndData) {
     EXPECT_EQ(job->JobClass, u"A");
     EXPECT_EQ(job->DocumentName, u"report.txt");
     EXPECT_EQ(job->ReceivedFileName, u"dfA001client");
-    EXPECT_EQ(job->ControlFile, U16(kControlFile));
+    EXPECT_EQ(job->ControlFile, U16(CONTROL_FILE));
     EXPECT_EQ(job->FileSize, u"14 bytes");
     EXPECT_EQ(ReadFile(platform::UnicodeToAnsi(job->LocalFileName)), data);
-    EXPECT_TRUE(job->LocalFileName.starts_with(app_->SpoolFolder + u"PASS" + platform::kPathSeparator));
+    EXPECT_TRUE(job->LocalFileName.starts_with(app_->SpoolFolder + u"PASS" + platform::PATH_SEPARATOR));
     EXPECT_TRUE(job->LocalFileName.ends_with(u".tmp"));
     EXPECT_EQ(posts_, 1);
     EXPECT_TRUE(app_->SpoolerEvent.IsSet());
@@ -163,7 +163,7 @@ TEST_F(LpdSessionTest, AbortsAndUnknownSubcommands) {
         ASSERT_EQ(client.Reply(), 0);
         // An unknown subcommand line gets no reply, so the client sends the next line at once; both may
         // arrive together.
-        const std::string control = kControlFile;
+        const std::string control = CONTROL_FILE;
         ASSERT_TRUE(client.Send("\x07whatever\n\x02" + std::to_string(control.size()) + " cfA001client\n"));
         ASSERT_EQ(client.Reply(), 0);
         ASSERT_TRUE(client.Send(control + std::string(1, '\0')));
@@ -250,13 +250,13 @@ TEST_F(LpdSessionTest, AFailedSpoolWriteIsAFailedReception) {
 
 TEST_F(LpdSessionTest, StressModeDeletesReceivedJobsOnTheDesktopOnly) {
     app_->Settings.Stress = 1;
-    ASSERT_TRUE(test::SendLpdJob(port_, "PASS", kControlFile, "data"));
+    ASSERT_TRUE(test::SendLpdJob(port_, "PASS", CONTROL_FILE, "data"));
     WaitForSessions();
     EXPECT_EQ(JobCount(), 0u);
     EXPECT_TRUE(SpoolFiles("PASS").empty());
 
     app_->SetServiceMode(true);
-    ASSERT_TRUE(test::SendLpdJob(port_, "PASS", kControlFile, "data"));
+    ASSERT_TRUE(test::SendLpdJob(port_, "PASS", CONTROL_FILE, "data"));
     EXPECT_EQ(WaitForJobs(1), 1u);
     EXPECT_EQ(posts_, 0);  // no window to notify in the service
 }
@@ -301,7 +301,7 @@ TEST_F(LpdSessionTest, SpoolFileNamesNeverCollide) {
     EXPECT_TRUE(platform::FileExists(first->LocalFileName));
     EXPECT_TRUE(platform::FileExists(second->LocalFileName));
     // The date and time, the thread number and ".tmp".
-    const std::u16string name = first->LocalFileName.substr(first->LocalFileName.rfind(platform::kPathSeparator) + 1);
+    const std::u16string name = first->LocalFileName.substr(first->LocalFileName.rfind(platform::PATH_SEPARATOR) + 1);
     EXPECT_EQ(name.size(), 14u + 2u + 4u);
     EXPECT_TRUE(name.ends_with(u"77.tmp"));
     EXPECT_EQ(first->DocumentName, u"N/A");

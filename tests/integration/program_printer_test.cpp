@@ -51,11 +51,11 @@ bool Eventually(Condition condition) {
 // Kills the processes a test started that still run when it ends, however it ends. Only an uncollected
 // process is signalled: the id of a collected one may already be another's.
 struct KillAtEnd {
-    std::vector<platform::Process*> processes;
+    std::vector<platform::CProcess*> processes;
     ~KillAtEnd() {
-        for (platform::Process* process : processes) {
+        for (platform::CProcess* process : processes) {
             uint32_t exitCode = 0;
-            if (platform::GetExitCode(*process, &exitCode) && exitCode == platform::kStillActive)
+            if (platform::GetExitCode(*process, &exitCode) && exitCode == platform::PROCESS_STILL_ACTIVE)
                 kill(static_cast<pid_t>(process->Id()), SIGKILL);
         }
     }
@@ -155,7 +155,7 @@ class ProgramPrinterTest : public test::AppFixture {
 
     std::string Narrow(const std::u16string& text) { return platform::UnicodeToAnsi(text); }
 
-    ProgramPrinterOperations operations_;
+    CProgramPrinterOperations operations_;
     std::vector<std::u16string> shellPrinted_;
     std::vector<int> leftRunning_;
     std::string programs_;
@@ -338,7 +338,7 @@ TEST_F(ProgramPrinterTest, WithoutKillProcessIfNeedTheProgramKeepsRunning) {
 }
 
 TEST(ProcessTest, AStartedProcessIsObservedAndItsTreeAskedToClose) {
-    platform::Process process;
+    platform::CProcess process;
     int error = 0;
     ASSERT_TRUE(platform::StartProcess(u"sleep 1000", &process, &error)) << error;
     const platform::ProcessId pid = process.Id();
@@ -350,24 +350,24 @@ TEST(ProcessTest, AStartedProcessIsObservedAndItsTreeAskedToClose) {
     EXPECT_EQ(platform::ProcessBaseName(static_cast<platform::ProcessId>(getpid())),
               u"velmora_integration_tests");
 
-    EXPECT_EQ(platform::WaitForInputIdle(process, platform::kInfinite), platform::kWaitReady);
+    EXPECT_EQ(platform::WaitForInputIdle(process, platform::PROCESS_WAIT_INFINITE), platform::PROCESS_WAIT_READY);
     uint32_t exitCode = 0;
     ASSERT_TRUE(platform::GetExitCode(process, &exitCode));
-    EXPECT_EQ(exitCode, platform::kStillActive);
+    EXPECT_EQ(exitCode, platform::PROCESS_STILL_ACTIVE);
 
     EXPECT_TRUE(platform::TerminateProcessTree(pid, 10000));
     EXPECT_TRUE(Eventually([&] { return platform::GetExitCode(process, &exitCode) && exitCode != 259; }));
     EXPECT_EQ(exitCode, 128u + SIGTERM);
     // Ended, it is ready for input at once.
-    EXPECT_EQ(platform::WaitForInputIdle(process, 0), platform::kWaitReady);
+    EXPECT_EQ(platform::WaitForInputIdle(process, 0), platform::PROCESS_WAIT_READY);
 }
 
 TEST(ProcessTest, ABusyProgramIsNotReadyForInput) {
-    platform::Process process;
+    platform::CProcess process;
     int error = 0;
     ASSERT_TRUE(platform::StartProcess(u"/bin/sh -c \"while :; do :; done\"", &process, &error)) << error;
     const KillAtEnd cleanup{{&process}};
-    EXPECT_EQ(platform::WaitForInputIdle(process, 500), platform::kWaitTimeout);
+    EXPECT_EQ(platform::WaitForInputIdle(process, 500), platform::PROCESS_WAIT_TIMEOUT);
     kill(static_cast<pid_t>(process.Id()), SIGKILL);
     uint32_t exitCode = 0;
     EXPECT_TRUE(Eventually([&] { return platform::GetExitCode(process, &exitCode) && exitCode != 259; }));
@@ -393,8 +393,8 @@ TEST(ProcessTest, TheProgramInheritsNeitherOpenFilesNorBlockedOrIgnoredSignals) 
     struct sigaction previousAction {};
     sigaction(SIGTERM, &ignore, &previousAction);
 
-    platform::Process reporter;
-    platform::Process sleeper;
+    platform::CProcess reporter;
+    platform::CProcess sleeper;
     int error = 0;
     const bool startedReporter = platform::StartProcess(U16(command), &reporter, &error);
     const bool startedSleeper = platform::StartProcess(u"sleep 1000", &sleeper, &error);

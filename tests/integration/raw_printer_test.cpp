@@ -29,11 +29,11 @@ using test::ReadFile;
 using test::U16;
 using test::WriteFile;
 
-constexpr char kQueue[] = "Velmora_Raw";
+constexpr char QUEUE[] = "Velmora_Raw";
 // A second queue for the queries; nothing is printed on it.
-constexpr char kOtherQueue[] = "Archive_Raw";
-constexpr char kOtherDevice[] = "socket://127.0.0.1:9";
-const std::string kEsc = "\x1b";
+constexpr char OTHER_QUEUE[] = "Archive_Raw";
+constexpr char OTHER_DEVICE[] = "socket://127.0.0.1:9";
+const std::string ESC = "\x1b";
 
 struct JobSummary {
     std::string title;
@@ -66,8 +66,8 @@ class RawPrinterTest : public test::AppFixture {
         server_ = new test::CupsServer();
         if (!printer_->Listening()) {
             failure_ = "the stand-in printer cannot listen";
-        } else if (!server_->Start() || !server_->AddRawQueue(kQueue, printer_->DeviceUri()) ||
-                   !server_->AddRawQueue(kOtherQueue, kOtherDevice) || !server_->SetDefaultQueue(kQueue)) {
+        } else if (!server_->Start() || !server_->AddRawQueue(QUEUE, printer_->DeviceUri()) ||
+                   !server_->AddRawQueue(OTHER_QUEUE, OTHER_DEVICE) || !server_->SetDefaultQueue(QUEUE)) {
             failure_ = server_->Failure();
         }
     }
@@ -109,7 +109,7 @@ TEST_F(RawPrinterTest, AFileReachesThePrinterByteForByteAsOneRawJobNamedAfterThe
     const std::string path = folder_.File("job.prn");
     WriteFile(path, data);
 
-    EXPECT_TRUE(RawPrintFile(U16(kQueue), u"Quarterly report.txt", U16(path), std::nullopt));
+    EXPECT_TRUE(RawPrintFile(U16(QUEUE), u"Quarterly report.txt", U16(path), std::nullopt));
     EXPECT_EQ(NextDocument(), data);
     EXPECT_EQ(ReadFile(path), data);
     EXPECT_FALSE(platform::FileExists(U16(path + ".bin")));
@@ -120,7 +120,7 @@ TEST_F(RawPrinterTest, AFileReachesThePrinterByteForByteAsOneRawJobNamedAfterThe
 
     // One handle prints one document after the other, each in writes of any size.
     platform::PrinterHandle printer = nullptr;
-    ASSERT_TRUE(platform::OpenPrinter(U16(kQueue), &printer));
+    ASSERT_TRUE(platform::OpenPrinter(U16(QUEUE), &printer));
     for (const std::string document : {"first\n", "second\n"}) {
         EXPECT_TRUE(platform::StartDocPrinter(printer, U16(document)));
         EXPECT_TRUE(platform::StartPagePrinter(printer));
@@ -136,21 +136,21 @@ TEST_F(RawPrinterTest, AFileReachesThePrinterByteForByteAsOneRawJobNamedAfterThe
 }
 
 TEST_F(RawPrinterTest, PclPaperSourceAndOutputBinValuesAreReplacedThroughATemporaryCopy) {
-    std::string source = kEsc + "E" + kEsc + "&l1H" + "page one\f" +
+    std::string source = ESC + "E" + ESC + "&l1H" + "page one\f" +
                          // combined command: page size 26, paper source 4, output bin 250
-                         kEsc + "&l26a4h250G" + "page two\f" +
+                         ESC + "&l26a4h250G" + "page two\f" +
                          // raster data that looks like a paper-source command is data
-                         kEsc + "*b5W" + kEsc + "&l1H";
-    std::string expected = kEsc + "E" + kEsc + "&l12H" + "page one\f" + kEsc + "&l26a12h3G" + "page two\f" +
-                           kEsc + "*b5W" + kEsc + "&l1H";
+                         ESC + "*b5W" + ESC + "&l1H";
+    std::string expected = ESC + "E" + ESC + "&l12H" + "page one\f" + ESC + "&l26a12h3G" + "page two\f" +
+                           ESC + "*b5W" + ESC + "&l1H";
     // A value split across two read blocks of the source (4,079 bytes each).
     const std::string padding(4075 - source.size(), 'x');
-    source += padding + kEsc + "&l17H" + "page three\f";
-    expected += padding + kEsc + "&l12H" + "page three\f";
+    source += padding + ESC + "&l17H" + "page three\f";
+    expected += padding + ESC + "&l12H" + "page three\f";
     ASSERT_EQ(source.find("&l17H"), 4076u);
     // A shorter value at the very end leaves nothing of the longer one behind.
-    source += kEsc + "&l250G";
-    expected += kEsc + "&l3G";
+    source += ESC + "&l250G";
+    expected += ESC + "&l3G";
 
     const std::string path = folder_.File("job.pcl");
     WriteFile(path, source);
@@ -158,20 +158,20 @@ TEST_F(RawPrinterTest, PclPaperSourceAndOutputBinValuesAreReplacedThroughATempor
     EXPECT_EQ(SubstitutePclBins(U16(path), U16(copy), "12", "3"), 3);
     EXPECT_EQ(ReadFile(copy), expected);
 
-    EXPECT_TRUE(RawPrintFile(U16(kQueue), u"job.pcl", U16(path), PclBinValues{u"12", u"3"}));
+    EXPECT_TRUE(RawPrintFile(U16(QUEUE), u"job.pcl", U16(path), CPclBinValues{u"12", u"3"}));
     EXPECT_EQ(NextDocument(), expected);
     EXPECT_EQ(ReadFile(path), source);
     EXPECT_FALSE(platform::FileExists(U16(path + ".bin")));
 
     // Empty values leave the commands as they are; the copy is still made and removed.
-    EXPECT_TRUE(RawPrintFile(U16(kQueue), u"job.pcl", U16(path), PclBinValues{}));
+    EXPECT_TRUE(RawPrintFile(U16(QUEUE), u"job.pcl", U16(path), CPclBinValues{}));
     EXPECT_EQ(NextDocument(), source);
     EXPECT_FALSE(platform::FileExists(U16(path + ".bin")));
 
     // The values are the virtual printer's text in code page 1252.
-    WriteFile(path, kEsc + "&l1H");
-    EXPECT_TRUE(RawPrintFile(U16(kQueue), u"job.pcl", U16(path), PclBinValues{u"\u00E9", u""}));
-    EXPECT_EQ(NextDocument(), kEsc + "&l\xE9H");
+    WriteFile(path, ESC + "&l1H");
+    EXPECT_TRUE(RawPrintFile(U16(QUEUE), u"job.pcl", U16(path), CPclBinValues{u"\u00E9", u""}));
+    EXPECT_EQ(NextDocument(), ESC + "&l\xE9H");
 
     for (const std::string& line : LogMessages())
         EXPECT_EQ(line.find("Unable to delete"), std::string::npos) << line;
@@ -179,10 +179,10 @@ TEST_F(RawPrinterTest, PclPaperSourceAndOutputBinValuesAreReplacedThroughATempor
 
 TEST_F(RawPrinterTest, AQueueThatDoesNotExistFailsAtOpenWithNothingSentOrCreated) {
     const std::string path = folder_.File("job.pcl");
-    WriteFile(path, kEsc + "&l1H" + "text\f");
+    WriteFile(path, ESC + "&l1H" + "text\f");
     const std::size_t jobsBefore = Jobs(CUPS_WHICHJOBS_ALL).size();
 
-    EXPECT_FALSE(RawPrintFile(u"NoSuchQueue", u"job.pcl", U16(path), PclBinValues{u"4", u"2"}));
+    EXPECT_FALSE(RawPrintFile(u"NoSuchQueue", u"job.pcl", U16(path), CPclBinValues{u"4", u"2"}));
     EXPECT_FALSE(platform::FileExists(U16(path + ".bin")));
     EXPECT_EQ(Jobs(CUPS_WHICHJOBS_ALL).size(), jobsBefore);
 
@@ -195,22 +195,22 @@ TEST_F(RawPrinterTest, AQueueThatDoesNotExistFailsAtOpenWithNothingSentOrCreated
 TEST_F(RawPrinterTest, DocumentsWithoutDataCountAsPrintedAndLeaveNoPendingJob) {
     const std::string empty = folder_.File("empty.prn");
     WriteFile(empty, "");
-    EXPECT_TRUE(RawPrintFile(U16(kQueue), u"empty.prn", U16(empty), std::nullopt));
+    EXPECT_TRUE(RawPrintFile(U16(QUEUE), u"empty.prn", U16(empty), std::nullopt));
 
     // A copy that cannot be made (its name is taken by a folder) gives an empty document too, and its
     // removal fails and is logged.
     const std::string pcl = folder_.File("held.pcl");
-    WriteFile(pcl, kEsc + "&l1H" + "text\f");
+    WriteFile(pcl, ESC + "&l1H" + "text\f");
     ASSERT_EQ(mkdir((pcl + ".bin").c_str(), 0755), 0);
     WriteFile(pcl + ".bin/keep", "x");
-    EXPECT_TRUE(RawPrintFile(U16(kQueue), u"held.pcl", U16(pcl), PclBinValues{u"4", u""}, &app_->Reporter));
+    EXPECT_TRUE(RawPrintFile(U16(QUEUE), u"held.pcl", U16(pcl), CPclBinValues{u"4", u""}, &app_->Reporter));
     EXPECT_TRUE(LogHas("0\tUnable to delete the file : " + pcl + ".bin (" +
                        platform::UnicodeToAnsi(platform::SystemErrorText(EISDIR)) + ")"))
         << ::testing::PrintToString(LogMessages());
 
     // A document abandoned half way is not printed either.
     platform::PrinterHandle printer = nullptr;
-    ASSERT_TRUE(platform::OpenPrinter(U16(kQueue), &printer));
+    ASSERT_TRUE(platform::OpenPrinter(U16(QUEUE), &printer));
     EXPECT_TRUE(platform::StartDocPrinter(printer, u"abandoned"));
     std::size_t written = 0;
     EXPECT_TRUE(platform::WritePrinter(printer, "partial", 7, &written));
@@ -227,28 +227,28 @@ TEST_F(RawPrinterTest, DocumentsWithoutDataCountAsPrintedAndLeaveNoPendingJob) {
     // Nothing of them reached the printer: the next document there is the next one printed.
     const std::string next = folder_.File("next.prn");
     WriteFile(next, "next\n");
-    EXPECT_TRUE(RawPrintFile(U16(kQueue), u"next.prn", U16(next), std::nullopt));
+    EXPECT_TRUE(RawPrintFile(U16(QUEUE), u"next.prn", U16(next), std::nullopt));
     EXPECT_EQ(NextDocument(), "next\n");
 }
 
 TEST_F(RawPrinterTest, PrinterQueriesAnswerFromTheSelectedServer) {
     std::vector<std::u16string> names = platform::EnumeratePrinters();
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::u16string>{U16(kOtherQueue), U16(kQueue)}));
+    EXPECT_EQ(names, (std::vector<std::u16string>{U16(OTHER_QUEUE), U16(QUEUE)}));
 
-    EXPECT_EQ(platform::DefaultPrinter(), U16(kQueue));
+    EXPECT_EQ(platform::DefaultPrinter(), U16(QUEUE));
     // The user's choice comes before the server's.
-    setenv("LPDEST", kOtherQueue, 1);
-    EXPECT_EQ(platform::DefaultPrinter(), U16(kOtherQueue));
+    setenv("LPDEST", OTHER_QUEUE, 1);
+    EXPECT_EQ(platform::DefaultPrinter(), U16(OTHER_QUEUE));
     unsetenv("LPDEST");
 
     std::u16string driver;
     std::u16string port;
-    ASSERT_TRUE(platform::PrinterDriverAndPort(U16(kQueue), &driver, &port));
+    ASSERT_TRUE(platform::PrinterDriverAndPort(U16(QUEUE), &driver, &port));
     EXPECT_EQ(driver, u"Local Raw Printer");
     EXPECT_EQ(port, U16(printer_->DeviceUri()));
-    ASSERT_TRUE(platform::PrinterDriverAndPort(U16(kOtherQueue), &driver, &port));
-    EXPECT_EQ(port, U16(kOtherDevice));
+    ASSERT_TRUE(platform::PrinterDriverAndPort(U16(OTHER_QUEUE), &driver, &port));
+    EXPECT_EQ(port, U16(OTHER_DEVICE));
     EXPECT_FALSE(platform::PrinterDriverAndPort(u"NoSuchQueue", &driver, &port));
 }
 
@@ -267,7 +267,7 @@ TEST_F(RawPrinterTest, ShellPrintHandsTheFileToTheDefaultQueue) {
 // The whole way through the server: an LPD client sends, the spooler prints raw, the printer receives
 // the bytes (with the trays of the virtual printer for PCL), and the jobs end Saved.
 TEST_F(RawPrinterTest, JobsSentByLpdReachThePrinterThroughTheSpooler) {
-    test::ExpectJobsPrintedRawThroughTheSpooler(*app_, U16(kQueue), folder_, [this] { return NextDocument(); });
+    test::ExpectJobsPrintedRawThroughTheSpooler(*app_, U16(QUEUE), folder_, [this] { return NextDocument(); });
     EXPECT_EQ(JobsTitled(folder_.File("trays.pcl")).size(), 1u);
 }
 

@@ -24,7 +24,7 @@ namespace sm = platform;
 using test::ReadEvents;
 using test::WaitForEvent;
 
-const std::string kName = "Velmora_VirtualPrinter";
+const std::string NAME = "Velmora_VirtualPrinter";
 
 bool Exists(const std::string& path) {
     struct stat info;
@@ -45,9 +45,9 @@ class ServiceControlTest : public test::AppFixture {
         sm::ScHandle manager = sm::OpenSCManager(sm::SC_MANAGER_ALL_ACCESS);
         ASSERT_NE(manager, nullptr);
         sm::ScHandle service =
-            sm::CreateService(manager, kServiceName, kServiceName, sm::SERVICE_ALL_ACCESS,
+            sm::CreateService(manager, SERVICE_NAME, SERVICE_NAME, sm::SERVICE_ALL_ACCESS,
                               sm::SERVICE_WIN32_OWN_PROCESS, sm::SERVICE_AUTO_START, sm::SERVICE_ERROR_NORMAL,
-                              sandbox_.ServiceCommand(kName, events, behaviour));
+                              sandbox_.ServiceCommand(NAME, events, behaviour));
         ASSERT_NE(service, nullptr) << errno;
         sm::CloseServiceHandle(service);
         sm::CloseServiceHandle(manager);
@@ -57,7 +57,7 @@ class ServiceControlTest : public test::AppFixture {
     void Control(uint32_t control) {
         const sm::CServiceHandle service = Service().OpenOrCreateService(false);
         ASSERT_TRUE(service);
-        sm::ServiceStatus status;
+        sm::CServiceStatus status;
         EXPECT_TRUE(sm::ControlService(service.Get(), control, &status)) << errno;
     }
 
@@ -86,7 +86,7 @@ using Lines = std::vector<std::string>;
 
 TEST_F(ServiceControlTest, WithoutAnInstalledServiceThereIsNothingToDo) {
     EXPECT_FALSE(Service().OpenOrCreateService(false));
-    EXPECT_EQ(Service().QueryServiceState(), kServiceStateUnknown);
+    EXPECT_EQ(Service().QueryServiceState(), SERVICE_STATE_UNKNOWN);
     EXPECT_TRUE(Service().HoldService());
     EXPECT_TRUE(Service().ResumeService());
     EXPECT_TRUE(Service().UninstallService());
@@ -97,19 +97,19 @@ TEST_F(ServiceControlTest, WithoutAnInstalledServiceThereIsNothingToDo) {
 TEST_F(ServiceControlTest, InstallationRunsThisProgramWithWinservAtBootAndRemovalUndoesIt) {
     sm::CServiceHandle service = Service().OpenOrCreateService(true);
     ASSERT_TRUE(service);
-    sm::ServiceConfig config;
+    sm::CServiceConfig config;
     ASSERT_TRUE(sm::QueryServiceConfig(service.Get(), &config));
     EXPECT_EQ(config.BinaryPathName, u"\"" + sm::ProgramFilePath() + u"\" \"-WINSERV\"");
-    EXPECT_EQ(config.DisplayName, kServiceName);
+    EXPECT_EQ(config.DisplayName, SERVICE_NAME);
     EXPECT_EQ(config.StartType, sm::SERVICE_AUTO_START);
     EXPECT_EQ(config.ServiceType, sm::SERVICE_WIN32_OWN_PROCESS);
     EXPECT_EQ(config.ErrorControl, sm::SERVICE_ERROR_NORMAL);
     service.Close();
     EXPECT_EQ(NewLogLines(), Lines{"QLS - Create Service"});
 
-    const std::string unit = sandbox_.UnitFolder() + "/" + kName + ".service";
+    const std::string unit = sandbox_.UnitFolder() + "/" + NAME + ".service";
     EXPECT_TRUE(Exists(unit));
-    EXPECT_TRUE(Exists(sandbox_.UnitFolder() + "/multi-user.target.wants/" + kName + ".service"));
+    EXPECT_TRUE(Exists(sandbox_.UnitFolder() + "/multi-user.target.wants/" + NAME + ".service"));
     EXPECT_EQ(Service().QueryServiceState(), static_cast<int>(sm::SERVICE_STOPPED));
 
     // Found again rather than created again.
@@ -121,7 +121,7 @@ TEST_F(ServiceControlTest, InstallationRunsThisProgramWithWinservAtBootAndRemova
     EXPECT_TRUE(Service().ResumeService());
     EXPECT_TRUE(Service().UninstallService());
     EXPECT_EQ(NewLogLines(), Lines{"QLS - UninstallService"});
-    EXPECT_EQ(Service().QueryServiceState(), kServiceStateUnknown);
+    EXPECT_EQ(Service().QueryServiceState(), SERVICE_STATE_UNKNOWN);
     EXPECT_FALSE(Exists(unit));
 }
 
@@ -133,7 +133,7 @@ TEST_F(ServiceControlTest, RunningServiceIsHeldResumedAndNeverRemoved) {
     EXPECT_EQ(NewLogLines(), Lines{"Service successfully installed and started."});
     EXPECT_TRUE(messages_.empty());
     EXPECT_EQ(Service().QueryServiceState(), static_cast<int>(sm::SERVICE_RUNNING));
-    EXPECT_TRUE(WaitForEvent(events, "main " + kName));
+    EXPECT_TRUE(WaitForEvent(events, "main " + NAME));
 
     // Installed and running: success without a second start, shown to the user without the silent flag.
     Service().InstallAndStartService(false);
@@ -162,7 +162,7 @@ TEST_F(ServiceControlTest, RunningServiceIsHeldResumedAndNeverRemoved) {
     EXPECT_TRUE(test::WaitForProcessEnd(pid));
     EXPECT_TRUE(Service().UninstallService());
     EXPECT_EQ(NewLogLines(), Lines{"QLS - UninstallService"});
-    EXPECT_EQ(Service().QueryServiceState(), kServiceStateUnknown);
+    EXPECT_EQ(Service().QueryServiceState(), SERVICE_STATE_UNKNOWN);
 
     const std::vector<std::string> lines = ReadEvents(events);
     EXPECT_EQ(Count(lines, "pid " + std::to_string(pid)), 1);
@@ -221,7 +221,7 @@ TEST_F(ServiceControlTest, ManagerFailuresAreLoggedWithTheSystemErrorNumberAndTe
     {
         sm::ScHandle manager = sm::OpenSCManager(sm::SC_MANAGER_ALL_ACCESS);
         sm::ScHandle service =
-            sm::CreateService(manager, kServiceName, kServiceName, sm::SERVICE_ALL_ACCESS,
+            sm::CreateService(manager, SERVICE_NAME, SERVICE_NAME, sm::SERVICE_ALL_ACCESS,
                               sm::SERVICE_WIN32_OWN_PROCESS, sm::SERVICE_AUTO_START, sm::SERVICE_ERROR_NORMAL,
                               u"\"" + test::U16(missing) + u"\" \"-WINSERV\"");
         ASSERT_NE(service, nullptr);

@@ -28,7 +28,7 @@ using test::ReadFile;
 using test::U16;
 using test::WaitForEvent;
 
-constexpr char kName[] = "VelmoraTestService";
+constexpr char NAME[] = "VelmoraTestService";
 
 bool Exists(const std::string& path) {
     struct stat info;
@@ -44,8 +44,8 @@ std::string LinkTarget(const std::string& path) {
 // A handle that is closed however the test ends.
 using Handle = sm::CServiceHandle;
 
-sm::ServiceStatus Query(const Handle& service) {
-    sm::ServiceStatus status;
+sm::CServiceStatus Query(const Handle& service) {
+    sm::CServiceStatus status;
     EXPECT_TRUE(sm::QueryServiceStatus(service.Get(), &status)) << errno;
     return status;
 }
@@ -83,7 +83,7 @@ class ServiceManagerTest : public ::testing::Test {
     std::unique_ptr<Handle> Install(const std::u16string& command,
                                     uint32_t startType = sm::SERVICE_DEMAND_START) {
         auto service = std::make_unique<Handle>(
-            sm::CreateService(manager_.Get(), U16(kName), u"Test service", sm::SERVICE_ALL_ACCESS,
+            sm::CreateService(manager_.Get(), U16(NAME), u"Test service", sm::SERVICE_ALL_ACCESS,
                               sm::SERVICE_WIN32_OWN_PROCESS, startType, sm::SERVICE_ERROR_NORMAL, command));
         EXPECT_TRUE(*service) << errno;
         return service;
@@ -97,7 +97,7 @@ TEST_F(ServiceManagerTest, InstallationWritesConfigurationAndSystemdUnitAndRemov
     ASSERT_TRUE(manager_);
     // The database folder does not exist before the first installation: an empty database.
     ASSERT_FALSE(Exists(sandbox_.Database()));
-    EXPECT_EQ(sm::OpenService(manager_.Get(), U16(kName), sm::SERVICE_ALL_ACCESS), nullptr);
+    EXPECT_EQ(sm::OpenService(manager_.Get(), U16(NAME), sm::SERVICE_ALL_ACCESS), nullptr);
     EXPECT_EQ(errno, sm::ERROR_SERVICE_DOES_NOT_EXIST);
     EXPECT_EQ(sm::SystemErrorText(sm::ERROR_SERVICE_DOES_NOT_EXIST),
               u"The specified service does not exist as an installed service.");
@@ -106,9 +106,9 @@ TEST_F(ServiceManagerTest, InstallationWritesConfigurationAndSystemdUnitAndRemov
     auto installed = Install(command, sm::SERVICE_AUTO_START);
     ASSERT_TRUE(*installed);
 
-    Handle opened(sm::OpenService(manager_.Get(), U16(kName), sm::SERVICE_ALL_ACCESS));
+    Handle opened(sm::OpenService(manager_.Get(), U16(NAME), sm::SERVICE_ALL_ACCESS));
     ASSERT_TRUE(opened);
-    sm::ServiceConfig config;
+    sm::CServiceConfig config;
     ASSERT_TRUE(sm::QueryServiceConfig(opened.Get(), &config));
     EXPECT_EQ(config.BinaryPathName, command);
     EXPECT_EQ(config.DisplayName, u"Test service");
@@ -116,15 +116,15 @@ TEST_F(ServiceManagerTest, InstallationWritesConfigurationAndSystemdUnitAndRemov
     EXPECT_EQ(config.ServiceType, sm::SERVICE_WIN32_OWN_PROCESS);
     EXPECT_EQ(config.ErrorControl, sm::SERVICE_ERROR_NORMAL);
 
-    const sm::ServiceStatus status = Query(opened);
+    const sm::CServiceStatus status = Query(opened);
     EXPECT_EQ(status.CurrentState, sm::SERVICE_STOPPED);
     EXPECT_EQ(status.Win32ExitCode, static_cast<uint32_t>(sm::ERROR_SERVICE_NEVER_STARTED));
-    sm::ServiceStatus ignored;
+    sm::CServiceStatus ignored;
     EXPECT_FALSE(sm::ControlService(opened.Get(), sm::SERVICE_CONTROL_STOP, &ignored));
     EXPECT_EQ(errno, sm::ERROR_SERVICE_NOT_ACTIVE);
 
     // A second installation under the same name is refused and changes nothing.
-    EXPECT_EQ(sm::CreateService(manager_.Get(), U16(kName), u"Other", sm::SERVICE_ALL_ACCESS,
+    EXPECT_EQ(sm::CreateService(manager_.Get(), U16(NAME), u"Other", sm::SERVICE_ALL_ACCESS,
                                 sm::SERVICE_WIN32_OWN_PROCESS, sm::SERVICE_DEMAND_START,
                                 sm::SERVICE_ERROR_NORMAL, u"/bin/false"),
               nullptr);
@@ -133,7 +133,7 @@ TEST_F(ServiceManagerTest, InstallationWritesConfigurationAndSystemdUnitAndRemov
     EXPECT_EQ(config.BinaryPathName, command);
 
     // The unit runs the same command in systemd's quoting and is enabled for the boot.
-    const std::string unitPath = sandbox_.UnitFolder() + "/" + kName + ".service";
+    const std::string unitPath = sandbox_.UnitFolder() + "/" + NAME + ".service";
     const std::string unit = ReadFile(unitPath);
     EXPECT_NE(unit.find("\nExecStart=\"/opt/velmora/bin/Velmora Virtual Printer\" \"-WINSERV\" \"100%%\" "
                         "\"$$HOME\"\n"),
@@ -141,17 +141,17 @@ TEST_F(ServiceManagerTest, InstallationWritesConfigurationAndSystemdUnitAndRemov
         << unit;
     EXPECT_NE(unit.find("\nDescription=Test service\n"), std::string::npos) << unit;
     EXPECT_NE(unit.find("\nWantedBy=multi-user.target\n"), std::string::npos) << unit;
-    const std::string link = sandbox_.UnitFolder() + "/multi-user.target.wants/" + kName + ".service";
+    const std::string link = sandbox_.UnitFolder() + "/multi-user.target.wants/" + NAME + ".service";
     EXPECT_EQ(LinkTarget(link), unitPath);
 
     ASSERT_TRUE(sm::DeleteService(opened.Get()));
-    EXPECT_EQ(sm::OpenService(manager_.Get(), U16(kName), sm::SERVICE_ALL_ACCESS), nullptr);
+    EXPECT_EQ(sm::OpenService(manager_.Get(), U16(NAME), sm::SERVICE_ALL_ACCESS), nullptr);
     EXPECT_EQ(errno, sm::ERROR_SERVICE_DOES_NOT_EXIST);
     EXPECT_FALSE(sm::QueryServiceStatus(opened.Get(), &ignored));
     EXPECT_EQ(errno, sm::ERROR_SERVICE_DOES_NOT_EXIST);
     EXPECT_FALSE(Exists(unitPath));
     EXPECT_FALSE(Exists(link));
-    EXPECT_FALSE(Exists(sandbox_.Database() + "/" + kName));
+    EXPECT_FALSE(Exists(sandbox_.Database() + "/" + NAME));
 
     // Started on demand only: the unit exists but is not enabled.
     auto onDemand = Install(u"/bin/true");
@@ -163,8 +163,8 @@ TEST_F(ServiceManagerTest, InstallationWritesConfigurationAndSystemdUnitAndRemov
 TEST_F(ServiceManagerTest, HandleOwnerClosesOnlyWhatItStillHolds) {
     auto installed = Install(u"/bin/true");
     ASSERT_TRUE(*installed);
-    sm::ServiceConfig config;
-    Handle opened(sm::OpenService(manager_.Get(), U16(kName), sm::SERVICE_ALL_ACCESS));
+    sm::CServiceConfig config;
+    Handle opened(sm::OpenService(manager_.Get(), U16(NAME), sm::SERVICE_ALL_ACCESS));
     ASSERT_TRUE(opened);
     const sm::ScHandle raw = opened.Get();
 
@@ -175,7 +175,7 @@ TEST_F(ServiceManagerTest, HandleOwnerClosesOnlyWhatItStillHolds) {
     EXPECT_TRUE(opened.Close());  // nothing held: nothing to close
     EXPECT_TRUE(sm::QueryServiceConfig(moved.Get(), &config)) << errno;
 
-    Handle assigned(sm::OpenService(manager_.Get(), U16(kName), sm::SERVICE_ALL_ACCESS));
+    Handle assigned(sm::OpenService(manager_.Get(), U16(NAME), sm::SERVICE_ALL_ACCESS));
     ASSERT_TRUE(assigned);
     assigned = std::move(moved);
     EXPECT_EQ(assigned.Get(), raw);
@@ -199,11 +199,11 @@ TEST_F(ServiceManagerTest, UnusableNamesAndHandlesAreRefused) {
             << platform::UnicodeToAnsi(name);
     }
     EXPECT_FALSE(Exists(sandbox_.Database() + "/../escape"));
-    sm::ServiceStatus status;
+    sm::CServiceStatus status;
     EXPECT_FALSE(sm::QueryServiceStatus(manager_.Get(), &status));
     EXPECT_FALSE(sm::StartService(nullptr));
     // Outside a dispatcher there is no service to register a handler for.
-    EXPECT_EQ(sm::RegisterServiceCtrlHandler(U16(kName), [](uint32_t) {}), nullptr);
+    EXPECT_EQ(sm::RegisterServiceCtrlHandler(U16(NAME), [](uint32_t) {}), nullptr);
     EXPECT_EQ(errno, sm::ERROR_SERVICE_NOT_IN_EXE);
 }
 
@@ -213,9 +213,9 @@ TEST(ServiceManagerProcessTest, StartedServiceRunsDetachedAndObeysEveryControl) 
     test::ServiceSandbox sandbox(true);
     Handle manager(sm::OpenSCManager(sm::SC_MANAGER_ALL_ACCESS));
     const std::string events = sandbox.NewEventsFile();
-    Handle service(sm::CreateService(manager.Get(), U16(kName), U16(kName), sm::SERVICE_ALL_ACCESS,
+    Handle service(sm::CreateService(manager.Get(), U16(NAME), U16(NAME), sm::SERVICE_ALL_ACCESS,
                                      sm::SERVICE_WIN32_OWN_PROCESS, sm::SERVICE_DEMAND_START,
-                                     sm::SERVICE_ERROR_NORMAL, sandbox.ServiceCommand(kName, events)));
+                                     sm::SERVICE_ERROR_NORMAL, sandbox.ServiceCommand(NAME, events)));
     ASSERT_TRUE(service) << errno;
 
     ASSERT_TRUE(sm::StartService(service.Get())) << errno;
@@ -224,14 +224,14 @@ TEST(ServiceManagerProcessTest, StartedServiceRunsDetachedAndObeysEveryControl) 
     // Not our child, and in a session of its own.
     EXPECT_NE(ParentOf(pid), getpid());
     EXPECT_NE(getsid(pid), getsid(0));
-    EXPECT_TRUE(WaitForEvent(events, std::string("mark ") + kName));
-    EXPECT_TRUE(WaitForEvent(events, std::string("main ") + kName));
+    EXPECT_TRUE(WaitForEvent(events, std::string("mark ") + NAME));
+    EXPECT_TRUE(WaitForEvent(events, std::string("main ") + NAME));
     ASSERT_EQ(WaitForState(service, sm::SERVICE_RUNNING), sm::SERVICE_RUNNING);
 
     EXPECT_FALSE(sm::StartService(service.Get()));
     EXPECT_EQ(errno, sm::ERROR_SERVICE_ALREADY_RUNNING);
 
-    sm::ServiceStatus status;
+    sm::CServiceStatus status;
     ASSERT_TRUE(sm::ControlService(service.Get(), sm::SERVICE_CONTROL_PAUSE, &status)) << errno;
     EXPECT_EQ(status.CurrentState, sm::SERVICE_PAUSED);
     EXPECT_EQ(Query(service).CurrentState, sm::SERVICE_PAUSED);
@@ -249,7 +249,7 @@ TEST(ServiceManagerProcessTest, StartedServiceRunsDetachedAndObeysEveryControl) 
     ASSERT_TRUE(sm::DeleteService(service.Get())) << errno;
     EXPECT_FALSE(sm::DeleteService(service.Get()));
     EXPECT_EQ(errno, sm::ERROR_SERVICE_MARKED_FOR_DELETE);
-    EXPECT_EQ(sm::CreateService(manager.Get(), U16(kName), U16(kName), sm::SERVICE_ALL_ACCESS,
+    EXPECT_EQ(sm::CreateService(manager.Get(), U16(NAME), U16(NAME), sm::SERVICE_ALL_ACCESS,
                                 sm::SERVICE_WIN32_OWN_PROCESS, sm::SERVICE_DEMAND_START,
                                 sm::SERVICE_ERROR_NORMAL, u"/bin/true"),
               nullptr);
@@ -260,8 +260,8 @@ TEST(ServiceManagerProcessTest, StartedServiceRunsDetachedAndObeysEveryControl) 
     EXPECT_EQ(status.CurrentState, sm::SERVICE_STOP_PENDING);
     EXPECT_TRUE(WaitForEvent(events, "dispatcher returned"));
     EXPECT_TRUE(test::WaitForProcessEnd(pid));
-    EXPECT_EQ(sm::OpenService(manager.Get(), U16(kName), sm::SERVICE_ALL_ACCESS), nullptr);
-    EXPECT_FALSE(Exists(sandbox.UnitFolder() + "/" + kName + ".service"));
+    EXPECT_EQ(sm::OpenService(manager.Get(), U16(NAME), sm::SERVICE_ALL_ACCESS), nullptr);
+    EXPECT_FALSE(Exists(sandbox.UnitFolder() + "/" + NAME + ".service"));
 
     const std::vector<std::string> lines = ReadEvents(events);
     EXPECT_EQ(Count(lines, "control 2 on dispatcher"), 1);
@@ -274,7 +274,7 @@ TEST(ServiceManagerProcessTest, StartedServiceRunsDetachedAndObeysEveryControl) 
 
 TEST_F(ServiceManagerTest, ServiceWhoseProcessDiesCountsAsStoppedAndStartsAgain) {
     const std::string first = sandbox_.NewEventsFile();
-    auto service = Install(sandbox_.ServiceCommand(kName, first));
+    auto service = Install(sandbox_.ServiceCommand(NAME, first));
     ASSERT_TRUE(*service);
     ASSERT_TRUE(sm::StartService(service->Get())) << errno;
     ASSERT_EQ(WaitForState(*service, sm::SERVICE_RUNNING), sm::SERVICE_RUNNING);
@@ -283,17 +283,17 @@ TEST_F(ServiceManagerTest, ServiceWhoseProcessDiesCountsAsStoppedAndStartsAgain)
 
     kill(pid, SIGKILL);
     ASSERT_TRUE(test::WaitForProcessEnd(pid));
-    const sm::ServiceStatus status = Query(*service);
+    const sm::CServiceStatus status = Query(*service);
     EXPECT_EQ(status.CurrentState, sm::SERVICE_STOPPED);
     EXPECT_EQ(status.Win32ExitCode, static_cast<uint32_t>(sm::ERROR_PROCESS_ABORTED));
-    sm::ServiceStatus ignored;
+    sm::CServiceStatus ignored;
     EXPECT_FALSE(sm::ControlService(service->Get(), sm::SERVICE_CONTROL_INTERROGATE, &ignored));
     EXPECT_EQ(errno, sm::ERROR_SERVICE_NOT_ACTIVE);
 
     // Started again, by a changed command line: a new process.
     const std::string second = sandbox_.NewEventsFile();
     ASSERT_TRUE(sm::DeleteService(service->Get()));
-    service = Install(sandbox_.ServiceCommand(kName, second));
+    service = Install(sandbox_.ServiceCommand(NAME, second));
     ASSERT_TRUE(sm::StartService(service->Get())) << errno;
     ASSERT_EQ(WaitForState(*service, sm::SERVICE_RUNNING), sm::SERVICE_RUNNING);
     EXPECT_NE(test::ServiceProcessId(second), pid);
@@ -309,7 +309,7 @@ TEST_F(ServiceManagerTest, StartFailsForProgramsThatCannotBecomeTheService) {
 
     // A program that ends before it connects its dispatcher.
     const std::string events = sandbox_.NewEventsFile();
-    auto quitter = Install(sandbox_.ServiceCommand(kName, events, "exit"));
+    auto quitter = Install(sandbox_.ServiceCommand(NAME, events, "exit"));
     EXPECT_FALSE(sm::StartService(quitter->Get()));
     EXPECT_EQ(errno, sm::ERROR_PROCESS_ABORTED);
     EXPECT_EQ(sm::SystemErrorText(sm::ERROR_PROCESS_ABORTED), u"The process terminated unexpectedly.");
@@ -323,12 +323,12 @@ TEST_F(ServiceManagerTest, StartFailsForProgramsThatCannotBecomeTheService) {
 
 TEST_F(ServiceManagerTest, StartingServiceTakesNoControls) {
     const std::string events = sandbox_.NewEventsFile();
-    auto service = Install(sandbox_.ServiceCommand(kName, events, "stuck-start"));
+    auto service = Install(sandbox_.ServiceCommand(NAME, events, "stuck-start"));
     ASSERT_TRUE(sm::StartService(service->Get())) << errno;
-    ASSERT_TRUE(WaitForEvent(events, std::string("main ") + kName));
-    const sm::ServiceStatus status = Query(*service);
+    ASSERT_TRUE(WaitForEvent(events, std::string("main ") + NAME));
+    const sm::CServiceStatus status = Query(*service);
     EXPECT_EQ(status.CurrentState, sm::SERVICE_START_PENDING);
-    sm::ServiceStatus ignored;
+    sm::CServiceStatus ignored;
     EXPECT_FALSE(sm::ControlService(service->Get(), sm::SERVICE_CONTROL_STOP, &ignored));
     EXPECT_EQ(errno, sm::ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
     EXPECT_EQ(Count(ReadEvents(events), "control 1 on dispatcher"), 0);
@@ -338,8 +338,8 @@ TEST_F(ServiceManagerTest, StartingServiceTakesNoControls) {
 TEST_F(ServiceManagerTest, ForegroundServiceStopsOnSigtermAndSigint) {
     for (const int signal : {SIGTERM, SIGINT}) {
         const std::string events = sandbox_.NewEventsFile();
-        test::ChildProcess program(test::ToolPath("service"), {kName, events});
-        ASSERT_TRUE(WaitForEvent(events, std::string("main ") + kName));
+        test::ChildProcess program(test::ToolPath("service"), {NAME, events});
+        ASSERT_TRUE(WaitForEvent(events, std::string("main ") + NAME));
         EXPECT_TRUE(WaitForEvent(events, "mark -"));
         program.Kill(signal);
         EXPECT_EQ(program.WaitFor(30000), 0) << "signal " << signal;
@@ -352,13 +352,13 @@ TEST_F(ServiceManagerTest, ForegroundServiceStopsOnSigtermAndSigint) {
 // An installed service started by hand (as systemd starts it) is the service the database knows.
 TEST_F(ServiceManagerTest, ForegroundProgramOfInstalledServiceTakesControls) {
     const std::string events = sandbox_.NewEventsFile();
-    auto service = Install(sandbox_.ServiceCommand(kName, events));
-    test::ChildProcess program(test::ToolPath("service"), {kName, events});
+    auto service = Install(sandbox_.ServiceCommand(NAME, events));
+    test::ChildProcess program(test::ToolPath("service"), {NAME, events});
     ASSERT_EQ(WaitForState(*service, sm::SERVICE_RUNNING), sm::SERVICE_RUNNING);
     EXPECT_FALSE(sm::StartService(service->Get()));
     EXPECT_EQ(errno, sm::ERROR_SERVICE_ALREADY_RUNNING);
 
-    sm::ServiceStatus status;
+    sm::CServiceStatus status;
     ASSERT_TRUE(sm::ControlService(service->Get(), sm::SERVICE_CONTROL_PAUSE, &status)) << errno;
     EXPECT_EQ(status.CurrentState, sm::SERVICE_PAUSED);
     // A stop signal while paused is still a stop request.
@@ -367,7 +367,7 @@ TEST_F(ServiceManagerTest, ForegroundProgramOfInstalledServiceTakesControls) {
     EXPECT_EQ(Query(*service).CurrentState, sm::SERVICE_STOPPED);
     EXPECT_EQ(Count(ReadEvents(events), "control 1 on dispatcher"), 1);
     // The control socket went with it.
-    EXPECT_FALSE(Exists(sandbox_.Database() + "/" + kName + "/control"));
+    EXPECT_FALSE(Exists(sandbox_.Database() + "/" + NAME + "/control"));
 }
 
 }  // namespace

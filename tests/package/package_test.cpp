@@ -32,14 +32,14 @@ using test::ChildProcess;
 using test::ReadFile;
 using test::WriteFile;
 
-constexpr char kPackage[] = "velmora-virtual-printer";
-constexpr char kProgram[] = "/opt/velmora/VelmoraVirtualPrinter";
-constexpr char kBase[] = "/opt/velmora/VelmoraSpooler";
-constexpr char kDatabase[] = "/var/lib/velmora/services";
-constexpr char kServiceFolder[] = "/var/lib/velmora/services/Velmora_VirtualPrinter";
-constexpr char kUnit[] = "/lib/systemd/system/Velmora_VirtualPrinter.service";
-constexpr char kUnitAddition[] = "/lib/systemd/system/Velmora_VirtualPrinter.service.d/lpadmin.conf";
-constexpr char kEnabledLink[] = "/etc/systemd/system/multi-user.target.wants/Velmora_VirtualPrinter.service";
+constexpr char PACKAGE[] = "velmora-virtual-printer";
+constexpr char PROGRAM[] = "/opt/velmora/VelmoraVirtualPrinter";
+constexpr char BASE[] = "/opt/velmora/VelmoraSpooler";
+constexpr char DATABASE[] = "/var/lib/velmora/services";
+constexpr char SERVICE_FOLDER[] = "/var/lib/velmora/services/Velmora_VirtualPrinter";
+constexpr char UNIT[] = "/lib/systemd/system/Velmora_VirtualPrinter.service";
+constexpr char UNIT_ADDITION[] = "/lib/systemd/system/Velmora_VirtualPrinter.service.d/lpadmin.conf";
+constexpr char ENABLED_LINK[] = "/etc/systemd/system/multi-user.target.wants/Velmora_VirtualPrinter.service";
 
 // Where a shell of root finds programs, whatever the test's own search path.
 std::string SearchPath() {
@@ -135,7 +135,7 @@ class PackageTest : public ::testing::Test {
             if (entry.path().extension() == ".deb")
                 deb_ = entry.path().string();
         }
-        ASSERT_NE(deb_.find(std::string(kPackage) + "_"), std::string::npos) << output;
+        ASSERT_NE(deb_.find(std::string(PACKAGE) + "_"), std::string::npos) << output;
     }
 
     // Runs a program to its end; its exit code, with standard output and error in *output.
@@ -182,8 +182,8 @@ class PackageTest : public ::testing::Test {
     }
 
     std::string Root(const std::string& path) const { return root_ + path; }
-    std::string Base(const std::string& name) const { return root_ + kBase + "/" + name; }
-    std::string Status() const { return ReadFile(Root(kServiceFolder) + "/status"); }
+    std::string Base(const std::string& name) const { return root_ + BASE + "/" + name; }
+    std::string Status() const { return ReadFile(Root(SERVICE_FOLDER) + "/status"); }
 
     // The installed program started as systemd starts the unit: the service role in the foreground, with
     // the umask of the package's addition to the unit and the package's service registration; its base
@@ -192,15 +192,15 @@ class PackageTest : public ::testing::Test {
         port_ = test::FreeLoopbackPort();
         WriteFile(Base("QLSconf.ini"), "[Settings]\r\nPortLPD=" + std::to_string(port_) + "\r\n");
         WriteFile(Base("Printer.cfg"), "HOLD;0; ; ;1; ; ; ; ; ; \r\n");
-        const std::string umaskValue = Value(ReadFile(Root(kUnitAddition)), "UMask");
-        ASSERT_FALSE(umaskValue.empty()) << "no UMask in " << kUnitAddition;
+        const std::string umaskValue = Value(ReadFile(Root(UNIT_ADDITION)), "UMask");
+        ASSERT_FALSE(umaskValue.empty()) << "no UMask in " << UNIT_ADDITION;
         ChildProcess::Options options;
-        options.environment = {"VELMORA_LISTEN_LOOPBACK=1", "VELMORA_SERVICE_DATABASE=" + Root(kDatabase)};
+        options.environment = {"VELMORA_LISTEN_LOOPBACK=1", "VELMORA_SERVICE_DATABASE=" + Root(DATABASE)};
         options.captureErrors = true;
         const mode_t previous = umask(static_cast<mode_t>(std::strtoul(umaskValue.c_str(), nullptr, 8)));
         service_ = std::make_unique<ChildProcess>(
             FindProgram("unshare"),
-            std::vector<std::string>{"--pid", "--fork", "--mount-proc", "--kill-child", Root(kProgram),
+            std::vector<std::string>{"--pid", "--fork", "--mount-proc", "--kill-child", Root(PROGRAM),
                                      "-WINSERV"},
             options);
         umask(previous);
@@ -236,7 +236,7 @@ class PackageTest : public ::testing::Test {
 
     // The one job of spool.list, held, and the content of its spool file.
     void ExpectSavedJob(const std::string& content) const {
-        const JobArchiveContent saved = ReadJobArchive(ReadFile(Base("spool.list")));
+        const CJobArchiveContent saved = ReadJobArchive(ReadFile(Base("spool.list")));
         ASSERT_FALSE(saved.damaged);
         ASSERT_EQ(saved.jobs.size(), 1u);
         EXPECT_EQ(saved.jobs[0]->State, STATE_HELD);
@@ -265,7 +265,7 @@ TEST_F(PackageTest, InstallsItsFilesWithTheirPermissionsAndTheCapability) {
 #endif
 
     Install();
-    ASSERT_EQ(Dpkg({"--listfiles", kPackage}, &output), 0) << output;
+    ASSERT_EQ(Dpkg({"--listfiles", PACKAGE}, &output), 0) << output;
     std::set<std::string> files;
     std::istringstream lines(output);
     for (std::string line; std::getline(lines, line);) {
@@ -273,11 +273,11 @@ TEST_F(PackageTest, InstallsItsFilesWithTheirPermissionsAndTheCapability) {
             files.insert(line);
     }
     std::set<std::string> expected = {
-        kProgram,
+        PROGRAM,
         "/opt/velmora/velmora-lpr",
         "/usr/bin/VelmoraVirtualPrinter",
-        kUnit,
-        kUnitAddition,
+        UNIT,
+        UNIT_ADDITION,
         "/usr/share/man/man8/VelmoraVirtualPrinter.8.gz",
         "/usr/share/doc/velmora-virtual-printer/copyright",
         "/usr/share/doc/velmora-virtual-printer/changelog.Debian.gz",
@@ -295,12 +295,12 @@ TEST_F(PackageTest, InstallsItsFilesWithTheirPermissionsAndTheCapability) {
             EXPECT_EQ(info.mode & 022, 0u) << file;
         }
     }
-    EXPECT_EQ(Info(Root(kProgram)).mode & 07777, 0755u);
-    EXPECT_EQ(std::filesystem::read_symlink(Root("/usr/bin/VelmoraVirtualPrinter")).string(), kProgram);
+    EXPECT_EQ(Info(Root(PROGRAM)).mode & 07777, 0755u);
+    EXPECT_EQ(std::filesystem::read_symlink(Root("/usr/bin/VelmoraVirtualPrinter")).string(), PROGRAM);
 
     // The base folder beside the program: for root and lpadmin only, and what anyone creates in it stays
     // theirs to change, whatever the creator's umask.
-    const FileInfo base = Info(Root(kBase));
+    const FileInfo base = Info(Root(BASE));
     ASSERT_TRUE(S_ISDIR(base.mode));
     EXPECT_EQ(base.owner, 0u);
     EXPECT_EQ(base.group, group_);
@@ -318,22 +318,22 @@ TEST_F(PackageTest, InstallsItsFilesWithTheirPermissionsAndTheCapability) {
     EXPECT_NE(Info(Base("folder-made-by-root")).mode & S_ISGID, 0u);
 
     // The service's folder: members of lpadmin reach the service's control socket and take the lock.
-    for (const std::string folder : {"/var/lib/velmora", kDatabase, kServiceFolder}) {
+    for (const std::string folder : {"/var/lib/velmora", DATABASE, SERVICE_FOLDER}) {
         const FileInfo info = Info(Root(folder));
         EXPECT_EQ(info.group, group_) << folder;
         EXPECT_EQ(info.mode & 07777, 02775u) << folder;
     }
-    const FileInfo lock = Info(Root(std::string(kDatabase) + "/.lock"));
+    const FileInfo lock = Info(Root(std::string(DATABASE) + "/.lock"));
     EXPECT_EQ(lock.group, group_);
     EXPECT_EQ(lock.mode & 0777, 0664u);
 
-    ASSERT_EQ(Run("getcap", {Root(kProgram)}, &output), 0) << output;
+    ASSERT_EQ(Run("getcap", {Root(PROGRAM)}, &output), 0) << output;
     EXPECT_NE(output.find("cap_net_bind_service=ep"), std::string::npos) << output;
 
 #ifdef VELMORA_DESKTOP
     // The menu entry starts the installed program and shows the installed icon.
     const std::string entry = ReadFile(Root("/usr/share/applications/velmora-virtual-printer.desktop"));
-    EXPECT_EQ(Value(entry, "Exec"), kProgram);
+    EXPECT_EQ(Value(entry, "Exec"), PROGRAM);
     EXPECT_TRUE(Info(Root("/usr/share/icons/hicolor/scalable/apps/" + Value(entry, "Icon") + ".svg")).exists);
 #endif
 }
@@ -341,7 +341,7 @@ TEST_F(PackageTest, InstallsItsFilesWithTheirPermissionsAndTheCapability) {
 TEST_F(PackageTest, ShipsTheUnitAndRegistrationThatTheProgramsOwnInstallationWrites) {
     Install();
     // Installed disabled.
-    EXPECT_FALSE(Info(Root(kEnabledLink)).exists);
+    EXPECT_FALSE(Info(Root(ENABLED_LINK)).exists);
 
     // The installed program installs its service itself into private folders; its unit and its registration
     // name the program file where the package put it.
@@ -355,20 +355,20 @@ TEST_F(PackageTest, ShipsTheUnitAndRegistrationThatTheProgramsOwnInstallationWri
     std::string output;
     // The namespace ends with the installation run, and with it the service that it started.
     ASSERT_EQ(Run("unshare",
-                  {"--pid", "--fork", "--mount-proc", "--kill-child", Root(kProgram), "-SILENT_INSTALLSERV"},
+                  {"--pid", "--fork", "--mount-proc", "--kill-child", Root(PROGRAM), "-SILENT_INSTALLSERV"},
                   &output,
                   {"VELMORA_BASE_FOLDER=" + base, "VELMORA_SERVICE_DATABASE=" + database,
                    "VELMORA_SYSTEMD_UNIT_FOLDER=" + units, "VELMORA_LISTEN_LOOPBACK=1"}),
               0)
         << output;
     const auto asInstalled = [this](std::string text) {
-        const std::size_t at = text.find(Root(kProgram));
+        const std::size_t at = text.find(Root(PROGRAM));
         return at == std::string::npos ? text : text.replace(at, root_.size(), "");
     };
     const std::string written = ReadFile(units + "/Velmora_VirtualPrinter.service");
     ASSERT_FALSE(written.empty()) << FolderText(base + "/Logs") << output;
-    EXPECT_EQ(ReadFile(Root(kUnit)), asInstalled(written));
-    EXPECT_EQ(ReadFile(Root(kServiceFolder) + "/config"),
+    EXPECT_EQ(ReadFile(Root(UNIT)), asInstalled(written));
+    EXPECT_EQ(ReadFile(Root(SERVICE_FOLDER) + "/config"),
               asInstalled(ReadFile(database + "/Velmora_VirtualPrinter/config")));
 }
 
@@ -379,7 +379,7 @@ TEST_F(PackageTest, InstalledServiceRoleServesAJobIntoItsBaseFolder) {
         return;
     EXPECT_EQ(Value(Status(), "Connected"), "1");
     // Members of lpadmin may connect to the control socket: the desktop program pauses the service by it.
-    const FileInfo control = Info(Root(kServiceFolder) + "/control");
+    const FileInfo control = Info(Root(SERVICE_FOLDER) + "/control");
     EXPECT_TRUE(S_ISSOCK(control.mode));
     EXPECT_EQ(control.group, group_);
     EXPECT_NE(control.mode & S_IWGRP, 0u);
@@ -392,7 +392,7 @@ TEST_F(PackageTest, InstalledServiceRoleServesAJobIntoItsBaseFolder) {
     EXPECT_NE(LogText().find("LPD Server is started"), std::string::npos);
 
     // Everything the service made in the base folder is the group's to change and nobody else's to read.
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(Root(kBase))) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(Root(BASE))) {
         const FileInfo info = Info(entry.path().string());
         EXPECT_EQ(info.group, group_) << entry.path();
         EXPECT_NE(info.mode & S_IWGRP, 0u) << entry.path();
@@ -410,22 +410,22 @@ TEST_F(PackageTest, RemovalStopsAndDisablesTheServiceKeepsItsDataAndPurgeRemoves
         return;
     SendJob("kept job\n");
     // What "systemctl enable" makes.
-    std::filesystem::create_directories(std::filesystem::path(Root(kEnabledLink)).parent_path());
-    std::filesystem::create_symlink(kUnit, Root(kEnabledLink));
+    std::filesystem::create_directories(std::filesystem::path(Root(ENABLED_LINK)).parent_path());
+    std::filesystem::create_symlink(UNIT, Root(ENABLED_LINK));
 
     std::string output;
-    ASSERT_EQ(Dpkg({"--remove", kPackage}, &output), 0) << output;
+    ASSERT_EQ(Dpkg({"--remove", PACKAGE}, &output), 0) << output;
     EXPECT_EQ(service_->WaitFor(10000), 0) << "the service still runs after the removal";
-    EXPECT_FALSE(Info(Root(kEnabledLink)).exists);
-    EXPECT_FALSE(Info(Root(kProgram)).exists);
-    EXPECT_FALSE(Info(Root(kUnit)).exists);
+    EXPECT_FALSE(Info(Root(ENABLED_LINK)).exists);
+    EXPECT_FALSE(Info(Root(PROGRAM)).exists);
+    EXPECT_FALSE(Info(Root(UNIT)).exists);
     // The job list, the spooled job and the log stay, and so does the service's registration.
     ExpectSavedJob("kept job\n");
     EXPECT_NE(LogText().find("LPD Server is stopped"), std::string::npos);
-    EXPECT_TRUE(Info(Root(kServiceFolder) + "/config").exists);
+    EXPECT_TRUE(Info(Root(SERVICE_FOLDER) + "/config").exists);
 
-    ASSERT_EQ(Dpkg({"--purge", kPackage}, &output), 0) << output;
-    EXPECT_FALSE(Info(Root(kBase)).exists);
+    ASSERT_EQ(Dpkg({"--purge", PACKAGE}, &output), 0) << output;
+    EXPECT_FALSE(Info(Root(BASE)).exists);
     EXPECT_FALSE(Info(Root("/var/lib/velmora")).exists);
     EXPECT_FALSE(Info(Root("/opt/velmora")).exists);
 }

@@ -30,7 +30,7 @@ using test::ChildProcess;
 using test::ReadFile;
 using test::WriteFile;
 
-const char16_t kServiceName[] = u"Velmora_VirtualPrinter";
+const char16_t SERVICE_NAME[] = u"Velmora_VirtualPrinter";
 
 bool Exists(const std::string& path) {
     struct stat info;
@@ -140,8 +140,8 @@ class ProgramTest : public ::testing::Test {
     // The service as the test sees it through the private database.
     uint32_t ServiceState() const {
         platform::ScHandle manager = platform::OpenSCManager(platform::SC_MANAGER_ALL_ACCESS);
-        platform::ScHandle service = platform::OpenService(manager, kServiceName, platform::SERVICE_ALL_ACCESS);
-        platform::ServiceStatus status;
+        platform::ScHandle service = platform::OpenService(manager, SERVICE_NAME, platform::SERVICE_ALL_ACCESS);
+        platform::CServiceStatus status;
         const bool known = service && platform::QueryServiceStatus(service, &status);
         platform::CloseServiceHandle(service);
         platform::CloseServiceHandle(manager);
@@ -149,8 +149,8 @@ class ProgramTest : public ::testing::Test {
     }
     bool Control(uint32_t control) const {
         platform::ScHandle manager = platform::OpenSCManager(platform::SC_MANAGER_ALL_ACCESS);
-        platform::ScHandle service = platform::OpenService(manager, kServiceName, platform::SERVICE_ALL_ACCESS);
-        platform::ServiceStatus status;
+        platform::ScHandle service = platform::OpenService(manager, SERVICE_NAME, platform::SERVICE_ALL_ACCESS);
+        platform::CServiceStatus status;
         const bool sent = service && platform::ControlService(service, control, &status);
         platform::CloseServiceHandle(service);
         platform::CloseServiceHandle(manager);

@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     for (int i = 0;; ++i) {
         for (int k = 0; k < 100; ++k)
             Append(app, i * 100 + k);
-        platform::FileError error;
+        platform::CFileError error;
         if (!app.Jobs.WriteJobListFile(&error))
             return 1;
         std::printf("saved %d\n", i);

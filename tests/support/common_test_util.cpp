@@ -14,14 +14,14 @@
 namespace velmora::test {
 
 TempFolder::TempFolder() {
-    static const std::string kLetters = "abcdefghijklmnopqrstuvwxyz0123456789";
+    static const std::string LETTERS = "abcdefghijklmnopqrstuvwxyz0123456789";
     std::random_device seed;
     std::mt19937 random(seed());
     const std::filesystem::path temporary = std::filesystem::temp_directory_path();
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = "velmora-test-";
         for (int i = 0; i < 8; ++i)
-            name += kLetters[random() % kLetters.size()];
+            name += LETTERS[random() % LETTERS.size()];
         std::error_code error;
         // Made by this call only when it did not exist: a folder of another test is never shared.
         if (std::filesystem::create_directory(temporary / name, error)) {
@@ -38,7 +38,7 @@ TempFolder::~TempFolder() {
 }
 
 std::u16string TempFolder::Folder() const {
-    return platform::AnsiToUnicode(path_ + kSeparator);
+    return platform::AnsiToUnicode(path_ + SEPARATOR);
 }
 
 std::string ReadFile(const std::string& path) {
@@ -67,7 +67,7 @@ AnsiCodePage CurrentAnsiCodePage() {
 
 std::u16string SharingViolationText() {
     // 32 is ERROR_SHARING_VIOLATION on Windows; on Linux the kind alone gives the text.
-    return platform::FileError{platform::FileErrorKind::SharingViolation, 32}.Description();
+    return platform::CFileError{platform::FileErrorKind::SharingViolation, 32}.Description();
 }
 
 void SetEnvironment(const std::string& name, const std::string& value) {
@@ -87,16 +87,16 @@ void UnsetEnvironment(const std::string& name) {
 }
 
 bool StripLogStamp(std::string* line) {
-    static constexpr char kShape[] = "dddd/dd/dd\tdd:dd:dd\t";
-    constexpr std::size_t kLength = sizeof kShape - 1;
-    if (line->size() < kLength)
+    static constexpr char SHAPE[] = "dddd/dd/dd\tdd:dd:dd\t";
+    constexpr std::size_t LENGTH = sizeof SHAPE - 1;
+    if (line->size() < LENGTH)
         return false;
-    for (std::size_t i = 0; i < kLength; ++i) {
+    for (std::size_t i = 0; i < LENGTH; ++i) {
         const char c = (*line)[i];
-        if (kShape[i] == 'd' ? (c < '0' || c > '9') : c != kShape[i])
+        if (SHAPE[i] == 'd' ? (c < '0' || c > '9') : c != SHAPE[i])
             return false;
     }
-    line->erase(0, kLength);
+    line->erase(0, LENGTH);
     return true;
 }
 
@@ -147,7 +147,7 @@ std::string ChildProcess::ReadAll() {
 }
 
 std::string ToolPath(const std::string& name) {
-    return std::string(VELMORA_TEST_TOOLS_DIR) + TempFolder::kSeparator + "velmora_" + name;
+    return std::string(VELMORA_TEST_TOOLS_DIR) + TempFolder::SEPARATOR + "velmora_" + name;
 }
 
 }  // namespace velmora::test

@@ -18,15 +18,15 @@ namespace velmora::test {
 
 namespace {
 
-constexpr const char* kSocat = "/usr/bin/socat";
+constexpr const char* SOCAT = "/usr/bin/socat";
 // Debian's place first, then that of the distributions that keep helper programs in libexec.
-constexpr const char* kCupsLpdPlaces[] = {"/usr/lib/cups/daemon/cups-lpd",
+constexpr const char* CUPS_LPD_PLACES[] = {"/usr/lib/cups/daemon/cups-lpd",
                                           "/usr/libexec/cups/daemon/cups-lpd"};
 // A free port can be taken by someone else before socat binds it: then another one is tried.
-constexpr int kPortAttempts = 5;
+constexpr int PORT_ATTEMPTS = 5;
 // Limits that only keep a broken set-up from hanging; nothing here measures time.
-constexpr auto kStartLimit = std::chrono::seconds(10);
-constexpr auto kStopLimit = std::chrono::seconds(3);
+constexpr auto START_LIMIT = std::chrono::seconds(10);
+constexpr auto STOP_LIMIT = std::chrono::seconds(3);
 
 bool Accepts(uint16_t port) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -49,7 +49,7 @@ void EndProcessTree(pid_t root) {
         if (process.pid != root && StillRunning(process))
             kill(process.pid, SIGTERM);
     }
-    const auto deadline = std::chrono::steady_clock::now() + kStopLimit;
+    const auto deadline = std::chrono::steady_clock::now() + STOP_LIMIT;
     bool reaped = false;
     while (!(reaped = waitpid(root, nullptr, WNOHANG) == root) && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -68,7 +68,7 @@ void EndProcessTree(pid_t root) {
 }  // namespace
 
 std::string CupsLpdProgram() {
-    for (const char* place : kCupsLpdPlaces) {
+    for (const char* place : CUPS_LPD_PLACES) {
         if (access(place, X_OK) == 0)
             return place;
     }
@@ -97,12 +97,12 @@ CupsLpd::~CupsLpd() {
 
 bool CupsLpd::Start(std::string* reason) {
     const std::string cupsLpd = CupsLpdProgram();
-    if (cupsLpd.empty() || access(kSocat, X_OK) != 0) {
+    if (cupsLpd.empty() || access(SOCAT, X_OK) != 0) {
         *reason = "cups-lpd or socat is not installed (scripts/setup.sh installs them)";
         return false;
     }
-    for (int attempt = 0; attempt < kPortAttempts; ++attempt) {
-        if (Launch(kSocat, cupsLpd))
+    for (int attempt = 0; attempt < PORT_ATTEMPTS; ++attempt) {
+        if (Launch(SOCAT, cupsLpd))
             return true;
     }
     *reason = "socat did not listen: " + Output();
@@ -140,7 +140,7 @@ bool CupsLpd::Launch(const std::string& socat, const std::string& cupsLpd) {
         execv(argv[0], argv.data());
         _exit(127);
     }
-    const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
+    const auto deadline = std::chrono::steady_clock::now() + START_LIMIT;
     while (std::chrono::steady_clock::now() < deadline) {
         if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
             pid_ = -1;

@@ -24,9 +24,9 @@ namespace velmora::test {
 namespace {
 
 // Limits that only keep a broken set-up from hanging the tests; nothing here measures time.
-constexpr auto kStartLimit = std::chrono::seconds(60);
-constexpr auto kStopLimit = std::chrono::seconds(30);
-constexpr int kPollMilliseconds = 50;
+constexpr auto START_LIMIT = std::chrono::seconds(60);
+constexpr auto STOP_LIMIT = std::chrono::seconds(30);
+constexpr int POLL_MILLISECONDS = 50;
 
 std::string SystemProgram(const std::string& name) {
     for (const char* folder : {"/usr/sbin/", "/usr/bin/", "/sbin/", "/bin/"}) {
@@ -105,7 +105,7 @@ bool FakePrinter::NextDocument(std::string* document, int milliseconds) {
 void FakePrinter::Run() {
     while (!stop_) {
         pollfd ready{listener_, POLLIN, 0};
-        if (poll(&ready, 1, kPollMilliseconds) <= 0)
+        if (poll(&ready, 1, POLL_MILLISECONDS) <= 0)
             continue;
         const int connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
         if (connection >= 0)
@@ -118,7 +118,7 @@ void FakePrinter::Receive(int connection) {
     bool ended = false;
     while (!stop_ && !ended) {
         pollfd ready{connection, POLLIN, 0};
-        if (poll(&ready, 1, kPollMilliseconds) <= 0)
+        if (poll(&ready, 1, POLL_MILLISECONDS) <= 0)
             continue;
         char buffer[64 * 1024];
         const ssize_t count = recv(connection, buffer, sizeof buffer, 0);
@@ -249,7 +249,7 @@ bool CupsServer::Start() {
         return false;
     }
 
-    const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
+    const auto deadline = std::chrono::steady_clock::now() + START_LIMIT;
     while (std::chrono::steady_clock::now() < deadline) {
         int status = 0;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
@@ -269,7 +269,7 @@ void CupsServer::Stop() {
     if (pid_ <= 0)
         return;
     kill(pid_, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + kStopLimit;
+    const auto deadline = std::chrono::steady_clock::now() + STOP_LIMIT;
     int status = 0;
     while (waitpid(pid_, &status, WNOHANG) == 0) {
         if (std::chrono::steady_clock::now() >= deadline) {

@@ -11,10 +11,10 @@
 int main(int argc, char** argv) {
     if (argc != 3)
         return 2;
-    velmora::platform::NativeFile file;
+    velmora::platform::CNativeFile file;
     if (file.Open(velmora::platform::AnsiToUnicode(argv[1]),
-                  velmora::platform::kOpenReadWrite | velmora::platform::kOpenCreate |
-                      velmora::platform::kOpenNoTruncate | velmora::platform::kShareExclusive)) {
+                  velmora::platform::OPEN_READ_WRITE | velmora::platform::OPEN_CREATE |
+                      velmora::platform::OPEN_NO_TRUNCATE | velmora::platform::SHARE_EXCLUSIVE)) {
         return 1;
     }
     std::printf("held\n");

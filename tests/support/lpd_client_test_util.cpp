@@ -6,9 +6,9 @@ namespace velmora::test {
 
 RawLpdClient::RawLpdClient(uint16_t port) {
     platform::SocketStartup();
-    platform::Ipv4SocketAddress address;
+    platform::CIpv4SocketAddress address;
     const platform::SocketHandle socket = platform::CreateTcpSocket();
-    if (socket == platform::kInvalidSocket)
+    if (socket == platform::SOCKET_INVALID)
         return;
     fd_ = socket;
     if (!platform::ResolveIpv4("127.0.0.1", port, &address) || platform::Connect(socket, address) != 0)
@@ -30,7 +30,7 @@ bool RawLpdClient::Send(const std::string& bytes) {
     std::size_t sent = 0;
     while (fd_ >= 0 && sent < bytes.size()) {
         const long n = platform::Send(fd_, bytes.data() + sent, bytes.size() - sent);
-        if (n < 0 && platform::LastSocketError() == platform::kWsaInterrupted)
+        if (n < 0 && platform::LastSocketError() == platform::WSA_INTERRUPTED)
             continue;
         if (n <= 0)
             return false;
@@ -69,9 +69,9 @@ uint16_t FreeLoopbackPort() {
     platform::SocketStartup();
     const platform::SocketHandle socket = platform::CreateTcpSocket();
     uint16_t port = 0;
-    if (socket != platform::kInvalidSocket && platform::BindLoopback(socket, 0) == 0)
+    if (socket != platform::SOCKET_INVALID && platform::BindLoopback(socket, 0) == 0)
         port = platform::LocalPort(socket);
-    if (socket != platform::kInvalidSocket)
+    if (socket != platform::SOCKET_INVALID)
         platform::CloseSocket(socket);
     platform::SocketCleanup();
     return port;

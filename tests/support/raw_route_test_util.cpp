@@ -14,7 +14,7 @@ namespace velmora::test {
 void ExpectJobsPrintedRawThroughTheSpooler(CVelmoraVirtualPrinterApp& app, const std::u16string& queue,
                                            const TempFolder& folder,
                                            const std::function<std::string()>& nextDocument) {
-    const std::string kEsc = "\x1b";
+    const std::string ESC = "\x1b";
     PrinterRecords printers(2);
     printers[0].Name = u"PASS";
     printers[0].LocalPrinter = queue;
@@ -37,7 +37,7 @@ void ExpectJobsPrintedRawThroughTheSpooler(CVelmoraVirtualPrinterApp& app, const
     const std::string binaryPath = folder.File("binary.prn");
     WriteFile(binaryPath, binary);
     const std::string pclPath = folder.File("trays.pcl");
-    WriteFile(pclPath, kEsc + "E" + kEsc + "&l1H" + kEsc + "&l1G" + "page\f" + kEsc + "E");
+    WriteFile(pclPath, ESC + "E" + ESC + "&l1H" + ESC + "&l1G" + "page\f" + ESC + "E");
     const std::string port = std::to_string(app.LpdServer.ListeningPort);
     std::string output;
     test::ChildProcess first(VELMORA_LPR_PATH, {"-p", port, "127.0.0.1", "PASS", binaryPath});
@@ -45,7 +45,7 @@ void ExpectJobsPrintedRawThroughTheSpooler(CVelmoraVirtualPrinterApp& app, const
     EXPECT_EQ(nextDocument(), binary);
     test::ChildProcess second(VELMORA_LPR_PATH, {"-p", port, "127.0.0.1", "TRAYS", pclPath});
     EXPECT_EQ(second.RunToEnd(60000, &output), 0) << output;
-    EXPECT_EQ(nextDocument(), kEsc + "E" + kEsc + "&l7H" + kEsc + "&l2G" + "page\f" + kEsc + "E");
+    EXPECT_EQ(nextDocument(), ESC + "E" + ESC + "&l7H" + ESC + "&l2G" + "page\f" + ESC + "E");
 
     app.Spooler.StopSpooler();
     app.Spooler.JoinSpoolerThread();

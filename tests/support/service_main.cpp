@@ -57,7 +57,7 @@ void Report(uint32_t state, uint32_t checkPoint = 0, uint32_t waitHint = 0) {
         std::lock_guard<std::mutex> guard(Lock);
         CurrentState = state;
     }
-    sm::ServiceStatus status;
+    sm::CServiceStatus status;
     status.ServiceType = sm::SERVICE_WIN32_OWN_PROCESS;
     status.CurrentState = state;
     status.ControlsAccepted =
@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
     Event(std::string("mark ") + (mark ? mark : "-"));
     if (Behaviour == "exit")
         return 3;
-    const sm::ServiceTableEntry table[] = {{ServiceName.c_str(), ServiceMain}, {nullptr, nullptr}};
+    const sm::CServiceTableEntry table[] = {{ServiceName.c_str(), ServiceMain}, {nullptr, nullptr}};
     const bool returned = sm::StartServiceCtrlDispatcher(table);
     Event(returned ? "dispatcher returned" : "dispatcher failed " + std::to_string(errno));
     return returned ? 0 : 1;

@@ -12,11 +12,11 @@ namespace velmora::test {
 
 namespace {
 
-constexpr auto kPatience = std::chrono::seconds(30);
+constexpr auto PATIENCE = std::chrono::seconds(30);
 
 template <typename Condition>
 bool Eventually(Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    const auto deadline = std::chrono::steady_clock::now() + PATIENCE;
     while (std::chrono::steady_clock::now() < deadline) {
         if (condition())
             return true;

@@ -14,7 +14,7 @@ class SocketEnvironment : public ::testing::Environment {
     void TearDown() override { platform::SocketCleanup(); }
 };
 
-[[maybe_unused]] ::testing::Environment* const kSockets =
+[[maybe_unused]] ::testing::Environment* const SOCKETS =
     ::testing::AddGlobalTestEnvironment(new SocketEnvironment);
 
 }  // namespace

@@ -26,11 +26,11 @@ class TempFolder {
     // The folder with a trailing separator, as UTF-16 (the form the system keeps its folders in).
     std::u16string Folder() const;
     // A name inside the folder, joined with the system's separator.
-    std::string File(const std::string& name) const { return path_ + kSeparator + name; }
+    std::string File(const std::string& name) const { return path_ + SEPARATOR + name; }
 #ifdef _WIN32
-    static constexpr char kSeparator = '\\';
+    static constexpr char SEPARATOR = '\\';
 #else
-    static constexpr char kSeparator = '/';
+    static constexpr char SEPARATOR = '/';
 #endif
 
   private:

@@ -22,7 +22,7 @@ TEST_F(DesktopProgramTest, TheDocumentRunsTheServerForTheLifeOfTheMainWindow) {
     char* argv[] = {name, nullptr};
     app_->Settings.PortLPD = 0;
     app_->LpdServer.LoopbackOnly = true;
-    std::unique_ptr<DesktopRole> desktop = ui::CreateDesktopProgram(*app_, argc, argv);
+    std::unique_ptr<CDesktopRole> desktop = ui::CreateDesktopProgram(*app_, argc, argv);
     ASSERT_TRUE(desktop);
     desktop->CreateInfoWindow();
     ASSERT_TRUE(desktop->CreateMainWindow());
@@ -41,7 +41,7 @@ TEST_F(DesktopProgramTest, AMessageRaisedForAWorkerThreadNeverBlocksIt) {
     int argc = 1;
     char name[] = "VelmoraVirtualPrinter";
     char* argv[] = {name, nullptr};
-    std::unique_ptr<DesktopRole> desktop = ui::CreateDesktopProgram(*app_, argc, argv);
+    std::unique_ptr<CDesktopRole> desktop = ui::CreateDesktopProgram(*app_, argc, argv);
     ASSERT_TRUE(desktop);
     // No message loop runs: a worker that waited for the box would never come back.
     std::atomic<bool> returned{false};

@@ -22,7 +22,7 @@ using ui::ID_JOB_RELEASE;
 using ui::ID_JOB_STOP;
 using ui::ID_JOB_TRANSFER;
 
-constexpr int kJobCommands[] = {ID_JOB_RELEASE, ID_JOB_STOP, ID_JOB_DELETE, ID_JOB_TRANSFER};
+constexpr int JOB_COMMANDS[] = {ID_JOB_RELEASE, ID_JOB_STOP, ID_JOB_DELETE, ID_JOB_TRANSFER};
 
 class JobCommandsTest : public test::UiFixture {
   protected:
@@ -34,7 +34,7 @@ class JobCommandsTest : public test::UiFixture {
 
     static std::vector<bool> Enabled(const CVelmoraVirtualPrinterView& view) {
         std::vector<bool> enabled;
-        for (const int command : kJobCommands)
+        for (const int command : JOB_COMMANDS)
             enabled.push_back(view.IsJobCommandEnabled(command));
         return enabled;
     }

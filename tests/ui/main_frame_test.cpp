@@ -333,7 +333,7 @@ class DesktopWithoutTrayTest : public test::AppFixture {
 TEST_F(DesktopWithoutTrayTest, AHiddenStartShowsTheWindowAndTheSeamsReachIt) {
     app_->Settings.PortLPD = 0;
     app_->LpdServer.LoopbackOnly = true;
-    std::unique_ptr<DesktopRole> desktop = ui::CreateDesktopProgram(*app_, argc_, argv_);
+    std::unique_ptr<CDesktopRole> desktop = ui::CreateDesktopProgram(*app_, argc_, argv_);
     ASSERT_TRUE(desktop);
     ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
     desktop->CreateInfoWindow();

@@ -182,7 +182,7 @@ TEST_F(PreferencesDialogTest, TheServiceRequestDependsOnTheServiceState) {
     platform::ScHandle manager = platform::OpenSCManager(platform::SC_MANAGER_ALL_ACCESS);
     ASSERT_NE(manager, nullptr);
     platform::ScHandle service =
-        platform::CreateService(manager, kServiceName, kServiceName, platform::SERVICE_ALL_ACCESS,
+        platform::CreateService(manager, SERVICE_NAME, SERVICE_NAME, platform::SERVICE_ALL_ACCESS,
                                 platform::SERVICE_WIN32_OWN_PROCESS, platform::SERVICE_DEMAND_START,
                                 platform::SERVICE_ERROR_NORMAL, u"/bin/true -WINSERV");
     ASSERT_NE(service, nullptr);

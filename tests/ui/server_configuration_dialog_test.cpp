@@ -40,17 +40,17 @@ using ui::CConfigurationPrinter;
 using ui::CDialogConfigureServeur;
 
 // Nothing is printed in these tests: every queue points at the discard port.
-constexpr char kDevice[] = "socket://127.0.0.1:9";
-constexpr char kDefaultQueue[] = "Office_Laser";
+constexpr char DEVICE[] = "socket://127.0.0.1:9";
+constexpr char DEFAULT_QUEUE[] = "Office_Laser";
 
 // The controls whose enabled state the dialog manages, in a fixed order.
-constexpr const char* kManagedControls[] = {
+constexpr const char* MANAGED_CONTROLS[] = {
     "PrinterNameList",  "NewButton",     "DeleteButton",     "LocalModeRadio",     "LocalPrinterList",
     "InputBinEdit",     "OutputBinEdit", "ProgramModeRadio", "ProgramPrinterList", "ProgramEdit",
     "ParametersButton", "LpdModeRadio",  "IpAddressControl", "QueueNameEdit",      "HoldJobsCheck",
     "StatusPortEdit",   "SaveButton",    "CancelButton"};
 
-constexpr char kSelectedCommon[] =
+constexpr char SELECTED_COMMON[] =
     "PrinterNameList NewButton DeleteButton LocalModeRadio ProgramModeRadio LpdModeRadio HoldJobsCheck "
     "StatusPortEdit SaveButton CancelButton";
 
@@ -58,9 +58,9 @@ class ServerConfigurationDialogTest : public test::AppFixture {
   protected:
     static void SetUpTestSuite() {
         server_ = new test::CupsServer();
-        if (!server_->Start() || !server_->AddRawQueue("Zeta_Raw", kDevice) ||
-            !server_->AddRawQueue(kDefaultQueue, kDevice) || !server_->AddRawQueue("alpha_raw", kDevice) ||
-            !server_->SetDefaultQueue(kDefaultQueue)) {
+        if (!server_->Start() || !server_->AddRawQueue("Zeta_Raw", DEVICE) ||
+            !server_->AddRawQueue(DEFAULT_QUEUE, DEVICE) || !server_->AddRawQueue("alpha_raw", DEVICE) ||
+            !server_->SetDefaultQueue(DEFAULT_QUEUE)) {
             failure_ = server_->Failure();
         }
     }
@@ -87,7 +87,7 @@ class ServerConfigurationDialogTest : public test::AppFixture {
     // The names of the managed controls that are enabled.
     static std::set<std::string> EnabledControls(const QWidget* dialog) {
         std::set<std::string> enabled;
-        for (const char* name : kManagedControls) {
+        for (const char* name : MANAGED_CONTROLS) {
             const QWidget* control = Child<QWidget>(dialog, name);
             if (control && control->isEnabled())
                 enabled.insert(name);
@@ -109,7 +109,7 @@ class ServerConfigurationDialogTest : public test::AppFixture {
     }
     // The controls of a selected virtual printer: those of every mode and the mode's own.
     static std::set<std::string> Selected(const std::string& modeControls) {
-        return Words(std::string(kSelectedCommon) + " " + modeControls);
+        return Words(std::string(SELECTED_COMMON) + " " + modeControls);
     }
 
     // "New" with the name typed into the "Printer configuration" dialog and OK (or Cancel); the message
@@ -185,11 +185,11 @@ TEST_F(ServerConfigurationDialogTest,
         auto* list = Child<QComboBox>(&dialog, name);
         ASSERT_EQ(list->count(), 3) << name;
         EXPECT_EQ(list->itemText(0), "alpha_raw");
-        EXPECT_EQ(list->itemText(1), kDefaultQueue);
+        EXPECT_EQ(list->itemText(1), DEFAULT_QUEUE);
         EXPECT_EQ(list->itemText(2), "Zeta_Raw");
-        EXPECT_EQ(list->currentText(), kDefaultQueue) << name;
+        EXPECT_EQ(list->currentText(), DEFAULT_QUEUE) << name;
     }
-    EXPECT_EQ(Child<QLineEdit>(&dialog, "ProgramEdit")->text(), Q(kDefaultProgramCommand));
+    EXPECT_EQ(Child<QLineEdit>(&dialog, "ProgramEdit")->text(), Q(DEFAULT_PROGRAM_COMMAND));
     EXPECT_EQ(Child<QLineEdit>(&dialog, "ProgramEdit")->text(), R"("/usr/bin/lp" -d %2 %1)");
     EXPECT_TRUE(Child<QRadioButton>(&dialog, "LocalModeRadio")->isChecked());
     EXPECT_FALSE(Child<QLineEdit>(&dialog, "StatusPortEdit")->isVisibleTo(&dialog));
@@ -200,7 +200,7 @@ TEST_F(ServerConfigurationDialogTest,
     const CPrinterSetting& first = printers[0];
     EXPECT_EQ(first.Name, u"PASS");
     EXPECT_EQ(first.OutputMode, OUTPUT_LOCAL_PRINTER);
-    EXPECT_EQ(first.ProgramCommand, kDefaultProgramCommand);
+    EXPECT_EQ(first.ProgramCommand, DEFAULT_PROGRAM_COMMAND);
     EXPECT_EQ(first.LocalPrinter, u"Office_Laser");
     EXPECT_EQ(first.ProgramPrinter, u"Office_Laser");
     EXPECT_EQ(first.QueueName, u"");

@@ -122,10 +122,10 @@ TEST(CodePageTest, TablesAreRebuiltAfterBeingFreed) {
 
 TEST(CodePageTest, ConcurrentFirstUseSeesCompleteTables) {
     FreeCodePageTables();
-    constexpr int kThreads = 8;
-    std::vector<int> mismatches(kThreads, 0);
+    constexpr int THREADS = 8;
+    std::vector<int> mismatches(THREADS, 0);
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
+    for (int t = 0; t < THREADS; ++t) {
         threads.emplace_back([t, &mismatches] {
             for (int b = 0; b < 256; ++b) {
                 // Half the threads start with the reverse table, half with the forward one.
@@ -144,7 +144,7 @@ TEST(CodePageTest, ConcurrentFirstUseSeesCompleteTables) {
     for (auto& thread : threads) {
         thread.join();
     }
-    for (int t = 0; t < kThreads; ++t) {
+    for (int t = 0; t < THREADS; ++t) {
         EXPECT_EQ(mismatches[t], 0) << "thread " << t;
     }
 }

@@ -26,7 +26,7 @@ std::string Narrow(const std::u16string& text) {
 
 struct FormatCase {
     std::u16string format;
-    std::vector<FormatArg> args;
+    std::vector<CFormatArg> args;
     std::u16string expected;
 };
 
@@ -131,17 +131,17 @@ TEST(FormatTest, VariadicFormMatchesArgumentList) {
 }
 
 TEST(FormatArgTest, Accessors) {
-    EXPECT_EQ(FormatArg(-5).kind(), FormatArg::Kind::Signed);
-    EXPECT_EQ(FormatArg(5u).kind(), FormatArg::Kind::Unsigned);
-    EXPECT_EQ(FormatArg(u"x").kind(), FormatArg::Kind::Text);
-    EXPECT_EQ(FormatArg("x").kind(), FormatArg::Kind::Bytes);
+    EXPECT_EQ(CFormatArg(-5).kind(), CFormatArg::Kind::Signed);
+    EXPECT_EQ(CFormatArg(5u).kind(), CFormatArg::Kind::Unsigned);
+    EXPECT_EQ(CFormatArg(u"x").kind(), CFormatArg::Kind::Text);
+    EXPECT_EQ(CFormatArg("x").kind(), CFormatArg::Kind::Bytes);
 
-    EXPECT_EQ(FormatArg(-5).AsSigned(), -5);
-    EXPECT_EQ(FormatArg(-5).AsText(), u"-5");
-    EXPECT_EQ(FormatArg(uint64_t{7}).AsText(), u"7");
-    EXPECT_EQ(FormatArg(u" 42x").AsSigned(), 42);
-    EXPECT_EQ(FormatArg("-3").AsSigned(), -3);
-    EXPECT_EQ(FormatArg("\xE9").AsText(), u"\u00E9");
+    EXPECT_EQ(CFormatArg(-5).AsSigned(), -5);
+    EXPECT_EQ(CFormatArg(-5).AsText(), u"-5");
+    EXPECT_EQ(CFormatArg(uint64_t{7}).AsText(), u"7");
+    EXPECT_EQ(CFormatArg(u" 42x").AsSigned(), 42);
+    EXPECT_EQ(CFormatArg("-3").AsSigned(), -3);
+    EXPECT_EQ(CFormatArg("\xE9").AsText(), u"\u00E9");
 }
 
 TEST(TextUtilTest, ParseInt32) {

@@ -15,7 +15,7 @@ namespace {
 using Strings = std::u16string CSpoolFile::*;
 
 // Every string field, in the record's declaration order (not the archive's).
-constexpr Strings kStringFields[] = {
+constexpr Strings STRING_FIELDS[] = {
     &CSpoolFile::DocumentName, &CSpoolFile::StateText,     &CSpoolFile::Owner,
     &CSpoolFile::DateInserted, &CSpoolFile::FileSize,      &CSpoolFile::FileType,
     &CSpoolFile::PrinterName,  &CSpoolFile::LocalFileName, &CSpoolFile::ReceivedFileName,
@@ -78,7 +78,7 @@ std::string Hex(std::string_view bytes) {
 SpoolFilePtr MakeJob(const std::u16string& prefix, int32_t state) {
     auto job = std::make_shared<CSpoolFile>();
     int n = 0;
-    for (Strings field : kStringFields)
+    for (Strings field : STRING_FIELDS)
         (*job).*field = prefix + static_cast<char16_t>(u'A' + n++);
     job->State = state;
     return job;
@@ -87,7 +87,7 @@ SpoolFilePtr MakeJob(const std::u16string& prefix, int32_t state) {
 void ExpectSameJob(const CSpoolFile& actual, const CSpoolFile& expected) {
     EXPECT_EQ(actual.State, expected.State);
     int n = 0;
-    for (Strings field : kStringFields) {
+    for (Strings field : STRING_FIELDS) {
         SCOPED_TRACE(n++);
         EXPECT_TRUE(actual.*field == expected.*field)
             << "size " << (actual.*field).size() << " vs " << (expected.*field).size();
@@ -104,7 +104,7 @@ void ExpectSameJobs(const std::vector<SpoolFilePtr>& actual, const std::vector<S
 
 TEST(JobArchiveWriteTest, BytesOfSmallLists) {
     EXPECT_EQ(Hex(WriteJobArchive({})), "00 00 ");
-    const JobArchiveContent none = ReadJobArchive(std::string("\0\0", 2));
+    const CJobArchiveContent none = ReadJobArchive(std::string("\0\0", 2));
     EXPECT_TRUE(none.jobs.empty());
     EXPECT_FALSE(none.damaged);
 
@@ -198,7 +198,7 @@ TEST(JobArchiveRoundTripTest, EveryLengthFormAndNonLatinText) {
     int n = 0;
     for (std::size_t length : lengths) {
         SpoolFilePtr& job = jobs[static_cast<std::size_t>(n) % jobs.size()];
-        (*job).*kStringFields[static_cast<std::size_t>(n) % std::size(kStringFields)] =
+        (*job).*STRING_FIELDS[static_cast<std::size_t>(n) % std::size(STRING_FIELDS)] =
             std::u16string(length, static_cast<char16_t>(0x4E00 + n));
         ++n;
     }
@@ -208,7 +208,7 @@ TEST(JobArchiveRoundTripTest, EveryLengthFormAndNonLatinText) {
     jobs[2]->Owner = std::u16string(1, u'\0');
     jobs[2]->State = -1;  // taken as stored, whatever it is
 
-    const JobArchiveContent content = ReadJobArchive(WriteJobArchive(jobs));
+    const CJobArchiveContent content = ReadJobArchive(WriteJobArchive(jobs));
     EXPECT_FALSE(content.damaged);
     ExpectSameJobs(content.jobs, jobs);
 }
@@ -235,7 +235,7 @@ TEST(JobArchiveRoundTripTest, CountForms) {
         }
         const std::string bytes = WriteJobArchive(jobs);
         EXPECT_EQ(Hex(bytes.substr(0, c.countBytes.size())), Hex(c.countBytes));
-        const JobArchiveContent content = ReadJobArchive(bytes);
+        const CJobArchiveContent content = ReadJobArchive(bytes);
         EXPECT_FALSE(content.damaged);
         ASSERT_EQ(content.jobs.size(), c.count);
         for (std::size_t i = 0; i < c.count; ++i) {
@@ -258,7 +258,7 @@ void CheckEveryCut(const std::string& bytes, const std::vector<std::size_t>& rec
             ++complete;
         // A copy of exactly the cut length, so that reading past it is caught by the address sanitizer.
         const std::string part = bytes.substr(0, cut);
-        const JobArchiveContent content = ReadJobArchive(part);
+        const CJobArchiveContent content = ReadJobArchive(part);
         if (!content.damaged || content.jobs.size() != complete) {
             ADD_FAILURE() << "cut at " << cut << ": " << content.jobs.size() << " records, damaged "
                           << content.damaged << ", expected " << complete;
@@ -280,7 +280,7 @@ TEST(JobArchiveReadTest, TruncatedFileKeepsCompleteRecords) {
     CheckEveryCut(bytes, recordEnds);
 
     const std::size_t middleOfThird = (recordEnds[1] + recordEnds[2]) / 2;
-    const JobArchiveContent content = ReadJobArchive(std::string_view(bytes).substr(0, middleOfThird));
+    const CJobArchiveContent content = ReadJobArchive(std::string_view(bytes).substr(0, middleOfThird));
     EXPECT_TRUE(content.damaged);
     ExpectSameJobs(content.jobs, {jobs[0], jobs[1]});
 
@@ -297,7 +297,7 @@ TEST(JobArchiveReadTest, TruncatedFileKeepsCompleteRecords) {
     recordEnds.push_back(longForms.Size());
     longForms.U16(0x8001).Body(u'c');
     recordEnds.push_back(longForms.Size());
-    const JobArchiveContent whole = ReadJobArchive(longForms.Str());
+    const CJobArchiveContent whole = ReadJobArchive(longForms.Str());
     EXPECT_FALSE(whole.damaged);
     ASSERT_EQ(whole.jobs.size(), 3u);
     EXPECT_EQ(whole.jobs[1]->StateText, u"wx");
@@ -336,7 +336,7 @@ TEST(JobArchiveReadTest, FormatErrorsStopTheReading) {
                      Bytes().U16(1).Class().U8(0xFF).U16(0xFFFF).U32(3).Raw("ab"), 0});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const JobArchiveContent content = ReadJobArchive(c.file.Str());
+        const CJobArchiveContent content = ReadJobArchive(c.file.Str());
         EXPECT_TRUE(content.damaged);
         ASSERT_EQ(content.jobs.size(), c.loaded);
         if (c.loaded > 0) {
@@ -351,7 +351,7 @@ TEST(JobArchiveReadTest, EmptyEntriesAndRepeatedClassDescriptions) {
     Bytes file;
     file.U16(6).Class().Body(u'a').U16(0x0000).Class().Body(u'b', 1).U16(0x8003).Body(u'c', 2);
     file.U16(0x8001).Body(u'd', 3).U16(0x0000);
-    const JobArchiveContent content = ReadJobArchive(file.Str());
+    const CJobArchiveContent content = ReadJobArchive(file.Str());
     EXPECT_FALSE(content.damaged);
     ASSERT_EQ(content.jobs.size(), 4u);
     const char16_t letters[] = {u'a', u'b', u'c', u'd'};
@@ -367,7 +367,7 @@ TEST(JobArchiveReadTest, EmptyEntriesAndRepeatedClassDescriptions) {
 
     Bytes recordIndex;
     recordIndex.U16(4).Class().Body(u'a').U16(0x0000).Class().Body(u'b').U16(0x8004).Body(u'c');
-    const JobArchiveContent stopped = ReadJobArchive(recordIndex.Str());
+    const CJobArchiveContent stopped = ReadJobArchive(recordIndex.Str());
     EXPECT_TRUE(stopped.damaged);
     EXPECT_EQ(stopped.jobs.size(), 2u);
 }
@@ -385,7 +385,7 @@ TEST(JobArchiveReadTest, EightBitStringsAreConvertedAndWrittenBackAsUtf16) {
     file.Wide(u"wide");                                            // FileType
     for (int i = 0; i < 8; ++i)
         file.U8(1).Raw(std::string(1, static_cast<char>('A' + i)));
-    const JobArchiveContent content = ReadJobArchive(file.Str());
+    const CJobArchiveContent content = ReadJobArchive(file.Str());
     EXPECT_FALSE(content.damaged);
     ASSERT_EQ(content.jobs.size(), 1u);
     const CSpoolFile& job = *content.jobs[0];
@@ -404,7 +404,7 @@ TEST(JobArchiveReadTest, EightBitStringsAreConvertedAndWrittenBackAsUtf16) {
     EXPECT_EQ(job.ControlFile, u"E");
 
     auto expected = std::make_shared<CSpoolFile>();
-    for (Strings field : kStringFields)
+    for (Strings field : STRING_FIELDS)
         (*expected).*field = job.*field;
     expected->State = 1;
     const std::string rewritten = WriteJobArchive(content.jobs);

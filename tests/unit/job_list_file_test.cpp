@@ -205,7 +205,7 @@ TEST_F(JobListFileTest, ASaveInterruptedAtAnyPointLeavesAReadableFile) {
         std::this_thread::sleep_for(std::chrono::milliseconds(random() % 300));
         server.Kill(SIGKILL);
         server.Wait();
-        const JobArchiveContent content = ReadJobArchive(ReadFile(base + "/spool.list"));
+        const CJobArchiveContent content = ReadJobArchive(ReadFile(base + "/spool.list"));
         EXPECT_FALSE(content.damaged) << "round " << round;
         EXPECT_GE(content.jobs.size(), 100u);
         EXPECT_EQ(content.jobs.size() % 100, 0u);

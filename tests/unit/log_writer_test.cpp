@@ -15,21 +15,21 @@ using test::ReadFile;
 using test::TempFolder;
 using test::U16;
 
-constexpr const char* kWeekdays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+constexpr const char* WEEKDAYS[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                      "Thursday", "Friday", "Saturday"};
 
 std::string TodaysLogName() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
-    return std::string(kWeekdays[local.tm_wday]) + "_VelmoraVirtualPrinter_Log.txt";
+    return std::string(WEEKDAYS[local.tm_wday]) + "_VelmoraVirtualPrinter_Log.txt";
 }
 
 class LogWriterTest : public ::testing::Test {
   protected:
     void SetUp() override {
         test::SetEnvironment("VELMORA_BASE_FOLDER", folder_.Path());
-        logs_ = folder_.File("Logs") + TempFolder::kSeparator;
+        logs_ = folder_.File("Logs") + TempFolder::SEPARATOR;
     }
     void TearDown() override { test::UnsetEnvironment("VELMORA_BASE_FOLDER"); }
 
@@ -124,9 +124,9 @@ TEST_F(LogWriterTest, ALogHeldByAnotherProgramLosesTheLineUnlessItIsFreedAtOnce)
 
 TEST_F(LogWriterTest, LinesOfConcurrentThreadsNeverInterleave) {
     ASSERT_TRUE(app_.SetUpWorkingFolders());
-    constexpr int kLines = 10000;
+    constexpr int LINES = 10000;
     const auto writer = [this](char16_t tag) {
-        for (int i = 0; i < kLines; ++i)
+        for (int i = 0; i < LINES; ++i)
             app_.WriteLog(std::u16string(40, tag));
     };
     std::thread a(writer, u'a');
@@ -138,8 +138,8 @@ TEST_F(LogWriterTest, LinesOfConcurrentThreadsNeverInterleave) {
         ASSERT_TRUE(message == std::string(40, 'a') || message == std::string(40, 'b')) << message;
         ++counts[message[0] - 'a'];
     }
-    EXPECT_EQ(counts[0], kLines);
-    EXPECT_EQ(counts[1], kLines);
+    EXPECT_EQ(counts[0], LINES);
+    EXPECT_EQ(counts[1], LINES);
 }
 
 TEST_F(LogWriterTest, AFileOfAnEarlierDateIsSetAsideOnce) {
@@ -172,7 +172,7 @@ TEST_F(LogWriterTest, AFileThatCannotBeSetAsideKeepsReceivingLines) {
 TEST_F(LogWriterTest, UncreatableBaseFolderFailsSetUp) {
     const std::string blocker = folder_.File("not-a-folder");
     test::WriteFile(blocker, "");
-    test::SetEnvironment("VELMORA_BASE_FOLDER", blocker + TempFolder::kSeparator + "VelmoraSpooler");
+    test::SetEnvironment("VELMORA_BASE_FOLDER", blocker + TempFolder::SEPARATOR + "VelmoraSpooler");
     EXPECT_FALSE(app_.SetUpWorkingFolders());
     EXPECT_TRUE(app_.Log.FilePath().empty());
 }

@@ -11,7 +11,7 @@ namespace velmora {
 namespace {
 
 using namespace std::chrono_literals;
-using platform::kInvalidSocket;
+using platform::SOCKET_INVALID;
 using platform::SocketHandle;
 
 
@@ -21,13 +21,13 @@ class LpdConnectionTest : public ::testing::Test {
   protected:
     void SetUp() override {
         listener_ = platform::CreateTcpSocket();
-        ASSERT_NE(listener_, kInvalidSocket);
+        ASSERT_NE(listener_, SOCKET_INVALID);
         ASSERT_EQ(platform::BindLoopback(listener_, 0), 0);
         ASSERT_EQ(platform::Listen(listener_, 4), 0);
-        platform::Ipv4SocketAddress address;
+        platform::CIpv4SocketAddress address;
         ASSERT_TRUE(platform::ResolveIpv4("127.0.0.1", platform::LocalPort(listener_), &address));
         client_ = platform::CreateTcpSocket();
-        ASSERT_NE(client_, kInvalidSocket);
+        ASSERT_NE(client_, SOCKET_INVALID);
         ASSERT_EQ(platform::Connect(client_, address), 0);
 
         connection_ = CreateConnection();
@@ -35,7 +35,7 @@ class LpdConnectionTest : public ::testing::Test {
         EXPECT_FALSE(connection_->socket);
         EXPECT_EQ(connection_->peer, nullptr);
         EXPECT_EQ(connection_->buffer, nullptr);
-        connection_->peer = std::make_unique<platform::Ipv4SocketAddress>();
+        connection_->peer = std::make_unique<platform::CIpv4SocketAddress>();
         connection_->socket = platform::CSocket(platform::Accept(listener_, connection_->peer.get()));
         ASSERT_TRUE(connection_->socket);
         ASSERT_EQ(platform::SetNonBlocking(connection_->socket.Get(), true), 0);
@@ -70,7 +70,7 @@ class LpdConnectionTest : public ::testing::Test {
 
     void CloseClient() {
         platform::CloseSocket(client_);
-        client_ = kInvalidSocket;
+        client_ = SOCKET_INVALID;
     }
 
     std::string Held() const {
@@ -79,13 +79,13 @@ class LpdConnectionTest : public ::testing::Test {
 
     LpdConnection* Connection() { return connection_.get(); }
 
-    SocketHandle listener_ = kInvalidSocket;
-    SocketHandle client_ = kInvalidSocket;
+    SocketHandle listener_ = SOCKET_INVALID;
+    SocketHandle client_ = SOCKET_INVALID;
     std::unique_ptr<LpdConnection> connection_;
 };
 
 TEST_F(LpdConnectionTest, AcceptedConnectionKnowsItsPeer) {
-    const platform::Ipv4SocketAddress& peer = *connection_->peer;
+    const platform::CIpv4SocketAddress& peer = *connection_->peer;
     EXPECT_EQ(platform::AddressText(peer), "127.0.0.1");
     EXPECT_EQ((peer.bytes[2] << 8) | peer.bytes[3], platform::LocalPort(client_));
 }
@@ -166,7 +166,7 @@ TEST_F(LpdConnectionTest, ZeroAndInvalidCountsLeaveTheSocketAlone) {
     EXPECT_FALSE(IsReceptionComplete(Connection(), -1));
 
     EXPECT_EQ(ReceiveBytes(Connection(), -2), -1);
-    EXPECT_EQ(connection_->error, kErrorAllocation);
+    EXPECT_EQ(connection_->error, ERROR_ALLOCATION);
     EXPECT_EQ(SocketErrorName(connection_->error), u"ERROR_ALLOCATION");
     EXPECT_EQ(connection_->buffer, nullptr);
     EXPECT_EQ(connection_->length, 0);
@@ -227,27 +227,27 @@ TEST_F(LpdConnectionTest, PeerClosingBeforeTheEndFailsAsConnectionClosed) {
     ClientSends("partial line");
     CloseClient();
     EXPECT_EQ(ReceiveBytes(Connection(), -1), -1);
-    EXPECT_EQ(connection_->error, kConnectionClosed);
+    EXPECT_EQ(connection_->error, CONNECTION_CLOSED);
     EXPECT_EQ(SocketErrorName(connection_->error), u"CONNECTION_CLOSED");
     EXPECT_EQ(connection_->length, 0);
     EXPECT_EQ(connection_->buffer, nullptr);
     EXPECT_EQ(ReceiveEndOfFile(Connection()), -1);
-    EXPECT_EQ(connection_->error, kConnectionClosed);
+    EXPECT_EQ(connection_->error, CONNECTION_CLOSED);
 }
 
 TEST_F(LpdConnectionTest, SilentPeerTimesOut) {
-    const LpdReceiveTiming defaults;
+    const CLpdReceiveTiming defaults;
     EXPECT_EQ(defaults.pollMilliseconds * (defaults.idleLimit + 1), 10100);
     connection_->timing = {10, 100};
 
     EXPECT_EQ(ReceiveBytes(Connection(), -1), -1);
-    EXPECT_EQ(connection_->error, kErrorInternalTimeout);
+    EXPECT_EQ(connection_->error, ERROR_INTERNAL_TIMEOUT);
     EXPECT_EQ(SocketErrorName(connection_->error), u"ERROR_INTERNAL_TIMEOUT");
 
     // A line that never ends times out just the same, and what came of it is dropped.
     ClientSends("AB");
     EXPECT_EQ(ReceiveBytes(Connection(), -1), -1);
-    EXPECT_EQ(connection_->error, kErrorInternalTimeout);
+    EXPECT_EQ(connection_->error, ERROR_INTERNAL_TIMEOUT);
     EXPECT_EQ(connection_->length, 0);
     EXPECT_EQ(connection_->buffer, nullptr);
 }
@@ -281,7 +281,7 @@ TEST_F(LpdConnectionTest, SendingToAVanishedPeerFailsWithoutEndingTheProcess) {
         std::this_thread::sleep_for(10ms);
     }
     ASSERT_EQ(result, -1);
-    EXPECT_TRUE(connection_->error == platform::kWsaConnectionReset || connection_->error == 10058)
+    EXPECT_TRUE(connection_->error == platform::WSA_CONNECTION_RESET || connection_->error == 10058)
         << connection_->error;
 }
 
@@ -298,10 +298,10 @@ TEST(LpdConnectionWithoutSocketTest, FailsWithSocketNumberError) {
     std::unique_ptr<LpdConnection> connection = CreateConnection();
     ASSERT_TRUE(connection);
     EXPECT_EQ(ReceiveBytes(connection.get(), -1), -1);
-    EXPECT_EQ(connection->error, kErrorSocketNumber);
+    EXPECT_EQ(connection->error, ERROR_SOCKET_NUMBER);
     connection->error = 0;
     EXPECT_EQ(SendByte(connection.get(), 0), -1);
-    EXPECT_EQ(connection->error, kErrorSocketNumber);
+    EXPECT_EQ(connection->error, ERROR_SOCKET_NUMBER);
     EXPECT_EQ(SocketErrorName(connection->error), u"ERROR_SOCKET_NUMBER");
     EXPECT_EQ(NextByte(connection.get()), 0);
     EXPECT_EQ(ReadToken(connection.get(), '\n'), "");
@@ -335,15 +335,15 @@ TEST(SocketErrorNameTest, NamesTheKnownCodesAndNumbersTheRest) {
 TEST(PlatformSocketTest, RefusedConnectionReadsAsTheWindowsSocketsCode) {
     // A port that is bound but not listening refuses connections, and stays ours while the test runs.
     const SocketHandle bound = platform::CreateTcpSocket();
-    ASSERT_NE(bound, kInvalidSocket);
+    ASSERT_NE(bound, SOCKET_INVALID);
     ASSERT_EQ(platform::BindLoopback(bound, 0), 0);
-    platform::Ipv4SocketAddress address;
+    platform::CIpv4SocketAddress address;
     ASSERT_TRUE(platform::ResolveIpv4("127.0.0.1", platform::LocalPort(bound), &address));
 
     const SocketHandle client = platform::CreateTcpSocket();
-    ASSERT_NE(client, kInvalidSocket);
+    ASSERT_NE(client, SOCKET_INVALID);
     EXPECT_EQ(platform::Connect(client, address), -1);
-    EXPECT_EQ(platform::LastSocketError(), platform::kWsaConnectionRefused);
+    EXPECT_EQ(platform::LastSocketError(), platform::WSA_CONNECTION_REFUSED);
     EXPECT_EQ(SocketErrorName(platform::LastSocketError()), u"WSAECONNREFUSED");
 
     // The code belongs to the thread whose call failed.

@@ -15,8 +15,8 @@ using test::TempFolder;
 using test::ToolPath;
 using test::U16;
 
-constexpr unsigned kExclusiveWrite =
-    platform::kOpenReadWrite | platform::kOpenCreate | platform::kOpenNoTruncate | platform::kShareExclusive;
+constexpr unsigned EXCLUSIVE_WRITE =
+    platform::OPEN_READ_WRITE | platform::OPEN_CREATE | platform::OPEN_NO_TRUNCATE | platform::SHARE_EXCLUSIVE;
 
 TEST(CMyFileTest, ClampsAttemptsAndWait) {
     const CMyFile none(0, 0);
@@ -30,13 +30,13 @@ TEST(CMyFileTest, ClampsAttemptsAndWait) {
 TEST(CMyFileTest, OpenWaitsOutAnotherProcessOnlyAsLongAsItsAttemptsLast) {
     TempFolder folder;
     const std::string path = folder.File("spool.list");
-    platform::FileError error;
+    platform::CFileError error;
 
     {
         ChildProcess holder(ToolPath("hold_file"), {path, "60000"});
         ASSERT_TRUE(holder.WaitForLine("held"));
         CMyFile few(3, 10);
-        EXPECT_FALSE(few.OpenWithRetry(U16(path), kExclusiveWrite, &error));
+        EXPECT_FALSE(few.OpenWithRetry(U16(path), EXCLUSIVE_WRITE, &error));
         EXPECT_EQ(error.kind, FileErrorKind::SharingViolation);
         EXPECT_NE(error.Description().find(test::SharingViolationText()), std::u16string::npos);
     }
@@ -44,7 +44,7 @@ TEST(CMyFileTest, OpenWaitsOutAnotherProcessOnlyAsLongAsItsAttemptsLast) {
         ChildProcess holder(ToolPath("hold_file"), {path, "300"});
         ASSERT_TRUE(holder.WaitForLine("held"));
         CMyFile many(500, 20);  // up to ten seconds: far more than the holder keeps the file
-        EXPECT_TRUE(many.OpenWithRetry(U16(path), kExclusiveWrite, &error));
+        EXPECT_TRUE(many.OpenWithRetry(U16(path), EXCLUSIVE_WRITE, &error));
         EXPECT_EQ(holder.Wait(), 0);
     }
 }
@@ -53,21 +53,21 @@ TEST(CMyFileTest, SecondExclusiveOpenInTheSameProcessIsASharingViolation) {
     TempFolder folder;
     const std::u16string path = U16(folder.File("Printer.cfg"));
     CMyFile first(1, 10);
-    ASSERT_TRUE(first.OpenWithRetry(path, kExclusiveWrite, nullptr));
+    ASSERT_TRUE(first.OpenWithRetry(path, EXCLUSIVE_WRITE, nullptr));
     CMyFile second(2, 10);
-    platform::FileError error;
-    EXPECT_FALSE(second.OpenWithRetry(path, platform::kOpenRead | platform::kShareDenyNone, &error));
+    platform::CFileError error;
+    EXPECT_FALSE(second.OpenWithRetry(path, platform::OPEN_READ | platform::SHARE_DENY_NONE, &error));
     EXPECT_EQ(error.kind, FileErrorKind::SharingViolation);
     first.Close();
-    EXPECT_TRUE(second.OpenWithRetry(path, platform::kOpenRead | platform::kShareDenyNone, &error));
+    EXPECT_TRUE(second.OpenWithRetry(path, platform::OPEN_READ | platform::SHARE_DENY_NONE, &error));
 }
 
 TEST(CMyFileTest, OtherFailuresAreNotRetried) {
     TempFolder folder;
     // A thousand one-second waits would hang the test if a missing folder were retried.
     CMyFile file(1000, 1000);
-    platform::FileError error;
-    EXPECT_FALSE(file.OpenWithRetry(U16(folder.File("missing/spool.list")), kExclusiveWrite, &error));
+    platform::CFileError error;
+    EXPECT_FALSE(file.OpenWithRetry(U16(folder.File("missing/spool.list")), EXCLUSIVE_WRITE, &error));
     EXPECT_EQ(error.kind, FileErrorKind::NotFound);
     EXPECT_FALSE(error.Description().empty());
 }
@@ -78,12 +78,12 @@ TEST(CMyFileTest, CreateTruncatesOnlyWhenAsked) {
     test::WriteFile(path, "old content");
     {
         CMyFile file(1, 10);
-        ASSERT_TRUE(file.OpenWithRetry(U16(path), kExclusiveWrite, nullptr));
+        ASSERT_TRUE(file.OpenWithRetry(U16(path), EXCLUSIVE_WRITE, nullptr));
         EXPECT_EQ(file.Length(), 11);
     }
     {
         CMyFile file(1, 10);
-        ASSERT_TRUE(file.OpenWithRetry(U16(path), platform::kOpenWrite | platform::kOpenCreate, nullptr));
+        ASSERT_TRUE(file.OpenWithRetry(U16(path), platform::OPEN_WRITE | platform::OPEN_CREATE, nullptr));
     }
     EXPECT_EQ(test::ReadFile(path), "");
 }
@@ -93,7 +93,7 @@ std::vector<std::pair<long, std::string>> ReadLines(const std::string& content, 
     TempFolder folder;
     test::WriteFile(folder.File("f"), content);
     CMyFile file(1, 10);
-    EXPECT_TRUE(file.OpenWithRetry(U16(folder.File("f")), platform::kOpenRead, nullptr));
+    EXPECT_TRUE(file.OpenWithRetry(U16(folder.File("f")), platform::OPEN_READ, nullptr));
     std::vector<std::pair<long, std::string>> lines;
     std::vector<char> buffer(static_cast<std::size_t>(capacity) + 1);
     for (;;) {

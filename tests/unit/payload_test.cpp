@@ -202,8 +202,8 @@ TEST_F(PayloadTest, CompressedFileThatCannotBeRemovedIsLeftBesideTheExpandedOne)
     Receive(Deflate(data), "Z:compressFlux\n");
     const std::string path = SpoolPath("2026120510484177.tmp");
     // Another reader still holds it: it can be read but not removed.
-    platform::NativeFile holder;
-    ASSERT_FALSE(holder.Open(U16(path), platform::kOpenRead | platform::kShareDenyWrite));
+    platform::CNativeFile holder;
+    ASSERT_FALSE(holder.Open(U16(path), platform::OPEN_READ | platform::SHARE_DENY_WRITE));
 
     const std::vector<std::string> log = Prepare();
     ASSERT_EQ(log.size(), 4u);

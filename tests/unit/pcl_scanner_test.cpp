@@ -131,7 +131,7 @@ TEST(PclScannerTest, OverlongValuesAreCutWithoutHarm) {
     PclScanner scanner;
     for (const char c : "\033&l" + std::string(1000, '5') + "H")
         scanner.Feed(static_cast<uint8_t>(c));
-    EXPECT_EQ(scanner.PaperSourceLength, PclScanner::kMaxValueLength);
+    EXPECT_EQ(scanner.PaperSourceLength, PclScanner::MAX_VALUE_LENGTH);
 
     // Only the first 254 characters form the count: here all zeros, so nothing is skipped.
     EXPECT_EQ(Pages("\033*b" + std::string(300, '0') + "5W\f"), 1);

@@ -82,7 +82,7 @@ TEST_F(PrinterConfigTest, NewRecordHasTheDefaultsAndIsWrittenWithSpacesForEmptyF
     const CPrinterSetting defaults;
     EXPECT_EQ(defaults.Name, u"");
     EXPECT_EQ(defaults.OutputMode, OUTPUT_LOCAL_PRINTER);
-    EXPECT_EQ(defaults.ProgramCommand, kDefaultProgramCommand);
+    EXPECT_EQ(defaults.ProgramCommand, DEFAULT_PROGRAM_COMMAND);
     EXPECT_EQ(defaults.HoldJobs, 0);
     EXPECT_EQ(defaults.IPAddress, u"192.168.1.250");
     EXPECT_EQ(defaults.QueueName, u"PASS");
@@ -91,7 +91,7 @@ TEST_F(PrinterConfigTest, NewRecordHasTheDefaultsAndIsWrittenWithSpacesForEmptyF
 
     app_.PrinterList.Replace({Named(u"raw"), Named(u"second")});
     app_.SavePrinterConfig();
-    const std::string command = ToBytes1252(kDefaultProgramCommand);
+    const std::string command = ToBytes1252(DEFAULT_PROGRAM_COMMAND);
     EXPECT_EQ(ReadFile(path_), "raw;0;" + command + "; ;0; ; ;192.168.1.250;PASS; ; \r\n" + "second;0;" +
                                    command + "; ;0; ; ;192.168.1.250;PASS; ; \r\n");
     EXPECT_TRUE(messages_.empty());
@@ -186,7 +186,7 @@ TEST_F(PrinterConfigTest, EmptyLinesBareLineFeedsAndALastLineWithoutEndAreRead) 
     ASSERT_EQ(records.size(), 4u);
     EXPECT_EQ(records[0].Name, u"A");
     EXPECT_EQ(records[0].OutputMode, 1);
-    EXPECT_EQ(records[0].ProgramCommand, kDefaultProgramCommand);
+    EXPECT_EQ(records[0].ProgramCommand, DEFAULT_PROGRAM_COMMAND);
     EXPECT_EQ(records[1].Name, u"B");
     EXPECT_EQ(records[1].OutputMode, 2);
     EXPECT_EQ(records[2].Name, u"C");

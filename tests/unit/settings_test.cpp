@@ -27,7 +27,7 @@ class SettingsTest : public ::testing::Test {
     CVelmoraVirtualPrinterApp app_;
 };
 
-constexpr char kDefaultFile[] =
+constexpr char DEFAULT_FILE[] =
     "[Settings]\r\n"
     "StartAsService=0\r\n"
     "AutoStart=1\r\n"
@@ -51,7 +51,7 @@ TEST_F(SettingsTest, MissingFileGivesDefaultsAndTheSaveWritesAllTwelveKeysInOrde
     EXPECT_EQ(app_.Settings.AccessFile_WaitingTimeMsec, 10);
     EXPECT_EQ(app_.Settings.LogLevel, 1);
     app_.SaveSettings();
-    EXPECT_EQ(ReadFile(path_), kDefaultFile);
+    EXPECT_EQ(ReadFile(path_), DEFAULT_FILE);
 }
 
 TEST_F(SettingsTest, OlderRetryKeysAreReadWhenTheNewOnesAreAbsentOrMinusOne) {

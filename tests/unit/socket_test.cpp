@@ -25,7 +25,7 @@ CSocket Listener(uint16_t* port) {
 
 // 0 when a connection to the loopback port is made, otherwise the Windows Sockets code.
 int ConnectTo(uint16_t port) {
-    platform::Ipv4SocketAddress address;
+    platform::CIpv4SocketAddress address;
     EXPECT_TRUE(platform::ResolveIpv4("127.0.0.1", port, &address));
     const CSocket client(platform::CreateTcpSocket());
     if (platform::ConnectWithin(client.Get(), address, 30000) != 0)
@@ -39,10 +39,10 @@ TEST(SocketTest, OwnerClosesItsSocketOnce) {
         const CSocket listener = Listener(&port);
         EXPECT_EQ(ConnectTo(port), 0);
     }
-    EXPECT_EQ(ConnectTo(port), platform::kWsaConnectionRefused);
+    EXPECT_EQ(ConnectTo(port), platform::WSA_CONNECTION_REFUSED);
 
     // Released: the socket outlives the owner, until closed by hand.
-    platform::SocketHandle raw = platform::kInvalidSocket;
+    platform::SocketHandle raw = platform::SOCKET_INVALID;
     {
         CSocket listener = Listener(&port);
         raw = listener.Release();
@@ -50,14 +50,14 @@ TEST(SocketTest, OwnerClosesItsSocketOnce) {
     }
     EXPECT_EQ(ConnectTo(port), 0);
     platform::CloseSocket(raw);
-    EXPECT_EQ(ConnectTo(port), platform::kWsaConnectionRefused);
+    EXPECT_EQ(ConnectTo(port), platform::WSA_CONNECTION_REFUSED);
 
     // Closed on request; closing again closes nothing.
     CSocket listener = Listener(&port);
     listener.Close();
     EXPECT_FALSE(listener.IsValid());
     listener.Close();
-    EXPECT_EQ(ConnectTo(port), platform::kWsaConnectionRefused);
+    EXPECT_EQ(ConnectTo(port), platform::WSA_CONNECTION_REFUSED);
 }
 
 TEST(SocketTest, MovesHandOverTheSocket) {
@@ -72,7 +72,7 @@ TEST(SocketTest, MovesHandOverTheSocket) {
     // Taking another socket closes the one held until then.
     moved = std::move(second);
     EXPECT_FALSE(second.IsValid());
-    EXPECT_EQ(ConnectTo(firstPort), platform::kWsaConnectionRefused);
+    EXPECT_EQ(ConnectTo(firstPort), platform::WSA_CONNECTION_REFUSED);
     EXPECT_EQ(ConnectTo(secondPort), 0);
 }
 
@@ -89,11 +89,11 @@ TEST(SocketTest, ResolvesAndWritesIpv4Addresses) {
         {"no-such-host.invalid", 515, nullptr},
     };
     for (const Case& item : cases) {
-        platform::Ipv4SocketAddress address;
+        platform::CIpv4SocketAddress address;
         const bool resolved = platform::ResolveIpv4(item.host, item.port, &address);
         ASSERT_EQ(resolved, item.text != nullptr) << item.host;
         if (!resolved) {
-            EXPECT_EQ(platform::LastSocketError(), platform::kWsaHostNotFound);
+            EXPECT_EQ(platform::LastSocketError(), platform::WSA_HOST_NOT_FOUND);
             continue;
         }
         EXPECT_EQ(platform::AddressText(address), item.text) << item.host;

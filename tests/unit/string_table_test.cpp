@@ -15,7 +15,7 @@
 namespace velmora {
 namespace {
 
-constexpr Language kTranslations[] = {Language::French, Language::Japanese};
+constexpr Language TRANSLATIONS[] = {Language::French, Language::Japanese};
 
 // Restores the calling thread's language, so a failing test does not leak French into the next one.
 class LanguageGuard {
@@ -123,7 +123,7 @@ TEST(StringTableTest, EveryTextIsPresentAndTranslatedInEveryLanguage) {
     for (uint32_t id : StringTableIds()) {
         const std::u16string english = LoadString(id, Language::English);
         ASSERT_FALSE(english.empty()) << "id " << id;
-        for (Language language : kTranslations) {
+        for (Language language : TRANSLATIONS) {
             const std::u16string text = LoadString(id, language);
             SCOPED_TRACE("id " + std::to_string(id) + ", language " +
                          std::to_string(static_cast<int>(language)));

@@ -62,7 +62,7 @@ class ProgramRouteTest : public test::AppFixture {
         job_.JobName = u"Invoice 42";
         setting_.Name = u"PDF";
         setting_.OutputMode = OUTPUT_PROGRAM;
-        setting_.ProgramPrinter = U16(test::WinePrinter::kName);
+        setting_.ProgramPrinter = U16(test::WinePrinter::NAME);
     }
     void TearDown() override {
         for (const DWORD pid : leftRunning_)
@@ -108,7 +108,7 @@ TEST_F(ProgramRouteTest, EveryValueReachesTheWaitingProgramAsOneArgumentAndNothi
     ASSERT_NE(pid, 0u);
     leftRunning_.push_back(pid);
     // The quotation marks of the name pair up with the inserted ones, as the Windows rules read them.
-    EXPECT_EQ(ReadFile(output), "[" + folder_.File("job 1.prn") + "]\n[" + test::WinePrinter::kName +
+    EXPECT_EQ(ReadFile(output), "[" + folder_.File("job 1.prn") + "]\n[" + test::WinePrinter::NAME +
                                     "]\n[Wine PostScript Driver]\n[" + printer_->PortFile() +
                                     "]\n[Q3 final report & echo x > " + pwned + " | more]\n[DOMAIN\\alice]\n"
                                     "[Invoice 42]\n");

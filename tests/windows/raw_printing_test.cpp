@@ -27,8 +27,8 @@ using test::ReadFile;
 using test::U16;
 using test::WriteFile;
 
-constexpr const char* kPrinter = test::WinePrinter::kName;
-const std::string kEsc = "\x1B";
+constexpr const char* PRINTER = test::WinePrinter::NAME;
+const std::string ESC = "\x1B";
 
 class RawPrintingTest : public test::AppFixture {
   protected:
@@ -56,14 +56,14 @@ TEST_F(RawPrintingTest, AFileReachesThePortByteForByte) {
     const std::string path = folder_.File("job.prn");
     WriteFile(path, data);
 
-    EXPECT_TRUE(RawPrintFile(U16(kPrinter), u"Quarterly report.txt", U16(path), std::nullopt));
+    EXPECT_TRUE(RawPrintFile(U16(PRINTER), u"Quarterly report.txt", U16(path), std::nullopt));
     EXPECT_EQ(NextDocument(), data);
     EXPECT_EQ(ReadFile(path), data);
     EXPECT_FALSE(platform::FileExists(U16(path + ".bin")));
 
     // One handle prints one document after the other, each in writes of any size.
     platform::PrinterHandle printer = nullptr;
-    ASSERT_TRUE(platform::OpenPrinter(U16(kPrinter), &printer));
+    ASSERT_TRUE(platform::OpenPrinter(U16(PRINTER), &printer));
     for (const std::string document : {"first\n", "second\n"}) {
         EXPECT_TRUE(platform::StartDocPrinter(printer, U16(document)));
         EXPECT_TRUE(platform::StartPagePrinter(printer));
@@ -79,31 +79,31 @@ TEST_F(RawPrintingTest, AFileReachesThePortByteForByte) {
 }
 
 TEST_F(RawPrintingTest, PclTraysAreReplacedThroughATemporaryCopy) {
-    const std::string source = kEsc + "E" + kEsc + "&l1H" + kEsc + "&l4G" + "page\f" + kEsc + "&l5H" + kEsc + "E";
+    const std::string source = ESC + "E" + ESC + "&l1H" + ESC + "&l4G" + "page\f" + ESC + "&l5H" + ESC + "E";
     const std::string path = folder_.File("job.pcl");
     WriteFile(path, source);
 
-    EXPECT_TRUE(RawPrintFile(U16(kPrinter), u"job.pcl", U16(path), PclBinValues{u"12", u"3"}));
-    EXPECT_EQ(NextDocument(), kEsc + "E" + kEsc + "&l12H" + kEsc + "&l3G" + "page\f" + kEsc + "&l12H" + kEsc + "E");
+    EXPECT_TRUE(RawPrintFile(U16(PRINTER), u"job.pcl", U16(path), CPclBinValues{u"12", u"3"}));
+    EXPECT_EQ(NextDocument(), ESC + "E" + ESC + "&l12H" + ESC + "&l3G" + "page\f" + ESC + "&l12H" + ESC + "E");
     EXPECT_EQ(ReadFile(path), source);
     EXPECT_FALSE(platform::FileExists(U16(path + ".bin")));
 
     // Empty values leave the commands alone.
-    EXPECT_TRUE(RawPrintFile(U16(kPrinter), u"job.pcl", U16(path), PclBinValues{}));
+    EXPECT_TRUE(RawPrintFile(U16(PRINTER), u"job.pcl", U16(path), CPclBinValues{}));
     EXPECT_EQ(NextDocument(), source);
 }
 
 TEST_F(RawPrintingTest, AMissingPrinterFailsAtOpenAndAnEmptyDocumentSendsNothing) {
     const std::string path = folder_.File("job.pcl");
-    WriteFile(path, kEsc + "&l1H");
-    EXPECT_FALSE(RawPrintFile(u"No Such Printer", u"job.pcl", U16(path), PclBinValues{u"4", u"2"}));
+    WriteFile(path, ESC + "&l1H");
+    EXPECT_FALSE(RawPrintFile(u"No Such Printer", u"job.pcl", U16(path), CPclBinValues{u"4", u"2"}));
     EXPECT_FALSE(platform::FileExists(U16(path + ".bin")));
     platform::PrinterHandle printer = nullptr;
     EXPECT_FALSE(platform::OpenPrinter(u"No Such Printer", &printer));
 
     const std::string empty = folder_.File("empty.prn");
     WriteFile(empty, "");
-    EXPECT_TRUE(RawPrintFile(U16(kPrinter), u"empty.prn", U16(empty), std::nullopt));
+    EXPECT_TRUE(RawPrintFile(U16(PRINTER), u"empty.prn", U16(empty), std::nullopt));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_FALSE(std::filesystem::exists(PortFile()));
 }
@@ -112,7 +112,7 @@ TEST_F(RawPrintingTest, ADocumentAbandonedHalfWayIsNotPrinted) {
     if (test::RunningUnderWine())
         GTEST_SKIP() << "Wine's AbortPrinter does nothing: its ClosePrinter prints the abandoned document";
     platform::PrinterHandle printer = nullptr;
-    ASSERT_TRUE(platform::OpenPrinter(U16(kPrinter), &printer));
+    ASSERT_TRUE(platform::OpenPrinter(U16(PRINTER), &printer));
     ASSERT_TRUE(platform::StartDocPrinter(printer, u"abandoned"));
     std::size_t written = 0;
     EXPECT_TRUE(platform::WritePrinter(printer, "partial", 7, &written));
@@ -123,25 +123,25 @@ TEST_F(RawPrintingTest, ADocumentAbandonedHalfWayIsNotPrinted) {
 
 TEST_F(RawPrintingTest, ThePrinterIsListedWithItsDriverAndPortAndCanBeTheDefault) {
     const std::vector<std::u16string> names = platform::EnumeratePrinters();
-    EXPECT_NE(std::find(names.begin(), names.end(), U16(kPrinter)), names.end());
+    EXPECT_NE(std::find(names.begin(), names.end(), U16(PRINTER)), names.end());
     std::u16string driver;
     std::u16string port;
-    ASSERT_TRUE(platform::PrinterDriverAndPort(U16(kPrinter), &driver, &port));
+    ASSERT_TRUE(platform::PrinterDriverAndPort(U16(PRINTER), &driver, &port));
     EXPECT_EQ(driver, u"Wine PostScript Driver");
     EXPECT_EQ(port, U16(PortFile()));
     EXPECT_FALSE(platform::PrinterDriverAndPort(u"No Such Printer", &driver, &port));
 
     // The machine's default printer is put back afterwards.
     const std::u16string previous = platform::DefaultPrinter();
-    const std::wstring name = test::Widen(kPrinter);
+    const std::wstring name = test::Widen(PRINTER);
     ASSERT_TRUE(SetDefaultPrinterW(name.c_str()));
-    EXPECT_EQ(platform::DefaultPrinter(), U16(kPrinter));
+    EXPECT_EQ(platform::DefaultPrinter(), U16(PRINTER));
     if (!previous.empty())
         SetDefaultPrinterW(std::wstring(previous.begin(), previous.end()).c_str());
 }
 
 TEST_F(RawPrintingTest, JobsReceivedOverWindowsSocketsArePrintedByTheSpooler) {
-    test::ExpectJobsPrintedRawThroughTheSpooler(*app_, U16(kPrinter), folder_, [this] { return NextDocument(); });
+    test::ExpectJobsPrintedRawThroughTheSpooler(*app_, U16(PRINTER), folder_, [this] { return NextDocument(); });
 }
 
 }  // namespace

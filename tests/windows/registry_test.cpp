@@ -13,8 +13,8 @@ namespace {
 
 using test::ChildProcess;
 
-constexpr const wchar_t* kKey = L"Software\\Velmora";
-constexpr char kRegKey[] = "HKLM\\Software\\Velmora";
+constexpr const wchar_t* KEY = L"Software\\Velmora";
+constexpr char REG_KEY[] = "HKLM\\Software\\Velmora";
 
 // Runs Windows' reg tool; its exit code and what it printed.
 int Reg(const std::vector<std::string>& arguments, std::string* output = nullptr) {
@@ -40,7 +40,7 @@ class RegistryTest : public ::testing::Test {
     }
     static void DeleteLang() {
         HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KEY, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
             RegDeleteValueW(key, L"Lang");
             RegCloseKey(key);
         }
@@ -65,18 +65,18 @@ TEST_F(RegistryTest, TheLangValueWrittenByRegSelectsTheLanguage) {
         {"DE", Language::English}, {"EN", Language::English},
     };
     for (const Case& c : cases) {
-        ASSERT_EQ(Reg({"add", kRegKey, "/v", "Lang", "/t", "REG_SZ", "/d", c.value, "/f"}), 0) << c.value;
+        ASSERT_EQ(Reg({"add", REG_KEY, "/v", "Lang", "/t", "REG_SZ", "/d", c.value, "/f"}), 0) << c.value;
         EXPECT_EQ(SelectedFrom(Language::French), c.expected) << c.value;
     }
     // A value of another type is no language.
-    ASSERT_EQ(Reg({"add", kRegKey, "/v", "Lang", "/t", "REG_DWORD", "/d", "1", "/f"}), 0);
+    ASSERT_EQ(Reg({"add", REG_KEY, "/v", "Lang", "/t", "REG_DWORD", "/d", "1", "/f"}), 0);
     EXPECT_EQ(SelectedFrom(Language::Japanese), Language::English);
 }
 
 TEST_F(RegistryTest, WrittenValuesAreSeenByRegAndReadBack) {
     ASSERT_TRUE(platform::WriteRegistryString(u"Lang", u"FR"));
     std::string output;
-    ASSERT_EQ(Reg({"query", kRegKey, "/v", "Lang"}, &output), 0);
+    ASSERT_EQ(Reg({"query", REG_KEY, "/v", "Lang"}, &output), 0);
     EXPECT_NE(output.find("REG_SZ"), std::string::npos) << output;
     EXPECT_NE(output.find("FR"), std::string::npos) << output;
 

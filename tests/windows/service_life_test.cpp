@@ -30,8 +30,8 @@ using test::ChildProcess;
 using test::ReadFile;
 using test::WriteFile;
 
-constexpr const wchar_t* kService = L"Velmora_VirtualPrinter";
-constexpr char kControlFile[] = "Hclient\nPjohn\nJreport\nldfA001client\nNreport.txt\n";
+constexpr const wchar_t* SERVICE = L"Velmora_VirtualPrinter";
+constexpr char CONTROL_FILE[] = "Hclient\nPjohn\nJreport\nldfA001client\nNreport.txt\n";
 
 void Sleep(int milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
@@ -41,7 +41,7 @@ void Sleep(int milliseconds) {
 SERVICE_STATUS_PROCESS Status() {
     SERVICE_STATUS_PROCESS status{};
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = manager ? OpenServiceW(manager, kService, SERVICE_QUERY_STATUS) : nullptr;
+    SC_HANDLE service = manager ? OpenServiceW(manager, SERVICE, SERVICE_QUERY_STATUS) : nullptr;
     DWORD size = 0;
     if (service) {
         QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
@@ -64,7 +64,7 @@ bool WaitForState(DWORD state, int milliseconds = 30000) {
 
 bool Control(DWORD control) {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = manager ? OpenServiceW(manager, kService, SERVICE_ALL_ACCESS) : nullptr;
+    SC_HANDLE service = manager ? OpenServiceW(manager, SERVICE, SERVICE_ALL_ACCESS) : nullptr;
     SERVICE_STATUS status{};
     const bool sent = service && ControlService(service, control, &status);
     if (service)
@@ -78,7 +78,7 @@ bool Control(DWORD control) {
 std::wstring BinaryPath() {
     std::wstring path;
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = manager ? OpenServiceW(manager, kService, SERVICE_QUERY_CONFIG) : nullptr;
+    SC_HANDLE service = manager ? OpenServiceW(manager, SERVICE, SERVICE_QUERY_CONFIG) : nullptr;
     std::vector<BYTE> buffer(8192);
     DWORD needed = 0;
     if (service && QueryServiceConfigW(service, reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()),
@@ -101,7 +101,7 @@ void RemoveService() {
     Control(SERVICE_CONTROL_STOP);
     WaitForState(SERVICE_STOPPED);
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = manager ? OpenServiceW(manager, kService, DELETE) : nullptr;
+    SC_HANDLE service = manager ? OpenServiceW(manager, SERVICE, DELETE) : nullptr;
     if (service) {
         DeleteService(service);
         CloseServiceHandle(service);
@@ -153,7 +153,7 @@ class ServiceLifeTest : public ::testing::Test {
         test::UnsetEnvironment("VELMORA_BASE_FOLDER");
     }
 
-    std::string Base(const std::string& name) const { return base_ + test::TempFolder::kSeparator + name; }
+    std::string Base(const std::string& name) const { return base_ + test::TempFolder::SEPARATOR + name; }
     bool Marker(int index) const { return std::filesystem::exists(Base("QLSsynch" + std::to_string(index))); }
 
     // Runs the copied program to its end; its exit code.
@@ -198,7 +198,7 @@ TEST_F(ServiceLifeTest, InstalledStartedPausedContinuedStoppedAndRemoved) {
     {
         // Started automatically, as the program with -WINSERV.
         SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-        SC_HANDLE service = OpenServiceW(manager, kService, SERVICE_QUERY_CONFIG);
+        SC_HANDLE service = OpenServiceW(manager, SERVICE, SERVICE_QUERY_CONFIG);
         ASSERT_NE(service, nullptr);
         std::vector<BYTE> buffer(8192);
         DWORD needed = 0;
@@ -215,7 +215,7 @@ TEST_F(ServiceLifeTest, InstalledStartedPausedContinuedStoppedAndRemoved) {
         EXPECT_NE(path.find(L"-WINSERV"), std::wstring::npos);
     }
     ASSERT_TRUE(Accepting(true));
-    ASSERT_TRUE(test::SendLpdJob(port_, "HOLD", kControlFile, "first job"));
+    ASSERT_TRUE(test::SendLpdJob(port_, "HOLD", CONTROL_FILE, "first job"));
 
     // Installing again while it runs is a success without a second start; removing it is refused.
     const DWORD servicePid = Status().dwProcessId;
@@ -239,7 +239,7 @@ TEST_F(ServiceLifeTest, InstalledStartedPausedContinuedStoppedAndRemoved) {
     ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
     EXPECT_FALSE(Marker(1));
     ASSERT_TRUE(Accepting(true));
-    ASSERT_TRUE(test::SendLpdJob(port_, "HOLD", kControlFile, "second job"));
+    ASSERT_TRUE(test::SendLpdJob(port_, "HOLD", CONTROL_FILE, "second job"));
 
     // Stopped: both jobs saved, no marker left, the process gone.
     ASSERT_TRUE(Control(SERVICE_CONTROL_STOP));
@@ -263,7 +263,7 @@ TEST_F(ServiceLifeTest, ADesktopRunBorrowsThePortOfThePausedServiceAndHandsItsJo
     ASSERT_EQ(Run("-SILENT_INSTALLSERV"), 0);
     ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
     ASSERT_TRUE(Accepting(true));
-    ASSERT_TRUE(test::SendLpdJob(port_, "HOLD", kControlFile, "service's job"));
+    ASSERT_TRUE(test::SendLpdJob(port_, "HOLD", CONTROL_FILE, "service's job"));
 
     // What the desktop program does around its windows, against the same base folder.
     test::SetEnvironment("VELMORA_BASE_FOLDER", base_);
@@ -287,7 +287,7 @@ TEST_F(ServiceLifeTest, ADesktopRunBorrowsThePortOfThePausedServiceAndHandsItsJo
         for (int i = 0; i < 400 && desktop.LpdServer.ListeningPort == 0; ++i)
             Sleep(10);
         ASSERT_EQ(desktop.LpdServer.ListeningPort, port_);
-        ASSERT_TRUE(test::SendLpdJob(port_, "HOLD", kControlFile, "desktop's job"));
+        ASSERT_TRUE(test::SendLpdJob(port_, "HOLD", CONTROL_FILE, "desktop's job"));
         desktop.StopServer();
         EXPECT_EQ(SavedJobs(), 2u);
 
@@ -301,7 +301,7 @@ TEST_F(ServiceLifeTest, ADesktopRunBorrowsThePortOfThePausedServiceAndHandsItsJo
     // The continued service read the lists anew: at its stop it saves the desktop's job with its own.
     ASSERT_TRUE(Control(SERVICE_CONTROL_STOP));
     ASSERT_TRUE(WaitForState(SERVICE_STOPPED));
-    const JobArchiveContent saved = ReadJobArchive(ReadFile(Base("spool.list")));
+    const CJobArchiveContent saved = ReadJobArchive(ReadFile(Base("spool.list")));
     ASSERT_EQ(saved.jobs.size(), 2u);
     EXPECT_EQ(saved.jobs[0]->DocumentName, u"report.txt");
     EXPECT_EQ(ReadFile(platform::UnicodeToAnsi(saved.jobs[1]->LocalFileName)), "desktop's job");

@@ -18,25 +18,25 @@ namespace velmora::test {
 
 class WinePrinter {
   public:
-    static constexpr char kName[] = "Velmora Raw Test";
-    static constexpr wchar_t kDriver[] = L"Wine PostScript Driver";
+    static constexpr char NAME[] = "Velmora Raw Test";
+    static constexpr wchar_t DRIVER[] = L"Wine PostScript Driver";
 
     explicit WinePrinter(std::string portFile) : portFile_(std::move(portFile)) {
         DRIVER_INFO_3W driver{};
         driver.cVersion = 3;
-        driver.pName = const_cast<wchar_t*>(kDriver);
+        driver.pName = const_cast<wchar_t*>(DRIVER);
         driver.pDriverPath = const_cast<wchar_t*>(L"wineps.drv");
         driver.pDataFile = const_cast<wchar_t*>(L"generic.ppd");
         driver.pConfigFile = const_cast<wchar_t*>(L"wineps.drv");
         driver.pDefaultDataType = const_cast<wchar_t*>(L"RAW");
         AddPrinterDriverW(nullptr, 3, reinterpret_cast<BYTE*>(&driver));  // harmless when it is there
         Delete();
-        std::wstring name = Widen(kName);
+        std::wstring name = Widen(NAME);
         std::wstring port = Widen(portFile_);
         PRINTER_INFO_2W info{};
         info.pPrinterName = name.data();
         info.pPortName = port.data();
-        info.pDriverName = const_cast<wchar_t*>(kDriver);
+        info.pDriverName = const_cast<wchar_t*>(DRIVER);
         info.pPrintProcessor = const_cast<wchar_t*>(L"WinPrint");
         info.pDatatype = const_cast<wchar_t*>(L"RAW");
         if (HANDLE printer = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info)))
@@ -66,7 +66,7 @@ class WinePrinter {
     static void Delete() {
         PRINTER_DEFAULTSW access{nullptr, nullptr, PRINTER_ALL_ACCESS};
         HANDLE printer = nullptr;
-        std::wstring name = Widen(kName);
+        std::wstring name = Widen(NAME);
         if (OpenPrinterW(name.data(), &printer, &access)) {
             DeletePrinter(printer);
             ClosePrinter(printer);
