@@ -28,7 +28,7 @@ bool CVelmoraVirtualPrinterApp::SetUpWorkingFolders() {
     BaseFolder = DefaultBaseFolder();
     const auto createFolder = [this](const std::u16string& path) {
         const platform::CFileError error = platform::CreateFolder(path);
-        if (!error || error.kind == platform::FileErrorKind::AlreadyExists)
+        if (!error || error.Kind == platform::FileErrorKind::AlreadyExists)
             return true;
         if (!ServiceMode)
             ShowMessage(u"Unable to create folder " + path);

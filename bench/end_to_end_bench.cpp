@@ -234,11 +234,11 @@ class CupsLpdRoute : public Route {
 // Measurements.
 
 struct Result {
-    bool measured = false;
-    bool ok = false;
-    std::string failure;
-    double printedSeconds = 0;       // first byte sent to last document printed
-    double acknowledgedSeconds = 0;  // first byte sent to the last job's last reply
+    bool Measured = false;
+    bool Ok = false;
+    std::string Failure;
+    double PrintedSeconds = 0;       // first byte sent to last document printed
+    double AcknowledgedSeconds = 0;  // first byte sent to the last job's last reply
 };
 
 enum Client { VELMORA_CLIENT, NO_DELAY_CLIENT, CLIENT_COUNT };
@@ -249,7 +249,7 @@ constexpr const char* CLIENT_NAMES[CLIENT_COUNT] = {"SendJobByLpd", "client with
 Result SendAndPrint(const Route& route, Client client, test::FakePrinter& printer, const std::string& file,
                     const std::string& content, int jobs) {
     Result result;
-    result.measured = true;
+    result.Measured = true;
     std::atomic<bool> senderFailed{false};
     std::string failure;
     Clock::time_point acknowledged;
@@ -293,35 +293,35 @@ Result SendAndPrint(const Route& route, Client client, test::FakePrinter& printe
     const auto end = Clock::now();
     sender.join();
     if (senderFailed) {
-        result.failure = failure;
+        result.Failure = failure;
     } else if (printed < jobs) {
-        result.failure = std::to_string(printed) + " of " + std::to_string(jobs) + " documents printed";
+        result.Failure = std::to_string(printed) + " of " + std::to_string(jobs) + " documents printed";
     } else if (!intact) {
-        result.failure = "a printed document differs from the file sent";
+        result.Failure = "a printed document differs from the file sent";
     } else {
-        result.ok = true;
-        result.printedSeconds = Seconds(end - begin);
-        result.acknowledgedSeconds = Seconds(acknowledged - begin);
+        result.Ok = true;
+        result.PrintedSeconds = Seconds(end - begin);
+        result.AcknowledgedSeconds = Seconds(acknowledged - begin);
     }
     return result;
 }
 
 struct RouteResults {
-    std::string unavailable;
-    Result small[CLIENT_COUNT];  // best round of each client
-    Result big[CLIENT_COUNT];
+    std::string Unavailable;
+    Result Small[CLIENT_COUNT];  // best round of each client
+    Result Big[CLIENT_COUNT];
 };
 
 // Keeps the faster of two measurements, or the first failure.
 void KeepBest(Result* best, const Result& round) {
-    if (!round.ok) {
-        if (!best->measured || best->ok)
+    if (!round.Ok) {
+        if (!best->Measured || best->Ok)
             *best = round;
         return;
     }
-    if (best->measured && !best->ok)
+    if (best->Measured && !best->Ok)
         return;
-    if (!best->measured || round.printedSeconds < best->printedSeconds)
+    if (!best->Measured || round.PrintedSeconds < best->PrintedSeconds)
         *best = round;
 }
 
@@ -335,11 +335,11 @@ std::string Number(double value, int decimals) {
 }
 
 struct Options {
-    int jobs = 200;
-    int bigMb = 100;
-    int rounds = 3;
-    bool velmora = true;
-    bool cupsLpd = true;
+    int Jobs = 200;
+    int BigMb = 100;
+    int Rounds = 3;
+    bool Velmora = true;
+    bool CupsLpd = true;
 };
 
 bool ParseOptions(int argc, char** argv, Options* options) {
@@ -350,21 +350,21 @@ bool ParseOptions(int argc, char** argv, Options* options) {
             return argument.compare(0, length, name) == 0 ? argv[i] + length : nullptr;
         };
         if (const char* v = value("--jobs=")) {
-            options->jobs = std::atoi(v);
+            options->Jobs = std::atoi(v);
         } else if (const char* v = value("--big-mb=")) {
-            options->bigMb = std::atoi(v);
+            options->BigMb = std::atoi(v);
         } else if (const char* v = value("--rounds=")) {
-            options->rounds = std::atoi(v);
+            options->Rounds = std::atoi(v);
         } else if (const char* v = value("--routes=")) {
             const std::string list = std::string(",") + v + ",";
-            options->velmora = list.find(",velmora,") != std::string::npos;
-            options->cupsLpd = list.find(",cups-lpd,") != std::string::npos;
+            options->Velmora = list.find(",velmora,") != std::string::npos;
+            options->CupsLpd = list.find(",cups-lpd,") != std::string::npos;
         } else {
             return false;
         }
     }
     // A data file's length is a 32-bit count in the LPD exchange.
-    return options->jobs >= 1 && options->bigMb >= 1 && options->bigMb <= 2047 && options->rounds >= 1;
+    return options->Jobs >= 1 && options->BigMb >= 1 && options->BigMb <= 2047 && options->Rounds >= 1;
 }
 
 }  // namespace
@@ -398,67 +398,67 @@ int main(int argc, char** argv) {
     const std::string smallContent = TextOfSize(SMALL_JOB_BYTES);
     test::WriteFile(smallFile, smallContent);
     const std::string bigFile = folder.File("big.txt");
-    const std::string bigContent = TextOfSize(static_cast<std::size_t>(options.bigMb) << 20);
+    const std::string bigContent = TextOfSize(static_cast<std::size_t>(options.BigMb) << 20);
     test::WriteFile(bigFile, bigContent);
 
     const std::string baseFolder = folder.File("base");
     VelmoraRoute velmora(baseFolder);
     CupsLpdRoute cupsLpd(cups.SocketPath());
     struct Entry {
-        Route* route;
-        bool wanted;
-        RouteResults results;
+        Route* Target;
+        bool Wanted;
+        RouteResults Results;
     };
-    std::vector<Entry> entries = {{&velmora, options.velmora, {}}, {&cupsLpd, options.cupsLpd, {}}};
+    std::vector<Entry> entries = {{&velmora, options.Velmora, {}}, {&cupsLpd, options.CupsLpd, {}}};
     for (Entry& entry : entries) {
-        if (!entry.wanted)
-            entry.results.unavailable = "not measured in this run (--routes)";
+        if (!entry.Wanted)
+            entry.Results.Unavailable = "not measured in this run (--routes)";
     }
 
-    for (int round = 1; round <= options.rounds && !interrupted; ++round) {
+    for (int round = 1; round <= options.Rounds && !interrupted; ++round) {
         for (Entry& entry : entries) {
-            if (!entry.results.unavailable.empty() || interrupted)
+            if (!entry.Results.Unavailable.empty() || interrupted)
                 continue;
             std::string reason;
-            if (!entry.route->Start(&reason)) {
-                entry.results.unavailable = reason;
+            if (!entry.Target->Start(&reason)) {
+                entry.Results.Unavailable = reason;
                 continue;
             }
             for (int client = 0; client < CLIENT_COUNT && !interrupted; ++client) {
                 const Client kind = static_cast<Client>(client);
                 std::fprintf(stderr, "round %d, %s, %s: %d jobs of 10 KB, one of %d MB\n", round,
-                             entry.route->Name(), CLIENT_NAMES[client], options.jobs, options.bigMb);
+                             entry.Target->Name(), CLIENT_NAMES[client], options.Jobs, options.BigMb);
                 WaitForIdleQueue();
-                KeepBest(&entry.results.small[client],
-                         SendAndPrint(*entry.route, kind, printer, smallFile, smallContent, options.jobs));
+                KeepBest(&entry.Results.Small[client],
+                         SendAndPrint(*entry.Target, kind, printer, smallFile, smallContent, options.Jobs));
                 WaitForIdleQueue();
-                KeepBest(&entry.results.big[client],
-                         SendAndPrint(*entry.route, kind, printer, bigFile, bigContent, 1));
+                KeepBest(&entry.Results.Big[client],
+                         SendAndPrint(*entry.Target, kind, printer, bigFile, bigContent, 1));
             }
         }
     }
     WaitForIdleQueue();
     for (Entry& entry : entries)
-        entry.route->Stop();
+        entry.Target->Stop();
     if (interrupted) {
         std::fprintf(stderr, "interrupted\n");
         return 1;
     }
 
-    const RouteResults& mine = entries[0].results;
-    const RouteResults& peer = entries[1].results;
+    const RouteResults& mine = entries[0].Results;
+    const RouteResults& peer = entries[1].Results;
     std::printf(
         "From an LPD client to the printer through the same CUPS raw queue: %d jobs of 10 KB sent one "
         "after another, and one %d MB job; best of %d round(s)\n",
-        options.jobs, options.bigMb, options.rounds);
+        options.Jobs, options.BigMb, options.Rounds);
     std::printf(
         "(higher is better; printed = until the printer has the last document, acknowledged = until "
         "the client has the last reply)\n\n");
     std::printf("| measure | client | this server | cups-lpd | this ÷ cups-lpd |\n|---|---|---|---|---|\n");
     struct Row {
-        const char* label;
-        bool big;
-        bool printed;
+        const char* Label;
+        bool Big;
+        bool Printed;
     };
     const Row rows[] = {{"10 KB jobs/s, printed", false, true},
                         {"10 KB jobs/s, acknowledged", false, false},
@@ -467,33 +467,33 @@ int main(int argc, char** argv) {
     for (const Row& row : rows) {
         for (int client = 0; client < CLIENT_COUNT; ++client) {
             const auto figure = [&](const RouteResults& r, double* value) {
-                const Result& result = row.big ? r.big[client] : r.small[client];
-                if (!r.unavailable.empty() || !result.ok)
+                const Result& result = row.Big ? r.Big[client] : r.Small[client];
+                if (!r.Unavailable.empty() || !result.Ok)
                     return false;
-                const double seconds = row.printed ? result.printedSeconds : result.acknowledgedSeconds;
-                *value = (row.big ? options.bigMb : options.jobs) / seconds;
+                const double seconds = row.Printed ? result.PrintedSeconds : result.AcknowledgedSeconds;
+                *value = (row.Big ? options.BigMb : options.Jobs) / seconds;
                 return true;
             };
             double a = 0, b = 0;
             const bool haveA = figure(mine, &a);
             const bool haveB = figure(peer, &b);
-            std::printf("| %s | %s | %s | %s | %s |\n", row.label, CLIENT_NAMES[client],
+            std::printf("| %s | %s | %s | %s | %s |\n", row.Label, CLIENT_NAMES[client],
                         haveA ? Number(a, 1).c_str() : "n/a", haveB ? Number(b, 1).c_str() : "n/a",
                         haveA && haveB && b > 0 ? Number(a / b, 2).c_str() : "-");
         }
     }
     std::printf("\n");
     for (const Entry& entry : entries) {
-        const RouteResults& r = entry.results;
-        if (!r.unavailable.empty()) {
-            std::printf("%s: n/a, %s\n", entry.route->Name(), r.unavailable.c_str());
+        const RouteResults& r = entry.Results;
+        if (!r.Unavailable.empty()) {
+            std::printf("%s: n/a, %s\n", entry.Target->Name(), r.Unavailable.c_str());
             continue;
         }
         for (int client = 0; client < CLIENT_COUNT; ++client) {
-            for (const Result* result : {&r.small[client], &r.big[client]}) {
-                if (result->measured && !result->ok)
-                    std::printf("%s, %s: %s\n", entry.route->Name(), CLIENT_NAMES[client],
-                                result->failure.c_str());
+            for (const Result* result : {&r.Small[client], &r.Big[client]}) {
+                if (result->Measured && !result->Ok)
+                    std::printf("%s, %s: %s\n", entry.Target->Name(), CLIENT_NAMES[client],
+                                result->Failure.c_str());
             }
         }
     }

@@ -90,10 +90,10 @@ void LoadAndSave(CVelmoraVirtualPrinterApp& app) {
 }
 
 struct ArrivalResult {
-    double worstWaitMs = 0;  // longest wait of an arriving job for JobListLock
-    double p99WaitMs = 0;
-    int saves = 0;
-    double saveSeconds = 0;
+    double WorstWaitMs = 0;  // longest wait of an arriving job for JobListLock
+    double P99WaitMs = 0;
+    int Saves = 0;
+    double SaveSeconds = 0;
 };
 
 // Jobs arrive at a steady 1,000 per second into a list of 10,000 for a few seconds.
@@ -104,8 +104,8 @@ ArrivalResult Arrivals(CVelmoraVirtualPrinterApp& app, bool promptSaves) {
         app.Jobs.JobListSaver.Start([&] {
             const auto start = Clock::now();
             app.Jobs.WriteJobListFile(nullptr);
-            result.saveSeconds += Seconds(Clock::now() - start);
-            ++result.saves;
+            result.SaveSeconds += Seconds(Clock::now() - start);
+            ++result.Saves;
         });
     }
     std::vector<double> waits;
@@ -119,8 +119,8 @@ ArrivalResult Arrivals(CVelmoraVirtualPrinterApp& app, bool promptSaves) {
     }
     app.Jobs.JobListSaver.Stop();
     std::sort(waits.begin(), waits.end());
-    result.worstWaitMs = waits.back();
-    result.p99WaitMs = waits[waits.size() * 99 / 100];
+    result.WorstWaitMs = waits.back();
+    result.P99WaitMs = waits[waits.size() * 99 / 100];
     return result;
 }
 
@@ -145,10 +145,10 @@ int main() {
             "| prompt saves | saves | save time per save (ms) | saver busy | arrival lock wait p99 (ms) | "
             "worst (ms) |\n");
         std::printf("|---|---|---|---|---|---|\n");
-        std::printf("| off | 0 | - | - | %.3f | %.3f |\n", without.p99WaitMs, without.worstWaitMs);
-        std::printf("| on | %d | %.1f | %.0f%% | %.3f | %.3f |\n", with.saves,
-                    with.saves ? with.saveSeconds * 1000 / with.saves : 0.0, with.saveSeconds / 4.0 * 100,
-                    with.p99WaitMs, with.worstWaitMs);
+        std::printf("| off | 0 | - | - | %.3f | %.3f |\n", without.P99WaitMs, without.WorstWaitMs);
+        std::printf("| on | %d | %.1f | %.0f%% | %.3f | %.3f |\n", with.Saves,
+                    with.Saves ? with.SaveSeconds * 1000 / with.Saves : 0.0, with.SaveSeconds / 4.0 * 100,
+                    with.P99WaitMs, with.WorstWaitMs);
     }
     std::filesystem::remove_all(path);
     return 0;

@@ -133,8 +133,8 @@ double TimeRefresh(QAbstractItemView& view, const std::function<void()>& change,
 }
 
 struct Scenario {
-    const char* name;
-    std::function<void()> change;
+    const char* Name;
+    std::function<void()> Change;
 };
 
 std::vector<Scenario> Scenarios(CVelmoraVirtualPrinterApp& app) {
@@ -211,7 +211,7 @@ void RefreshTable(CVelmoraVirtualPrinterApp& app) {
         std::vector<double> ours;
         std::vector<double> peer;
         for (int round = 0; round < 5; ++round) {
-            scenario.change();
+            scenario.Change();
             auto start = Clock::now();
             view.RefreshList(200);
             view.viewport()->repaint();
@@ -223,19 +223,19 @@ void RefreshTable(CVelmoraVirtualPrinterApp& app) {
         }
         const double a = Median(ours);
         const double b = Median(peer);
-        std::printf("| %s | %.2f | %.1f | %.3f |\n", scenario.name, a, b, a / b);
+        std::printf("| %s | %.2f | %.1f | %.3f |\n", scenario.Name, a, b, a / b);
     }
     std::printf("\n");
 }
 
 struct LoadResult {
-    int refreshes = 0;
-    double lateP99 = 0;  // how late a 10 ms timer fires: the window's answer time
-    double lateWorst = 0;
-    double lockWaitP99 = 0;  // how long an arriving job waits for JobListLock
-    double lockWaitWorst = 0;
-    double catchUp = 0;  // from the last arrival until the list shows every job
-    bool complete = false;
+    int Refreshes = 0;
+    double LateP99 = 0;  // how late a 10 ms timer fires: the window's answer time
+    double LateWorst = 0;
+    double LockWaitP99 = 0;  // how long an arriving job waits for JobListLock
+    double LockWaitWorst = 0;
+    double CatchUp = 0;  // from the last arrival until the list shows every job
+    bool Complete = false;
 };
 
 // Jobs arrive at 1,000 per second for the given time into a list of JOBS, each announced as intake does.
@@ -286,17 +286,17 @@ LoadResult Arrivals(CVelmoraVirtualPrinterApp& app, int seconds, const std::func
     producer.join();
     QCoreApplication::processEvents();
     gGiveUpAt = Clock::time_point::max();
-    result.complete = rows() == total;
-    result.catchUp = Milliseconds(Clock::now() - lastArrival);
-    result.refreshes = refreshes() - before;
+    result.Complete = rows() == total;
+    result.CatchUp = Milliseconds(Clock::now() - lastArrival);
+    result.Refreshes = refreshes() - before;
     std::sort(late.begin(), late.end());
     std::sort(waits.begin(), waits.end());
     if (!late.empty()) {
-        result.lateP99 = late[late.size() * 99 / 100];
-        result.lateWorst = late.back();
+        result.LateP99 = late[late.size() * 99 / 100];
+        result.LateWorst = late.back();
     }
-    result.lockWaitP99 = waits[waits.size() * 99 / 100];
-    result.lockWaitWorst = waits.back();
+    result.LockWaitP99 = waits[waits.size() * 99 / 100];
+    result.LockWaitWorst = waits.back();
     return result;
 }
 
@@ -319,10 +319,10 @@ class EveryNotification : public QObject {
 
 void PrintLoad(const char* name, const LoadResult& r) {
     char catchUp[32] = "not within 10 s";
-    if (r.complete)
-        std::snprintf(catchUp, sizeof catchUp, "%.0f", r.catchUp);
-    std::printf("| %s | %d | %.1f | %.1f | %.3f | %.1f | %s |\n", name, r.refreshes, r.lateP99, r.lateWorst,
-                r.lockWaitP99, r.lockWaitWorst, catchUp);
+    if (r.Complete)
+        std::snprintf(catchUp, sizeof catchUp, "%.0f", r.CatchUp);
+    std::printf("| %s | %d | %.1f | %.1f | %.3f | %.1f | %s |\n", name, r.Refreshes, r.LateP99, r.LateWorst,
+                r.LockWaitP99, r.LockWaitWorst, catchUp);
 }
 
 void LoadTable(CVelmoraVirtualPrinterApp& app, int seconds) {

@@ -87,7 +87,7 @@ bool ResetPeakMemory() {
 long TreePeakKb(pid_t root) {
     long total = 0;
     for (const test::ProcessId& process : test::ProcessTree(root))
-        total += std::max(0L, StatusKb(std::to_string(process.pid), "VmHWM"));
+        total += std::max(0L, StatusKb(std::to_string(process.Pid), "VmHWM"));
     return total;
 }
 
@@ -505,26 +505,26 @@ class CopyServer : public Server {
 // Measurements.
 
 struct LoadResult {
-    bool measured = false;
-    double jobsPerSecond = 0;
-    double medianMs = 0;
-    double p99Ms = 0;
-    long jobs = 0;
-    long failed = 0;
+    bool Measured = false;
+    double JobsPerSecond = 0;
+    double MedianMs = 0;
+    double P99Ms = 0;
+    long Jobs = 0;
+    long Failed = 0;
 };
 
 struct BigResult {
-    bool measured = false;
-    bool ok = false;
-    double megabytesPerSecond = 0;
-    long probeGrowthKb = 0;  // memory growth during the smaller job
-    long bigGrowthKb = 0;    // and during the big job
+    bool Measured = false;
+    bool Ok = false;
+    double MegabytesPerSecond = 0;
+    long ProbeGrowthKb = 0;  // memory growth during the smaller job
+    long BigGrowthKb = 0;    // and during the big job
 };
 
 struct ServerResults {
-    std::string unavailable;  // why it was not measured
-    LoadResult load[std::size(CONCURRENCY_LEVELS)];
-    BigResult big;
+    std::string Unavailable;  // why it was not measured
+    LoadResult Load[std::size(CONCURRENCY_LEVELS)];
+    BigResult Big;
 };
 
 std::atomic<int> jobNumber{0};
@@ -564,31 +564,31 @@ LoadResult RunLoad(const Server& server, int clients, double seconds, long maxJo
         all.insert(all.end(), list.begin(), list.end());
     std::sort(all.begin(), all.end());
     LoadResult result;
-    result.measured = true;
-    result.jobs = static_cast<long>(all.size());
-    result.failed = failed;
-    result.jobsPerSecond = all.size() / elapsed;
+    result.Measured = true;
+    result.Jobs = static_cast<long>(all.size());
+    result.Failed = failed;
+    result.JobsPerSecond = all.size() / elapsed;
     if (!all.empty()) {
-        result.medianMs = all[all.size() / 2];
-        result.p99Ms = all[std::min(all.size() - 1, (all.size() * 99 + 99) / 100 - 1)];
+        result.MedianMs = all[all.size() / 2];
+        result.P99Ms = all[std::min(all.size() - 1, (all.size() * 99 + 99) / 100 - 1)];
     }
     return result;
 }
 
 BigResult RunBig(Server& server, int bigMb) {
     BigResult result;
-    result.measured = true;
+    result.Measured = true;
     server.BeginMemory();
     const bool probe = SendJob(server, int64_t{std::min(MEMORY_PROBE_MB, bigMb)} << 20);
-    result.probeGrowthKb = server.EndMemory();
+    result.ProbeGrowthKb = server.EndMemory();
 
     server.BeginMemory();
     const auto start = Clock::now();
     const bool big = SendJob(server, int64_t{bigMb} << 20);
     const double elapsed = Seconds(Clock::now() - start);
-    result.bigGrowthKb = server.EndMemory();
-    result.ok = probe && big;
-    result.megabytesPerSecond = bigMb / elapsed;
+    result.BigGrowthKb = server.EndMemory();
+    result.Ok = probe && big;
+    result.MegabytesPerSecond = bigMb / elapsed;
     return result;
 }
 
@@ -608,11 +608,11 @@ std::string Ratio(double mine, double peer, bool valid) {
 }
 
 struct Row {
-    std::string label;
-    std::function<bool(const ServerResults&)> valid;
-    std::function<double(const ServerResults&)> value;
-    int decimals;
-    bool ratio = true;
+    std::string Label;
+    std::function<bool(const ServerResults&)> Valid;
+    std::function<double(const ServerResults&)> Value;
+    int Decimals;
+    bool Ratio = true;
 };
 
 void PrintTable(const std::vector<Row>& rows, const ServerResults& mine, const ServerResults& lprng,
@@ -621,24 +621,24 @@ void PrintTable(const std::vector<Row>& rows, const ServerResults& mine, const S
     std::printf("|---|---|---|---|---|---|\n");
     for (const Row& row : rows) {
         const auto cell = [&](const ServerResults& results) {
-            return row.valid(results) ? Number(row.value(results), row.decimals) : std::string("n/a");
+            return row.Valid(results) ? Number(row.Value(results), row.Decimals) : std::string("n/a");
         };
-        const bool mineValid = row.valid(mine);
+        const bool mineValid = row.Valid(mine);
         std::printf(
-            "| %s | %s | %s | %s | %s | %s |\n", row.label.c_str(), cell(mine).c_str(), cell(lprng).c_str(),
-            row.ratio ? Ratio(row.value(mine), row.value(lprng), mineValid && row.valid(lprng)).c_str() : "-",
+            "| %s | %s | %s | %s | %s | %s |\n", row.Label.c_str(), cell(mine).c_str(), cell(lprng).c_str(),
+            row.Ratio ? Ratio(row.Value(mine), row.Value(lprng), mineValid && row.Valid(lprng)).c_str() : "-",
             cell(copy).c_str(),
-            row.ratio ? Ratio(row.value(mine), row.value(copy), mineValid && row.valid(copy)).c_str() : "-");
+            row.Ratio ? Ratio(row.Value(mine), row.Value(copy), mineValid && row.Valid(copy)).c_str() : "-");
     }
 }
 
 struct Options {
-    int bigMb = 1024;
-    double seconds = 5;
-    long maxJobs = 20000;
-    bool velmora = true, lprng = true, copy = true;
+    int BigMb = 1024;
+    double Seconds = 5;
+    long MaxJobs = 20000;
+    bool Velmora = true, Lprng = true, Copy = true;
     // Beside the source tree this program was built from.
-    std::string lprngRoot = (fs::path(__FILE__).parent_path().parent_path() / "build-tools/lprng").string();
+    std::string LprngRoot = (fs::path(__FILE__).parent_path().parent_path() / "build-tools/lprng").string();
 };
 
 bool ParseOptions(int argc, char** argv, Options* options) {
@@ -649,24 +649,24 @@ bool ParseOptions(int argc, char** argv, Options* options) {
             return argument.compare(0, length, name) == 0 ? argv[i] + length : nullptr;
         };
         if (const char* v = value("--big-mb=")) {
-            options->bigMb = std::atoi(v);
+            options->BigMb = std::atoi(v);
         } else if (const char* v = value("--seconds=")) {
-            options->seconds = std::atof(v);
+            options->Seconds = std::atof(v);
         } else if (const char* v = value("--max-jobs=")) {
-            options->maxJobs = std::atol(v);
+            options->MaxJobs = std::atol(v);
         } else if (const char* v = value("--lprng=")) {
-            options->lprngRoot = v;
+            options->LprngRoot = v;
         } else if (const char* v = value("--servers=")) {
             const std::string list = std::string(",") + v + ",";
-            options->velmora = list.find(",velmora,") != std::string::npos;
-            options->lprng = list.find(",lprng,") != std::string::npos;
-            options->copy = list.find(",copy,") != std::string::npos;
+            options->Velmora = list.find(",velmora,") != std::string::npos;
+            options->Lprng = list.find(",lprng,") != std::string::npos;
+            options->Copy = list.find(",copy,") != std::string::npos;
         } else {
             return false;
         }
     }
     // A data file's length is a 32-bit count in the LPD session.
-    return options->bigMb >= 1 && options->bigMb <= 2047 && options->seconds > 0 && options->maxJobs > 0;
+    return options->BigMb >= 1 && options->BigMb <= 2047 && options->Seconds > 0 && options->MaxJobs > 0;
 }
 
 }  // namespace
@@ -686,44 +686,44 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &action, nullptr);
 
     VelmoraServer velmora;
-    LprngServer lprng(options.lprngRoot);
+    LprngServer lprng(options.LprngRoot);
     CopyServer copy;
     struct Entry {
-        Server* server;
-        bool wanted;
-        ServerResults results;
+        Server* Target;
+        bool Wanted;
+        ServerResults Results;
     };
     Entry entries[] = {
-        {&velmora, options.velmora, {}}, {&lprng, options.lprng, {}}, {&copy, options.copy, {}}};
+        {&velmora, options.Velmora, {}}, {&lprng, options.Lprng, {}}, {&copy, options.Copy, {}}};
     for (Entry& entry : entries) {
-        if (!entry.wanted)
-            entry.results.unavailable = "not measured in this run (--servers)";
+        if (!entry.Wanted)
+            entry.Results.Unavailable = "not measured in this run (--servers)";
     }
 
     // Level by level, the servers one after another, each from an empty spool: a load that comes and goes
     // on the shared machine falls on all of them alike.
     const auto measure = [&](const std::function<void(Entry&)>& run) {
         for (Entry& entry : entries) {
-            if (!entry.results.unavailable.empty() || interrupted)
+            if (!entry.Results.Unavailable.empty() || interrupted)
                 continue;
             std::string reason;
-            if (!entry.server->Start(&reason)) {
-                entry.results.unavailable = reason;
+            if (!entry.Target->Start(&reason)) {
+                entry.Results.Unavailable = reason;
                 continue;
             }
             run(entry);
-            entry.server->Stop();
+            entry.Target->Stop();
         }
     };
     for (std::size_t level = 0; level < std::size(CONCURRENCY_LEVELS); ++level) {
         const int clients = CONCURRENCY_LEVELS[level];
         std::fprintf(stderr, "10 KB jobs, %d client(s)...\n", clients);
         measure([&](Entry& entry) {
-            entry.results.load[level] = RunLoad(*entry.server, clients, options.seconds, options.maxJobs);
+            entry.Results.Load[level] = RunLoad(*entry.Target, clients, options.Seconds, options.MaxJobs);
         });
     }
-    std::fprintf(stderr, "%d MB job...\n", options.bigMb);
-    measure([&](Entry& entry) { entry.results.big = RunBig(*entry.server, options.bigMb); });
+    std::fprintf(stderr, "%d MB job...\n", options.BigMb);
+    measure([&](Entry& entry) { entry.Results.Big = RunBig(*entry.Target, options.BigMb); });
     if (interrupted) {
         std::fprintf(stderr, "interrupted\n");
         return 1;
@@ -732,50 +732,50 @@ int main(int argc, char** argv) {
     std::vector<Row> rows;
     for (std::size_t level = 0; level < std::size(CONCURRENCY_LEVELS); ++level) {
         const int clients = CONCURRENCY_LEVELS[level];
-        const auto valid = [level](const ServerResults& r) { return r.load[level].measured; };
+        const auto valid = [level](const ServerResults& r) { return r.Load[level].Measured; };
         const std::string who = std::to_string(clients) + (clients == 1 ? " client" : " clients");
         rows.push_back({"10 KB jobs/s, " + who, valid,
-                        [level](const ServerResults& r) { return r.load[level].jobsPerSecond; }, 0});
+                        [level](const ServerResults& r) { return r.Load[level].JobsPerSecond; }, 0});
     }
     for (std::size_t level = 0; level < std::size(CONCURRENCY_LEVELS); ++level) {
         const int clients = CONCURRENCY_LEVELS[level];
-        const auto valid = [level](const ServerResults& r) { return r.load[level].measured; };
+        const auto valid = [level](const ServerResults& r) { return r.Load[level].Measured; };
         const std::string who = std::to_string(clients) + (clients == 1 ? " client" : " clients");
         rows.push_back({"10 KB job, connect to last reply, median ms, " + who, valid,
-                        [level](const ServerResults& r) { return r.load[level].medianMs; }, 2});
+                        [level](const ServerResults& r) { return r.Load[level].MedianMs; }, 2});
         rows.push_back({"10 KB job, connect to last reply, p99 ms, " + who, valid,
-                        [level](const ServerResults& r) { return r.load[level].p99Ms; }, 2});
+                        [level](const ServerResults& r) { return r.Load[level].P99Ms; }, 2});
     }
-    const auto bigValid = [](const ServerResults& r) { return r.big.measured && r.big.ok; };
-    const std::string big = std::to_string(options.bigMb) + " MB";
+    const auto bigValid = [](const ServerResults& r) { return r.Big.Measured && r.Big.Ok; };
+    const std::string big = std::to_string(options.BigMb) + " MB";
     rows.push_back({"one " + big + " job, MB/s", bigValid,
-                    [](const ServerResults& r) { return r.big.megabytesPerSecond; }, 0});
+                    [](const ServerResults& r) { return r.Big.MegabytesPerSecond; }, 0});
     rows.push_back(
-        {"peak memory growth, " + std::to_string(std::min(MEMORY_PROBE_MB, options.bigMb)) + " MB job, MB",
-         bigValid, [](const ServerResults& r) { return r.big.probeGrowthKb / 1024.0; }, 1, false});
+        {"peak memory growth, " + std::to_string(std::min(MEMORY_PROBE_MB, options.BigMb)) + " MB job, MB",
+         bigValid, [](const ServerResults& r) { return r.Big.ProbeGrowthKb / 1024.0; }, 1, false});
     rows.push_back({"peak memory growth, " + big + " job, MB", bigValid,
-                    [](const ServerResults& r) { return r.big.bigGrowthKb / 1024.0; }, 1, false});
+                    [](const ServerResults& r) { return r.Big.BigGrowthKb / 1024.0; }, 1, false});
     rows.push_back({"10 KB jobs failed (all levels)",
-                    [](const ServerResults& r) { return r.load[0].measured; },
+                    [](const ServerResults& r) { return r.Load[0].Measured; },
                     [](const ServerResults& r) {
                         double failed = 0;
-                        for (const LoadResult& load : r.load)
-                            failed += static_cast<double>(load.failed);
+                        for (const LoadResult& load : r.Load)
+                            failed += static_cast<double>(load.Failed);
                         return failed;
                     },
                     0, false});
 
     std::printf(
         "LPD load over loopback: 10 KB jobs for %.0f s or %ld jobs per level and server; one %s job\n",
-        options.seconds, options.maxJobs, big.c_str());
+        options.Seconds, options.MaxJobs, big.c_str());
     std::printf("(jobs/s and MB/s: higher is better; times and memory: lower is better)\n\n");
-    PrintTable(rows, entries[0].results, entries[1].results, entries[2].results);
+    PrintTable(rows, entries[0].Results, entries[1].Results, entries[2].Results);
     std::printf("\n");
     for (const Entry& entry : entries) {
-        if (!entry.results.unavailable.empty())
-            std::printf("%s: n/a, %s\n", entry.server->Name(), entry.results.unavailable.c_str());
-        else if (entry.results.big.measured && !entry.results.big.ok)
-            std::printf("%s: the big job failed\n", entry.server->Name());
+        if (!entry.Results.Unavailable.empty())
+            std::printf("%s: n/a, %s\n", entry.Target->Name(), entry.Results.Unavailable.c_str());
+        else if (entry.Results.Big.Measured && !entry.Results.Big.Ok)
+            std::printf("%s: the big job failed\n", entry.Target->Name());
     }
     std::printf(
         "Memory: this server and the copy run in this process (VmHWM growth); LPRng: sum of the VmHWM of its "

@@ -28,7 +28,7 @@ template <typename Operation>
 bool RetryFileOperation(Operation operation, bool missingIsSuccess, int32_t attemptCount, int32_t waitMsec,
                         std::u16string* errorText, std::size_t errorCapacity) {
     platform::CFileError error = operation();
-    if (!error || (missingIsSuccess && error.kind == platform::FileErrorKind::NotFound))
+    if (!error || (missingIsSuccess && error.Kind == platform::FileErrorKind::NotFound))
         return true;
     StoreError(error, errorText, errorCapacity);
     for (int32_t attempts = 1; attempts < attemptCount;) {
@@ -54,7 +54,7 @@ bool CMyFile::OpenWithRetry(const std::u16string& path, unsigned openFlags, plat
         failure = Open(path, openFlags);
         if (!failure)
             return true;
-        if (failure.kind != platform::FileErrorKind::SharingViolation)
+        if (failure.Kind != platform::FileErrorKind::SharingViolation)
             break;
         Wait(WaitMsec);
     }

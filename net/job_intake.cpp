@@ -29,7 +29,7 @@ std::u16string ReserveSpoolFile(const std::u16string& folder, const std::u16stri
         if (!error)
             return path;
         // Anything but a name clash (a missing folder, a full disk) is for the reception to report.
-        if (error.kind != platform::FileErrorKind::AlreadyExists)
+        if (error.Kind != platform::FileErrorKind::AlreadyExists)
             return path;
         path = Format(u"%s_%d.tmp", stem, counter);
     }

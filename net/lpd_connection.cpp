@@ -18,20 +18,20 @@ namespace {
 constexpr std::size_t LINE_CHUNK = 1024;
 
 void ReleaseBuffer(LpdConnection* connection) {
-    connection->buffer.reset();
-    connection->length = 0;
-    connection->position = 0;
+    connection->Buffer.reset();
+    connection->Length = 0;
+    connection->Position = 0;
 }
 
 int FailReception(LpdConnection* connection, int32_t error) {
     ReleaseBuffer(connection);
-    connection->error = error;
+    connection->Error = error;
     return -1;
 }
 
 struct CSocketErrorEntry {
-    int32_t code;
-    const char16_t* name;
+    int32_t Code;
+    const char16_t* Name;
 };
 
 constexpr CSocketErrorEntry SOCKET_ERROR_NAMES[] = {
@@ -111,9 +111,9 @@ namespace {
 // A reception of a line (-1) or of a count; with anyAmount, a count reception ends as soon as some bytes
 // have arrived.
 int Reception(LpdConnection* connection, int32_t wanted, bool anyAmount) {
-    connection->error = 0;
-    if (!connection->socket) {
-        connection->error = ERROR_SOCKET_NUMBER;
+    connection->Error = 0;
+    if (!connection->Socket) {
+        connection->Error = ERROR_SOCKET_NUMBER;
         return -1;
     }
     ReleaseBuffer(connection);
@@ -125,25 +125,25 @@ int Reception(LpdConnection* connection, int32_t wanted, bool anyAmount) {
     std::size_t chunk = line ? LINE_CHUNK : static_cast<std::size_t>(wanted);
     // calloc: a large count costs memory only as its bytes arrive.
     std::size_t size = chunk + 1;
-    connection->buffer.reset(static_cast<char*>(std::calloc(size, 1)));
-    if (!connection->buffer)
+    connection->Buffer.reset(static_cast<char*>(std::calloc(size, 1)));
+    if (!connection->Buffer)
         return FailReception(connection, ERROR_ALLOCATION);
     if (!line && wanted == 0)
         return 0;
 
-    const CLpdReceiveTiming timing = connection->timing;
+    const CLpdReceiveTiming timing = connection->Timing;
     int32_t idle = 0;
     for (;;) {
-        const auto length = static_cast<std::size_t>(connection->length);
+        const auto length = static_cast<std::size_t>(connection->Length);
         if (line) {
             if (length + chunk >= static_cast<std::size_t>(std::numeric_limits<int32_t>::max()))
                 return FailReception(connection, ERROR_ALLOCATION);
             if (length + chunk + 1 > size) {
-                char* grown = static_cast<char*>(std::realloc(connection->buffer.get(), length + chunk + 1));
+                char* grown = static_cast<char*>(std::realloc(connection->Buffer.get(), length + chunk + 1));
                 if (!grown)
                     return FailReception(connection, ERROR_ALLOCATION);
-                connection->buffer.release();
-                connection->buffer.reset(grown);
+                connection->Buffer.release();
+                connection->Buffer.reset(grown);
                 size = length + chunk + 1;
                 std::memset(grown + length, 0, chunk + 1);
             }
@@ -152,20 +152,20 @@ int Reception(LpdConnection* connection, int32_t wanted, bool anyAmount) {
             chunk = static_cast<std::size_t>(wanted) - length;
         }
 
-        char* space = connection->buffer.get() + length;
+        char* space = connection->Buffer.get() + length;
         // Clients send the end byte of a file as a small write of its own, which waits for our
         // acknowledgement of the data: a delayed one would cost about 40 ms per file. Linux forgets the
         // setting, so it is made before every receive.
-        platform::SetQuickAck(connection->socket.Get());
-        const long received = platform::Receive(connection->socket.Get(), space, chunk);
+        platform::SetQuickAck(connection->Socket.Get());
+        const long received = platform::Receive(connection->Socket.Get(), space, chunk);
         if (received > 0) {
-            connection->length += static_cast<int32_t>(received);
+            connection->Length += static_cast<int32_t>(received);
             idle = 0;
             const bool complete =
                 line ? std::memchr(space, '\n', static_cast<std::size_t>(received)) != nullptr
-                     : (anyAmount || connection->length == wanted);
+                     : (anyAmount || connection->Length == wanted);
             if (complete) {
-                connection->error = 0;
+                connection->Error = 0;
                 return 0;
             }
             continue;
@@ -177,8 +177,8 @@ int Reception(LpdConnection* connection, int32_t wanted, bool anyAmount) {
             return FailReception(connection, code);
         // Waiting for readiness rather than sleeping takes data the moment it arrives; a wait that ends
         // with data never counts as the one that ends the reception.
-        const bool readable = platform::WaitReadable(connection->socket.Get(), timing.pollMilliseconds);
-        if (++idle > timing.idleLimit && !readable)
+        const bool readable = platform::WaitReadable(connection->Socket.Get(), timing.PollMilliseconds);
+        if (++idle > timing.IdleLimit && !readable)
             return FailReception(connection, ERROR_INTERNAL_TIMEOUT);
     }
 }
@@ -195,30 +195,30 @@ int ReceiveSome(LpdConnection* connection, int32_t maximum) {
 
 bool IsReceptionComplete(const LpdConnection* connection, int32_t wanted) {
     if (wanted != -1)
-        return connection->length == wanted;
-    return connection->length > 0 && std::memchr(connection->buffer.get(), '\n',
-                                                 static_cast<std::size_t>(connection->length)) != nullptr;
+        return connection->Length == wanted;
+    return connection->Length > 0 && std::memchr(connection->Buffer.get(), '\n',
+                                                 static_cast<std::size_t>(connection->Length)) != nullptr;
 }
 
 bool HasMoreBytes(const LpdConnection* connection) {
-    return connection->position < connection->length;
+    return connection->Position < connection->Length;
 }
 
 int8_t NextByte(LpdConnection* connection) {
-    if (connection->position >= connection->length)
+    if (connection->Position >= connection->Length)
         return 0;
-    return static_cast<int8_t>(connection->buffer[connection->position++]);
+    return static_cast<int8_t>(connection->Buffer[connection->Position++]);
 }
 
 std::string ReadToken(LpdConnection* connection, char delimiter) {
-    if (connection->position >= connection->length)
+    if (connection->Position >= connection->Length)
         return std::string();
-    const std::string_view rest(connection->buffer.get() + connection->position,
-                                static_cast<std::size_t>(connection->length - connection->position));
+    const std::string_view rest(connection->Buffer.get() + connection->Position,
+                                static_cast<std::size_t>(connection->Length - connection->Position));
     const std::size_t end = std::min(rest.find(delimiter), rest.size());
-    connection->position += static_cast<int32_t>(end);
+    connection->Position += static_cast<int32_t>(end);
     if (end < rest.size())
-        ++connection->position;  // past the delimiter
+        ++connection->Position;  // past the delimiter
     std::string_view token = rest.substr(0, end);
     const std::size_t last = token.find_last_not_of(' ');
     token = token.substr(0, last == std::string_view::npos ? 0 : last + 1);
@@ -226,15 +226,15 @@ std::string ReadToken(LpdConnection* connection, char delimiter) {
 }
 
 int SendByte(LpdConnection* connection, uint8_t byte) {
-    if (!connection->socket) {
-        connection->error = ERROR_SOCKET_NUMBER;
+    if (!connection->Socket) {
+        connection->Error = ERROR_SOCKET_NUMBER;
         return -1;
     }
-    if (platform::Send(connection->socket.Get(), &byte, 1) < 0) {
-        connection->error = platform::LastSocketError();
+    if (platform::Send(connection->Socket.Get(), &byte, 1) < 0) {
+        connection->Error = platform::LastSocketError();
         return -1;
     }
-    connection->error = 0;
+    connection->Error = 0;
     return 0;
 }
 
@@ -263,8 +263,8 @@ std::u16string SocketErrorName(int32_t code) {
             break;
     }
     for (const CSocketErrorEntry& entry : SOCKET_ERROR_NAMES) {
-        if (entry.code == code)
-            return entry.name;
+        if (entry.Code == code)
+            return entry.Name;
     }
     return AsciiToUtf16(std::to_string(code));
 }

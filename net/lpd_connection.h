@@ -25,8 +25,8 @@ inline constexpr int32_t CONNECTION_CLOSED = 666;    // the peer closed the conn
 // readable, and a reception fails with ERROR_INTERNAL_TIMEOUT after more than idleLimit consecutive empty
 // polls (about 10.1 s of silence by default). Every received byte restarts the count.
 struct CLpdReceiveTiming {
-    int32_t pollMilliseconds = 100;
-    int32_t idleLimit = 100;
+    int32_t PollMilliseconds = 100;
+    int32_t IdleLimit = 100;
 };
 
 struct CFreeBytes {
@@ -40,17 +40,17 @@ struct LpdConnection {
     LpdConnection& operator=(const LpdConnection&) = delete;
 
     // Closed with the record.
-    platform::CSocket socket;
+    platform::CSocket Socket;
     // The peer's address as accept gave it; null until the listener sets it.
-    std::unique_ptr<platform::CIpv4SocketAddress> peer;
+    std::unique_ptr<platform::CIpv4SocketAddress> Peer;
     // The bytes of the current reception, always followed by at least one zero byte; null when nothing is
     // held. Each reception replaces it, so take bytes and tokens out before the next one.
-    std::unique_ptr<char[], CFreeBytes> buffer;
-    int32_t position = 0;  // next byte to consume
-    int32_t length = 0;    // bytes received
-    int32_t error = 0;     // outcome of the last reception or send
+    std::unique_ptr<char[], CFreeBytes> Buffer;
+    int32_t Position = 0;  // next byte to consume
+    int32_t Length = 0;    // bytes received
+    int32_t Error = 0;     // outcome of the last reception or send
     // The server's; tests shorten it.
-    CLpdReceiveTiming timing;
+    CLpdReceiveTiming Timing;
 };
 
 // A new record without socket, peer or buffer; null only when memory is exhausted.

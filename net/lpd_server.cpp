@@ -119,9 +119,9 @@ void CLpdServer::StartSession(platform::CSocket socket, const platform::CIpv4Soc
     }
     // Accepted sockets do not inherit non-blocking mode everywhere; the reception polls.
     platform::SetNonBlocking(socket.Get(), true);
-    connection->socket = std::move(socket);
-    connection->peer = std::make_unique<platform::CIpv4SocketAddress>(peer);
-    connection->timing = ReceiveTiming;
+    connection->Socket = std::move(socket);
+    connection->Peer = std::make_unique<platform::CIpv4SocketAddress>(peer);
+    connection->Timing = ReceiveTiming;
     auto holder = std::make_shared<std::unique_ptr<LpdConnection>>(std::move(connection));
     Sessions.Start([this, holder] { LpdClientThread(std::move(*holder), Parts, Place); });
 }

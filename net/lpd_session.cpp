@@ -62,8 +62,8 @@ class CLpdSession {
         if (Detailed)
             Log(format, args...);
     }
-    int Socket() const { return static_cast<int>(Connection->socket.Get()); }
-    std::u16string Error() const { return SocketErrorName(Connection->error); }
+    int Socket() const { return static_cast<int>(Connection->Socket.Get()); }
+    std::u16string Error() const { return SocketErrorName(Connection->Error); }
 
     bool ReceiveJob(const std::u16string& queue);
     void ReceiveControlFile();
@@ -91,12 +91,12 @@ class CLpdSession {
 
 void CLpdSession::Run() {
     SelectLanguage();
-    const std::string peer = platform::AddressText(*Connection->peer);
+    const std::string peer = platform::AddressText(*Connection->Peer);
     Log(u"%d\tLPD (%d): Accept from %S", peer);
 
     if (ReceiveBytes(Connection.get(), -1) != 0) {
         Log(u"%d\tLPD (%d): ERROR RECV for modeLPD (socket=%d, error=%s, size_read=%d)", Socket(), Error(),
-            Connection->length);
+            Connection->Length);
         return;
     }
     const int8_t command = NextByte(Connection.get());
@@ -147,7 +147,7 @@ bool CLpdSession::ReceiveJob(const std::u16string&) {
 
     if (ReceiveBytes(Connection.get(), -1) != 0) {
         Log(u"%d\tLPD (%d): ERROR RECV Job subcommand (socket=%d, error=%s, size_read=%d)", Socket(), Error(),
-            Connection->length);
+            Connection->Length);
         return false;
     }
     while (Continue) {
@@ -166,19 +166,19 @@ bool CLpdSession::ReceiveJob(const std::u16string&) {
             // An unknown subcommand gets no reply, so its client may already have sent the next line
             // behind it: a complete line that arrived with it is served, not dropped.
             ReadToken(Connection.get(), '\n');
-            const char* rest = Connection->buffer.get() + Connection->position;
+            const char* rest = Connection->Buffer.get() + Connection->Position;
             if (HasMoreBytes(Connection.get()) &&
                 std::memchr(rest, '\n',
-                            static_cast<std::size_t>(Connection->length - Connection->position))) {
+                            static_cast<std::size_t>(Connection->Length - Connection->Position))) {
                 continue;
             }
         }
         if (ReceiveBytes(Connection.get(), -1) != 0) {
             // The client closing the connection after its last file is the end of a complete job.
-            if (Connection->error == CONNECTION_CLOSED)
+            if (Connection->Error == CONNECTION_CLOSED)
                 break;
             Log(u"%d\tLPD (%d): ERROR RECV Next Job subcommand (socket=%d, error=%s, size_read=%d)", Socket(),
-                Error(), Connection->length);
+                Error(), Connection->Length);
             Continue = false;
         }
     }
@@ -205,21 +205,21 @@ void CLpdSession::ReceiveControlFile() {
         // A negative or oversized count fails like a reception that could not be allocated.
         int result = -1;
         if (count < 0 || count > MAX_CONTROL_FILE_SIZE) {
-            Connection->buffer.reset();
-            Connection->length = Connection->position = 0;
-            Connection->error = ERROR_ALLOCATION;
+            Connection->Buffer.reset();
+            Connection->Length = Connection->Position = 0;
+            Connection->Error = ERROR_ALLOCATION;
         } else {
             result = ReceiveBytes(Connection.get(), static_cast<int32_t>(count));
         }
         if (result != 0) {
             Log(u"%d\tLPD (%d): ERROR RECV for Control File (socket=%d, error=%s, total_size=%d, "
                 u"size_read=%d)",
-                Socket(), Error(), count, Connection->length);
+                Socket(), Error(), count, Connection->Length);
             failed = true;
         } else {
             Trace(u"%d\tLPD (%d): Received Control File");
             std::u16string text = FromBytes1252(
-                std::string_view(Connection->buffer.get(), static_cast<std::size_t>(Connection->length)));
+                std::string_view(Connection->Buffer.get(), static_cast<std::size_t>(Connection->Length)));
             // The text ends at its first zero unit.
             text.resize(std::min(text.find(u'\0'), text.size()));
             Job->ControlFile += text;
@@ -243,7 +243,7 @@ void CLpdSession::ReceiveControlFile() {
 
 bool CLpdSession::WriteSpool() {
     const platform::CFileError written =
-        SpoolFile.Write(Connection->buffer.get(), static_cast<std::size_t>(Connection->length));
+        SpoolFile.Write(Connection->Buffer.get(), static_cast<std::size_t>(Connection->Length));
     if (!written)
         return true;
     // A full disk or an I/O error loses the job as surely as a broken connection.
@@ -261,18 +261,18 @@ bool CLpdSession::ReceiveData(int64_t count, bool untilClose) {
         const int result =
             untilClose ? ReceiveSome(Connection.get(), chunk) : ReceiveBytes(Connection.get(), chunk);
         if (result != 0) {
-            if (untilClose && Connection->error == CONNECTION_CLOSED) {
+            if (untilClose && Connection->Error == CONNECTION_CLOSED) {
                 Closed = true;
                 return true;
             }
             Log(u"%d\tLPD (%d): ERROR RECV for Data File (socket=%d, error=%s, total_size=%d, "
                 u"size_already_read=%d, size_read=%d)",
-                Socket(), Error(), count, received, Connection->length);
+                Socket(), Error(), count, received, Connection->Length);
             return false;
         }
         if (!WriteSpool())
             return false;
-        received += Connection->length;
+        received += Connection->Length;
     }
 }
 
@@ -298,7 +298,7 @@ void CLpdSession::ReceiveDataFile() {
         if (!failed && !Closed && ReceiveEndOfFile(Connection.get()) != 0) {
             // All announced bytes arrived and the client closed instead of sending the end byte: the file
             // is complete all the same.
-            if (Connection->error == CONNECTION_CLOSED) {
+            if (Connection->Error == CONNECTION_CLOSED) {
                 Closed = true;
             } else {
                 Log(u"%d\tLPD (%d): ERROR CHECKING END DATA for Data File (socket=%d, error=%s)", Socket(),
@@ -324,8 +324,8 @@ void CLpdSession::ReceiveDataFile() {
 }
 
 void CLpdSession::Discard() {
-    RemoveFileWithRetry(Job->LocalFileName, Parts.Settings.AccessFile_MaxAttempts,
-                        Parts.Settings.AccessFile_WaitingTimeMsec,
+    RemoveFileWithRetry(Job->LocalFileName, Parts.Settings.AccessFileMaxAttempts,
+                        Parts.Settings.AccessFileWaitingTimeMsec,
                         nullptr, 0);
     Job.reset();
 }

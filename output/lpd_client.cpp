@@ -207,8 +207,8 @@ bool ConnectToServer(CClientConnection& connection, const CLpdJobRequest& reques
         *outcome = "Unable to resolve server: " + hostBytes + "\n";
         return false;
     }
-    if (platform::SetSendTimeout(socket, request.Timeouts.replyMilliseconds) != 0 ||
-        platform::ConnectWithin(socket, address, request.Timeouts.connectMilliseconds) != 0) {
+    if (platform::SetSendTimeout(socket, request.Timeouts.ReplyMilliseconds) != 0 ||
+        platform::ConnectWithin(socket, address, request.Timeouts.ConnectMilliseconds) != 0) {
         *outcome = SocketFailure(platform::LastSocketError());
         return false;
     }
@@ -238,7 +238,7 @@ int32_t Forward(CLpdJobRequest request, std::string* outcome) {
         *outcome = "The file is empty";
         return SEND_FAILED;
     }
-    CExchange exchange(connection.Socket(), request.Timeouts.replyMilliseconds, outcome);
+    CExchange exchange(connection.Socket(), request.Timeouts.ReplyMilliseconds, outcome);
     return SendJob(exchange, file, ToBytes1252(request.Queue), controlFile, outcome);
 }
 

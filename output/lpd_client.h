@@ -9,9 +9,9 @@ namespace velmora {
 
 // Time limits of one exchange; the defaults are the system's, tests shorten them.
 struct CLpdClientTimeouts {
-    int connectMilliseconds = 30000;
+    int ConnectMilliseconds = 30000;
     // For each reply of the server, and for each send that the server does not take data for.
-    int replyMilliseconds = 60000;
+    int ReplyMilliseconds = 60000;
 };
 
 // One file to send as a one-file print job.

@@ -17,10 +17,10 @@ enum class FileErrorKind {
 };
 
 struct CFileError {
-    FileErrorKind kind = FileErrorKind::None;
-    int code = 0;  // the system's error number
+    FileErrorKind Kind = FileErrorKind::None;
+    int Code = 0;  // the system's error number
 
-    explicit operator bool() const { return kind != FileErrorKind::None; }
+    explicit operator bool() const { return Kind != FileErrorKind::None; }
     // The system's description of the failure.
     std::u16string Description() const;
 };

@@ -4,9 +4,9 @@
 namespace velmora::platform {
 
 struct CLockKeys {
-    bool capsLock = false;
-    bool numLock = false;
-    bool scrollLock = false;
+    bool CapsLock = false;
+    bool NumLock = false;
+    bool ScrollLock = false;
 };
 
 // Whether Caps Lock, Num Lock and Scroll Lock are on (GetKeyState's toggle bits; on Linux the keyboards'

@@ -23,7 +23,7 @@ inline constexpr int WSA_HOST_NOT_FOUND = 11001;
 
 // The 16 bytes of an IPv4 socket address as accept fills them (family, port, address, zero padding).
 struct CIpv4SocketAddress {
-    uint8_t bytes[16] = {};
+    uint8_t Bytes[16] = {};
 };
 
 // Windows Sockets start-up and clean-up (nothing to do where sockets need no start-up). 0 on success.

@@ -55,7 +55,7 @@ int LastSocketError() {
 
 int ConnectNative(SocketHandle socket, const CIpv4SocketAddress& address) {
     sockaddr_in remote;
-    std::memcpy(&remote, address.bytes, sizeof remote);
+    std::memcpy(&remote, address.Bytes, sizeof remote);
     return connect(ToNative(socket), reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
 }
 
@@ -102,7 +102,7 @@ uint16_t LocalPort(SocketHandle socket) {
 
 std::string AddressText(const CIpv4SocketAddress& address) {
     sockaddr_in ipv4;
-    std::memcpy(&ipv4, address.bytes, sizeof ipv4);
+    std::memcpy(&ipv4, address.Bytes, sizeof ipv4);
     char text[INET_ADDRSTRLEN] = {};
     // inet_ntop rather than inet_ntoa: the latter's static buffer is shared by all threads.
     if (!inet_ntop(AF_INET, &ipv4.sin_addr, text, sizeof text))
@@ -123,7 +123,7 @@ bool ResolveIpv4(const std::string& host, uint16_t port, CIpv4SocketAddress* add
     std::memcpy(&ipv4, found->ai_addr, sizeof ipv4);
     freeaddrinfo(found);
     ipv4.sin_port = htons(port);
-    std::memcpy(address->bytes, &ipv4, sizeof address->bytes);
+    std::memcpy(address->Bytes, &ipv4, sizeof address->Bytes);
     return true;
 }
 

@@ -9,10 +9,10 @@ namespace velmora {
 
 // One entry per id; a null translation means "not translated" and falls back to English.
 struct CStringEntry {
-    uint32_t id;
-    const char16_t* english;
-    const char16_t* french;
-    const char16_t* japanese;
+    uint32_t Id;
+    const char16_t* English;
+    const char16_t* French;
+    const char16_t* Japanese;
 };
 
 // Messages, states, command prompts and the other texts of the core (string_table.cpp).

@@ -75,7 +75,7 @@ constexpr std::array STRINGS = {
 };
 
 static_assert(std::adjacent_find(STRINGS.begin(), STRINGS.end(),
-                                 [](const CStringEntry& a, const CStringEntry& b) { return a.id >= b.id; }) ==
+                                 [](const CStringEntry& a, const CStringEntry& b) { return a.Id >= b.Id; }) ==
                   STRINGS.end(),
               "string table ids must be strictly ascending");
 
@@ -89,7 +89,7 @@ const std::vector<CStringEntry>& AllStrings() {
         for (const std::span<const CStringEntry> table : {CoreStrings(), WindowStrings(), DialogStrings()})
             entries.insert(entries.end(), table.begin(), table.end());
         std::stable_sort(entries.begin(), entries.end(),
-                         [](const CStringEntry& a, const CStringEntry& b) { return a.id < b.id; });
+                         [](const CStringEntry& a, const CStringEntry& b) { return a.Id < b.Id; });
         return entries;
     }();
     return all;
@@ -98,8 +98,8 @@ const std::vector<CStringEntry>& AllStrings() {
 const CStringEntry* FindEntry(uint32_t id) {
     const std::vector<CStringEntry>& all = AllStrings();
     const auto it = std::lower_bound(all.begin(), all.end(), id,
-                                     [](const CStringEntry& entry, uint32_t key) { return entry.id < key; });
-    if (it == all.end() || it->id != id) {
+                                     [](const CStringEntry& entry, uint32_t key) { return entry.Id < key; });
+    if (it == all.end() || it->Id != id) {
         return nullptr;
     }
     return &*it;
@@ -108,9 +108,9 @@ const CStringEntry* FindEntry(uint32_t id) {
 const char16_t* TextIn(const CStringEntry& entry, Language language) {
     switch (language) {
         case Language::French:
-            return entry.french;
+            return entry.French;
         case Language::Japanese:
-            return entry.japanese;
+            return entry.Japanese;
         case Language::English:
             break;
     }
@@ -138,7 +138,7 @@ std::u16string LoadString(uint32_t id, Language language) {
     }
     const char16_t* text = TextIn(*entry, language);
     if (text == nullptr || *text == u'\0') {
-        text = entry->english;
+        text = entry->English;
     }
     return text;
 }
@@ -146,7 +146,7 @@ std::u16string LoadString(uint32_t id, Language language) {
 std::vector<uint32_t> StringTableIds() {
     std::vector<uint32_t> ids;
     for (const CStringEntry& entry : AllStrings()) {
-        ids.push_back(entry.id);
+        ids.push_back(entry.Id);
     }
     return ids;
 }

@@ -242,7 +242,7 @@ std::string WriteJobArchive(const std::vector<SpoolFilePtr>& jobs) {
 
 CJobArchiveContent ReadJobArchive(std::string_view bytes) {
     CJobArchiveContent content;
-    content.damaged = true;  // until every announced entry has been read
+    content.Damaged = true;  // until every announced entry has been read
     CArchiveReader in(bytes);
 
     uint32_t count = 0;
@@ -252,7 +252,7 @@ CJobArchiveContent ReadJobArchive(std::string_view bytes) {
     count = shortCount;
     if (shortCount == 0xFFFF && !in.U32(count))
         return content;
-    content.jobs.reserve(std::min<std::size_t>(count, in.Remaining() / SMALLEST_RECORD_ENTRY));
+    content.Jobs.reserve(std::min<std::size_t>(count, in.Remaining() / SMALLEST_RECORD_ENTRY));
 
     // Object indexes as the archive hands them out: classes and records alike take the next one,
     // empty entries none. Only a class index may be named by a later tag.
@@ -288,9 +288,9 @@ CJobArchiveContent ReadJobArchive(std::string_view bytes) {
         if (!in.Body(*job))
             return content;
         ++nextIndex;
-        content.jobs.push_back(std::move(job));
+        content.Jobs.push_back(std::move(job));
     }
-    content.damaged = false;
+    content.Damaged = false;
     return content;
 }
 

@@ -14,8 +14,8 @@ namespace velmora {
 std::string WriteJobArchive(const std::vector<SpoolFilePtr>& jobs);
 
 struct CJobArchiveContent {
-    std::vector<SpoolFilePtr> jobs;  // the records completely read, in file order
-    bool damaged = false;            // a format error or a premature end stopped the reading
+    std::vector<SpoolFilePtr> Jobs;  // the records completely read, in file order
+    bool Damaged = false;            // a format error or a premature end stopped the reading
 };
 
 // Reads what WriteJobArchive writes, and also 8-bit strings, empty entries and repeated class

@@ -24,7 +24,7 @@ bool CJobStore::WriteJobListFile(platform::CFileError* error) {
         std::lock_guard<CRecursiveTimedMutex> lock(JobListLock);
         bytes = WriteJobArchive(JobList);
     }
-    return ReplaceFileContent(SpoolListPath, bytes, Settings.AccessFile_MaxAttempts, Settings.AccessFile_WaitingTimeMsec,
+    return ReplaceFileContent(SpoolListPath, bytes, Settings.AccessFileMaxAttempts, Settings.AccessFileWaitingTimeMsec,
                               error);
 }
 
@@ -35,7 +35,7 @@ void CJobStore::SaveJobList() {
 }
 
 void CJobStore::LoadJobList() {
-    CMyFile file(Settings.AccessFile_MaxAttempts, Settings.AccessFile_WaitingTimeMsec);
+    CMyFile file(Settings.AccessFileMaxAttempts, Settings.AccessFileWaitingTimeMsec);
     platform::CFileError error;
     if (!file.OpenWithRetry(SpoolListPath, platform::OPEN_READ | platform::SHARE_EXCLUSIVE, &error)) {
         Reporter.ShowMessage(Cut(error.Description(), 1024));
@@ -52,10 +52,10 @@ void CJobStore::LoadJobList() {
     CJobArchiveContent content = ReadJobArchive(bytes);
     {
         std::lock_guard<CRecursiveTimedMutex> lock(JobListLock);
-        for (SpoolFilePtr& job : content.jobs)
+        for (SpoolFilePtr& job : content.Jobs)
             JobList.push_back(std::move(job));
     }
-    if (content.damaged) {
+    if (content.Damaged) {
         const std::u16string text = LoadString(IDS_SPOOL_LIST_CORRUPTED);
         Reporter.WriteLog(Format(u"%d\t%s", Reporter.ModeDigit(), text));
         Reporter.UserInterface().ShowInformation(text);

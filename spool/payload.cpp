@@ -156,8 +156,8 @@ void PreparePayload(CSpoolFile& job, CReporter& reporter, const CSettings& setti
                 reportFailure(Format(u"%d\tUnable to uncompress file %s", mode, job.LocalFileName));
             } else {
                 std::u16string errorText;
-                if (!RemoveFileWithRetry(job.LocalFileName, settings.AccessFile_MaxAttempts,
-                                         settings.AccessFile_WaitingTimeMsec, &errorText, ERROR_TEXT_CAPACITY)) {
+                if (!RemoveFileWithRetry(job.LocalFileName, settings.AccessFileMaxAttempts,
+                                         settings.AccessFileWaitingTimeMsec, &errorText, ERROR_TEXT_CAPACITY)) {
                     reportFailure(Format(u"%d\tUnable to remove the compressed file %s (%s)", mode,
                                          job.LocalFileName, errorText));
                 }
@@ -184,9 +184,9 @@ void PreparePayload(CSpoolFile& job, CReporter& reporter, const CSettings& setti
         if (text.find("%PDF-1") != std::string_view::npos) {
             job.FileType = u"PDF";
             const std::u16string pdfPath = ReplaceAll(job.LocalFileName, u".tmp", u".pdf");
-            const int32_t attempts = settings.AccessFile_MaxAttempts;
+            const int32_t attempts = settings.AccessFileMaxAttempts;
             std::u16string errorText;
-            if (RenameFileWithRetry(job.LocalFileName, pdfPath, attempts, settings.AccessFile_WaitingTimeMsec,
+            if (RenameFileWithRetry(job.LocalFileName, pdfPath, attempts, settings.AccessFileWaitingTimeMsec,
                                     &errorText, ERROR_TEXT_CAPACITY)) {
                 job.LocalFileName = pdfPath;
             } else {

@@ -15,9 +15,9 @@ constexpr std::size_t NUMBER_BUFFER_SIZE = 24;
 constexpr std::size_t MAX_WIDTH = 4096;
 
 struct CFieldLayout {
-    bool left = false;
-    bool zero = false;
-    std::size_t width = 0;
+    bool Left = false;
+    bool Zero = false;
+    std::size_t Width = 0;
 };
 
 // Writes the digits of value right-aligned into the end of buffer; returns the first digit.
@@ -32,12 +32,12 @@ char16_t* WriteDigits(char16_t* end, uint64_t value, unsigned base, bool upper) 
 }
 
 void AppendPadded(std::u16string& out, std::u16string_view body, const CFieldLayout& layout) {
-    const std::size_t padding = layout.width > body.size() ? layout.width - body.size() : 0;
-    if (!layout.left) {
+    const std::size_t padding = layout.Width > body.size() ? layout.Width - body.size() : 0;
+    if (!layout.Left) {
         out.append(padding, u' ');
     }
     out.append(body);
-    if (layout.left) {
+    if (layout.Left) {
         out.append(padding, u' ');
     }
 }
@@ -49,8 +49,8 @@ void AppendNumber(std::u16string& out, bool negative, uint64_t magnitude, unsign
     char16_t* end = buffer + NUMBER_BUFFER_SIZE;
     char16_t* first = WriteDigits(end, magnitude, base, upper);
     const std::size_t length = static_cast<std::size_t>(end - first) + (negative ? 1 : 0);
-    const std::size_t padding = layout.width > length ? layout.width - length : 0;
-    if (layout.zero && !layout.left) {
+    const std::size_t padding = layout.Width > length ? layout.Width - length : 0;
+    if (layout.Zero && !layout.Left) {
         if (negative) {
             out.push_back(u'-');
         }
@@ -149,15 +149,15 @@ std::u16string FormatArgs(std::u16string_view format, const std::vector<CFormatA
         CFieldLayout layout;
         for (; p < format.size() && (format[p] == u'-' || format[p] == u'0'); ++p) {
             if (format[p] == u'-') {
-                layout.left = true;
+                layout.Left = true;
             } else {
-                layout.zero = true;
+                layout.Zero = true;
             }
         }
         for (; p < format.size() && format[p] >= u'0' && format[p] <= u'9'; ++p) {
-            layout.width = layout.width * 10 + static_cast<std::size_t>(format[p] - u'0');
-            if (layout.width > MAX_WIDTH) {
-                layout.width = MAX_WIDTH;
+            layout.Width = layout.Width * 10 + static_cast<std::size_t>(format[p] - u'0');
+            if (layout.Width > MAX_WIDTH) {
+                layout.Width = MAX_WIDTH;
             }
         }
         // Length modifiers carry no meaning here: every argument already knows its size.
@@ -197,7 +197,7 @@ std::u16string FormatArgs(std::u16string_view format, const std::vector<CFormatA
         const CFormatArg& arg = args[nextArg++];
         // Zeros pad numbers only; text is padded with spaces.
         CFieldLayout textSpec = layout;
-        textSpec.zero = false;
+        textSpec.Zero = false;
         // A text argument reads as its text whatever the conversion; a number under %s as its decimal form.
         if (arg.kind() == CFormatArg::Kind::Text || arg.kind() == CFormatArg::Kind::Bytes) {
             AppendPadded(out, arg.AsText(), textSpec);

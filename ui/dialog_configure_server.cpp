@@ -246,7 +246,7 @@ void CDialogConfigureServeur::LoadSelection() {
         if (QAbstractButton* radio = OutputModeField->button(record.OutputMode))
             radio->setChecked(true);
         for (const CStoredText& text : StoredTexts)
-            text.show(ToQString(record.*text.field));
+            text.Show(ToQString(record.*text.Field));
         HoldJobsField->setChecked(record.HoldJobs == 1);
     }
     StoreSelection();
@@ -277,12 +277,12 @@ void CDialogConfigureServeur::StoreSelection(bool store) {
     CPrinterSetting& record = EditedRecords[selected];
     std::vector<std::u16string> refused;
     for (const CStoredText& text : StoredTexts) {
-        const std::u16string value = ToU16(text.read());
+        const std::u16string value = ToU16(text.Read());
         if (IsStorableValue(value)) {
-            record.*text.field = value;
+            record.*text.Field = value;
         } else {
-            text.show(ToQString(record.*text.field));
-            refused.push_back(LabelName(text.label));
+            text.Show(ToQString(record.*text.Field));
+            refused.push_back(LabelName(text.Label));
         }
     }
     record.OutputMode = mode;
@@ -344,8 +344,8 @@ void CDialogConfigureServeur::DeletePrinter() {
 
 void CDialogConfigureServeur::ShowParameters() {
     struct CParameter {
-        const char16_t* marker;
-        uint32_t label;
+        const char16_t* Marker;
+        uint32_t Label;
     };
     // A null marker is an empty line between the printer's parameters and the job's.
     static constexpr CParameter PARAMETERS[] = {
@@ -366,8 +366,8 @@ void CDialogConfigureServeur::ShowParameters() {
     std::u16string text = LoadString(IDS_PARAMETER_LIST) + u"\n";
     for (const CParameter& parameter : PARAMETERS) {
         text += u"\n";
-        if (parameter.marker)
-            text += Format(u"%s : %s", parameter.marker, LoadString(parameter.label));
+        if (parameter.Marker)
+            text += Format(u"%s : %s", parameter.Marker, LoadString(parameter.Label));
     }
     ShowMessageBox(this, text, QMessageBox::Information);
 }

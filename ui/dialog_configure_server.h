@@ -36,10 +36,10 @@ class CDialogConfigureServeur : public QDialog {
   private:
     // A text of the selected record and the control that shows it.
     struct CStoredText {
-        std::u16string CPrinterSetting::*field;
-        QLabel* label;
-        std::function<QString()> read;
-        std::function<void(const QString&)> show;
+        std::u16string CPrinterSetting::*Field;
+        QLabel* Label;
+        std::function<QString()> Read;
+        std::function<void(const QString&)> Show;
     };
 
     void CreateControls();

@@ -54,7 +54,7 @@ CJobListModel::CJobListModel(CVelmoraVirtualPrinterApp& app, QObject* parent)
 }
 
 void CJobListModel::Release(CRow& row) {
-    Released.push_back(std::move(row.record));
+    Released.push_back(std::move(row.Record));
 }
 
 void CJobListModel::ReleaseSome() {
@@ -78,9 +78,9 @@ const QString& CJobListModel::Shared(const std::u16string& text) {
 }
 
 void CJobListModel::FillRow(CRow* row, const CSpoolFile& record) {
-    row->state = record.State;
-    row->stateText = Shared(record.StateText);
-    row->printerName = Shared(record.PrinterName);
+    row->State = record.State;
+    row->StateText = Shared(record.StateText);
+    row->PrinterName = Shared(record.PrinterName);
 }
 
 bool CJobListModel::Refresh(std::chrono::milliseconds lockTimeout) {
@@ -104,7 +104,7 @@ bool CJobListModel::Refresh(std::chrono::milliseconds lockTimeout) {
             std::size_t found = Rows.size();
             if (matching) {
                 for (std::size_t k = next; k < Rows.size(); ++k) {
-                    if (Rows[k].id == record->Id()) {
+                    if (Rows[k].Id == record->Id()) {
                         found = k;
                         break;
                     }
@@ -116,16 +116,16 @@ bool CJobListModel::Refresh(std::chrono::milliseconds lockTimeout) {
                 kept[found] = 1;
                 next = found + 1;
                 CRow& row = Rows[found];
-                if (row.state != record->State || row.stateText != View(record->StateText) ||
-                    row.printerName != View(record->PrinterName)) {
+                if (row.State != record->State || row.StateText != View(record->StateText) ||
+                    row.PrinterName != View(record->PrinterName)) {
                     FillRow(&row, *record);
                     firstChanged = std::min(firstChanged, static_cast<int>(found));
                     lastChanged = std::max(lastChanged, static_cast<int>(found));
                 }
             } else {
                 CRow row;
-                row.record = record;
-                row.id = record->Id();
+                row.Record = record;
+                row.Id = record->Id();
                 FillRow(&row, *record);
                 appended.push_back(std::move(row));
             }
@@ -186,15 +186,15 @@ bool CJobListModel::Refresh(std::chrono::milliseconds lockTimeout) {
 }
 
 JobId CJobListModel::JobAt(int row) const {
-    return row >= 0 && row < rowCount() ? Rows[static_cast<std::size_t>(row)].id : 0;
+    return row >= 0 && row < rowCount() ? Rows[static_cast<std::size_t>(row)].Id : 0;
 }
 
 int32_t CJobListModel::StateAt(int row) const {
-    return row >= 0 && row < rowCount() ? Rows[static_cast<std::size_t>(row)].state : -1;
+    return row >= 0 && row < rowCount() ? Rows[static_cast<std::size_t>(row)].State : -1;
 }
 
 std::u16string CJobListModel::LocalFileNameAt(int row) const {
-    return row >= 0 && row < rowCount() ? Rows[static_cast<std::size_t>(row)].record->LocalFileName
+    return row >= 0 && row < rowCount() ? Rows[static_cast<std::size_t>(row)].Record->LocalFileName
                                         : std::u16string();
 }
 
@@ -211,16 +211,16 @@ QVariant CJobListModel::data(const QModelIndex& index, int role) const {
         return QVariant();
     const CRow& row = Rows[static_cast<std::size_t>(index.row())];
     if (role == Qt::DecorationRole) {
-        if (index.column() == ColumnStatus && row.state >= 0 && row.state < 5)
-            return StateImages[row.state];
+        if (index.column() == ColumnStatus && row.State >= 0 && row.State < 5)
+            return StateImages[row.State];
         return QVariant();
     }
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return QVariant();
-    const CSpoolFile& record = *row.record;
+    const CSpoolFile& record = *row.Record;
     switch (index.column()) {
         case ColumnStatus:
-            return row.stateText;
+            return row.StateText;
         case ColumnFileName:
             return ToQString(record.DocumentName);
         case ColumnDate:
@@ -232,7 +232,7 @@ QVariant CJobListModel::data(const QModelIndex& index, int role) const {
         case ColumnType:
             return ToQString(record.FileType);
         case ColumnPrinter:
-            return row.printerName;
+            return row.PrinterName;
         case ColumnLocalFileName:
             return ToQString(record.LocalFileName);
         default:

@@ -61,11 +61,11 @@ class CJobListModel : public QAbstractTableModel {
     // copied at each refresh; every other shown field is set before the job enters JobList and never
     // changes after, so the row reads it from the record, which it keeps alive.
     struct CRow {
-        SpoolFilePtr record;
-        JobId id = 0;
-        int32_t state = 0;
-        QString stateText;
-        QString printerName;
+        SpoolFilePtr Record;
+        JobId Id = 0;
+        int32_t State = 0;
+        QString StateText;
+        QString PrinterName;
     };
 
     // One shared text per distinct value: the rows of a long list hold a handful of state texts and

@@ -112,14 +112,14 @@ void CMainFrame::CreateToolBar() {
     MainToolBar->setFloatable(true);
     MainToolBar->setAllowedAreas(Qt::AllToolBarAreas);
     const struct {
-        int command;
-        uint32_t text;
-        ToolbarImage image;
+        int Command;
+        uint32_t Text;
+        ToolbarImage Image;
     } buttons[] = {{ID_SPOOLER_START, IDS_START, ToolbarImage::Start},
                    {ID_SPOOLER_STOP, IDS_STOP, ToolbarImage::Stop},
                    {ID_CONFIGURATION, IDS_CONFIGURE, ToolbarImage::Configure}};
     for (const auto& button : buttons)
-        AddCommand(MainToolBar, button.command, button.text)->setIcon(ToolbarIcon(button.image));
+        AddCommand(MainToolBar, button.Command, button.Text)->setIcon(ToolbarIcon(button.Image));
     addToolBar(Qt::TopToolBarArea, MainToolBar);
 }
 
@@ -148,7 +148,7 @@ void CMainFrame::CreateStatusBar() {
 
 void CMainFrame::UpdateIndicators() {
     const platform::CLockKeys keys = platform::LockKeyStates();
-    const bool on[3] = {keys.capsLock, keys.numLock, keys.scrollLock};
+    const bool on[3] = {keys.CapsLock, keys.NumLock, keys.ScrollLock};
     for (int i = 0; i < 3; ++i)
         Indicators[i]->setText(on[i] ? IndicatorTexts[i] : QString());
 }

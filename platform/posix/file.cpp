@@ -25,20 +25,20 @@ std::string NativePath(const std::u16string& path) {
 
 CFileError ErrorFromErrno(int code) {
     CFileError error;
-    error.code = code;
+    error.Code = code;
     switch (code) {
         case 0:
-            error.kind = FileErrorKind::None;
+            error.Kind = FileErrorKind::None;
             break;
         case ENOENT:
         case ENOTDIR:
-            error.kind = FileErrorKind::NotFound;
+            error.Kind = FileErrorKind::NotFound;
             break;
         case EEXIST:
-            error.kind = FileErrorKind::AlreadyExists;
+            error.Kind = FileErrorKind::AlreadyExists;
             break;
         default:
-            error.kind = FileErrorKind::Other;
+            error.Kind = FileErrorKind::Other;
     }
     return error;
 }
@@ -68,10 +68,10 @@ CFileDescriptor LockForRemoval(const std::string& path, CFileError* error) {
 }  // namespace
 
 std::u16string CFileError::Description() const {
-    if (kind == FileErrorKind::SharingViolation) {
+    if (Kind == FileErrorKind::SharingViolation) {
         return u"The process cannot access the file because it is being used by another process.";
     }
-    return SystemErrorText(code);
+    return SystemErrorText(Code);
 }
 
 CNativeFile::~CNativeFile() {
@@ -194,7 +194,7 @@ CFileError RenameFile(const std::u16string& oldPath, const std::u16string& newPa
     CFileDescriptor targetLock;
     if (replaceExisting) {
         targetLock = LockForRemoval(to, &error);
-        if (error && error.kind != FileErrorKind::NotFound)
+        if (error && error.Kind != FileErrorKind::NotFound)
             return error;
     }
     int result;

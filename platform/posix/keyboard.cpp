@@ -36,11 +36,11 @@ CLockKeys LockKeyStates() {
     // Each keyboard has its own lights ("input3::capslock"); a key counts as on when any keyboard shows it.
     while (const dirent* entry = readdir(folder.get())) {
         if (EndsWith(entry->d_name, "::capslock"))
-            keys.capsLock = keys.capsLock || LightIsOn(entry->d_name);
+            keys.CapsLock = keys.CapsLock || LightIsOn(entry->d_name);
         else if (EndsWith(entry->d_name, "::numlock"))
-            keys.numLock = keys.numLock || LightIsOn(entry->d_name);
+            keys.NumLock = keys.NumLock || LightIsOn(entry->d_name);
         else if (EndsWith(entry->d_name, "::scrolllock"))
-            keys.scrollLock = keys.scrollLock || LightIsOn(entry->d_name);
+            keys.ScrollLock = keys.ScrollLock || LightIsOn(entry->d_name);
     }
     return keys;
 }

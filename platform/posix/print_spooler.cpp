@@ -23,15 +23,15 @@ constexpr std::size_t WRITE_CHUNK_SIZE = 64 * 1024;
 struct CHttpCloser {
     void operator()(http_t* http) const { httpClose(http); }
 };
-using Http = std::unique_ptr<http_t, CHttpCloser>;
+using HttpPointer = std::unique_ptr<http_t, CHttpCloser>;
 
 struct CIppDeleter {
     void operator()(ipp_t* ipp) const { ippDelete(ipp); }
 };
 using Ipp = std::unique_ptr<ipp_t, CIppDeleter>;
 
-Http Connect() {
-    return Http(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
+HttpPointer Connect() {
+    return HttpPointer(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
                              CONNECT_MILLISECONDS, nullptr));
 }
 
@@ -78,17 +78,17 @@ std::string DefaultPrinterName(http_t* http) {
 }  // namespace
 
 struct CPrinterConnection {
-    Http http;
+    HttpPointer Http;
     // Data not yet handed to the connection: the server takes a few large chunks far faster than many
     // small ones (each write of the document is a chunk of its own, in three system calls).
-    std::string pending;
-    std::string name;
-    std::string documentName;
-    int jobId = 0;
+    std::string Pending;
+    std::string Name;
+    std::string DocumentName;
+    int JobId = 0;
     // The document's data is on its way (the server was told of it at the first byte).
-    bool sending = false;
+    bool Sending = false;
     // A request of the document failed; the connection may be in the middle of it.
-    bool failed = false;
+    bool Failed = false;
 };
 
 namespace {
@@ -96,63 +96,63 @@ namespace {
 // Leaves nothing pending for a document that will never be complete: a job without its document waits
 // on the server until it times out. A connection left in the middle of a request is replaced.
 void CancelJob(CPrinterConnection& printer) {
-    if (printer.failed || !printer.http) {
-        printer.http.reset();
-        printer.http = Connect();
+    if (printer.Failed || !printer.Http) {
+        printer.Http.reset();
+        printer.Http = Connect();
     }
-    if (printer.http)
-        cupsCancelJob2(printer.http.get(), printer.name.c_str(), printer.jobId, 0);
+    if (printer.Http)
+        cupsCancelJob2(printer.Http.get(), printer.Name.c_str(), printer.JobId, 0);
 }
 
 void EndJob(CPrinterConnection& printer) {
-    printer.jobId = 0;
-    printer.sending = false;
-    printer.failed = false;
+    printer.JobId = 0;
+    printer.Sending = false;
+    printer.Failed = false;
 }
 
 }  // namespace
 
 bool OpenPrinter(const std::u16string& printerName, PrinterHandle* printer) {
     *printer = nullptr;
-    Http http = Connect();
+    HttpPointer http = Connect();
     if (!http)
         return false;
     const std::string name = UnicodeToAnsi(printerName);
     if (name.empty() || !PrinterAttributes(http.get(), name, {"printer-name"}))
         return false;
     *printer = new CPrinterConnection;
-    (*printer)->http = std::move(http);
-    (*printer)->name = name;
+    (*printer)->Http = std::move(http);
+    (*printer)->Name = name;
     return true;
 }
 
 bool StartDocPrinter(PrinterHandle printer, const std::u16string& documentName) {
-    if (!printer || !printer->http || printer->jobId != 0)
+    if (!printer || !printer->Http || printer->JobId != 0)
         return false;
-    printer->documentName = UnicodeToAnsi(documentName);
-    const char* title = printer->documentName.empty() ? nullptr : printer->documentName.c_str();
-    printer->jobId = cupsCreateJob(printer->http.get(), printer->name.c_str(), title, 0, nullptr);
-    return printer->jobId > 0;
+    printer->DocumentName = UnicodeToAnsi(documentName);
+    const char* title = printer->DocumentName.empty() ? nullptr : printer->DocumentName.c_str();
+    printer->JobId = cupsCreateJob(printer->Http.get(), printer->Name.c_str(), title, 0, nullptr);
+    return printer->JobId > 0;
 }
 
 bool StartPagePrinter(PrinterHandle printer) {
-    return printer && printer->jobId != 0;
+    return printer && printer->JobId != 0;
 }
 
 bool EndPagePrinter(PrinterHandle printer) {
-    return printer && printer->jobId != 0;
+    return printer && printer->JobId != 0;
 }
 
 namespace {
 
 bool FlushPending(CPrinterConnection& printer) {
-    if (printer.pending.empty())
+    if (printer.Pending.empty())
         return true;
-    const bool sent = cupsWriteRequestData(printer.http.get(), printer.pending.data(), printer.pending.size()) ==
+    const bool sent = cupsWriteRequestData(printer.Http.get(), printer.Pending.data(), printer.Pending.size()) ==
                       HTTP_STATUS_CONTINUE;
-    printer.pending.clear();
+    printer.Pending.clear();
     if (!sent)
-        printer.failed = true;
+        printer.Failed = true;
     return sent;
 }
 
@@ -160,38 +160,38 @@ bool FlushPending(CPrinterConnection& printer) {
 
 bool WritePrinter(PrinterHandle printer, const void* data, std::size_t size, std::size_t* written) {
     *written = 0;
-    if (!printer || printer->jobId == 0 || printer->failed)
+    if (!printer || printer->JobId == 0 || printer->Failed)
         return false;
     if (size == 0)
         return true;
     // The document starts with its first byte: the server refuses a document without data.
-    if (!printer->sending) {
-        const char* title = printer->documentName.empty() ? nullptr : printer->documentName.c_str();
-        if (cupsStartDocument(printer->http.get(), printer->name.c_str(), printer->jobId, title,
+    if (!printer->Sending) {
+        const char* title = printer->DocumentName.empty() ? nullptr : printer->DocumentName.c_str();
+        if (cupsStartDocument(printer->Http.get(), printer->Name.c_str(), printer->JobId, title,
                               CUPS_FORMAT_RAW, 1) != HTTP_STATUS_CONTINUE) {
-            printer->failed = true;
+            printer->Failed = true;
             return false;
         }
-        printer->sending = true;
+        printer->Sending = true;
     }
-    printer->pending.append(static_cast<const char*>(data), size);
-    if (printer->pending.size() >= WRITE_CHUNK_SIZE && !FlushPending(*printer))
+    printer->Pending.append(static_cast<const char*>(data), size);
+    if (printer->Pending.size() >= WRITE_CHUNK_SIZE && !FlushPending(*printer))
         return false;
     *written = size;
     return true;
 }
 
 bool EndDocPrinter(PrinterHandle printer) {
-    if (!printer || printer->jobId == 0)
+    if (!printer || printer->JobId == 0)
         return false;
-    if (printer->sending && !printer->failed)
+    if (printer->Sending && !printer->Failed)
         FlushPending(*printer);
-    bool printed = !printer->failed;
-    if (printer->sending && !printer->failed) {
-        printed = Succeeded(cupsFinishDocument(printer->http.get(), printer->name.c_str()));
-        printer->failed = !printed;
+    bool printed = !printer->Failed;
+    if (printer->Sending && !printer->Failed) {
+        printed = Succeeded(cupsFinishDocument(printer->Http.get(), printer->Name.c_str()));
+        printer->Failed = !printed;
     }
-    if (!printer->sending || !printed)
+    if (!printer->Sending || !printed)
         CancelJob(*printer);
     EndJob(*printer);
     return printed;
@@ -200,10 +200,10 @@ bool EndDocPrinter(PrinterHandle printer) {
 bool ClosePrinter(PrinterHandle printer) {
     if (!printer)
         return false;
-    if (printer->jobId != 0) {
+    if (printer->JobId != 0) {
         // A document's request still open is ended by dropping its connection.
-        if (printer->sending)
-            printer->http.reset();
+        if (printer->Sending)
+            printer->Http.reset();
         CancelJob(*printer);
     }
     delete printer;
@@ -212,7 +212,7 @@ bool ClosePrinter(PrinterHandle printer) {
 
 std::vector<std::u16string> EnumeratePrinters() {
     std::vector<std::u16string> names;
-    const Http http = Connect();
+    const HttpPointer http = Connect();
     if (!http)
         return names;
     const Ipp response = Ask(http.get(), ippNewRequest(IPP_OP_CUPS_GET_PRINTERS), {"printer-name"});
@@ -227,12 +227,12 @@ std::vector<std::u16string> EnumeratePrinters() {
 }
 
 std::u16string DefaultPrinter() {
-    const Http http = Connect();
+    const HttpPointer http = Connect();
     return http ? AnsiToUnicode(DefaultPrinterName(http.get())) : std::u16string();
 }
 
 bool PrinterDriverAndPort(const std::u16string& printerName, std::u16string* driver, std::u16string* port) {
-    const Http http = Connect();
+    const HttpPointer http = Connect();
     if (!http)
         return false;
     const Ipp response =
@@ -245,7 +245,7 @@ bool PrinterDriverAndPort(const std::u16string& printerName, std::u16string* dri
 }
 
 bool ShellPrint(const std::u16string& path) {
-    const Http http = Connect();
+    const HttpPointer http = Connect();
     if (!http)
         return false;
     const std::string printer = DefaultPrinterName(http.get());

@@ -37,9 +37,9 @@ constexpr int IDLE_SAMPLE_MILLISECONDS = 100;
 
 // What /proc/<pid>/stat tells about a process.
 struct CProcessStat {
-    char state = 0;
-    int parent = 0;
-    unsigned long long cpuTicks = 0;  // user and system time together
+    char State = 0;
+    int Parent = 0;
+    unsigned long long CpuTicks = 0;  // user and system time together
 };
 
 // The file's content; false when it cannot be read or is empty.
@@ -59,10 +59,10 @@ bool ReadProcessStat(int pid, CProcessStat* stat) {
     unsigned long long user = 0;
     unsigned long long system = 0;
     if (std::sscanf(line.c_str() + nameEnd + 1, " %c %d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu",
-                    &stat->state, &stat->parent, &user, &system) != 4) {
+                    &stat->State, &stat->Parent, &user, &system) != 4) {
         return false;
     }
-    stat->cpuTicks = user + system;
+    stat->CpuTicks = user + system;
     return true;
 }
 
@@ -246,11 +246,11 @@ uint32_t WaitForInputIdle(CProcess& process, uint32_t milliseconds) {
             outcome = status == CProcess::Status::Unknown ? PROCESS_WAIT_READY : PROCESS_WAIT_FAILED;
             break;
         }
-        if (now.state == 'Z' || now.state == 'X') {
+        if (now.State == 'Z' || now.State == 'X') {
             outcome = PROCESS_WAIT_READY;
             break;
         }
-        if (havePrevious && previous.state == 'S' && now.state == 'S' && previous.cpuTicks == now.cpuTicks) {
+        if (havePrevious && previous.State == 'S' && now.State == 'S' && previous.CpuTicks == now.CpuTicks) {
             outcome = PROCESS_WAIT_READY;
             break;
         }
@@ -296,7 +296,7 @@ bool TerminateProcessTree(ProcessId processId, uint32_t milliseconds) {
         int pid = 0;
         CProcessStat stat;
         if (ParseProcessId(entry->d_name, &pid) && ReadProcessStat(pid, &stat))
-            links.emplace_back(pid, stat.parent);
+            links.emplace_back(pid, stat.Parent);
     }
 
     std::vector<int> tree{static_cast<int>(processId)};

@@ -19,8 +19,8 @@ constexpr int REQUEST_TIME_LIMIT_MILLISECONDS = 5000;
 
 // A control's answer: 0 or an error number, then the status.
 struct CControlReply {
-    int32_t result = 0;
-    CServiceStatus status;
+    int32_t Result = 0;
+    CServiceStatus Status;
 };
 
 bool SendAll(int fd, const void* data, std::size_t size);

@@ -144,32 +144,32 @@ bool ReadStatus(const std::string& folder, CStatusRecord* record) {
     Values values;
     if (!ReadValues(folder + "/status", &values))
         return false;
-    record->exists = true;
-    record->status.ServiceType = NumberValue(values, "ServiceType");
-    record->status.CurrentState = NumberValue(values, "CurrentState");
-    record->status.ControlsAccepted = NumberValue(values, "ControlsAccepted");
-    record->status.Win32ExitCode = NumberValue(values, "Win32ExitCode");
-    record->status.ServiceSpecificExitCode = NumberValue(values, "ServiceSpecificExitCode");
-    record->status.CheckPoint = NumberValue(values, "CheckPoint");
-    record->status.WaitHint = NumberValue(values, "WaitHint");
-    record->processId = static_cast<pid_t>(LongValue(values, "ProcessId"));
-    record->processStartTime = LongValue(values, "ProcessStartTime");
-    record->connected = LongValue(values, "Connected") != 0;
+    record->Exists = true;
+    record->Status.ServiceType = NumberValue(values, "ServiceType");
+    record->Status.CurrentState = NumberValue(values, "CurrentState");
+    record->Status.ControlsAccepted = NumberValue(values, "ControlsAccepted");
+    record->Status.Win32ExitCode = NumberValue(values, "Win32ExitCode");
+    record->Status.ServiceSpecificExitCode = NumberValue(values, "ServiceSpecificExitCode");
+    record->Status.CheckPoint = NumberValue(values, "CheckPoint");
+    record->Status.WaitHint = NumberValue(values, "WaitHint");
+    record->ProcessId = static_cast<pid_t>(LongValue(values, "ProcessId"));
+    record->ProcessStartTime = LongValue(values, "ProcessStartTime");
+    record->Connected = LongValue(values, "Connected") != 0;
     return true;
 }
 
 bool WriteStatus(const std::string& folder, const CStatusRecord& record) {
     Values values;
-    values["ServiceType"] = std::to_string(record.status.ServiceType);
-    values["CurrentState"] = std::to_string(record.status.CurrentState);
-    values["ControlsAccepted"] = std::to_string(record.status.ControlsAccepted);
-    values["Win32ExitCode"] = std::to_string(record.status.Win32ExitCode);
-    values["ServiceSpecificExitCode"] = std::to_string(record.status.ServiceSpecificExitCode);
-    values["CheckPoint"] = std::to_string(record.status.CheckPoint);
-    values["WaitHint"] = std::to_string(record.status.WaitHint);
-    values["ProcessId"] = std::to_string(record.processId);
-    values["ProcessStartTime"] = std::to_string(record.processStartTime);
-    values["Connected"] = record.connected ? "1" : "0";
+    values["ServiceType"] = std::to_string(record.Status.ServiceType);
+    values["CurrentState"] = std::to_string(record.Status.CurrentState);
+    values["ControlsAccepted"] = std::to_string(record.Status.ControlsAccepted);
+    values["Win32ExitCode"] = std::to_string(record.Status.Win32ExitCode);
+    values["ServiceSpecificExitCode"] = std::to_string(record.Status.ServiceSpecificExitCode);
+    values["CheckPoint"] = std::to_string(record.Status.CheckPoint);
+    values["WaitHint"] = std::to_string(record.Status.WaitHint);
+    values["ProcessId"] = std::to_string(record.ProcessId);
+    values["ProcessStartTime"] = std::to_string(record.ProcessStartTime);
+    values["Connected"] = record.Connected ? "1" : "0";
     return WriteValues(folder + "/status", values);
 }
 
@@ -228,31 +228,31 @@ uint64_t ProcessStartTime(pid_t pid) {
 }
 
 bool ProcessAlive(const CStatusRecord& record) {
-    return record.processId > 0 && ProcessStartTime(record.processId) == record.processStartTime &&
-           record.processStartTime != 0;
+    return record.ProcessId > 0 && ProcessStartTime(record.ProcessId) == record.ProcessStartTime &&
+           record.ProcessStartTime != 0;
 }
 
 CServiceStatus EffectiveStatus(const CServiceConfig& config, const CStatusRecord& record) {
     CServiceStatus status;
     status.ServiceType = config.ServiceType;
     status.CurrentState = SERVICE_STOPPED;
-    if (!record.exists) {
+    if (!record.Exists) {
         status.Win32ExitCode = ERROR_SERVICE_NEVER_STARTED;
         return status;
     }
-    if (record.status.CurrentState == SERVICE_STOPPED) {
-        status = record.status;
+    if (record.Status.CurrentState == SERVICE_STOPPED) {
+        status = record.Status;
         status.ControlsAccepted = 0;
         return status;
     }
     if (ProcessAlive(record))
-        return record.status;
+        return record.Status;
     status.Win32ExitCode = ERROR_PROCESS_ABORTED;
     return status;
 }
 
 bool IsRunning(const CStatusRecord& record) {
-    return record.exists && record.status.CurrentState != SERVICE_STOPPED && ProcessAlive(record);
+    return record.Exists && record.Status.CurrentState != SERVICE_STOPPED && ProcessAlive(record);
 }
 
 CDatabaseLock::CDatabaseLock(const std::string& database)

@@ -15,9 +15,9 @@
 namespace velmora::platform {
 
 struct CServiceManagerObject {
-    bool isService = false;
-    std::string database;  // the database folder
-    std::string name;      // the service's name (services only)
+    bool IsService = false;
+    std::string Database;  // the database folder
+    std::string Name;      // the service's name (services only)
 };
 
 namespace posix {
@@ -51,11 +51,11 @@ bool WriteWholeFile(const std::string& path, const std::string& content, mode_t 
 
 // What the database holds about a service's status: the status it reported and who reported it.
 struct CStatusRecord {
-    CServiceStatus status;
-    pid_t processId = 0;
-    uint64_t processStartTime = 0;  // tells a process from a later one that got the same id
-    bool connected = false;         // its dispatcher receives controls
-    bool exists = false;            // a status was ever recorded
+    CServiceStatus Status;
+    pid_t ProcessId = 0;
+    uint64_t ProcessStartTime = 0;  // tells a process from a later one that got the same id
+    bool Connected = false;         // its dispatcher receives controls
+    bool Exists = false;            // a status was ever recorded
 };
 
 bool ReadStatus(const std::string& folder, CStatusRecord* record);

@@ -28,13 +28,13 @@ using namespace posix;
 
 // The service that this process's dispatcher runs.
 struct CServiceStatusRecord {
-    std::u16string name;
-    std::string database;
-    std::string folder;  // the service's folder when the database knows this process as the service
-    uint64_t startTime = 0;
-    HandlerFunction handler = nullptr;
-    CServiceStatus status;
-    int wakeWrite = -1;  // the wake-up pipe's write end, owned by StartServiceCtrlDispatcher
+    std::u16string Name;
+    std::string Database;
+    std::string Folder;  // the service's folder when the database knows this process as the service
+    uint64_t StartTime = 0;
+    HandlerFunction Handler = nullptr;
+    CServiceStatus Status;
+    int WakeWrite = -1;  // the wake-up pipe's write end, owned by StartServiceCtrlDispatcher
 };
 
 namespace {
@@ -64,35 +64,35 @@ void OnStopSignal(int signal) {
 
 // Writes the dispatcher's status into the database; the caller holds DispatcherLock.
 void RecordDispatcherStatus(CServiceStatusRecord& dispatcher) {
-    if (dispatcher.folder.empty())
+    if (dispatcher.Folder.empty())
         return;
     CStatusRecord record;
-    record.exists = true;
-    record.status = dispatcher.status;
-    record.processId = getpid();
-    record.processStartTime = dispatcher.startTime;
-    record.connected = true;
-    WriteStatus(dispatcher.folder, record);
-    if (dispatcher.status.CurrentState == SERVICE_STOPPED && MarkedForDeletion(dispatcher.folder)) {
-        CDatabaseLock lock(dispatcher.database);
-        RemoveService(dispatcher.database, Native(dispatcher.name));
-        dispatcher.folder.clear();
+    record.Exists = true;
+    record.Status = dispatcher.Status;
+    record.ProcessId = getpid();
+    record.ProcessStartTime = dispatcher.StartTime;
+    record.Connected = true;
+    WriteStatus(dispatcher.Folder, record);
+    if (dispatcher.Status.CurrentState == SERVICE_STOPPED && MarkedForDeletion(dispatcher.Folder)) {
+        CDatabaseLock lock(dispatcher.Database);
+        RemoveService(dispatcher.Database, Native(dispatcher.Name));
+        dispatcher.Folder.clear();
     }
 }
 
 // Makes this process the one the database knows as the service. Foreground processes do so only when
 // the service is installed and not running elsewhere; false then means "run without the database".
 bool Attach(CServiceStatusRecord& dispatcher, bool startedByManager, CFileDescriptor* listener) {
-    const std::string name = Native(dispatcher.name);
-    const std::string folder = ServiceFolder(dispatcher.database, name);
-    CDatabaseLock lock(dispatcher.database);
+    const std::string name = Native(dispatcher.Name);
+    const std::string folder = ServiceFolder(dispatcher.Database, name);
+    CDatabaseLock lock(dispatcher.Database);
     CServiceConfig config;
     if (!IsValidServiceName(name) || !ReadConfig(folder, &config))
         return Fail(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
     CStatusRecord record;
     ReadStatus(folder, &record);
-    dispatcher.startTime = ProcessStartTime(getpid());
-    const bool ours = record.processId == getpid() && record.processStartTime == dispatcher.startTime;
+    dispatcher.StartTime = ProcessStartTime(getpid());
+    const bool ours = record.ProcessId == getpid() && record.ProcessStartTime == dispatcher.StartTime;
     if (!ours && IsRunning(record))
         return Fail(startedByManager ? ERROR_FAILED_SERVICE_CONTROLLER_CONNECT
                                      : ERROR_SERVICE_ALREADY_RUNNING);
@@ -100,10 +100,10 @@ bool Attach(CServiceStatusRecord& dispatcher, bool startedByManager, CFileDescri
     CFileDescriptor control = ListenForControls(folder);
     if (!control.IsValid())
         return false;
-    dispatcher.folder = folder;
-    dispatcher.status.ServiceType = config.ServiceType;
-    dispatcher.status.CurrentState = SERVICE_START_PENDING;
-    dispatcher.status.WaitHint = 2000;
+    dispatcher.Folder = folder;
+    dispatcher.Status.ServiceType = config.ServiceType;
+    dispatcher.Status.CurrentState = SERVICE_START_PENDING;
+    dispatcher.Status.WaitHint = 2000;
     RecordDispatcherStatus(dispatcher);
     *listener = std::move(control);
     return true;
@@ -114,13 +114,13 @@ bool DeliverControl(uint32_t control, CServiceStatus* status) {
     HandlerFunction handler = nullptr;
     {
         std::lock_guard<std::mutex> lock(DispatcherLock);
-        handler = Dispatcher->handler;
+        handler = Dispatcher->Handler;
     }
     if (!handler)
         return false;
     handler(control);
     std::lock_guard<std::mutex> lock(DispatcherLock);
-    *status = Dispatcher->status;
+    *status = Dispatcher->Status;
     return true;
 }
 
@@ -131,8 +131,8 @@ void ServeControlRequest(int listener) {
     uint32_t control = 0;
     if (ReadExactly(connection.Get(), &control, sizeof control, REQUEST_TIME_LIMIT_MILLISECONDS)) {
         CControlReply reply;
-        if (!DeliverControl(control, &reply.status))
-            reply.result = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+        if (!DeliverControl(control, &reply.Status))
+            reply.Result = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
         SendAll(connection.Get(), &reply, sizeof reply);
     }
 }
@@ -146,9 +146,9 @@ bool DeliverSignalControl(uint32_t control) {
     bool registered = false;
     {
         std::lock_guard<std::mutex> lock(DispatcherLock);
-        state = Dispatcher->status.CurrentState;
-        accepted = Dispatcher->status.ControlsAccepted;
-        registered = Dispatcher->handler != nullptr;
+        state = Dispatcher->Status.CurrentState;
+        accepted = Dispatcher->Status.ControlsAccepted;
+        registered = Dispatcher->Handler != nullptr;
     }
     if (state == SERVICE_STOPPED || state == SERVICE_STOP_PENDING)
         return true;  // already stopping: nothing more to ask
@@ -209,9 +209,9 @@ void ReleaseDispatcher() {
 bool AttachIfInstalled(CServiceStatusRecord& dispatcher, bool startedByManager, CFileDescriptor* listener) {
     std::lock_guard<std::mutex> lock(DispatcherLock);
     bool attached = false;
-    const std::string name = Native(dispatcher.name);
+    const std::string name = Native(dispatcher.Name);
     if (startedByManager ||
-        (IsValidServiceName(name) && ServiceInstalled(ServiceFolder(dispatcher.database, name))))
+        (IsValidServiceName(name) && ServiceInstalled(ServiceFolder(dispatcher.Database, name))))
         attached = Attach(dispatcher, startedByManager, listener);
     return attached || !startedByManager;
 }
@@ -257,7 +257,7 @@ void RunDispatchLoop(const CServiceStatusRecord& dispatcher, int wakeRead, int l
         if (signalPending && running)
             signalPending = !DeliverSignalControl(signalControl);
         std::lock_guard<std::mutex> lock(DispatcherLock);
-        if (dispatcher.status.CurrentState == SERVICE_STOPPED)
+        if (dispatcher.Status.CurrentState == SERVICE_STOPPED)
             running = false;
     }
 }
@@ -265,17 +265,17 @@ void RunDispatchLoop(const CServiceStatusRecord& dispatcher, int wakeRead, int l
 // Records the stop that the service did not report, and closes its control socket.
 void FinishDispatcher(CServiceStatusRecord& dispatcher, CFileDescriptor& listener) {
     std::lock_guard<std::mutex> lock(DispatcherLock);
-    if (dispatcher.status.CurrentState != SERVICE_STOPPED) {
-        dispatcher.status.CurrentState = SERVICE_STOPPED;
-        dispatcher.status.ControlsAccepted = 0;
-        dispatcher.status.CheckPoint = 0;
-        dispatcher.status.WaitHint = 0;
+    if (dispatcher.Status.CurrentState != SERVICE_STOPPED) {
+        dispatcher.Status.CurrentState = SERVICE_STOPPED;
+        dispatcher.Status.ControlsAccepted = 0;
+        dispatcher.Status.CheckPoint = 0;
+        dispatcher.Status.WaitHint = 0;
         RecordDispatcherStatus(dispatcher);
     }
     if (listener.IsValid()) {
         listener.Close();
-        if (!dispatcher.folder.empty())
-            unlink((dispatcher.folder + "/control").c_str());
+        if (!dispatcher.Folder.empty())
+            unlink((dispatcher.Folder + "/control").c_str());
     }
 }
 
@@ -285,20 +285,20 @@ bool StartServiceCtrlDispatcher(const CServiceTableEntry* table) {
     if (!table || !table->ServiceName || !table->ServiceProc)
         return Fail(EINVAL);
     CServiceStatusRecord dispatcher;
-    dispatcher.name = table->ServiceName;
-    dispatcher.database = DatabaseFolder();
-    dispatcher.status.ServiceType = SERVICE_WIN32_OWN_PROCESS;
-    dispatcher.status.CurrentState = SERVICE_START_PENDING;
+    dispatcher.Name = table->ServiceName;
+    dispatcher.Database = DatabaseFolder();
+    dispatcher.Status.ServiceType = SERVICE_WIN32_OWN_PROCESS;
+    dispatcher.Status.CurrentState = SERVICE_START_PENDING;
     const char* mark = std::getenv(STARTED_SERVICE_VARIABLE);
     const bool startedByManager = mark && *mark;
     if (startedByManager)
-        dispatcher.name = AnsiToUnicode(mark);
+        dispatcher.Name = AnsiToUnicode(mark);
 
     CFileDescriptor wakeRead;
     CFileDescriptor wakeWrite;
     if (!CreatePipe(&wakeRead, &wakeWrite, O_NONBLOCK))
         return false;
-    dispatcher.wakeWrite = wakeWrite.Get();
+    dispatcher.WakeWrite = wakeWrite.Get();
     if (!ClaimDispatcher(dispatcher))
         return Fail(ERROR_SERVICE_ALREADY_RUNNING);
     CFileDescriptor listener;
@@ -308,7 +308,7 @@ bool StartServiceCtrlDispatcher(const CServiceTableEntry* table) {
         return Fail(error);
     }
 
-    std::u16string argument0 = dispatcher.name;
+    std::u16string argument0 = dispatcher.Name;
     char16_t* arguments[] = {argument0.data(), nullptr};
     bool threadStarted = false;
     {
@@ -331,8 +331,8 @@ ServiceStatusHandle RegisterServiceCtrlHandler(const std::u16string&, HandlerFun
         return FailWith<CServiceStatusRecord>(ERROR_SERVICE_NOT_IN_EXE);
     if (!handler)
         return FailWith<CServiceStatusRecord>(EINVAL);
-    Dispatcher->handler = handler;
-    Wake(Dispatcher->wakeWrite, WAKE_HANDLER);
+    Dispatcher->Handler = handler;
+    Wake(Dispatcher->WakeWrite, WAKE_HANDLER);
     return Dispatcher;
 }
 
@@ -342,9 +342,9 @@ bool SetServiceStatus(ServiceStatusHandle handle, const CServiceStatus& status) 
         return Fail(EBADF);
     if (status.CurrentState < SERVICE_STOPPED || status.CurrentState > SERVICE_PAUSED)
         return Fail(EINVAL);
-    handle->status = status;
+    handle->Status = status;
     RecordDispatcherStatus(*handle);
-    Wake(handle->wakeWrite, WAKE_STATUS);
+    Wake(handle->WakeWrite, WAKE_STATUS);
     return true;
 }
 

@@ -35,18 +35,18 @@ bool IsSingleLine(const std::u16string& text) {
 
 ScHandle NewService(const std::string& database, const std::string& name) {
     auto* service = new CServiceManagerObject;
-    service->isService = true;
-    service->database = database;
-    service->name = name;
+    service->IsService = true;
+    service->Database = database;
+    service->Name = name;
     return service;
 }
 
 // The service's folder, configuration and status record; false with errno set when the handle is no
 // service's or the service is not installed.
 bool ReadService(ScHandle service, std::string* folder, CServiceConfig* config, CStatusRecord* record) {
-    if (!service || !service->isService)
+    if (!service || !service->IsService)
         return Fail(EBADF);
-    *folder = ServiceFolder(service->database, service->name);
+    *folder = ServiceFolder(service->Database, service->Name);
     if (!ReadConfig(*folder, config))
         return Fail(ERROR_SERVICE_DOES_NOT_EXIST);
     ReadStatus(*folder, record);
@@ -56,17 +56,17 @@ bool ReadService(ScHandle service, std::string* folder, CServiceConfig* config, 
 // Records the outcome of a start that did not get the program running.
 void RecordStopped(const std::string& folder, uint32_t serviceType, uint32_t exitCode) {
     CStatusRecord stopped;
-    stopped.exists = true;
-    stopped.status.ServiceType = serviceType;
-    stopped.status.CurrentState = SERVICE_STOPPED;
-    stopped.status.Win32ExitCode = exitCode;
+    stopped.Exists = true;
+    stopped.Status.ServiceType = serviceType;
+    stopped.Status.CurrentState = SERVICE_STOPPED;
+    stopped.Status.Win32ExitCode = exitCode;
     WriteStatus(folder, stopped);
 }
 
 // Starts the service's program under the database lock, once it may start; its id and start time.
 bool LaunchService(const CServiceManagerObject& service, pid_t* pid, uint64_t* startTime) {
-    const std::string folder = ServiceFolder(service.database, service.name);
-    CDatabaseLock lock(service.database);
+    const std::string folder = ServiceFolder(service.Database, service.Name);
+    CDatabaseLock lock(service.Database);
     if (!lock.Held())
         return false;
     CServiceConfig config;
@@ -82,17 +82,17 @@ bool LaunchService(const CServiceManagerObject& service, pid_t* pid, uint64_t* s
         return Fail(ERROR_SERVICE_ALREADY_RUNNING);
 
     const std::vector<std::string> environment = {
-        std::string(STARTED_SERVICE_VARIABLE) + "=" + service.name,
-        std::string(DATABASE_VARIABLE) + "=" + service.database,
+        std::string(STARTED_SERVICE_VARIABLE) + "=" + service.Name,
+        std::string(DATABASE_VARIABLE) + "=" + service.Database,
     };
     const auto recordStart = [&](pid_t started) {
         CStatusRecord pending;
-        pending.exists = true;
-        pending.status.ServiceType = config.ServiceType;
-        pending.status.CurrentState = SERVICE_START_PENDING;
-        pending.status.WaitHint = 2000;
-        pending.processId = started;
-        pending.processStartTime = *startTime = ProcessStartTime(started);
+        pending.Exists = true;
+        pending.Status.ServiceType = config.ServiceType;
+        pending.Status.CurrentState = SERVICE_START_PENDING;
+        pending.Status.WaitHint = 2000;
+        pending.ProcessId = started;
+        pending.ProcessStartTime = *startTime = ProcessStartTime(started);
         return WriteStatus(folder, pending);
     };
     if (!SpawnDetached(config.BinaryPathName, environment, recordStart, pid)) {
@@ -108,7 +108,7 @@ bool AwaitDispatcher(const std::string& folder, pid_t pid, uint64_t startTime) {
     const Clock::time_point deadline = Clock::now() + CONNECT_TIME_LIMIT;
     for (;;) {
         CStatusRecord record;
-        if (ReadStatus(folder, &record) && record.processId == pid && record.connected)
+        if (ReadStatus(folder, &record) && record.ProcessId == pid && record.Connected)
             return true;
         if (ProcessStartTime(pid) != startTime)
             return Fail(ERROR_PROCESS_ABORTED);
@@ -128,7 +128,7 @@ int ControlRefusal(const CServiceStatus& current, const CStatusRecord& record, u
         return ERROR_SERVICE_NOT_ACTIVE;
     if (current.CurrentState == SERVICE_START_PENDING || current.CurrentState == SERVICE_STOP_PENDING)
         return ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
-    if (!record.connected)
+    if (!record.Connected)
         return ERROR_SERVICE_NOT_ACTIVE;
     uint32_t needed = 0;
     if (control == SERVICE_CONTROL_STOP)
@@ -150,35 +150,35 @@ ScHandle OpenSCManager(uint32_t) {
     if (stat(database.c_str(), &info) == 0 && !S_ISDIR(info.st_mode))
         return FailWith<CServiceManagerObject>(ENOTDIR);
     auto* manager = new CServiceManagerObject;
-    manager->database = database;
+    manager->Database = database;
     return manager;
 }
 
 ScHandle OpenService(ScHandle manager, const std::u16string& serviceName, uint32_t) {
-    if (!manager || manager->isService)
+    if (!manager || manager->IsService)
         return FailWith<CServiceManagerObject>(EBADF);
     const std::string name = Native(serviceName);
-    if (!IsValidServiceName(name) || !ServiceInstalled(ServiceFolder(manager->database, name)))
+    if (!IsValidServiceName(name) || !ServiceInstalled(ServiceFolder(manager->Database, name)))
         return FailWith<CServiceManagerObject>(ERROR_SERVICE_DOES_NOT_EXIST);
-    return NewService(manager->database, name);
+    return NewService(manager->Database, name);
 }
 
 ScHandle CreateService(ScHandle manager, const std::u16string& serviceName, const std::u16string& displayName,
                        uint32_t, uint32_t serviceType, uint32_t startType, uint32_t errorControl,
                        const std::u16string& binaryPathName) {
-    if (!manager || manager->isService)
+    if (!manager || manager->IsService)
         return FailWith<CServiceManagerObject>(EBADF);
     const std::string name = Native(serviceName);
     if (!IsValidServiceName(name) || !IsSingleLine(displayName) || !IsSingleLine(binaryPathName) ||
         binaryPathName.empty() || startType > SERVICE_DISABLED) {
         return FailWith<CServiceManagerObject>(EINVAL);
     }
-    if (!MakeFolders(manager->database))
+    if (!MakeFolders(manager->Database))
         return nullptr;
-    CDatabaseLock lock(manager->database);
+    CDatabaseLock lock(manager->Database);
     if (!lock.Held())
         return nullptr;
-    const std::string folder = ServiceFolder(manager->database, name);
+    const std::string folder = ServiceFolder(manager->Database, name);
     if (ServiceInstalled(folder)) {
         return FailWith<CServiceManagerObject>(MarkedForDeletion(folder) ? ERROR_SERVICE_MARKED_FOR_DELETE
                                                                         : ERROR_SERVICE_EXISTS);
@@ -205,16 +205,16 @@ ScHandle CreateService(ScHandle manager, const std::u16string& serviceName, cons
         rmdir(folder.c_str());
         return FailWith<CServiceManagerObject>(error);
     }
-    return NewService(manager->database, name);
+    return NewService(manager->Database, name);
 }
 
 bool DeleteService(ScHandle service) {
-    if (!service || !service->isService)
+    if (!service || !service->IsService)
         return Fail(EBADF);
-    CDatabaseLock lock(service->database);
+    CDatabaseLock lock(service->Database);
     if (!lock.Held())
         return false;
-    const std::string folder = ServiceFolder(service->database, service->name);
+    const std::string folder = ServiceFolder(service->Database, service->Name);
     if (!ServiceInstalled(folder))
         return Fail(ERROR_SERVICE_DOES_NOT_EXIST);
     if (MarkedForDeletion(folder))
@@ -223,7 +223,7 @@ bool DeleteService(ScHandle service) {
     ReadStatus(folder, &record);
     if (IsRunning(record))
         return WriteWholeFile(folder + "/deleted", "", 0644);
-    return RemoveService(service->database, service->name);
+    return RemoveService(service->Database, service->Name);
 }
 
 bool CloseServiceHandle(ScHandle handle) {
@@ -234,9 +234,9 @@ bool CloseServiceHandle(ScHandle handle) {
 }
 
 bool QueryServiceConfig(ScHandle service, CServiceConfig* config) {
-    if (!service || !service->isService)
+    if (!service || !service->IsService)
         return Fail(EBADF);
-    if (!ReadConfig(ServiceFolder(service->database, service->name), config))
+    if (!ReadConfig(ServiceFolder(service->Database, service->Name), config))
         return Fail(ERROR_SERVICE_DOES_NOT_EXIST);
     return true;
 }
@@ -250,20 +250,20 @@ bool QueryServiceStatus(ScHandle service, CServiceStatus* status) {
     *status = EffectiveStatus(config, record);
     if (status->CurrentState == SERVICE_STOPPED && MarkedForDeletion(folder)) {
         // The process ended without reporting the stop that would have completed the deletion.
-        CDatabaseLock lock(service->database);
-        RemoveService(service->database, service->name);
+        CDatabaseLock lock(service->Database);
+        RemoveService(service->Database, service->Name);
     }
     return true;
 }
 
 bool StartService(ScHandle service) {
-    if (!service || !service->isService)
+    if (!service || !service->IsService)
         return Fail(EBADF);
     pid_t pid = 0;
     uint64_t startTime = 0;
     if (!LaunchService(*service, &pid, &startTime))
         return false;
-    return AwaitDispatcher(ServiceFolder(service->database, service->name), pid, startTime);
+    return AwaitDispatcher(ServiceFolder(service->Database, service->Name), pid, startTime);
 }
 
 bool ControlService(ScHandle service, uint32_t control, CServiceStatus* status) {
@@ -290,9 +290,9 @@ bool ControlService(ScHandle service, uint32_t control, CServiceStatus* status) 
         ReadStatus(folder, &record);
         return Fail(IsRunning(record) ? ERROR_SERVICE_REQUEST_TIMEOUT : ERROR_SERVICE_NOT_ACTIVE);
     }
-    if (reply.result != 0)
-        return Fail(reply.result);
-    *status = reply.status;
+    if (reply.Result != 0)
+        return Fail(reply.Result);
+    *status = reply.Status;
     return true;
 }
 

@@ -192,7 +192,7 @@ SocketHandle Accept(SocketHandle listener, CIpv4SocketAddress* peer) {
         return SOCKET_INVALID;
     }
     if (peer)
-        std::memcpy(peer->bytes, &address, sizeof peer->bytes);
+        std::memcpy(peer->Bytes, &address, sizeof peer->Bytes);
     return descriptor;
 }
 

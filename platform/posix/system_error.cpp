@@ -13,8 +13,8 @@ namespace {
 // The Windows error numbers the platform layer reports itself (above every errno value), with the texts
 // Windows gives them, so that log lines read the same on both systems.
 struct CWindowsError {
-    int code;
-    const char16_t* text;
+    int Code;
+    const char16_t* Text;
 };
 
 constexpr CWindowsError WINDOWS_ERRORS[] = {
@@ -47,8 +47,8 @@ int LastSystemError() {
 
 std::u16string SystemErrorText(int code) {
     for (const CWindowsError& error : WINDOWS_ERRORS) {
-        if (error.code == code)
-            return error.text;
+        if (error.Code == code)
+            return error.Text;
     }
     char buffer[256] = {};
     // The GNU strerror_r may return a static text instead of filling the buffer.

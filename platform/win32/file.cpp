@@ -18,25 +18,25 @@ constexpr int64_t FILE_TIME_TICKS_PER_SECOND = 10000000LL;
 
 CFileError ErrorFromCode(DWORD code) {
     CFileError error;
-    error.code = static_cast<int>(code);
+    error.Code = static_cast<int>(code);
     switch (code) {
         case ERROR_SUCCESS:
-            error.kind = FileErrorKind::None;
+            error.Kind = FileErrorKind::None;
             break;
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
-            error.kind = FileErrorKind::NotFound;
+            error.Kind = FileErrorKind::NotFound;
             break;
         case ERROR_FILE_EXISTS:
         case ERROR_ALREADY_EXISTS:
-            error.kind = FileErrorKind::AlreadyExists;
+            error.Kind = FileErrorKind::AlreadyExists;
             break;
         case ERROR_SHARING_VIOLATION:
         case ERROR_LOCK_VIOLATION:
-            error.kind = FileErrorKind::SharingViolation;
+            error.Kind = FileErrorKind::SharingViolation;
             break;
         default:
-            error.kind = FileErrorKind::Other;
+            error.Kind = FileErrorKind::Other;
     }
     return error;
 }

@@ -19,12 +19,12 @@
 namespace velmora::platform {
 
 struct CPrinterConnection {
-    HANDLE printer = nullptr;
-    bool documentStarted = false;
+    HANDLE Printer = nullptr;
+    bool DocumentStarted = false;
     // The spooler's job is made at the first byte, so that a document without one leaves no job.
-    std::u16string documentName;
-    bool jobStarted = false;
-    bool pageStarted = false;
+    std::u16string DocumentName;
+    bool JobStarted = false;
+    bool PageStarted = false;
 };
 
 namespace {
@@ -54,25 +54,25 @@ bool OpenPrinter(const std::u16string& printerName, PrinterHandle* printer) {
     if (!OpenPrinterW(Wide(name), &handle, &defaults))
         return false;
     *printer = new CPrinterConnection;
-    (*printer)->printer = handle;
+    (*printer)->Printer = handle;
     return true;
 }
 
 bool StartDocPrinter(PrinterHandle printer, const std::u16string& documentName) {
-    if (!printer || printer->documentStarted)
+    if (!printer || printer->DocumentStarted)
         return false;
-    printer->documentStarted = true;
-    printer->documentName = documentName;
-    printer->jobStarted = false;
-    printer->pageStarted = false;
+    printer->DocumentStarted = true;
+    printer->DocumentName = documentName;
+    printer->JobStarted = false;
+    printer->PageStarted = false;
     return true;
 }
 
 bool StartPagePrinter(PrinterHandle printer) {
-    if (!printer || !printer->documentStarted)
+    if (!printer || !printer->DocumentStarted)
         return false;
-    printer->pageStarted = true;
-    return !printer->jobStarted || ::StartPagePrinter(printer->printer);
+    printer->PageStarted = true;
+    return !printer->JobStarted || ::StartPagePrinter(printer->Printer);
 }
 
 namespace {
@@ -80,26 +80,26 @@ namespace {
 // The spooler's job of the document, with its page when one was started.
 bool StartJob(PrinterHandle printer) {
     // No data type: the printer's default one, which hands the bytes on unchanged.
-    DOC_INFO_1W document = {Wide(printer->documentName), nullptr, nullptr};
-    if (StartDocPrinterW(printer->printer, 1, reinterpret_cast<BYTE*>(&document)) == 0)
+    DOC_INFO_1W document = {Wide(printer->DocumentName), nullptr, nullptr};
+    if (StartDocPrinterW(printer->Printer, 1, reinterpret_cast<BYTE*>(&document)) == 0)
         return false;
-    printer->jobStarted = true;
-    return !printer->pageStarted || ::StartPagePrinter(printer->printer);
+    printer->JobStarted = true;
+    return !printer->PageStarted || ::StartPagePrinter(printer->Printer);
 }
 
 }  // namespace
 
 bool WritePrinter(PrinterHandle printer, const void* data, std::size_t size, std::size_t* written) {
     *written = 0;
-    if (!printer || !printer->documentStarted)
+    if (!printer || !printer->DocumentStarted)
         return false;
-    if (size > 0 && !printer->jobStarted && !StartJob(printer))
+    if (size > 0 && !printer->JobStarted && !StartJob(printer))
         return false;
     // WritePrinter takes a DWORD count: larger buffers go in parts.
     while (*written < size) {
         const auto part = static_cast<DWORD>(std::min<std::size_t>(size - *written, 1u << 30));
         DWORD accepted = 0;
-        if (!::WritePrinter(printer->printer, const_cast<char*>(static_cast<const char*>(data)) + *written,
+        if (!::WritePrinter(printer->Printer, const_cast<char*>(static_cast<const char*>(data)) + *written,
                             part, &accepted)) {
             return false;
         }
@@ -111,31 +111,31 @@ bool WritePrinter(PrinterHandle printer, const void* data, std::size_t size, std
 }
 
 bool EndPagePrinter(PrinterHandle printer) {
-    if (!printer || !printer->pageStarted)
+    if (!printer || !printer->PageStarted)
         return false;
-    printer->pageStarted = false;
-    return !printer->jobStarted || ::EndPagePrinter(printer->printer);
+    printer->PageStarted = false;
+    return !printer->JobStarted || ::EndPagePrinter(printer->Printer);
 }
 
 bool EndDocPrinter(PrinterHandle printer) {
-    if (!printer || !printer->documentStarted)
+    if (!printer || !printer->DocumentStarted)
         return false;
-    printer->documentStarted = false;
-    printer->pageStarted = false;
+    printer->DocumentStarted = false;
+    printer->PageStarted = false;
     // A document without a byte has no job: nothing reaches the port, not even an empty file.
-    if (!printer->jobStarted)
+    if (!printer->JobStarted)
         return true;
-    printer->jobStarted = false;
-    return ::EndDocPrinter(printer->printer);
+    printer->JobStarted = false;
+    return ::EndDocPrinter(printer->Printer);
 }
 
 bool ClosePrinter(PrinterHandle printer) {
     if (!printer)
         return false;
     // A document that was started and not ended is deleted, not printed.
-    if (printer->jobStarted)
-        AbortPrinter(printer->printer);
-    const bool closed = ::ClosePrinter(printer->printer);
+    if (printer->JobStarted)
+        AbortPrinter(printer->Printer);
+    const bool closed = ::ClosePrinter(printer->Printer);
     delete printer;
     return closed;
 }

@@ -26,11 +26,11 @@
 namespace velmora::platform {
 
 struct CServiceManagerObject {
-    SC_HANDLE handle = nullptr;
+    SC_HANDLE Handle = nullptr;
 };
 
 struct CServiceStatusRecord {
-    SERVICE_STATUS_HANDLE handle = nullptr;  // null in the foreground
+    SERVICE_STATUS_HANDLE Handle = nullptr;  // null in the foreground
 };
 
 namespace {
@@ -83,10 +83,10 @@ void WINAPI HandlerEntry(DWORD control) {
 // Ctrl-C, Ctrl-Break and closing the console become a stop request, handed to the service's handler on
 // the dispatcher thread once the service runs and accepts it.
 struct CForeground {
-    CServiceStatus status;
-    CServiceStatusRecord record;
-    bool stopRequested = false;
-    bool mainEnded = false;
+    CServiceStatus Status;
+    CServiceStatusRecord Record;
+    bool StopRequested = false;
+    bool MainEnded = false;
 };
 CForeground* RunningForeground = nullptr;  // guarded by DispatcherLock
 // Outlives every foreground run: the console's handler may still wait on it when the run has ended.
@@ -96,13 +96,13 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     std::unique_lock<std::mutex> lock(DispatcherLock);
     if (!RunningForeground)
         return FALSE;
-    RunningForeground->stopRequested = true;
+    RunningForeground->StopRequested = true;
     ForegroundChanged.notify_all();
     // The system ends the process as soon as this returns from a close, log-off or shutdown: give the
     // service the few seconds Windows allows to stop.
     if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
         ForegroundChanged.wait_for(lock, std::chrono::seconds(4),
-                                   [] { return !RunningForeground || RunningForeground->mainEnded; });
+                                   [] { return !RunningForeground || RunningForeground->MainEnded; });
     }
     return TRUE;
 }
@@ -115,7 +115,7 @@ bool RunInForeground(const CServiceTableEntry& entry) {
             SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
             return false;
         }
-        foreground.status.CurrentState = SERVICE_START_PENDING;
+        foreground.Status.CurrentState = SERVICE_START_PENDING;
         RunningForeground = &foreground;
         RunningMain = entry.ServiceProc;
         RunningHandler = nullptr;
@@ -129,7 +129,7 @@ bool RunInForeground(const CServiceTableEntry& entry) {
         serviceMain = std::thread([&foreground, &arguments, main = entry.ServiceProc] {
             main(1, arguments);
             std::lock_guard<std::mutex> lock(DispatcherLock);
-            foreground.mainEnded = true;
+            foreground.MainEnded = true;
             ForegroundChanged.notify_all();
         });
     } catch (const std::system_error&) {
@@ -137,14 +137,14 @@ bool RunInForeground(const CServiceTableEntry& entry) {
     }
 
     std::unique_lock<std::mutex> lock(DispatcherLock);
-    while (serviceMain.joinable() && !foreground.mainEnded &&
-           foreground.status.CurrentState != SERVICE_STOPPED) {
+    while (serviceMain.joinable() && !foreground.MainEnded &&
+           foreground.Status.CurrentState != SERVICE_STOPPED) {
         // A stop request waits until a control manager would send it: once the service runs and accepts it.
-        const uint32_t state = foreground.status.CurrentState;
-        if (foreground.stopRequested && RunningHandler && state != SERVICE_START_PENDING &&
+        const uint32_t state = foreground.Status.CurrentState;
+        if (foreground.StopRequested && RunningHandler && state != SERVICE_START_PENDING &&
             state != SERVICE_STOP_PENDING &&
-            (foreground.status.ControlsAccepted & SERVICE_ACCEPT_STOP) != 0) {
-            foreground.stopRequested = false;
+            (foreground.Status.ControlsAccepted & SERVICE_ACCEPT_STOP) != 0) {
+            foreground.StopRequested = false;
             const HandlerFunction handler = RunningHandler;
             lock.unlock();
             handler(SERVICE_CONTROL_STOP);
@@ -217,7 +217,7 @@ ScHandle OpenService(ScHandle manager, const std::u16string& serviceName, uint32
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    return Wrap(OpenServiceW(manager->handle, Wide(serviceName), desiredAccess));
+    return Wrap(OpenServiceW(manager->Handle, Wide(serviceName), desiredAccess));
 }
 
 ScHandle CreateService(ScHandle manager, const std::u16string& serviceName, const std::u16string& displayName,
@@ -227,7 +227,7 @@ ScHandle CreateService(ScHandle manager, const std::u16string& serviceName, cons
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    return Wrap(CreateServiceW(manager->handle, Wide(serviceName), Wide(displayName), desiredAccess,
+    return Wrap(CreateServiceW(manager->Handle, Wide(serviceName), Wide(displayName), desiredAccess,
                                serviceType, startType, errorControl, Wide(binaryPathName), nullptr, nullptr,
                                nullptr, nullptr, nullptr));
 }
@@ -237,7 +237,7 @@ bool DeleteService(ScHandle service) {
         SetLastError(ERROR_INVALID_HANDLE);
         return false;
     }
-    return ::DeleteService(service->handle);
+    return ::DeleteService(service->Handle);
 }
 
 bool CloseServiceHandle(ScHandle handle) {
@@ -245,7 +245,7 @@ bool CloseServiceHandle(ScHandle handle) {
         SetLastError(ERROR_INVALID_HANDLE);
         return false;
     }
-    const bool closed = ::CloseServiceHandle(handle->handle);
+    const bool closed = ::CloseServiceHandle(handle->Handle);
     const DWORD error = GetLastError();
     delete handle;
     SetLastError(error);
@@ -258,12 +258,12 @@ bool QueryServiceConfig(ScHandle service, CServiceConfig* config) {
         return false;
     }
     DWORD needed = 0;
-    if (QueryServiceConfigW(service->handle, nullptr, 0, &needed) ||
+    if (QueryServiceConfigW(service->Handle, nullptr, 0, &needed) ||
         GetLastError() != ERROR_INSUFFICIENT_BUFFER)
         return false;
     // QUERY_SERVICE_CONFIGW holds pointers: the buffer must be aligned for them.
     std::vector<QUERY_SERVICE_CONFIGW> buffer(needed / sizeof(QUERY_SERVICE_CONFIGW) + 1);
-    if (!QueryServiceConfigW(service->handle, buffer.data(),
+    if (!QueryServiceConfigW(service->Handle, buffer.data(),
                              static_cast<DWORD>(buffer.size() * sizeof(QUERY_SERVICE_CONFIGW)), &needed)) {
         return false;
     }
@@ -281,7 +281,7 @@ bool StartService(ScHandle service) {
         SetLastError(ERROR_INVALID_HANDLE);
         return false;
     }
-    return StartServiceW(service->handle, 0, nullptr);
+    return StartServiceW(service->Handle, 0, nullptr);
 }
 
 bool ControlService(ScHandle service, uint32_t control, CServiceStatus* status) {
@@ -290,7 +290,7 @@ bool ControlService(ScHandle service, uint32_t control, CServiceStatus* status) 
         return false;
     }
     SERVICE_STATUS native = {};
-    const bool sent = ::ControlService(service->handle, control, &native);
+    const bool sent = ::ControlService(service->Handle, control, &native);
     const DWORD error = GetLastError();
     *status = FromNative(native);
     SetLastError(error);
@@ -303,7 +303,7 @@ bool QueryServiceStatus(ScHandle service, CServiceStatus* status) {
         return false;
     }
     SERVICE_STATUS native = {};
-    if (!::QueryServiceStatus(service->handle, &native))
+    if (!::QueryServiceStatus(service->Handle, &native))
         return false;
     *status = FromNative(native);
     return true;
@@ -355,7 +355,7 @@ ServiceStatusHandle RegisterServiceCtrlHandler(const std::u16string& serviceName
     if (RunningForeground) {
         RunningHandler = handler;
         ForegroundChanged.notify_all();
-        return &RunningForeground->record;
+        return &RunningForeground->Record;
     }
     if (!RunningMain) {
         SetLastError(ERROR_SERVICE_NOT_IN_EXE);
@@ -367,7 +367,7 @@ ServiceStatusHandle RegisterServiceCtrlHandler(const std::u16string& serviceName
         return nullptr;
     // One service per process: its record lives as long as the process.
     static CServiceStatusRecord record;
-    record.handle = native;
+    record.Handle = native;
     return &record;
 }
 
@@ -376,9 +376,9 @@ bool SetServiceStatus(ServiceStatusHandle handle, const CServiceStatus& status) 
         SetLastError(ERROR_INVALID_HANDLE);
         return false;
     }
-    if (!handle->handle) {
+    if (!handle->Handle) {
         std::lock_guard<std::mutex> lock(DispatcherLock);
-        if (!RunningForeground || handle != &RunningForeground->record) {
+        if (!RunningForeground || handle != &RunningForeground->Record) {
             SetLastError(ERROR_INVALID_HANDLE);
             return false;
         }
@@ -386,7 +386,7 @@ bool SetServiceStatus(ServiceStatusHandle handle, const CServiceStatus& status) 
             SetLastError(ERROR_INVALID_DATA);
             return false;
         }
-        RunningForeground->status = status;
+        RunningForeground->Status = status;
         ForegroundChanged.notify_all();
         return true;
     }
@@ -398,7 +398,7 @@ bool SetServiceStatus(ServiceStatusHandle handle, const CServiceStatus& status) 
     native.dwServiceSpecificExitCode = status.ServiceSpecificExitCode;
     native.dwCheckPoint = status.CheckPoint;
     native.dwWaitHint = status.WaitHint;
-    return ::SetServiceStatus(handle->handle, &native);
+    return ::SetServiceStatus(handle->Handle, &native);
 }
 
 }  // namespace velmora::platform

@@ -28,12 +28,12 @@ constexpr auto COMPLETION_LIMIT = std::chrono::seconds(60);
 
 // A job as the scheduler keeps it.
 struct SchedulerJob {
-    int id = 0;
-    int state = 0;
-    std::string name;
-    std::string user;
-    std::string host;
-    std::string document;
+    int Id = 0;
+    int State = 0;
+    std::string Name;
+    std::string User;
+    std::string Host;
+    std::string Document;
 };
 
 // Every job of the scheduler that CUPS_SERVER names, completed or not, in the order of their ids.
@@ -72,20 +72,20 @@ std::vector<SchedulerJob> SchedulerJobs() {
             return std::string(value ? value : "");
         };
         if (!std::strcmp(name, "job-id"))
-            job.id = ippGetInteger(attribute, 0);
+            job.Id = ippGetInteger(attribute, 0);
         else if (!std::strcmp(name, "job-state"))
-            job.state = ippGetInteger(attribute, 0);
+            job.State = ippGetInteger(attribute, 0);
         else if (!std::strcmp(name, "job-name"))
-            job.name = text();
+            job.Name = text();
         else if (!std::strcmp(name, "job-originating-user-name"))
-            job.user = text();
+            job.User = text();
         else if (!std::strcmp(name, "job-originating-host-name"))
-            job.host = text();
+            job.Host = text();
         else if (!std::strcmp(name, "document-name-supplied"))
-            job.document = text();
+            job.Document = text();
     }
     ippDelete(response);
-    std::sort(jobs.begin(), jobs.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
+    std::sort(jobs.begin(), jobs.end(), [](const auto& a, const auto& b) { return a.Id < b.Id; });
     return jobs;
 }
 
@@ -97,7 +97,7 @@ std::vector<SchedulerJob> WaitForCompletedJobs(std::size_t count) {
         jobs = SchedulerJobs();
         const bool done =
             jobs.size() >= count && std::all_of(jobs.begin(), jobs.end(), [](const SchedulerJob& job) {
-                return job.state == IPP_JSTATE_COMPLETED;
+                return job.State == IPP_JSTATE_COMPLETED;
             });
         if (done || std::chrono::steady_clock::now() >= deadline)
             return jobs;
@@ -106,13 +106,13 @@ std::vector<SchedulerJob> WaitForCompletedJobs(std::size_t count) {
 }
 
 struct Request {
-    std::u16string queue = U16(QUEUE);
-    std::u16string jobClass;
-    std::u16string jobName;
-    std::u16string hostName = u"printhost";
-    std::u16string userName = u"alice";
-    std::string file;
-    std::u16string document;
+    std::u16string Queue = U16(QUEUE);
+    std::u16string JobClass;
+    std::u16string JobName;
+    std::u16string HostName = u"printhost";
+    std::u16string UserName = u"alice";
+    std::string File;
+    std::u16string Document;
 };
 
 class CupsLpdForwardTest : public ::testing::Test {
@@ -140,8 +140,8 @@ class CupsLpdForwardTest : public ::testing::Test {
     }
 
     CLpdSendResult Forward(const Request& job) {
-        return SendJobByLpd(CLpdJobRequest{lpd_->Port(), u"127.0.0.1", job.queue, job.jobClass, job.jobName,
-                                           job.hostName, job.userName, U16(job.file), job.document,
+        return SendJobByLpd(CLpdJobRequest{lpd_->Port(), u"127.0.0.1", job.Queue, job.JobClass, job.JobName,
+                                           job.HostName, job.UserName, U16(job.File), job.Document,
                                            CLpdClientTimeouts()});
     }
 
@@ -154,10 +154,10 @@ class CupsLpdForwardTest : public ::testing::Test {
 TEST_F(CupsLpdForwardTest, JobsArePrintedUnchangedWithTheirNames) {
     const std::string text = "Quarterly report\r\nline two\n\f";
     Request report;
-    report.file = Write("report.txt", text);
-    report.jobClass = u"Ledger";
-    report.jobName = u"Quarterly figures";
-    report.document = u"report.txt";
+    report.File = Write("report.txt", text);
+    report.JobClass = u"Ledger";
+    report.JobName = u"Quarterly figures";
+    report.Document = u"report.txt";
     CLpdSendResult outcome = Forward(report);
     ASSERT_EQ(outcome.Code, 0) << outcome.Text;
     EXPECT_EQ(outcome.Text, "The file is printed");
@@ -173,9 +173,9 @@ TEST_F(CupsLpdForwardTest, JobsArePrintedUnchangedWithTheirNames) {
     while (binary.size() < 1024 * 1024 + 17)
         binary += static_cast<char>(random());
     Request scan;
-    scan.file = Write("scan.bin", binary);
-    scan.userName = u"bob";
-    scan.document = u"scan.bin";
+    scan.File = Write("scan.bin", binary);
+    scan.UserName = u"bob";
+    scan.Document = u"scan.bin";
     outcome = Forward(scan);
     ASSERT_EQ(outcome.Code, 0) << outcome.Text;
     ASSERT_TRUE(printer_.NextDocument(&printed, PRINT_MILLISECONDS)) << cups_.ErrorLog();
@@ -185,28 +185,28 @@ TEST_F(CupsLpdForwardTest, JobsArePrintedUnchangedWithTheirNames) {
     // document name the N line, the user the P line; the host is the connection's address, not the H line.
     const std::vector<SchedulerJob> jobs = WaitForCompletedJobs(2);
     ASSERT_EQ(jobs.size(), 2u) << cups_.ErrorLog();
-    EXPECT_EQ(jobs[0].state, IPP_JSTATE_COMPLETED);
-    EXPECT_EQ(jobs[0].name, "Quarterly figures");
-    EXPECT_EQ(jobs[0].document, "report.txt");
-    EXPECT_EQ(jobs[0].user, "alice");
-    EXPECT_EQ(jobs[0].host, "127.0.0.1");
-    EXPECT_EQ(jobs[1].state, IPP_JSTATE_COMPLETED);
-    EXPECT_EQ(jobs[1].document, "scan.bin");
-    EXPECT_EQ(jobs[1].user, "bob");
-    EXPECT_EQ(jobs[1].host, "127.0.0.1");
+    EXPECT_EQ(jobs[0].State, IPP_JSTATE_COMPLETED);
+    EXPECT_EQ(jobs[0].Name, "Quarterly figures");
+    EXPECT_EQ(jobs[0].Document, "report.txt");
+    EXPECT_EQ(jobs[0].User, "alice");
+    EXPECT_EQ(jobs[0].Host, "127.0.0.1");
+    EXPECT_EQ(jobs[1].State, IPP_JSTATE_COMPLETED);
+    EXPECT_EQ(jobs[1].Document, "scan.bin");
+    EXPECT_EQ(jobs[1].User, "bob");
+    EXPECT_EQ(jobs[1].Host, "127.0.0.1");
 }
 
 TEST_F(CupsLpdForwardTest, QueuesThatAreUnknownOrNotSharedAreRefused) {
     Request job;
-    job.file = Write("report.txt", "Quarterly report\n");
-    job.document = u"report.txt";
+    job.File = Write("report.txt", "Quarterly report\n");
+    job.Document = u"report.txt";
 
-    job.queue = u"nope";
+    job.Queue = u"nope";
     CLpdSendResult outcome = Forward(job);
     EXPECT_EQ(outcome.Code, -1);
     EXPECT_EQ(outcome.Text, "The print request is rejected");
 
-    job.queue = U16(QUEUE);
+    job.Queue = U16(QUEUE);
     std::string failure;
     ASSERT_TRUE(test::ShareCupsQueue(QUEUE, false, &failure)) << failure;
     outcome = Forward(job);

@@ -42,19 +42,19 @@ constexpr const char* REFUSALS[] = {"The print request is rejected", "The contro
                                      "The data file is rejected"};
 
 struct Request {
-    std::u16string host = u"127.0.0.1";
-    std::u16string queue = u"PASS";
-    std::u16string jobClass;
-    std::u16string jobName;
-    std::u16string hostName = u"printhost";
-    std::u16string userName = u"alice";
-    std::string file;
-    std::u16string document = u"report.txt";
+    std::u16string Host = u"127.0.0.1";
+    std::u16string Queue = u"PASS";
+    std::u16string JobClass;
+    std::u16string JobName;
+    std::u16string HostName = u"printhost";
+    std::u16string UserName = u"alice";
+    std::string File;
+    std::u16string Document = u"report.txt";
 };
 
 CLpdJobRequest ToRequest(int port, const Request& job, const CLpdClientTimeouts& timeouts = {}) {
-    return CLpdJobRequest{port,         job.host,     job.queue,     job.jobClass, job.jobName,
-                          job.hostName, job.userName, U16(job.file), job.document, timeouts};
+    return CLpdJobRequest{port,         job.Host,     job.Queue,     job.JobClass, job.JobName,
+                          job.HostName, job.UserName, U16(job.File), job.Document, timeouts};
 }
 
 CLpdSendResult Forward(int port, const Request& job, const CLpdClientTimeouts& timeouts = {}) {
@@ -235,13 +235,13 @@ class LpdClientTest : public test::LpdServerFixture {
 
 TEST_F(LpdClientTest, JobsArriveIntactAtTheOwnServer) {
     Request text;
-    text.file = Write("report.txt", "Quarterly report\nline two\n\f");
-    text.jobClass = u"A";
-    text.jobName = u"Quarterly figures";
+    text.File = Write("report.txt", "Quarterly report\nline two\n\f");
+    text.JobClass = u"A";
+    text.JobName = u"Quarterly figures";
     CLpdSendResult outcome = Forward(port_, text);
     EXPECT_EQ(outcome.Code, 0);
     EXPECT_EQ(outcome.Text, "The file is printed");
-    ExpectJob(0, ReadFile(text.file), "Hprinthost\nNreport.txt\nPalice\nCA\nJQuarterly figures\nldfA001\n");
+    ExpectJob(0, ReadFile(text.File), "Hprinthost\nNreport.txt\nPalice\nCA\nJQuarterly figures\nldfA001\n");
     EXPECT_EQ(Job(0)->SourceHost, u"printhost");
     EXPECT_EQ(Job(0)->Owner, u"alice");
     EXPECT_EQ(Job(0)->JobName, u"Quarterly figures");
@@ -251,16 +251,16 @@ TEST_F(LpdClientTest, JobsArriveIntactAtTheOwnServer) {
     // Far more than one 4096-byte piece, of every byte value; empty host and queue mean 127.0.0.1 and PASS,
     // empty host and user names this computer and account, and without class and job name those lines go.
     Request binary;
-    binary.host = binary.queue = binary.hostName = binary.userName = u"";
-    binary.file = Write("scan.bin", RandomBytes(1024 * 1024 + 17, 3));
-    binary.document = u"scan.bin";
+    binary.Host = binary.Queue = binary.HostName = binary.UserName = u"";
+    binary.File = Write("scan.bin", RandomBytes(1024 * 1024 + 17, 3));
+    binary.Document = u"scan.bin";
     outcome = Forward(port_, binary);
     EXPECT_EQ(outcome.Code, 0) << outcome.Text;
     const std::u16string computer = platform::ComputerName();
     const std::u16string user = platform::UserName();
     ASSERT_FALSE(computer.empty());
     ASSERT_FALSE(user.empty());
-    ExpectJob(1, ReadFile(binary.file),
+    ExpectJob(1, ReadFile(binary.File),
               "H" + platform::UnicodeToAnsi(computer) + "\nNscan.bin\nP" + platform::UnicodeToAnsi(user) +
                   "\nldfA001\n");
     EXPECT_EQ(Job(1)->SourceHost, computer);
@@ -268,8 +268,8 @@ TEST_F(LpdClientTest, JobsArriveIntactAtTheOwnServer) {
 
     // A host given by name.
     Request named;
-    named.host = u"localhost";
-    named.file = Write("short.txt", "x");
+    named.Host = u"localhost";
+    named.File = Write("short.txt", "x");
     outcome = Forward(port_, named);
     EXPECT_EQ(outcome.Code, 0) << outcome.Text;
     ExpectJob(2, "x", "Hprinthost\nNreport.txt\nPalice\nldfA001\n");
@@ -277,26 +277,26 @@ TEST_F(LpdClientTest, JobsArriveIntactAtTheOwnServer) {
 
 TEST_F(LpdClientTest, RefusalsAndSetUpFailures) {
     Request job;
-    job.file = Write("report.txt", "Quarterly report\n");
+    job.File = Write("report.txt", "Quarterly report\n");
 
     // The server compares queue names exactly; nothing is left on its side.
     for (const char16_t* queue : {u"NOPE", u"pass"}) {
-        job.queue = queue;
+        job.Queue = queue;
         const CLpdSendResult outcome = Forward(port_, job);
         EXPECT_EQ(outcome.Code, -1);
         EXPECT_EQ(outcome.Text, "The print request is rejected");
     }
-    job.queue = u"PASS";
+    job.Queue = u"PASS";
 
     Request missing = job;
-    missing.file = folder_.File("absent.txt");
+    missing.File = folder_.File("absent.txt");
     CLpdSendResult outcome = Forward(port_, missing);
     EXPECT_EQ(outcome.Code, -1);
     EXPECT_EQ(outcome.Text, "The file is not found (reason:" + std::string(std::strerror(ENOENT)) + ")");
 
     // An empty file is not sent: servers read a zero count as "until the connection closes".
     Request empty = job;
-    empty.file = Write("empty.txt", "");
+    empty.File = Write("empty.txt", "");
     outcome = Forward(port_, empty);
     EXPECT_EQ(outcome.Code, -1);
     EXPECT_EQ(outcome.Text, "The file is empty");
@@ -312,7 +312,7 @@ TEST_F(LpdClientTest, RefusalsAndSetUpFailures) {
 #endif
 
     Request unknown = job;
-    unknown.host = u"no-such-host.invalid";
+    unknown.Host = u"no-such-host.invalid";
     outcome = Forward(port_, unknown);
     EXPECT_EQ(outcome.Code, 1);
     EXPECT_EQ(outcome.Text, "Unable to resolve server: no-such-host.invalid\n");
@@ -324,17 +324,17 @@ TEST_F(LpdClientTest, RefusalsAndSetUpFailures) {
 TEST_F(LpdClientTest, ControlFileOfAtMost4095Bytes) {
     // H, N, P and print lines: 16 bytes besides the document name.
     Request job;
-    job.hostName = u"h";
-    job.userName = u"u";
-    job.file = Write("report.txt", "Quarterly report\n");
-    job.document = std::u16string(4095 - 16, u'd');
+    job.HostName = u"h";
+    job.UserName = u"u";
+    job.File = Write("report.txt", "Quarterly report\n");
+    job.Document = std::u16string(4095 - 16, u'd');
     CLpdSendResult outcome = Forward(port_, job);
     EXPECT_EQ(outcome.Code, 0) << outcome.Text;
-    ExpectJob(0, ReadFile(job.file), "Hh\nN" + std::string(4095 - 16, 'd') + "\nPu\nldfA001\n");
+    ExpectJob(0, ReadFile(job.File), "Hh\nN" + std::string(4095 - 16, 'd') + "\nPu\nldfA001\n");
 
     // One byte more is refused before any connection, with no line cut short.
     ScriptedServer server({});
-    job.document += u'd';
+    job.Document += u'd';
     outcome = Forward(server.Port(), job);
     EXPECT_EQ(outcome.Code, 1);
     EXPECT_EQ(outcome.Text, "The control file is too long (4096 bytes, at most 4095)");
@@ -342,8 +342,8 @@ TEST_F(LpdClientTest, ControlFileOfAtMost4095Bytes) {
     EXPECT_FALSE(server.Accepted());
 
     // The class and job name lines count as well.
-    job.document = u"report.txt";
-    job.jobName = std::u16string(4080, u'j');
+    job.Document = u"report.txt";
+    job.JobName = std::u16string(4080, u'j');
     outcome = Forward(port_, job);
     EXPECT_EQ(outcome.Code, 1);
     EXPECT_EQ(outcome.Text.rfind("The control file is too long (", 0), 0u) << outcome.Text;
@@ -356,11 +356,11 @@ TEST(LpdClientScriptedTest, ExactBytesAndEveryRefusal) {
     const std::string data = RandomBytes(10000, 5);
     test::WriteFile(folder.File("data.bin"), data);
     Request job;
-    job.file = folder.File("data.bin");
-    job.jobClass = u"Ledger";
-    job.jobName = u"Z\u00f6e's job";
-    job.userName = u"Zo\u00eb";
-    job.document = u"Caf\u00e9.txt";
+    job.File = folder.File("data.bin");
+    job.JobClass = u"Ledger";
+    job.JobName = u"Z\u00f6e's job";
+    job.UserName = u"Zo\u00eb";
+    job.Document = u"Caf\u00e9.txt";
     // Document name through code page 1252 (one byte a character), user, class and job name through the
     // system's conversion (UTF-8 here); single LFs end every line; the print line names the data file.
     const std::string controlFile =
@@ -378,7 +378,7 @@ TEST(LpdClientScriptedTest, ExactBytesAndEveryRefusal) {
     // An empty data file: the connection closes with nothing sent.
     test::WriteFile(folder.File("empty.bin"), "");
     Request empty = job;
-    empty.file = folder.File("empty.bin");
+    empty.File = folder.File("empty.bin");
     {
         ScriptedServer server({0, 0, 0, 0, 0});
         EXPECT_EQ(Forward(server.Port(), empty).Code, -1);
@@ -411,7 +411,7 @@ TEST(LpdClientScriptedTest, ExactBytesAndEveryRefusal) {
     {
         ScriptedServer server({});
         Request missing = job;
-        missing.file = folder.File("absent.bin");
+        missing.File = folder.File("absent.bin");
         const CLpdSendResult outcome = Forward(server.Port(), missing);
         EXPECT_EQ(outcome.Code, -1);
         EXPECT_EQ(outcome.Text.rfind("The file is not found (reason:", 0), 0u) << outcome.Text;
@@ -424,7 +424,7 @@ TEST(LpdClientScriptedTest, TimeLimits) {
     test::TempFolder folder;
     test::WriteFile(folder.File("report.txt"), "Quarterly report\n");
     Request job;
-    job.file = folder.File("report.txt");
+    job.File = folder.File("report.txt");
     const CLpdClientTimeouts quick{300, 300};
     const std::string timedOut = SocketText(platform::WSA_TIMED_OUT);
 #ifdef __linux__
@@ -448,7 +448,7 @@ TEST(LpdClientScriptedTest, TimeLimits) {
         ASSERT_EQ(ftruncate(fd, 64 * 1024 * 1024), 0);
         close(fd);
         Request stalled = job;
-        stalled.file = big;
+        stalled.File = big;
         ScriptedServer server({0, 0, 0, 0, ScriptedServer::HANG}, 4096);
         const CLpdSendResult outcome = Forward(server.Port(), stalled, quick);
         EXPECT_EQ(outcome.Code, -1);
@@ -481,7 +481,7 @@ TEST(LpdClientScriptedTest, TimeLimits) {
 
 test::ChildProcess::Options Capturing() {
     test::ChildProcess::Options options;
-    options.captureErrors = true;
+    options.CaptureErrors = true;
     return options;
 }
 
@@ -564,9 +564,9 @@ TEST(LpdClientLprngTest, LprngReceivesAndPrintsTheJob) {
     const std::string text = "Quarterly report\nline two\n";
     test::WriteFile(folder.File("report.txt"), text);
     Request job;
-    job.file = folder.File("report.txt");
-    job.jobClass = u"Ledger";
-    job.jobName = u"Quarterly figures";
+    job.File = folder.File("report.txt");
+    job.JobClass = u"Ledger";
+    job.JobName = u"Quarterly figures";
     CLpdSendResult outcome = Forward(lpd.Port(), job);
     ASSERT_EQ(outcome.Code, 0) << outcome.Text;
     EXPECT_EQ(outcome.Text, "The file is printed");
@@ -584,12 +584,12 @@ TEST(LpdClientLprngTest, LprngReceivesAndPrintsTheJob) {
     // A binary file of many pieces reaches the printer byte for byte, after the first job.
     const std::string binary = RandomBytes(1024 * 1024, 11);
     test::WriteFile(folder.File("scan.bin"), binary);
-    job.file = folder.File("scan.bin");
+    job.File = folder.File("scan.bin");
     outcome = Forward(lpd.Port(), job);
     ASSERT_EQ(outcome.Code, 0) << outcome.Text;
     EXPECT_TRUE(WaitForPrinted(printer, text.size() + binary.size()) == text + binary);
 
-    job.queue = u"NOPE";
+    job.Queue = u"NOPE";
     outcome = Forward(lpd.Port(), job);
     EXPECT_EQ(outcome.Code, -1);
     EXPECT_EQ(outcome.Text, "The print request is rejected");

@@ -17,8 +17,8 @@ using test::ChildProcess;
 using test::ReadFile;
 
 struct Payload {
-    std::string name;
-    std::string content;
+    std::string Name;
+    std::string Content;
 };
 
 std::vector<Payload> Payloads() {
@@ -34,7 +34,7 @@ class LpdClientsTest : public test::LpdServerFixture {
     // Runs a client to its end; its exit code (-1 when it had to be killed). What it printed goes to output_.
     int Run(const std::string& program, const std::vector<std::string>& arguments,
             ChildProcess::Options options = {}) {
-        options.captureErrors = true;
+        options.CaptureErrors = true;
         ChildProcess client(program, arguments, options);
         return client.RunToEnd(60000, &output_);
     }
@@ -81,17 +81,17 @@ class LpdClientsTest : public test::LpdServerFixture {
     }
 
     std::string Write(const Payload& payload) {
-        const std::string path = folder_.File(payload.name);
-        test::WriteFile(path, payload.content);
+        const std::string path = folder_.File(payload.Name);
+        test::WriteFile(path, payload.Content);
         return path;
     }
 
     static ChildProcess::Options Options(std::vector<std::string> environment, std::string input = {},
                                          bool printChannels = false) {
         ChildProcess::Options options;
-        options.environment = std::move(environment);
-        options.input = std::move(input);
-        options.printChannels = printChannels;
+        options.Environment = std::move(environment);
+        options.Input = std::move(input);
+        options.PrintChannels = printChannels;
         return options;
     }
 
@@ -114,12 +114,12 @@ TEST_F(LpdClientsTest, Rlpr) {
         auto withFile = arguments("PASS");
         withFile.push_back(Write(payload));
         EXPECT_EQ(Run(rlpr, withFile), 0) << output_;
-        ExpectReceived(++count, payload.content, "rlpr " + payload.name);
+        ExpectReceived(++count, payload.Content, "rlpr " + payload.Name);
         EXPECT_EQ(Job(count - 1)->Owner, u"alice");
 
         // Without a file it sends what it reads from its standard input.
         EXPECT_EQ(Run(rlpr, arguments("PASS"), Options({}, Write(payload))), 0) << output_;
-        ExpectReceived(++count, payload.content, "rlpr standard input " + payload.name);
+        ExpectReceived(++count, payload.Content, "rlpr standard input " + payload.Name);
     }
 
     auto missing = arguments("NOPE");
@@ -142,7 +142,7 @@ TEST_F(LpdClientsTest, CupsLpdBackEnd) {
         const std::string file = Write(payload);
         EXPECT_EQ(Run(backend, {"42", "bob", "Board minutes", "1", "", file}, Options({uri("PASS", "")})), 0)
             << output_;
-        ExpectReceived(++count, payload.content, "CUPS " + payload.name);
+        ExpectReceived(++count, payload.Content, "CUPS " + payload.Name);
         EXPECT_EQ(Job(count - 1)->Owner, u"bob");
 
         // Stream mode sends the file's length but no end byte; from standard input it cannot know the
@@ -151,12 +151,12 @@ TEST_F(LpdClientsTest, CupsLpdBackEnd) {
                       Options({uri("PASS", "&mode=stream")})),
                   0)
             << output_;
-        ExpectReceived(++count, payload.content, "CUPS stream " + payload.name);
+        ExpectReceived(++count, payload.Content, "CUPS stream " + payload.Name);
         EXPECT_EQ(Run(backend, {"44", "bob", "Board minutes", "1", ""},
                       Options({uri("PASS", "&mode=stream")}, file, true)),
                   0)
             << output_;
-        ExpectReceived(++count, payload.content, "CUPS stream standard input " + payload.name);
+        ExpectReceived(++count, payload.Content, "CUPS stream standard input " + payload.Name);
     }
 
     EXPECT_NE(Run(backend, {"45", "bob", "Board minutes", "1", "", Write(Payloads()[0])},
@@ -200,15 +200,15 @@ TEST_F(LpdClientsTest, LprngLpr) {
     std::size_t count = 0;
     for (const Payload& payload : Payloads()) {
         EXPECT_EQ(runLpr("PASS", {Write(payload)}), 0) << output_;
-        ExpectReceived(++count, payload.content, "LPRng " + payload.name);
+        ExpectReceived(++count, payload.Content, "LPRng " + payload.Name);
         EXPECT_EQ(Job(count - 1)->JobName, u"lprng job");
 
         // Reading standard input it first makes a file of it; cutting through (-k) it announces a length of
         // 0 and sends until it closes the connection.
         EXPECT_EQ(runLpr("PASS", {}, Write(payload)), 0) << output_;
-        ExpectReceived(++count, payload.content, "LPRng standard input " + payload.name);
+        ExpectReceived(++count, payload.Content, "LPRng standard input " + payload.Name);
         EXPECT_EQ(runLpr("PASS", {"-k"}, Write(payload)), 0) << output_;
-        ExpectReceived(++count, payload.content, "LPRng cut-through " + payload.name);
+        ExpectReceived(++count, payload.Content, "LPRng cut-through " + payload.Name);
     }
 
     EXPECT_NE(runLpr("NOPE", {Write(Payloads()[0])}), 0);

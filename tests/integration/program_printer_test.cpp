@@ -51,9 +51,9 @@ bool Eventually(Condition condition) {
 // Kills the processes a test started that still run when it ends, however it ends. Only an uncollected
 // process is signalled: the id of a collected one may already be another's.
 struct KillAtEnd {
-    std::vector<platform::CProcess*> processes;
+    std::vector<platform::CProcess*> Processes;
     ~KillAtEnd() {
-        for (platform::CProcess* process : processes) {
+        for (platform::CProcess* process : Processes) {
             uint32_t exitCode = 0;
             if (platform::GetExitCode(*process, &exitCode) && exitCode == platform::PROCESS_STILL_ACTIVE)
                 kill(static_cast<pid_t>(process->Id()), SIGKILL);
@@ -210,8 +210,8 @@ TEST_F(ProgramPrinterTest, AMissingPrinterLeavesItsValuesEmptyAndFailsTheJobButT
 
 TEST_F(ProgramPrinterTest, AProgramThatCannotBeStartedFailsWithTheSystemsReason) {
     struct Case {
-        std::string command;
-        int error;
+        std::string Command;
+        int Error;
     };
     const std::string notExecutable = programs_ + "/not executable.sh";
     test::WriteFile(notExecutable, "#!/bin/sh\nexit 0\n");
@@ -222,14 +222,14 @@ TEST_F(ProgramPrinterTest, AProgramThatCannotBeStartedFailsWithTheSystemsReason)
         {"\"" + notExecutable + "\" %1", EACCES},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.command);
+        SCOPED_TRACE(c.Command);
         CSpoolFile job;
         job.LocalFileName = job_.LocalFileName;
-        printer_.ProgramCommand = U16(c.command);
+        printer_.ProgramCommand = U16(c.Command);
         const std::size_t before = LogMessages().size();
 
         EXPECT_EQ(RunPrintProgram(job, printer_), 1);
-        const std::string expected = "0\tSpooler: Unable to run the command : " + ErrnoText(c.error) + ".";
+        const std::string expected = "0\tSpooler: Unable to run the command : " + ErrnoText(c.Error) + ".";
         EXPECT_EQ(Narrow(job.ErrorText), expected);
         const std::vector<std::string> log = LogMessages();
         ASSERT_EQ(log.size(), before + 3);
@@ -247,8 +247,8 @@ TEST_F(ProgramPrinterTest, AProgramThatCannotBeStartedFailsWithTheSystemsReason)
 TEST_F(ProgramPrinterTest, TheExitCodeIsLoggedAndNeverFailsTheJob) {
     app_->Settings.LogLevel = 2;
     struct Case {
-        std::string command;
-        int exitCode;
+        std::string Command;
+        int ExitCode;
     };
     const std::vector<Case> cases = {
         {"false", 1},  // found in PATH
@@ -256,8 +256,8 @@ TEST_F(ProgramPrinterTest, TheExitCodeIsLoggedAndNeverFailsTheJob) {
         {"\"" + WriteScript("killed.sh", "kill -KILL $$\n") + "\"", 128 + SIGKILL},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.command);
-        printer_.ProgramCommand = U16(c.command);
+        SCOPED_TRACE(c.Command);
+        printer_.ProgramCommand = U16(c.Command);
         job_.ErrorText.clear();
         const std::size_t before = LogMessages().size();
 
@@ -270,7 +270,7 @@ TEST_F(ProgramPrinterTest, TheExitCodeIsLoggedAndNeverFailsTheJob) {
         const std::string pid =
             launched.substr(launched.find('=') + 1, launched.find(')') - launched.find('=') - 1);
         EXPECT_EQ(log[before + 3], "0\tSpooler: Application done (PID=" + pid +
-                                       ", exitCode=" + std::to_string(c.exitCode) + ").");
+                                       ", exitCode=" + std::to_string(c.ExitCode) + ").");
     }
 }
 

@@ -36,9 +36,9 @@ constexpr char OTHER_DEVICE[] = "socket://127.0.0.1:9";
 const std::string ESC = "\x1b";
 
 struct JobSummary {
-    std::string title;
-    std::string format;
-    ipp_jstate_t state;
+    std::string Title;
+    std::string Format;
+    ipp_jstate_t State;
 };
 
 // The server's jobs of every user.
@@ -55,7 +55,7 @@ std::vector<JobSummary> Jobs(int which) {
 
 std::vector<JobSummary> JobsTitled(const std::string& title, int which = CUPS_WHICHJOBS_ALL) {
     std::vector<JobSummary> jobs = Jobs(which);
-    std::erase_if(jobs, [&](const JobSummary& job) { return job.title != title; });
+    std::erase_if(jobs, [&](const JobSummary& job) { return job.Title != title; });
     return jobs;
 }
 
@@ -116,7 +116,7 @@ TEST_F(RawPrinterTest, AFileReachesThePrinterByteForByteAsOneRawJobNamedAfterThe
 
     const std::vector<JobSummary> jobs = JobsTitled("Quarterly report.txt");
     ASSERT_EQ(jobs.size(), 1u);
-    EXPECT_EQ(jobs[0].format, CUPS_FORMAT_RAW);
+    EXPECT_EQ(jobs[0].Format, CUPS_FORMAT_RAW);
 
     // One handle prints one document after the other, each in writes of any size.
     platform::PrinterHandle printer = nullptr;
@@ -220,7 +220,7 @@ TEST_F(RawPrinterTest, DocumentsWithoutDataCountAsPrintedAndLeaveNoPendingJob) {
     for (const char* title : {"empty.prn", "held.pcl", "abandoned"}) {
         const std::vector<JobSummary> jobs = JobsTitled(title);
         ASSERT_EQ(jobs.size(), 1u) << title;
-        EXPECT_EQ(jobs[0].state, IPP_JSTATE_CANCELED) << title;
+        EXPECT_EQ(jobs[0].State, IPP_JSTATE_CANCELED) << title;
         EXPECT_TRUE(JobsTitled(title, CUPS_WHICHJOBS_ACTIVE).empty()) << title;
     }
 

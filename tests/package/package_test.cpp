@@ -83,10 +83,10 @@ std::string Value(const std::string& content, const std::string& name) {
 }
 
 struct FileInfo {
-    bool exists = false;
-    mode_t mode = 0;
-    uid_t owner = 0;
-    gid_t group = 0;
+    bool Exists = false;
+    mode_t Mode = 0;
+    uid_t Owner = 0;
+    gid_t Group = 0;
 };
 
 FileInfo Info(const std::string& path) {
@@ -94,10 +94,10 @@ FileInfo Info(const std::string& path) {
     FileInfo result;
     if (lstat(path.c_str(), &info) != 0)
         return result;
-    result.exists = true;
-    result.mode = info.st_mode;
-    result.owner = info.st_uid;
-    result.group = info.st_gid;
+    result.Exists = true;
+    result.Mode = info.st_mode;
+    result.Owner = info.st_uid;
+    result.Group = info.st_gid;
     return result;
 }
 
@@ -143,8 +143,8 @@ class PackageTest : public ::testing::Test {
             std::vector<std::string> environment = {}) const {
         environment.push_back("PATH=" + SearchPath());
         ChildProcess::Options options;
-        options.environment = environment;
-        options.captureErrors = true;
+        options.Environment = environment;
+        options.CaptureErrors = true;
         const std::string found = program.find('/') == std::string::npos ? FindProgram(program) : program;
         return ChildProcess(found, arguments, options).RunToEnd(240000, output);
     }
@@ -195,8 +195,8 @@ class PackageTest : public ::testing::Test {
         const std::string umaskValue = Value(ReadFile(Root(UNIT_ADDITION)), "UMask");
         ASSERT_FALSE(umaskValue.empty()) << "no UMask in " << UNIT_ADDITION;
         ChildProcess::Options options;
-        options.environment = {"VELMORA_LISTEN_LOOPBACK=1", "VELMORA_SERVICE_DATABASE=" + Root(DATABASE)};
-        options.captureErrors = true;
+        options.Environment = {"VELMORA_LISTEN_LOOPBACK=1", "VELMORA_SERVICE_DATABASE=" + Root(DATABASE)};
+        options.CaptureErrors = true;
         const mode_t previous = umask(static_cast<mode_t>(std::strtoul(umaskValue.c_str(), nullptr, 8)));
         service_ = std::make_unique<ChildProcess>(
             FindProgram("unshare"),
@@ -237,10 +237,10 @@ class PackageTest : public ::testing::Test {
     // The one job of spool.list, held, and the content of its spool file.
     void ExpectSavedJob(const std::string& content) const {
         const CJobArchiveContent saved = ReadJobArchive(ReadFile(Base("spool.list")));
-        ASSERT_FALSE(saved.damaged);
-        ASSERT_EQ(saved.jobs.size(), 1u);
-        EXPECT_EQ(saved.jobs[0]->State, STATE_HELD);
-        const std::string spoolFile = platform::UnicodeToAnsi(saved.jobs[0]->LocalFileName);
+        ASSERT_FALSE(saved.Damaged);
+        ASSERT_EQ(saved.Jobs.size(), 1u);
+        EXPECT_EQ(saved.Jobs[0]->State, STATE_HELD);
+        const std::string spoolFile = platform::UnicodeToAnsi(saved.Jobs[0]->LocalFileName);
         EXPECT_EQ(spoolFile.rfind(Base("Spool/HOLD/"), 0), 0u) << spoolFile;
         EXPECT_EQ(ReadFile(spoolFile), content);
     }
@@ -269,7 +269,7 @@ TEST_F(PackageTest, InstallsItsFilesWithTheirPermissionsAndTheCapability) {
     std::set<std::string> files;
     std::istringstream lines(output);
     for (std::string line; std::getline(lines, line);) {
-        if (line != "/." && !S_ISDIR(Info(Root(line)).mode))
+        if (line != "/." && !S_ISDIR(Info(Root(line)).Mode))
             files.insert(line);
     }
     std::set<std::string> expected = {
@@ -290,42 +290,42 @@ TEST_F(PackageTest, InstallsItsFilesWithTheirPermissionsAndTheCapability) {
     EXPECT_EQ(files, expected);
     for (const std::string& file : files) {
         const FileInfo info = Info(Root(file));
-        EXPECT_TRUE(info.owner == 0 && info.group == 0) << file;
-        if (!S_ISLNK(info.mode)) {
-            EXPECT_EQ(info.mode & 022, 0u) << file;
+        EXPECT_TRUE(info.Owner == 0 && info.Group == 0) << file;
+        if (!S_ISLNK(info.Mode)) {
+            EXPECT_EQ(info.Mode & 022, 0u) << file;
         }
     }
-    EXPECT_EQ(Info(Root(PROGRAM)).mode & 07777, 0755u);
+    EXPECT_EQ(Info(Root(PROGRAM)).Mode & 07777, 0755u);
     EXPECT_EQ(std::filesystem::read_symlink(Root("/usr/bin/VelmoraVirtualPrinter")).string(), PROGRAM);
 
     // The base folder beside the program: for root and lpadmin only, and what anyone creates in it stays
     // theirs to change, whatever the creator's umask.
     const FileInfo base = Info(Root(BASE));
-    ASSERT_TRUE(S_ISDIR(base.mode));
-    EXPECT_EQ(base.owner, 0u);
-    EXPECT_EQ(base.group, group_);
-    EXPECT_EQ(base.mode & 07777, 02770u);
+    ASSERT_TRUE(S_ISDIR(base.Mode));
+    EXPECT_EQ(base.Owner, 0u);
+    EXPECT_EQ(base.Group, group_);
+    EXPECT_EQ(base.Mode & 07777, 02770u);
     const mode_t previous = umask(022);
     WriteFile(Base("made-by-root"), "x");
     std::filesystem::create_directory(Base("folder-made-by-root"));
     umask(previous);
     for (const char* made : {"made-by-root", "folder-made-by-root"}) {
         const FileInfo info = Info(Base(made));
-        EXPECT_EQ(info.group, group_) << made;
-        EXPECT_NE(info.mode & S_IWGRP, 0u) << made;
-        EXPECT_EQ(info.mode & 07, 0u) << made;
+        EXPECT_EQ(info.Group, group_) << made;
+        EXPECT_NE(info.Mode & S_IWGRP, 0u) << made;
+        EXPECT_EQ(info.Mode & 07, 0u) << made;
     }
-    EXPECT_NE(Info(Base("folder-made-by-root")).mode & S_ISGID, 0u);
+    EXPECT_NE(Info(Base("folder-made-by-root")).Mode & S_ISGID, 0u);
 
     // The service's folder: members of lpadmin reach the service's control socket and take the lock.
     for (const std::string folder : {"/var/lib/velmora", DATABASE, SERVICE_FOLDER}) {
         const FileInfo info = Info(Root(folder));
-        EXPECT_EQ(info.group, group_) << folder;
-        EXPECT_EQ(info.mode & 07777, 02775u) << folder;
+        EXPECT_EQ(info.Group, group_) << folder;
+        EXPECT_EQ(info.Mode & 07777, 02775u) << folder;
     }
     const FileInfo lock = Info(Root(std::string(DATABASE) + "/.lock"));
-    EXPECT_EQ(lock.group, group_);
-    EXPECT_EQ(lock.mode & 0777, 0664u);
+    EXPECT_EQ(lock.Group, group_);
+    EXPECT_EQ(lock.Mode & 0777, 0664u);
 
     ASSERT_EQ(Run("getcap", {Root(PROGRAM)}, &output), 0) << output;
     EXPECT_NE(output.find("cap_net_bind_service=ep"), std::string::npos) << output;
@@ -334,14 +334,14 @@ TEST_F(PackageTest, InstallsItsFilesWithTheirPermissionsAndTheCapability) {
     // The menu entry starts the installed program and shows the installed icon.
     const std::string entry = ReadFile(Root("/usr/share/applications/velmora-virtual-printer.desktop"));
     EXPECT_EQ(Value(entry, "Exec"), PROGRAM);
-    EXPECT_TRUE(Info(Root("/usr/share/icons/hicolor/scalable/apps/" + Value(entry, "Icon") + ".svg")).exists);
+    EXPECT_TRUE(Info(Root("/usr/share/icons/hicolor/scalable/apps/" + Value(entry, "Icon") + ".svg")).Exists);
 #endif
 }
 
 TEST_F(PackageTest, ShipsTheUnitAndRegistrationThatTheProgramsOwnInstallationWrites) {
     Install();
     // Installed disabled.
-    EXPECT_FALSE(Info(Root(ENABLED_LINK)).exists);
+    EXPECT_FALSE(Info(Root(ENABLED_LINK)).Exists);
 
     // The installed program installs its service itself into private folders; its unit and its registration
     // name the program file where the package put it.
@@ -380,9 +380,9 @@ TEST_F(PackageTest, InstalledServiceRoleServesAJobIntoItsBaseFolder) {
     EXPECT_EQ(Value(Status(), "Connected"), "1");
     // Members of lpadmin may connect to the control socket: the desktop program pauses the service by it.
     const FileInfo control = Info(Root(SERVICE_FOLDER) + "/control");
-    EXPECT_TRUE(S_ISSOCK(control.mode));
-    EXPECT_EQ(control.group, group_);
-    EXPECT_NE(control.mode & S_IWGRP, 0u);
+    EXPECT_TRUE(S_ISSOCK(control.Mode));
+    EXPECT_EQ(control.Group, group_);
+    EXPECT_NE(control.Mode & S_IWGRP, 0u);
 
     SendJob("first job\n");
     kill(programPid_, SIGTERM);
@@ -394,11 +394,11 @@ TEST_F(PackageTest, InstalledServiceRoleServesAJobIntoItsBaseFolder) {
     // Everything the service made in the base folder is the group's to change and nobody else's to read.
     for (const auto& entry : std::filesystem::recursive_directory_iterator(Root(BASE))) {
         const FileInfo info = Info(entry.path().string());
-        EXPECT_EQ(info.group, group_) << entry.path();
-        EXPECT_NE(info.mode & S_IWGRP, 0u) << entry.path();
-        EXPECT_EQ(info.mode & 07, 0u) << entry.path();
-        if (S_ISDIR(info.mode)) {
-            EXPECT_NE(info.mode & S_ISGID, 0u) << entry.path();
+        EXPECT_EQ(info.Group, group_) << entry.path();
+        EXPECT_NE(info.Mode & S_IWGRP, 0u) << entry.path();
+        EXPECT_EQ(info.Mode & 07, 0u) << entry.path();
+        if (S_ISDIR(info.Mode)) {
+            EXPECT_NE(info.Mode & S_ISGID, 0u) << entry.path();
         }
     }
 }
@@ -416,18 +416,18 @@ TEST_F(PackageTest, RemovalStopsAndDisablesTheServiceKeepsItsDataAndPurgeRemoves
     std::string output;
     ASSERT_EQ(Dpkg({"--remove", PACKAGE}, &output), 0) << output;
     EXPECT_EQ(service_->WaitFor(10000), 0) << "the service still runs after the removal";
-    EXPECT_FALSE(Info(Root(ENABLED_LINK)).exists);
-    EXPECT_FALSE(Info(Root(PROGRAM)).exists);
-    EXPECT_FALSE(Info(Root(UNIT)).exists);
+    EXPECT_FALSE(Info(Root(ENABLED_LINK)).Exists);
+    EXPECT_FALSE(Info(Root(PROGRAM)).Exists);
+    EXPECT_FALSE(Info(Root(UNIT)).Exists);
     // The job list, the spooled job and the log stay, and so does the service's registration.
     ExpectSavedJob("kept job\n");
     EXPECT_NE(LogText().find("LPD Server is stopped"), std::string::npos);
-    EXPECT_TRUE(Info(Root(SERVICE_FOLDER) + "/config").exists);
+    EXPECT_TRUE(Info(Root(SERVICE_FOLDER) + "/config").Exists);
 
     ASSERT_EQ(Dpkg({"--purge", PACKAGE}, &output), 0) << output;
-    EXPECT_FALSE(Info(Root(BASE)).exists);
-    EXPECT_FALSE(Info(Root("/var/lib/velmora")).exists);
-    EXPECT_FALSE(Info(Root("/opt/velmora")).exists);
+    EXPECT_FALSE(Info(Root(BASE)).Exists);
+    EXPECT_FALSE(Info(Root("/var/lib/velmora")).Exists);
+    EXPECT_FALSE(Info(Root("/opt/velmora")).Exists);
 }
 
 TEST_F(PackageTest, LintianReportsNoErrorOrWarning) {

@@ -79,8 +79,8 @@ class ProgramTest : public ::testing::Test {
     }
     std::unique_ptr<ChildProcess> Start(const std::vector<std::string>& arguments) const {
         ChildProcess::Options options;
-        options.environment = Environment();
-        options.captureErrors = true;
+        options.Environment = Environment();
+        options.CaptureErrors = true;
         return std::make_unique<ChildProcess>(VELMORA_PROGRAM_PATH, arguments, options);
     }
     // Runs the program to its end; its exit code, with what it wrote in *output.
@@ -124,7 +124,7 @@ class ProgramTest : public ::testing::Test {
     // The job names of spool.list, in order.
     std::string SavedJobs() const {
         std::string names;
-        for (const SpoolFilePtr& job : ReadJobArchive(ReadFile(Base("spool.list"))).jobs)
+        for (const SpoolFilePtr& job : ReadJobArchive(ReadFile(Base("spool.list"))).Jobs)
             names += platform::UnicodeToAnsi(job->JobName) + " ";
         return names;
     }
@@ -193,7 +193,7 @@ TEST_F(ProgramTest, WorkingFoldersAreMadeAndExistingListsKept) {
     ASSERT_EQ(Run({"-SILENT_DELSERV"}, &output), 0) << output;
     EXPECT_TRUE(Exists(Base("Spool")));
     EXPECT_EQ(ReadFile(Base("Printer.cfg")), "");
-    EXPECT_EQ(ReadJobArchive(ReadFile(Base("spool.list"))).jobs.size(), 0u);
+    EXPECT_EQ(ReadJobArchive(ReadFile(Base("spool.list"))).Jobs.size(), 0u);
     EXPECT_EQ(Count("Service uninstalled successfully."), 1);
 
     // An existing printer list stays as it is; a missing job list is made empty beside it.

@@ -46,8 +46,8 @@ void EndProcessTree(pid_t root) {
     const std::vector<ProcessId> tree = ProcessTree(root);
     kill(root, SIGTERM);
     for (const ProcessId& process : tree) {
-        if (process.pid != root && StillRunning(process))
-            kill(process.pid, SIGTERM);
+        if (process.Pid != root && StillRunning(process))
+            kill(process.Pid, SIGTERM);
     }
     const auto deadline = std::chrono::steady_clock::now() + STOP_LIMIT;
     bool reaped = false;
@@ -61,7 +61,7 @@ void EndProcessTree(pid_t root) {
         while (StillRunning(process) && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (StillRunning(process))
-            kill(process.pid, SIGKILL);
+            kill(process.Pid, SIGKILL);
     }
 }
 
@@ -77,7 +77,7 @@ std::string CupsLpdProgram() {
 
 bool ShareCupsQueue(const std::string& queue, bool shared, std::string* failure) {
     ChildProcess::Options options;
-    options.captureErrors = true;
+    options.CaptureErrors = true;
     const std::vector<std::string> arguments = {
         "-p", queue, "-o", std::string("printer-is-shared=") + (shared ? "true" : "false")};
     ChildProcess admin("/usr/sbin/lpadmin", arguments, options);

@@ -284,7 +284,7 @@ void CupsServer::Stop() {
 
 bool CupsServer::RunAdmin(const std::vector<std::string>& arguments) {
     ChildProcess::Options options;
-    options.captureErrors = true;
+    options.CaptureErrors = true;
     ChildProcess admin(SystemProgram("lpadmin"), arguments, options);
     std::string output;
     const int code = admin.RunToEnd(60000, &output);

@@ -23,9 +23,9 @@ namespace fs = std::filesystem;
 namespace {
 
 struct ProcessEntry {
-    ProcessId id;
-    pid_t parent = 0;
-    bool zombie = false;
+    ProcessId Id;
+    pid_t Parent = 0;
+    bool Zombie = false;
 };
 
 // Reads /proc/<pid>/stat: "pid (name) state ppid ... starttime ..."; the name may hold spaces and
@@ -43,9 +43,9 @@ bool ReadProcess(pid_t pid, ProcessEntry* entry) {
         fields.push_back(field);
     if (fields.size() < 20)
         return false;
-    entry->id = {pid, fields[19]};  // field 22, the start time
-    entry->parent = std::atoi(fields[1].c_str());
-    entry->zombie = fields[0] == "Z";
+    entry->Id = {pid, fields[19]};  // field 22, the start time
+    entry->Parent = std::atoi(fields[1].c_str());
+    entry->Zombie = fields[0] == "Z";
     return true;
 }
 
@@ -71,7 +71,7 @@ void EmptyFolder(const std::string& folder) {
 
 bool StillRunning(const ProcessId& process) {
     ProcessEntry entry;
-    return ReadProcess(process.pid, &entry) && entry.id.start == process.start && !entry.zombie;
+    return ReadProcess(process.Pid, &entry) && entry.Id.Start == process.Start && !entry.Zombie;
 }
 
 std::vector<ProcessId> ProcessTree(pid_t root) {
@@ -83,12 +83,12 @@ std::vector<ProcessId> ProcessTree(pid_t root) {
         const std::string name = file.path().filename().string();
         ProcessEntry entry;
         if (name.find_first_not_of("0123456789") == std::string::npos &&
-            ReadProcess(std::atoi(name.c_str()), &entry) && !entry.zombie)
-            children.emplace(entry.parent, entry.id);
+            ReadProcess(std::atoi(name.c_str()), &entry) && !entry.Zombie)
+            children.emplace(entry.Parent, entry.Id);
     }
-    std::vector<ProcessId> tree = {rootEntry.id};
+    std::vector<ProcessId> tree = {rootEntry.Id};
     for (std::size_t i = 0; i < tree.size(); ++i) {
-        const auto range = children.equal_range(tree[i].pid);
+        const auto range = children.equal_range(tree[i].Pid);
         for (auto it = range.first; it != range.second; ++it)
             tree.push_back(it->second);
     }
@@ -174,8 +174,8 @@ void LprngLpd::Stop() {
     const std::vector<ProcessId> tree = ProcessTree(pid_);
     kill(pid_, SIGTERM);
     for (const ProcessId& process : tree) {
-        if (process.pid != pid_ && StillRunning(process))
-            kill(process.pid, SIGTERM);
+        if (process.Pid != pid_ && StillRunning(process))
+            kill(process.Pid, SIGTERM);
     }
     bool ended = false;
     for (int i = 0; i < 150 && !ended; ++i) {
@@ -191,7 +191,7 @@ void LprngLpd::Stop() {
         for (int i = 0; i < 100 && StillRunning(process); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         if (StillRunning(process))
-            kill(process.pid, SIGKILL);
+            kill(process.Pid, SIGKILL);
     }
     pid_ = -1;
 }

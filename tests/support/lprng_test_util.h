@@ -14,8 +14,8 @@ namespace velmora::test {
 // A process as /proc shows it: its id and its start time, which tell it apart from a later process that
 // gets the same id.
 struct ProcessId {
-    pid_t pid = 0;
-    std::string start;
+    pid_t Pid = 0;
+    std::string Start;
 };
 
 // The process and all its running descendants, from the parent ids in /proc.

@@ -59,12 +59,12 @@ std::vector<std::string> LogFileMessages(const std::string& path);
 class ChildProcess {
   public:
     struct Options {
-        std::vector<std::string> environment;  // NAME=value entries added to the child's environment
-        std::string input;                     // a file the child reads as its standard input
-        bool captureErrors = false;            // standard error joins standard output
+        std::vector<std::string> Environment;  // NAME=value entries added to the child's environment
+        std::string Input;                     // a file the child reads as its standard input
+        bool CaptureErrors = false;            // standard error joins standard output
         // File descriptors 3 and 4 open on a socket whose other end this object keeps, as a print
         // spooler gives its back ends (their back and side channels).
-        bool printChannels = false;
+        bool PrintChannels = false;
     };
     ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                  const std::vector<std::string>& environment = {});

@@ -80,9 +80,9 @@ inline void WhenModal(std::function<void(QWidget*)> handler,
 
 // A message box as the user saw it.
 struct ShownMessage {
-    QString caption;
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QString Caption;
+    QString Text;
+    QMessageBox::Icon Icon = QMessageBox::NoIcon;
 };
 
 // Answers the next message box above the given window with its only button, noting what it showed.

@@ -238,8 +238,8 @@ TEST_F(CopyToPrinterTest, TheChosenFileReachesTheChosenPrinterUnchangedOrPrinter
     std::vector<ShownMessage> shown;
     CopyToPrinter(file, -1, /*ok=*/true, nullptr, 1, &shown);
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].text, "Printer not found.");
-    EXPECT_EQ(shown[0].caption, "VelmoraVirtualPrinter");
+    EXPECT_EQ(shown[0].Text, "Printer not found.");
+    EXPECT_EQ(shown[0].Caption, "VelmoraVirtualPrinter");
     EXPECT_EQ(JobTitles().size(), titles.size());
     EXPECT_FALSE(printer_->NextDocument(&document, 200));
 }
@@ -327,9 +327,9 @@ TEST_F(SendViaLprTest, TheFileArrivesAsAJobOrTheClientsErrorTextIsShown) {
     std::vector<ShownMessage> shown;
     Send(file, "NOPE", /*ok=*/true, nullptr, nullptr, {}, 1, &shown);
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].text, "The print request is rejected");
-    EXPECT_EQ(shown[0].caption, "VelmoraVirtualPrinter");
-    EXPECT_EQ(shown[0].icon, QMessageBox::Critical);
+    EXPECT_EQ(shown[0].Text, "The print request is rejected");
+    EXPECT_EQ(shown[0].Caption, "VelmoraVirtualPrinter");
+    EXPECT_EQ(shown[0].Icon, QMessageBox::Critical);
 
     // Cancel sends nothing.
     Send(file, "PASS", /*ok=*/false);
@@ -344,7 +344,7 @@ TEST_F(SendViaLprTest, NoServerListeningShowsTheConnectionFailure) {
     std::vector<ShownMessage> shown;
     Send(file, "PASS", /*ok=*/true, nullptr, nullptr, {}, 1, &shown);
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].text, "Connection refused");
+    EXPECT_EQ(shown[0].Text, "Connection refused");
 }
 
 // The dialogs' texts in the thread's language.

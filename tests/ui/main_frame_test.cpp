@@ -24,9 +24,9 @@ namespace {
 using ui::CMainFrame;
 
 struct Item {
-    std::string text;  // "-" for a separator
-    int command;
-    std::string prompt;
+    std::string Text;  // "-" for a separator
+    int Command;
+    std::string Prompt;
 };
 
 std::vector<Item> Items(const QMenu* menu) {
@@ -42,11 +42,11 @@ std::vector<Item> Items(const QMenu* menu) {
 }
 
 bool operator==(const Item& a, const Item& b) {
-    return a.text == b.text && a.command == b.command && a.prompt == b.prompt;
+    return a.Text == b.Text && a.Command == b.Command && a.Prompt == b.Prompt;
 }
 
 void PrintTo(const Item& item, std::ostream* out) {
-    *out << item.text << " " << item.command << " \"" << item.prompt << "\"";
+    *out << item.Text << " " << item.Command << " \"" << item.Prompt << "\"";
 }
 
 std::vector<QMenu*> MainMenus(const CMainFrame& frame) {
@@ -115,18 +115,18 @@ TEST_F(MainFrameTest, MenusToolbarAndStatusBarCarryTheCommandsWithTheirPrompts) 
     QToolBar* toolBar = frame.ToolBar();
     ASSERT_EQ(toolBar->actions().size(), 3);
     const struct {
-        int command;
-        const char* text;
-        const char* prompt;
+        int Command;
+        const char* Text;
+        const char* Prompt;
     } buttons[] = {{32781, "Start", "Start spooler"},
                    {32782, "Stop", "Stop spooler"},
                    {32783, "Configure", "Spooler configuration"}};
     for (int i = 0; i < 3; ++i) {
         const QAction* action = toolBar->actions()[i];
-        EXPECT_EQ(action->data().toInt(), buttons[i].command);
-        EXPECT_EQ(action->text(), buttons[i].text);
-        EXPECT_EQ(action->toolTip(), buttons[i].text);
-        EXPECT_EQ(action->statusTip(), buttons[i].prompt);
+        EXPECT_EQ(action->data().toInt(), buttons[i].Command);
+        EXPECT_EQ(action->text(), buttons[i].Text);
+        EXPECT_EQ(action->toolTip(), buttons[i].Text);
+        EXPECT_EQ(action->statusTip(), buttons[i].Prompt);
         // The hot image differs from the normal one.
         EXPECT_NE(action->icon().pixmap(QSize(40, 20), QIcon::Normal).toImage(),
                   action->icon().pixmap(QSize(40, 20), QIcon::Active).toImage());

@@ -213,8 +213,8 @@ TEST_F(PreferencesDialogTest, ThePortMustBeANumberAndChangesAskForARestart) {
         std::vector<ShownMessage> shown;
         ClickOk(&dialog, 1, &shown);
         ASSERT_EQ(shown.size(), 1u);
-        EXPECT_EQ(shown[0].text, "LPD port cannot be empty or alpha. Default: 515");
-        EXPECT_EQ(shown[0].caption, "VelmoraVirtualPrinter");
+        EXPECT_EQ(shown[0].Text, "LPD port cannot be empty or alpha. Default: 515");
+        EXPECT_EQ(shown[0].Caption, "VelmoraVirtualPrinter");
         EXPECT_TRUE(dialog.isVisible());
         EXPECT_EQ(app_->Settings.PortLPD, 515);
     }
@@ -224,7 +224,7 @@ TEST_F(PreferencesDialogTest, ThePortMustBeANumberAndChangesAskForARestart) {
     std::vector<ShownMessage> shown;
     ClickOk(&dialog, 1, &shown);
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].text, "The program must be restarted.");
+    EXPECT_EQ(shown[0].Text, "The program must be restarted.");
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(app_->Settings.PortLPD, 9100);
 }
@@ -244,7 +244,7 @@ TEST_F(PreferencesDialogTest, TheServiceRequestAsksForARestartEveryTime) {
         ui::OnPreferences(*app_, nullptr);
         ASSERT_EQ(shown.size(), static_cast<std::size_t>(messages)) << run;
         for (const ShownMessage& message : shown)
-            EXPECT_EQ(message.text, "The program must be restarted.");
+            EXPECT_EQ(message.Text, "The program must be restarted.");
         EXPECT_EQ(app_->Settings.StartAsService, 1);
         EXPECT_EQ(app_->Settings.PortLPD, 9515);
         EXPECT_EQ(app_->Settings.AutoDelete, 0);
@@ -275,8 +275,8 @@ TEST_F(PreferencesDialogTest, DisplayOpensTheLogInTheTextEditor) {
     Child<QPushButton>(&dialog, "DisplayButton")->click();
     setenv("PATH", savedPath.c_str(), 1);
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].text, Q(u"CreateProcess failed : xdg-open \"" + app_->Log.FilePath() + u"\""));
-    EXPECT_EQ(shown[0].icon, QMessageBox::Critical);
+    EXPECT_EQ(shown[0].Text, Q(u"CreateProcess failed : xdg-open \"" + app_->Log.FilePath() + u"\""));
+    EXPECT_EQ(shown[0].Icon, QMessageBox::Critical);
 }
 
 TEST_F(PreferencesDialogTest, ThePreferencesSpeakTheThreadsLanguage) {
@@ -295,8 +295,8 @@ TEST_F(PreferencesDialogTest, ThePreferencesSpeakTheThreadsLanguage) {
         std::vector<ShownMessage> shown;
         ClickOk(&dialog, 1, &shown);
         ASSERT_EQ(shown.size(), 1u);
-        EXPECT_EQ(shown[0].text, Q(LoadString(IDS_BAD_LPD_PORT, language)));
-        EXPECT_NE(shown[0].text, Q(LoadString(IDS_BAD_LPD_PORT, Language::English)));
+        EXPECT_EQ(shown[0].Text, Q(LoadString(IDS_BAD_LPD_PORT, language)));
+        EXPECT_NE(shown[0].Text, Q(LoadString(IDS_BAD_LPD_PORT, Language::English)));
         dialog.reject();
     }
 }

@@ -299,13 +299,13 @@ TEST_F(ServerConfigurationDialogTest, NewRefusesBlankDuplicateAndUnstorableNames
     ClickNew(&dialog, "CR\rONLY", 1, &shown);
     ClickNew(&dialog, "NEVER", 0, &shown, /*cancel=*/true);
     ASSERT_EQ(shown.size(), 6u);
-    EXPECT_EQ(shown[0].text, "The printer name cannot be blank.");
-    EXPECT_EQ(shown[1].text, "The printer already exists.");
-    EXPECT_EQ(shown[2].text, "The printer already exists.");
+    EXPECT_EQ(shown[0].Text, "The printer name cannot be blank.");
+    EXPECT_EQ(shown[1].Text, "The printer already exists.");
+    EXPECT_EQ(shown[2].Text, "The printer already exists.");
     for (int i = 3; i < 6; ++i)
-        EXPECT_EQ(shown[i].text, Q(LoadString(IDS_DLG_NAME_NOT_STORABLE)));
+        EXPECT_EQ(shown[i].Text, Q(LoadString(IDS_DLG_NAME_NOT_STORABLE)));
     for (const ShownMessage& message : shown)
-        EXPECT_EQ(message.caption, "VelmoraVirtualPrinter");
+        EXPECT_EQ(message.Caption, "VelmoraVirtualPrinter");
     EXPECT_EQ(Published().size(), 2u);
     EXPECT_EQ(Child<QComboBox>(&dialog, "PrinterNameList")->count(), 2);
 
@@ -388,10 +388,10 @@ TEST_F(ServerConfigurationDialogTest, TextsThatPrinterCfgCannotHoldAreRefusedAnd
     CDialogConfigureServeur dialog(app_->PrinterList);
 
     struct Case {
-        const char* edit;
-        QString text;
-        const char16_t* label;
-        QString previous;
+        const char* Edit;
+        QString Text;
+        const char16_t* Label;
+        QString Previous;
     };
     const Case cases[] = {
         {"ProgramEdit", "/usr/bin/lp -d %2 %1; rm -rf /", u"Program", "/usr/bin/lp -d %2 %1"},
@@ -402,15 +402,15 @@ TEST_F(ServerConfigurationDialogTest, TextsThatPrinterCfgCannotHoldAreRefusedAnd
         {"StatusPortEdit", "9100;", u"Status port", ""},
     };
     for (const Case& each : cases) {
-        SCOPED_TRACE(each.edit);
+        SCOPED_TRACE(each.Edit);
         std::vector<ShownMessage> shown;
         AnswerMessageBox(&shown);
-        auto* edit = Child<QLineEdit>(&dialog, each.edit);
-        FinishEditing(edit, each.text);
+        auto* edit = Child<QLineEdit>(&dialog, each.Edit);
+        FinishEditing(edit, each.Text);
         ASSERT_EQ(shown.size(), 1u);
-        EXPECT_EQ(shown[0].text, Q(Format(LoadString(IDS_DLG_VALUE_NOT_STORABLE), each.label)));
-        EXPECT_EQ(shown[0].icon, QMessageBox::Warning);
-        EXPECT_EQ(edit->text(), each.previous);
+        EXPECT_EQ(shown[0].Text, Q(Format(LoadString(IDS_DLG_VALUE_NOT_STORABLE), each.Label)));
+        EXPECT_EQ(shown[0].Icon, QMessageBox::Warning);
+        EXPECT_EQ(edit->text(), each.Previous);
         ExpectSameSettings(Published()[0], pass);
     }
 
@@ -490,13 +490,13 @@ TEST_F(ServerConfigurationDialogTest, TheQuestionMarkListsTheProgramParameters) 
     AnswerMessageBox(&shown);
     Child<QPushButton>(&dialog, "ParametersButton")->click();
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].text,
+    EXPECT_EQ(shown[0].Text,
               "List of available parameters :\n\n"
               "%1 : Local file name\n%2 : Printer name\n%3 : Driver name\n%4 : Port name\n\n"
               "%5 : Original document name (or title)\n%6 : Owner\n%7 : Date inserted\n%8 : File size\n"
               "%9 : File type\n%A : Source host\n%B : Job name\n%C : Job class");
-    EXPECT_EQ(shown[0].icon, QMessageBox::Information);
-    EXPECT_EQ(shown[0].caption, "VelmoraVirtualPrinter");
+    EXPECT_EQ(shown[0].Icon, QMessageBox::Information);
+    EXPECT_EQ(shown[0].Caption, "VelmoraVirtualPrinter");
 }
 
 TEST_F(ServerConfigurationDialogTest, TheDialogsSpeakTheThreadsLanguage) {
@@ -525,18 +525,18 @@ TEST_F(ServerConfigurationDialogTest, TheDialogsSpeakTheThreadsLanguage) {
         AnswerMessageBox(&shown);
         FinishEditing(Child<QLineEdit>(&dialog, "QueueNameEdit"), "Q;");
         ASSERT_EQ(shown.size(), 3u);
-        EXPECT_EQ(shown[0].text, Q(LoadString(IDS_PRINTER_NAME_BLANK, language)));
-        EXPECT_EQ(shown[1].text, Q(LoadString(IDS_DLG_NAME_NOT_STORABLE, language)));
-        EXPECT_NE(shown[1].text, Q(LoadString(IDS_DLG_NAME_NOT_STORABLE, Language::English)));
+        EXPECT_EQ(shown[0].Text, Q(LoadString(IDS_PRINTER_NAME_BLANK, language)));
+        EXPECT_EQ(shown[1].Text, Q(LoadString(IDS_DLG_NAME_NOT_STORABLE, language)));
+        EXPECT_NE(shown[1].Text, Q(LoadString(IDS_DLG_NAME_NOT_STORABLE, Language::English)));
         // The control is named as its label reads, without the colon.
         QString label = Q(LoadString(IDS_DLG_SERVER_QUEUE_LABEL, language));
         while (label.endsWith(u':') || label.endsWith(u' '))
             label.chop(1);
-        EXPECT_TRUE(shown[2].text.contains(QStringLiteral("「") + label + QStringLiteral("」")) ||
-                    shown[2].text.contains(QStringLiteral("« ") + label + QStringLiteral(" »")))
-            << shown[2].text.toStdString();
+        EXPECT_TRUE(shown[2].Text.contains(QStringLiteral("「") + label + QStringLiteral("」")) ||
+                    shown[2].Text.contains(QStringLiteral("« ") + label + QStringLiteral(" »")))
+            << shown[2].Text.toStdString();
         for (const ShownMessage& message : shown)
-            EXPECT_EQ(message.caption, "VelmoraVirtualPrinter");
+            EXPECT_EQ(message.Caption, "VelmoraVirtualPrinter");
     }
 }
 

@@ -13,8 +13,8 @@ namespace {
 
 TEST(CodePage1252Test, CharactersConvertBothWays) {
     struct Case {
-        uint16_t byte;
-        char16_t unit;
+        uint16_t Byte;
+        char16_t Unit;
     };
     const Case cases[] = {
         {0x00, u'\0'},
@@ -35,9 +35,9 @@ TEST(CodePage1252Test, CharactersConvertBothWays) {
         {0x9D, 0x009D},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.byte);
-        EXPECT_EQ(CodePageToUnicode(1252, c.byte), c.unit);
-        EXPECT_EQ(UnicodeToCodePage(1252, c.unit), c.byte);
+        SCOPED_TRACE(c.Byte);
+        EXPECT_EQ(CodePageToUnicode(1252, c.Byte), c.Unit);
+        EXPECT_EQ(UnicodeToCodePage(1252, c.Unit), c.Byte);
     }
 }
 

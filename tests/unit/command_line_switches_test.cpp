@@ -11,15 +11,15 @@ namespace velmora {
 namespace {
 
 struct Flags {
-    int32_t service;
-    int32_t remove;
-    int32_t install;
-    int32_t silent;
+    int32_t Service;
+    int32_t Remove;
+    int32_t Install;
+    int32_t Silent;
 };
 
 std::string Show(const Flags& flags) {
-    return std::to_string(flags.service) + std::to_string(flags.remove) + std::to_string(flags.install) +
-           std::to_string(flags.silent);
+    return std::to_string(flags.Service) + std::to_string(flags.Remove) + std::to_string(flags.Install) +
+           std::to_string(flags.Silent);
 }
 
 Flags Parse(const std::vector<std::u16string>& words, CMyCommandLineInfo* info = nullptr) {
@@ -31,8 +31,8 @@ Flags Parse(const std::vector<std::u16string>& words, CMyCommandLineInfo* info =
 
 TEST(CommandLineSwitchesTest, EachServiceSwitchSetsItsFlagsWithEitherPrefix) {
     struct Case {
-        std::u16string word;
-        Flags flags;
+        std::u16string Word;
+        Flags Expected;
     };
     const std::vector<Case> cases = {
         {u"WINSERV", {1, 0, 0, 0}},
@@ -44,8 +44,8 @@ TEST(CommandLineSwitchesTest, EachServiceSwitchSetsItsFlagsWithEitherPrefix) {
     EXPECT_EQ(Show(Parse({})), "0000");
     for (const Case& c : cases) {
         for (const char16_t* prefix : {u"-", u"/"}) {
-            EXPECT_EQ(Show(Parse({prefix + c.word})), Show(c.flags))
-                << platform::UnicodeToAnsi(prefix + c.word);
+            EXPECT_EQ(Show(Parse({prefix + c.Word})), Show(c.Expected))
+                << platform::UnicodeToAnsi(prefix + c.Word);
         }
     }
     // Switches add up.

@@ -20,14 +20,14 @@ std::string Show(const std::vector<std::u16string>& arguments) {
 }
 
 struct SplitCase {
-    std::u16string commandLine;
-    std::vector<std::u16string> arguments;
+    std::u16string CommandLine;
+    std::vector<std::u16string> Arguments;
 };
 
 void ExpectSplits(const std::vector<SplitCase>& cases) {
     for (const SplitCase& c : cases) {
-        EXPECT_EQ(Show(platform::SplitCommandLine(c.commandLine)), Show(c.arguments))
-            << "command line: " << platform::UnicodeToAnsi(c.commandLine);
+        EXPECT_EQ(Show(platform::SplitCommandLine(c.CommandLine)), Show(c.Arguments))
+            << "command line: " << platform::UnicodeToAnsi(c.CommandLine);
     }
 }
 

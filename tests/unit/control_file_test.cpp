@@ -16,12 +16,12 @@ using namespace std::string_literals;
 // A job as intake creates it, with the control file kept one received byte per unit.
 struct Job {
     explicit Job(std::string_view controlFile) {
-        job.DocumentName = job.Owner = job.JobName = job.JobClass = u"N/A";
-        job.SourceHost = u"192.0.2.7";
-        job.ControlFile = FromBytes1252(controlFile);
+        Record.DocumentName = Record.Owner = Record.JobName = Record.JobClass = u"N/A";
+        Record.SourceHost = u"192.0.2.7";
+        Record.ControlFile = FromBytes1252(controlFile);
     }
-    bool Apply() { return ApplyControlFile(job); }
-    CSpoolFile job;
+    bool Apply() { return ApplyControlFile(Record); }
+    CSpoolFile Record;
 };
 
 TEST(ControlFileTest, DescriptiveLinesFillTheFieldsAndTheTitleNamesTheDocument) {
@@ -31,50 +31,50 @@ TEST(ControlFileTest, DescriptiveLinesFillTheFieldsAndTheTitleNamesTheDocument) 
         Job withTitle("Hclient" + end + "Pjohn" + end + "Jreport" + end + "Nreport.txt" + end +
                       "Tmonthly figures" + end + "Cbanner" + end + "ldfA001client" + end);
         EXPECT_FALSE(withTitle.Apply());
-        EXPECT_EQ(withTitle.job.SourceHost, u"client");
-        EXPECT_EQ(withTitle.job.Owner, u"john");
-        EXPECT_EQ(withTitle.job.JobName, u"report");
-        EXPECT_EQ(withTitle.job.JobClass, u"banner");
-        EXPECT_EQ(withTitle.job.DocumentName, u"monthly figures");
+        EXPECT_EQ(withTitle.Record.SourceHost, u"client");
+        EXPECT_EQ(withTitle.Record.Owner, u"john");
+        EXPECT_EQ(withTitle.Record.JobName, u"report");
+        EXPECT_EQ(withTitle.Record.JobClass, u"banner");
+        EXPECT_EQ(withTitle.Record.DocumentName, u"monthly figures");
 
         // The title wins wherever it stands, but an empty one leaves the file name.
         Job titleFirst("Tmonthly figures" + end + "Nreport.txt" + end);
         titleFirst.Apply();
-        EXPECT_EQ(titleFirst.job.DocumentName, u"monthly figures");
+        EXPECT_EQ(titleFirst.Record.DocumentName, u"monthly figures");
         Job emptyTitle("Hclient" + end + "Nreport.txt" + end + "T" + end);
         emptyTitle.Apply();
-        EXPECT_EQ(emptyTitle.job.DocumentName, u"report.txt");
+        EXPECT_EQ(emptyTitle.Record.DocumentName, u"report.txt");
     }
 }
 
 TEST(ControlFileTest, ValuesAreKeptUntrimmedAndTheLastLineOfALetterWins) {
     Job job("Nfirst.txt\nN  second.txt \nPjohn");  // the last line needs no line end
     job.Apply();
-    EXPECT_EQ(job.job.DocumentName, u"  second.txt ");
-    EXPECT_EQ(job.job.Owner, u"john");
+    EXPECT_EQ(job.Record.DocumentName, u"  second.txt ");
+    EXPECT_EQ(job.Record.Owner, u"john");
 
     // Two control files of one job arrive concatenated: the second one's values win.
     Job two(
         "Hfirsthost\nPann\nJone\nNa.txt\nldfA001firsthost\nHsecondhost\nPbob\nNb.txt\nldfA002secondhost\n");
     two.Apply();
-    EXPECT_EQ(two.job.SourceHost, u"secondhost");
-    EXPECT_EQ(two.job.Owner, u"bob");
-    EXPECT_EQ(two.job.JobName, u"one");
-    EXPECT_EQ(two.job.DocumentName, u"b.txt");
+    EXPECT_EQ(two.Record.SourceHost, u"secondhost");
+    EXPECT_EQ(two.Record.Owner, u"bob");
+    EXPECT_EQ(two.Record.JobName, u"one");
+    EXPECT_EQ(two.Record.DocumentName, u"b.txt");
 }
 
 TEST(ControlFileTest, LinesOutsideTheTableChangeNothing) {
     Job job("ldfA001host\nUdfA001host\nIhost\nM\nSabc\nW80\n1font\nfdfA001host\n\n\r\n");
     EXPECT_FALSE(job.Apply());
-    EXPECT_EQ(job.job.DocumentName, u"N/A");
-    EXPECT_EQ(job.job.Owner, u"N/A");
-    EXPECT_EQ(job.job.JobName, u"N/A");
-    EXPECT_EQ(job.job.JobClass, u"N/A");
-    EXPECT_EQ(job.job.SourceHost, u"192.0.2.7");
+    EXPECT_EQ(job.Record.DocumentName, u"N/A");
+    EXPECT_EQ(job.Record.Owner, u"N/A");
+    EXPECT_EQ(job.Record.JobName, u"N/A");
+    EXPECT_EQ(job.Record.JobClass, u"N/A");
+    EXPECT_EQ(job.Record.SourceHost, u"192.0.2.7");
 
     Job empty("");
     EXPECT_FALSE(empty.Apply());
-    EXPECT_EQ(empty.job.DocumentName, u"N/A");
+    EXPECT_EQ(empty.Record.DocumentName, u"N/A");
 }
 
 TEST(ControlFileTest, OnlyTheExactMarkerAtTheStartOfAZLineMeansCompressed) {
@@ -94,16 +94,16 @@ TEST(ControlFileTest, OnlyTheExactMarkerAtTheStartOfAZLineMeansCompressed) {
 TEST(ControlFileTest, AZeroUnitEndsTheControlFile) {
     Job job("Pjohn\nNa.txt\n\0Pmallory\nNb.txt\nZ:compressFlux\n"s);
     EXPECT_FALSE(job.Apply());
-    EXPECT_EQ(job.job.Owner, u"john");
-    EXPECT_EQ(job.job.DocumentName, u"a.txt");
+    EXPECT_EQ(job.Record.Owner, u"john");
+    EXPECT_EQ(job.Record.DocumentName, u"a.txt");
 
     // A unit that has no byte in code page 1252 converts to zero and ends the text the same way.
     Job unmapped("Pjohn\n");
-    unmapped.job.ControlFile += u"\u4E2DNa.txt\nJlate\n";
+    unmapped.Record.ControlFile += u"\u4E2DNa.txt\nJlate\n";
     unmapped.Apply();
-    EXPECT_EQ(unmapped.job.Owner, u"john");
-    EXPECT_EQ(unmapped.job.DocumentName, u"N/A");
-    EXPECT_EQ(unmapped.job.JobName, u"N/A");
+    EXPECT_EQ(unmapped.Record.Owner, u"john");
+    EXPECT_EQ(unmapped.Record.DocumentName, u"N/A");
+    EXPECT_EQ(unmapped.Record.JobName, u"N/A");
 }
 
 TEST(ControlFileTest, ValuesAreDecodedWithTheAnsiConversion) {
@@ -114,18 +114,18 @@ TEST(ControlFileTest, ValuesAreDecodedWithTheAnsiConversion) {
     noTitle.Apply();
     switch (test::CurrentAnsiCodePage()) {
     case test::AnsiCodePage::Utf8:
-        EXPECT_EQ(job.job.Owner, u"\u00C1lvaro");
-        EXPECT_EQ(job.job.DocumentName, u"\u4E2D\u6587\U0001F5A8");
-        EXPECT_EQ(noTitle.job.DocumentName, u"r\u00E9sum\u00E9.txt");
-        EXPECT_EQ(noTitle.job.JobName, u"\u734D");
+        EXPECT_EQ(job.Record.Owner, u"\u00C1lvaro");
+        EXPECT_EQ(job.Record.DocumentName, u"\u4E2D\u6587\U0001F5A8");
+        EXPECT_EQ(noTitle.Record.DocumentName, u"r\u00E9sum\u00E9.txt");
+        EXPECT_EQ(noTitle.Record.JobName, u"\u734D");
         break;
     case test::AnsiCodePage::Windows1252:
         // Byte by byte, the undefined ones to the control characters of the same value.
-        EXPECT_EQ(job.job.Owner, u"\u00C3\u0081lvaro");
-        EXPECT_EQ(job.job.DocumentName,
+        EXPECT_EQ(job.Record.Owner, u"\u00C3\u0081lvaro");
+        EXPECT_EQ(job.Record.DocumentName,
                   u"\u00E4\u00B8\u00AD\u00E6\u2013\u2021\u00F0\u0178\u2013\u00A8");
-        EXPECT_EQ(noTitle.job.DocumentName, u"r\u00C3\u00A9sum\u00C3\u00A9.txt");
-        EXPECT_EQ(noTitle.job.JobName, u"\u00E7\u008D\u008D");
+        EXPECT_EQ(noTitle.Record.DocumentName, u"r\u00C3\u00A9sum\u00C3\u00A9.txt");
+        EXPECT_EQ(noTitle.Record.JobName, u"\u00E7\u008D\u008D");
         break;
     case test::AnsiCodePage::Other:
         GTEST_SKIP() << "the expected values are known for UTF-8 and code page 1252";

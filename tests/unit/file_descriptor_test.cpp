@@ -34,55 +34,55 @@ WriteEnd StateOfWriteEnd(const CFileDescriptor& readEnd) {
 }
 
 struct Pipe {
-    CFileDescriptor readEnd;
-    CFileDescriptor writeEnd;
-    Pipe() { EXPECT_TRUE(platform::CreatePipe(&readEnd, &writeEnd)) << errno; }
+    CFileDescriptor ReadEnd;
+    CFileDescriptor WriteEnd;
+    Pipe() { EXPECT_TRUE(platform::CreatePipe(&ReadEnd, &WriteEnd)) << errno; }
 };
 
 TEST(FileDescriptorTest, ClosesWhatItOwnsOnceAndOnlyThat) {
     Pipe pipe;
-    ASSERT_TRUE(pipe.readEnd.IsValid());
-    EXPECT_NE(fcntl(pipe.writeEnd.Get(), F_GETFD) & FD_CLOEXEC, 0);
+    ASSERT_TRUE(pipe.ReadEnd.IsValid());
+    EXPECT_NE(fcntl(pipe.WriteEnd.Get(), F_GETFD) & FD_CLOEXEC, 0);
 
     // Destroyed: the descriptor is closed.
-    { const CFileDescriptor owner(pipe.writeEnd.Release()); }
-    EXPECT_FALSE(pipe.writeEnd.IsValid());
-    EXPECT_EQ(StateOfWriteEnd(pipe.readEnd), WriteEnd::Closed);
+    { const CFileDescriptor owner(pipe.WriteEnd.Release()); }
+    EXPECT_FALSE(pipe.WriteEnd.IsValid());
+    EXPECT_EQ(StateOfWriteEnd(pipe.ReadEnd), WriteEnd::Closed);
 
     // Released: it stays open for the new owner.
     Pipe released;
-    const int raw = released.writeEnd.Release();
-    EXPECT_EQ(StateOfWriteEnd(released.readEnd), WriteEnd::Open);
+    const int raw = released.WriteEnd.Release();
+    EXPECT_EQ(StateOfWriteEnd(released.ReadEnd), WriteEnd::Open);
     EXPECT_EQ(close(raw), 0);
-    EXPECT_EQ(StateOfWriteEnd(released.readEnd), WriteEnd::Closed);
+    EXPECT_EQ(StateOfWriteEnd(released.ReadEnd), WriteEnd::Closed);
 
     // Closed on request, and nothing more to close afterwards.
     Pipe closed;
-    EXPECT_TRUE(closed.writeEnd.Close());
-    EXPECT_FALSE(closed.writeEnd.IsValid());
-    EXPECT_TRUE(closed.writeEnd.Close());
-    EXPECT_EQ(StateOfWriteEnd(closed.readEnd), WriteEnd::Closed);
+    EXPECT_TRUE(closed.WriteEnd.Close());
+    EXPECT_FALSE(closed.WriteEnd.IsValid());
+    EXPECT_TRUE(closed.WriteEnd.Close());
+    EXPECT_EQ(StateOfWriteEnd(closed.ReadEnd), WriteEnd::Closed);
 }
 
 TEST(FileDescriptorTest, MovesHandOverTheDescriptor) {
     Pipe first;
     Pipe second;
-    CFileDescriptor moved(std::move(first.writeEnd));
-    EXPECT_FALSE(first.writeEnd.IsValid());
-    EXPECT_EQ(StateOfWriteEnd(first.readEnd), WriteEnd::Open);
+    CFileDescriptor moved(std::move(first.WriteEnd));
+    EXPECT_FALSE(first.WriteEnd.IsValid());
+    EXPECT_EQ(StateOfWriteEnd(first.ReadEnd), WriteEnd::Open);
 
     // Taking another descriptor closes the one held until then.
-    moved = std::move(second.writeEnd);
-    EXPECT_EQ(StateOfWriteEnd(first.readEnd), WriteEnd::Closed);
-    EXPECT_EQ(StateOfWriteEnd(second.readEnd), WriteEnd::Open);
+    moved = std::move(second.WriteEnd);
+    EXPECT_EQ(StateOfWriteEnd(first.ReadEnd), WriteEnd::Closed);
+    EXPECT_EQ(StateOfWriteEnd(second.ReadEnd), WriteEnd::Open);
 
     // Onto itself: nothing changes.
     CFileDescriptor& same = moved;
     moved = std::move(same);
     EXPECT_TRUE(moved.IsValid());
-    EXPECT_EQ(StateOfWriteEnd(second.readEnd), WriteEnd::Open);
+    EXPECT_EQ(StateOfWriteEnd(second.ReadEnd), WriteEnd::Open);
     moved.Close();
-    EXPECT_EQ(StateOfWriteEnd(second.readEnd), WriteEnd::Closed);
+    EXPECT_EQ(StateOfWriteEnd(second.ReadEnd), WriteEnd::Closed);
 }
 
 std::string Pattern(std::size_t size) {
@@ -105,11 +105,11 @@ TEST(FileDescriptorTest, ReadsWholeFilesAndPipes) {
 
         // A pipe ends when its write end closes; what was there before is kept.
         Pipe pipe;
-        ASSERT_EQ(write(pipe.writeEnd.Get(), content.data(), std::min<std::size_t>(size, 4097)),
+        ASSERT_EQ(write(pipe.WriteEnd.Get(), content.data(), std::min<std::size_t>(size, 4097)),
                   static_cast<ssize_t>(std::min<std::size_t>(size, 4097)));
-        pipe.writeEnd.Close();
+        pipe.WriteEnd.Close();
         std::string piped = "before:";
-        platform::ReadToEnd(pipe.readEnd.Get(), &piped);
+        platform::ReadToEnd(pipe.ReadEnd.Get(), &piped);
         EXPECT_TRUE(piped == "before:" + content.substr(0, 4097)) << size;
     }
     std::string untouched = "kept";

@@ -25,14 +25,14 @@ std::string Narrow(const std::u16string& text) {
 }
 
 struct FormatCase {
-    std::u16string format;
-    std::vector<CFormatArg> args;
-    std::u16string expected;
+    std::u16string Format;
+    std::vector<CFormatArg> Args;
+    std::u16string Expected;
 };
 
 void ExpectFormats(const std::vector<FormatCase>& cases) {
     for (const FormatCase& c : cases) {
-        EXPECT_EQ(Narrow(FormatArgs(c.format, c.args)), Narrow(c.expected)) << "format: " << Narrow(c.format);
+        EXPECT_EQ(Narrow(FormatArgs(c.Format, c.Args)), Narrow(c.Expected)) << "format: " << Narrow(c.Format);
     }
 }
 
@@ -146,8 +146,8 @@ TEST(FormatArgTest, Accessors) {
 
 TEST(TextUtilTest, ParseInt32) {
     struct Case {
-        std::u16string text;
-        int32_t value;
+        std::u16string Text;
+        int32_t Value;
     };
     const Case cases[] = {
         {u"0", 0},
@@ -172,7 +172,7 @@ TEST(TextUtilTest, ParseInt32) {
         {u"\uFF11", 0},    // only ASCII digits count
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(ParseInt32(c.text), c.value) << Narrow(c.text);
+        EXPECT_EQ(ParseInt32(c.Text), c.Value) << Narrow(c.Text);
     }
 }
 

@@ -105,8 +105,8 @@ void ExpectSameJobs(const std::vector<SpoolFilePtr>& actual, const std::vector<S
 TEST(JobArchiveWriteTest, BytesOfSmallLists) {
     EXPECT_EQ(Hex(WriteJobArchive({})), "00 00 ");
     const CJobArchiveContent none = ReadJobArchive(std::string("\0\0", 2));
-    EXPECT_TRUE(none.jobs.empty());
-    EXPECT_FALSE(none.damaged);
+    EXPECT_TRUE(none.Jobs.empty());
+    EXPECT_FALSE(none.Damaged);
 
     Bytes one;
     one.U16(1).Raw(std::string("\xFF\xFF\x01\x00\x0A\x00", 6)).Raw("CSpoolFile");
@@ -156,8 +156,8 @@ TEST(JobArchiveWriteTest, FieldsInArchiveOrder) {
 
 TEST(JobArchiveWriteTest, StringLengthForms) {
     struct Case {
-        std::size_t units;
-        std::string lengthBytes;
+        std::size_t Units;
+        std::string LengthBytes;
     };
     const Case cases[] = {
         {0, std::string("\x00", 1)},
@@ -169,20 +169,20 @@ TEST(JobArchiveWriteTest, StringLengthForms) {
     };
     const std::size_t bodyStart = 2 + 6 + 10;
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.units);
+        SCOPED_TRACE(c.Units);
         auto job = std::make_shared<CSpoolFile>();
-        job->DocumentName.assign(c.units, u'\x3042');  // あ: 42 30 in the file
+        job->DocumentName.assign(c.Units, u'\x3042');  // あ: 42 30 in the file
         job->State = 0x01020304;
         const std::string bytes = WriteJobArchive({job});
         const std::string marker = "\xFF\xFE\xFF";
-        ASSERT_EQ(bytes.size(), bodyStart + 3 + c.lengthBytes.size() + 2 * c.units + 4 + 13 * 4);
-        EXPECT_EQ(Hex(bytes.substr(bodyStart, 3 + c.lengthBytes.size())), Hex(marker + c.lengthBytes));
-        const std::size_t textStart = bodyStart + 3 + c.lengthBytes.size();
+        ASSERT_EQ(bytes.size(), bodyStart + 3 + c.LengthBytes.size() + 2 * c.Units + 4 + 13 * 4);
+        EXPECT_EQ(Hex(bytes.substr(bodyStart, 3 + c.LengthBytes.size())), Hex(marker + c.LengthBytes));
+        const std::size_t textStart = bodyStart + 3 + c.LengthBytes.size();
         std::string text;
-        for (std::size_t i = 0; i < c.units; ++i)
+        for (std::size_t i = 0; i < c.Units; ++i)
             text += "\x42\x30";
-        EXPECT_TRUE(bytes.substr(textStart, 2 * c.units) == text);
-        EXPECT_EQ(Hex(bytes.substr(textStart + 2 * c.units, 4)), "04 03 02 01 ");
+        EXPECT_TRUE(bytes.substr(textStart, 2 * c.Units) == text);
+        EXPECT_EQ(Hex(bytes.substr(textStart + 2 * c.Units, 4)), "04 03 02 01 ");
     }
 }
 
@@ -209,14 +209,14 @@ TEST(JobArchiveRoundTripTest, EveryLengthFormAndNonLatinText) {
     jobs[2]->State = -1;  // taken as stored, whatever it is
 
     const CJobArchiveContent content = ReadJobArchive(WriteJobArchive(jobs));
-    EXPECT_FALSE(content.damaged);
-    ExpectSameJobs(content.jobs, jobs);
+    EXPECT_FALSE(content.Damaged);
+    ExpectSameJobs(content.Jobs, jobs);
 }
 
 TEST(JobArchiveRoundTripTest, CountForms) {
     struct Case {
-        std::size_t count;
-        std::string countBytes;
+        std::size_t Count;
+        std::string CountBytes;
     };
     const Case cases[] = {
         {0xFFFE, "\xFE\xFF"},
@@ -224,23 +224,23 @@ TEST(JobArchiveRoundTripTest, CountForms) {
         {70000, std::string("\xFF\xFF\x70\x11\x01\x00", 6)},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.count);
+        SCOPED_TRACE(c.Count);
         std::vector<SpoolFilePtr> jobs;
-        jobs.reserve(c.count);
-        for (std::size_t i = 0; i < c.count; ++i) {
+        jobs.reserve(c.Count);
+        for (std::size_t i = 0; i < c.Count; ++i) {
             auto job = std::make_shared<CSpoolFile>();
             job->LocalFileName = u"/spool/" + std::u16string(1, static_cast<char16_t>(0x100 + i % 0xD000));
             job->State = static_cast<int32_t>(i);
             jobs.push_back(std::move(job));
         }
         const std::string bytes = WriteJobArchive(jobs);
-        EXPECT_EQ(Hex(bytes.substr(0, c.countBytes.size())), Hex(c.countBytes));
+        EXPECT_EQ(Hex(bytes.substr(0, c.CountBytes.size())), Hex(c.CountBytes));
         const CJobArchiveContent content = ReadJobArchive(bytes);
-        EXPECT_FALSE(content.damaged);
-        ASSERT_EQ(content.jobs.size(), c.count);
-        for (std::size_t i = 0; i < c.count; ++i) {
-            if (content.jobs[i]->State != static_cast<int32_t>(i) ||
-                content.jobs[i]->LocalFileName != jobs[i]->LocalFileName) {
+        EXPECT_FALSE(content.Damaged);
+        ASSERT_EQ(content.Jobs.size(), c.Count);
+        for (std::size_t i = 0; i < c.Count; ++i) {
+            if (content.Jobs[i]->State != static_cast<int32_t>(i) ||
+                content.Jobs[i]->LocalFileName != jobs[i]->LocalFileName) {
                 ADD_FAILURE() << "record " << i << " differs";
                 break;
             }
@@ -259,9 +259,9 @@ void CheckEveryCut(const std::string& bytes, const std::vector<std::size_t>& rec
         // A copy of exactly the cut length, so that reading past it is caught by the address sanitizer.
         const std::string part = bytes.substr(0, cut);
         const CJobArchiveContent content = ReadJobArchive(part);
-        if (!content.damaged || content.jobs.size() != complete) {
-            ADD_FAILURE() << "cut at " << cut << ": " << content.jobs.size() << " records, damaged "
-                          << content.damaged << ", expected " << complete;
+        if (!content.Damaged || content.Jobs.size() != complete) {
+            ADD_FAILURE() << "cut at " << cut << ": " << content.Jobs.size() << " records, damaged "
+                          << content.Damaged << ", expected " << complete;
             return;
         }
     }
@@ -281,8 +281,8 @@ TEST(JobArchiveReadTest, TruncatedFileKeepsCompleteRecords) {
 
     const std::size_t middleOfThird = (recordEnds[1] + recordEnds[2]) / 2;
     const CJobArchiveContent content = ReadJobArchive(std::string_view(bytes).substr(0, middleOfThird));
-    EXPECT_TRUE(content.damaged);
-    ExpectSameJobs(content.jobs, {jobs[0], jobs[1]});
+    EXPECT_TRUE(content.Damaged);
+    ExpectSameJobs(content.Jobs, {jobs[0], jobs[1]});
 
     // The 32-bit count and the seven-byte length forms, kept short so that every cut stays cheap.
     Bytes longForms;
@@ -298,19 +298,19 @@ TEST(JobArchiveReadTest, TruncatedFileKeepsCompleteRecords) {
     longForms.U16(0x8001).Body(u'c');
     recordEnds.push_back(longForms.Size());
     const CJobArchiveContent whole = ReadJobArchive(longForms.Str());
-    EXPECT_FALSE(whole.damaged);
-    ASSERT_EQ(whole.jobs.size(), 3u);
-    EXPECT_EQ(whole.jobs[1]->StateText, u"wx");
-    EXPECT_EQ(whole.jobs[1]->Owner, u"yz");
-    EXPECT_EQ(whole.jobs[1]->DateInserted, u"abc");
+    EXPECT_FALSE(whole.Damaged);
+    ASSERT_EQ(whole.Jobs.size(), 3u);
+    EXPECT_EQ(whole.Jobs[1]->StateText, u"wx");
+    EXPECT_EQ(whole.Jobs[1]->Owner, u"yz");
+    EXPECT_EQ(whole.Jobs[1]->DateInserted, u"abc");
     CheckEveryCut(longForms.Str(), recordEnds);
 }
 
 TEST(JobArchiveReadTest, FormatErrorsStopTheReading) {
     struct Case {
-        const char* what;
-        Bytes file;
-        std::size_t loaded;
+        const char* What;
+        Bytes File;
+        std::size_t Loaded;
     };
     std::vector<Case> cases;
     cases.push_back({"foreign class name", Bytes().U16(1).Class(1, "CPrintFile").Body(u'a'), 0});
@@ -335,12 +335,12 @@ TEST(JobArchiveReadTest, FormatErrorsStopTheReading) {
     cases.push_back({"8-bit string longer than the file",
                      Bytes().U16(1).Class().U8(0xFF).U16(0xFFFF).U32(3).Raw("ab"), 0});
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        const CJobArchiveContent content = ReadJobArchive(c.file.Str());
-        EXPECT_TRUE(content.damaged);
-        ASSERT_EQ(content.jobs.size(), c.loaded);
-        if (c.loaded > 0) {
-            EXPECT_EQ(content.jobs[0]->DocumentName, u"a0");
+        SCOPED_TRACE(c.What);
+        const CJobArchiveContent content = ReadJobArchive(c.File.Str());
+        EXPECT_TRUE(content.Damaged);
+        ASSERT_EQ(content.Jobs.size(), c.Loaded);
+        if (c.Loaded > 0) {
+            EXPECT_EQ(content.Jobs[0]->DocumentName, u"a0");
         }
     }
 }
@@ -352,24 +352,24 @@ TEST(JobArchiveReadTest, EmptyEntriesAndRepeatedClassDescriptions) {
     file.U16(6).Class().Body(u'a').U16(0x0000).Class().Body(u'b', 1).U16(0x8003).Body(u'c', 2);
     file.U16(0x8001).Body(u'd', 3).U16(0x0000);
     const CJobArchiveContent content = ReadJobArchive(file.Str());
-    EXPECT_FALSE(content.damaged);
-    ASSERT_EQ(content.jobs.size(), 4u);
+    EXPECT_FALSE(content.Damaged);
+    ASSERT_EQ(content.Jobs.size(), 4u);
     const char16_t letters[] = {u'a', u'b', u'c', u'd'};
     for (std::size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(content.jobs[i]->State, static_cast<int32_t>(i));
-        EXPECT_EQ(content.jobs[i]->DocumentName, (std::u16string{letters[i], u'0'}));
+        EXPECT_EQ(content.Jobs[i]->State, static_cast<int32_t>(i));
+        EXPECT_EQ(content.Jobs[i]->DocumentName, (std::u16string{letters[i], u'0'}));
         // Archive order: the ninth string after the state is SourceHost, the tenth ControlFile.
-        EXPECT_EQ(content.jobs[i]->SourceHost, (std::u16string{letters[i], u'9'}));
-        EXPECT_EQ(content.jobs[i]->ControlFile, (std::u16string{letters[i], u'a'}));
-        EXPECT_EQ(content.jobs[i]->ErrorText, (std::u16string{letters[i], u'd'}));
+        EXPECT_EQ(content.Jobs[i]->SourceHost, (std::u16string{letters[i], u'9'}));
+        EXPECT_EQ(content.Jobs[i]->ControlFile, (std::u16string{letters[i], u'a'}));
+        EXPECT_EQ(content.Jobs[i]->ErrorText, (std::u16string{letters[i], u'd'}));
     }
 
     Bytes recordIndex;
     recordIndex.U16(4).Class().Body(u'a').U16(0x0000).Class().Body(u'b').U16(0x8004).Body(u'c');
     const CJobArchiveContent stopped = ReadJobArchive(recordIndex.Str());
-    EXPECT_TRUE(stopped.damaged);
-    EXPECT_EQ(stopped.jobs.size(), 2u);
+    EXPECT_TRUE(stopped.Damaged);
+    EXPECT_EQ(stopped.Jobs.size(), 2u);
 }
 
 TEST(JobArchiveReadTest, EightBitStringsAreConvertedAndWrittenBackAsUtf16) {
@@ -386,9 +386,9 @@ TEST(JobArchiveReadTest, EightBitStringsAreConvertedAndWrittenBackAsUtf16) {
     for (int i = 0; i < 8; ++i)
         file.U8(1).Raw(std::string(1, static_cast<char>('A' + i)));
     const CJobArchiveContent content = ReadJobArchive(file.Str());
-    EXPECT_FALSE(content.damaged);
-    ASSERT_EQ(content.jobs.size(), 1u);
-    const CSpoolFile& job = *content.jobs[0];
+    EXPECT_FALSE(content.Damaged);
+    ASSERT_EQ(content.Jobs.size(), 1u);
+    const CSpoolFile& job = *content.Jobs[0];
     EXPECT_EQ(job.DocumentName, u"abc");
     EXPECT_EQ(job.State, 1);
     // UTF-8 bytes in the file: what they mean depends on the ANSI code page.
@@ -407,7 +407,7 @@ TEST(JobArchiveReadTest, EightBitStringsAreConvertedAndWrittenBackAsUtf16) {
     for (Strings field : STRING_FIELDS)
         (*expected).*field = job.*field;
     expected->State = 1;
-    const std::string rewritten = WriteJobArchive(content.jobs);
+    const std::string rewritten = WriteJobArchive(content.Jobs);
     EXPECT_EQ(rewritten, WriteJobArchive({expected}));
     EXPECT_EQ(Hex(rewritten.substr(18, 4)), "FF FE FF 03 ");
     EXPECT_EQ(Hex(rewritten.substr(32, 6)), utf8 ? "FF FE FF 02 E5 65 " : "FF FE FF 06 E6 00 ");

@@ -40,10 +40,10 @@ class JobListTest : public test::AppFixture {
 TEST_F(JobListTest, ActionsSetStatesTextsAndNotifications) {
     const SpoolFilePtr job = AddJob("a.tmp");
     struct Step {
-        JobAction action;
-        int32_t state;
-        const char16_t* text;
-        int posts;
+        JobAction Action;
+        int32_t State;
+        const char16_t* Text;
+        int Posts;
     } steps[] = {
         {JOB_HOLD, STATE_HELD, u"Held", 0},    {JOB_RELEASE, STATE_READY, u"Ready", 0},
         {JOB_SAVED, STATE_SAVED, u"Saved", 1}, {JOB_RELEASE, STATE_READY, u"Ready", 1},
@@ -51,11 +51,11 @@ TEST_F(JobListTest, ActionsSetStatesTextsAndNotifications) {
     };
     for (const Step& step : steps) {
         app_->SpoolerEvent.Reset();
-        app_->Jobs.ApplyJobAction(step.action, job->Id(), false);
-        EXPECT_EQ(job->State, step.state) << step.action;
-        EXPECT_EQ(job->StateText, step.text) << step.action;
-        EXPECT_EQ(posts_, step.posts) << step.action;
-        EXPECT_TRUE(app_->SpoolerEvent.IsSet()) << step.action;
+        app_->Jobs.ApplyJobAction(step.Action, job->Id(), false);
+        EXPECT_EQ(job->State, step.State) << step.Action;
+        EXPECT_EQ(job->StateText, step.Text) << step.Action;
+        EXPECT_EQ(posts_, step.Posts) << step.Action;
+        EXPECT_TRUE(app_->SpoolerEvent.IsSet()) << step.Action;
     }
 
     // The service has no window to notify.

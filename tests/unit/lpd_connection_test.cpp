@@ -32,13 +32,13 @@ class LpdConnectionTest : public ::testing::Test {
 
         connection_ = CreateConnection();
         ASSERT_TRUE(connection_);
-        EXPECT_FALSE(connection_->socket);
-        EXPECT_EQ(connection_->peer, nullptr);
-        EXPECT_EQ(connection_->buffer, nullptr);
-        connection_->peer = std::make_unique<platform::CIpv4SocketAddress>();
-        connection_->socket = platform::CSocket(platform::Accept(listener_, connection_->peer.get()));
-        ASSERT_TRUE(connection_->socket);
-        ASSERT_EQ(platform::SetNonBlocking(connection_->socket.Get(), true), 0);
+        EXPECT_FALSE(connection_->Socket);
+        EXPECT_EQ(connection_->Peer, nullptr);
+        EXPECT_EQ(connection_->Buffer, nullptr);
+        connection_->Peer = std::make_unique<platform::CIpv4SocketAddress>();
+        connection_->Socket = platform::CSocket(platform::Accept(listener_, connection_->Peer.get()));
+        ASSERT_TRUE(connection_->Socket);
+        ASSERT_EQ(platform::SetNonBlocking(connection_->Socket.Get(), true), 0);
     }
 
     void TearDown() override {
@@ -74,7 +74,7 @@ class LpdConnectionTest : public ::testing::Test {
     }
 
     std::string Held() const {
-        return std::string(connection_->buffer.get(), static_cast<std::size_t>(connection_->length));
+        return std::string(connection_->Buffer.get(), static_cast<std::size_t>(connection_->Length));
     }
 
     LpdConnection* Connection() { return connection_.get(); }
@@ -85,17 +85,17 @@ class LpdConnectionTest : public ::testing::Test {
 };
 
 TEST_F(LpdConnectionTest, AcceptedConnectionKnowsItsPeer) {
-    const platform::CIpv4SocketAddress& peer = *connection_->peer;
+    const platform::CIpv4SocketAddress& peer = *connection_->Peer;
     EXPECT_EQ(platform::AddressText(peer), "127.0.0.1");
-    EXPECT_EQ((peer.bytes[2] << 8) | peer.bytes[3], platform::LocalPort(client_));
+    EXPECT_EQ((peer.Bytes[2] << 8) | peer.Bytes[3], platform::LocalPort(client_));
 }
 
 TEST_F(LpdConnectionTest, LineReceptionEndsAtTheLineFeedAndTheNextStartsEmpty) {
     ClientSends("AB\nCD");
     ASSERT_EQ(ReceiveBytes(Connection(), -1), 0);
-    EXPECT_EQ(connection_->error, 0);
+    EXPECT_EQ(connection_->Error, 0);
     EXPECT_EQ(Held(), "AB\nCD");
-    EXPECT_EQ(connection_->buffer[5], 0);
+    EXPECT_EQ(connection_->Buffer[5], 0);
     EXPECT_TRUE(IsReceptionComplete(Connection(), -1));
     EXPECT_EQ(NextByte(Connection()), 'A');
     EXPECT_EQ(NextByte(Connection()), 'B');
@@ -104,13 +104,13 @@ TEST_F(LpdConnectionTest, LineReceptionEndsAtTheLineFeedAndTheNextStartsEmpty) {
     EXPECT_EQ(NextByte(Connection()), 'D');
     EXPECT_FALSE(HasMoreBytes(Connection()));
     EXPECT_EQ(NextByte(Connection()), 0);
-    EXPECT_EQ(connection_->position, 5);
+    EXPECT_EQ(connection_->Position, 5);
 
     // "CD" went with the previous reception.
     ClientSends("EF\n");
     ASSERT_EQ(ReceiveBytes(Connection(), -1), 0);
     EXPECT_EQ(Held(), "EF\n");
-    EXPECT_EQ(connection_->position, 0);
+    EXPECT_EQ(connection_->Position, 0);
 }
 
 TEST_F(LpdConnectionTest, LongLineGrowsTheBufferUntilItsLineFeed) {
@@ -126,7 +126,7 @@ TEST_F(LpdConnectionTest, LongLineGrowsTheBufferUntilItsLineFeed) {
     });
     ASSERT_EQ(ReceiveBytes(Connection(), -1), 0);
     EXPECT_EQ(Held(), line);
-    EXPECT_EQ(connection_->buffer[connection_->length], 0);
+    EXPECT_EQ(connection_->Buffer[connection_->Length], 0);
 }
 
 TEST_F(LpdConnectionTest, CountReceptionTakesExactlyTheCountFromManySegments) {
@@ -142,9 +142,9 @@ TEST_F(LpdConnectionTest, CountReceptionTakesExactlyTheCountFromManySegments) {
         }
     });
     ASSERT_EQ(ReceiveBytes(Connection(), 10000), 0);
-    EXPECT_EQ(connection_->length, 10000);
+    EXPECT_EQ(connection_->Length, 10000);
     EXPECT_TRUE(Held() == data);
-    EXPECT_EQ(connection_->buffer[10000], 0);
+    EXPECT_EQ(connection_->Buffer[10000], 0);
     EXPECT_TRUE(IsReceptionComplete(Connection(), 10000));
     EXPECT_FALSE(IsReceptionComplete(Connection(), 10001));
 
@@ -155,21 +155,21 @@ TEST_F(LpdConnectionTest, CountReceptionTakesExactlyTheCountFromManySegments) {
 
 TEST_F(LpdConnectionTest, ZeroAndInvalidCountsLeaveTheSocketAlone) {
     ClientSends("X");
-    ASSERT_TRUE(platform::WaitReadable(connection_->socket.Get(), 5000));
+    ASSERT_TRUE(platform::WaitReadable(connection_->Socket.Get(), 5000));
 
     ASSERT_EQ(ReceiveBytes(Connection(), 0), 0);
-    EXPECT_EQ(connection_->length, 0);
-    ASSERT_NE(connection_->buffer, nullptr);
-    EXPECT_EQ(connection_->buffer[0], 0);
+    EXPECT_EQ(connection_->Length, 0);
+    ASSERT_NE(connection_->Buffer, nullptr);
+    EXPECT_EQ(connection_->Buffer[0], 0);
     EXPECT_FALSE(HasMoreBytes(Connection()));
     EXPECT_TRUE(IsReceptionComplete(Connection(), 0));
     EXPECT_FALSE(IsReceptionComplete(Connection(), -1));
 
     EXPECT_EQ(ReceiveBytes(Connection(), -2), -1);
-    EXPECT_EQ(connection_->error, ERROR_ALLOCATION);
-    EXPECT_EQ(SocketErrorName(connection_->error), u"ERROR_ALLOCATION");
-    EXPECT_EQ(connection_->buffer, nullptr);
-    EXPECT_EQ(connection_->length, 0);
+    EXPECT_EQ(connection_->Error, ERROR_ALLOCATION);
+    EXPECT_EQ(SocketErrorName(connection_->Error), u"ERROR_ALLOCATION");
+    EXPECT_EQ(connection_->Buffer, nullptr);
+    EXPECT_EQ(connection_->Length, 0);
 
     ASSERT_EQ(ReceiveBytes(Connection(), 1), 0);
     EXPECT_EQ(Held(), "X");
@@ -197,13 +197,13 @@ TEST_F(LpdConnectionTest, TokensAreCutAtTheDelimiterWithTrailingSpacesRemoved) {
     ClientSends("   \n");
     ASSERT_EQ(ReceiveBytes(Connection(), -1), 0);
     EXPECT_EQ(ReadToken(Connection(), '\n'), "");
-    EXPECT_EQ(connection_->position, 4);
+    EXPECT_EQ(connection_->Position, 4);
 
     // Without its delimiter a token runs to the end of the bytes held.
     ClientSends("a b");
     ASSERT_EQ(ReceiveBytes(Connection(), 3), 0);
     EXPECT_EQ(ReadToken(Connection(), '\n'), "a b");
-    EXPECT_EQ(connection_->position, 3);
+    EXPECT_EQ(connection_->Position, 3);
 }
 
 TEST_F(LpdConnectionTest, EndOfFileAcceptsAnyByteAndBytesReadSigned) {
@@ -227,41 +227,41 @@ TEST_F(LpdConnectionTest, PeerClosingBeforeTheEndFailsAsConnectionClosed) {
     ClientSends("partial line");
     CloseClient();
     EXPECT_EQ(ReceiveBytes(Connection(), -1), -1);
-    EXPECT_EQ(connection_->error, CONNECTION_CLOSED);
-    EXPECT_EQ(SocketErrorName(connection_->error), u"CONNECTION_CLOSED");
-    EXPECT_EQ(connection_->length, 0);
-    EXPECT_EQ(connection_->buffer, nullptr);
+    EXPECT_EQ(connection_->Error, CONNECTION_CLOSED);
+    EXPECT_EQ(SocketErrorName(connection_->Error), u"CONNECTION_CLOSED");
+    EXPECT_EQ(connection_->Length, 0);
+    EXPECT_EQ(connection_->Buffer, nullptr);
     EXPECT_EQ(ReceiveEndOfFile(Connection()), -1);
-    EXPECT_EQ(connection_->error, CONNECTION_CLOSED);
+    EXPECT_EQ(connection_->Error, CONNECTION_CLOSED);
 }
 
 TEST_F(LpdConnectionTest, SilentPeerTimesOut) {
     const CLpdReceiveTiming defaults;
-    EXPECT_EQ(defaults.pollMilliseconds * (defaults.idleLimit + 1), 10100);
-    connection_->timing = {10, 100};
+    EXPECT_EQ(defaults.PollMilliseconds * (defaults.IdleLimit + 1), 10100);
+    connection_->Timing = {10, 100};
 
     EXPECT_EQ(ReceiveBytes(Connection(), -1), -1);
-    EXPECT_EQ(connection_->error, ERROR_INTERNAL_TIMEOUT);
-    EXPECT_EQ(SocketErrorName(connection_->error), u"ERROR_INTERNAL_TIMEOUT");
+    EXPECT_EQ(connection_->Error, ERROR_INTERNAL_TIMEOUT);
+    EXPECT_EQ(SocketErrorName(connection_->Error), u"ERROR_INTERNAL_TIMEOUT");
 
     // A line that never ends times out just the same, and what came of it is dropped.
     ClientSends("AB");
     EXPECT_EQ(ReceiveBytes(Connection(), -1), -1);
-    EXPECT_EQ(connection_->error, ERROR_INTERNAL_TIMEOUT);
-    EXPECT_EQ(connection_->length, 0);
-    EXPECT_EQ(connection_->buffer, nullptr);
+    EXPECT_EQ(connection_->Error, ERROR_INTERNAL_TIMEOUT);
+    EXPECT_EQ(connection_->Length, 0);
+    EXPECT_EQ(connection_->Buffer, nullptr);
 }
 
 TEST_F(LpdConnectionTest, EveryByteRestartsTheSilenceLimit) {
     // About one second of silence allowed; the whole reception lasts twice that.
-    connection_->timing = {20, 50};
+    connection_->Timing = {20, 50};
     std::jthread sender([&] {
         for (char byte : std::string("slow!")) {
             std::this_thread::sleep_for(400ms);
             ClientSends(std::string_view(&byte, 1));
         }
     });
-    ASSERT_EQ(ReceiveBytes(Connection(), 5), 0) << connection_->error;
+    ASSERT_EQ(ReceiveBytes(Connection(), 5), 0) << connection_->Error;
     EXPECT_EQ(Held(), "slow!");
 }
 
@@ -269,7 +269,7 @@ TEST_F(LpdConnectionTest, SendsSingleBytesAndAcknowledgements) {
     ASSERT_EQ(SendAck(Connection(), false), 0);
     ASSERT_EQ(SendAck(Connection(), true), 0);
     ASSERT_EQ(SendByte(Connection(), 0xfe), 0);
-    EXPECT_EQ(connection_->error, 0);
+    EXPECT_EQ(connection_->Error, 0);
     EXPECT_EQ(ClientReceives(3), std::string("\x00\x01\xfe", 3));
 }
 
@@ -281,8 +281,8 @@ TEST_F(LpdConnectionTest, SendingToAVanishedPeerFailsWithoutEndingTheProcess) {
         std::this_thread::sleep_for(10ms);
     }
     ASSERT_EQ(result, -1);
-    EXPECT_TRUE(connection_->error == platform::WSA_CONNECTION_RESET || connection_->error == 10058)
-        << connection_->error;
+    EXPECT_TRUE(connection_->Error == platform::WSA_CONNECTION_RESET || connection_->Error == 10058)
+        << connection_->Error;
 }
 
 TEST_F(LpdConnectionTest, FreeingTheConnectionClosesItsSocket) {
@@ -298,11 +298,11 @@ TEST(LpdConnectionWithoutSocketTest, FailsWithSocketNumberError) {
     std::unique_ptr<LpdConnection> connection = CreateConnection();
     ASSERT_TRUE(connection);
     EXPECT_EQ(ReceiveBytes(connection.get(), -1), -1);
-    EXPECT_EQ(connection->error, ERROR_SOCKET_NUMBER);
-    connection->error = 0;
+    EXPECT_EQ(connection->Error, ERROR_SOCKET_NUMBER);
+    connection->Error = 0;
     EXPECT_EQ(SendByte(connection.get(), 0), -1);
-    EXPECT_EQ(connection->error, ERROR_SOCKET_NUMBER);
-    EXPECT_EQ(SocketErrorName(connection->error), u"ERROR_SOCKET_NUMBER");
+    EXPECT_EQ(connection->Error, ERROR_SOCKET_NUMBER);
+    EXPECT_EQ(SocketErrorName(connection->Error), u"ERROR_SOCKET_NUMBER");
     EXPECT_EQ(NextByte(connection.get()), 0);
     EXPECT_EQ(ReadToken(connection.get(), '\n'), "");
 }

@@ -37,7 +37,7 @@ TEST(CMyFileTest, OpenWaitsOutAnotherProcessOnlyAsLongAsItsAttemptsLast) {
         ASSERT_TRUE(holder.WaitForLine("held"));
         CMyFile few(3, 10);
         EXPECT_FALSE(few.OpenWithRetry(U16(path), EXCLUSIVE_WRITE, &error));
-        EXPECT_EQ(error.kind, FileErrorKind::SharingViolation);
+        EXPECT_EQ(error.Kind, FileErrorKind::SharingViolation);
         EXPECT_NE(error.Description().find(test::SharingViolationText()), std::u16string::npos);
     }
     {
@@ -57,7 +57,7 @@ TEST(CMyFileTest, SecondExclusiveOpenInTheSameProcessIsASharingViolation) {
     CMyFile second(2, 10);
     platform::CFileError error;
     EXPECT_FALSE(second.OpenWithRetry(path, platform::OPEN_READ | platform::SHARE_DENY_NONE, &error));
-    EXPECT_EQ(error.kind, FileErrorKind::SharingViolation);
+    EXPECT_EQ(error.Kind, FileErrorKind::SharingViolation);
     first.Close();
     EXPECT_TRUE(second.OpenWithRetry(path, platform::OPEN_READ | platform::SHARE_DENY_NONE, &error));
 }
@@ -68,7 +68,7 @@ TEST(CMyFileTest, OtherFailuresAreNotRetried) {
     CMyFile file(1000, 1000);
     platform::CFileError error;
     EXPECT_FALSE(file.OpenWithRetry(U16(folder.File("missing/spool.list")), EXCLUSIVE_WRITE, &error));
-    EXPECT_EQ(error.kind, FileErrorKind::NotFound);
+    EXPECT_EQ(error.Kind, FileErrorKind::NotFound);
     EXPECT_FALSE(error.Description().empty());
 }
 

@@ -236,8 +236,8 @@ TEST_F(PayloadTest, JobWithoutTheMarkerIsOnlyTyped) {
 
 TEST_F(PayloadTest, PdfIsRecognisedOnlyInTheSampleBeforeAZeroByte) {
     struct Case {
-        std::string data;
-        bool pdf;
+        std::string Data;
+        bool Pdf;
     } cases[] = {
         {"%PDF-1.7\n%\xE2\xE3\xCF\xD3\n", true},
         {"\r\n\r\njunk before it %PDF-1.3", true},
@@ -247,14 +247,14 @@ TEST_F(PayloadTest, PdfIsRecognisedOnlyInTheSampleBeforeAZeroByte) {
         {std::string(4090, 'a') + "%PDF-1.4", false},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.data.substr(0, 40));
-        Receive(c.data, "");
+        SCOPED_TRACE(c.Data.substr(0, 40));
+        Receive(c.Data, "");
         EXPECT_TRUE(Prepare().empty());
-        EXPECT_EQ(job_.FileType, c.pdf ? u"PDF" : u"N/A");
-        EXPECT_EQ(job_.FileSize, U16(std::to_string(c.data.size()) + " bytes"));
-        const std::string name = c.pdf ? "2026120510484177.pdf" : "2026120510484177.tmp";
+        EXPECT_EQ(job_.FileType, c.Pdf ? u"PDF" : u"N/A");
+        EXPECT_EQ(job_.FileSize, U16(std::to_string(c.Data.size()) + " bytes"));
+        const std::string name = c.Pdf ? "2026120510484177.pdf" : "2026120510484177.tmp";
         EXPECT_EQ(job_.LocalFileName, U16(SpoolPath(name)));
-        EXPECT_EQ(ReadFile(SpoolPath(name)), c.data);
+        EXPECT_EQ(ReadFile(SpoolPath(name)), c.Data);
         platform::RemoveFile(job_.LocalFileName);
     }
 }
@@ -288,9 +288,9 @@ TEST_F(PayloadTest, PdfThatCannotBeRenamedKeepsItsName) {
 
 TEST_F(PayloadTest, PclIsRecognisedByEscapeAndAPageOrFormCommand) {
     struct Case {
-        std::string data;
-        const char16_t* type;
-        const char16_t* size;
+        std::string Data;
+        const char16_t* Type;
+        const char16_t* Size;
     } cases[] = {
         {"\033E\033&l1Hone\ftwo\f", u"PCL", u"2 page(s)"},
         {"\033E\033&f0Sone\ftwo\fthree\f", u"PCL", u"3 page(s)"},
@@ -304,11 +304,11 @@ TEST_F(PayloadTest, PclIsRecognisedByEscapeAndAPageOrFormCommand) {
         {"%PDF-1.4 \033&l", u"PDF", u"12 bytes"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.data);
-        Receive(c.data, "");
+        SCOPED_TRACE(c.Data);
+        Receive(c.Data, "");
         EXPECT_TRUE(Prepare().empty());
-        EXPECT_EQ(job_.FileType, c.type);
-        EXPECT_EQ(job_.FileSize, c.size);
+        EXPECT_EQ(job_.FileType, c.Type);
+        EXPECT_EQ(job_.FileSize, c.Size);
         platform::RemoveFile(job_.LocalFileName);
     }
 }

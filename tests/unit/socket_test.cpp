@@ -78,9 +78,9 @@ TEST(SocketTest, MovesHandOverTheSocket) {
 
 TEST(SocketTest, ResolvesAndWritesIpv4Addresses) {
     struct Case {
-        const char* host;
-        uint16_t port;
-        const char* text;  // null: not resolvable
+        const char* Host;
+        uint16_t Port;
+        const char* Text;  // null: not resolvable
     };
     const Case cases[] = {
         {"127.0.0.1", 515, "127.0.0.1"},
@@ -90,15 +90,15 @@ TEST(SocketTest, ResolvesAndWritesIpv4Addresses) {
     };
     for (const Case& item : cases) {
         platform::CIpv4SocketAddress address;
-        const bool resolved = platform::ResolveIpv4(item.host, item.port, &address);
-        ASSERT_EQ(resolved, item.text != nullptr) << item.host;
+        const bool resolved = platform::ResolveIpv4(item.Host, item.Port, &address);
+        ASSERT_EQ(resolved, item.Text != nullptr) << item.Host;
         if (!resolved) {
             EXPECT_EQ(platform::LastSocketError(), platform::WSA_HOST_NOT_FOUND);
             continue;
         }
-        EXPECT_EQ(platform::AddressText(address), item.text) << item.host;
+        EXPECT_EQ(platform::AddressText(address), item.Text) << item.Host;
         // The port, in network order after the family.
-        EXPECT_EQ(address.bytes[2] * 256 + address.bytes[3], item.port) << item.host;
+        EXPECT_EQ(address.Bytes[2] * 256 + address.Bytes[3], item.Port) << item.Host;
     }
 }
 

@@ -28,37 +28,37 @@ std::string Encode(const std::u16string& text, int* result = nullptr) {
 }
 
 struct Decoded {
-    int result = 0;
-    std::u16string units;
-    std::string diagnostics;
+    int Result = 0;
+    std::u16string Units;
+    std::string Diagnostics;
 };
 
 Decoded Decode(const std::string& bytes, int capacity = 16, int* errorCounter = nullptr) {
     Decoded d;
     std::vector<char16_t> buffer(static_cast<std::size_t>(capacity) + 1, u'#');
     int count = capacity;
-    d.diagnostics = StderrOf([&] {
-        d.result =
+    d.Diagnostics = StderrOf([&] {
+        d.Result =
             Utf8Decode(buffer.data(), &count, bytes.data(), static_cast<int>(bytes.size()), errorCounter);
     });
-    d.units.assign(buffer.data(), static_cast<std::size_t>(count));
+    d.Units.assign(buffer.data(), static_cast<std::size_t>(count));
     return d;
 }
 
 TEST(Utf8EncodeTest, UnitsEncodeByRange) {
     struct Case {
-        char16_t unit;
-        std::string bytes;
+        char16_t Unit;
+        std::string Bytes;
     };
     const Case cases[] = {
         {u'A', "A"},          {0x007F, "\x7F"},         {0x0080, "\xC2\x80"},     {0x00E9, "\xC3\xA9"},
         {0x07FF, "\xDF\xBF"}, {0x0800, "\xE0\xA0\x80"}, {0x20AC, "\xE2\x82\xAC"}, {0xFFFF, "\xEF\xBF\xBF"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.unit));
-        const std::u16string text(1, c.unit);
-        EXPECT_EQ(Encode(text), c.bytes);
-        EXPECT_EQ(Utf8EncodedLength(1, text.data()), static_cast<int>(c.bytes.size()));
+        SCOPED_TRACE(static_cast<int>(c.Unit));
+        const std::u16string text(1, c.Unit);
+        EXPECT_EQ(Encode(text), c.Bytes);
+        EXPECT_EQ(Utf8EncodedLength(1, text.data()), static_cast<int>(c.Bytes.size()));
     }
     EXPECT_EQ(Encode(u"h\u00E9\u20AC"), "h\xC3\xA9\xE2\x82\xAC");
 }
@@ -100,74 +100,74 @@ TEST(Utf8EncodeTest, ArgumentErrorsAndShortDestination) {
 
 TEST(Utf8DecodeTest, WellFormedSequences) {
     Decoded d = Decode("A\xC3\xA9\xE2\x82\xAC");
-    EXPECT_EQ(d.result, 6);
-    EXPECT_EQ(d.units, u"A\u00E9\u20AC");
-    EXPECT_EQ(d.diagnostics, "");
+    EXPECT_EQ(d.Result, 6);
+    EXPECT_EQ(d.Units, u"A\u00E9\u20AC");
+    EXPECT_EQ(d.Diagnostics, "");
 
     // Overlong forms and unchecked continuation bytes are taken as they come.
     d = Decode("\xC0\x81\xE0\x41\x41");
-    EXPECT_EQ(d.result, 5);
-    EXPECT_EQ(d.units, u"\u0001\u0041");
+    EXPECT_EQ(d.Result, 5);
+    EXPECT_EQ(d.Units, u"\u0001\u0041");
 }
 
 TEST(Utf8DecodeTest, FourByteSequenceBecomesQuestionMark) {
     const Decoded d = Decode("\xF0\x9F\x98\x80\x41");
-    EXPECT_EQ(d.result, 5);
-    EXPECT_EQ(d.units, u"?A");
-    EXPECT_EQ(d.diagnostics, "got surrogate pair; ignoring\n");
+    EXPECT_EQ(d.Result, 5);
+    EXPECT_EQ(d.Units, u"?A");
+    EXPECT_EQ(d.Diagnostics, "got surrogate pair; ignoring\n");
 }
 
 TEST(Utf8DecodeTest, StrayContinuationByteIsSkippedNotConsumed) {
     const Decoded d = Decode("\x41\x80\x42");
-    EXPECT_EQ(d.result, 2);
-    EXPECT_EQ(d.units, u"AB");
-    EXPECT_EQ(d.diagnostics, "invalid byte value 0x80 in UTF-8 sequence, ignoring it!\n");
+    EXPECT_EQ(d.Result, 2);
+    EXPECT_EQ(d.Units, u"AB");
+    EXPECT_EQ(d.Diagnostics, "invalid byte value 0x80 in UTF-8 sequence, ignoring it!\n");
 }
 
 TEST(Utf8DecodeTest, TruncatedFinalSequenceIsDropped) {
     const Decoded d = Decode("A\xE2\x82");
-    EXPECT_EQ(d.result, 1);
-    EXPECT_EQ(d.units, u"A");
-    EXPECT_EQ(d.diagnostics, "");
+    EXPECT_EQ(d.Result, 1);
+    EXPECT_EQ(d.Units, u"A");
+    EXPECT_EQ(d.Diagnostics, "");
 }
 
 TEST(Utf8DecodeTest, ErrorCounterLimitsDiagnostics) {
     int counter = 998;
     Decoded d = Decode("\x80\xBF\x81", 16, &counter);
-    EXPECT_EQ(d.diagnostics,
+    EXPECT_EQ(d.Diagnostics,
               "invalid byte value 0x80 in UTF-8 sequence, ignoring it!\n"
               "invalid byte value 0xBF in UTF-8 sequence, ignoring it!\n"
               "more invalid byte values in UTF-8 sequence, ignoring...\n");
     EXPECT_EQ(counter, 1001);
-    EXPECT_EQ(d.result, 0);
-    EXPECT_EQ(d.units, u"");
+    EXPECT_EQ(d.Result, 0);
+    EXPECT_EQ(d.Units, u"");
 
     // The same counter keeps later calls quiet, also for four-byte sequences.
     d = Decode("\x80\xF0\x9F\x98\x80", 16, &counter);
-    EXPECT_EQ(d.diagnostics, "");
-    EXPECT_EQ(d.units, u"?");
+    EXPECT_EQ(d.Diagnostics, "");
+    EXPECT_EQ(d.Units, u"?");
     EXPECT_EQ(counter, 1001);
 
     // Reaching the limit on entry still announces it once.
     counter = 1000;
     d = Decode("\x80\x80", 16, &counter);
-    EXPECT_EQ(d.diagnostics, "more invalid byte values in UTF-8 sequence, ignoring...\n");
+    EXPECT_EQ(d.Diagnostics, "more invalid byte values in UTF-8 sequence, ignoring...\n");
     EXPECT_EQ(counter, 1001);
 
     counter = 5;
     d = Decode("\xF0\x9F\x98\x80", 16, &counter);
-    EXPECT_EQ(d.diagnostics, "got surrogate pair; ignoring\n");
+    EXPECT_EQ(d.Diagnostics, "got surrogate pair; ignoring\n");
     EXPECT_EQ(counter, 6);
 }
 
 TEST(Utf8DecodeTest, CapacityAndSizeQuery) {
     Decoded d = Decode("abc", 2);
-    EXPECT_EQ(d.result, -2);
-    EXPECT_EQ(d.units, u"ab");  // the count is left at the capacity
+    EXPECT_EQ(d.Result, -2);
+    EXPECT_EQ(d.Units, u"ab");  // the count is left at the capacity
 
     d = Decode("abc", 3);
-    EXPECT_EQ(d.result, 3);
-    EXPECT_EQ(d.units, u"abc");
+    EXPECT_EQ(d.Result, 3);
+    EXPECT_EQ(d.Units, u"abc");
 
     int count = 0;
     EXPECT_EQ(Utf8Decode(nullptr, &count, "A\xC3\xA9\xF0\x9F\x98\x80", 7), 4);

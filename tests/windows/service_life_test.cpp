@@ -163,7 +163,7 @@ class ServiceLifeTest : public ::testing::Test {
         return run.RunToEnd(60000, &output);
     }
 
-    std::size_t SavedJobs() const { return ReadJobArchive(ReadFile(Base("spool.list"))).jobs.size(); }
+    std::size_t SavedJobs() const { return ReadJobArchive(ReadFile(Base("spool.list"))).Jobs.size(); }
 
     bool LogHas(const std::string& text) const {
         for (const auto& entry : std::filesystem::directory_iterator(Base("Logs"))) {
@@ -302,9 +302,9 @@ TEST_F(ServiceLifeTest, ADesktopRunBorrowsThePortOfThePausedServiceAndHandsItsJo
     ASSERT_TRUE(Control(SERVICE_CONTROL_STOP));
     ASSERT_TRUE(WaitForState(SERVICE_STOPPED));
     const CJobArchiveContent saved = ReadJobArchive(ReadFile(Base("spool.list")));
-    ASSERT_EQ(saved.jobs.size(), 2u);
-    EXPECT_EQ(saved.jobs[0]->DocumentName, u"report.txt");
-    EXPECT_EQ(ReadFile(platform::UnicodeToAnsi(saved.jobs[1]->LocalFileName)), "desktop's job");
+    ASSERT_EQ(saved.Jobs.size(), 2u);
+    EXPECT_EQ(saved.Jobs[0]->DocumentName, u"report.txt");
+    EXPECT_EQ(ReadFile(platform::UnicodeToAnsi(saved.Jobs[1]->LocalFileName)), "desktop's job");
 }
 
 TEST_F(ServiceLifeTest, TheServiceProcessIsKnownAsOwnByItsProgramName) {

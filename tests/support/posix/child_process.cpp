@@ -21,7 +21,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                            const Options& options) {
-    const std::vector<std::string>& environment = options.environment;
+    const std::vector<std::string>& environment = options.Environment;
     int pipeFds[2];
     if (pipe(pipeFds) != 0)
         throw std::runtime_error("pipe failed");
@@ -31,22 +31,22 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     int channels[2] = {-1, -1};
-    if (options.printChannels && socketpair(AF_UNIX, SOCK_STREAM, 0, channels) != 0)
+    if (options.PrintChannels && socketpair(AF_UNIX, SOCK_STREAM, 0, channels) != 0)
         throw std::runtime_error("socketpair failed");
     pid_ = fork();
     if (pid_ == 0) {
         dup2(pipeFds[1], STDOUT_FILENO);
-        if (options.captureErrors)
+        if (options.CaptureErrors)
             dup2(pipeFds[1], STDERR_FILENO);
-        if (!options.input.empty()) {
-            const int input = open(options.input.c_str(), O_RDONLY);
+        if (!options.Input.empty()) {
+            const int input = open(options.Input.c_str(), O_RDONLY);
             if (input >= 0)
                 dup2(input, STDIN_FILENO);
         }
         close(pipeFds[0]);
         close(pipeFds[1]);
         // Last: descriptors 3 and 4 may be among those just closed.
-        if (options.printChannels) {
+        if (options.PrintChannels) {
             dup2(channels[1], 3);
             dup2(channels[1], 4);
         }
@@ -57,7 +57,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     }
     close(pipeFds[1]);
     output_ = pipeFds[0];
-    if (options.printChannels) {
+    if (options.PrintChannels) {
         close(channels[1]);
         channels_ = channels[0];
     }
