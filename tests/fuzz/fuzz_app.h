@@ -20,7 +20,7 @@ inline CVelmoraVirtualPrinterApp& FuzzApp() {
         setenv("VELMORA_REGISTRY", (ProcessFolder() + "/registry").c_str(), 1);
         auto* made = new CVelmoraVirtualPrinterApp();
         // Nothing else holds our files: a second attempt would only wait.
-        made->AccessFile_MaxAttempts = 1;
+        made->Settings.AccessFile_MaxAttempts = 1;
         VELMORA_FUZZ_CHECK(made->SetUpWorkingFolders());
         return made;
     }();

@@ -40,14 +40,12 @@ CVelmoraVirtualPrinterApp& SessionApp() {
     static CVelmoraVirtualPrinterApp& app = []() -> CVelmoraVirtualPrinterApp& {
         CVelmoraVirtualPrinterApp& made = fuzz::FuzzApp();
         // Detailed lines too: they format what the client sent.
-        made.LogLevel = 2;
+        made.Settings.LogLevel = 2;
         PrinterRecords printers(2);
         printers[0].Name = u"PASS";
         printers[1].Name = u"HOLD";
         printers[1].HoldJobs = 1;
         made.PrinterList.Replace(std::move(printers));
-        // A silent client ends its session after about 5 ms instead of 10 s.
-        SetLpdReceiveTiming({1, 5});
         return made;
     }();
     return app;
@@ -96,17 +94,22 @@ void RunSession(std::string_view input) {
     VELMORA_FUZZ_CHECK(platform::SetNonBlocking(pair[0], true) == 0);
 
     std::unique_ptr<LpdConnection> connection = CreateConnection();
-    connection->socket = platform::CSocket(pair[0]);
-    connection->peer = std::make_unique<platform::CIpv4SocketAddress>();
+    connection->Socket = platform::CSocket(pair[0]);
+    connection->Peer = std::make_unique<platform::CIpv4SocketAddress>();
+    // A silent client ends its session after about 5 ms instead of 10 s.
+    connection->Timing = {1, 5};
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_port = htons(721);
     peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::memcpy(connection->peer->bytes, &peer, sizeof peer);
+    std::memcpy(connection->Peer->Bytes, &peer, sizeof peer);
 
     std::atomic<bool> ended{false};
-    std::thread session([connection = std::move(connection), &ended]() mutable {
-        LpdClientThread(std::move(connection));
+    CVelmoraVirtualPrinterApp& app = SessionApp();
+    const CLpdServerParts parts{app.Reporter, app.Settings, app.PrinterList, app.Jobs};
+    const CLpdSessionPlace place{app.SpoolFolder};
+    std::thread session([connection = std::move(connection), &ended, &parts, &place]() mutable {
+        LpdClientThread(std::move(connection), parts, place);
         ended = true;
     });
 

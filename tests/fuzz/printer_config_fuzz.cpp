@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     static CVelmoraVirtualPrinterApp& app = []() -> CVelmoraVirtualPrinterApp& {
         CVelmoraVirtualPrinterApp& made = fuzz::FuzzApp();
         // A cut line is logged: without a log file the disk stays as it is over millions of inputs.
-        made.LogFilePath.clear();
+        made.Log.SetFilePath(u"");
         return made;
     }();
     const std::string path = platform::UnicodeToAnsi(app.PrinterConfig.Path());
