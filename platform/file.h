@@ -48,7 +48,7 @@ class CNativeFile {
     CNativeFile& operator=(const CNativeFile&) = delete;
 
     CFileError Open(const std::u16string& path, unsigned flags);
-    bool IsOpen() const { return Handle != -1; }
+    bool IsOpen() const { return NativeHandle != -1; }
     void Close();
 
     // Bytes read (0 at the end of the file), or -1 with the error in *error.
@@ -63,7 +63,7 @@ class CNativeFile {
 
   private:
     // The descriptor, or the Windows file handle (whose invalid value is also -1).
-    std::intptr_t Handle = -1;
+    std::intptr_t NativeHandle = -1;
 };
 
 CFileError RemoveFile(const std::u16string& path);

@@ -56,10 +56,10 @@ class CProcess {
     Status Poll();
 
     int Pid = -1;
-    bool HasEnded = false;
+    bool Finished = false;
     uint32_t ExitCode = 0;
 #ifdef _WIN32
-    void* Handle = nullptr;  // the process handle, which keeps the id from being reused
+    void* ProcessHandle = nullptr;  // the process handle, which keeps the id from being reused
 #endif
 };
 

@@ -110,18 +110,18 @@ CFileError CNativeFile::Open(const std::u16string& path, unsigned flags) {
     // Truncate only once the file is ours, never under another holder.
     if ((flags & OPEN_CREATE) && !(flags & OPEN_NO_TRUNCATE) && ftruncate(fd, 0) != 0)
         return ErrorFromErrno(errno);
-    Handle = file.Release();
+    NativeHandle = file.Release();
     return {};
 }
 
 void CNativeFile::Close() {
-    CFileDescriptor(static_cast<int>(std::exchange(Handle, -1))).Close();
+    CFileDescriptor(static_cast<int>(std::exchange(NativeHandle, -1))).Close();
 }
 
 long CNativeFile::Read(void* buffer, std::size_t size, CFileError* error) {
     std::size_t total = 0;
     while (total < size) {
-        const ssize_t n = read(Handle, static_cast<char*>(buffer) + total, size - total);
+        const ssize_t n = read(NativeHandle, static_cast<char*>(buffer) + total, size - total);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -139,7 +139,7 @@ long CNativeFile::Read(void* buffer, std::size_t size, CFileError* error) {
 CFileError CNativeFile::Write(const void* data, std::size_t size) {
     std::size_t total = 0;
     while (total < size) {
-        const ssize_t n = write(Handle, static_cast<const char*>(data) + total, size - total);
+        const ssize_t n = write(NativeHandle, static_cast<const char*>(data) + total, size - total);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -151,26 +151,26 @@ CFileError CNativeFile::Write(const void* data, std::size_t size) {
 }
 
 CFileError CNativeFile::Flush() {
-    if (fsync(Handle) != 0 && errno != EINVAL)
+    if (fsync(NativeHandle) != 0 && errno != EINVAL)
         return ErrorFromErrno(errno);
     return {};
 }
 
 int64_t CNativeFile::Position() const {
-    return lseek(Handle, 0, SEEK_CUR);
+    return lseek(NativeHandle, 0, SEEK_CUR);
 }
 
 bool CNativeFile::Seek(int64_t position) {
-    return lseek(Handle, position, SEEK_SET) == position;
+    return lseek(NativeHandle, position, SEEK_SET) == position;
 }
 
 bool CNativeFile::SeekToEnd() {
-    return lseek(Handle, 0, SEEK_END) >= 0;
+    return lseek(NativeHandle, 0, SEEK_END) >= 0;
 }
 
 int64_t CNativeFile::Length() const {
     struct stat info {};
-    if (fstat(Handle, &info) != 0)
+    if (fstat(NativeHandle, &info) != 0)
         return -1;
     return info.st_size;
 }

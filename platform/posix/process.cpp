@@ -139,25 +139,25 @@ CProcess::~CProcess() {
 }
 
 CProcess::CProcess(CProcess&& other) noexcept
-    : Pid(other.Pid), HasEnded(other.HasEnded), ExitCode(other.ExitCode) {
+    : Pid(other.Pid), Finished(other.Finished), ExitCode(other.ExitCode) {
     other.Pid = -1;
-    other.HasEnded = false;
+    other.Finished = false;
 }
 
 CProcess& CProcess::operator=(CProcess&& other) noexcept {
     if (this != &other) {
         Close();
         Pid = other.Pid;
-        HasEnded = other.HasEnded;
+        Finished = other.Finished;
         ExitCode = other.ExitCode;
         other.Pid = -1;
-        other.HasEnded = false;
+        other.Finished = false;
     }
     return *this;
 }
 
 CProcess::Status CProcess::Poll() {
-    if (HasEnded)
+    if (Finished)
         return Status::Ended;
     int status = 0;
     pid_t result;
@@ -167,7 +167,7 @@ CProcess::Status CProcess::Poll() {
         return Status::Running;
     if (result != Pid)
         return Status::Unknown;
-    HasEnded = true;
+    Finished = true;
     ExitCode = ExitCodeOf(status);
     return Status::Ended;
 }
@@ -176,7 +176,7 @@ void CProcess::Close() {
     if (Pid > 0 && Poll() == Status::Running)
         UnreapedChildren.Add(Pid);
     Pid = -1;
-    HasEnded = false;
+    Finished = false;
     ExitCode = 0;
 }
 

@@ -52,7 +52,7 @@ HANDLE Handle(std::intptr_t handle) {
 }  // namespace
 
 std::u16string CFileError::Description() const {
-    return SystemErrorText(code);
+    return SystemErrorText(Code);
 }
 
 CNativeFile::~CNativeFile() {

@@ -48,9 +48,9 @@ CProcess::~CProcess() {
 }
 
 CProcess::CProcess(CProcess&& other) noexcept
-    : Pid(other.Pid), HasEnded(other.HasEnded), ExitCode(other.ExitCode), ProcessHandle(other.ProcessHandle) {
+    : Pid(other.Pid), Finished(other.Finished), ExitCode(other.ExitCode), ProcessHandle(other.ProcessHandle) {
     other.Pid = -1;
-    other.HasEnded = false;
+    other.Finished = false;
     other.ProcessHandle = nullptr;
 }
 
@@ -58,18 +58,18 @@ CProcess& CProcess::operator=(CProcess&& other) noexcept {
     if (this != &other) {
         Close();
         Pid = other.Pid;
-        HasEnded = other.HasEnded;
+        Finished = other.Finished;
         ExitCode = other.ExitCode;
         ProcessHandle = other.ProcessHandle;
         other.Pid = -1;
-        other.HasEnded = false;
+        other.Finished = false;
         other.ProcessHandle = nullptr;
     }
     return *this;
 }
 
 CProcess::Status CProcess::Poll() {
-    if (HasEnded)
+    if (Finished)
         return Status::Ended;
     if (!ProcessHandle)
         return Status::Unknown;
@@ -78,7 +78,7 @@ CProcess::Status CProcess::Poll() {
     DWORD code = 0;
     if (!GetExitCodeProcess(Handle(ProcessHandle), &code))
         return Status::Unknown;
-    HasEnded = true;
+    Finished = true;
     ExitCode = code;
     return Status::Ended;
 }
@@ -89,7 +89,7 @@ void CProcess::Close() {
         CloseHandle(Handle(ProcessHandle));
     ProcessHandle = nullptr;
     Pid = -1;
-    HasEnded = false;
+    Finished = false;
     ExitCode = 0;
 }
 

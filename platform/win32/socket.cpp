@@ -95,7 +95,7 @@ SocketHandle Accept(SocketHandle listener, CIpv4SocketAddress* peer) {
     }
     SetHandleInformation(reinterpret_cast<HANDLE>(ToNative(accepted.Get())), HANDLE_FLAG_INHERIT, 0);
     if (peer)
-        std::memcpy(peer->bytes, &address, sizeof peer->bytes);
+        std::memcpy(peer->Bytes, &address, sizeof peer->Bytes);
     return accepted.Release();
 }
 

@@ -51,7 +51,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                            const Options& options) {
-    if (options.printChannels)
+    if (options.PrintChannels)
         throw std::runtime_error("print channels exist on Linux only");
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE readEnd = nullptr;
@@ -59,16 +59,16 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0))
         throw std::runtime_error("CreatePipe failed");
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    const std::wstring inputName = options.input.empty() ? std::wstring(L"NUL") : Widen(options.input);
+    const std::wstring inputName = options.Input.empty() ? std::wstring(L"NUL") : Widen(options.Input);
     HANDLE input = CreateFileW(inputName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
                                OPEN_EXISTING, 0, nullptr);
-    HANDLE errors = options.captureErrors ? writeEnd : GetStdHandle(STD_ERROR_HANDLE);
+    HANDLE errors = options.CaptureErrors ? writeEnd : GetStdHandle(STD_ERROR_HANDLE);
 
     std::u16string line = platform::QuoteArgument(platform::AnsiToUnicode(program));
     for (const std::string& argument : arguments)
         line += u" " + platform::QuoteArgument(platform::AnsiToUnicode(argument));
     std::wstring commandLine(line.begin(), line.end());
-    std::wstring block = EnvironmentBlock(options.environment);
+    std::wstring block = EnvironmentBlock(options.Environment);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
