@@ -23,8 +23,9 @@ int main(int argc, char** argv) {
 #ifdef VELMORA_DESKTOP
         desktop = velmora::ui::CreateDesktopProgram(app, argc, argv);
 #else
-        std::fprintf(stderr, "VelmoraVirtualPrinter: this build has no desktop program. Run the server "
-                             "without windows with: VelmoraVirtualPrinter -WINSERV\n");
+        std::fprintf(stderr,
+                     "VelmoraVirtualPrinter: this build has no desktop program. Run the server "
+                     "without windows with: VelmoraVirtualPrinter -WINSERV\n");
 #endif
         if (!desktop && !serviceRun)
             return 1;

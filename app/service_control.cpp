@@ -39,7 +39,8 @@ platform::CServiceHandle CServiceControl::OpenOrCreateService(bool create) {
         LogFailure(u"OpenSCManager");
         return {};
     }
-    platform::CServiceHandle service(platform::OpenService(manager.Get(), SERVICE_NAME, platform::SERVICE_ALL_ACCESS));
+    platform::CServiceHandle service(
+        platform::OpenService(manager.Get(), SERVICE_NAME, platform::SERVICE_ALL_ACCESS));
     if (service || !create)
         return service;
 
@@ -168,8 +169,8 @@ void CServiceControl::InstallAndStartService(bool silent) {
                 Format(u"QLS - StartService failed (%d): %s", error, platform::SystemErrorText(error)));
             started = false;
         } else {
-            started =
-                WaitForServiceState(service.Get(), platform::SERVICE_START_PENDING, platform::SERVICE_RUNNING);
+            started = WaitForServiceState(service.Get(), platform::SERVICE_START_PENDING,
+                                          platform::SERVICE_RUNNING);
         }
     }
     service.Close();

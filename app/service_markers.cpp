@@ -20,7 +20,8 @@ bool CServiceMarkers::CreateMarker(int index) const {
     if (index < 0 || index > 2)
         return false;
     CNativeFile file;
-    return !file.Open(MarkerPath[static_cast<std::size_t>(index)], OPEN_WRITE | OPEN_CREATE | SHARE_DENY_NONE);
+    return !file.Open(MarkerPath[static_cast<std::size_t>(index)],
+                      OPEN_WRITE | OPEN_CREATE | SHARE_DENY_NONE);
 }
 
 bool CServiceMarkers::RemoveMarker(int index) const {

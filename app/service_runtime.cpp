@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <string>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 
 #include "app/app.h"
-#include "core/language.h"
 #include "app/service_control.h"
+#include "core/language.h"
 #include "platform/file.h"
 #include "platform/service_manager.h"
 #include "platform/system_error.h"
@@ -22,7 +22,8 @@ namespace {
 using namespace platform;
 
 constexpr uint32_t RUNTIME_SERVICE_TYPE = SERVICE_WIN32_OWN_PROCESS | SERVICE_WIN32_SHARE_PROCESS;
-constexpr uint32_t ALL_CONTROLS = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_SHUTDOWN;
+constexpr uint32_t ALL_CONTROLS =
+    SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_SHUTDOWN;
 constexpr uint32_t MAIN_WAIT_HINT = 5000;
 constexpr uint32_t HANDLER_WAIT_HINT = 100000;
 
@@ -156,7 +157,8 @@ void ServiceMain(uint32_t argumentCount, char16_t** arguments) {
     const std::u16string name = argumentCount > 0 && arguments[0] ? arguments[0] : SERVICE_NAME;
     const ServiceStatusHandle handle = RegisterServiceCtrlHandler(name, ServiceControlHandler);
     if (!handle) {
-        app.WriteLog(Format(u"1\tQLS - ServiceMain: RegisterServiceCtrlHandler failed (error=%d)", LastSystemError()));
+        app.WriteLog(
+            Format(u"1\tQLS - ServiceMain: RegisterServiceCtrlHandler failed (error=%d)", LastSystemError()));
         return;
     }
     StatusHandle = handle;
@@ -229,7 +231,8 @@ void RunServiceDispatcher(CVelmoraVirtualPrinterApp& app) {
     const CServiceTableEntry table[] = {{SERVICE_NAME, ServiceMain}, {nullptr, nullptr}};
     if (!StartServiceCtrlDispatcher(table)) {
         const int error = LastSystemError();
-        app.WriteLog(Format(u"QLS - StartServiceCtrlDispatcher failed (%d): %s", error, SystemErrorText(error)));
+        app.WriteLog(
+            Format(u"QLS - StartServiceCtrlDispatcher failed (%d): %s", error, SystemErrorText(error)));
     }
     ServiceApp = nullptr;
 }

@@ -1,10 +1,10 @@
 // Start-up and shutdown of the program in either role, and the single-instance test.
 #include "app/app.h"
 #include "app/command_line.h"
-#include "core/language.h"
 #include "app/service_control.h"
 #include "app/service_markers.h"
 #include "app/service_runtime.h"
+#include "core/language.h"
 #include "platform/process.h"
 #include "platform/service_manager.h"
 #include "text/code_page.h"
@@ -37,7 +37,8 @@ bool CVelmoraVirtualPrinterApp::InitInstance(int argc, char** argv) {
     CServiceControl service(Reporter);
     if (commandLine.RemoveService) {
         if (service.UninstallService()) {
-            service.ReportServiceOutcome(u"Service uninstalled successfully.", MessageIcon::Information, silent);
+            service.ReportServiceOutcome(u"Service uninstalled successfully.", MessageIcon::Information,
+                                         silent);
         } else {
             service.ReportServiceOutcome(u"Uninstall service failed.", MessageIcon::Error, silent);
         }

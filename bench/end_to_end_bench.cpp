@@ -30,8 +30,8 @@
 #include <thread>
 #include <vector>
 
-#include "config/printer_list.h"
 #include "app/app.h"
+#include "config/printer_list.h"
 #include "output/lpd_client.h"
 #include "platform/ansi.h"
 #include "support/cups_lpd_test_util.h"

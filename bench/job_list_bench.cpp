@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "app/app.h"
+#include "core/my_file.h"
 #include "platform/ansi.h"
 #include "spool/job_archive.h"
-#include "core/my_file.h"
 #include "text/format.h"
 
 using namespace velmora;

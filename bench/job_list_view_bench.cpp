@@ -144,7 +144,8 @@ std::vector<Scenario> Scenarios(CVelmoraVirtualPrinterApp& app) {
                              std::lock_guard<CRecursiveTimedMutex> lock(app.Jobs.JobListLock);
                              static int round = 0;
                              ++round;
-                             for (std::size_t i = 0; i < app.Jobs.JobList.size(); i += app.Jobs.JobList.size() / 100)
+                             for (std::size_t i = 0; i < app.Jobs.JobList.size();
+                                  i += app.Jobs.JobList.size() / 100)
                                  app.Jobs.JobList[i]->SetState(round % 2 ? STATE_SAVED : STATE_READY);
                          }});
     scenarios.push_back({"100 jobs arrive", [&app] {
@@ -156,7 +157,7 @@ std::vector<Scenario> Scenarios(CVelmoraVirtualPrinterApp& app) {
                              std::lock_guard<CRecursiveTimedMutex> lock(app.Jobs.JobListLock);
                              for (int i = 0; i < 10; ++i)
                                  app.Jobs.JobList.erase(app.Jobs.JobList.begin() +
-                                                   static_cast<long>(i * app.Jobs.JobList.size() / 10));
+                                                        static_cast<long>(i * app.Jobs.JobList.size() / 10));
                          }});
     scenarios.push_back({"1,000 scattered jobs deleted", [&app] {
                              std::lock_guard<CRecursiveTimedMutex> lock(app.Jobs.JobListLock);
@@ -173,8 +174,7 @@ std::vector<Scenario> Scenarios(CVelmoraVirtualPrinterApp& app) {
 }
 
 void RefreshTable(CVelmoraVirtualPrinterApp& app) {
-    std::printf("Refresh of a list of %d jobs, then a repaint of the visible rows; median of 5 (ms)\n",
-                JOBS);
+    std::printf("Refresh of a list of %d jobs, then a repaint of the visible rows; median of 5 (ms)\n", JOBS);
     std::printf("| change | view (ms) | peer: rebuild every row (ms) | ratio |\n|---|---|---|---|\n");
 
     Fill(app, JOBS);

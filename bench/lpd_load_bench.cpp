@@ -31,8 +31,8 @@
 #include <thread>
 #include <vector>
 
-#include "config/printer_list.h"
 #include "app/app.h"
+#include "config/printer_list.h"
 #include "platform/ansi.h"
 #include "support/lprng_test_util.h"
 

@@ -139,8 +139,8 @@ void CPrinterConfigFile::LoadPrinterConfig(CPrinterList& list) const {
         if (!lineEnded && count == LINE_CAPACITY && file.Position() < file.Length()) {
             // The format allows 4096 bytes per line; the rest of a longer one must not become a record.
             skippingTail = true;
-            Reporter.WriteLog(Format(u"%d\tPrinter.cfg: a line longer than %d bytes was cut", Reporter.ModeDigit(),
-                                     LINE_CAPACITY));
+            Reporter.WriteLog(Format(u"%d\tPrinter.cfg: a line longer than %d bytes was cut",
+                                     Reporter.ModeDigit(), LINE_CAPACITY));
         }
 
         std::string_view bytes(buffer, std::strlen(buffer));

@@ -11,7 +11,8 @@ namespace velmora {
 
 class CPrinterConfigFile {
   public:
-    CPrinterConfigFile(CReporter& reporter, const CSettings& settings) : Reporter(reporter), Settings(settings) {}
+    CPrinterConfigFile(CReporter& reporter, const CSettings& settings)
+        : Reporter(reporter), Settings(settings) {}
 
     void SetPath(const std::u16string& path) { PrinterCfgPath = path; }
     const std::u16string& Path() const { return PrinterCfgPath; }

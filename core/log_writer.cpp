@@ -17,7 +17,7 @@ constexpr int64_t LOG_SIZE_LIMIT = 150000000;
 
 // English names whatever the process locale: the file names must not change with the user's language.
 constexpr const char16_t* WEEKDAYS[] = {u"Sunday",   u"Monday", u"Tuesday", u"Wednesday",
-                                         u"Thursday", u"Friday", u"Saturday"};
+                                        u"Thursday", u"Friday", u"Saturday"};
 
 std::tm LocalTime(std::time_t time) {
     std::tm local{};

@@ -17,9 +17,9 @@ namespace velmora {
 
 // The connection's own error codes; any other non-zero error is a Windows Sockets code.
 inline constexpr int32_t ERROR_SOCKET_NUMBER = 1;     // the connection has no socket
-inline constexpr int32_t ERROR_ALLOCATION = 2;       // no receive buffer (also: a negative count)
+inline constexpr int32_t ERROR_ALLOCATION = 2;        // no receive buffer (also: a negative count)
 inline constexpr int32_t ERROR_INTERNAL_TIMEOUT = 3;  // the peer stayed silent too long
-inline constexpr int32_t CONNECTION_CLOSED = 666;    // the peer closed the connection in an orderly way
+inline constexpr int32_t CONNECTION_CLOSED = 666;     // the peer closed the connection in an orderly way
 
 // How a reception waits for data: each empty poll waits up to pollMilliseconds for the socket to become
 // readable, and a reception fails with ERROR_INTERNAL_TIMEOUT after more than idleLimit consecutive empty
@@ -57,7 +57,6 @@ struct LpdConnection {
 std::unique_ptr<LpdConnection> CreateConnection();
 // Frees the record (closing its socket) and leaves the pointer null; a null pointer is ignored.
 void FreeConnection(std::unique_ptr<LpdConnection>& connection);
-
 
 // wanted = -1 receives a line (until a line feed has arrived; up to 1024 bytes per receive, and bytes
 // after the line feed that arrived with it are dropped by the next reception). A count >= 0 receives

@@ -113,8 +113,8 @@ void CLpdServer::ServeConnections(platform::SocketHandle listener) {
 void CLpdServer::StartSession(platform::CSocket socket, const platform::CIpv4SocketAddress& peer) {
     std::unique_ptr<LpdConnection> connection = CreateConnection();
     if (!connection) {
-        Parts.Reporter.WriteLog(
-            Format(u"%d\tERROR: cannot run thread LPD client (allocation error)", Parts.Reporter.ModeDigit()));
+        Parts.Reporter.WriteLog(Format(u"%d\tERROR: cannot run thread LPD client (allocation error)",
+                                       Parts.Reporter.ModeDigit()));
         return;
     }
     // Accepted sockets do not inherit non-blocking mode everywhere; the reception polls.

@@ -6,11 +6,11 @@
 #include <string>
 
 #include "core/language.h"
+#include "core/my_file.h"
 #include "net/job_intake.h"
 #include "net/lpd_server.h"
 #include "platform/ansi.h"
 #include "platform/file.h"
-#include "core/my_file.h"
 #include "text/code_page.h"
 #include "text/format.h"
 #include "text/text_util.h"
@@ -42,7 +42,8 @@ int64_t ParseCount(const std::string& text) {
 
 class CLpdSession {
   public:
-    CLpdSession(std::unique_ptr<LpdConnection> connection, const CLpdServerParts& parts, const CLpdSessionPlace& place)
+    CLpdSession(std::unique_ptr<LpdConnection> connection, const CLpdServerParts& parts,
+                const CLpdSessionPlace& place)
         : Parts(parts),
           Place(place),
           Connection(std::move(connection)),
@@ -139,7 +140,7 @@ void CLpdSession::Run() {
 
 bool CLpdSession::ReceiveJob(const std::u16string&) {
     if (SpoolFile.Open(Job->LocalFileName,
-                        platform::OPEN_READ_WRITE | platform::OPEN_CREATE | platform::OPEN_NO_TRUNCATE)) {
+                       platform::OPEN_READ_WRITE | platform::OPEN_CREATE | platform::OPEN_NO_TRUNCATE)) {
         Log(u"%d\tLPD (%d): Unable to create : %s", Job->LocalFileName);
         return false;
     }
@@ -325,8 +326,7 @@ void CLpdSession::ReceiveDataFile() {
 
 void CLpdSession::Discard() {
     RemoveFileWithRetry(Job->LocalFileName, Parts.Settings.AccessFileMaxAttempts,
-                        Parts.Settings.AccessFileWaitingTimeMsec,
-                        nullptr, 0);
+                        Parts.Settings.AccessFileWaitingTimeMsec, nullptr, 0);
     Job.reset();
 }
 

@@ -43,8 +43,9 @@ CDispatchOutcome CPrintDispatch::ForwardByLpd(const CSpoolFile& job, const CPrin
 }
 
 CDispatchOutcome CPrintDispatch::PrintSpoolFile(const CSpoolFile& job, const PrinterRecords& printers) const {
-    const auto printer = std::find_if(printers.begin(), printers.end(),
-                                      [&](const CPrinterSetting& record) { return record.Name == job.PrinterName; });
+    const auto printer = std::find_if(printers.begin(), printers.end(), [&](const CPrinterSetting& record) {
+        return record.Name == job.PrinterName;
+    });
     // A job whose virtual printer no longer exists is sent nowhere and counts as sent.
     if (printer == printers.end())
         return {};

@@ -35,7 +35,7 @@ void ReplaceAll(std::u16string* text, std::u16string_view marker, const std::u16
 }  // namespace
 
 const char16_t* const COMMAND_MARKERS[COMMAND_MARKER_COUNT] = {u"%1", u"%2", u"%3", u"%4", u"%5", u"%6",
-                                                              u"%7", u"%8", u"%9", u"%A", u"%B", u"%C"};
+                                                               u"%7", u"%8", u"%9", u"%A", u"%B", u"%C"};
 
 std::u16string ExpandCommandTemplate(const std::u16string& commandTemplate, const CommandValues& values) {
     std::u16string commandLine = commandTemplate;
@@ -62,7 +62,8 @@ bool CProgramPrinter::GetPrinterDevice(const std::u16string& printerName, std::u
     return true;
 }
 
-CDispatchOutcome CProgramPrinter::RunPrintProgram(const CSpoolFile& job, const CPrinterSetting& printer) const {
+CDispatchOutcome CProgramPrinter::RunPrintProgram(const CSpoolFile& job,
+                                                  const CPrinterSetting& printer) const {
     const int mode = Reporter.ModeDigit();
     CDispatchOutcome outcome;
     Reporter.WriteLog(Format(u"%d\tSpooler: Use Application to print spool %s", mode, job.LocalFileName));
@@ -88,7 +89,8 @@ CDispatchOutcome CProgramPrinter::RunPrintProgram(const CSpoolFile& job, const C
     int error = 0;
     if (!platform::StartProcess(commandLine, &process, &error)) {
         // The mode digit and TAB belong to the error text too: the job shows the log line as it is.
-        outcome = {1, Format(u"%d\tSpooler: Unable to run the command : %s.", mode, platform::SystemErrorText(error))};
+        outcome = {1, Format(u"%d\tSpooler: Unable to run the command : %s.", mode,
+                             platform::SystemErrorText(error))};
         Reporter.WriteLog(outcome.ErrorText);
         return outcome;
     }
@@ -111,7 +113,8 @@ void CProgramPrinter::WaitUntilReady(platform::CProcess& process) const {
                 Reporter.WriteLog(Format(u"%d\tSpooler: Application done (PID=%d, exitCode=%d).", mode, pid,
                                          static_cast<int32_t>(exitCode)));
             } else {
-                Reporter.WriteLog(Format(u"%d\tSpooler: Application done (PID=%d, unknown exitCode).", mode, pid));
+                Reporter.WriteLog(
+                    Format(u"%d\tSpooler: Application done (PID=%d, unknown exitCode).", mode, pid));
             }
             break;
         }

@@ -142,8 +142,8 @@ bool RawPrintFile(const std::u16string& printerName, const std::u16string& docum
     if (printFile != filePath) {
         const platform::CFileError error = platform::RemoveFile(printFile);
         if (error && reporter) {
-            reporter->WriteLog(Format(u"%d\tUnable to delete the file : %s (%s)", reporter->ModeDigit(), printFile,
-                                      error.Description().substr(0, ERROR_TEXT_LIMIT)));
+            reporter->WriteLog(Format(u"%d\tUnable to delete the file : %s (%s)", reporter->ModeDigit(),
+                                      printFile, error.Description().substr(0, ERROR_TEXT_LIMIT)));
         }
     }
     return true;

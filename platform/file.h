@@ -30,7 +30,7 @@ enum FileOpenFlags : unsigned {
     OPEN_READ = 0x0000,
     OPEN_WRITE = 0x0001,
     OPEN_READ_WRITE = 0x0002,
-    SHARE_EXCLUSIVE = 0x0010,  // nobody else may open the file while we hold it
+    SHARE_EXCLUSIVE = 0x0010,   // nobody else may open the file while we hold it
     SHARE_DENY_WRITE = 0x0020,  // others may read it
     SHARE_DENY_NONE = 0x0040,
     OPEN_CREATE = 0x1000,  // create it when missing; truncate it unless OPEN_NO_TRUNCATE

@@ -71,12 +71,12 @@ class CProcess {
 bool StartProcess(const std::u16string& commandLine, CProcess* process, int* error);
 
 // Waits until the process is ready for input: it has ended, or it is idle (sleeping and not using the
-// processor between two looks about 100 ms apart). PROCESS_WAIT_READY, PROCESS_WAIT_TIMEOUT after the time limit
-// (milliseconds, or PROCESS_WAIT_INFINITE), or PROCESS_WAIT_FAILED when the process cannot be observed.
+// processor between two looks about 100 ms apart). PROCESS_WAIT_READY, PROCESS_WAIT_TIMEOUT after the time
+// limit (milliseconds, or PROCESS_WAIT_INFINITE), or PROCESS_WAIT_FAILED when the process cannot be observed.
 uint32_t WaitForInputIdle(CProcess& process, uint32_t milliseconds);
 
-// The process's exit code, PROCESS_STILL_ACTIVE while it runs; a process ended by a signal reports 128 plus the
-// signal number. False when it cannot be told.
+// The process's exit code, PROCESS_STILL_ACTIVE while it runs; a process ended by a signal reports 128 plus
+// the signal number. False when it cannot be told.
 bool GetExitCode(CProcess& process, uint32_t* exitCode);
 
 // Asks the process and every process descended from it to close (SIGTERM; nothing is forced). False when

@@ -24,8 +24,8 @@ bool CJobStore::WriteJobListFile(platform::CFileError* error) {
         std::lock_guard<CRecursiveTimedMutex> lock(JobListLock);
         bytes = WriteJobArchive(JobList);
     }
-    return ReplaceFileContent(SpoolListPath, bytes, Settings.AccessFileMaxAttempts, Settings.AccessFileWaitingTimeMsec,
-                              error);
+    return ReplaceFileContent(SpoolListPath, bytes, Settings.AccessFileMaxAttempts,
+                              Settings.AccessFileWaitingTimeMsec, error);
 }
 
 void CJobStore::SaveJobList() {

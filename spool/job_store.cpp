@@ -92,9 +92,10 @@ void CJobStore::AddSpoolJob(SpoolFilePtr job, uint32_t threadNumber) {
         std::lock_guard<CRecursiveTimedMutex> lock(JobListLock);
         PreparePayload(*job, Reporter, Settings);
         AppendJob(job);
-        Reporter.WriteLog(Format(u"%d\tLPD (%d): Add Spool Job:%s, Class:%s, Name:%s, User:%s, Type:%s, Queue:%s",
-                                 Reporter.ModeDigit(), threadNumber, job->JobName, job->JobClass,
-                                 job->DocumentName, job->Owner, job->FileType, job->PrinterName));
+        Reporter.WriteLog(
+            Format(u"%d\tLPD (%d): Add Spool Job:%s, Class:%s, Name:%s, User:%s, Type:%s, Queue:%s",
+                   Reporter.ModeDigit(), threadNumber, job->JobName, job->JobClass, job->DocumentName,
+                   job->Owner, job->FileType, job->PrinterName));
     }
     Reporter.UserInterface().PostJobListChanged();
     SpoolerEvent.Set();

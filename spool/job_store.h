@@ -99,7 +99,8 @@ class CJobStore {
     CJobListSaver JobListSaver;
 
   private:
-    bool DeleteLocalFile(CSpoolFile& job, bool waitUntilDeleted, std::unique_lock<CRecursiveTimedMutex>& lock);
+    bool DeleteLocalFile(CSpoolFile& job, bool waitUntilDeleted,
+                         std::unique_lock<CRecursiveTimedMutex>& lock);
     bool DeleteNow(CSpoolFile& job);
     void EraseJob(JobId job);
     void Notify(bool postToWindow);

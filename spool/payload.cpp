@@ -9,11 +9,11 @@
 #include <string_view>
 
 #include "core/my_file.h"
-#include "spool/control_file.h"
 #include "platform/ansi.h"
 #include "platform/file.h"
 #include "platform/system_error.h"
 #include "resources/string_table.h"
+#include "spool/control_file.h"
 #include "spool/pcl_scanner.h"
 #include "text/format.h"
 
@@ -150,14 +150,16 @@ void PreparePayload(CSpoolFile& job, CReporter& reporter, const CSettings& setti
         } else {
             const int64_t length = file.Length();
             file.Close();
-            reporter.WriteLog(Format(u"%d\tCompressed size: %d %s", mode, static_cast<int32_t>(length), bytes));
+            reporter.WriteLog(
+                Format(u"%d\tCompressed size: %d %s", mode, static_cast<int32_t>(length), bytes));
             const std::u16string expanded = job.LocalFileName + u"_unzip";
             if (!InflateFile(job.LocalFileName, length, expanded)) {
                 reportFailure(Format(u"%d\tUnable to uncompress file %s", mode, job.LocalFileName));
             } else {
                 std::u16string errorText;
                 if (!RemoveFileWithRetry(job.LocalFileName, settings.AccessFileMaxAttempts,
-                                         settings.AccessFileWaitingTimeMsec, &errorText, ERROR_TEXT_CAPACITY)) {
+                                         settings.AccessFileWaitingTimeMsec, &errorText,
+                                         ERROR_TEXT_CAPACITY)) {
                     reportFailure(Format(u"%d\tUnable to remove the compressed file %s (%s)", mode,
                                          job.LocalFileName, errorText));
                 }

@@ -15,13 +15,12 @@
 namespace velmora {
 
 class CFormatArg {
-public:
+  public:
     enum class Kind { Signed, Unsigned, Text, Bytes };
 
     template <typename T>
-        requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, char16_t> &&
-                 !std::is_same_v<T, char>)
-    CFormatArg(T value) {
+    requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, char16_t> &&
+             !std::is_same_v<T, char>) CFormatArg(T value) {
         if constexpr (std::is_signed_v<T>) {
             ArgKind = Kind::Signed;
             SignedValue = value;
@@ -45,7 +44,7 @@ public:
     uint64_t AsUnsigned() const;
     std::u16string AsText() const;
 
-private:
+  private:
     Kind ArgKind;
     int64_t SignedValue = 0;
     uint64_t UnsignedValue = 0;

@@ -76,7 +76,8 @@ class CDesktopUserInterface : public CUserInterface {
                                                                              : QMessageBox::Information;
             const QString title = ToQString(LoadString(IDS_APP_TITLE));
             if (MessageBoxesAnswered()) {
-                std::fprintf(stderr, "%s: %s\n", title.toUtf8().constData(), ToQString(text).toUtf8().constData());
+                std::fprintf(stderr, "%s: %s\n", title.toUtf8().constData(),
+                             ToQString(text).toUtf8().constData());
                 return;
             }
             QMessageBox box(boxIcon, title, ToQString(text), QMessageBox::Ok);
@@ -113,15 +114,18 @@ class CDesktopUserInterface : public CUserInterface {
 
 class CDesktopProgram : public CDesktopRole {
   public:
-    CDesktopProgram(CVelmoraVirtualPrinterApp& app, int& argc, char** argv) : App(app), Application(argc, argv) {
+    CDesktopProgram(CVelmoraVirtualPrinterApp& app, int& argc, char** argv)
+        : App(app), Application(argc, argv) {
         // The program ends when its main window closes (Exit included); a hidden main window and the
         // closing of other windows keep it running.
         QApplication::setQuitOnLastWindowClosed(false);
         App.InstallUserInterface(&UserInterface);
         // A request to end from outside (SIGTERM, SIGINT; a console close or shutdown on Windows) ends the
         // desktop program as its Exit command does: the message loop ends and the main window closes.
-        platform::WatchTerminationRequests(
-            [] { QMetaObject::invokeMethod(qApp, [] { QApplication::quit(); }, Qt::QueuedConnection); });
+        platform::WatchTerminationRequests([] {
+            QMetaObject::invokeMethod(
+                qApp, [] { QApplication::quit(); }, Qt::QueuedConnection);
+        });
     }
     ~CDesktopProgram() override {
         CloseMainWindow();
@@ -182,7 +186,7 @@ class CDesktopProgram : public CDesktopRole {
     std::unique_ptr<CVelmoraVirtualPrinterDoc> Document;
     std::unique_ptr<CMainFrame> MainFrame;
     CDesktopUserInterface UserInterface{JobListNotifier, [this] { return MainFrame.get(); },
-                                         [this] { return InformationWindow; }};
+                                        [this] { return InformationWindow; }};
 };
 
 }  // namespace

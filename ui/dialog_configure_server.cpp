@@ -159,7 +159,7 @@ void CDialogConfigureServeur::CreateControls() {
     ProgramPrinterField = DropDownList("ProgramPrinterList", group);
     Program = Edit("ProgramEdit", PROGRAM_LENGTH, group);
     Program->setMinimumWidth(Program->fontMetrics().horizontalAdvance(ToQString(INITIAL_PROGRAM_COMMAND)) +
-                              16);
+                             16);
     Parameters = new QPushButton(DialogText(IDS_DLG_SERVER_PARAMETERS), group);
     Parameters->setObjectName(QStringLiteral("ParametersButton"));
     Parameters->setAutoDefault(false);

@@ -31,8 +31,8 @@ CIpAddressEdit::CIpAddressEdit(QWidget* parent) : QWidget(parent) {
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(frame);
 
-    auto* validator =
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("^") + ADDRESS_BYTE_PATTERN + "?$"), this);
+    auto* validator = new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("^") + ADDRESS_BYTE_PATTERN + "?$"), this);
     for (int i = 0; i < 4; ++i) {
         if (i > 0) {
             auto* dot = new QLabel(QStringLiteral("."), frame);
@@ -68,8 +68,9 @@ QString CIpAddressEdit::Text() const {
 }
 
 void CIpAddressEdit::SetText(const QString& text) {
-    static const QRegularExpression dotted(QStringLiteral("^") + ADDRESS_BYTE_PATTERN + "\\." + ADDRESS_BYTE_PATTERN + "\\." + ADDRESS_BYTE_PATTERN +
-                                           "\\." + ADDRESS_BYTE_PATTERN + "$");
+    static const QRegularExpression dotted(QStringLiteral("^") + ADDRESS_BYTE_PATTERN + "\\." +
+                                           ADDRESS_BYTE_PATTERN + "\\." + ADDRESS_BYTE_PATTERN + "\\." +
+                                           ADDRESS_BYTE_PATTERN + "$");
     const QRegularExpressionMatch match = dotted.match(text.trimmed());
     KeptText.clear();
     for (int i = 0; i < 4; ++i)

@@ -50,13 +50,15 @@ CPreferenceApplication::CPreferenceApplication(CVelmoraVirtualPrinterApp& app, Q
     setWindowTitle(DialogText(IDS_DLG_PREF_TITLE));
 
     auto* startup = new QGroupBox(DialogText(IDS_DLG_PREF_STARTUP_GROUP), this);
-    StartAsServiceBox =
-        CheckBox(IDS_DLG_PREF_START_AS_SERVICE, "StartAsServiceCheck", app.Settings.StartAsService != 0, startup);
+    StartAsServiceBox = CheckBox(IDS_DLG_PREF_START_AS_SERVICE, "StartAsServiceCheck",
+                                 app.Settings.StartAsService != 0, startup);
     AutoStartBox = CheckBox(IDS_DLG_PREF_AUTO_START, "AutoStartCheck", app.Settings.AutoStart != 0, startup);
     AutoHideBox = CheckBox(IDS_DLG_PREF_AUTO_HIDE, "AutoHideCheck", app.Settings.AutoHide != 0, startup);
     StressBox = CheckBox(IDS_DLG_PREF_STRESS, "StressCheck", app.Settings.Stress != 0, startup);
-    AutoDeleteBox = CheckBox(IDS_DLG_PREF_AUTO_DELETE, "AutoDeleteCheck", app.Settings.AutoDelete != 0, startup);
-    DeleteSpoolBox = CheckBox(IDS_DLG_PREF_DELETE_SPOOL, "DeleteSpoolCheck", app.Settings.DeleteSpool, startup);
+    AutoDeleteBox =
+        CheckBox(IDS_DLG_PREF_AUTO_DELETE, "AutoDeleteCheck", app.Settings.AutoDelete != 0, startup);
+    DeleteSpoolBox =
+        CheckBox(IDS_DLG_PREF_DELETE_SPOOL, "DeleteSpoolCheck", app.Settings.DeleteSpool, startup);
     Timeout = new QSpinBox(startup);
     Timeout->setObjectName(QStringLiteral("TimeoutEdit"));
     Timeout->setRange(0, std::numeric_limits<int32_t>::max());
@@ -65,7 +67,8 @@ CPreferenceApplication::CPreferenceApplication(CVelmoraVirtualPrinterApp& app, Q
     timeoutLabel->setBuddy(Timeout);
     TimeoutLabel = timeoutLabel;
     auto* startupLayout = new QVBoxLayout(startup);
-    for (QCheckBox* box : {StartAsServiceBox, AutoStartBox, AutoHideBox, StressBox, AutoDeleteBox, DeleteSpoolBox})
+    for (QCheckBox* box :
+         {StartAsServiceBox, AutoStartBox, AutoHideBox, StressBox, AutoDeleteBox, DeleteSpoolBox})
         startupLayout->addWidget(box);
     auto* timeoutRow = new QHBoxLayout();
     timeoutRow->addSpacing(TIMEOUT_INDENT);

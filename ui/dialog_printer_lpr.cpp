@@ -9,7 +9,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-
 #include "output/lpd_client.h"
 #include "platform/ansi.h"
 #include "resources/dialog_string_ids.h"

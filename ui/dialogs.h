@@ -9,7 +9,7 @@ namespace velmora {
 class CPrinterList;
 class CSpoolFile;
 class CVelmoraVirtualPrinterApp;
-}
+}  // namespace velmora
 
 namespace velmora::ui {
 

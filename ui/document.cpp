@@ -1,6 +1,5 @@
 #include "ui/document.h"
 
-
 namespace velmora::ui {
 
 CVelmoraVirtualPrinterDoc::CVelmoraVirtualPrinterDoc(CVelmoraVirtualPrinterApp& app) : App(app) {

@@ -103,7 +103,7 @@ void CVelmoraVirtualPrinterView::OnJobListChanged() {
     if (RefreshTimer.isActive())
         return;
     const std::chrono::milliseconds since(SinceRefresh.isValid() ? SinceRefresh.elapsed()
-                                                                  : REFRESH_INTERVAL.count());
+                                                                 : REFRESH_INTERVAL.count());
     if (since >= REFRESH_INTERVAL) {
         RefreshList(REFRESH_LOCK_TIMEOUT);
     } else {
@@ -188,7 +188,8 @@ void CVelmoraVirtualPrinterView::ApplyToSelection(JobAction action) {
             App.Jobs.ApplyJobAction(action, job, false);
             continue;
         }
-        // The dialog shows a copy and runs without any lock; its choice applies to the job if it still exists.
+        // The dialog shows a copy and runs without any lock; its choice applies to the job if it still
+        // exists.
         const std::optional<CSpoolFile> shown = App.Jobs.CopyOfJob(job);
         std::u16string printerName;
         if (shown && ChooseTransfer && ChooseTransfer(*shown, &printerName))

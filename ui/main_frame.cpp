@@ -59,7 +59,8 @@ CMainFrame::CMainFrame(CVelmoraVirtualPrinterApp& app, bool trayAvailable, QWidg
     CreateToolBar();
     CreateStatusBar();
     CreateTrayIcon(trayAvailable);
-    connect(JobListView, &CVelmoraVirtualPrinterView::CommandStateChanged, this, &CMainFrame::UpdateCommandUi);
+    connect(JobListView, &CVelmoraVirtualPrinterView::CommandStateChanged, this,
+            &CMainFrame::UpdateCommandUi);
     UpdateCommandUi();
 }
 
@@ -138,7 +139,7 @@ void CMainFrame::CreateStatusBar() {
         Indicators[i]->setAlignment(Qt::AlignCenter);
         // As wide as its text also while the key is off and the pane empty.
         Indicators[i]->setMinimumWidth(Indicators[i]->fontMetrics().horizontalAdvance(IndicatorTexts[i]) +
-                                        12);
+                                       12);
         statusBar()->addPermanentWidget(Indicators[i]);
     }
     UpdateIndicators();

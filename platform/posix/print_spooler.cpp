@@ -32,7 +32,7 @@ using Ipp = std::unique_ptr<ipp_t, CIppDeleter>;
 
 HttpPointer Connect() {
     return HttpPointer(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                             CONNECT_MILLISECONDS, nullptr));
+                                    CONNECT_MILLISECONDS, nullptr));
 }
 
 bool Succeeded(ipp_status_t status) {
@@ -148,8 +148,8 @@ namespace {
 bool FlushPending(CPrinterConnection& printer) {
     if (printer.Pending.empty())
         return true;
-    const bool sent = cupsWriteRequestData(printer.Http.get(), printer.Pending.data(), printer.Pending.size()) ==
-                      HTTP_STATUS_CONTINUE;
+    const bool sent = cupsWriteRequestData(printer.Http.get(), printer.Pending.data(),
+                                           printer.Pending.size()) == HTTP_STATUS_CONTINUE;
     printer.Pending.clear();
     if (!sent)
         printer.Failed = true;

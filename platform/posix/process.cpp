@@ -13,9 +13,9 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <condition_variable>
 #include <mutex>
 #include <system_error>
 #include <thread>

@@ -181,7 +181,7 @@ ScHandle CreateService(ScHandle manager, const std::u16string& serviceName, cons
     const std::string folder = ServiceFolder(manager->Database, name);
     if (ServiceInstalled(folder)) {
         return FailWith<CServiceManagerObject>(MarkedForDeletion(folder) ? ERROR_SERVICE_MARKED_FOR_DELETE
-                                                                        : ERROR_SERVICE_EXISTS);
+                                                                         : ERROR_SERVICE_EXISTS);
     }
     // A folder left without a configuration by an interrupted removal is no installation.
     rmdir(folder.c_str());

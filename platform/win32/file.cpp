@@ -192,8 +192,8 @@ bool SetFileModificationTime(const std::u16string& path, std::time_t time) {
     if (file == INVALID_HANDLE_VALUE)
         return false;
     ULARGE_INTEGER ticks = {};
-    ticks.QuadPart =
-        static_cast<ULONGLONG>(static_cast<int64_t>(time) * FILE_TIME_TICKS_PER_SECOND + UNIX_EPOCH_IN_FILE_TIME);
+    ticks.QuadPart = static_cast<ULONGLONG>(static_cast<int64_t>(time) * FILE_TIME_TICKS_PER_SECOND +
+                                            UNIX_EPOCH_IN_FILE_TIME);
     FILETIME stamp = {ticks.LowPart, ticks.HighPart};
     const bool set = SetFileTime(file, nullptr, &stamp, &stamp);
     CloseHandle(file);

@@ -39,11 +39,11 @@ struct SchedulerJob {
 // Every job of the scheduler that CUPS_SERVER names, completed or not, in the order of their ids.
 std::vector<SchedulerJob> SchedulerJobs() {
     static const char* const ATTRIBUTES[] = {"job-id",
-                                              "job-state",
-                                              "job-name",
-                                              "job-originating-user-name",
-                                              "job-originating-host-name",
-                                              "document-name-supplied"};
+                                             "job-state",
+                                             "job-name",
+                                             "job-originating-user-name",
+                                             "job-originating-host-name",
+                                             "document-name-supplied"};
     ipp_t* request = ippNewRequest(IPP_OP_GET_JOBS);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, "ipp://localhost/");
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");

@@ -38,8 +38,8 @@ using test::ReadFile;
 using test::U16;
 
 constexpr const char* REFUSALS[] = {"The print request is rejected", "The control descriptor is rejected",
-                                     "The control file is rejected", "The data descriptor is rejected",
-                                     "The data file is rejected"};
+                                    "The control file is rejected", "The data descriptor is rejected",
+                                    "The data file is rejected"};
 
 struct Request {
     std::u16string Host = u"127.0.0.1";

@@ -25,8 +25,8 @@ class LpdSessionTest : public test::LpdServerFixture {
     std::vector<std::string> SpoolFiles(const std::string& queue) {
         std::vector<std::string> names;
         std::error_code ignored;
-        for (const auto& entry :
-             std::filesystem::directory_iterator(folder_.File("Spool") + test::TempFolder::SEPARATOR + queue, ignored)) {
+        for (const auto& entry : std::filesystem::directory_iterator(
+                 folder_.File("Spool") + test::TempFolder::SEPARATOR + queue, ignored)) {
             names.push_back(entry.path().filename().string());
         }
         return names;
@@ -301,7 +301,8 @@ TEST_F(LpdSessionTest, SpoolFileNamesNeverCollide) {
     EXPECT_TRUE(platform::FileExists(first->LocalFileName));
     EXPECT_TRUE(platform::FileExists(second->LocalFileName));
     // The date and time, the thread number and ".tmp".
-    const std::u16string name = first->LocalFileName.substr(first->LocalFileName.rfind(platform::PATH_SEPARATOR) + 1);
+    const std::u16string name =
+        first->LocalFileName.substr(first->LocalFileName.rfind(platform::PATH_SEPARATOR) + 1);
     EXPECT_EQ(name.size(), 14u + 2u + 4u);
     EXPECT_TRUE(name.ends_with(u"77.tmp"));
     EXPECT_EQ(first->DocumentName, u"N/A");

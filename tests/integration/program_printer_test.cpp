@@ -70,16 +70,14 @@ class ProgramPrinterTest : public test::AppFixture {
     void SetUp() override {
         AppFixture::SetUp();
         operations_.PrinterDriverAndPort = [](const std::u16string& name, std::u16string* driver,
-                                                           std::u16string* port) {
+                                              std::u16string* port) {
             if (name != u"Office Laser")
                 return false;
             *driver = u"HP LaserJet 4";
             *port = u"socket://10.0.0.5";
             return true;
         };
-        operations_.ShellPrint = [this](const std::u16string& path) {
-            shellPrinted_.push_back(path);
-        };
+        operations_.ShellPrint = [this](const std::u16string& path) { shellPrinted_.push_back(path); };
 
         // Spaces in both paths: the quoting of the template must carry them.
         programs_ = folder_.Path() + "/my programs";
@@ -350,7 +348,8 @@ TEST(ProcessTest, AStartedProcessIsObservedAndItsTreeAskedToClose) {
     EXPECT_EQ(platform::ProcessBaseName(static_cast<platform::ProcessId>(getpid())),
               u"velmora_integration_tests");
 
-    EXPECT_EQ(platform::WaitForInputIdle(process, platform::PROCESS_WAIT_INFINITE), platform::PROCESS_WAIT_READY);
+    EXPECT_EQ(platform::WaitForInputIdle(process, platform::PROCESS_WAIT_INFINITE),
+              platform::PROCESS_WAIT_READY);
     uint32_t exitCode = 0;
     ASSERT_TRUE(platform::GetExitCode(process, &exitCode));
     EXPECT_EQ(exitCode, platform::PROCESS_STILL_ACTIVE);

@@ -267,7 +267,8 @@ TEST_F(RawPrinterTest, ShellPrintHandsTheFileToTheDefaultQueue) {
 // The whole way through the server: an LPD client sends, the spooler prints raw, the printer receives
 // the bytes (with the trays of the virtual printer for PCL), and the jobs end Saved.
 TEST_F(RawPrinterTest, JobsSentByLpdReachThePrinterThroughTheSpooler) {
-    test::ExpectJobsPrintedRawThroughTheSpooler(*app_, U16(QUEUE), folder_, [this] { return NextDocument(); });
+    test::ExpectJobsPrintedRawThroughTheSpooler(*app_, U16(QUEUE), folder_,
+                                                [this] { return NextDocument(); });
     EXPECT_EQ(JobsTitled(folder_.File("trays.pcl")).size(), 1u);
 }
 

@@ -2,10 +2,10 @@
 // place of the program where a service has to run: what they do and the log lines they write.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <memory>
 
 #include <string>
 #include <vector>

@@ -67,12 +67,12 @@ class SpoolerTest : public test::LpdServerFixture {
         LpdServerFixture::SetUp();
         ui_.OnSetTrayIcon = [this](int icon) { icons_.push_back(icon); };
         // Program mode asks the print spooler about its printer; every printer exists here.
-        app_->Dispatch.ProgramOperations.PrinterDriverAndPort = [](const std::u16string&, std::u16string* driver,
-                                                           std::u16string* port) {
-            *driver = u"Generic";
-            *port = u"file:/dev/null";
-            return true;
-        };
+        app_->Dispatch.ProgramOperations.PrinterDriverAndPort =
+            [](const std::u16string&, std::u16string* driver, std::u16string* port) {
+                *driver = u"Generic";
+                *port = u"file:/dev/null";
+                return true;
+            };
         // Appends its first argument to a file: the order in which the spooler printed.
         script_ = folder_.File("record.sh");
         WriteFile(script_, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$2\"\n");
@@ -109,7 +109,8 @@ class SpoolerTest : public test::LpdServerFixture {
     }
 
     // A job as intake leaves it, with its data file in the spool folder.
-    SpoolFilePtr AddJob(const std::string& document, const std::u16string& printer, int32_t state = STATE_READY) {
+    SpoolFilePtr AddJob(const std::string& document, const std::u16string& printer,
+                        int32_t state = STATE_READY) {
         auto job = std::make_shared<CSpoolFile>();
         job->DocumentName = U16(document);
         job->PrinterName = printer;
@@ -224,7 +225,7 @@ TEST_F(SpoolerTest, EveryRouteEndsInTheStateAndErrorTextOfItsOutcome) {
     CPrinterSetting programWithoutPrinter = ProgramPrinter(u"NOPRINTER");
     SetPrinters({unknown, raw, LpdPrinter(u"FORWARD", u"HOLD"), programWithoutPrinter});
     app_->Dispatch.ProgramOperations.PrinterDriverAndPort = [](const std::u16string&, std::u16string*,
-                                                       std::u16string*) { return false; };
+                                                               std::u16string*) { return false; };
     // The private scheduler of no test: nothing answers there, so no queue exists.
     setenv("CUPS_SERVER", folder_.File("no-cups.sock").c_str(), 1);
 

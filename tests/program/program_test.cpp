@@ -73,9 +73,12 @@ class ProgramTest : public ::testing::Test {
     std::string Base(const std::string& name) const { return base_ + "/" + name; }
 
     std::vector<std::string> Environment() const {
-        return {"VELMORA_BASE_FOLDER=" + base_,       "VELMORA_SERVICE_DATABASE=" + database_,
-                "VELMORA_SYSTEMD_UNIT_FOLDER=" + units_, "VELMORA_LISTEN_LOOPBACK=1",
-                "QT_QPA_PLATFORM=offscreen",          "VELMORA_ANSWER_MESSAGE_BOXES=1"};
+        return {"VELMORA_BASE_FOLDER=" + base_,
+                "VELMORA_SERVICE_DATABASE=" + database_,
+                "VELMORA_SYSTEMD_UNIT_FOLDER=" + units_,
+                "VELMORA_LISTEN_LOOPBACK=1",
+                "QT_QPA_PLATFORM=offscreen",
+                "VELMORA_ANSWER_MESSAGE_BOXES=1"};
     }
     std::unique_ptr<ChildProcess> Start(const std::vector<std::string>& arguments) const {
         ChildProcess::Options options;
@@ -134,13 +137,15 @@ class ProgramTest : public ::testing::Test {
         return client.Connected();
     }
     bool SendJob(const std::string& name) const {
-        return test::SendLpdJob(port_, "HOLD", "Htester\nPtester\nJ" + name + "\nldfA001tester\n", name + "\n");
+        return test::SendLpdJob(port_, "HOLD", "Htester\nPtester\nJ" + name + "\nldfA001tester\n",
+                                name + "\n");
     }
 
     // The service as the test sees it through the private database.
     uint32_t ServiceState() const {
         platform::ScHandle manager = platform::OpenSCManager(platform::SC_MANAGER_ALL_ACCESS);
-        platform::ScHandle service = platform::OpenService(manager, SERVICE_NAME, platform::SERVICE_ALL_ACCESS);
+        platform::ScHandle service =
+            platform::OpenService(manager, SERVICE_NAME, platform::SERVICE_ALL_ACCESS);
         platform::CServiceStatus status;
         const bool known = service && platform::QueryServiceStatus(service, &status);
         platform::CloseServiceHandle(service);
@@ -149,7 +154,8 @@ class ProgramTest : public ::testing::Test {
     }
     bool Control(uint32_t control) const {
         platform::ScHandle manager = platform::OpenSCManager(platform::SC_MANAGER_ALL_ACCESS);
-        platform::ScHandle service = platform::OpenService(manager, SERVICE_NAME, platform::SERVICE_ALL_ACCESS);
+        platform::ScHandle service =
+            platform::OpenService(manager, SERVICE_NAME, platform::SERVICE_ALL_ACCESS);
         platform::CServiceStatus status;
         const bool sent = service && platform::ControlService(service, control, &status);
         platform::CloseServiceHandle(service);
@@ -220,8 +226,9 @@ TEST_F(ProgramTest, DesktopProgramServesSavesItsListAndSettingsAndAllowsOneInsta
     // A second desktop program refuses to run beside the first.
     std::string output;
     Run({}, &output);
-    EXPECT_NE(output.find("VelmoraVirtualPrinter: VelmoraVirtualPrinter is already running on this computer."),
-              std::string::npos)
+    EXPECT_NE(
+        output.find("VelmoraVirtualPrinter: VelmoraVirtualPrinter is already running on this computer."),
+        std::string::npos)
         << output;
     EXPECT_TRUE(Accepts());
 

@@ -21,7 +21,7 @@ namespace {
 constexpr const char* SOCAT = "/usr/bin/socat";
 // Debian's place first, then that of the distributions that keep helper programs in libexec.
 constexpr const char* CUPS_LPD_PLACES[] = {"/usr/lib/cups/daemon/cups-lpd",
-                                          "/usr/libexec/cups/daemon/cups-lpd"};
+                                           "/usr/libexec/cups/daemon/cups-lpd"};
 // A free port can be taken by someone else before socat binds it: then another one is tried.
 constexpr int PORT_ATTEMPTS = 5;
 // Limits that only keep a broken set-up from hanging; nothing here measures time.

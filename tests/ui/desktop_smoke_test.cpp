@@ -1,8 +1,8 @@
 // The desktop program's windows come up on the offscreen platform with the server behind them.
-#include <QApplication>
-#include <QWidget>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <QApplication>
+#include <QWidget>
 
 #include <atomic>
 #include <chrono>
@@ -31,7 +31,8 @@ TEST_F(DesktopProgramTest, TheDocumentRunsTheServerForTheLifeOfTheMainWindow) {
     desktop->ShowMainWindow(false);
     bool titled = false;
     for (const QWidget* window : QApplication::topLevelWidgets())
-        titled |= window->isVisible() && window->windowTitle() == "Velmora Virtual Printer autogenbuild_v7.1.0.35583";
+        titled |= window->isVisible() &&
+                  window->windowTitle() == "Velmora Virtual Printer autogenbuild_v7.1.0.35583";
     EXPECT_TRUE(titled);
     desktop.reset();
     EXPECT_FALSE(app_->LpdServer.IsServerRunning());

@@ -82,7 +82,9 @@ class ServerConfigurationDialogTest : public test::AppFixture {
 
     void SetPrinters(const PrinterRecords& records) { app_->PrinterList.Replace(records); }
     PrinterRecords Published() const { return *app_->PrinterList.Snapshot(); }
-    std::string PrinterCfg() const { return test::ReadFile(platform::UnicodeToAnsi(app_->PrinterConfig.Path())); }
+    std::string PrinterCfg() const {
+        return test::ReadFile(platform::UnicodeToAnsi(app_->PrinterConfig.Path()));
+    }
 
     // The names of the managed controls that are enabled.
     static std::set<std::string> EnabledControls(const QWidget* dialog) {

@@ -55,12 +55,15 @@ TEST(CommandLineSwitchesTest, EachServiceSwitchSetsItsFlagsWithEitherPrefix) {
 TEST(CommandLineSwitchesTest, OnlyTheExactSwitchWordCounts) {
     // Other spellings, plain words and the desktop toolkit's options and values change nothing.
     const std::vector<std::u16string> others = {
-        u"-installserv", u"-InstallServ", u"-INSTALLSERVX", u"-INSTALL", u"--INSTALLSERV", u"-SILENT_",
-        u"- WINSERV",    u"/winserv",     u"-",             u"WINSERV",  u"jobs.list",     u"",
+        u"-installserv", u"-InstallServ",  u"-INSTALLSERVX",
+        u"-INSTALL",     u"--INSTALLSERV", u"-SILENT_",
+        u"- WINSERV",    u"/winserv",      u"-",
+        u"WINSERV",      u"jobs.list",     u"",
     };
     for (const std::u16string& word : others)
         EXPECT_EQ(Show(Parse({word})), "0000") << platform::UnicodeToAnsi(word);
-    EXPECT_EQ(Show(Parse({u"-platform", u"offscreen", u"-WINSERV", u"--style", u"fusion", u"-reverse"})), "1000");
+    EXPECT_EQ(Show(Parse({u"-platform", u"offscreen", u"-WINSERV", u"--style", u"fusion", u"-reverse"})),
+              "1000");
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ using test::TempFolder;
 using test::U16;
 
 constexpr const char* WEEKDAYS[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
-                                     "Thursday", "Friday", "Saturday"};
+                                    "Thursday", "Friday", "Saturday"};
 
 std::string TodaysLogName() {
     const std::time_t now = std::time(nullptr);

@@ -14,7 +14,6 @@ using namespace std::chrono_literals;
 using platform::SOCKET_INVALID;
 using platform::SocketHandle;
 
-
 // A connection from a client on the loopback interface, set up as the listener hands it over: accepted,
 // made non-blocking, with the peer address.
 class LpdConnectionTest : public ::testing::Test {

@@ -15,8 +15,8 @@ using test::TempFolder;
 using test::ToolPath;
 using test::U16;
 
-constexpr unsigned EXCLUSIVE_WRITE =
-    platform::OPEN_READ_WRITE | platform::OPEN_CREATE | platform::OPEN_NO_TRUNCATE | platform::SHARE_EXCLUSIVE;
+constexpr unsigned EXCLUSIVE_WRITE = platform::OPEN_READ_WRITE | platform::OPEN_CREATE |
+                                     platform::OPEN_NO_TRUNCATE | platform::SHARE_EXCLUSIVE;
 
 TEST(CMyFileTest, ClampsAttemptsAndWait) {
     const CMyFile none(0, 0);

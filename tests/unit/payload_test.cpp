@@ -208,8 +208,7 @@ TEST_F(PayloadTest, CompressedFileThatCannotBeRemovedIsLeftBesideTheExpandedOne)
     const std::vector<std::string> log = Prepare();
     ASSERT_EQ(log.size(), 4u);
     const std::string failure =
-        "0\tUnable to remove the compressed file " + path + " (" +
-        Ansi(test::SharingViolationText()) + ")";
+        "0\tUnable to remove the compressed file " + path + " (" + Ansi(test::SharingViolationText()) + ")";
     EXPECT_EQ(log[2], failure);
     EXPECT_EQ(log[3], "0\tFile uncompressed -> " + path + "_unzip");
     EXPECT_EQ(messages_, std::vector<std::u16string>{U16(failure)});

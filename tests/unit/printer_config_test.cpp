@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "config/printer_setting.h"
 #include "app/app.h"
+#include "config/printer_setting.h"
 #include "support/test_user_interface.h"
 #include "support/test_util.h"
 #include "text/code_page.h"
@@ -313,7 +313,8 @@ TEST_F(PrinterConfigTest, AFileHeldByAnotherProcessIsWaitedForAndLeftAsItWasWhen
     {
         ChildProcess holder(ToolPath("hold_file"), {path_, "300"});
         ASSERT_TRUE(holder.WaitForLine("held"));
-        app_.Settings.AccessFileMaxAttempts = 500;  // up to ten seconds: far more than the holder keeps the file
+        app_.Settings.AccessFileMaxAttempts =
+            500;  // up to ten seconds: far more than the holder keeps the file
         app_.Settings.AccessFileWaitingTimeMsec = 20;
         app_.PrinterList.Clear();
         app_.LoadPrinterConfig();
@@ -333,7 +334,8 @@ TEST_F(PrinterConfigTest, FailedSavesLeaveTheOldFileAndTheListAsTheyWere) {
 
     {
 #ifdef _WIN32
-        GTEST_SKIP() << "Windows has no limit on the size of the files a process writes to fill the disk with";
+        GTEST_SKIP()
+            << "Windows has no limit on the size of the files a process writes to fill the disk with";
 #else
         // The disk fills up in the middle of the new content.
         struct rlimit saved {};
@@ -376,7 +378,8 @@ TEST_F(PrinterConfigTest, LookupsRunCleanlyWhileTheListIsReplacedAndReloaded) {
         readers.emplace_back([&] {
             for (int lookup = 0; lookup < 20000; ++lookup) {
                 bool hold = false;
-                if (!app_.PrinterList.FindVirtualPrinter(u"queue", &hold) || app_.PrinterList.FindVirtualPrinter(u"absent", &hold))
+                if (!app_.PrinterList.FindVirtualPrinter(u"queue", &hold) ||
+                    app_.PrinterList.FindVirtualPrinter(u"absent", &hold))
                     ++misses;
             }
             ++finished;

@@ -3,8 +3,8 @@
 // tree asked to close with TASKKILL. The program is a windowed stand-in for a PDF reader.
 #include <gtest/gtest.h>
 
-#include "windows/wine_printer.h"
 #include "windows/windows_test_util.h"
+#include "windows/wine_printer.h"
 
 #include <chrono>
 #include <filesystem>
@@ -75,7 +75,8 @@ class ProgramRouteTest : public test::AppFixture {
 
     // Prints the job through the system's own operations; the outcome's text becomes the job's.
     int32_t RunPrintProgram(CSpoolFile& job, const CPrinterSetting& printer) {
-        const CDispatchOutcome outcome = CProgramPrinter(app_->Reporter, app_->Settings).RunPrintProgram(job, printer);
+        const CDispatchOutcome outcome =
+            CProgramPrinter(app_->Reporter, app_->Settings).RunPrintProgram(job, printer);
         job.ErrorText = outcome.ErrorText;
         return outcome.Result;
     }
@@ -110,7 +111,8 @@ TEST_F(ProgramRouteTest, EveryValueReachesTheWaitingProgramAsOneArgumentAndNothi
     // The quotation marks of the name pair up with the inserted ones, as the Windows rules read them.
     EXPECT_EQ(ReadFile(output), "[" + folder_.File("job 1.prn") + "]\n[" + test::WinePrinter::NAME +
                                     "]\n[Wine PostScript Driver]\n[" + printer_->PortFile() +
-                                    "]\n[Q3 final report & echo x > " + pwned + " | more]\n[DOMAIN\\alice]\n"
+                                    "]\n[Q3 final report & echo x > " + pwned +
+                                    " | more]\n[DOMAIN\\alice]\n"
                                     "[Invoice 42]\n");
     EXPECT_FALSE(std::filesystem::exists(pwned));
 
@@ -149,14 +151,16 @@ TEST_F(ProgramRouteTest, TheExitCodeIsLoggedAndAProgramThatCannotStartFailsWithT
     setting_.ProgramCommand = U16("\"" + Program() + "\" --exit 7");
     EXPECT_EQ(RunPrintProgram(job_, setting_), 0);
     const DWORD pid = LaunchedPid();
-    EXPECT_EQ(LogMessages().back(), "0\tSpooler: Application done (PID=" + std::to_string(pid) + ", exitCode=7).");
+    EXPECT_EQ(LogMessages().back(),
+              "0\tSpooler: Application done (PID=" + std::to_string(pid) + ", exitCode=7).");
 
     CSpoolFile job;
     job.LocalFileName = job_.LocalFileName;
     setting_.ProgramCommand = U16("\"" + folder_.File("no such program.exe") + "\" %1");
     EXPECT_EQ(RunPrintProgram(job, setting_), 1);
     const std::string expected = "0\tSpooler: Unable to run the command : " +
-                                 platform::UnicodeToAnsi(platform::SystemErrorText(ERROR_FILE_NOT_FOUND)) + ".";
+                                 platform::UnicodeToAnsi(platform::SystemErrorText(ERROR_FILE_NOT_FOUND)) +
+                                 ".";
     EXPECT_EQ(platform::UnicodeToAnsi(job.ErrorText), expected);
     EXPECT_EQ(LogMessages().back(), expected);
 

@@ -84,7 +84,8 @@ TEST_F(RawPrintingTest, PclTraysAreReplacedThroughATemporaryCopy) {
     WriteFile(path, source);
 
     EXPECT_TRUE(RawPrintFile(U16(PRINTER), u"job.pcl", U16(path), CPclBinValues{u"12", u"3"}));
-    EXPECT_EQ(NextDocument(), ESC + "E" + ESC + "&l12H" + ESC + "&l3G" + "page\f" + ESC + "&l12H" + ESC + "E");
+    EXPECT_EQ(NextDocument(),
+              ESC + "E" + ESC + "&l12H" + ESC + "&l3G" + "page\f" + ESC + "&l12H" + ESC + "E");
     EXPECT_EQ(ReadFile(path), source);
     EXPECT_FALSE(platform::FileExists(U16(path + ".bin")));
 
@@ -141,7 +142,8 @@ TEST_F(RawPrintingTest, ThePrinterIsListedWithItsDriverAndPortAndCanBeTheDefault
 }
 
 TEST_F(RawPrintingTest, JobsReceivedOverWindowsSocketsArePrintedByTheSpooler) {
-    test::ExpectJobsPrintedRawThroughTheSpooler(*app_, U16(PRINTER), folder_, [this] { return NextDocument(); });
+    test::ExpectJobsPrintedRawThroughTheSpooler(*app_, U16(PRINTER), folder_,
+                                                [this] { return NextDocument(); });
 }
 
 }  // namespace

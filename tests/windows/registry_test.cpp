@@ -61,7 +61,7 @@ TEST_F(RegistryTest, TheLangValueWrittenByRegSelectsTheLanguage) {
         const char* value;
         Language expected;
     } cases[] = {
-        {"fr", Language::French}, {"Ja", Language::Japanese}, {"JA", Language::Japanese},
+        {"fr", Language::French},  {"Ja", Language::Japanese}, {"JA", Language::Japanese},
         {"DE", Language::English}, {"EN", Language::English},
     };
     for (const Case& c : cases) {

@@ -10,8 +10,8 @@
 #include "platform/ansi.h"
 #include "platform/process.h"
 #include "spool/job_archive.h"
-#include "support/test_user_interface.h"
 #include "support/lpd_test_util.h"
+#include "support/test_user_interface.h"
 #include "support/test_util.h"
 
 #include <gtest/gtest.h>
@@ -270,7 +270,9 @@ TEST_F(ServiceLifeTest, ADesktopRunBorrowsThePortOfThePausedServiceAndHandsItsJo
     {
         CVelmoraVirtualPrinterApp desktop;
         test::CTestUserInterface ui;
-        ui.OnShowMessage = [](const std::u16string& text, MessageIcon) { ADD_FAILURE() << platform::UnicodeToAnsi(text); };
+        ui.OnShowMessage = [](const std::u16string& text, MessageIcon) {
+            ADD_FAILURE() << platform::UnicodeToAnsi(text);
+        };
         desktop.InstallUserInterface(&ui);
         ASSERT_TRUE(desktop.SetUpWorkingFolders());
         desktop.ProfileFile.SetPath(platform::AnsiToUnicode(Base("QLSconf.ini")));
@@ -316,7 +318,6 @@ TEST_F(ServiceLifeTest, TheServiceProcessIsKnownAsOwnByItsProgramName) {
     EXPECT_EQ(platform::ProcessBaseName(servicePid), u"VelmoraVirtualPrinter");
     EXPECT_EQ(OwnProcesses(), std::vector<platform::ProcessId>{servicePid});
     EXPECT_FALSE(CVelmoraVirtualPrinterApp::IsOwnProcess(GetCurrentProcessId()));
-
 }
 
 TEST_F(ServiceLifeTest, APlainStartOfABuildWithoutTheDesktopProgramSaysSoAndEnds) {

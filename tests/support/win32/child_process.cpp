@@ -60,8 +60,8 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
         throw std::runtime_error("CreatePipe failed");
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
     const std::wstring inputName = options.Input.empty() ? std::wstring(L"NUL") : Widen(options.Input);
-    HANDLE input = CreateFileW(inputName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                               OPEN_EXISTING, 0, nullptr);
+    HANDLE input = CreateFileW(inputName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               &inheritable, OPEN_EXISTING, 0, nullptr);
     HANDLE errors = options.CaptureErrors ? writeEnd : GetStdHandle(STD_ERROR_HANDLE);
 
     std::u16string line = platform::QuoteArgument(platform::AnsiToUnicode(program));
@@ -76,8 +76,9 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     startup.hStdOutput = writeEnd;
     startup.hStdError = errors;
     PROCESS_INFORMATION started{};
-    const BOOL created = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
-                                        CREATE_UNICODE_ENVIRONMENT, block.data(), nullptr, &startup, &started);
+    const BOOL created =
+        CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                       block.data(), nullptr, &startup, &started);
     CloseHandle(writeEnd);
     if (input != INVALID_HANDLE_VALUE)
         CloseHandle(input);
@@ -118,7 +119,8 @@ int ChildProcess::RunToEnd(int milliseconds, std::string* output) {
         while (PeekNamedPipe(outputPipe_, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
             char buffer[4096];
             DWORD n = 0;
-            if (!::ReadFile(outputPipe_, buffer, std::min<DWORD>(available, sizeof buffer), &n, nullptr) || n == 0)
+            if (!::ReadFile(outputPipe_, buffer, std::min<DWORD>(available, sizeof buffer), &n, nullptr) ||
+                n == 0)
                 break;
             all.append(buffer, n);
         }
