@@ -1,7 +1,26 @@
 // What processes do the same on every system, above each system's own Poll of a process.
 #include "platform/process.h"
 
+#include <utility>
+
 namespace velmora::platform {
+
+CProcess::CProcess(CProcess&& other) noexcept
+    : Pid(std::exchange(other.Pid, -1)),
+      Finished(std::exchange(other.Finished, false)),
+      ExitCode(other.ExitCode),
+      ProcessHandle(std::exchange(other.ProcessHandle, nullptr)) {}
+
+CProcess& CProcess::operator=(CProcess&& other) noexcept {
+    if (this != &other) {
+        Close();
+        Pid = std::exchange(other.Pid, -1);
+        Finished = std::exchange(other.Finished, false);
+        ExitCode = other.ExitCode;
+        ProcessHandle = std::exchange(other.ProcessHandle, nullptr);
+    }
+    return *this;
+}
 
 bool GetExitCode(CProcess& process, uint32_t* exitCode) {
     if (!process.IsValid())

@@ -58,9 +58,8 @@ class CProcess {
     int Pid = -1;
     bool Finished = false;
     uint32_t ExitCode = 0;
-#ifdef _WIN32
-    void* ProcessHandle = nullptr;  // the process handle, which keeps the id from being reused
-#endif
+    // The process handle, which keeps the id from being reused (Windows; unused elsewhere).
+    void* ProcessHandle = nullptr;
 };
 
 // Starts the program the command line names (CreateProcessW without an application name): the first

@@ -39,19 +39,24 @@ void PclScanner::FeedHpgl(uint8_t b) {
     }
 }
 
+bool PclScanner::TakeFirst(uint8_t& character, uint8_t b) {
+    if (character != 0)
+        return false;
+    character = b;
+    if (IsUpper(b))
+        EndSequence();
+    return true;
+}
+
 // Called while an escape sequence is open or in HP-GL/2 mode; the plain-text case is handled inline.
 void PclScanner::FeedSequence(uint8_t b) {
     if (HpglMode) {
         FeedHpgl(b);
         return;
     }
-    if (ParamChar == 0) {
-        ParamChar = b;
-        // Two-character sequences such as ESC E (printer reset).
-        if (IsUpper(b))
-            EndSequence();
+    // Two-character sequences such as ESC E (printer reset) end at their first character.
+    if (TakeFirst(ParamChar, b))
         return;
-    }
     if (ParamChar == '%') {
         if (IsUpper(b)) {
             // ESC % <n> B enters HP-GL/2; ESC % -12345 X and the others simply end here.
@@ -66,12 +71,8 @@ void PclScanner::FeedSequence(uint8_t b) {
         }
         return;
     }
-    if (GroupChar == 0) {
-        GroupChar = b;
-        if (IsUpper(b))
-            EndSequence();
+    if (TakeFirst(GroupChar, b))
         return;
-    }
     if (IsUpper(b)) {
         TermChar = b;
         InEscape = false;

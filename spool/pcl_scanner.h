@@ -56,6 +56,9 @@ class PclScanner {
     static bool IsLower(uint8_t b) { return b >= 'a' && b <= 'z'; }
 
     void FeedSequence(uint8_t b);
+    // Stores b as the sequence's parameter or group character when that is still empty (the sequence
+    // ends there when b is its final character); false when it was taken already.
+    bool TakeFirst(uint8_t& character, uint8_t b);
     void FeedHpgl(uint8_t b);
     void AppendValue(uint8_t b) {
         if (ValueLength < MAX_VALUE_LENGTH)

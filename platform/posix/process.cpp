@@ -138,24 +138,6 @@ CProcess::~CProcess() {
     Close();
 }
 
-CProcess::CProcess(CProcess&& other) noexcept
-    : Pid(other.Pid), Finished(other.Finished), ExitCode(other.ExitCode) {
-    other.Pid = -1;
-    other.Finished = false;
-}
-
-CProcess& CProcess::operator=(CProcess&& other) noexcept {
-    if (this != &other) {
-        Close();
-        Pid = other.Pid;
-        Finished = other.Finished;
-        ExitCode = other.ExitCode;
-        other.Pid = -1;
-        other.Finished = false;
-    }
-    return *this;
-}
-
 CProcess::Status CProcess::Poll() {
     if (Finished)
         return Status::Ended;

@@ -47,27 +47,6 @@ CProcess::~CProcess() {
     Close();
 }
 
-CProcess::CProcess(CProcess&& other) noexcept
-    : Pid(other.Pid), Finished(other.Finished), ExitCode(other.ExitCode), ProcessHandle(other.ProcessHandle) {
-    other.Pid = -1;
-    other.Finished = false;
-    other.ProcessHandle = nullptr;
-}
-
-CProcess& CProcess::operator=(CProcess&& other) noexcept {
-    if (this != &other) {
-        Close();
-        Pid = other.Pid;
-        Finished = other.Finished;
-        ExitCode = other.ExitCode;
-        ProcessHandle = other.ProcessHandle;
-        other.Pid = -1;
-        other.Finished = false;
-        other.ProcessHandle = nullptr;
-    }
-    return *this;
-}
-
 CProcess::Status CProcess::Poll() {
     if (Finished)
         return Status::Ended;
