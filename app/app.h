@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/desktop_role.h"
+#include "app/service_control.h"
 #include "app/service_markers.h"
 #include "app/user_interface_switch.h"
 #include "config/printer_config.h"
@@ -94,6 +95,12 @@ class CVelmoraVirtualPrinterApp {
     CLpdServer LpdServer{{Reporter, Settings, PrinterList, Jobs}};
 
   private:
+    // -DELSERV: removes the service and reports the outcome.
+    void RemoveService(CServiceControl& service, bool silent);
+    // The desktop role: the service paused (or installed and started, and the run ends), the windows made,
+    // the start-up deletion and the spooler's start.
+    bool StartDesktop(CServiceControl& service, bool silent);
+
     bool ServiceMode = false;
 };
 

@@ -36,14 +36,7 @@ bool CVelmoraVirtualPrinterApp::InitInstance(int argc, char** argv) {
     const bool silent = commandLine.Silent != 0;
     CServiceControl service(Reporter);
     if (commandLine.RemoveService) {
-        if (service.UninstallService()) {
-            service.ReportServiceOutcome(u"Service uninstalled successfully.", MessageIcon::Information,
-                                         silent);
-        } else {
-            service.ReportServiceOutcome(u"Uninstall service failed.", MessageIcon::Error, silent);
-        }
-        SkipServiceResume = true;
-        Settings.StartAsService = 0;
+        RemoveService(service, silent);
         return false;
     }
     if (commandLine.InstallService) {
@@ -66,6 +59,10 @@ bool CVelmoraVirtualPrinterApp::InitInstance(int argc, char** argv) {
         return false;
     }
 
+    return StartDesktop(service, silent);
+}
+
+bool CVelmoraVirtualPrinterApp::StartDesktop(CServiceControl& service, bool silent) {
     if (Settings.StartAsService == 0) {
         if (!service.HoldService()) {
             ShowMessage(u"Unable to hold service. Service is still running.", MessageIcon::Error);
@@ -87,6 +84,16 @@ bool CVelmoraVirtualPrinterApp::InitInstance(int argc, char** argv) {
         Spooler.StartSpooler();
     Desktop->ShowMainWindow(Settings.AutoHide == 1);
     return true;
+}
+
+void CVelmoraVirtualPrinterApp::RemoveService(CServiceControl& service, bool silent) {
+    if (service.UninstallService()) {
+        service.ReportServiceOutcome(u"Service uninstalled successfully.", MessageIcon::Information, silent);
+    } else {
+        service.ReportServiceOutcome(u"Uninstall service failed.", MessageIcon::Error, silent);
+    }
+    SkipServiceResume = true;
+    Settings.StartAsService = 0;
 }
 
 int CVelmoraVirtualPrinterApp::ExitInstance() {

@@ -115,7 +115,7 @@ void CPrinterConfigFile::ReportFailure(const std::u16string& description) const 
 }
 
 void CPrinterConfigFile::LoadPrinterConfig(CPrinterList& list) const {
-    CMyFile file(Settings.AccessFileMaxAttempts.load(), Settings.AccessFileWaitingTimeMsec.load());
+    CMyFile file(Settings.AccessFile_MaxAttempts.load(), Settings.AccessFile_WaitingTimeMsec.load());
     platform::CFileError error;
     if (!file.OpenWithRetry(PrinterCfgPath, platform::OPEN_READ | platform::SHARE_EXCLUSIVE, &error)) {
         ReportFailure(error.Description());
@@ -168,8 +168,8 @@ void CPrinterConfigFile::SavePrinterConfig(const CPrinterList& list) const {
 
     // Written to a new file that replaces the old one: a failure at any point leaves the old file as it was.
     platform::CFileError error;
-    if (!ReplaceFileContent(PrinterCfgPath, content, Settings.AccessFileMaxAttempts.load(),
-                            Settings.AccessFileWaitingTimeMsec.load(), &error)) {
+    if (!ReplaceFileContent(PrinterCfgPath, content, Settings.AccessFile_MaxAttempts.load(),
+                            Settings.AccessFile_WaitingTimeMsec.load(), &error)) {
         ReportFailure(error.Description());
     }
 }

@@ -39,8 +39,8 @@ void CSettings::ReadServerSettings(const CProfileFile& file, int32_t autoDeleteD
     DeleteSpool = file.GetInt(SECTION, u"DeleteSpool", 0) != 0;
     DeleteSpoolTimeOut = file.GetInt(SECTION, u"DeleteSpoolTimeOut", 30);
     PortLPD = file.GetInt(SECTION, u"PortLPD", 515);
-    AccessFileMaxAttempts = ReadWithFallback(file, u"AccessFile_MaxAttempts", u"PDFRename_MaxAttempts", 10);
-    AccessFileWaitingTimeMsec =
+    AccessFile_MaxAttempts = ReadWithFallback(file, u"AccessFile_MaxAttempts", u"PDFRename_MaxAttempts", 10);
+    AccessFile_WaitingTimeMsec =
         ReadWithFallback(file, u"AccessFile_WaitingTimeMsec", u"PDFRename_WaitingTimeMsec", 10);
     KillProcessIfNeed = file.GetInt(SECTION, u"KillProcessIfNeed", 0);
     LogLevel = file.GetInt(SECTION, u"LogLevel", 1);
@@ -56,8 +56,8 @@ void CSettings::Save(CProfileFile& file) const {
         {u"AutoHide", AutoHide},
         {u"Stress", Stress},
         {u"PortLPD", PortLPD},
-        {u"AccessFile_MaxAttempts", AccessFileMaxAttempts},
-        {u"AccessFile_WaitingTimeMsec", AccessFileWaitingTimeMsec},
+        {u"AccessFile_MaxAttempts", AccessFile_MaxAttempts},
+        {u"AccessFile_WaitingTimeMsec", AccessFile_WaitingTimeMsec},
         {u"KillProcessIfNeed", KillProcessIfNeed},
         {u"LogLevel", LogLevel},
     };

@@ -27,8 +27,8 @@ class CSettings {
     std::atomic<int32_t> AutoHide{0};
     std::atomic<int32_t> Stress{0};
     std::atomic<int32_t> PortLPD{515};
-    std::atomic<int32_t> AccessFileMaxAttempts{10};
-    std::atomic<int32_t> AccessFileWaitingTimeMsec{10};
+    std::atomic<int32_t> AccessFile_MaxAttempts{10};
+    std::atomic<int32_t> AccessFile_WaitingTimeMsec{10};
     std::atomic<int32_t> KillProcessIfNeed{0};
     std::atomic<int32_t> LogLevel{1};
 

@@ -325,8 +325,8 @@ void CLpdSession::ReceiveDataFile() {
 }
 
 void CLpdSession::Discard() {
-    RemoveFileWithRetry(Job->LocalFileName, Parts.Settings.AccessFileMaxAttempts,
-                        Parts.Settings.AccessFileWaitingTimeMsec, nullptr, 0);
+    RemoveFileWithRetry(Job->LocalFileName, Parts.Settings.AccessFile_MaxAttempts,
+                        Parts.Settings.AccessFile_WaitingTimeMsec, nullptr, 0);
     Job.reset();
 }
 

@@ -24,8 +24,8 @@ bool CJobStore::DeleteNow(CSpoolFile& job) {
     if (IsGone(platform::RemoveFile(job.LocalFileName)))
         return true;
     std::u16string failure;
-    if (RemoveFileWithRetry(job.LocalFileName, Settings.AccessFileMaxAttempts,
-                            Settings.AccessFileWaitingTimeMsec, &failure, ERROR_TEXT_CAPACITY)) {
+    if (RemoveFileWithRetry(job.LocalFileName, Settings.AccessFile_MaxAttempts,
+                            Settings.AccessFile_WaitingTimeMsec, &failure, ERROR_TEXT_CAPACITY)) {
         return true;
     }
     const std::u16string text =

@@ -24,8 +24,8 @@ bool CJobStore::WriteJobListFile(platform::CFileError* error) {
         std::lock_guard<CRecursiveTimedMutex> lock(JobListLock);
         bytes = WriteJobArchive(JobList);
     }
-    return ReplaceFileContent(SpoolListPath, bytes, Settings.AccessFileMaxAttempts,
-                              Settings.AccessFileWaitingTimeMsec, error);
+    return ReplaceFileContent(SpoolListPath, bytes, Settings.AccessFile_MaxAttempts,
+                              Settings.AccessFile_WaitingTimeMsec, error);
 }
 
 void CJobStore::SaveJobList() {
@@ -35,7 +35,7 @@ void CJobStore::SaveJobList() {
 }
 
 void CJobStore::LoadJobList() {
-    CMyFile file(Settings.AccessFileMaxAttempts, Settings.AccessFileWaitingTimeMsec);
+    CMyFile file(Settings.AccessFile_MaxAttempts, Settings.AccessFile_WaitingTimeMsec);
     platform::CFileError error;
     if (!file.OpenWithRetry(SpoolListPath, platform::OPEN_READ | platform::SHARE_EXCLUSIVE, &error)) {
         Reporter.ShowMessage(Cut(error.Description(), 1024));

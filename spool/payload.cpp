@@ -136,72 +136,84 @@ int32_t CountPclPages(const std::u16string& path) {
     return scanner.Pages();
 }
 
-void PreparePayload(CSpoolFile& job, CReporter& reporter, const CSettings& settings) {
+namespace {
+
+// Expands a compressed data file into its "_unzip" file, which becomes the job's file; false when the job
+// keeps its compressed file.
+bool ExpandPayload(CSpoolFile& job, CReporter& reporter, const CSettings& settings) {
     const int mode = reporter.ModeDigit();
-    const auto reportFailure = [&](const std::u16string& text) { reporter.ReportFailure(text); };
-    const std::u16string bytes = LoadString(IDS_BYTES);
-
-    bool compressed = ApplyControlFile(job);
-    if (compressed) {
-        reporter.WriteLog(Format(u"%d\tCompressed file, try to uncompress", mode));
-        CMyFile file(FILE_SINGLE_ATTEMPT, FILE_MIN_WAIT_MSEC);
-        if (!OpenForReading(file, job.LocalFileName)) {
-            reportFailure(Format(u"%d\tUnable to uncompress file %s", mode, job.LocalFileName));
-        } else {
-            const int64_t length = file.Length();
-            file.Close();
-            reporter.WriteLog(
-                Format(u"%d\tCompressed size: %d %s", mode, static_cast<int32_t>(length), bytes));
-            const std::u16string expanded = job.LocalFileName + u"_unzip";
-            if (!InflateFile(job.LocalFileName, length, expanded)) {
-                reportFailure(Format(u"%d\tUnable to uncompress file %s", mode, job.LocalFileName));
-            } else {
-                std::u16string errorText;
-                if (!RemoveFileWithRetry(job.LocalFileName, settings.AccessFileMaxAttempts,
-                                         settings.AccessFileWaitingTimeMsec, &errorText,
-                                         ERROR_TEXT_CAPACITY)) {
-                    reportFailure(Format(u"%d\tUnable to remove the compressed file %s (%s)", mode,
-                                         job.LocalFileName, errorText));
-                }
-                job.LocalFileName = expanded;
-                reporter.WriteLog(Format(u"%d\tFile uncompressed -> %s", mode, job.LocalFileName));
-                compressed = false;
-            }
-        }
-    }
-
+    reporter.WriteLog(Format(u"%d\tCompressed file, try to uncompress", mode));
     CMyFile file(FILE_SINGLE_ATTEMPT, FILE_MIN_WAIT_MSEC);
-    if (OpenForReading(file, job.LocalFileName)) {
-        const int64_t length = file.Length();
-        // The type tests see the sample as a zero-terminated string: only the bytes before a zero count.
-        char sample[SAMPLE_SIZE] = {};
-        ReadFully(file, sample, SAMPLE_SIZE - 1);
-        job.FileSize = Format(u"%d %s", static_cast<int32_t>(length), bytes);
-        file.Close();
-
-        if (compressed)
-            job.FileType = u"COMPRESS";
-        const std::string_view text(sample);
-        const bool hasEscape = text.find('\x1B') != std::string_view::npos;
-        if (text.find("%PDF-1") != std::string_view::npos) {
-            job.FileType = u"PDF";
-            const std::u16string pdfPath = ReplaceAll(job.LocalFileName, u".tmp", u".pdf");
-            const int32_t attempts = settings.AccessFileMaxAttempts;
-            std::u16string errorText;
-            if (RenameFileWithRetry(job.LocalFileName, pdfPath, attempts, settings.AccessFileWaitingTimeMsec,
-                                    &errorText, ERROR_TEXT_CAPACITY)) {
-                job.LocalFileName = pdfPath;
-            } else {
-                reportFailure(
-                    Format(u"%d\tUnable to rename the file %s with pdf extension after %d attempts (%s).",
-                           mode, job.LocalFileName, attempts, errorText));
-            }
-        } else if (hasEscape &&
-                   (text.find("&l") != std::string_view::npos || text.find("&f") != std::string_view::npos)) {
-            job.FileType = u"PCL";
-        }
+    if (!OpenForReading(file, job.LocalFileName)) {
+        reporter.ReportFailure(Format(u"%d\tUnable to uncompress file %s", mode, job.LocalFileName));
+        return false;
     }
+    const int64_t length = file.Length();
+    file.Close();
+    reporter.WriteLog(
+        Format(u"%d\tCompressed size: %d %s", mode, static_cast<int32_t>(length), LoadString(IDS_BYTES)));
+    const std::u16string expanded = job.LocalFileName + u"_unzip";
+    if (!InflateFile(job.LocalFileName, length, expanded)) {
+        reporter.ReportFailure(Format(u"%d\tUnable to uncompress file %s", mode, job.LocalFileName));
+        return false;
+    }
+    std::u16string errorText;
+    if (!RemoveFileWithRetry(job.LocalFileName, settings.AccessFile_MaxAttempts,
+                             settings.AccessFile_WaitingTimeMsec, &errorText, ERROR_TEXT_CAPACITY)) {
+        reporter.ReportFailure(Format(u"%d\tUnable to remove the compressed file %s (%s)", mode,
+                                      job.LocalFileName, errorText));
+    }
+    job.LocalFileName = expanded;
+    reporter.WriteLog(Format(u"%d\tFile uncompressed -> %s", mode, job.LocalFileName));
+    return true;
+}
 
+// A PDF data file is named ".pdf" instead of ".tmp".
+void RenamePdf(CSpoolFile& job, CReporter& reporter, const CSettings& settings) {
+    const std::u16string pdfPath = ReplaceAll(job.LocalFileName, u".tmp", u".pdf");
+    const int32_t attempts = settings.AccessFile_MaxAttempts;
+    std::u16string errorText;
+    if (RenameFileWithRetry(job.LocalFileName, pdfPath, attempts, settings.AccessFile_WaitingTimeMsec,
+                            &errorText, ERROR_TEXT_CAPACITY)) {
+        job.LocalFileName = pdfPath;
+        return;
+    }
+    reporter.ReportFailure(Format(u"%d\tUnable to rename the file %s with pdf extension after %d attempts (%s).",
+                                  reporter.ModeDigit(), job.LocalFileName, attempts, errorText));
+}
+
+// The size, and the type that the first bytes show.
+void RecognisePayload(CSpoolFile& job, bool compressed, CReporter& reporter, const CSettings& settings) {
+    CMyFile file(FILE_SINGLE_ATTEMPT, FILE_MIN_WAIT_MSEC);
+    if (!OpenForReading(file, job.LocalFileName))
+        return;
+    const int64_t length = file.Length();
+    // The type tests see the sample as a zero-terminated string: only the bytes before a zero count.
+    char sample[SAMPLE_SIZE] = {};
+    ReadFully(file, sample, SAMPLE_SIZE - 1);
+    job.FileSize = Format(u"%d %s", static_cast<int32_t>(length), LoadString(IDS_BYTES));
+    file.Close();
+
+    if (compressed)
+        job.FileType = u"COMPRESS";
+    const std::string_view text(sample);
+    const bool hasEscape = text.find('\x1B') != std::string_view::npos;
+    if (text.find("%PDF-1") != std::string_view::npos) {
+        job.FileType = u"PDF";
+        RenamePdf(job, reporter, settings);
+    } else if (hasEscape &&
+               (text.find("&l") != std::string_view::npos || text.find("&f") != std::string_view::npos)) {
+        job.FileType = u"PCL";
+    }
+}
+
+}  // namespace
+
+void PreparePayload(CSpoolFile& job, CReporter& reporter, const CSettings& settings) {
+    bool compressed = ApplyControlFile(job);
+    if (compressed && ExpandPayload(job, reporter, settings))
+        compressed = false;
+    RecognisePayload(job, compressed, reporter, settings);
     if (job.FileType == u"PCL") {
         const int32_t pages = CountPclPages(job.LocalFileName);
         if (pages != -1)

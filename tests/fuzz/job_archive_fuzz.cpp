@@ -36,12 +36,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const CJobArchiveContent content = ReadJobArchive(fuzz::AsBytes(data, size));
 
     // The records before any damage were read completely: they must come back as they are.
-    const std::string written = WriteJobArchive(content.jobs);
+    const std::string written = WriteJobArchive(content.Jobs);
     const CJobArchiveContent again = ReadJobArchive(written);
-    VELMORA_FUZZ_CHECK(!again.damaged);
-    VELMORA_FUZZ_CHECK(again.jobs.size() == content.jobs.size());
-    for (std::size_t i = 0; i < content.jobs.size(); ++i)
-        VELMORA_FUZZ_CHECK(SameRecord(*content.jobs[i], *again.jobs[i]));
-    VELMORA_FUZZ_CHECK(WriteJobArchive(again.jobs) == written);
+    VELMORA_FUZZ_CHECK(!again.Damaged);
+    VELMORA_FUZZ_CHECK(again.Jobs.size() == content.Jobs.size());
+    for (std::size_t i = 0; i < content.Jobs.size(); ++i)
+        VELMORA_FUZZ_CHECK(SameRecord(*content.Jobs[i], *again.Jobs[i]));
+    VELMORA_FUZZ_CHECK(WriteJobArchive(again.Jobs) == written);
     return 0;
 }

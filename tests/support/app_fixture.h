@@ -22,7 +22,7 @@ class AppFixture : public ::testing::Test {
     void SetUp() override {
         SetEnvironment("VELMORA_BASE_FOLDER", folder_.Path());
         app_ = std::make_unique<CVelmoraVirtualPrinterApp>();
-        app_->Settings.AccessFileMaxAttempts = 3;
+        app_->Settings.AccessFile_MaxAttempts = 3;
         app_->InstallUserInterface(&ui_);
         ASSERT_TRUE(app_->SetUpWorkingFolders());
         InstallSeams();

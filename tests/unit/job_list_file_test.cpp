@@ -108,8 +108,8 @@ TEST_F(JobListFileTest, AListHeldByAnotherProgramIsWaitedForThenReported) {
     // Released in time: the retries get through.
     ChildProcess holder(ToolPath("hold_file"), {ListPath(), "200"});
     ASSERT_TRUE(holder.WaitForLine("held"));
-    app_->Settings.AccessFileMaxAttempts = 500;
-    app_->Settings.AccessFileWaitingTimeMsec = 20;
+    app_->Settings.AccessFile_MaxAttempts = 500;
+    app_->Settings.AccessFile_WaitingTimeMsec = 20;
     app_->Jobs.SaveJobList();
     EXPECT_EQ(messages_.size(), 2u);
     EXPECT_EQ(LoadedNames(), (std::vector<std::u16string>{u"kept", u"not saved"}));

@@ -294,8 +294,8 @@ TEST_F(PrinterConfigTest, MissingFileGivesNoPrintersAndAMessageOnlyOnTheDesktop)
 TEST_F(PrinterConfigTest, AFileHeldByAnotherProcessIsWaitedForAndLeftAsItWasWhenItStaysHeld) {
     const std::string original = "old;1\r\n";
     WriteFile(path_, original);
-    app_.Settings.AccessFileMaxAttempts = 3;
-    app_.Settings.AccessFileWaitingTimeMsec = 10;
+    app_.Settings.AccessFile_MaxAttempts = 3;
+    app_.Settings.AccessFile_WaitingTimeMsec = 10;
     {
         ChildProcess holder(ToolPath("hold_file"), {path_, "60000"});
         ASSERT_TRUE(holder.WaitForLine("held"));
@@ -313,9 +313,9 @@ TEST_F(PrinterConfigTest, AFileHeldByAnotherProcessIsWaitedForAndLeftAsItWasWhen
     {
         ChildProcess holder(ToolPath("hold_file"), {path_, "300"});
         ASSERT_TRUE(holder.WaitForLine("held"));
-        app_.Settings.AccessFileMaxAttempts =
+        app_.Settings.AccessFile_MaxAttempts =
             500;  // up to ten seconds: far more than the holder keeps the file
-        app_.Settings.AccessFileWaitingTimeMsec = 20;
+        app_.Settings.AccessFile_WaitingTimeMsec = 20;
         app_.PrinterList.Clear();
         app_.LoadPrinterConfig();
         ASSERT_EQ(Records().size(), 1u);

@@ -47,8 +47,8 @@ TEST_F(SettingsTest, MissingFileGivesDefaultsAndTheSaveWritesAllTwelveKeysInOrde
     EXPECT_EQ(app_.Settings.AutoStart, 1);
     EXPECT_EQ(app_.Settings.AutoDelete, 0);
     EXPECT_EQ(app_.Settings.PortLPD, 515);
-    EXPECT_EQ(app_.Settings.AccessFileMaxAttempts, 10);
-    EXPECT_EQ(app_.Settings.AccessFileWaitingTimeMsec, 10);
+    EXPECT_EQ(app_.Settings.AccessFile_MaxAttempts, 10);
+    EXPECT_EQ(app_.Settings.AccessFile_WaitingTimeMsec, 10);
     EXPECT_EQ(app_.Settings.LogLevel, 1);
     app_.SaveSettings();
     EXPECT_EQ(ReadFile(path_), DEFAULT_FILE);
@@ -59,8 +59,8 @@ TEST_F(SettingsTest, OlderRetryKeysAreReadWhenTheNewOnesAreAbsentOrMinusOne) {
               "[Settings]\r\nPDFRename_MaxAttempts=5\r\nAccessFile_WaitingTimeMsec=-1\r\n"
               "PDFRename_WaitingTimeMsec=250\r\n");
     app_.LoadSettings();
-    EXPECT_EQ(app_.Settings.AccessFileMaxAttempts, 5);
-    EXPECT_EQ(app_.Settings.AccessFileWaitingTimeMsec, 250);
+    EXPECT_EQ(app_.Settings.AccessFile_MaxAttempts, 5);
+    EXPECT_EQ(app_.Settings.AccessFile_WaitingTimeMsec, 250);
     app_.SaveSettings();
     const std::string saved = ReadFile(path_);
     EXPECT_NE(saved.find("AccessFile_MaxAttempts=5\r\nAccessFile_WaitingTimeMsec=250\r\n"),
