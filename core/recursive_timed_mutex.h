@@ -17,7 +17,11 @@ class CRecursiveTimedMutex {
 
     void lock() {
         std::unique_lock<std::mutex> guard(State);
-        Released.wait(guard, [this] { return IsFreeFor(std::this_thread::get_id()); });
+        if (!IsFreeFor(std::this_thread::get_id())) {
+            ++Waiters;
+            Released.wait(guard, [this] { return IsFreeFor(std::this_thread::get_id()); });
+            --Waiters;
+        }
         Take();
     }
     bool try_lock() {
@@ -30,7 +34,11 @@ class CRecursiveTimedMutex {
     template <typename Rep, typename Period>
     bool try_lock_for(const std::chrono::duration<Rep, Period>& time) {
         std::unique_lock<std::mutex> guard(State);
-        if (!Released.wait_for(guard, time, [this] { return IsFreeFor(std::this_thread::get_id()); }))
+        ++Waiters;
+        const bool free =
+            Released.wait_for(guard, time, [this] { return IsFreeFor(std::this_thread::get_id()); });
+        --Waiters;
+        if (!free)
             return false;
         Take();
         return true;
@@ -41,6 +49,8 @@ class CRecursiveTimedMutex {
             if (--Depth > 0)
                 return;
             Owner = std::thread::id();
+            if (Waiters == 0)
+                return;
         }
         Released.notify_all();
     }
@@ -56,6 +66,8 @@ class CRecursiveTimedMutex {
     std::condition_variable Released;
     std::thread::id Owner;
     int Depth = 0;
+    // Threads waiting for the release: only then does a release wake anyone.
+    int Waiters = 0;
 };
 
 }  // namespace velmora
