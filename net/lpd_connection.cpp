@@ -108,6 +108,24 @@ void FreeConnection(std::unique_ptr<LpdConnection>& connection) {
 
 namespace {
 
+// Makes room for one more chunk of a line after the bytes held; false when there is no memory for it or
+// the line would pass the largest length a reception can report.
+bool GrowLineBuffer(LpdConnection* connection, std::size_t chunk, std::size_t* size) {
+    const auto length = static_cast<std::size_t>(connection->Length);
+    if (length + chunk >= static_cast<std::size_t>(std::numeric_limits<int32_t>::max()))
+        return false;
+    if (length + chunk + 1 <= *size)
+        return true;
+    char* grown = static_cast<char*>(std::realloc(connection->Buffer.get(), length + chunk + 1));
+    if (!grown)
+        return false;
+    connection->Buffer.release();
+    connection->Buffer.reset(grown);
+    *size = length + chunk + 1;
+    std::memset(grown + length, 0, chunk + 1);
+    return true;
+}
+
 // A reception of a line (-1) or of a count; with anyAmount, a count reception ends as soon as some bytes
 // have arrived.
 int Reception(LpdConnection* connection, int32_t wanted, bool anyAmount) {
@@ -136,17 +154,8 @@ int Reception(LpdConnection* connection, int32_t wanted, bool anyAmount) {
     for (;;) {
         const auto length = static_cast<std::size_t>(connection->Length);
         if (line) {
-            if (length + chunk >= static_cast<std::size_t>(std::numeric_limits<int32_t>::max()))
+            if (!GrowLineBuffer(connection, chunk, &size))
                 return FailReception(connection, ERROR_ALLOCATION);
-            if (length + chunk + 1 > size) {
-                char* grown = static_cast<char*>(std::realloc(connection->Buffer.get(), length + chunk + 1));
-                if (!grown)
-                    return FailReception(connection, ERROR_ALLOCATION);
-                connection->Buffer.release();
-                connection->Buffer.reset(grown);
-                size = length + chunk + 1;
-                std::memset(grown + length, 0, chunk + 1);
-            }
         } else {
             // Never more than is missing: bytes beyond the count belong to the next reception.
             chunk = static_cast<std::size_t>(wanted) - length;

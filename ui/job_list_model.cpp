@@ -86,56 +86,61 @@ void CJobListModel::FillRow(CRow* row, const CSpoolFile& record) {
 bool CJobListModel::Refresh(std::chrono::milliseconds lockTimeout) {
     if (!App.Jobs.JobListLock.try_lock_for(lockTimeout))
         return false;
+    CRefreshPlan plan;
+    {
+        std::unique_lock<CRecursiveTimedMutex> lock(App.Jobs.JobListLock, std::adopt_lock);
+        MatchRows(&plan);
+    }
+    if (plan.LastChanged >= 0)
+        emit dataChanged(index(plan.FirstChanged, 0), index(plan.LastChanged, ColumnCount - 1));
+    RemoveAndAppend(&plan);
+    return true;
+}
 
+void CJobListModel::MatchRows(CRefreshPlan* plan) {
     // Records leave JobList and new ones are appended at its end; the order of the others never changes.
     // So one walk matches the list against the rows: the rows that stay keep their place, the records
     // that have no row yet become rows at the end.
-    std::vector<uint8_t> kept(Rows.size(), 0);
-    std::vector<CRow> appended;
-    int firstChanged = INT_MAX;
-    int lastChanged = -1;
-    {
-        std::unique_lock<CRecursiveTimedMutex> lock(App.Jobs.JobListLock, std::adopt_lock);
-        std::size_t next = 0;
-        bool matching = true;
-        for (const SpoolFilePtr& record : App.Jobs.JobList) {
-            if (!record)
-                continue;
-            std::size_t found = Rows.size();
-            if (matching) {
-                for (std::size_t k = next; k < Rows.size(); ++k) {
-                    if (Rows[k].Id == record->Id()) {
-                        found = k;
-                        break;
-                    }
+    plan->Kept.assign(Rows.size(), 0);
+    std::size_t next = 0;
+    bool matching = true;
+    for (const SpoolFilePtr& record : App.Jobs.JobList) {
+        if (!record)
+            continue;
+        std::size_t found = Rows.size();
+        if (matching) {
+            for (std::size_t k = next; k < Rows.size(); ++k) {
+                if (Rows[k].Id == record->Id()) {
+                    found = k;
+                    break;
                 }
-                // A record without a row: it and every record after it are new.
-                matching = found < Rows.size();
             }
-            if (found < Rows.size()) {
-                kept[found] = 1;
-                next = found + 1;
-                CRow& row = Rows[found];
-                if (row.State != record->State || row.StateText != View(record->StateText) ||
-                    row.PrinterName != View(record->PrinterName)) {
-                    FillRow(&row, *record);
-                    firstChanged = std::min(firstChanged, static_cast<int>(found));
-                    lastChanged = std::max(lastChanged, static_cast<int>(found));
-                }
-            } else {
-                CRow row;
-                row.Record = record;
-                row.Id = record->Id();
-                FillRow(&row, *record);
-                appended.push_back(std::move(row));
-            }
+            // A record without a row: it and every record after it are new.
+            matching = found < Rows.size();
+        }
+        if (found == Rows.size()) {
+            CRow row;
+            row.Record = record;
+            row.Id = record->Id();
+            FillRow(&row, *record);
+            plan->Appended.push_back(std::move(row));
+            continue;
+        }
+        plan->Kept[found] = 1;
+        next = found + 1;
+        CRow& row = Rows[found];
+        if (row.State != record->State || row.StateText != View(record->StateText) ||
+            row.PrinterName != View(record->PrinterName)) {
+            FillRow(&row, *record);
+            plan->FirstChanged = std::min(plan->FirstChanged, static_cast<int>(found));
+            plan->LastChanged = std::max(plan->LastChanged, static_cast<int>(found));
         }
     }
+}
 
-    if (lastChanged >= 0)
-        emit dataChanged(index(firstChanged, 0), index(lastChanged, ColumnCount - 1));
-
+void CJobListModel::RemoveAndAppend(CRefreshPlan* plan) {
     // The runs of rows whose records have left the list.
+    const std::vector<uint8_t>& kept = plan->Kept;
     std::vector<std::pair<int, int>> removed;
     for (std::size_t i = 0; i < kept.size();) {
         if (kept[i]) {
@@ -147,23 +152,9 @@ bool CJobListModel::Refresh(std::chrono::milliseconds lockTimeout) {
             ++i;
         removed.emplace_back(static_cast<int>(first), static_cast<int>(i - 1));
     }
-
     if (removed.size() > MAX_REMOVED_RUNS) {
-        beginResetModel();
-        std::vector<CRow> rows;
-        rows.reserve(Rows.size() + appended.size());
-        for (std::size_t i = 0; i < Rows.size(); ++i) {
-            if (kept[i])
-                rows.push_back(std::move(Rows[i]));
-            else
-                Release(Rows[i]);
-        }
-        std::move(appended.begin(), appended.end(), std::back_inserter(rows));
-        Rows = std::move(rows);
-        endResetModel();
-        if (!Released.empty())
-            ReleaseTimer.start(0);
-        return true;
+        ResetRows(plan);
+        return;
     }
     // From the last run to the first, so that the earlier runs keep their row numbers.
     for (auto run = removed.rbegin(); run != removed.rend(); ++run) {
@@ -175,14 +166,30 @@ bool CJobListModel::Refresh(std::chrono::milliseconds lockTimeout) {
     }
     if (!Released.empty())
         ReleaseTimer.start(0);
-    if (!appended.empty()) {
+    if (!plan->Appended.empty()) {
         const int first = static_cast<int>(Rows.size());
-        beginInsertRows(QModelIndex(), first, first + static_cast<int>(appended.size()) - 1);
-        Rows.reserve(Rows.size() + appended.size());
-        std::move(appended.begin(), appended.end(), std::back_inserter(Rows));
+        beginInsertRows(QModelIndex(), first, first + static_cast<int>(plan->Appended.size()) - 1);
+        Rows.reserve(Rows.size() + plan->Appended.size());
+        std::move(plan->Appended.begin(), plan->Appended.end(), std::back_inserter(Rows));
         endInsertRows();
     }
-    return true;
+}
+
+void CJobListModel::ResetRows(CRefreshPlan* plan) {
+    beginResetModel();
+    std::vector<CRow> rows;
+    rows.reserve(Rows.size() + plan->Appended.size());
+    for (std::size_t i = 0; i < Rows.size(); ++i) {
+        if (plan->Kept[i])
+            rows.push_back(std::move(Rows[i]));
+        else
+            Release(Rows[i]);
+    }
+    std::move(plan->Appended.begin(), plan->Appended.end(), std::back_inserter(rows));
+    Rows = std::move(rows);
+    endResetModel();
+    if (!Released.empty())
+        ReleaseTimer.start(0);
 }
 
 JobId CJobListModel::JobAt(int row) const {

@@ -1,6 +1,8 @@
 // The job list as the view shows it: one row per record of JobList, in list order, eight columns.
 #pragma once
 
+#include <climits>
+
 #include <QAbstractTableModel>
 #include <QPixmap>
 #include <QString>
@@ -72,6 +74,19 @@ class CJobListModel : public QAbstractTableModel {
     // printer names, so a refresh copies references instead of strings.
     const QString& Shared(const std::u16string& text);
     void FillRow(CRow* row, const CSpoolFile& record);
+    // What a refresh does to the rows: which stay, which records are new, and the span of changed rows.
+    struct CRefreshPlan {
+        std::vector<uint8_t> Kept;
+        std::vector<CRow> Appended;
+        int FirstChanged = INT_MAX;
+        int LastChanged = -1;
+    };
+    // Walks JobList (under JobListLock) against the rows.
+    void MatchRows(CRefreshPlan* plan);
+    // Removes the rows whose records have gone and appends the new ones, telling the view.
+    void RemoveAndAppend(CRefreshPlan* plan);
+    // The same as one reset, when the removals are too scattered to tell one run at a time.
+    void ResetRows(CRefreshPlan* plan);
     // Lets go of the records of rows that are gone, a slice at a time from the message loop: these may be
     // the last references, and freeing a whole list of records at once would hold the window up.
     void Release(CRow& row);
