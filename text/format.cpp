@@ -132,6 +132,71 @@ std::u16string CFormatArg::AsText() const {
     return text;
 }
 
+namespace {
+
+// The flags and width after a "%", up to the conversion character; p ends on it (or past the end).
+CFieldLayout ParseLayout(std::u16string_view format, std::size_t* p) {
+    CFieldLayout layout;
+    for (; *p < format.size() && (format[*p] == u'-' || format[*p] == u'0'); ++*p) {
+        if (format[*p] == u'-') {
+            layout.Left = true;
+        } else {
+            layout.Zero = true;
+        }
+    }
+    for (; *p < format.size() && format[*p] >= u'0' && format[*p] <= u'9'; ++*p) {
+        layout.Width = layout.Width * 10 + static_cast<std::size_t>(format[*p] - u'0');
+        if (layout.Width > MAX_WIDTH) {
+            layout.Width = MAX_WIDTH;
+        }
+    }
+    // Length modifiers carry no meaning here: every argument already knows its size.
+    while (*p < format.size() && (format[*p] == u'l' || format[*p] == u'h' || format[*p] == u'z' ||
+                                  format[*p] == u'j' || format[*p] == u't' || format[*p] == u'L')) {
+        ++*p;
+    }
+    return layout;
+}
+
+bool IsConversion(char16_t conversion) {
+    return std::u16string_view(u"diuxXcsS").find(conversion) != std::u16string_view::npos;
+}
+
+void AppendArgument(std::u16string& out, char16_t conversion, const CFormatArg& arg,
+                    const CFieldLayout& layout) {
+    // Zeros pad numbers only; text is padded with spaces.
+    CFieldLayout textSpec = layout;
+    textSpec.Zero = false;
+    // A text argument reads as its text whatever the conversion; a number under %s as its decimal form.
+    if (arg.kind() == CFormatArg::Kind::Text || arg.kind() == CFormatArg::Kind::Bytes) {
+        AppendPadded(out, arg.AsText(), textSpec);
+        return;
+    }
+    switch (conversion) {
+        case u'd':
+        case u'i':
+            AppendDecimal(out, arg, layout);
+            break;
+        case u'u':
+            AppendNumber(out, false, UnsignedReading(arg), 10, false, layout);
+            break;
+        case u'x':
+        case u'X':
+            AppendNumber(out, false, UnsignedReading(arg), 16, conversion == u'X', layout);
+            break;
+        case u'c': {
+            const auto unit = static_cast<char16_t>(arg.AsUnsigned());
+            AppendPadded(out, std::u16string_view(&unit, 1), textSpec);
+            break;
+        }
+        default:  // s, S
+            AppendDecimal(out, arg, textSpec);
+            break;
+    }
+}
+
+}  // namespace
+
 std::u16string FormatArgs(std::u16string_view format, const std::vector<CFormatArg>& args) {
     std::u16string out;
     out.reserve(format.size() + 16 * args.size());
@@ -144,85 +209,21 @@ std::u16string FormatArgs(std::u16string_view format, const std::vector<CFormatA
             break;
         }
         out.append(format.substr(pos, percent - pos));
-
         std::size_t p = percent + 1;
-        CFieldLayout layout;
-        for (; p < format.size() && (format[p] == u'-' || format[p] == u'0'); ++p) {
-            if (format[p] == u'-') {
-                layout.Left = true;
-            } else {
-                layout.Zero = true;
-            }
-        }
-        for (; p < format.size() && format[p] >= u'0' && format[p] <= u'9'; ++p) {
-            layout.Width = layout.Width * 10 + static_cast<std::size_t>(format[p] - u'0');
-            if (layout.Width > MAX_WIDTH) {
-                layout.Width = MAX_WIDTH;
-            }
-        }
-        // Length modifiers carry no meaning here: every argument already knows its size.
-        while (p < format.size() && (format[p] == u'l' || format[p] == u'h' || format[p] == u'z' ||
-                                     format[p] == u'j' || format[p] == u't' || format[p] == u'L')) {
-            ++p;
-        }
+        const CFieldLayout layout = ParseLayout(format, &p);
         if (p >= format.size()) {
             out.append(format.substr(percent));
             break;
         }
-
         const char16_t conversion = format[p];
         pos = p + 1;
         if (conversion == u'%') {
             out.push_back(u'%');
-            continue;
-        }
-        switch (conversion) {
-            case u'd':
-            case u'i':
-            case u'u':
-            case u'x':
-            case u'X':
-            case u'c':
-            case u's':
-            case u'S':
-                break;
-            default:
-                // Not a conversion of this formatter: the text stays as written.
-                out.append(format.substr(percent, pos - percent));
-                continue;
-        }
-        if (nextArg >= args.size()) {
-            continue;
-        }
-        const CFormatArg& arg = args[nextArg++];
-        // Zeros pad numbers only; text is padded with spaces.
-        CFieldLayout textSpec = layout;
-        textSpec.Zero = false;
-        // A text argument reads as its text whatever the conversion; a number under %s as its decimal form.
-        if (arg.kind() == CFormatArg::Kind::Text || arg.kind() == CFormatArg::Kind::Bytes) {
-            AppendPadded(out, arg.AsText(), textSpec);
-            continue;
-        }
-        switch (conversion) {
-            case u'd':
-            case u'i':
-                AppendDecimal(out, arg, layout);
-                break;
-            case u'u':
-                AppendNumber(out, false, UnsignedReading(arg), 10, false, layout);
-                break;
-            case u'x':
-            case u'X':
-                AppendNumber(out, false, UnsignedReading(arg), 16, conversion == u'X', layout);
-                break;
-            case u'c': {
-                const auto unit = static_cast<char16_t>(arg.AsUnsigned());
-                AppendPadded(out, std::u16string_view(&unit, 1), textSpec);
-                break;
-            }
-            default:  // s, S
-                AppendDecimal(out, arg, textSpec);
-                break;
+        } else if (!IsConversion(conversion)) {
+            // Not a conversion of this formatter: the text stays as written.
+            out.append(format.substr(percent, pos - percent));
+        } else if (nextArg < args.size()) {
+            AppendArgument(out, conversion, args[nextArg++], layout);
         }
     }
     return out;
