@@ -147,6 +147,35 @@ int Utf8StringLength(const char* source) {
     return i + 1;
 }
 
+namespace {
+
+// Each report counts against the caller's limit, when it keeps one; past it a last line says so once.
+void ReportInvalidByte(unsigned char b, int* errorCounter) {
+    if (errorCounter == nullptr) {
+        std::fprintf(stderr, "invalid byte value 0x%02X in UTF-8 sequence, ignoring it!\n", b);
+        return;
+    }
+    if (*errorCounter < ERROR_LIMIT) {
+        std::fprintf(stderr, "invalid byte value 0x%02X in UTF-8 sequence, ignoring it!\n", b);
+        ++*errorCounter;
+    }
+    if (*errorCounter == ERROR_LIMIT) {
+        std::fprintf(stderr, "more invalid byte values in UTF-8 sequence, ignoring...\n");
+        ++*errorCounter;
+    }
+}
+
+void ReportSurrogatePair(int* errorCounter) {
+    if (errorCounter == nullptr) {
+        std::fprintf(stderr, "got surrogate pair; ignoring\n");
+    } else if (*errorCounter < ERROR_LIMIT) {
+        std::fprintf(stderr, "got surrogate pair; ignoring\n");
+        ++*errorCounter;
+    }
+}
+
+}  // namespace
+
 int Utf8Decode(char16_t* destination, int* count, const char* source, int n, int* errorCounter) {
     if (source == nullptr || count == nullptr) {
         return -1;
@@ -186,29 +215,13 @@ int Utf8Decode(char16_t* destination, int* count, const char* source, int n, int
         }
         if (length == 0) {
             // A continuation byte where a sequence should start: skipped, and not counted as consumed.
-            if (errorCounter == nullptr) {
-                std::fprintf(stderr, "invalid byte value 0x%02X in UTF-8 sequence, ignoring it!\n", b);
-            } else {
-                if (*errorCounter < ERROR_LIMIT) {
-                    std::fprintf(stderr, "invalid byte value 0x%02X in UTF-8 sequence, ignoring it!\n", b);
-                    ++*errorCounter;
-                }
-                if (*errorCounter == ERROR_LIMIT) {
-                    std::fprintf(stderr, "more invalid byte values in UTF-8 sequence, ignoring...\n");
-                    ++*errorCounter;
-                }
-            }
+            ReportInvalidByte(b, errorCounter);
             ++i;
             continue;
         }
         if (length == 4) {
             // Outside the Basic Multilingual Plane: one replacement character.
-            if (errorCounter == nullptr) {
-                std::fprintf(stderr, "got surrogate pair; ignoring\n");
-            } else if (*errorCounter < ERROR_LIMIT) {
-                std::fprintf(stderr, "got surrogate pair; ignoring\n");
-                ++*errorCounter;
-            }
+            ReportSurrogatePair(errorCounter);
             destination[written++] = u'?';
             i += 4;
             consumed += 4;
