@@ -6,7 +6,6 @@
 #include <string>
 
 #include "app/desktop_role.h"
-#include "app/service_control.h"
 #include "app/service_markers.h"
 #include "app/user_interface_switch.h"
 #include "config/printer_config.h"
@@ -22,6 +21,8 @@
 #include "spool/spooler.h"
 
 namespace velmora {
+
+class CServiceControl;
 
 class CVelmoraVirtualPrinterApp {
   public:
