@@ -38,6 +38,7 @@ bool CVelmoraVirtualPrinterApp::SetUpWorkingFolders() {
         return false;
     PrinterConfig.SetPath(BaseFolder + u"Printer.cfg");
     Jobs.SetListPath(BaseFolder + u"spool.list");
+    Jobs.SetJournalPath(BaseFolder + u"spool.journal");
     // Missing lists are created empty; existing ones are left alone whatever their state.
     if (!platform::FileExists(PrinterConfig.Path()))
         SavePrinterConfig();
@@ -47,6 +48,7 @@ bool CVelmoraVirtualPrinterApp::SetUpWorkingFolders() {
     if (!createFolder(SpoolFolder))
         return false;
     LpdServer.SetSpoolFolder(SpoolFolder);
+    Jobs.SetSpoolFolder(SpoolFolder);
     const std::u16string logFolder = BaseFolder + u"Logs" + platform::PATH_SEPARATOR;
     if (!createFolder(logFolder))
         return false;

@@ -90,6 +90,11 @@ bool RenameFileWithRetry(const std::u16string& oldPath, const std::u16string& ne
                               attemptCount, waitMsec, errorText, errorCapacity);
 }
 
+std::u16string FolderOfFile(const std::u16string& path) {
+    const std::size_t end = path.find_last_of(u"/\\");
+    return end == std::u16string::npos ? std::u16string(u".") : path.substr(0, end);
+}
+
 bool ReplaceFileContent(const std::u16string& path, std::string_view content, int32_t attemptCount,
                         int32_t waitMsec, platform::CFileError* error) {
     platform::CFileError failure;
@@ -116,6 +121,8 @@ bool ReplaceFileContent(const std::u16string& path, std::string_view content, in
         current.Close();
         if (!failure)
             failure = platform::RenameFile(temporary, path, true);
+        if (!failure)
+            platform::SyncFile(FolderOfFile(path));
         if (failure) {
             platform::RemoveFile(temporary);
             if (error)

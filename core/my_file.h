@@ -49,6 +49,9 @@ bool RemoveFileWithRetry(const std::u16string& path, int32_t attemptCount, int32
 bool RenameFileWithRetry(const std::u16string& oldPath, const std::u16string& newPath, int32_t attemptCount,
                          int32_t waitMsec, std::u16string* errorText, std::size_t errorCapacity);
 
+// The folder of a file's path (without its last separator); "." for a bare name.
+std::u16string FolderOfFile(const std::u16string& path);
+
 // Replaces the whole content of a list or configuration file so that a crash, a full disk or a failed
 // write never leaves it half written: the content goes to a new file beside it, which is made durable and
 // then renamed over the old one. The old file is opened first without sharing, with the retries of

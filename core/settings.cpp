@@ -44,6 +44,7 @@ void CSettings::ReadServerSettings(const CProfileFile& file, int32_t autoDeleteD
         ReadWithFallback(file, u"AccessFile_WaitingTimeMsec", u"PDFRename_WaitingTimeMsec", 10);
     KillProcessIfNeed = file.GetInt(SECTION, u"KillProcessIfNeed", 0);
     LogLevel = file.GetInt(SECTION, u"LogLevel", 1);
+    DurableIntake = file.GetInt(SECTION, u"DurableIntake", 1);
 }
 
 void CSettings::Save(CProfileFile& file) const {
@@ -64,6 +65,11 @@ void CSettings::Save(CProfileFile& file) const {
     std::u16string entries;
     for (const auto& [key, value] : values) {
         entries += Format(u"%s=%d", key, value);
+        entries.push_back(u'\0');
+    }
+    // Written only where someone turned it off, so that the section keeps its twelve keys otherwise.
+    if (DurableIntake == 0) {
+        entries += u"DurableIntake=0";
         entries.push_back(u'\0');
     }
     entries.push_back(u'\0');

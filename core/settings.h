@@ -31,6 +31,8 @@ class CSettings {
     std::atomic<int32_t> AccessFile_WaitingTimeMsec{10};
     std::atomic<int32_t> KillProcessIfNeed{0};
     std::atomic<int32_t> LogLevel{1};
+    // Non-zero: a received job's data and record reach the disk before its last acknowledgement.
+    std::atomic<int32_t> DurableIntake{1};
 
   private:
     void ReadServerSettings(const CProfileFile& file, int32_t autoDeleteDefault);

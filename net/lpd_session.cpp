@@ -75,6 +75,13 @@ class CLpdSession {
     // client's close. Returns false with the failure logged.
     bool ReceiveData(int64_t count, bool untilClose);
     bool WriteSpool();
+    // Before the acknowledgement of a file that completes the job (a control file and data): the job is
+    // recorded so that it survives a crash. False when it could not be; the reception then fails.
+    bool RecordIfComplete();
+    // Stress runs of the desktop program receive jobs without keeping them; the service keeps every job.
+    bool KeepsJobs() const { return Parts.Settings.Stress == 0 || Mode == 1; }
+    // A reception that broke after its job was acknowledged keeps the job as acknowledged.
+    bool KeepAcknowledgedJob();
     void Discard();
 
     const CLpdServerParts& Parts;
@@ -86,6 +93,13 @@ class CLpdSession {
     bool Continue = true;
     // The client closed the connection at the end of a complete data file: the job is complete.
     bool Closed = false;
+    // The client sent the abort subcommand.
+    bool Aborted = false;
+    bool ControlReceived = false;
+    bool DataReceived = false;
+    // The job was recorded with its data file holding this many bytes.
+    bool Recorded = false;
+    int64_t RecordedLength = 0;
     SpoolFilePtr Job;
     platform::CNativeFile SpoolFile;
 };
@@ -128,14 +142,46 @@ void CLpdSession::Run() {
         Job->SetHeld();
     Job->SourceHost = platform::AnsiToUnicode(peer);
 
-    const bool received = ReceiveJob(queue);
+    const bool received = ReceiveJob(queue) || KeepAcknowledgedJob();
     SpoolFile.Close();
-    // Stress runs of the desktop program receive jobs without keeping them; the service keeps every job.
-    if (received && (Parts.Settings.Stress == 0 || Mode == 1)) {
+    if (received && KeepsJobs()) {
         Parts.Jobs.AddSpoolJob(std::move(Job), static_cast<uint32_t>(Thread));
     } else {
+        if (Recorded)
+            Parts.Jobs.ForgetReceivedJob(*Job);
         Discard();
     }
+}
+
+bool CLpdSession::RecordIfComplete() {
+    if (!ControlReceived || !DataReceived || !KeepsJobs())
+        return true;
+    if (Parts.Settings.DurableIntake != 0) {
+        const platform::CFileError flushed = SpoolFile.Flush();
+        if (flushed) {
+            Log(u"%d\tLPD (%d): Unable to write the spool file %s (%s)", Job->LocalFileName,
+                flushed.Description());
+            return false;
+        }
+    }
+    const int64_t length = SpoolFile.Length();
+    if (!Parts.Jobs.RecordReceivedJob(*Job, length)) {
+        Log(u"%d\tLPD (%d): Unable to record the job %s in the job journal", Job->LocalFileName);
+        return false;
+    }
+    Recorded = true;
+    RecordedLength = length;
+    return true;
+}
+
+bool CLpdSession::KeepAcknowledgedJob() {
+    if (!Recorded || Aborted)
+        return false;
+    // What arrived after the acknowledgement is not part of the acknowledged job.
+    SpoolFile.SetLength(RecordedLength);
+    Log(u"%d\tLPD (%d): Reception ended after the job was acknowledged; the job is kept: %s",
+        Job->LocalFileName);
+    return true;
 }
 
 bool CLpdSession::ReceiveJob(const std::u16string&) {
@@ -156,6 +202,7 @@ bool CLpdSession::ReceiveJob(const std::u16string&) {
         if (subcommand == 0x01) {
             Log(u"%d\tLPD (%d): Received command to abort job");
             Continue = false;
+            Aborted = true;
             SendByte(Connection.get(), 0x00);
             break;
         }
@@ -231,6 +278,9 @@ void CLpdSession::ReceiveControlFile() {
             }
         }
     }
+    ControlReceived = ControlReceived || !failed;
+    if (!failed && !RecordIfComplete())
+        failed = true;
     if (failed)
         Continue = false;
     if (SendAck(Connection.get(), failed) != 0) {
@@ -308,11 +358,14 @@ void CLpdSession::ReceiveDataFile() {
             }
         }
     }
+    DataReceived = DataReceived || !failed;
+    if (!failed && !RecordIfComplete())
+        failed = true;
     if (failed)
         Continue = false;
     if (Closed) {
         // The client has gone; an acknowledgement can only reach one that merely stopped sending.
-        SendAck(Connection.get(), false);
+        SendAck(Connection.get(), failed);
         return;
     }
     if (SendAck(Connection.get(), failed) != 0) {

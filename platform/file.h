@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <vector>
 
 namespace velmora::platform {
 
@@ -60,6 +61,8 @@ class CNativeFile {
     bool Seek(int64_t position);
     bool SeekToEnd();
     int64_t Length() const;
+    // Cuts the file to length bytes (or extends it with zeros).
+    bool SetLength(int64_t length);
 
   private:
     // The descriptor, or the Windows file handle (whose invalid value is also -1).
@@ -76,8 +79,17 @@ bool FileExists(const std::u16string& path);
 bool FileModificationTime(const std::u16string& path, std::time_t* time);
 // Sets the last modification time (used to back-date files).
 bool SetFileModificationTime(const std::u16string& path, std::time_t time);
-// Makes what was written to the file durable (no-op where the system does that by itself).
+// Makes what was written to the file durable (no-op where the system does that by itself). A folder's
+// path makes its entries durable: files created, renamed or removed in it.
 void SyncFile(const std::u16string& path);
+
+// One name in a folder.
+struct CFolderEntry {
+    std::u16string Name;
+    bool IsFolder = false;
+};
+// The entries of a folder, without "." and ".."; empty when it cannot be read.
+std::vector<CFolderEntry> ListFolder(const std::u16string& path);
 
 // The folder separator of this system's paths.
 #ifdef _WIN32

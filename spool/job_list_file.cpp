@@ -20,12 +20,23 @@ std::u16string Cut(std::u16string text, std::size_t length) {
 bool CJobStore::WriteJobListFile(platform::CFileError* error) {
     std::lock_guard<std::mutex> writing(JobListFileLock);
     std::string bytes;
+    std::vector<JobId> listed;
     {
         std::lock_guard<CRecursiveTimedMutex> lock(JobListLock);
         bytes = WriteJobArchive(JobList);
+        listed = Journal.ListedJobs();
     }
-    return ReplaceFileContent(SpoolListPath, bytes, Settings.AccessFile_MaxAttempts,
-                              Settings.AccessFile_WaitingTimeMsec, error);
+    if (!ReplaceFileContent(SpoolListPath, bytes, Settings.AccessFile_MaxAttempts,
+                            Settings.AccessFile_WaitingTimeMsec, error)) {
+        return false;
+    }
+    // The list on the disk holds these jobs now: the journal no longer needs to.
+    platform::CFileError folded;
+    if (!Journal.Fold(listed, &folded)) {
+        Reporter.WriteLog(
+            Format(u"%d\tUnable to fold the job journal : %s", Reporter.ModeDigit(), folded.Description()));
+    }
+    return true;
 }
 
 void CJobStore::SaveJobList() {
@@ -60,6 +71,27 @@ void CJobStore::LoadJobList() {
         Reporter.WriteLog(Format(u"%d\t%s", Reporter.ModeDigit(), text));
         Reporter.UserInterface().ShowInformation(text);
     }
+    OpenJournal();
+}
+
+void CJobStore::OpenJournal() {
+    if (JournalPath.empty())
+        return;
+    platform::CFileError error;
+    std::vector<CJournalEntry> entries = Journal.Open(JournalPath, &error);
+    if (error) {
+        Reporter.ReportFailure(Format(u"%d\tUnable to open the job journal %s (%s)", Reporter.ModeDigit(),
+                                      JournalPath, error.Description()));
+        return;
+    }
+    const std::size_t before = JobList.size();
+    RecoverJournalJobs(std::move(entries));
+    RegisterUnnamedSpoolFiles();
+    // The recovered jobs are in the list on the disk before the journal lets them go.
+    if (JobList.size() != before)
+        SaveJobList();
+    else
+        Journal.Fold({}, &error);
 }
 
 void CJobStore::StartPromptSaves() {

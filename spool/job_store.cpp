@@ -87,16 +87,29 @@ void CJobStore::EraseJob(JobId id) {
         JobList.erase(JobList.begin() + index);
 }
 
+bool CJobStore::RecordReceivedJob(const CSpoolFile& job, int64_t length) {
+    return Journal.Record(JOURNAL_RECEIVED, job, length, Settings.DurableIntake != 0);
+}
+
+void CJobStore::ForgetReceivedJob(const CSpoolFile& job) {
+    Journal.Record(JOURNAL_FORGOTTEN, job, 0, false);
+}
+
 void CJobStore::AddSpoolJob(SpoolFilePtr job, uint32_t threadNumber) {
+    CSpoolFile prepared;
     {
         std::lock_guard<CRecursiveTimedMutex> lock(JobListLock);
         PreparePayload(*job, Reporter, Settings);
         AppendJob(job);
+        Journal.MarkListed(job->Id());
+        prepared = *job;
         Reporter.WriteLog(
             Format(u"%d\tLPD (%d): Add Spool Job:%s, Class:%s, Name:%s, User:%s, Type:%s, Queue:%s",
                    Reporter.ModeDigit(), threadNumber, job->JobName, job->JobClass, job->DocumentName,
                    job->Owner, job->FileType, job->PrinterName));
     }
+    // Its new names (.pdf, the expansion) until the next save of the list.
+    Journal.RecordPrepared(prepared);
     Reporter.UserInterface().PostJobListChanged();
     SpoolerEvent.Set();
 }
@@ -159,9 +172,12 @@ void CJobStore::AutoDeleteSavedJobs() {
 }
 
 void CJobStore::Clear() {
-    std::lock_guard<CRecursiveTimedMutex> lock(JobListLock);
-    JobList.clear();
-    FileGone.clear();
+    {
+        std::lock_guard<CRecursiveTimedMutex> lock(JobListLock);
+        JobList.clear();
+        FileGone.clear();
+    }
+    Journal.Close();
 }
 
 void CJobStore::EndWaits() {

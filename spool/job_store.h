@@ -15,6 +15,7 @@
 #include "core/reporter.h"
 #include "core/settings.h"
 #include "platform/file.h"
+#include "spool/job_journal.h"
 #include "spool/job_list_saver.h"
 #include "spool/spool_file.h"
 
@@ -47,9 +48,11 @@ class CJobStore {
     CJobStore(const CJobStore&) = delete;
     CJobStore& operator=(const CJobStore&) = delete;
 
-    // spool.list.
+    // spool.list, spool.journal beside it, and the spool folder whose queue folders hold the data files.
     void SetListPath(const std::u16string& path) { SpoolListPath = path; }
     const std::u16string& ListPath() const { return SpoolListPath; }
+    void SetJournalPath(const std::u16string& path) { JournalPath = path; }
+    void SetSpoolFolder(const std::u16string& path) { SpoolFolder = path; }
 
     // The caller holds JobListLock at most once when an action may wait (a waiting deletion gives the
     // lock up between its attempts). JOB_TRANSFER moves the job to printerName, the choice its dialog made
@@ -62,6 +65,12 @@ class CJobStore {
     std::optional<CSpoolFile> CopyOfJob(JobId job) const;
     // Appends a received job; the caller holds JobListLock.
     void AppendJob(SpoolFilePtr job);
+    // Job intake, before the acknowledgement that completes a reception: the job, whose data file holds
+    // length bytes, survives a crash from now on (and a power cut too unless DurableIntake is 0). False
+    // when it could not be recorded; the reception then fails.
+    bool RecordReceivedJob(const CSpoolFile& job, int64_t length);
+    // A recorded reception that its client aborted after all.
+    void ForgetReceivedJob(const CSpoolFile& job);
     // Job intake: prepares the payload of a completely received job and appends it to the list.
     void AddSpoolJob(SpoolFilePtr job, uint32_t threadNumber);
     // Every change of the list or of a job's state ends here: the list reaches the disk soon after.
@@ -79,7 +88,8 @@ class CJobStore {
     // The end of the run: deletions that wait give up, leaving their jobs Held for the next run.
     void EndWaits();
 
-    // spool.list: written whole, read at start-up.
+    // spool.list: written whole; read at start-up together with the jobs the journal kept since its last
+    // save, and the spool files no job names, which become held jobs.
     void SaveJobList();
     void LoadJobList();
     // Writes spool.list without telling the user; false with the reason on failure.
@@ -87,7 +97,7 @@ class CJobStore {
     // Saves that follow every change of the job list while the server runs.
     void StartPromptSaves();
     void StopPromptSaves();
-    // Empties the list (the server's stop, after the last save).
+    // Empties the list and closes the journal (the server's stop, after the last save).
     void Clear();
 
     // The jobs in arrival order. Shared ownership keeps a record alive while a dialog still shows it after
@@ -99,6 +109,10 @@ class CJobStore {
     CJobListSaver JobListSaver;
 
   private:
+    void OpenJournal();
+    void RecoverJournalJobs(std::vector<CJournalEntry> entries);
+    void RegisterUnnamedSpoolFiles();
+    void AppendRecoveredJob(const SpoolFilePtr& job, std::u16string_view format);
     bool DeleteLocalFile(CSpoolFile& job, bool waitUntilDeleted,
                          std::unique_lock<CRecursiveTimedMutex>& lock);
     bool DeleteNow(CSpoolFile& job);
@@ -109,6 +123,9 @@ class CJobStore {
     const CSettings& Settings;
     CManualResetEvent& SpoolerEvent;
     std::u16string SpoolListPath;
+    std::u16string JournalPath;
+    std::u16string SpoolFolder;
+    CJobJournal Journal;
     // One writer of spool.list at a time, so that an older list never overwrites a newer one.
     std::mutex JobListFileLock;
     // The job whose dispatch runs (0: none), under JobListLock; a deletion of that job waits for its end.

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "platform/ansi.h"
 #include "resources/string_table.h"
 
 namespace velmora {
@@ -33,6 +34,15 @@ void CSpoolFile::SetError() {
 }
 void CSpoolFile::SetPrinting() {
     SetState(STATE_PRINTING);
+}
+
+std::u16string FormatLocalTime(const char* format, std::time_t time) {
+    std::tm local{};
+    localtime_r(&time, &local);
+    char text[128] = {};
+    if (std::strftime(text, sizeof text, format, &local) == 0)
+        return {};
+    return platform::AnsiToUnicode(text);
 }
 
 }  // namespace velmora

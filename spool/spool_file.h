@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 
@@ -60,5 +61,9 @@ class CSpoolFile {
 };
 
 using SpoolFilePtr = std::shared_ptr<CSpoolFile>;
+
+// A local time formatted by strftime in the runtime's current locale ("%c" for DateInserted); empty when
+// the text does not fit.
+std::u16string FormatLocalTime(const char* format, std::time_t time);
 
 }  // namespace velmora

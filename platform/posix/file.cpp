@@ -1,5 +1,6 @@
 #include "platform/file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/file.h>
@@ -175,6 +176,10 @@ int64_t CNativeFile::Length() const {
     return info.st_size;
 }
 
+bool CNativeFile::SetLength(int64_t length) {
+    return ftruncate(NativeHandle, length) == 0;
+}
+
 CFileError RemoveFile(const std::u16string& path) {
     const std::string native = NativePath(path);
     CFileError error;
@@ -240,6 +245,23 @@ void SyncFile(const std::u16string& path) {
     const CFileDescriptor file(open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC));
     if (file.IsValid())
         fsync(file.Get());
+}
+
+std::vector<CFolderEntry> ListFolder(const std::u16string& path) {
+    std::vector<CFolderEntry> entries;
+    const std::string native = NativePath(path);
+    const CFolderListing folder(opendir(native.c_str()));
+    if (!folder)
+        return entries;
+    while (const dirent* entry = readdir(folder.get())) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        struct stat info {};
+        const bool isFolder = stat((native + '/' + entry->d_name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+        entries.push_back({AnsiToUnicode(name), isFolder});
+    }
+    return entries;
 }
 
 std::u16string ProgramFilePath() {

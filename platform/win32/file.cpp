@@ -156,6 +156,13 @@ int64_t CNativeFile::Length() const {
     return size.QuadPart;
 }
 
+bool CNativeFile::SetLength(int64_t length) {
+    LARGE_INTEGER position = {};
+    position.QuadPart = length;
+    return SetFilePointerEx(Handle(NativeHandle), position, nullptr, FILE_BEGIN) &&
+           SetEndOfFile(Handle(NativeHandle));
+}
+
 CFileError RemoveFile(const std::u16string& path) {
     return DeleteFileW(Wide(path)) ? CFileError{} : LastError();
 }
@@ -208,6 +215,21 @@ void SyncFile(const std::u16string& path) {
         return;
     FlushFileBuffers(file);
     CloseHandle(file);
+}
+
+std::vector<CFolderEntry> ListFolder(const std::u16string& path) {
+    std::vector<CFolderEntry> entries;
+    WIN32_FIND_DATAW found = {};
+    const HANDLE search = FindFirstFileW(Wide(path + u"\\*"), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return entries;
+    do {
+        const std::u16string name(reinterpret_cast<const char16_t*>(found.cFileName));
+        if (name != u"." && name != u"..")
+            entries.push_back({name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return entries;
 }
 
 std::u16string ProgramFilePath() {

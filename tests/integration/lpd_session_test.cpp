@@ -168,6 +168,8 @@ TEST_F(LpdSessionTest, AbortsAndUnknownSubcommands) {
         ASSERT_EQ(client.Reply(), 0);
         ASSERT_TRUE(client.Send(control + std::string(1, '\0')));
         EXPECT_EQ(client.Reply(), 0);
+        // Aborted even after a complete job's acknowledgement: nothing is kept.
+        EXPECT_EQ(client.SendFile('\x03', "dfA001client", "data"), 0);
         ASSERT_TRUE(client.Send("\x01\n"));
         EXPECT_EQ(client.Reply(), 0);
         EXPECT_TRUE(client.WaitClosed());
@@ -205,6 +207,22 @@ TEST_F(LpdSessionTest, SilenceInTheMiddleOfAFileEndsTheSessionWithANack) {
     WaitForSessions();
     EXPECT_EQ(JobCount(), 0u);
     EXPECT_TRUE(LogHas(", error=ERROR_INTERNAL_TIMEOUT, size_read=0)"));
+
+    // With its control file as well the job was acknowledged complete: it is kept as acknowledged,
+    // without the start of a further file that never ended.
+    RawLpdClient complete(port_);
+    ASSERT_TRUE(complete.Send("\x02PASS\n"));
+    ASSERT_EQ(complete.Reply(), 0);
+    EXPECT_EQ(complete.SendFile('\x02', "cfA001client", CONTROL_FILE), 0);
+    EXPECT_EQ(complete.SendFile('\x03', "dfA001client", "data"), 0);
+    ASSERT_TRUE(complete.Send("\x03" "100 dfA002client\n"));
+    ASSERT_EQ(complete.Reply(), 0);
+    ASSERT_TRUE(complete.Send("partial"));
+    EXPECT_EQ(complete.Reply(), 1);
+    EXPECT_TRUE(complete.WaitClosed());
+    ASSERT_EQ(WaitForJobs(1), 1u);
+    EXPECT_EQ(ReadFile(platform::UnicodeToAnsi(Job(0)->LocalFileName)), "data");
+    EXPECT_TRUE(LogHas("): Reception ended after the job was acknowledged; the job is kept: "));
 }
 
 TEST_F(LpdSessionTest, OversizedAndNegativeControlFilesAreRefused) {

@@ -9,13 +9,19 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <memory>
+#include <mutex>
+#include <random>
+#include <map>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/ansi.h"
+#include "platform/file.h"
 #include "platform/process.h"
 #include "platform/service_manager.h"
 #include "spool/job_archive.h"
@@ -339,6 +345,61 @@ TEST_F(ProgramTest, ServiceLifeWithADesktopProgramBorrowingItsPort) {
     for (const char* marker : {"QLSsynch0", "QLSsynch1", "QLSsynch2"})
         EXPECT_FALSE(Exists(Base(marker))) << marker;
     EXPECT_EQ(Count("1\tQLS - ServiceMain: service has to be stopped"), 1);
+}
+
+// Killed at random moments while four clients send jobs: after every restart each acknowledged job is in
+// the list with its bytes, and every spool file belongs to a job.
+TEST_F(ProgramTest, AKilledServerKeepsEveryAcknowledgedJob) {
+    std::mt19937 random(std::random_device{}());
+    std::vector<std::string> acknowledged;
+    std::mutex acknowledgedLock;
+    for (int trial = 0; trial < 6; ++trial) {
+        std::unique_ptr<ChildProcess> service = Start({"-WINSERV"});
+        ASSERT_TRUE(WaitForCount("1\tLPD Server is started", trial + 1));
+        std::atomic<bool> sending{true};
+        std::vector<std::thread> clients;
+        for (int client = 0; client < 4; ++client) {
+            clients.emplace_back([&, client] {
+                for (int n = 0; sending; ++n) {
+                    const std::string name =
+                        "t" + std::to_string(trial) + "-c" + std::to_string(client) + "-n" + std::to_string(n);
+                    const std::string data = name + std::string(2000, 'x') + "\n";
+                    if (!test::SendLpdJob(port_, "HOLD", "Htester\nPtester\nJ" + name + "\n", data))
+                        continue;
+                    std::lock_guard<std::mutex> lock(acknowledgedLock);
+                    acknowledged.push_back(data);
+                }
+            });
+        }
+        Sleep(std::uniform_int_distribution<int>(100, 800)(random));
+        service->Kill(SIGKILL);
+        service->WaitFor(30000);
+        sending = false;
+        for (std::thread& client : clients)
+            client.join();
+    }
+    // The last restart's recovery, then its saved list.
+    std::unique_ptr<ChildProcess> service = Start({"-WINSERV"});
+    ASSERT_TRUE(WaitForCount("1\tLPD Server is started", 7));
+    service->Kill(SIGTERM);
+    ASSERT_EQ(service->WaitFor(30000), 0);
+
+    // Each job by its name, with its data; a file that only the spool folder knew would be held nameless.
+    std::multimap<std::string, std::string> listed;
+    std::set<std::string> named;
+    for (const SpoolFilePtr& job : ReadJobArchive(ReadFile(Base("spool.list"))).Jobs) {
+        const std::string path = platform::UnicodeToAnsi(job->LocalFileName);
+        listed.emplace(platform::UnicodeToAnsi(job->JobName), ReadFile(path));
+        named.insert(path.substr(path.find_last_of('/') + 1));
+    }
+    ASSERT_GT(acknowledged.size(), 0u);
+    for (const std::string& data : acknowledged) {
+        const std::string name = data.substr(0, data.find('x'));
+        ASSERT_EQ(listed.count(name), 1u) << name << " of " << acknowledged.size();
+        EXPECT_EQ(listed.find(name)->second, data) << name;
+    }
+    for (const platform::CFolderEntry& file : platform::ListFolder(platform::AnsiToUnicode(Base("Spool/HOLD"))))
+        EXPECT_EQ(named.count(platform::UnicodeToAnsi(file.Name)), 1u) << platform::UnicodeToAnsi(file.Name);
 }
 
 TEST_F(ProgramTest, ASecondDesktopProgramDoesNotResumeTheService) {

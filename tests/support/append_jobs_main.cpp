@@ -1,11 +1,8 @@
-// Plays a server that keeps receiving jobs, to be killed in the middle: append_jobs MODE.
-// The base folder comes from VELMORA_BASE_FOLDER.
-//   append: appends a job every few milliseconds with prompt saves on, printing "appended N" after each.
-//   save:   appends jobs and writes spool.list in a tight loop, printing "saved N" after each write.
-#include <chrono>
+// Plays a server that keeps saving its job list, to be killed in the middle: append_jobs save.
+// The base folder comes from VELMORA_BASE_FOLDER. Appends jobs and writes spool.list in a tight loop,
+// printing "saved N" after each write.
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 #include "app/app.h"
 #include "text/format.h"
@@ -32,15 +29,8 @@ int main(int argc, char** argv) {
     CVelmoraVirtualPrinterApp app;
     if (!app.SetUpWorkingFolders())
         return 1;
-    if (std::strcmp(argv[1], "append") == 0) {
-        app.Jobs.StartPromptSaves();
-        for (int i = 0;; ++i) {
-            Append(app, i);
-            std::printf("appended %d\n", i);
-            std::fflush(stdout);
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    }
+    if (std::strcmp(argv[1], "save") != 0)
+        return 2;
     for (int i = 0;; ++i) {
         for (int k = 0; k < 100; ++k)
             Append(app, i * 100 + k);

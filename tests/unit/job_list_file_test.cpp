@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <random>
@@ -7,6 +8,7 @@
 
 #include "resources/string_table.h"
 #include "spool/job_archive.h"
+#include "spool/job_journal.h"
 #include "support/app_fixture.h"
 #include "text/format.h"
 
@@ -169,30 +171,53 @@ TEST(JobListSaverTest, BurstsAreCoalescedAndTheLastChangeIsSaved) {
     saver.RequestSave();  // ignored once stopped
 }
 
-TEST_F(JobListFileTest, AKilledServerLeavesTheJobsOfAllButItsLastSecond) {
-    ChildProcess server(ToolPath("append_jobs"), {"append"},
-                        {"VELMORA_BASE_FOLDER=" + folder_.Path() + "/crash"});
-    std::vector<Clock::time_point> appendedAt;
-    const auto until = Clock::now() + std::chrono::seconds(4);
-    for (std::string line; Clock::now() < until && server.ReadLine(&line);) {
-        ASSERT_EQ(line, "appended " + std::to_string(appendedAt.size()));
-        appendedAt.push_back(Clock::now());
+// After a crash: the journal's jobs that the list lacks come back (a received one prepared, with its data
+// cut to what was acknowledged), and a spool file no job names becomes a held job of its queue.
+TEST_F(JobListFileTest, StartUpRecoversTheJournalsJobsAndHoldsUnnamedSpoolFiles) {
+    const std::string queue = folder_.Path() + "/Spool/LP1/";
+    ASSERT_EQ(mkdir(queue.c_str(), 0755), 0);
+    auto listed = std::make_shared<CSpoolFile>();
+    listed->LocalFileName = U16(queue + "listed.tmp");
+    test::WriteFile(queue + "listed.tmp", "listed");
+    {
+        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
+        app_->Jobs.AppendJob(listed);
     }
-    server.Kill(SIGKILL);
-    const auto killedAt = Clock::now();
-    EXPECT_EQ(server.Wait(), 128 + SIGKILL);
+    app_->Jobs.SaveJobList();
+    CSpoolFile received;
+    received.PrinterName = u"LP1";
+    received.LocalFileName = U16(queue + "received.tmp");
+    received.ControlFile = u"Jreport\nNdoc.txt\n";
+    test::WriteFile(queue + "received.tmp", "acknowledged, then a partial second file");
+    test::WriteFile(queue + "unnamed.tmp", "unnamed");
+    {
+        const std::u16string journal = U16(folder_.Path() + "/spool.journal");
+        CJobJournal writer;
+        platform::CFileError error;
+        ASSERT_TRUE(writer.Open(journal, &error).empty());
+        ASSERT_TRUE(writer.Record(JOURNAL_RECEIVED, received, 12, true));
+        ASSERT_TRUE(writer.Record(JOURNAL_PREPARED, *listed, 0, true));
+    }
+    app_->Jobs.Clear();
+    app_->Jobs.LoadJobList();
 
-    CVelmoraVirtualPrinterApp next;
-    next.Jobs.SetListPath(U16(folder_.Path() + "/crash/spool.list"));
-    next.Jobs.LoadJobList();
-    std::size_t older = 0;  // jobs appended well over a second before the kill
-    while (older < appendedAt.size() && killedAt - appendedAt[older] > std::chrono::milliseconds(2500))
-        ++older;
-    ASSERT_GT(older, 0u);
-    EXPECT_GE(next.Jobs.JobList.size(), older);
-    for (std::size_t i = 0; i < next.Jobs.JobList.size(); ++i) {
-        EXPECT_EQ(next.Jobs.JobList[i]->DocumentName, Format(u"job %d", static_cast<int>(i)));
-    }
+    ASSERT_EQ(app_->Jobs.JobList.size(), 3u);
+    const CSpoolFile& recovered = *app_->Jobs.JobList[1];
+    EXPECT_EQ(recovered.JobName, u"report");
+    EXPECT_EQ(recovered.DocumentName, u"doc.txt");
+    EXPECT_EQ(recovered.State, STATE_READY);
+    EXPECT_EQ(ReadFile(queue + "received.tmp"), "acknowledged");
+    const CSpoolFile& unnamed = *app_->Jobs.JobList[2];
+    EXPECT_EQ(unnamed.DocumentName, u"unnamed.tmp");
+    EXPECT_EQ(unnamed.PrinterName, u"LP1");
+    EXPECT_EQ(unnamed.State, STATE_HELD);
+    EXPECT_EQ(unnamed.FileSize, u"7 bytes");
+    const std::vector<std::string> log = LogMessages();
+    EXPECT_EQ(log.at(log.size() - 2), "0\tJob recovered from the journal: " + queue + "received.tmp, Queue:LP1");
+    EXPECT_EQ(log.back(), "0\tSpool file named by no job, held: " + queue + "unnamed.tmp, Queue:LP1");
+    // The list on the disk holds them all, and the journal let them go.
+    EXPECT_EQ(ReadJobArchive(ReadFile(ListPath())).Jobs.size(), 3u);
+    EXPECT_EQ(ReadFile(folder_.Path() + "/spool.journal"), "");
 }
 
 TEST_F(JobListFileTest, ASaveInterruptedAtAnyPointLeavesAReadableFile) {
