@@ -1,11 +1,12 @@
 // The LPD server under load: 10 KB jobs from 1, 16 and 64 concurrent clients and one big job, every
-// client speaking the whole RFC 1179 receive-job exchange. Measured in one run against two peers: LPRng's
-// lpd (unpacked beside the build by scripts/setup.sh) and a plain loopback socket-to-file copy, which is
-// what this machine can do at best.
+// client speaking the whole RFC 1179 receive-job exchange. Measured in one run against this server with
+// DurableIntake=0 (the journal written but never flushed, so the cost of the flush shows) and two peers:
+// LPRng's lpd (unpacked beside the build by scripts/setup.sh) and a plain loopback socket-to-file copy,
+// which is what this machine can do at best.
 //
 // Options: --big-mb=N (the big job, default 1024), --seconds=S (each concurrency level, default 5),
-// --max-jobs=N (each level and server, default 20000), --servers=velmora,lprng,copy (which to measure),
-// --lprng=<folder> (where LPRng is unpacked, default build-tools/lprng of the source tree).
+// --max-jobs=N (each level and server, default 20000), --servers=velmora,noflush,lprng,copy (which to
+// measure), --lprng=<folder> (where LPRng is unpacked, default build-tools/lprng of the source tree).
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -298,11 +299,12 @@ class InProcessMemory {
     long before_ = 0;
 };
 
-// This server, in this process, as the service runs it: its own connection threads, the log at level 1
-// and prompt saves of the job list after every job.
+// This server, in this process, as the service runs it: its own connection threads, the log at level 1,
+// the job journal and prompt saves of the job list after every job.
 class VelmoraServer : public Server {
   public:
-    const char* Name() const override { return "this server"; }
+    explicit VelmoraServer(bool durable) : durable_(durable) {}
+    const char* Name() const override { return durable_ ? "this server" : "this server, no flush"; }
 
     bool Start(std::string* reason) override {
         if (!folder_.Valid()) {
@@ -322,6 +324,8 @@ class VelmoraServer : public Server {
             app_->LpdServer.LoopbackOnly = true;
             app_->Settings.PortLPD = 0;
             app_->Settings.LogLevel = 1;
+            app_->Settings.DurableIntake = durable_ ? 1 : 0;
+            app_->Jobs.LoadJobList();
         }
         app_->Jobs.StartPromptSaves();
         app_->LpdServer.StartLpdServer();
@@ -368,6 +372,7 @@ class VelmoraServer : public Server {
     }
 
   private:
+    const bool durable_;
     TempFolder folder_;
     std::unique_ptr<CVelmoraVirtualPrinterApp> app_;
     uint16_t port_ = 0;
@@ -615,20 +620,29 @@ struct Row {
     bool Ratio = true;
 };
 
-void PrintTable(const std::vector<Row>& rows, const ServerResults& mine, const ServerResults& lprng,
-                const ServerResults& copy) {
-    std::printf("| measure | this server | LPRng lpd | this ÷ LPRng | loopback copy | this ÷ copy |\n");
-    std::printf("|---|---|---|---|---|---|\n");
+// One column per server, each peer followed by the ratio of the first server to it.
+void PrintTable(const std::vector<Row>& rows,
+                const std::vector<std::pair<std::string, const ServerResults*>>& columns) {
+    std::string head = "| measure | " + columns[0].first + " |";
+    for (std::size_t i = 1; i < columns.size(); ++i)
+        head += " " + columns[i].first + " | this ÷ " + columns[i].first + " |";
+    std::printf("%s\n|---|---|", head.c_str());
+    for (std::size_t i = 1; i < columns.size(); ++i)
+        std::printf("---|---|");
+    std::printf("\n");
     for (const Row& row : rows) {
+        const ServerResults& mine = *columns[0].second;
         const auto cell = [&](const ServerResults& results) {
             return row.Valid(results) ? Number(row.Value(results), row.Decimals) : std::string("n/a");
         };
-        const bool mineValid = row.Valid(mine);
-        std::printf(
-            "| %s | %s | %s | %s | %s | %s |\n", row.Label.c_str(), cell(mine).c_str(), cell(lprng).c_str(),
-            row.Ratio ? Ratio(row.Value(mine), row.Value(lprng), mineValid && row.Valid(lprng)).c_str() : "-",
-            cell(copy).c_str(),
-            row.Ratio ? Ratio(row.Value(mine), row.Value(copy), mineValid && row.Valid(copy)).c_str() : "-");
+        std::string line = "| " + row.Label + " | " + cell(mine) + " |";
+        for (std::size_t i = 1; i < columns.size(); ++i) {
+            const ServerResults& peer = *columns[i].second;
+            const bool valid = row.Ratio && row.Valid(mine) && row.Valid(peer);
+            line += " " + cell(peer) + " | " + (valid ? Ratio(row.Value(mine), row.Value(peer), true) : "-") +
+                    " |";
+        }
+        std::printf("%s\n", line.c_str());
     }
 }
 
@@ -636,7 +650,7 @@ struct Options {
     int BigMb = 1024;
     double Seconds = 5;
     long MaxJobs = 20000;
-    bool Velmora = true, Lprng = true, Copy = true;
+    bool Velmora = true, NoFlush = true, Lprng = true, Copy = true;
     // Beside the source tree this program was built from.
     std::string LprngRoot = (fs::path(__FILE__).parent_path().parent_path() / "build-tools/lprng").string();
 };
@@ -659,6 +673,7 @@ bool ParseOptions(int argc, char** argv, Options* options) {
         } else if (const char* v = value("--servers=")) {
             const std::string list = std::string(",") + v + ",";
             options->Velmora = list.find(",velmora,") != std::string::npos;
+            options->NoFlush = list.find(",noflush,") != std::string::npos;
             options->Lprng = list.find(",lprng,") != std::string::npos;
             options->Copy = list.find(",copy,") != std::string::npos;
         } else {
@@ -676,7 +691,7 @@ int main(int argc, char** argv) {
     if (!ParseOptions(argc, argv, &options)) {
         std::fprintf(stderr,
                      "usage: %s [--big-mb=1..2047] [--seconds=S] [--max-jobs=N] "
-                     "[--servers=velmora,lprng,copy] [--lprng=<folder>]\n",
+                     "[--servers=velmora,noflush,lprng,copy] [--lprng=<folder>]\n",
                      argv[0]);
         return 2;
     }
@@ -685,7 +700,8 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 
-    VelmoraServer velmora;
+    VelmoraServer velmora(true);
+    VelmoraServer noFlush(false);
     LprngServer lprng(options.LprngRoot);
     CopyServer copy;
     struct Entry {
@@ -693,8 +709,10 @@ int main(int argc, char** argv) {
         bool Wanted;
         ServerResults Results;
     };
-    Entry entries[] = {
-        {&velmora, options.Velmora, {}}, {&lprng, options.Lprng, {}}, {&copy, options.Copy, {}}};
+    Entry entries[] = {{&velmora, options.Velmora, {}},
+                       {&noFlush, options.NoFlush, {}},
+                       {&lprng, options.Lprng, {}},
+                       {&copy, options.Copy, {}}};
     for (Entry& entry : entries) {
         if (!entry.Wanted)
             entry.Results.Unavailable = "not measured in this run (--servers)";
@@ -769,7 +787,10 @@ int main(int argc, char** argv) {
         "LPD load over loopback: 10 KB jobs for %.0f s or %ld jobs per level and server; one %s job\n",
         options.Seconds, options.MaxJobs, big.c_str());
     std::printf("(jobs/s and MB/s: higher is better; times and memory: lower is better)\n\n");
-    PrintTable(rows, entries[0].Results, entries[1].Results, entries[2].Results);
+    PrintTable(rows, {{"this server", &entries[0].Results},
+                      {"no flush", &entries[1].Results},
+                      {"LPRng lpd", &entries[2].Results},
+                      {"loopback copy", &entries[3].Results}});
     std::printf("\n");
     for (const Entry& entry : entries) {
         if (!entry.Results.Unavailable.empty())
