@@ -163,8 +163,7 @@ bool ExpandPayload(CSpoolFile& job, CReporter& reporter, const CSettings& settin
     }
     const int64_t length = file.Length();
     file.Close();
-    reporter.WriteLog(
-        Format(u"%d\tCompressed size: %d %s", mode, static_cast<int32_t>(length), LoadString(IDS_BYTES)));
+    reporter.WriteLog(Format(u"%d\tCompressed size: %d %s", mode, length, LoadString(IDS_BYTES)));
     const std::u16string expanded = ExpandedName(job.LocalFileName);
     if (!InflateFile(job.LocalFileName, length, expanded)) {
         reporter.ReportFailure(Format(u"%d\tUnable to uncompress file %s", mode, job.LocalFileName));
@@ -204,7 +203,7 @@ void RecognisePayload(CSpoolFile& job, bool compressed, CReporter& reporter, con
     // The type tests see the sample as a zero-terminated string: only the bytes before a zero count.
     char sample[SAMPLE_SIZE] = {};
     ReadFully(file, sample, SAMPLE_SIZE - 1);
-    job.FileSize = Format(u"%d %s", static_cast<int32_t>(length), LoadString(IDS_BYTES));
+    job.FileSize = Format(u"%d %s", length, LoadString(IDS_BYTES));
     file.Close();
 
     if (compressed)

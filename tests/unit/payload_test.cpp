@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -232,6 +233,29 @@ TEST_F(PayloadTest, JobWithoutTheMarkerIsOnlyTyped) {
     ASSERT_FALSE(platform::RemoveFile(job_.LocalFileName));
     EXPECT_TRUE(Prepare().empty());
     EXPECT_EQ(job_.FileSize, u"N/A");
+}
+
+TEST_F(PayloadTest, SizesBeyond32BitsAreShownWhole) {
+    // Sparse files of zeros: no type, and a stream the expansion refuses at its first block.
+    const struct {
+        int64_t Size;
+        bool Compressed;
+    } cases[] = {{int64_t{1} << 31, false},
+                 {int64_t{3} << 30, false},
+                 {int64_t{3} << 30, true},
+                 {(int64_t{1} << 32) + 1, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Size);
+        Receive("", c.Compressed ? "Z:compressFlux\n" : "");
+        std::filesystem::resize_file(Ansi(job_.LocalFileName), static_cast<std::uintmax_t>(c.Size));
+        const std::vector<std::string> log = Prepare();
+        const std::string size = std::to_string(c.Size) + " bytes";
+        EXPECT_EQ(job_.FileSize, U16(size));
+        if (c.Compressed) {
+            EXPECT_EQ(log.at(1), "0\tCompressed size: " + size);
+        }
+        platform::RemoveFile(job_.LocalFileName);
+    }
 }
 
 TEST_F(PayloadTest, PdfIsRecognisedOnlyInTheSampleBeforeAZeroByte) {
