@@ -1,9 +1,12 @@
 #include "net/job_intake.h"
 
+#include <algorithm>
+#include <array>
 #include <ctime>
 
 #include "platform/ansi.h"
 #include "platform/file.h"
+#include "spool/payload.h"
 #include "text/format.h"
 
 namespace velmora {
@@ -17,26 +20,41 @@ std::u16string FormatTime(const char* format, const std::tm& time) {
     return platform::AnsiToUnicode(text);
 }
 
-// Creates the spool file under a name no other job has: the date, time and thread number, followed by a
-// counter when two receptions of the same thread number fall into the same second.
+// Of two receptions at the same moment, the exclusive create lets one have the name.
+platform::CFileError CreateNewFile(const std::u16string& path) {
+    platform::CNativeFile file;
+    return file.Open(path, platform::OPEN_WRITE | platform::OPEN_CREATE_NEW);
+}
+
+// An earlier job received as path may have left it for another name since (renamed as PDF, expanded).
+// Looked at after path has been created, in the order such a job's file takes the names, so a file that
+// moves on meanwhile is seen under its next name.
+bool TakenByEarlierJob(const std::u16string& path) {
+    const std::array<std::u16string, 4> names = DataFileNames(path);
+    return std::any_of(names.begin() + 1, names.end(),
+                       [](const std::u16string& name) { return platform::FileExists(name); });
+}
+
+}  // namespace
+
 std::u16string ReserveSpoolFile(const std::u16string& folder, const std::u16string& stamp,
                                 uint32_t threadNumber) {
     const std::u16string stem = Format(u"%s%c%s%d", folder, platform::PATH_SEPARATOR, stamp, threadNumber);
     std::u16string path = stem + u".tmp";
     for (int counter = 2; counter < 10000; ++counter) {
-        platform::CNativeFile file;
-        const platform::CFileError error = file.Open(path, platform::OPEN_WRITE | platform::OPEN_CREATE_NEW);
-        if (!error)
+        const platform::CFileError error = CreateNewFile(path);
+        if (!error) {
+            if (!TakenByEarlierJob(path))
+                return path;
+            platform::RemoveFile(path);
+        } else if (error.Kind != platform::FileErrorKind::AlreadyExists) {
+            // Anything but a name clash (a missing folder, a full disk) is for the reception to report.
             return path;
-        // Anything but a name clash (a missing folder, a full disk) is for the reception to report.
-        if (error.Kind != platform::FileErrorKind::AlreadyExists)
-            return path;
+        }
         path = Format(u"%s_%d.tmp", stem, counter);
     }
     return path;
 }
-
-}  // namespace
 
 SpoolFilePtr CreateSpoolJob(const std::u16string& spoolFolder, const std::u16string& queueName,
                             uint32_t threadNumber) {

@@ -14,4 +14,11 @@ namespace velmora {
 SpoolFilePtr CreateSpoolJob(const std::u16string& spoolFolder, const std::u16string& queueName,
                             uint32_t threadNumber);
 
+// Creates "<folder>/<stamp><thread number>.tmp", or with "_<counter>" before ".tmp" when that name is
+// taken, and returns its path. A name is taken while it exists or any other name its data may take
+// (DataFileNames) does. On any failure but a clash the path is returned uncreated, for the reception to
+// report.
+std::u16string ReserveSpoolFile(const std::u16string& folder, const std::u16string& stamp,
+                                uint32_t threadNumber);
+
 }  // namespace velmora

@@ -1,6 +1,6 @@
 // The receive-job session: one connection, one print job into one queue.
 #include <algorithm>
-#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -24,6 +24,10 @@ constexpr int32_t MAX_CONTROL_FILE_SIZE = 1 << 20;
 // Data files stream to disk in pieces of this size: large enough for the disk's speed, small enough to
 // keep every connection's memory small.
 constexpr int32_t DATA_CHUNK = 64 * 1024;
+// Clients that cannot know a data file's length announce a length beyond any real file: twelve nines, or
+// more. Such a length, like 0, means the data run until the client closes the connection; any other is
+// exact, however far beyond 32 bits.
+constexpr int64_t DATA_LENGTH_UNKNOWN = 999999999999;
 
 // A file length as clients send it, read without overflow: white space, an optional sign, digits.
 int64_t ParseCount(const std::string& text) {
@@ -338,9 +342,7 @@ void CLpdSession::ReceiveDataFile() {
         failed = true;
     } else {
         Trace(u"%d\tLPD (%d): Sent acknowledgement for DFA description (socket=%d)", Socket());
-        // A length of 0, or one beyond 32 bits, is the "unknown length" of real clients: the data runs
-        // until the client closes the connection.
-        const bool untilClose = count == 0 || count > INT32_MAX;
+        const bool untilClose = count == 0 || count >= DATA_LENGTH_UNKNOWN;
         if (count < 0) {
             // Nothing to receive for a negative count; the end byte follows at once.
         } else if (!ReceiveData(count, untilClose)) {

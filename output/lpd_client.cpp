@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "platform/ansi.h"
 #include "platform/file.h"
@@ -18,6 +19,8 @@ using platform::SocketHandle;
 constexpr std::size_t BLOCK_SIZE = 4096;
 // The control file must fit the receiving side's 4096-byte buffer with its end byte.
 constexpr std::size_t MAX_CONTROL_FILE = BLOCK_SIZE - 1;
+// The data file moves in pieces of this size: few system calls for files of gigabytes.
+constexpr std::size_t DATA_BLOCK_SIZE = 64 * 1024;
 // The fixed names of the job's two files: one job per connection, so nothing to tell apart.
 constexpr char CONTROL_FILE_NAME[] = "cfA001";
 constexpr char DATA_FILE_NAME[] = "dfA001";
@@ -128,6 +131,31 @@ std::string ControlFile(const std::u16string& hostName, const std::string& docum
     return text;
 }
 
+// Sends size bytes of the open file; false with the outcome.
+bool SendFileData(CExchange& exchange, platform::CNativeFile& file, int64_t size, std::string* outcome) {
+    const std::unique_ptr<char[]> block(new char[DATA_BLOCK_SIZE]);
+    for (int64_t remaining = size; remaining > 0;) {
+        platform::CFileError error;
+        // Never more than announced, even when the file has grown since.
+        const long read = file.Read(
+            block.get(), static_cast<std::size_t>(std::min<int64_t>(remaining, DATA_BLOCK_SIZE)), &error);
+        if (read < 0) {
+            *outcome =
+                "The file cannot be read (reason:" + platform::UnicodeToAnsi(error.Description()) + ")";
+            return false;
+        }
+        if (read == 0) {
+            // Fewer bytes than announced would leave the server waiting for the rest.
+            *outcome = "The file became shorter while it was sent";
+            return false;
+        }
+        if (!exchange.Send(block.get(), static_cast<std::size_t>(read)))
+            return false;
+        remaining -= read;
+    }
+    return true;
+}
+
 // Sends the job over the connected socket; the file is open.
 int32_t SendJob(CExchange& exchange, platform::CNativeFile& file, const std::string& queue,
                 const std::string& controlFile, std::string* outcome) {
@@ -142,26 +170,8 @@ int32_t SendJob(CExchange& exchange, platform::CNativeFile& file, const std::str
     const int64_t size = file.Length();
     if (!exchange.Step(FileLine('\x03', size, DATA_FILE_NAME), "The data descriptor is rejected"))
         return SEND_FAILED;
-    char block[BLOCK_SIZE];
-    for (int64_t remaining = size; remaining > 0;) {
-        platform::CFileError error;
-        // Never more than announced, even when the file has grown since.
-        const long read =
-            file.Read(block, static_cast<std::size_t>(std::min<int64_t>(remaining, BLOCK_SIZE)), &error);
-        if (read < 0) {
-            *outcome =
-                "The file cannot be read (reason:" + platform::UnicodeToAnsi(error.Description()) + ")";
-            return SEND_FAILED;
-        }
-        if (read == 0) {
-            // Fewer bytes than announced would leave the server waiting for the rest.
-            *outcome = "The file became shorter while it was sent";
-            return SEND_FAILED;
-        }
-        if (!exchange.Send(block, static_cast<std::size_t>(read)))
-            return SEND_FAILED;
-        remaining -= read;
-    }
+    if (!SendFileData(exchange, file, size, outcome))
+        return SEND_FAILED;
     if (!exchange.Step(std::string(1, '\0'), "The data file is rejected"))
         return SEND_FAILED;
     *outcome = "The file is printed";

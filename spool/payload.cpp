@@ -51,6 +51,14 @@ std::u16string ReplaceAll(std::u16string text, std::u16string_view from, std::u1
     return text;
 }
 
+// The names a data file takes as it is prepared; DataFileNames lists them for the reception.
+std::u16string PdfName(const std::u16string& path) {
+    return ReplaceAll(path, u".tmp", u".pdf");
+}
+std::u16string ExpandedName(const std::u16string& path) {
+    return path + u"_unzip";
+}
+
 // The expansion then fails like any other: the job keeps its compressed file and the server goes on.
 void ReportNoMemory() {
     std::fprintf(stderr, "Unable to allocate the window deflate memory: %s\n",
@@ -104,6 +112,11 @@ bool InflateStream(platform::CNativeFile& input, int64_t inputLength, platform::
 
 }  // namespace
 
+std::array<std::u16string, 4> DataFileNames(const std::u16string& path) {
+    const std::u16string expanded = ExpandedName(path);
+    return {path, PdfName(path), expanded, PdfName(expanded)};
+}
+
 bool InflateFile(const std::u16string& inputPath, int64_t inputLength, const std::u16string& outputPath) {
     platform::CNativeFile input;
     if (input.Open(inputPath, READ_SHARED))
@@ -150,9 +163,8 @@ bool ExpandPayload(CSpoolFile& job, CReporter& reporter, const CSettings& settin
     }
     const int64_t length = file.Length();
     file.Close();
-    reporter.WriteLog(
-        Format(u"%d\tCompressed size: %d %s", mode, static_cast<int32_t>(length), LoadString(IDS_BYTES)));
-    const std::u16string expanded = job.LocalFileName + u"_unzip";
+    reporter.WriteLog(Format(u"%d\tCompressed size: %d %s", mode, length, LoadString(IDS_BYTES)));
+    const std::u16string expanded = ExpandedName(job.LocalFileName);
     if (!InflateFile(job.LocalFileName, length, expanded)) {
         reporter.ReportFailure(Format(u"%d\tUnable to uncompress file %s", mode, job.LocalFileName));
         return false;
@@ -170,7 +182,7 @@ bool ExpandPayload(CSpoolFile& job, CReporter& reporter, const CSettings& settin
 
 // A PDF data file is named ".pdf" instead of ".tmp".
 void RenamePdf(CSpoolFile& job, CReporter& reporter, const CSettings& settings) {
-    const std::u16string pdfPath = ReplaceAll(job.LocalFileName, u".tmp", u".pdf");
+    const std::u16string pdfPath = PdfName(job.LocalFileName);
     const int32_t attempts = settings.AccessFile_MaxAttempts;
     std::u16string errorText;
     if (RenameFileWithRetry(job.LocalFileName, pdfPath, attempts, settings.AccessFile_WaitingTimeMsec,
@@ -191,7 +203,7 @@ void RecognisePayload(CSpoolFile& job, bool compressed, CReporter& reporter, con
     // The type tests see the sample as a zero-terminated string: only the bytes before a zero count.
     char sample[SAMPLE_SIZE] = {};
     ReadFully(file, sample, SAMPLE_SIZE - 1);
-    job.FileSize = Format(u"%d %s", static_cast<int32_t>(length), LoadString(IDS_BYTES));
+    job.FileSize = Format(u"%d %s", length, LoadString(IDS_BYTES));
     file.Close();
 
     if (compressed)

@@ -2,6 +2,7 @@
 // recognises PDF and PCL data, and fills the job's type and size.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -15,6 +16,11 @@ namespace velmora {
 // and FileSize. Failures are logged (and shown in the desktop program); the job is kept all the same.
 // The caller holds JobListLock.
 void PreparePayload(CSpoolFile& job, CReporter& reporter, const CSettings& settings);
+
+// The names the data file received as path may take while its job lives, in the order it takes them:
+// path itself, its PDF name (every ".tmp" of the path becomes ".pdf"), the file it is expanded into
+// ("_unzip" appended) and that file's PDF name.
+std::array<std::u16string, 4> DataFileNames(const std::u16string& path);
 
 // Expands the raw DEFLATE stream (RFC 1951, no header) of the first inputLength bytes of inputPath into
 // outputPath, which is replaced. Data after the final block is ignored; an invalid stream or input that

@@ -28,7 +28,7 @@ class PclScanner {
                 InEscape = true;
                 ParamChar = 0;
                 GroupChar = 0;
-            } else if (b == FORM_FEED) {
+            } else if (b == FORM_FEED && PageCount < MAX_PAGE_COUNT) {
                 ++PageCount;
             }
             return;
@@ -36,8 +36,9 @@ class PclScanner {
         FeedSequence(b);
     }
 
-    // Form feeds counted so far.
+    // Form feeds counted so far; a file beyond 2 GiB may hold more than the count goes up to.
     int32_t Pages() const { return PageCount; }
+    static constexpr int32_t MAX_PAGE_COUNT = INT32_MAX;
 
     // Set by the byte that ends a paper-source (ESC & l <n> H) or output-bin (ESC & l <n> G) command to
     // the length of its value, which is the bytes right before that terminator; -1 when none. A copying

@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -100,16 +101,16 @@ uint16_t PortOf(int fd) {
 
 // An LPD server for one connection that frames what the client sends as the protocol does (queue line,
 // control file line and file, data file line and file), answers each of these five steps with the byte
-// its script gives (0 past the script's end), and keeps every byte received. HANG stops reading and
-// answering; CLOSE_COMMAND closes the connection without an answer. After a refusal or the last step it reads
-// until the client closes.
+// its script gives (0 past the script's end), and keeps every byte received, or, without keepData, only
+// counts the data file's bytes. HANG stops reading and answering; CLOSE_COMMAND closes the connection
+// without an answer. After a refusal or the last step it reads until the client closes.
 class ScriptedServer {
   public:
     static constexpr int HANG = -1;
     static constexpr int CLOSE_COMMAND = -2;
 
-    explicit ScriptedServer(std::vector<int> replies, int receiveBuffer = 0)
-        : replies_(std::move(replies)), listener_(LoopbackSocket(receiveBuffer)) {
+    explicit ScriptedServer(std::vector<int> replies, int receiveBuffer = 0, bool keepData = true)
+        : replies_(std::move(replies)), keepData_(keepData), listener_(LoopbackSocket(receiveBuffer)) {
         listen(listener_, 4);
         port_ = PortOf(listener_);
         thread_ = std::thread([this] { Run(); });
@@ -128,6 +129,8 @@ class ScriptedServer {
         return received_;
     }
     bool Accepted() const { return accepted_; }
+    // The data file's bytes and its end byte, when they were not kept.
+    int64_t DataCounted() const { return counted_; }
 
   private:
     // Waits for something to read; false once stopped with nothing left.
@@ -153,6 +156,18 @@ class ScriptedServer {
         }
         return true;
     }
+    bool CountUntil(int fd, int64_t wanted) {
+        char buffer[65536];
+        while (counted_ < wanted) {
+            if (!Readable(fd))
+                return false;
+            const ssize_t n = recv(fd, buffer, std::min<int64_t>(sizeof buffer, wanted - counted_), 0);
+            if (n <= 0)
+                return false;
+            counted_ += n;
+        }
+        return true;
+    }
     bool ReadLine(int fd) {
         const std::size_t start = received_.size();
         while (received_.find('\n', start) == std::string::npos) {
@@ -160,6 +175,14 @@ class ScriptedServer {
                 return false;
         }
         return true;
+    }
+    // The step's line, or its file and end byte.
+    bool ReadStep(int fd, std::size_t step, int64_t count) {
+        if (step == 4 && !keepData_)
+            return CountUntil(fd, count + 1);
+        if (step == 2 || step == 4)
+            return ReadUntil(fd, received_.size() + static_cast<std::size_t>(count) + 1);
+        return ReadLine(fd);
     }
     void Drain(int fd) {
         char buffer[65536];
@@ -178,7 +201,7 @@ class ScriptedServer {
         if (fd < 0)
             return;
         accepted_ = true;
-        long count = 0;
+        int64_t count = 0;
         for (std::size_t step = 0; step < 5; ++step) {
             const int reply = step < replies_.size() ? replies_[step] : 0;
             if (reply == HANG) {
@@ -187,11 +210,10 @@ class ScriptedServer {
                 break;
             }
             const std::size_t start = received_.size();
-            const bool framed = step == 2 || step == 4 ? ReadUntil(fd, start + count + 1) : ReadLine(fd);
-            if (!framed)
+            if (!ReadStep(fd, step, count))
                 break;
             if (step == 1 || step == 3)
-                count = std::atol(received_.c_str() + start + 1);
+                count = std::atoll(received_.c_str() + start + 1);
             if (reply == CLOSE_COMMAND)
                 break;
             const char byte = static_cast<char>(reply);
@@ -205,11 +227,13 @@ class ScriptedServer {
     }
 
     std::vector<int> replies_;
+    bool keepData_;
     int listener_;
     uint16_t port_ = 0;
     std::atomic<bool> stop_{false};
     std::atomic<bool> accepted_{false};
     std::string received_;
+    int64_t counted_ = 0;
     std::thread thread_;
 };
 
@@ -273,6 +297,41 @@ TEST_F(LpdClientTest, JobsArriveIntactAtTheOwnServer) {
     outcome = Forward(port_, named);
     EXPECT_EQ(outcome.Code, 0) << outcome.Text;
     ExpectJob(2, "x", "Hprinthost\nNreport.txt\nPalice\nldfA001\n");
+}
+
+TEST_F(LpdClientTest, AJobBeyond32BitsIsReceivedAndForwardedWhole) {
+    // A sparse file with a mark at each end reaches the own server's spool, and from there a server that
+    // counts the bytes without keeping them.
+    constexpr int64_t SIZE = int64_t{3} << 30;
+    const std::string source = folder_.File("large.bin");
+    const int fd = open(source.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(pwrite(fd, "head", 4, 0), 4);
+    ASSERT_EQ(pwrite(fd, "tail", 4, SIZE - 4), 4);
+    close(fd);
+    app_->Settings.LogLevel = 2;
+    Request job;
+    job.File = source;
+    CLpdSendResult outcome = Forward(port_, job);
+    ASSERT_EQ(outcome.Code, 0) << outcome.Text;
+    ASSERT_EQ(WaitForJobs(1), 1u);
+    job.File = platform::UnicodeToAnsi(Job(0)->LocalFileName);
+    EXPECT_EQ(Job(0)->FileSize, u"3221225472 bytes");
+    std::ifstream spooled(job.File, std::ios::binary);
+    std::string ends(8, '\0');
+    spooled.read(ends.data(), 4).seekg(-4, std::ios::end).read(ends.data() + 4, 4);
+    EXPECT_EQ(ends, "headtail");
+    EXPECT_EQ(static_cast<int64_t>(spooled.tellg()), SIZE);
+    const std::vector<std::string> log = LogMessages();
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& line) {
+        return line.ends_with("DFA Length = 3221225472, DFA Name = dfA001");
+    }));
+
+    ScriptedServer server({}, 0, false);
+    outcome = Forward(server.Port(), job);
+    EXPECT_EQ(outcome.Code, 0) << outcome.Text;
+    EXPECT_NE(server.Finish().find(std::string(1, '\x03') + "3221225472 dfA001\n"), std::string::npos);
+    EXPECT_EQ(server.DataCounted(), SIZE + 1);
 }
 
 TEST_F(LpdClientTest, RefusalsAndSetUpFailures) {

@@ -109,7 +109,7 @@ TEST_F(LpdSessionTest, DataFilesOfAnySizeAreStreamedAndConcatenated) {
 }
 
 TEST_F(LpdSessionTest, DataOfUnannouncedLengthRunsUntilTheClientCloses) {
-    // A length of 0 (RFC 1179's "unknown"), or one beyond 32 bits as stream-mode clients send it.
+    // A length of 0 (RFC 1179's "unknown"), or the twelve nines stream-mode clients send.
     std::size_t jobs = 0;
     for (const std::string count : {"0", "999999999999"}) {
         const std::string data = "streamed " + count + std::string(200000, 'z');
@@ -140,20 +140,22 @@ TEST_F(LpdSessionTest, ACloseAfterTheLastDataByteCompletesTheJobButAShortFileDoe
     ASSERT_EQ(WaitForJobs(1), 1u);
     EXPECT_EQ(ReadFile(platform::UnicodeToAnsi(Job(0)->LocalFileName)), "hello");
 
-    {
-        RawLpdClient client(port_);
-        ASSERT_TRUE(client.Send("\x02PASS\n"));
-        ASSERT_EQ(client.Reply(), 0);
-        ASSERT_TRUE(
-            client.Send("\x03"
-                        "10 dfA001client\n"));
-        ASSERT_EQ(client.Reply(), 0);
-        ASSERT_TRUE(client.Send("hello"));  // half of what was announced
+    // Less than was announced, also of a length beyond 32 bits.
+    for (const std::string count : {"10", "3221225472"}) {
+        {
+            RawLpdClient client(port_);
+            ASSERT_TRUE(client.Send("\x02PASS\n"));
+            ASSERT_EQ(client.Reply(), 0);
+            ASSERT_TRUE(client.Send("\x03" + count + " dfA001client\n"));
+            ASSERT_EQ(client.Reply(), 0);
+            ASSERT_TRUE(client.Send("hello"));
+        }
+        WaitForSessions();
+        EXPECT_EQ(JobCount(), 1u);
+        EXPECT_TRUE(
+            LogHas(", error=CONNECTION_CLOSED, total_size=" + count + ", size_already_read=0, size_read=0)"));
+        EXPECT_EQ(SpoolFiles("PASS").size(), 1u);
     }
-    WaitForSessions();
-    EXPECT_EQ(JobCount(), 1u);
-    EXPECT_TRUE(LogHas(", error=CONNECTION_CLOSED, total_size=10, size_already_read=0, size_read=0)"));
-    EXPECT_EQ(SpoolFiles("PASS").size(), 1u);
 }
 
 TEST_F(LpdSessionTest, AbortsAndUnknownSubcommands) {

@@ -4,9 +4,11 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "net/job_intake.h"
 #include "platform/ansi.h"
 #include "platform/file.h"
 #include "support/app_fixture.h"
@@ -233,6 +235,29 @@ TEST_F(PayloadTest, JobWithoutTheMarkerIsOnlyTyped) {
     EXPECT_EQ(job_.FileSize, u"N/A");
 }
 
+TEST_F(PayloadTest, SizesBeyond32BitsAreShownWhole) {
+    // Sparse files of zeros: no type, and a stream the expansion refuses at its first block.
+    const struct {
+        int64_t Size;
+        bool Compressed;
+    } cases[] = {{int64_t{1} << 31, false},
+                 {int64_t{3} << 30, false},
+                 {int64_t{3} << 30, true},
+                 {(int64_t{1} << 32) + 1, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Size);
+        Receive("", c.Compressed ? "Z:compressFlux\n" : "");
+        std::filesystem::resize_file(Ansi(job_.LocalFileName), static_cast<std::uintmax_t>(c.Size));
+        const std::vector<std::string> log = Prepare();
+        const std::string size = std::to_string(c.Size) + " bytes";
+        EXPECT_EQ(job_.FileSize, U16(size));
+        if (c.Compressed) {
+            EXPECT_EQ(log.at(1), "0\tCompressed size: " + size);
+        }
+        platform::RemoveFile(job_.LocalFileName);
+    }
+}
+
 TEST_F(PayloadTest, PdfIsRecognisedOnlyInTheSampleBeforeAZeroByte) {
     struct Case {
         std::string Data;
@@ -283,6 +308,31 @@ TEST_F(PayloadTest, PdfThatCannotBeRenamedKeepsItsName) {
     EXPECT_EQ(job_.LocalFileName, U16(path));
     EXPECT_EQ(job_.FileType, u"PDF");
     EXPECT_EQ(ReadFile(SpoolPath("2026120510484177.pdf")), "an earlier job");
+}
+
+TEST_F(PayloadTest, AReceptionNeverTakesANameAnEarlierJobsDataTook) {
+    // Two jobs of the same second and thread, renamed .pdf, expanded into "_unzip", or both.
+    const struct {
+        std::string Data;
+        bool Compressed;
+        uint32_t Thread;
+    } cases[] = {{"%PDF-1.4\n", false, 77}, {"text", true, 78}, {"%PDF-1.4\n", true, 79}};
+    const std::u16string folder = U16(folder_.File("Spool/LP1"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Thread);
+        std::vector<std::u16string> files;
+        for (const std::string suffix : {".tmp", "_2.tmp"}) {
+            const std::u16string path = ReserveSpoolFile(folder, u"20261205104841", c.Thread);
+            const std::string name = "20261205104841" + std::to_string(c.Thread) + suffix;
+            ASSERT_EQ(path, folder + platform::PATH_SEPARATOR + U16(name));
+            const std::string data = c.Data + suffix;
+            Receive(c.Compressed ? Deflate(data) : data, c.Compressed ? "Z:compressFlux\n" : "", name);
+            Prepare();
+            files.push_back(job_.LocalFileName);
+        }
+        EXPECT_EQ(ReadFile(Ansi(files[0])), c.Data + ".tmp");
+        EXPECT_EQ(ReadFile(Ansi(files[1])), c.Data + "_2.tmp");
+    }
 }
 
 TEST_F(PayloadTest, PclIsRecognisedByEscapeAndAPageOrFormCommand) {
