@@ -13,13 +13,6 @@ namespace velmora {
 
 namespace {
 
-std::u16string FormatTime(const char* format, const std::tm& time) {
-    char text[128] = {};
-    if (std::strftime(text, sizeof text, format, &time) == 0)
-        return {};
-    return platform::AnsiToUnicode(text);
-}
-
 // Of two receptions at the same moment, the exclusive create lets one have the name.
 platform::CFileError CreateNewFile(const std::u16string& path) {
     platform::CNativeFile file;
@@ -59,14 +52,12 @@ std::u16string ReserveSpoolFile(const std::u16string& folder, const std::u16stri
 SpoolFilePtr CreateSpoolJob(const std::u16string& spoolFolder, const std::u16string& queueName,
                             uint32_t threadNumber) {
     const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
 
     auto job = std::make_shared<CSpoolFile>();
     job->DocumentName = u"N/A";
     job->SetReady();
     job->Owner = u"N/A";
-    job->DateInserted = FormatTime("%c", local);
+    job->DateInserted = FormatLocalTime("%c", now);
     job->FileSize = u"N/A";
     job->FileType = u"N/A";
     job->PrinterName = queueName;
@@ -75,7 +66,7 @@ SpoolFilePtr CreateSpoolJob(const std::u16string& spoolFolder, const std::u16str
 
     const std::u16string folder = spoolFolder + queueName;
     platform::CreateFolder(folder);
-    job->LocalFileName = ReserveSpoolFile(folder, FormatTime("%Y%m%d%H%M%S", local), threadNumber);
+    job->LocalFileName = ReserveSpoolFile(folder, FormatLocalTime("%Y%m%d%H%M%S", now), threadNumber);
     return job;
 }
 
