@@ -5,9 +5,10 @@
 namespace velmora {
 
 CVelmoraVirtualPrinterApp::CVelmoraVirtualPrinterApp()
-    : Spooler(Jobs, Reporter, Settings, SpoolerEvent, [this](const CSpoolFile& job) {
-          return Dispatch.PrintSpoolFile(job, *PrinterList.Snapshot());
-      }) {
+    : Spooler(Jobs, Reporter, Settings, SpoolerEvent,
+              [this](const CSpoolFile& job, const std::atomic<bool>& cut) {
+                  return Dispatch.PrintSpoolFile(job, *PrinterList.Snapshot(), &cut);
+              }) {
     // Tests of the real program keep its listener on the loopback address.
     LpdServer.LoopbackOnly = platform::EnvironmentValue("VELMORA_LISTEN_LOOPBACK") == u"1";
 }

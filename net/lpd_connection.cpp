@@ -152,6 +152,8 @@ int Reception(LpdConnection* connection, int32_t wanted, bool anyAmount) {
     const CLpdReceiveTiming timing = connection->Timing;
     int32_t idle = 0;
     for (;;) {
+        if (connection->Cut && *connection->Cut)
+            return FailReception(connection, ERROR_SESSION_CUT);
         const auto length = static_cast<std::size_t>(connection->Length);
         if (line) {
             if (!GrowLineBuffer(connection, chunk, &size))
@@ -266,6 +268,8 @@ std::u16string SocketErrorName(int32_t code) {
             return u"ERROR_ALLOCATION";
         case ERROR_INTERNAL_TIMEOUT:
             return u"ERROR_INTERNAL_TIMEOUT";
+        case ERROR_SESSION_CUT:
+            return u"ERROR_SESSION_CUT";
         case CONNECTION_CLOSED:
             return u"CONNECTION_CLOSED";
         default:

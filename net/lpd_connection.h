@@ -6,6 +6,7 @@
 // connection's error field, which the session logs with SocketErrorName.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -19,6 +20,7 @@ namespace velmora {
 inline constexpr int32_t ERROR_SOCKET_NUMBER = 1;     // the connection has no socket
 inline constexpr int32_t ERROR_ALLOCATION = 2;        // no receive buffer (also: a negative count)
 inline constexpr int32_t ERROR_INTERNAL_TIMEOUT = 3;  // the peer stayed silent too long
+inline constexpr int32_t ERROR_SESSION_CUT = 4;       // the server's stop cut the reception
 inline constexpr int32_t CONNECTION_CLOSED = 666;     // the peer closed the connection in an orderly way
 
 // How a reception waits for data: each empty poll waits up to pollMilliseconds for the socket to become
@@ -51,6 +53,8 @@ struct LpdConnection {
     int32_t Error = 0;     // outcome of the last reception or send
     // The server's; tests shorten it.
     CLpdReceiveTiming Timing;
+    // Set by the server's stop once the sessions' grace has passed: receptions then fail at once.
+    const std::atomic<bool>* Cut = nullptr;
 };
 
 // A new record without socket, peer or buffer; null only when memory is exhausted.

@@ -87,6 +87,17 @@ void CLpdServer::LpdServerThread() {
     SocketCleanup();
 }
 
+void CLpdServer::WaitForSessions(std::chrono::milliseconds grace) {
+    if (!Sessions.WaitForEnd(grace)) {
+        Parts.Reporter.WriteLog(
+            Format(u"%d\tLPD Server: %d session(s) still receiving at the end of the stop's grace: cut",
+                   Parts.Reporter.ModeDigit(), Sessions.ActiveSessions()));
+        CutSessions = true;
+    }
+    Sessions.JoinAll();
+    CutSessions = false;
+}
+
 void CLpdServer::ServeConnections(platform::SocketHandle listener) {
     using namespace platform;
     const int mode = Parts.Reporter.ModeDigit();
@@ -122,6 +133,7 @@ void CLpdServer::StartSession(platform::CSocket socket, const platform::CIpv4Soc
     connection->Socket = std::move(socket);
     connection->Peer = std::make_unique<platform::CIpv4SocketAddress>(peer);
     connection->Timing = ReceiveTiming;
+    connection->Cut = &CutSessions;
     auto holder = std::make_shared<std::unique_ptr<LpdConnection>>(std::move(connection));
     Sessions.Start([this, holder] { LpdClientThread(std::move(*holder), Parts, Place); });
 }

@@ -12,6 +12,7 @@
 #include "config/printer_list.h"
 #include "core/reporter.h"
 #include "core/settings.h"
+#include "core/stop_grace.h"
 #include "net/lpd_connection.h"
 #include "net/session_group.h"
 #include "spool/job_store.h"
@@ -45,8 +46,10 @@ class CLpdServer {
     // Starts the listener thread; StopLpdServer ends it and waits for it. Sessions under way go on.
     void StartLpdServer();
     void StopLpdServer();
-    // Waits until every session has ended (after StopLpdServer no new one starts).
-    void WaitForSessions() { Sessions.JoinAll(); }
+    // Waits until every session has ended (after StopLpdServer no new one starts): those still receiving
+    // after the grace are cut, each with a log line; their unfinished jobs are discarded, acknowledged
+    // ones kept.
+    void WaitForSessions(std::chrono::milliseconds grace = STOP_GRACE);
     void SetServerRunning(bool running);
     bool IsServerRunning() const;
     int ActiveConnections() const { return Sessions.ActiveSessions(); }
@@ -69,6 +72,7 @@ class CLpdServer {
     CLpdServerParts Parts;
     CLpdSessionPlace Place;
     CSessionGroup Sessions;
+    std::atomic<bool> CutSessions{false};
     // ServerLock guards the running flag; held only for one read or write.
     mutable std::mutex ServerLock;
     bool ServerRunning = false;

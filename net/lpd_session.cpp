@@ -146,7 +146,12 @@ void CLpdSession::Run() {
         Job->SetHeld();
     Job->SourceHost = platform::AnsiToUnicode(peer);
 
-    const bool received = ReceiveJob(queue) || KeepAcknowledgedJob();
+    bool received = ReceiveJob(queue);
+    if (!received && Connection->Cut && *Connection->Cut) {
+        Log(u"%d\tLPD (%d): Reception cut by the server's stop (%s)",
+            Recorded ? u"the acknowledged job is kept" : u"the unfinished job is discarded");
+    }
+    received = received || KeepAcknowledgedJob();
     SpoolFile.Close();
     if (received && KeepsJobs()) {
         Parts.Jobs.AddSpoolJob(std::move(Job), static_cast<uint32_t>(Thread));

@@ -9,8 +9,10 @@ void CSessionGroup::Start(std::function<void()> session) {
     ++Active;
     entry.Thread = std::thread([this, &entry, session = std::move(session)] {
         session();
-        --Active;
         entry.Finished = true;
+        std::lock_guard<std::mutex> ending(EndLock);
+        --Active;
+        Ended.notify_all();
     });
 }
 
@@ -24,6 +26,11 @@ void CSessionGroup::JoinFinished() {
             ++it;
         }
     }
+}
+
+bool CSessionGroup::WaitForEnd(std::chrono::milliseconds time) {
+    std::unique_lock<std::mutex> lock(EndLock);
+    return Ended.wait_for(lock, time, [this] { return Active == 0; });
 }
 
 void CSessionGroup::JoinAll() {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <list>
 #include <mutex>
@@ -21,6 +23,8 @@ class CSessionGroup {
     void Start(std::function<void()> session);
     // Waits until every session started so far has ended.
     void JoinAll();
+    // Waits up to the time for every session to end; false when some are still under way.
+    bool WaitForEnd(std::chrono::milliseconds time);
     // Sessions that have not ended yet.
     int ActiveSessions() const { return Active; }
 
@@ -35,6 +39,8 @@ class CSessionGroup {
     std::mutex Lock;
     std::list<CSessionThread> Threads;
     std::atomic<int> Active{0};
+    std::mutex EndLock;
+    std::condition_variable Ended;
 };
 
 }  // namespace velmora

@@ -61,8 +61,8 @@ class CClientConnection {
 // The exchange on a connected socket: every send and reply checked, the first failure's text kept.
 class CExchange {
   public:
-    CExchange(SocketHandle socket, int replyMilliseconds, std::string* outcome)
-        : OwnedSocket(socket), ReplyMilliseconds(replyMilliseconds), Outcome(outcome) {}
+    CExchange(SocketHandle socket, int replyMilliseconds, const std::atomic<bool>* cut, std::string* outcome)
+        : OwnedSocket(socket), ReplyMilliseconds(replyMilliseconds), Cut(cut), Outcome(outcome) {}
 
     bool Send(const void* data, std::size_t size) {
         const char* bytes = static_cast<const char*>(data);
@@ -84,7 +84,7 @@ class CExchange {
     bool Step(const std::string& bytes, const char* refusal) {
         if (!Send(bytes))
             return false;
-        if (!platform::WaitReadable(OwnedSocket, ReplyMilliseconds)) {
+        if (!WaitForReply()) {
             *Outcome = SocketFailure(platform::WSA_TIMED_OUT);
             return false;
         }
@@ -102,8 +102,21 @@ class CExchange {
     }
 
   private:
+    // In slices, so that the server's stop is seen soon after it cuts the wait.
+    bool WaitForReply() const {
+        constexpr int SLICE_MILLISECONDS = 200;
+        for (int waited = 0; waited < ReplyMilliseconds; waited += SLICE_MILLISECONDS) {
+            if (Cut && *Cut)
+                return false;
+            if (platform::WaitReadable(OwnedSocket, std::min(SLICE_MILLISECONDS, ReplyMilliseconds - waited)))
+                return true;
+        }
+        return false;
+    }
+
     SocketHandle OwnedSocket;
     int ReplyMilliseconds;
+    const std::atomic<bool>* Cut;
     std::string* Outcome;
 };
 
@@ -248,7 +261,7 @@ int32_t Forward(CLpdJobRequest request, std::string* outcome) {
         *outcome = "The file is empty";
         return SEND_FAILED;
     }
-    CExchange exchange(connection.Socket(), request.Timeouts.ReplyMilliseconds, outcome);
+    CExchange exchange(connection.Socket(), request.Timeouts.ReplyMilliseconds, request.Cut, outcome);
     return SendJob(exchange, file, ToBytes1252(request.Queue), controlFile, outcome);
 }
 

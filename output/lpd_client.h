@@ -1,6 +1,7 @@
 // The LPD forwarding client: sends one file to a remote LPD print queue as a one-file print job.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -26,6 +27,8 @@ struct CLpdJobRequest {
     std::u16string FilePath;
     std::u16string DocumentName;
     CLpdClientTimeouts Timeouts;
+    // Once set (by the server's stop), waits for the server's replies end at once and the exchange fails.
+    const std::atomic<bool>* Cut = nullptr;
 };
 
 // 0 when the server acknowledged the whole job, 1 when no connection was made, -1 when the exchange failed

@@ -6,6 +6,7 @@
 #include "output/lpd_client.h"
 #include "output/raw_printer.h"
 #include "platform/ansi.h"
+#include "text/format.h"
 
 namespace velmora {
 
@@ -24,7 +25,8 @@ CDispatchOutcome CPrintDispatch::PrintRaw(const CSpoolFile& job, const CPrinterS
     return {1, u"Printer not found"};
 }
 
-CDispatchOutcome CPrintDispatch::ForwardByLpd(const CSpoolFile& job, const CPrinterSetting& printer) const {
+CDispatchOutcome CPrintDispatch::ForwardByLpd(const CSpoolFile& job, const CPrinterSetting& printer,
+                                              const std::atomic<bool>* cut) const {
     CLpdJobRequest request;
     request.Port = LpdForwardPort;
     request.Host = printer.IPAddress;
@@ -33,7 +35,13 @@ CDispatchOutcome CPrintDispatch::ForwardByLpd(const CSpoolFile& job, const CPrin
     request.JobName = job.JobName;
     request.FilePath = job.LocalFileName;
     request.DocumentName = job.DocumentName;
+    request.Cut = cut;
     const CLpdSendResult result = SendJobByLpd(request);
+    if (cut && *cut) {
+        Reporter.WriteLog(Format(u"%d\tSpooler: Forwarding of %s cut by the stop; the job stays Ready",
+                                 Reporter.ModeDigit(), job.LocalFileName));
+        return {0, {}, true};
+    }
     if (result.Code != 0) {
         // Up to a zero byte and at most LPD_ERROR_TEXT_SIZE - 1 bytes, as the job's error text always was.
         const std::string text = std::string(result.Text.c_str()).substr(0, LPD_ERROR_TEXT_SIZE - 1);
@@ -42,7 +50,8 @@ CDispatchOutcome CPrintDispatch::ForwardByLpd(const CSpoolFile& job, const CPrin
     return {};
 }
 
-CDispatchOutcome CPrintDispatch::PrintSpoolFile(const CSpoolFile& job, const PrinterRecords& printers) const {
+CDispatchOutcome CPrintDispatch::PrintSpoolFile(const CSpoolFile& job, const PrinterRecords& printers,
+                                                const std::atomic<bool>* cut) const {
     const auto printer = std::find_if(printers.begin(), printers.end(), [&](const CPrinterSetting& record) {
         return record.Name == job.PrinterName;
     });
@@ -53,9 +62,9 @@ CDispatchOutcome CPrintDispatch::PrintSpoolFile(const CSpoolFile& job, const Pri
         case OUTPUT_LOCAL_PRINTER:
             return PrintRaw(job, *printer);
         case OUTPUT_PROGRAM:
-            return CProgramPrinter(Reporter, Settings, ProgramOperations).RunPrintProgram(job, *printer);
+            return CProgramPrinter(Reporter, Settings, ProgramOperations).RunPrintProgram(job, *printer, cut);
         case OUTPUT_LPD:
-            return ForwardByLpd(job, *printer);
+            return ForwardByLpd(job, *printer, cut);
         default:
             return {1, u"Unknown case"};
     }

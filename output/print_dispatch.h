@@ -22,8 +22,10 @@ class CPrintDispatch {
 
     // Sends the job to its virtual printer (raw to a local printer, through a program, or to another LPD
     // server): 0 when it was sent or has no virtual printer, 1 when it failed, with the reason. Runs on the
-    // spooler thread, on the spooler's copy of the job.
-    CDispatchOutcome PrintSpoolFile(const CSpoolFile& job, const PrinterRecords& printers) const;
+    // spooler thread, on the spooler's copy of the job. Once *cut is set, a program route ends its program
+    // and an LPD route stops waiting for its server; the outcome then says so.
+    CDispatchOutcome PrintSpoolFile(const CSpoolFile& job, const PrinterRecords& printers,
+                                    const std::atomic<bool>* cut = nullptr) const;
 
     // The program route's system operations; replaced before the spooler starts (tests install stand-ins).
     CProgramPrinterOperations ProgramOperations = PlatformProgramPrinterOperations();
@@ -32,7 +34,8 @@ class CPrintDispatch {
 
   private:
     CDispatchOutcome PrintRaw(const CSpoolFile& job, const CPrinterSetting& printer) const;
-    CDispatchOutcome ForwardByLpd(const CSpoolFile& job, const CPrinterSetting& printer) const;
+    CDispatchOutcome ForwardByLpd(const CSpoolFile& job, const CPrinterSetting& printer,
+                                  const std::atomic<bool>* cut) const;
 
     CReporter& Reporter;
     const CSettings& Settings;

@@ -11,6 +11,9 @@ namespace {
 
 // How long the request to close a process tree may take (the termination command's wait).
 constexpr uint32_t TERMINATE_MILLISECONDS = 10000;
+// A stop's cut: how often the wait looks for it, and how long a cut program gets to close.
+constexpr uint32_t CUT_CHECK_MILLISECONDS = 200;
+constexpr uint32_t CUT_TERMINATE_MILLISECONDS = 1000;
 
 }  // namespace
 
@@ -62,8 +65,8 @@ bool CProgramPrinter::GetPrinterDevice(const std::u16string& printerName, std::u
     return true;
 }
 
-CDispatchOutcome CProgramPrinter::RunPrintProgram(const CSpoolFile& job,
-                                                  const CPrinterSetting& printer) const {
+CDispatchOutcome CProgramPrinter::RunPrintProgram(const CSpoolFile& job, const CPrinterSetting& printer,
+                                                  const std::atomic<bool>* cut) const {
     const int mode = Reporter.ModeDigit();
     CDispatchOutcome outcome;
     Reporter.WriteLog(Format(u"%d\tSpooler: Use Application to print spool %s", mode, job.LocalFileName));
@@ -96,17 +99,30 @@ CDispatchOutcome CProgramPrinter::RunPrintProgram(const CSpoolFile& job,
     }
     if (Settings.LogLevel == 2)
         Reporter.WriteLog(Format(u"%d\tSpooler: Application launched (PID=%d)", mode, process.Id()));
-    WaitUntilReady(process);
+    if (!WaitUntilReady(process, cut)) {
+        Reporter.WriteLog(Format(u"%d\tSpooler: Application (PID=%d) ended by the stop; the job stays Ready",
+                                 mode, process.Id()));
+        platform::TerminateProcessTree(process.Id(), CUT_TERMINATE_MILLISECONDS);
+        return {0, {}, true};
+    }
     TerminateProcessTree(process.Id());
     // Neither the wait nor the exit code decides the result: what the program did is its own affair.
     return outcome;
 }
 
-void CProgramPrinter::WaitUntilReady(platform::CProcess& process) const {
+bool CProgramPrinter::WaitUntilReady(platform::CProcess& process, const std::atomic<bool>* cut) const {
     const int mode = Reporter.ModeDigit();
     const platform::ProcessId pid = process.Id();
-    // No time limit: the spooler waits, as long as it takes, for the program to have started up.
-    switch (platform::WaitForInputIdle(process, platform::PROCESS_WAIT_INFINITE)) {
+    // No time limit: the spooler waits, as long as it takes, for the program to have started up, unless
+    // the server's stop cuts the wait. It looks for that between slices of the wait.
+    uint32_t result = platform::PROCESS_WAIT_TIMEOUT;
+    while (result == platform::PROCESS_WAIT_TIMEOUT) {
+        if (cut && *cut)
+            return false;
+        result = platform::WaitForInputIdle(process,
+                                            cut ? CUT_CHECK_MILLISECONDS : platform::PROCESS_WAIT_INFINITE);
+    }
+    switch (result) {
         case platform::PROCESS_WAIT_READY: {
             uint32_t exitCode = 0;
             if (platform::GetExitCode(process, &exitCode)) {
@@ -125,6 +141,7 @@ void CProgramPrinter::WaitUntilReady(platform::CProcess& process) const {
             Reporter.WriteLog(Format(u"%d\tSpooler: Application failed (PID=%d, unknown error).", mode, pid));
             break;
     }
+    return true;
 }
 
 void CProgramPrinter::TerminateProcessTree(platform::ProcessId processId) const {

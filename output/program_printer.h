@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -61,13 +62,16 @@ class CProgramPrinter {
                           std::u16string* portName) const;
     // Prints a job on the calling (spooler) thread: 0 when sent, 1 when it failed, with the reason. Waits
     // until the program is ready for input; with KillProcessIfNeed the program and its children are then
-    // asked to close.
-    CDispatchOutcome RunPrintProgram(const CSpoolFile& job, const CPrinterSetting& printer) const;
+    // asked to close. Once *cut is set the wait ends, the program and its children are ended whatever
+    // KillProcessIfNeed says, and the outcome is a cut one.
+    CDispatchOutcome RunPrintProgram(const CSpoolFile& job, const CPrinterSetting& printer,
+                                     const std::atomic<bool>* cut = nullptr) const;
     // Asks a process and every process it started to close when KillProcessIfNeed is on; nothing otherwise.
     void TerminateProcessTree(platform::ProcessId processId) const;
 
   private:
-    void WaitUntilReady(platform::CProcess& process) const;
+    // False when the wait was cut.
+    bool WaitUntilReady(platform::CProcess& process, const std::atomic<bool>* cut) const;
 
     CReporter& Reporter;
     const CSettings& Settings;

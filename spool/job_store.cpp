@@ -146,7 +146,10 @@ void CJobStore::EndDispatch(JobId id, const CDispatchOutcome& outcome) {
             JobList[static_cast<std::size_t>(index)]->ErrorText = outcome.ErrorText;
     }
     DispatchEnded.notify_all();
-    ApplyJobAction(outcome.Result != 0 ? JOB_ERROR : JOB_SAVED, id, false);
+    if (outcome.Cut)
+        ApplyJobAction(JOB_RELEASE, id, false);
+    else
+        ApplyJobAction(outcome.Result != 0 ? JOB_ERROR : JOB_SAVED, id, false);
 }
 
 void CJobStore::AutoDeleteSavedJobs() {

@@ -31,10 +31,12 @@ enum JobAction : int32_t {
     JOB_ERROR = 5,
 };
 
-// What became of a dispatched job: 0 sent, 1 failed with the reason.
+// What became of a dispatched job: 0 sent, 1 failed with the reason. A dispatch cut by the server's stop
+// leaves the job Ready, to be printed after the next start.
 struct CDispatchOutcome {
     int32_t Result = 0;
     std::u16string ErrorText;
+    bool Cut = false;
 };
 
 // One attempt of a deletion that waits until the data file is gone.

@@ -172,8 +172,8 @@ bool ExpandPayload(CSpoolFile& job, CReporter& reporter, const CSettings& settin
     std::u16string errorText;
     if (!RemoveFileWithRetry(job.LocalFileName, settings.AccessFile_MaxAttempts,
                              settings.AccessFile_WaitingTimeMsec, &errorText, ERROR_TEXT_CAPACITY)) {
-        reporter.ReportFailure(Format(u"%d\tUnable to remove the compressed file %s (%s)", mode,
-                                      job.LocalFileName, errorText));
+        reporter.ReportFailure(
+            Format(u"%d\tUnable to remove the compressed file %s (%s)", mode, job.LocalFileName, errorText));
     }
     job.LocalFileName = expanded;
     reporter.WriteLog(Format(u"%d\tFile uncompressed -> %s", mode, job.LocalFileName));
@@ -190,8 +190,9 @@ void RenamePdf(CSpoolFile& job, CReporter& reporter, const CSettings& settings) 
         job.LocalFileName = pdfPath;
         return;
     }
-    reporter.ReportFailure(Format(u"%d\tUnable to rename the file %s with pdf extension after %d attempts (%s).",
-                                  reporter.ModeDigit(), job.LocalFileName, attempts, errorText));
+    reporter.ReportFailure(
+        Format(u"%d\tUnable to rename the file %s with pdf extension after %d attempts (%s).",
+               reporter.ModeDigit(), job.LocalFileName, attempts, errorText));
 }
 
 // The size, and the type that the first bytes show.

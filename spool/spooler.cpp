@@ -59,6 +59,7 @@ void CSpooler::StartSpooler() {
             // The previous thread has decided to end; all that is left of it is its return.
             if (SpoolerThreadHandle.joinable())
                 SpoolerThreadHandle.join();
+            SpoolerThreadEnded.Reset();
             SpoolerThreadHandle = std::thread(&CSpooler::SpoolerThread, this);
         }
     }
@@ -77,15 +78,26 @@ void CSpooler::StopSpooler() {
     Reporter.WriteLog(Format(u"%d\tSpooler is stopped", mode));
 }
 
-void CSpooler::JoinSpoolerThread() {
+void CSpooler::JoinSpoolerThread(std::chrono::milliseconds grace) {
     std::lock_guard<std::mutex> handleLock(SpoolerThreadHandleLock);
     if (IsSpoolerRunning() || !SpoolerThreadHandle.joinable())
         return;
     SpoolerEvent.Set();
+    if (!SpoolerThreadEnded.WaitFor(grace)) {
+        Reporter.WriteLog(
+            Format(u"%d\tSpooler: the dispatch under way is cut by the stop", Reporter.ModeDigit()));
+        CutDispatch = true;
+    }
     SpoolerThreadHandle.join();
+    CutDispatch = false;
 }
 
 void CSpooler::SpoolerThread() {
+    DispatchJobs();
+    SpoolerThreadEnded.Set();
+}
+
+void CSpooler::DispatchJobs() {
     SelectLanguage();
     if (!SpoolerThreadGoesOn())
         return;
@@ -100,9 +112,9 @@ void CSpooler::SpoolerThread() {
 }
 
 void CSpooler::DispatchOne(const CSpoolFile& job) {
-    const CDispatchOutcome outcome = Dispatch(job);
+    const CDispatchOutcome outcome = Dispatch(job, CutDispatch);
     Jobs.EndDispatch(job.Id(), outcome);
-    if (Settings.DeleteSpool)
+    if (Settings.DeleteSpool && !outcome.Cut)
         Deletions.Schedule(job.Id(), std::chrono::seconds(Settings.DeleteSpoolTimeOut.load()));
 }
 

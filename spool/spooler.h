@@ -2,6 +2,8 @@
 // the print dispatch, records the outcome and schedules the job's deletion when DeleteSpool is on.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -9,13 +11,15 @@
 #include "core/manual_reset_event.h"
 #include "core/reporter.h"
 #include "core/settings.h"
+#include "core/stop_grace.h"
 #include "spool/delayed_deletions.h"
 #include "spool/job_store.h"
 
 namespace velmora {
 
-// Sends a job along its virtual printer's route; runs on the dispatcher thread without JobListLock.
-using DispatchFunction = std::function<CDispatchOutcome(const CSpoolFile& job)>;
+// Sends a job along its virtual printer's route; runs on the dispatcher thread without JobListLock. Once
+// cut is set the dispatch ends what it started as soon as it can and reports itself cut.
+using DispatchFunction = std::function<CDispatchOutcome(const CSpoolFile& job, const std::atomic<bool>& cut)>;
 
 class CSpooler {
   public:
@@ -33,14 +37,15 @@ class CSpooler {
     bool IsSpoolerRunning() const;
     void SetSpoolerRunning(bool running);
     // Waits for the dispatcher thread to end after StopSpooler (the end of the run does so before the job
-    // list is saved and emptied).
-    void JoinSpoolerThread();
+    // list is saved and emptied); a dispatch still under way after the grace is cut, with a log line.
+    void JoinSpoolerThread(std::chrono::milliseconds grace = STOP_GRACE);
     // The end of the run: the waiting deletions end without deleting.
     void EndDelayedDeletes() { Deletions.End(); }
     int32_t PendingDelayedDeletes() const { return Deletions.PendingDelayedDeletes(); }
 
   private:
     void SpoolerThread();
+    void DispatchJobs();
     // The dispatcher's decision to go on after a wake-up; once it has decided to end, a later start
     // starts a new thread.
     bool SpoolerThreadGoesOn();
@@ -61,6 +66,8 @@ class CSpooler {
     // Guards the handle: start, join and the end of the run may come from different threads.
     std::mutex SpoolerThreadHandleLock;
     std::thread SpoolerThreadHandle;
+    CManualResetEvent SpoolerThreadEnded;
+    std::atomic<bool> CutDispatch{false};
 };
 
 }  // namespace velmora

@@ -11,10 +11,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <random>
-#include <map>
 #include <set>
 #include <string>
 #include <thread>
@@ -361,8 +361,8 @@ TEST_F(ProgramTest, AKilledServerKeepsEveryAcknowledgedJob) {
         for (int client = 0; client < 4; ++client) {
             clients.emplace_back([&, client] {
                 for (int n = 0; sending; ++n) {
-                    const std::string name =
-                        "t" + std::to_string(trial) + "-c" + std::to_string(client) + "-n" + std::to_string(n);
+                    const std::string name = "t" + std::to_string(trial) + "-c" + std::to_string(client) +
+                                             "-n" + std::to_string(n);
                     const std::string data = name + std::string(2000, 'x') + "\n";
                     if (!test::SendLpdJob(port_, "HOLD", "Htester\nPtester\nJ" + name + "\n", data))
                         continue;
@@ -398,8 +398,64 @@ TEST_F(ProgramTest, AKilledServerKeepsEveryAcknowledgedJob) {
         ASSERT_EQ(listed.count(name), 1u) << name << " of " << acknowledged.size();
         EXPECT_EQ(listed.find(name)->second, data) << name;
     }
-    for (const platform::CFolderEntry& file : platform::ListFolder(platform::AnsiToUnicode(Base("Spool/HOLD"))))
+    for (const platform::CFolderEntry& file :
+         platform::ListFolder(platform::AnsiToUnicode(Base("Spool/HOLD"))))
         EXPECT_EQ(named.count(platform::UnicodeToAnsi(file.Name)), 1u) << platform::UnicodeToAnsi(file.Name);
+}
+
+// A stop while a client dribbles a control file and a print program never settles: both are cut after the
+// grace, the process ends, the acknowledged job is kept and the job under way stays Ready.
+TEST_F(ProgramTest, AStopCutsADribblingClientAndADispatchThatNeverEnds) {
+    const std::string busy = Base("busy.sh");
+    WriteFile(busy, "#!/bin/sh\nwhile :; do :; done\n");
+    chmod(busy.c_str(), 0755);
+    WriteFile(Base("Printer.cfg"), "HOLD;0; ; ;1; ; ; ; ; ; \r\nBUSY;1;" + busy + " %1; ;0; ; ; ; ; ; \r\n");
+    WriteFile(Base("QLSconf.ini"), "[Settings]\r\nPortLPD=" + std::to_string(port_) + "\r\nLogLevel=2\r\n");
+    std::unique_ptr<ChildProcess> service = Start({"-WINSERV"});
+    ASSERT_TRUE(WaitForCount("1\tLPD Server is started", 1));
+    ASSERT_TRUE(SendJob("kept"));
+    ASSERT_TRUE(test::SendLpdJob(port_, "BUSY", "Htester\nJbusy\n", "data\n"));
+    std::string launched;
+    for (int waited = 0; waited < 20000 && launched.empty(); waited += 50) {
+        for (const std::string& line : Log()) {
+            if (line.rfind("1\tSpooler: Application launched (PID=", 0) == 0)
+                launched = line;
+        }
+        Sleep(50);
+    }
+    ASSERT_FALSE(launched.empty());
+    const std::string pid =
+        launched.substr(launched.find('=') + 1, launched.find(')') - launched.find('=') - 1);
+
+    std::atomic<bool> dribbling{true};
+    std::thread dribbler([&] {
+        test::RawLpdClient client(port_);
+        if (!client.Send("\x02HOLD\n") || client.Reply() != 0 ||
+            !client.Send("\x02"
+                         "100 cfA001tester\n") ||
+            client.Reply() != 0) {
+            return;
+        }
+        while (dribbling && client.Send("H"))
+            Sleep(500);
+    });
+    Sleep(1000);
+    service->Kill(SIGTERM);
+    const int exitCode = service->WaitFor(10000);
+    dribbling = false;
+    dribbler.join();
+    EXPECT_EQ(exitCode, 0);
+
+    EXPECT_EQ(Count("1\tLPD Server: 1 session(s) still receiving at the end of the stop's grace: cut"), 1);
+    EXPECT_EQ(Count("1\tSpooler: the dispatch under way is cut by the stop"), 1);
+    EXPECT_EQ(Count("1\tSpooler: Application (PID=" + pid + ") ended by the stop; the job stays Ready"), 1);
+    const std::string state = ReadFile("/proc/" + pid + "/stat");
+    EXPECT_TRUE(state.empty() || state.find(") Z") != std::string::npos) << state;
+    const std::vector<SpoolFilePtr> jobs = ReadJobArchive(ReadFile(Base("spool.list"))).Jobs;
+    ASSERT_EQ(jobs.size(), 2u);
+    EXPECT_EQ(jobs[0]->JobName, u"kept");
+    EXPECT_EQ(jobs[1]->JobName, u"busy");
+    EXPECT_EQ(jobs[1]->State, STATE_READY);
 }
 
 TEST_F(ProgramTest, ASecondDesktopProgramDoesNotResumeTheService) {
