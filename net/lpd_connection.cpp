@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <iterator>
 #include <limits>
@@ -108,6 +109,10 @@ void FreeConnection(std::unique_ptr<LpdConnection>& connection) {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+// The longest single wait of a reception: how soon a server's stop is seen by a silent connection.
+constexpr int64_t WAIT_SLICE_MILLISECONDS = 500;
+
 // Makes room for one more chunk of a line after the bytes held; false when there is no memory for it or
 // the line would pass the largest length a reception can report.
 bool GrowLineBuffer(LpdConnection* connection, std::size_t chunk, std::size_t* size) {
@@ -150,7 +155,13 @@ int Reception(LpdConnection* connection, int32_t wanted, bool anyAmount) {
         return 0;
 
     const CLpdReceiveTiming timing = connection->Timing;
-    int32_t idle = 0;
+    // Silence ends the reception once it has lasted (IdleLimit + 1) polls. The waits themselves are longer
+    // slices of that time: thousands of idle connections then cost few wake-ups, and data still end a
+    // wait the moment they arrive.
+    const auto silenceLimit =
+        std::chrono::milliseconds(int64_t{timing.PollMilliseconds} * (int64_t{timing.IdleLimit} + 1));
+    const int64_t slice = std::max<int64_t>(timing.PollMilliseconds, WAIT_SLICE_MILLISECONDS);
+    auto silentSince = Clock::now();
     for (;;) {
         if (connection->Cut && *connection->Cut)
             return FailReception(connection, ERROR_SESSION_CUT);
@@ -171,7 +182,7 @@ int Reception(LpdConnection* connection, int32_t wanted, bool anyAmount) {
         const long received = platform::Receive(connection->Socket.Get(), space, chunk);
         if (received > 0) {
             connection->Length += static_cast<int32_t>(received);
-            idle = 0;
+            silentSince = Clock::now();
             const bool complete =
                 line ? std::memchr(space, '\n', static_cast<std::size_t>(received)) != nullptr
                      : (anyAmount || connection->Length == wanted);
@@ -188,8 +199,11 @@ int Reception(LpdConnection* connection, int32_t wanted, bool anyAmount) {
             return FailReception(connection, code);
         // Waiting for readiness rather than sleeping takes data the moment it arrives; a wait that ends
         // with data never counts as the one that ends the reception.
-        const bool readable = platform::WaitReadable(connection->Socket.Get(), timing.PollMilliseconds);
-        if (++idle > timing.IdleLimit && !readable)
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            silenceLimit - (Clock::now() - silentSince));
+        const bool readable = platform::WaitReadable(
+            connection->Socket.Get(), static_cast<int>(std::clamp<int64_t>(left.count(), 0, slice)));
+        if (!readable && Clock::now() - silentSince >= silenceLimit)
             return FailReception(connection, ERROR_INTERNAL_TIMEOUT);
     }
 }

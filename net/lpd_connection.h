@@ -23,9 +23,8 @@ inline constexpr int32_t ERROR_INTERNAL_TIMEOUT = 3;  // the peer stayed silent 
 inline constexpr int32_t ERROR_SESSION_CUT = 4;       // the server's stop cut the reception
 inline constexpr int32_t CONNECTION_CLOSED = 666;     // the peer closed the connection in an orderly way
 
-// How a reception waits for data: each empty poll waits up to pollMilliseconds for the socket to become
-// readable, and a reception fails with ERROR_INTERNAL_TIMEOUT after more than idleLimit consecutive empty
-// polls (about 10.1 s of silence by default). Every received byte restarts the count.
+// How long a reception waits for data: it fails with ERROR_INTERNAL_TIMEOUT once the peer has been silent
+// for (idleLimit + 1) x pollMilliseconds (about 10.1 s by default). Every received byte restarts the time.
 struct CLpdReceiveTiming {
     int32_t PollMilliseconds = 100;
     int32_t IdleLimit = 100;

@@ -135,7 +135,11 @@ void CLpdServer::StartSession(platform::CSocket socket, const platform::CIpv4Soc
     connection->Timing = ReceiveTiming;
     connection->Cut = &CutSessions;
     auto holder = std::make_shared<std::unique_ptr<LpdConnection>>(std::move(connection));
-    Sessions.Start([this, holder] { LpdClientThread(std::move(*holder), Parts, Place); });
+    if (!Sessions.Start([this, holder] { LpdClientThread(std::move(*holder), Parts, Place); })) {
+        // Out of threads: this connection is closed unserved; the listener goes on.
+        Parts.Reporter.WriteLog(Format(u"%d\tERROR: cannot run thread LPD client (no thread left)",
+                                       Parts.Reporter.ModeDigit()));
+    }
 }
 
 }  // namespace velmora

@@ -70,7 +70,8 @@ class CLpdSession {
     int Socket() const { return static_cast<int>(Connection->Socket.Get()); }
     std::u16string Error() const { return SocketErrorName(Connection->Error); }
 
-    bool ReceiveJob(const std::u16string& queue);
+    // With the first subcommand line received.
+    bool ReceiveJob();
     void ReceiveControlFile();
     void ReceiveDataFile();
     // The count and file name of a 02 or 03 subcommand line.
@@ -141,12 +142,19 @@ void CLpdSession::Run() {
     }
     Trace(u"%d\tLPD (%d): Sent acknowledgement for queue reception (socket=%d)", Socket());
 
+    // The job and its spool file come with its first subcommand: a connection that never sends one costs
+    // no file.
+    if (ReceiveBytes(Connection.get(), -1) != 0) {
+        Log(u"%d\tLPD (%d): ERROR RECV Job subcommand (socket=%d, error=%s, size_read=%d)", Socket(), Error(),
+            Connection->Length);
+        return;
+    }
     Job = CreateSpoolJob(Place.SpoolFolder, queue, static_cast<uint32_t>(Thread));
     if (hold)
         Job->SetHeld();
     Job->SourceHost = platform::AnsiToUnicode(peer);
 
-    bool received = ReceiveJob(queue);
+    bool received = ReceiveJob();
     if (!received && Connection->Cut && *Connection->Cut) {
         Log(u"%d\tLPD (%d): Reception cut by the server's stop (%s)",
             Recorded ? u"the acknowledged job is kept" : u"the unfinished job is discarded");
@@ -193,7 +201,7 @@ bool CLpdSession::KeepAcknowledgedJob() {
     return true;
 }
 
-bool CLpdSession::ReceiveJob(const std::u16string&) {
+bool CLpdSession::ReceiveJob() {
     if (SpoolFile.Open(Job->LocalFileName,
                        platform::OPEN_READ_WRITE | platform::OPEN_CREATE | platform::OPEN_NO_TRUNCATE)) {
         Log(u"%d\tLPD (%d): Unable to create : %s", Job->LocalFileName);
@@ -201,11 +209,6 @@ bool CLpdSession::ReceiveJob(const std::u16string&) {
     }
     Trace(u"%d\tLPD (%d): Client file created: %s", Job->LocalFileName);
 
-    if (ReceiveBytes(Connection.get(), -1) != 0) {
-        Log(u"%d\tLPD (%d): ERROR RECV Job subcommand (socket=%d, error=%s, size_read=%d)", Socket(), Error(),
-            Connection->Length);
-        return false;
-    }
     while (Continue) {
         const int8_t subcommand = NextByte(Connection.get());
         if (subcommand == 0x01) {

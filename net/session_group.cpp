@@ -1,19 +1,28 @@
 #include "net/session_group.h"
 
+#include <system_error>
+
 namespace velmora {
 
-void CSessionGroup::Start(std::function<void()> session) {
+bool CSessionGroup::Start(std::function<void()> session) {
     std::lock_guard<std::mutex> lock(Lock);
     JoinFinished();
     CSessionThread& entry = Threads.emplace_back();
     ++Active;
-    entry.Thread = std::thread([this, &entry, session = std::move(session)] {
-        session();
-        entry.Finished = true;
-        std::lock_guard<std::mutex> ending(EndLock);
+    try {
+        entry.Thread = std::thread([this, &entry, session = std::move(session)] {
+            session();
+            entry.Finished = true;
+            std::lock_guard<std::mutex> ending(EndLock);
+            --Active;
+            Ended.notify_all();
+        });
+    } catch (const std::system_error&) {
+        Threads.pop_back();
         --Active;
-        Ended.notify_all();
-    });
+        return false;
+    }
+    return true;
 }
 
 void CSessionGroup::JoinFinished() {

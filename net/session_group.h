@@ -20,7 +20,8 @@ class CSessionGroup {
     CSessionGroup& operator=(const CSessionGroup&) = delete;
 
     // Runs the session on a thread of its own; threads of sessions that have ended are joined on the way.
-    void Start(std::function<void()> session);
+    // False when the system has no thread for it (the session then never runs).
+    bool Start(std::function<void()> session);
     // Waits until every session started so far has ended.
     void JoinAll();
     // Waits up to the time for every session to end; false when some are still under way.
