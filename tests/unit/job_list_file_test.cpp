@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 
 #include <chrono>
+#include <filesystem>
 #include <random>
 #include <thread>
 
@@ -174,8 +174,9 @@ TEST(JobListSaverTest, BurstsAreCoalescedAndTheLastChangeIsSaved) {
 // After a crash: the journal's jobs that the list lacks come back (a received one prepared, with its data
 // cut to what was acknowledged), and a spool file no job names becomes a held job of its queue.
 TEST_F(JobListFileTest, StartUpRecoversTheJournalsJobsAndHoldsUnnamedSpoolFiles) {
-    const std::string queue = folder_.Path() + "/Spool/LP1/";
-    ASSERT_EQ(mkdir(queue.c_str(), 0755), 0);
+    const std::string queue =
+        folder_.File("Spool") + test::TempFolder::SEPARATOR + "LP1" + test::TempFolder::SEPARATOR;
+    ASSERT_TRUE(std::filesystem::create_directory(queue));
     auto listed = std::make_shared<CSpoolFile>();
     listed->LocalFileName = U16(queue + "listed.tmp");
     test::WriteFile(queue + "listed.tmp", "listed");
@@ -191,7 +192,7 @@ TEST_F(JobListFileTest, StartUpRecoversTheJournalsJobsAndHoldsUnnamedSpoolFiles)
     test::WriteFile(queue + "received.tmp", "acknowledged, then a partial second file");
     test::WriteFile(queue + "unnamed.tmp", "unnamed");
     {
-        const std::u16string journal = U16(folder_.Path() + "/spool.journal");
+        const std::u16string journal = U16(folder_.File("spool.journal"));
         CJobJournal writer;
         platform::CFileError error;
         ASSERT_TRUE(writer.Open(journal, &error).empty());
@@ -213,11 +214,12 @@ TEST_F(JobListFileTest, StartUpRecoversTheJournalsJobsAndHoldsUnnamedSpoolFiles)
     EXPECT_EQ(unnamed.State, STATE_HELD);
     EXPECT_EQ(unnamed.FileSize, u"7 bytes");
     const std::vector<std::string> log = LogMessages();
-    EXPECT_EQ(log.at(log.size() - 2), "0\tJob recovered from the journal: " + queue + "received.tmp, Queue:LP1");
+    EXPECT_EQ(log.at(log.size() - 2),
+              "0\tJob recovered from the journal: " + queue + "received.tmp, Queue:LP1");
     EXPECT_EQ(log.back(), "0\tSpool file named by no job, held: " + queue + "unnamed.tmp, Queue:LP1");
     // The list on the disk holds them all, and the journal let them go.
     EXPECT_EQ(ReadJobArchive(ReadFile(ListPath())).Jobs.size(), 3u);
-    EXPECT_EQ(ReadFile(folder_.Path() + "/spool.journal"), "");
+    EXPECT_EQ(ReadFile(folder_.File("spool.journal")), "");
 }
 
 TEST_F(JobListFileTest, ASaveInterruptedAtAnyPointLeavesAReadableFile) {
