@@ -1,5 +1,6 @@
 #include "net/session_group.h"
 
+#include <iterator>
 #include <system_error>
 
 namespace velmora {
@@ -7,18 +8,23 @@ namespace velmora {
 bool CSessionGroup::Start(std::function<void()> session) {
     std::lock_guard<std::mutex> lock(Lock);
     JoinFinished();
-    CSessionThread& entry = Threads.emplace_back();
+    const auto entry = Threads.emplace(Threads.end());
     ++Active;
     try {
-        entry.Thread = std::thread([this, &entry, session = std::move(session)] {
+        // The thread names itself among the finished ones only once Start has let the lock go, so its
+        // handle is in place by then.
+        *entry = std::thread([this, entry, session = std::move(session)] {
             session();
-            entry.Finished = true;
+            {
+                std::lock_guard<std::mutex> finishing(Lock);
+                Finished.push_back(entry);
+            }
             std::lock_guard<std::mutex> ending(EndLock);
             --Active;
             Ended.notify_all();
         });
     } catch (const std::system_error&) {
-        Threads.pop_back();
+        Threads.erase(entry);
         --Active;
         return false;
     }
@@ -26,15 +32,12 @@ bool CSessionGroup::Start(std::function<void()> session) {
 }
 
 void CSessionGroup::JoinFinished() {
-    for (auto it = Threads.begin(); it != Threads.end();) {
-        if (it->Finished) {
-            // Its session is over: all that is left of the thread is its return.
-            it->Thread.join();
-            it = Threads.erase(it);
-        } else {
-            ++it;
-        }
+    // Their sessions are over: all that is left of the threads is their return.
+    for (const auto entry : Finished) {
+        entry->join();
+        Threads.erase(entry);
     }
+    Finished.clear();
 }
 
 bool CSessionGroup::WaitForEnd(std::chrono::milliseconds time) {
@@ -43,13 +46,16 @@ bool CSessionGroup::WaitForEnd(std::chrono::milliseconds time) {
 }
 
 void CSessionGroup::JoinAll() {
-    std::list<CSessionThread> threads;
+    std::list<std::thread> threads;
     {
         std::lock_guard<std::mutex> lock(Lock);
         threads.swap(Threads);
     }
-    for (CSessionThread& entry : threads)
-        entry.Thread.join();
+    for (std::thread& thread : threads)
+        thread.join();
+    // No session starts while the group is joined: every thread named finished is among those joined.
+    std::lock_guard<std::mutex> lock(Lock);
+    Finished.clear();
 }
 
 }  // namespace velmora

@@ -9,6 +9,7 @@
 #include <list>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace velmora {
 
@@ -30,15 +31,13 @@ class CSessionGroup {
     int ActiveSessions() const { return Active; }
 
   private:
-    struct CSessionThread {
-        std::thread Thread;
-        std::atomic<bool> Finished{false};
-    };
-
     void JoinFinished();
 
+    // Guards both lists.
     std::mutex Lock;
-    std::list<CSessionThread> Threads;
+    std::list<std::thread> Threads;
+    // The threads whose sessions have ended, to be joined by the next start.
+    std::vector<std::list<std::thread>::iterator> Finished;
     std::atomic<int> Active{0};
     std::mutex EndLock;
     std::condition_variable Ended;

@@ -1,11 +1,14 @@
 // The receive-job session against a real server on a loopback socket, spoken to byte by byte.
 #include <gtest/gtest.h>
 #ifndef _WIN32
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #endif
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "net/job_intake.h"
 #include "support/lpd_server_fixture.h"
@@ -327,6 +330,55 @@ TEST_F(LpdSessionTest, SpoolFileNamesNeverCollide) {
     EXPECT_TRUE(name.ends_with(u"77.tmp"));
     EXPECT_EQ(first->DocumentName, u"N/A");
     EXPECT_EQ(first->FileSize, u"N/A");
+}
+
+// Hundreds of connections that name their queue and go silent, then no descriptor left at all: jobs still
+// get through, the listener reports the failed accepts and serves again once descriptors are free.
+TEST_F(LpdSessionTest, IdleConnectionsAndNoDescriptorsLeftNeverStopTheListener) {
+#ifndef _WIN32
+    std::vector<std::unique_ptr<RawLpdClient>> idle;
+    for (int i = 0; i < 300; ++i) {
+        idle.push_back(std::make_unique<RawLpdClient>(port_));
+        ASSERT_TRUE(idle.back()->Send("\x02PASS\n"));
+        if (i % 50 == 0) {
+            ASSERT_TRUE(test::SendLpdJob(port_, "PASS", CONTROL_FILE, "during"));
+        }
+    }
+    for (const auto& client : idle)
+        ASSERT_EQ(client->Reply(), 0);
+    EXPECT_EQ(WaitForJobs(6), 6u);
+    EXPECT_EQ(SpoolFiles("PASS").size(), 6u);  // silent connections have no spool file
+
+    // Every descriptor taken but one, which the next client takes: the listener's accept has none.
+    rlimit previous{};
+    getrlimit(RLIMIT_NOFILE, &previous);
+    rlimit limited = previous;
+    limited.rlim_cur = std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}) + 16;
+    setrlimit(RLIMIT_NOFILE, &limited);
+    std::vector<int> filler;
+    for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+        filler.push_back(fd);
+    close(filler.back());
+    filler.pop_back();
+    auto waiting = std::make_unique<RawLpdClient>(port_);
+    ASSERT_TRUE(waiting->Connected());
+    // WSAEMFILE; the log file cannot be opened either, so the desktop's message shows the failure.
+    const auto reported = [this] {
+        std::lock_guard<std::mutex> lock(seamLock_);
+        return std::count(messages_.begin(), messages_.end(), u"0\tLPD Server: ERROR ON ACCEPT (10024)") > 0;
+    };
+    for (int waited = 0; waited < 5000 && !reported(); waited += 50)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(reported());
+    for (const int fd : filler)
+        close(fd);
+    setrlimit(RLIMIT_NOFILE, &previous);
+    idle.clear();
+    ASSERT_TRUE(waiting->Send("\x02PASS\n"));
+    EXPECT_EQ(waiting->Reply(), 0);
+    EXPECT_TRUE(test::SendLpdJob(port_, "PASS", CONTROL_FILE, "after"));
+    EXPECT_EQ(WaitForJobs(7), 7u);
+#endif
 }
 
 TEST_F(LpdSessionTest, StoppingTheServerEndsTheListenerAndAPortInUseIsReported) {
