@@ -33,57 +33,27 @@
 #include <vector>
 
 #include "app/app.h"
+#include "bench/bench_util.h"
 #include "config/printer_list.h"
 #include "platform/ansi.h"
 #include "support/lprng_test_util.h"
 
 using namespace velmora;
-using Clock = std::chrono::steady_clock;
+using namespace velmora::bench;
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int SMALL_JOB_BYTES = 10 * 1024;
-constexpr std::size_t SEND_BLOCK = 64 * 1024;
-// Every reply comes within this time or the job counts as failed: a stuck server never stalls the run.
-constexpr int REPLY_TIMEOUT_SECONDS = 15;
 // A smaller job beside the big one: the memory either needs must be the same.
 constexpr int MEMORY_PROBE_MB = 64;
 constexpr int CONCURRENCY_LEVELS[] = {1, 16, 64};
-
-std::atomic<bool> interrupted{false};
 
 extern "C" void OnInterrupt(int) {
     interrupted = true;
 }
 
-double Seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
-
 // ---------------------------------------------------------------------------------------------------
 // Memory, from /proc.
-
-// A "Vm...:  <n> kB" field of /proc/<pid>/status in kB; -1 when the process is gone.
-long StatusKb(const std::string& pid, const char* field) {
-    std::ifstream status("/proc/" + pid + "/status");
-    std::string line;
-    const std::size_t length = std::strlen(field);
-    while (std::getline(status, line)) {
-        if (line.compare(0, length, field) == 0 && line.size() > length && line[length] == ':')
-            return std::atol(line.c_str() + length + 1);
-    }
-    return -1;
-}
-
-// Sets this process's VmHWM back to its current resident size, so that a later VmHWM is the peak of what
-// ran in between.
-bool ResetPeakMemory() {
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    clear.flush();
-    return static_cast<bool>(clear);
-}
 
 long TreePeakKb(pid_t root) {
     long total = 0;
@@ -94,130 +64,6 @@ long TreePeakKb(pid_t root) {
 
 // ---------------------------------------------------------------------------------------------------
 // The client side.
-
-class ClientSocket {
-  public:
-    ClientSocket() = default;
-    ~ClientSocket() {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    ClientSocket(const ClientSocket&) = delete;
-    ClientSocket& operator=(const ClientSocket&) = delete;
-
-    bool Connect(uint16_t port) {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd_ < 0)
-            return false;
-        const timeval timeout = {REPLY_TIMEOUT_SECONDS, 0};
-        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    }
-    bool Send(const void* data, std::size_t size) {
-        const char* bytes = static_cast<const char*>(data);
-        while (size > 0) {
-            const ssize_t sent = send(fd_, bytes, size, MSG_NOSIGNAL);
-            if (sent <= 0) {
-                if (sent < 0 && errno == EINTR && !interrupted)
-                    continue;
-                return false;
-            }
-            bytes += sent;
-            size -= static_cast<std::size_t>(sent);
-        }
-        return true;
-    }
-    bool Send(const std::string& text) { return Send(text.data(), text.size()); }
-    // The one-byte LPD reply: true for 0 (success).
-    bool Acknowledged() {
-        char reply = 1;
-        ssize_t received;
-        do {
-            received = recv(fd_, &reply, 1, 0);
-        } while (received < 0 && errno == EINTR && !interrupted);
-        return received == 1 && reply == 0;
-    }
-    // Ends the sending side and waits until the peer has closed the connection.
-    bool FinishAndWaitForClose() {
-        if (shutdown(fd_, SHUT_WR) != 0)
-            return false;
-        char buffer[256];
-        for (;;) {
-            const ssize_t received = recv(fd_, buffer, sizeof buffer, 0);
-            if (received == 0)
-                return true;
-            if (received < 0 && (errno != EINTR || interrupted))
-                return false;
-        }
-    }
-
-  private:
-    int fd_ = -1;
-};
-
-// The data of every job: printable lines, neither PDF nor PCL, so no server spends time on page counts.
-const std::string& DataBlock() {
-    static const std::string block = [] {
-        std::string text;
-        for (int line = 0; text.size() < SEND_BLOCK; ++line) {
-            char row[64];
-            std::snprintf(row, sizeof row, "Velmora load test, line %06d: the quick brown fox\n", line);
-            text += row;
-        }
-        text.resize(SEND_BLOCK);
-        return text;
-    }();
-    return block;
-}
-
-std::string ControlFile(int number) {
-    char text[160];
-    std::snprintf(
-        text, sizeof text,
-        "Hlocalhost\nPbench\nJload test %06d\nCA\nLbench\nldfA%06dlocalhost\nUdfA%06dlocalhost\nNload test\n",
-        number, number, number);
-    return text;
-}
-
-std::string FileLine(char subcommand, std::size_t size, const char* kind, int number) {
-    char text[80];
-    std::snprintf(text, sizeof text, "%c%zu %sA%06dlocalhost\n", subcommand, size, kind, number);
-    return text;
-}
-
-bool SendData(ClientSocket& client, int64_t size) {
-    const std::string& block = DataBlock();
-    for (int64_t left = size; left > 0 && !interrupted;) {
-        const std::size_t part = static_cast<std::size_t>(std::min<int64_t>(left, block.size()));
-        if (!client.Send(block.data(), part))
-            return false;
-        left -= static_cast<int64_t>(part);
-    }
-    return !interrupted;
-}
-
-// One job the way real LPD clients send it: each file's terminating zero byte goes out in a write of its
-// own. True when every reply was a success.
-bool SendLpdJob(uint16_t port, int number, int64_t dataSize) {
-    static const char END_MARK = '\0';
-    ClientSocket client;
-    if (!client.Connect(port) || !client.Send("\x02PASS\n") || !client.Acknowledged())
-        return false;
-    const std::string control = ControlFile(number);
-    if (!client.Send(FileLine('\x02', control.size(), "cf", number)) || !client.Acknowledged() ||
-        !client.Send(control) || !client.Send(&END_MARK, 1) || !client.Acknowledged())
-        return false;
-    if (!client.Send(FileLine('\x03', static_cast<std::size_t>(dataSize), "df", number)) ||
-        !client.Acknowledged() || !SendData(client, dataSize) || !client.Send(&END_MARK, 1) ||
-        !client.Acknowledged())
-        return false;
-    return true;
-}
 
 // The same bytes without the replies, to a receiver that only stores them: the whole stream in one go,
 // then the client waits for the receiver to close the connection.
@@ -243,28 +89,6 @@ bool SendPlainCopy(uint16_t port, int number, int64_t dataSize) {
 // ---------------------------------------------------------------------------------------------------
 // The servers.
 
-class TempFolder {
-  public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "velmora-lpd-bench-XXXXXX").string();
-        if (mkdtemp(pattern.data()))
-            path_ = pattern;
-    }
-    ~TempFolder() {
-        if (!path_.empty()) {
-            std::error_code ignored;
-            fs::remove_all(path_, ignored);
-        }
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    bool Valid() const { return !path_.empty(); }
-    const std::string& Path() const { return path_; }
-
-  private:
-    std::string path_;
-};
-
 void EmptyFolder(const std::string& folder) {
     std::error_code ignored;
     fs::remove_all(folder, ignored);
@@ -284,19 +108,6 @@ class Server {
     // Peak memory growth while a job runs, in kB: BeginMemory before it, EndMemory after it.
     virtual void BeginMemory() = 0;
     virtual long EndMemory() = 0;
-};
-
-// Memory of this process: the peak since BeginMemory less the resident size then.
-class InProcessMemory {
-  public:
-    void Begin() {
-        ResetPeakMemory();
-        before_ = StatusKb("self", "VmRSS");
-    }
-    long End() const { return StatusKb("self", "VmHWM") - before_; }
-
-  private:
-    long before_ = 0;
 };
 
 // This server, in this process, as the service runs it: its own connection threads, the log at level 1,
@@ -573,10 +384,8 @@ LoadResult RunLoad(const Server& server, int clients, double seconds, long maxJo
     result.Jobs = static_cast<long>(all.size());
     result.Failed = failed;
     result.JobsPerSecond = all.size() / elapsed;
-    if (!all.empty()) {
-        result.MedianMs = all[all.size() / 2];
-        result.P99Ms = all[std::min(all.size() - 1, (all.size() * 99 + 99) / 100 - 1)];
-    }
+    result.MedianMs = Percentile(all, 50);
+    result.P99Ms = Percentile(all, 99);
     return result;
 }
 
