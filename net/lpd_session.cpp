@@ -173,16 +173,8 @@ void CLpdSession::Run() {
 bool CLpdSession::RecordIfComplete() {
     if (!ControlReceived || !DataReceived || !KeepsJobs())
         return true;
-    if (Parts.Settings.DurableIntake != 0) {
-        const platform::CFileError flushed = SpoolFile.Flush();
-        if (flushed) {
-            Log(u"%d\tLPD (%d): Unable to write the spool file %s (%s)", Job->LocalFileName,
-                flushed.Description());
-            return false;
-        }
-    }
     const int64_t length = SpoolFile.Length();
-    if (!Parts.Jobs.RecordReceivedJob(*Job, length)) {
+    if (!Parts.Jobs.RecordReceivedJob(*Job, length, SpoolFile)) {
         Log(u"%d\tLPD (%d): Unable to record the job %s in the job journal", Job->LocalFileName);
         return false;
     }

@@ -107,10 +107,11 @@ void CJobJournal::Close() {
     Held.clear();
 }
 
-bool CJobJournal::Record(JournalEntryKind kind, const CSpoolFile& job, int64_t length, bool durable) {
+bool CJobJournal::Record(JournalEntryKind kind, const CSpoolFile& job, int64_t length, bool durable,
+                         platform::CNativeFile* dataFile) {
     std::unique_lock<std::mutex> lock(Mutex);
     if (!File.IsOpen())
-        return true;
+        return !durable || !dataFile || !dataFile->Flush();
     const std::string bytes = WriteJournalEntry(kind, job, length);
     if (kind == JOURNAL_FORGOTTEN) {
         Held.erase(job.Id());
@@ -118,7 +119,7 @@ bool CJobJournal::Record(JournalEntryKind kind, const CSpoolFile& job, int64_t l
         CHeldJob& held = Held[job.Id()];
         held.Bytes = bytes;
     }
-    return Append(lock, bytes, FolderOfFile(job.LocalFileName), durable);
+    return Append(lock, bytes, FolderOfFile(job.LocalFileName), durable, dataFile);
 }
 
 void CJobJournal::RecordPrepared(const CSpoolFile& job) {
@@ -127,7 +128,7 @@ void CJobJournal::RecordPrepared(const CSpoolFile& job) {
     if (!File.IsOpen() || held == Held.end())
         return;
     held->second.Bytes = WriteJournalEntry(JOURNAL_PREPARED, job, 0);
-    Append(lock, held->second.Bytes, {}, false);
+    Append(lock, held->second.Bytes, {}, false, nullptr);
 }
 
 void CJobJournal::MarkListed(JobId job) {
@@ -148,11 +149,13 @@ std::vector<JobId> CJobJournal::ListedJobs() const {
 }
 
 bool CJobJournal::Append(std::unique_lock<std::mutex>& lock, const std::string& bytes,
-                         const std::u16string& folder, bool durable) {
+                         const std::u16string& folder, bool durable, platform::CNativeFile* dataFile) {
     const std::shared_ptr<CBatch> batch = Next;
     batch->Bytes += bytes;
     if (durable && !folder.empty())
         batch->Folders.insert(folder);
+    if (durable && dataFile)
+        batch->DataFiles.push_back(dataFile);
     batch->Durable = batch->Durable || durable;
     while (!batch->Done) {
         if (Writing)
@@ -167,7 +170,15 @@ void CJobJournal::WriteBatch(std::unique_lock<std::mutex>& lock) {
     const std::shared_ptr<CBatch> batch = std::exchange(Next, std::make_shared<CBatch>());
     Writing = true;
     lock.unlock();
-    platform::CFileError failure = File.Write(batch->Bytes.data(), batch->Bytes.size());
+    // The data before the entries that name them: a journal on the disk never names data that is not.
+    // The sessions that lent their files wait for this batch, so the files stay open meanwhile.
+    platform::CFileError failure;
+    for (platform::CNativeFile* dataFile : batch->DataFiles) {
+        if (!failure)
+            failure = dataFile->Flush();
+    }
+    if (!failure)
+        failure = File.Write(batch->Bytes.data(), batch->Bytes.size());
     if (!failure && batch->Durable)
         failure = File.Flush();
     if (!failure && batch->Durable) {
@@ -200,6 +211,8 @@ bool CJobJournal::Fold(const std::vector<JobId>& listed, platform::CFileError* e
         content += held.Bytes;
     // The waiting entries are in the new content: the rewrite writes them.
     const std::shared_ptr<CBatch> batch = std::exchange(Next, std::make_shared<CBatch>());
+    for (platform::CNativeFile* dataFile : batch->DataFiles)
+        dataFile->Flush();
     for (const std::u16string& folder : batch->Folders)
         platform::SyncFile(folder);
     const bool written = Rewrite(content, error);

@@ -87,8 +87,8 @@ void CJobStore::EraseJob(JobId id) {
         JobList.erase(JobList.begin() + index);
 }
 
-bool CJobStore::RecordReceivedJob(const CSpoolFile& job, int64_t length) {
-    return Journal.Record(JOURNAL_RECEIVED, job, length, Settings.DurableIntake != 0);
+bool CJobStore::RecordReceivedJob(const CSpoolFile& job, int64_t length, platform::CNativeFile& dataFile) {
+    return Journal.Record(JOURNAL_RECEIVED, job, length, Settings.DurableIntake != 0, &dataFile);
 }
 
 void CJobStore::ForgetReceivedJob(const CSpoolFile& job) {

@@ -70,7 +70,7 @@ class CJobStore {
     // Job intake, before the acknowledgement that completes a reception: the job, whose data file holds
     // length bytes, survives a crash from now on (and a power cut too unless DurableIntake is 0). False
     // when it could not be recorded; the reception then fails.
-    bool RecordReceivedJob(const CSpoolFile& job, int64_t length);
+    bool RecordReceivedJob(const CSpoolFile& job, int64_t length, platform::CNativeFile& dataFile);
     // A recorded reception that its client aborted after all.
     void ForgetReceivedJob(const CSpoolFile& job);
     // Job intake: prepares the payload of a completely received job and appends it to the list.
