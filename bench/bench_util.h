@@ -36,6 +36,25 @@ inline double Seconds(Clock::duration d) {
 }
 
 // The value at the percent of a sorted list (nearest rank); 0 for an empty one.
+// A listening socket on 127.0.0.1 on a port the system chose; -1 with the reason on failure.
+inline int OpenLoopbackListener(uint16_t* port, std::string* reason) {
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (listener < 0 || bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener, 4096) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        *reason = std::string("loopback listener: ") + std::strerror(errno);
+        if (listener >= 0)
+            close(listener);
+        return -1;
+    }
+    *port = ntohs(address.sin_port);
+    return listener;
+}
+
 inline double Percentile(const std::vector<double>& sorted, int percent) {
     if (sorted.empty())
         return 0;

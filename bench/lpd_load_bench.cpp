@@ -254,19 +254,13 @@ class CopyServer : public Server {
     bool SpeaksLpd() const override { return false; }
 
     bool Start(std::string* reason) override {
-        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        if (!folder_.Valid() || listener_ < 0 ||
-            bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-            listen(listener_, 4096) != 0 ||
-            getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-            *reason = std::string("loopback listener: ") + std::strerror(errno);
+        if (!folder_.Valid()) {
+            *reason = "no temporary folder";
             return false;
         }
-        port_ = ntohs(address.sin_port);
+        listener_ = OpenLoopbackListener(&port_, reason);
+        if (listener_ < 0)
+            return false;
         running_ = true;
         receiver_ = std::thread([this] { Receive(); });
         return true;
