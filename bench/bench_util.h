@@ -36,6 +36,12 @@ inline double Seconds(Clock::duration d) {
 }
 
 // The value at the percent of a sorted list (nearest rank); 0 for an empty one.
+// The value of an option "--name=value" when argument is that option (name given with its "="), else null.
+inline const char* OptionValue(const char* argument, const char* name) {
+    const std::size_t length = std::strlen(name);
+    return std::strncmp(argument, name, length) == 0 ? argument + length : nullptr;
+}
+
 // A listening socket on 127.0.0.1 on a port the system chose; -1 with the reason on failure.
 inline int OpenLoopbackListener(uint16_t* port, std::string* reason) {
     const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

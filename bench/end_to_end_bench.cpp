@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "bench/bench_util.h"
 #include "config/printer_list.h"
 #include "output/lpd_client.h"
 #include "platform/ansi.h"
@@ -38,7 +39,8 @@
 #include "support/cups_server.h"
 
 using namespace velmora;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Seconds;
 
 namespace {
 
@@ -52,10 +54,6 @@ std::atomic<bool> interrupted{false};
 
 extern "C" void OnInterrupt(int) {
     interrupted = true;
-}
-
-double Seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
 }
 
 // Printable lines, neither PDF nor PCL: no route spends time on page counts.
@@ -344,11 +342,7 @@ struct Options {
 
 bool ParseOptions(int argc, char** argv, Options* options) {
     for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        const auto value = [&](const char* name) -> const char* {
-            const std::size_t length = std::strlen(name);
-            return argument.compare(0, length, name) == 0 ? argv[i] + length : nullptr;
-        };
+        const auto value = [&](const char* name) { return bench::OptionValue(argv[i], name); };
         if (const char* v = value("--jobs=")) {
             options->Jobs = std::atoi(v);
         } else if (const char* v = value("--big-mb=")) {

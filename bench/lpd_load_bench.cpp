@@ -460,11 +460,7 @@ struct Options {
 
 bool ParseOptions(int argc, char** argv, Options* options) {
     for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        const auto value = [&](const char* name) -> const char* {
-            const std::size_t length = std::strlen(name);
-            return argument.compare(0, length, name) == 0 ? argv[i] + length : nullptr;
-        };
+        const auto value = [&](const char* name) { return bench::OptionValue(argv[i], name); };
         if (const char* v = value("--big-mb=")) {
             options->BigMb = std::atoi(v);
         } else if (const char* v = value("--seconds=")) {
