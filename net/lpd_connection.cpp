@@ -214,6 +214,34 @@ int ReceiveBytes(LpdConnection* connection, int32_t wanted) {
     return Reception(connection, wanted, false);
 }
 
+int ReceiveLineSoFar(LpdConnection* connection, bool start) {
+    connection->Error = 0;
+    if (!connection->Socket) {
+        connection->Error = ERROR_SOCKET_NUMBER;
+        return -1;
+    }
+    if (start)
+        ReleaseBuffer(connection);
+    for (;;) {
+        // The buffer holds at least the bytes and their terminating zero.
+        std::size_t size = static_cast<std::size_t>(connection->Length) + 1;
+        if (!GrowLineBuffer(connection, LINE_CHUNK, &size))
+            return FailReception(connection, ERROR_ALLOCATION);
+        char* space = connection->Buffer.get() + connection->Length;
+        platform::SetQuickAck(connection->Socket.Get());
+        const long received = platform::Receive(connection->Socket.Get(), space, LINE_CHUNK);
+        if (received == 0)
+            return FailReception(connection, CONNECTION_CLOSED);
+        if (received < 0) {
+            const int code = platform::LastSocketError();
+            return code == platform::WSA_WOULD_BLOCK ? 1 : FailReception(connection, code);
+        }
+        connection->Length += static_cast<int32_t>(received);
+        if (std::memchr(space, '\n', static_cast<std::size_t>(received)))
+            return 0;
+    }
+}
+
 int ReceiveSome(LpdConnection* connection, int32_t maximum) {
     return Reception(connection, std::max<int32_t>(maximum, 1), true);
 }

@@ -66,6 +66,11 @@ void FreeConnection(std::unique_ptr<LpdConnection>& connection);
 // exactly that many bytes and never takes bytes beyond them from the socket. Any other negative count
 // fails with ERROR_ALLOCATION without touching the socket. A failure leaves no buffer (length 0).
 int ReceiveBytes(LpdConnection* connection, int32_t wanted);
+// A line as the listener takes it, without waiting: what has arrived so far. start begins a new line
+// (dropping what the connection held); later calls add to it. 0: a line feed has arrived; 1: the line goes
+// on (call again once the socket is readable); -1: failed as ReceiveBytes fails. Silence is the caller's
+// to time.
+int ReceiveLineSoFar(LpdConnection* connection, bool start);
 // Receives what has arrived, between 1 and maximum bytes, waiting for the first as ReceiveBytes does: for
 // data whose length the client did not announce.
 int ReceiveSome(LpdConnection* connection, int32_t maximum);

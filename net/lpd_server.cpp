@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "core/language.h"
+#include "net/lpd_front.h"
 #include "platform/socket.h"
 #include "text/format.h"
 
@@ -99,46 +100,12 @@ void CLpdServer::WaitForSessions(std::chrono::milliseconds grace) {
 }
 
 void CLpdServer::ServeConnections(platform::SocketHandle listener) {
-    using namespace platform;
-    const int mode = Parts.Reporter.ModeDigit();
-    while (IsServerRunning()) {
-        CIpv4SocketAddress peer;
-        CSocket socket(Accept(listener, &peer));
-        if (socket) {
-            StartSession(std::move(socket), peer);
-            continue;
-        }
-        const int error = LastSocketError();
-        if (error == WSA_WOULD_BLOCK) {
-            // Waiting for a connection instead of sleeping: a stop is still seen within 100 ms.
-            WaitReadable(listener, 100);
-        } else {
-            const std::u16string text = Format(u"%d\tLPD Server: ERROR ON ACCEPT (%d)", mode, error);
-            Report(text, text);
-            // A lasting failure (no descriptors left) would otherwise fill the log as fast as it can.
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-    }
-}
-
-void CLpdServer::StartSession(platform::CSocket socket, const platform::CIpv4SocketAddress& peer) {
-    std::unique_ptr<LpdConnection> connection = CreateConnection();
-    if (!connection) {
-        Parts.Reporter.WriteLog(Format(u"%d\tERROR: cannot run thread LPD client (allocation error)",
-                                       Parts.Reporter.ModeDigit()));
-        return;
-    }
-    // Accepted sockets do not inherit non-blocking mode everywhere; the reception polls.
-    platform::SetNonBlocking(socket.Get(), true);
-    connection->Socket = std::move(socket);
-    connection->Peer = std::make_unique<platform::CIpv4SocketAddress>(peer);
-    connection->Timing = ReceiveTiming;
-    connection->Cut = &CutSessions;
-    auto holder = std::make_shared<std::unique_ptr<LpdConnection>>(std::move(connection));
-    if (!Sessions.Start([this, holder] { LpdClientThread(std::move(*holder), Parts, Place); })) {
-        // Out of threads: this connection is closed unserved; the listener goes on.
-        Parts.Reporter.WriteLog(Format(u"%d\tERROR: cannot run thread LPD client (no thread left)",
-                                       Parts.Reporter.ModeDigit()));
+    CLpdFront front(Parts, Place, Sessions, ReceiveTiming, &CutSessions, WaitingConnections);
+    if (!front.Serve(listener, [this] { return IsServerRunning(); })) {
+        const std::u16string text =
+            Format(u"%d\tLPD Server: Unable to wait for connections (%d)", Parts.Reporter.ModeDigit(),
+                   platform::LastSocketError());
+        Report(text, text);
     }
 }
 

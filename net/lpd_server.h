@@ -1,5 +1,5 @@
-// The LPD server: the listener, which accepts connections on the LPD port while the server runs, and the
-// receive-job session of each connection.
+// The LPD server: the listener, which accepts connections on the LPD port while the server runs and holds
+// each until its first subcommand, and the receive-job session of each connection.
 #pragma once
 
 #include <atomic>
@@ -14,6 +14,7 @@
 #include "core/settings.h"
 #include "core/stop_grace.h"
 #include "net/lpd_connection.h"
+#include "net/lpd_greeting.h"
 #include "net/session_group.h"
 #include "spool/job_store.h"
 
@@ -52,7 +53,8 @@ class CLpdServer {
     void WaitForSessions(std::chrono::milliseconds grace = STOP_GRACE);
     void SetServerRunning(bool running);
     bool IsServerRunning() const;
-    int ActiveConnections() const { return Sessions.ActiveSessions(); }
+    // Connections under way: those in a session, and those the listener holds until their first subcommand.
+    int ActiveConnections() const { return Sessions.ActiveSessions() + WaitingConnections; }
 
     // The port the listener is bound to once it listens (0 before and after): PortLPD 0 lets the system
     // choose one, which tests rely on.
@@ -65,7 +67,6 @@ class CLpdServer {
   private:
     void LpdServerThread();
     void ServeConnections(platform::SocketHandle listener);
-    void StartSession(platform::CSocket socket, const platform::CIpv4SocketAddress& peer);
     // A failure of the listener: logged always, and shown to the user in the desktop program.
     void Report(const std::u16string& logLine, const std::u16string& message);
 
@@ -73,14 +74,19 @@ class CLpdServer {
     CLpdSessionPlace Place;
     CSessionGroup Sessions;
     std::atomic<bool> CutSessions{false};
+    std::atomic<int> WaitingConnections{0};
     // ServerLock guards the running flag; held only for one read or write.
     mutable std::mutex ServerLock;
     bool ServerRunning = false;
     std::thread LpdServerThreadHandle;
 };
 
-// Serves one connection: receives one print job into a queue.
+// Serves one connection from its first line: receives one print job into a queue.
 void LpdClientThread(std::unique_ptr<LpdConnection> connection, const CLpdServerParts& parts,
                      const CLpdSessionPlace& place);
+// Goes on with a connection whose greeting the listener has taken: logs it, and receives the job when the
+// first subcommand line is held.
+void LpdSessionThread(std::unique_ptr<LpdConnection> connection, const CLpdGreeting& greeting,
+                      const CLpdServerParts& parts, const CLpdSessionPlace& place);
 
 }  // namespace velmora

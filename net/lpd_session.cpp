@@ -8,6 +8,7 @@
 #include "core/language.h"
 #include "core/my_file.h"
 #include "net/job_intake.h"
+#include "net/lpd_greeting.h"
 #include "net/lpd_server.h"
 #include "platform/ansi.h"
 #include "platform/file.h"
@@ -51,21 +52,19 @@ class CLpdSession {
         : Parts(parts),
           Place(place),
           Connection(std::move(connection)),
-          Mode(parts.Reporter.ModeDigit()),
-          Thread(static_cast<int>(platform::CurrentThreadId())),
-          Detailed(parts.Settings.LogLevel == 2) {}
+          Out{parts.Reporter, parts.Reporter.ModeDigit(), static_cast<int>(platform::CurrentThreadId()),
+              parts.Settings.LogLevel == 2} {}
 
-    void Run();
+    void Run(const CLpdGreeting& greeting);
 
   private:
     template <typename... Args>
     void Log(std::u16string_view format, const Args&... args) {
-        Parts.Reporter.WriteLog(Format(format, Mode, Thread, args...));
+        Out.Log(format, args...);
     }
     template <typename... Args>
     void Trace(std::u16string_view format, const Args&... args) {
-        if (Detailed)
-            Log(format, args...);
+        Out.Trace(format, args...);
     }
     int Socket() const { return static_cast<int>(Connection->Socket.Get()); }
     std::u16string Error() const { return SocketErrorName(Connection->Error); }
@@ -84,7 +83,7 @@ class CLpdSession {
     // recorded so that it survives a crash. False when it could not be; the reception then fails.
     bool RecordIfComplete();
     // Stress runs of the desktop program receive jobs without keeping them; the service keeps every job.
-    bool KeepsJobs() const { return Parts.Settings.Stress == 0 || Mode == 1; }
+    bool KeepsJobs() const { return Parts.Settings.Stress == 0 || Out.Mode == 1; }
     // A reception that broke after its job was acknowledged keeps the job as acknowledged.
     bool KeepAcknowledgedJob();
     void Discard();
@@ -92,9 +91,7 @@ class CLpdSession {
     const CLpdServerParts& Parts;
     const CLpdSessionPlace& Place;
     std::unique_ptr<LpdConnection> Connection;
-    const int Mode;
-    const int Thread;
-    const bool Detailed;
+    const CLpdLog Out;
     bool Continue = true;
     // The client closed the connection at the end of a complete data file: the job is complete.
     bool Closed = false;
@@ -109,50 +106,17 @@ class CLpdSession {
     platform::CNativeFile SpoolFile;
 };
 
-void CLpdSession::Run() {
+void CLpdSession::Run(const CLpdGreeting& greeting) {
     SelectLanguage();
-    const std::string peer = platform::AddressText(*Connection->Peer);
-    Log(u"%d\tLPD (%d): Accept from %S", peer);
-
-    if (ReceiveBytes(Connection.get(), -1) != 0) {
-        Log(u"%d\tLPD (%d): ERROR RECV for modeLPD (socket=%d, error=%s, size_read=%d)", Socket(), Error(),
-            Connection->Length);
+    LogGreeting(Out, greeting, Socket());
+    if (greeting.Reached != CLpdGreeting::Step::Done)
         return;
-    }
-    const int8_t command = NextByte(Connection.get());
-    if (command != 0x02) {
-        Log(u"%d\tLPD (%d): Unknown method (modeLPD=%d)", command);
-        return;
-    }
-    Trace(u"%d\tLPD (%d): Receiving a job (modeLPD=%d)", command);
-    const std::u16string queue = platform::AnsiToUnicode(ReadToken(Connection.get(), '\n'));
-    Trace(u"%d\tLPD (%d): Received Queue name -> %s", queue);
-
-    bool hold = false;
-    if (!Parts.PrinterList.FindVirtualPrinter(queue, &hold)) {
-        Log(u"%d\tLPD (%d): Queue %s does not exist", queue);
-        SendByte(Connection.get(), 0x01);
-        return;
-    }
-    Trace(u"%d\tLPD (%d): Queue %s exists", queue);
-    if (SendByte(Connection.get(), 0x00) != 0) {
-        Log(u"%d\tLPD (%d): Unable to send acknowledgement for queue reception (socket=%d, error=%s)",
-            Socket(), Error());
-        return;
-    }
-    Trace(u"%d\tLPD (%d): Sent acknowledgement for queue reception (socket=%d)", Socket());
-
     // The job and its spool file come with its first subcommand: a connection that never sends one costs
     // no file.
-    if (ReceiveBytes(Connection.get(), -1) != 0) {
-        Log(u"%d\tLPD (%d): ERROR RECV Job subcommand (socket=%d, error=%s, size_read=%d)", Socket(), Error(),
-            Connection->Length);
-        return;
-    }
-    Job = CreateSpoolJob(Place.SpoolFolder, queue, static_cast<uint32_t>(Thread));
-    if (hold)
+    Job = CreateSpoolJob(Place.SpoolFolder, greeting.Queue, static_cast<uint32_t>(Out.Thread));
+    if (greeting.Hold)
         Job->SetHeld();
-    Job->SourceHost = platform::AnsiToUnicode(peer);
+    Job->SourceHost = platform::AnsiToUnicode(greeting.Peer);
 
     bool received = ReceiveJob();
     if (!received && Connection->Cut && *Connection->Cut) {
@@ -162,7 +126,7 @@ void CLpdSession::Run() {
     received = received || KeepAcknowledgedJob();
     SpoolFile.Close();
     if (received && KeepsJobs()) {
-        Parts.Jobs.AddSpoolJob(std::move(Job), static_cast<uint32_t>(Thread));
+        Parts.Jobs.AddSpoolJob(std::move(Job), static_cast<uint32_t>(Out.Thread));
     } else {
         if (Recorded)
             Parts.Jobs.ForgetReceivedJob(*Job);
@@ -389,7 +353,14 @@ void CLpdSession::Discard() {
 
 void LpdClientThread(std::unique_ptr<LpdConnection> connection, const CLpdServerParts& parts,
                      const CLpdSessionPlace& place) {
-    CLpdSession(std::move(connection), parts, place).Run();
+    CLpdGreeting greeting;
+    ReceiveGreeting(connection.get(), parts.PrinterList, &greeting);
+    LpdSessionThread(std::move(connection), greeting, parts, place);
+}
+
+void LpdSessionThread(std::unique_ptr<LpdConnection> connection, const CLpdGreeting& greeting,
+                      const CLpdServerParts& parts, const CLpdSessionPlace& place) {
+    CLpdSession(std::move(connection), parts, place).Run(greeting);
 }
 
 }  // namespace velmora

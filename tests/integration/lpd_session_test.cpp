@@ -348,6 +348,9 @@ TEST_F(LpdSessionTest, IdleConnectionsAndNoDescriptorsLeftNeverStopTheListener) 
         ASSERT_EQ(client->Reply(), 0);
     EXPECT_EQ(WaitForJobs(6), 6u);
     EXPECT_EQ(SpoolFiles("PASS").size(), 6u);  // silent connections have no spool file
+    // They wait on the listener's thread, not on threads of their own.
+    EXPECT_GE(app_->LpdServer.ActiveConnections(), 300);
+    EXPECT_LT(std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}), 100);
 
     // Every descriptor taken but one, which the next client takes: the listener's accept has none.
     rlimit previous{};
@@ -378,6 +381,16 @@ TEST_F(LpdSessionTest, IdleConnectionsAndNoDescriptorsLeftNeverStopTheListener) 
     EXPECT_EQ(waiting->Reply(), 0);
     EXPECT_TRUE(test::SendLpdJob(port_, "PASS", CONTROL_FILE, "after"));
     EXPECT_EQ(WaitForJobs(7), 7u);
+
+    // A stop closes the connections that have not begun a job: these and the one that waited above.
+    for (int i = 0; i < 3; ++i) {
+        idle.push_back(std::make_unique<RawLpdClient>(port_));
+        ASSERT_TRUE(idle.back()->Send("\x02PASS\n"));
+        ASSERT_EQ(idle.back()->Reply(), 0);
+    }
+    app_->LpdServer.StopLpdServer();
+    EXPECT_TRUE(LogHas("\tLPD Server: 4 connection(s) without a job yet closed by the stop"));
+    EXPECT_TRUE(idle.back()->WaitClosed());
 #endif
 }
 
