@@ -199,8 +199,8 @@ int Reception(LpdConnection* connection, int32_t wanted, bool anyAmount) {
             return FailReception(connection, code);
         // Waiting for readiness rather than sleeping takes data the moment it arrives; a wait that ends
         // with data never counts as the one that ends the reception.
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            silenceLimit - (Clock::now() - silentSince));
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(silenceLimit -
+                                                                                (Clock::now() - silentSince));
         const bool readable = platform::WaitReadable(
             connection->Socket.Get(), static_cast<int>(std::clamp<int64_t>(left.count(), 0, slice)));
         if (!readable && Clock::now() - silentSince >= silenceLimit)

@@ -102,9 +102,8 @@ void CLpdServer::WaitForSessions(std::chrono::milliseconds grace) {
 void CLpdServer::ServeConnections(platform::SocketHandle listener) {
     CLpdFront front(Parts, Place, Sessions, ReceiveTiming, &CutSessions, WaitingConnections);
     if (!front.Serve(listener, [this] { return IsServerRunning(); })) {
-        const std::u16string text =
-            Format(u"%d\tLPD Server: Unable to wait for connections (%d)", Parts.Reporter.ModeDigit(),
-                   platform::LastSocketError());
+        const std::u16string text = Format(u"%d\tLPD Server: Unable to wait for connections (%d)",
+                                           Parts.Reporter.ModeDigit(), platform::LastSocketError());
         Report(text, text);
     }
 }

@@ -31,8 +31,9 @@ bool CSocketPoller::Add(SocketHandle socket, void* key) {
 
 void CSocketPoller::Remove(SocketHandle socket) {
     auto& entries = Native->Entries;
-    const auto found = std::find_if(entries.begin(), entries.end(),
-                                    [socket](const WSAPOLLFD& entry) { return entry.fd == ToNative(socket); });
+    const auto found = std::find_if(entries.begin(), entries.end(), [socket](const WSAPOLLFD& entry) {
+        return entry.fd == ToNative(socket);
+    });
     if (found == entries.end())
         return;
     const auto index = static_cast<std::size_t>(found - entries.begin());
