@@ -111,21 +111,38 @@ std::string SectionHeader(std::u16string_view section) {
 
 }  // namespace
 
-int32_t CProfileFile::GetInt(std::u16string_view section, std::u16string_view key,
-                             int32_t defaultValue) const {
-    const std::vector<std::string> lines = ReadLines(ProfilePath);
+namespace {
+
+// The key's value, trimmed; false when the file, the section or the key is absent.
+bool FindValue(const std::u16string& path, std::u16string_view section, std::u16string_view key,
+               std::string* value) {
+    const std::vector<std::string> lines = ReadLines(path);
     const auto [begin, end] = FindSection(lines, section);
     if (begin == std::string::npos)
-        return defaultValue;
+        return false;
     for (std::size_t i = begin; i < end; ++i) {
         if (lines[i].find('=') == std::string::npos || !SameName(KeyOf(lines[i]), key))
             continue;
-        const std::string value = Trim(std::string_view(lines[i]).substr(lines[i].find('=') + 1));
-        if (value.empty())
-            return defaultValue;
-        return ParseInt32(platform::AnsiToUnicode(value));
+        *value = Trim(std::string_view(lines[i]).substr(lines[i].find('=') + 1));
+        return true;
     }
-    return defaultValue;
+    return false;
+}
+
+}  // namespace
+
+int32_t CProfileFile::GetInt(std::u16string_view section, std::u16string_view key,
+                             int32_t defaultValue) const {
+    std::string value;
+    if (!FindValue(ProfilePath, section, key, &value) || value.empty())
+        return defaultValue;
+    return ParseInt32(platform::AnsiToUnicode(value));
+}
+
+std::u16string CProfileFile::GetString(std::u16string_view section, std::u16string_view key) const {
+    std::string value;
+    FindValue(ProfilePath, section, key, &value);
+    return platform::AnsiToUnicode(value);
 }
 
 bool CProfileFile::WriteInt(std::u16string_view section, std::u16string_view key, int32_t value) {

@@ -17,6 +17,8 @@ class CProfileFile {
     // The key's value read as a decimal number (leading digits with an optional minus sign; anything
     // else reads as 0), or the default when the file, the section or the key is absent or empty.
     int32_t GetInt(std::u16string_view section, std::u16string_view key, int32_t defaultValue) const;
+    // The key's value without the spaces around it; empty when the file, the section or the key is absent.
+    std::u16string GetString(std::u16string_view section, std::u16string_view key) const;
     bool WriteInt(std::u16string_view section, std::u16string_view key, int32_t value);
     // Replaces every key of the section by the entries: "key=value" texts each followed by a NUL, the
     // list ending with a second NUL (bytes as they go to the file).

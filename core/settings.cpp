@@ -45,6 +45,20 @@ void CSettings::ReadServerSettings(const CProfileFile& file, int32_t autoDeleteD
     KillProcessIfNeed = file.GetInt(SECTION, u"KillProcessIfNeed", 0);
     LogLevel = file.GetInt(SECTION, u"LogLevel", 1);
     DurableIntake = file.GetInt(SECTION, u"DurableIntake", 1);
+    SetAllowedClients(file.GetString(SECTION, u"AllowedClients"));
+}
+
+std::u16string CSettings::AllowedClients() const {
+    std::lock_guard<std::mutex> lock(AllowedClientsLock);
+    return AllowedClientsText;
+}
+
+void CSettings::SetAllowedClients(std::u16string_view text) {
+    std::lock_guard<std::mutex> lock(AllowedClientsLock);
+    if (AllowedClientsText == text)
+        return;
+    AllowedClientsText = text;
+    ++AllowedClientsVersion;
 }
 
 void CSettings::Save(CProfileFile& file) const {
@@ -67,9 +81,13 @@ void CSettings::Save(CProfileFile& file) const {
         entries += Format(u"%s=%d", key, value);
         entries.push_back(u'\0');
     }
-    // Written only where someone turned it off, so that the section keeps its twelve keys otherwise.
+    // Written only where someone set them, so that the section keeps its twelve keys otherwise.
     if (DurableIntake == 0) {
         entries += u"DurableIntake=0";
+        entries.push_back(u'\0');
+    }
+    if (const std::u16string clients = AllowedClients(); !clients.empty()) {
+        entries += u"AllowedClients=" + clients;
         entries.push_back(u'\0');
     }
     entries.push_back(u'\0');

@@ -3,6 +3,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
 
 #include "core/profile_file.h"
 
@@ -34,7 +37,17 @@ class CSettings {
     // Non-zero: a received job's data and record reach the disk before its last acknowledgement.
     std::atomic<int32_t> DurableIntake{1};
 
+    // AllowedClients as written (see core/allowed_clients.h); empty: every client.
+    std::u16string AllowedClients() const;
+    void SetAllowedClients(std::u16string_view text);
+    // Goes up at every change of AllowedClients, for readers that keep the list parsed.
+    uint32_t AllowedClientsChanges() const { return AllowedClientsVersion; }
+
   private:
+    mutable std::mutex AllowedClientsLock;
+    std::u16string AllowedClientsText;
+    std::atomic<uint32_t> AllowedClientsVersion{0};
+
     void ReadServerSettings(const CProfileFile& file, int32_t autoDeleteDefault);
 };
 

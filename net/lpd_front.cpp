@@ -28,15 +28,16 @@ CLpdFront::CLpdFront(const CLpdServerParts& parts, const CLpdSessionPlace& place
       Cut(cut),
       WaitingCount(waiting),
       Out{parts.Reporter, parts.Reporter.ModeDigit(), static_cast<int>(platform::CurrentThreadId()),
-          parts.Settings.LogLevel == 2} {}
+          parts.Settings.LogLevel == 2},
+      Gate(parts.Reporter, parts.Settings) {}
 
 CLpdFront::~CLpdFront() {
     const int closed = static_cast<int>(Connections.size());
     while (!Connections.empty())
         Forget(Connections.begin());
     if (closed > 0) {
-        Parts.Reporter.WriteLog(Format(u"%d\tLPD Server: %d connection(s) without a job yet closed by the stop",
-                                       Out.Mode, closed));
+        Parts.Reporter.WriteLog(Format(
+            u"%d\tLPD Server: %d connection(s) without a job yet closed by the stop", Out.Mode, closed));
     }
 }
 
@@ -52,6 +53,7 @@ bool CLpdFront::Serve(platform::SocketHandle listener, const std::function<bool(
                 Advance(static_cast<CWaiting*>(key)->Self);
         }
         EndSilent();
+        Gate.WritePendingLines();
     }
     Poller.Remove(listener);
     return true;
@@ -63,7 +65,9 @@ void CLpdFront::AcceptAll(platform::SocketHandle listener) {
         CIpv4SocketAddress peer;
         CSocket socket(Accept(listener, &peer));
         if (socket) {
-            Admit(std::move(socket), peer);
+            // A refused client's socket closes here, unread.
+            if (Gate.Admits(peer))
+                Admit(std::move(socket), peer);
             continue;
         }
         const int error = LastSocketError();
@@ -168,7 +172,8 @@ void CLpdFront::StartSession(Waiting waiting) {
     });
     if (!started) {
         // Out of threads: this connection is closed unserved; the listener goes on.
-        Parts.Reporter.WriteLog(Format(u"%d\tERROR: cannot run thread LPD client (no thread left)", Out.Mode));
+        Parts.Reporter.WriteLog(
+            Format(u"%d\tERROR: cannot run thread LPD client (no thread left)", Out.Mode));
     }
 }
 

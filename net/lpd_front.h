@@ -1,8 +1,9 @@
-// The listener's side of every connection until its first subcommand line has arrived: it accepts, takes
-// the queue line and answers it, and waits for the first subcommand, all on the listener's thread. A
-// connection that says nothing then costs a socket and a few hundred bytes, not a thread: a storm of idle
-// connections leaves the sessions of good clients their processor and memory. Once its first subcommand
-// line has arrived, a connection goes on in a session thread of its own.
+// The listener's side of every connection until its first subcommand line has arrived: it accepts
+// (closing at once a client that AllowedClients does not name), takes the queue line and answers it, and
+// waits for the first subcommand, all on the listener's thread. A connection that says nothing then costs
+// a socket and a few hundred bytes, not a thread: a storm of idle connections leaves the sessions of good
+// clients their processor and memory. Once its first subcommand line has arrived, a connection goes on in a
+// session thread of its own.
 #pragma once
 
 #include <atomic>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "net/client_gate.h"
 #include "net/lpd_connection.h"
 #include "net/lpd_greeting.h"
 #include "net/lpd_server.h"
@@ -63,6 +65,7 @@ class CLpdFront {
     const std::atomic<bool>* Cut;
     std::atomic<int>& WaitingCount;
     const CLpdLog Out;
+    CClientGate Gate;
     platform::CSocketPoller Poller;
     // Longest silent first: a connection that receives bytes moves to the end.
     std::list<CWaiting> Connections;

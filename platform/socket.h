@@ -42,6 +42,8 @@ int SetNoDelay(SocketHandle socket);
 int BindAnyAddress(SocketHandle socket, uint16_t port);
 // Binds to the IPv4 loopback address only (tests, local tools).
 int BindLoopback(SocketHandle socket, uint16_t port);
+// Binds to one local IPv4 address (host byte order): a client that must come from that address.
+int BindLocalAddress(SocketHandle socket, uint32_t address, uint16_t port);
 int Listen(SocketHandle socket, int backlog);
 SocketHandle Accept(SocketHandle listener, CIpv4SocketAddress* peer);
 // Bytes received, 0 when the peer closed the connection in an orderly way, -1 on failure.

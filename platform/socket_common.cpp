@@ -84,6 +84,10 @@ int BindLoopback(SocketHandle socket, uint16_t port) {
     return Bind(socket, INADDR_LOOPBACK, port);
 }
 
+int BindLocalAddress(SocketHandle socket, uint32_t address, uint16_t port) {
+    return Bind(socket, address, port);
+}
+
 int Listen(SocketHandle socket, int backlog) {
     if (listen(ToNative(socket), backlog) != 0)
         return FailSocketCall();

@@ -46,6 +46,11 @@ constexpr uint32_t IDS_DLG_PREF_STRESS = 62318;
 constexpr uint32_t IDS_DLG_PREF_DISPLAY_LOG = 62319;
 constexpr uint32_t IDS_DLG_PREF_START_AS_SERVICE = 62320;
 constexpr uint32_t IDS_DLG_PREF_PORT_LABEL = 62325;
+constexpr uint32_t IDS_DLG_PREF_ALLOWED_LABEL = 62326;
+// Under the list: how to write it.
+constexpr uint32_t IDS_DLG_PREF_ALLOWED_HELP = 62327;
+// An entry of the list that is neither an address nor a network; %s is the entry.
+constexpr uint32_t IDS_DLG_PREF_ALLOWED_BAD = 62328;
 constexpr uint32_t IDS_DLG_PREF_LOG_NORMAL = 62345;
 constexpr uint32_t IDS_DLG_PREF_LOG_DETAILED = 62346;
 constexpr uint32_t IDS_DLG_PREF_DELETE_SPOOL = 62347;

@@ -69,6 +69,17 @@ constexpr std::array DIALOG_STRINGS = {
                  u"サービスとして起動する (再起動が必要)"},
     CStringEntry{IDS_DLG_PREF_PORT_LABEL, u"LPD server port :", u"Port du serveur LPD :",
                  u"LPD サーバー ポート:"},
+    CStringEntry{IDS_DLG_PREF_ALLOWED_LABEL, u"Clients allowed to print :", u"Clients autorisés à imprimer :",
+                 u"印刷を許可するクライアント:"},
+    CStringEntry{IDS_DLG_PREF_ALLOWED_HELP,
+                 u"Addresses and networks separated by commas, for example 192.168.1.0/24, 10.0.0.5. "
+                 u"Empty: every client.",
+                 u"Adresses et réseaux séparés par des virgules, par exemple 192.168.1.0/24, 10.0.0.5. "
+                 u"Vide : tous les clients.",
+                 u"アドレスとネットワークをコンマで区切って指定します (例: 192.168.1.0/24, 10.0.0.5)。"
+                 u"空欄: すべてのクライアント。"},
+    CStringEntry{IDS_DLG_PREF_ALLOWED_BAD, u"Not an address or a network: %s",
+                 u"Ni une adresse ni un réseau : %s", u"アドレスでもネットワークでもありません: %s"},
     CStringEntry{IDS_DLG_PREF_LOG_NORMAL, u"Normal", u"Standard", u"標準"},
     CStringEntry{IDS_DLG_PREF_LOG_DETAILED, u"Detailed", u"Détaillé", u"詳細"},
     CStringEntry{IDS_DLG_PREF_DELETE_SPOOL, u"Delete spooled files after reception",

@@ -16,6 +16,7 @@
 
 #include "app/app.h"
 #include "app/service_control.h"
+#include "core/allowed_clients.h"
 #include "platform/text_editor.h"
 #include "resources/dialog_string_ids.h"
 #include "resources/string_ids.h"
@@ -96,10 +97,25 @@ CPreferenceApplication::CPreferenceApplication(CVelmoraVirtualPrinterApp& app, Q
     Port->setFixedWidth(Port->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 12);
     auto* portLabel = new QLabel(DialogText(IDS_DLG_PREF_PORT_LABEL), server);
     portLabel->setBuddy(Port);
-    auto* serverLayout = new QHBoxLayout(server);
-    serverLayout->addWidget(portLabel);
-    serverLayout->addWidget(Port);
-    serverLayout->addStretch();
+    auto* portRow = new QHBoxLayout();
+    portRow->addWidget(portLabel);
+    portRow->addWidget(Port);
+    portRow->addStretch();
+    AllowedClients = new QLineEdit(ToQString(app.Settings.AllowedClients()), server);
+    AllowedClients->setObjectName(QStringLiteral("AllowedClientsEdit"));
+    auto* allowedLabel = new QLabel(DialogText(IDS_DLG_PREF_ALLOWED_LABEL), server);
+    allowedLabel->setBuddy(AllowedClients);
+    auto* allowedHelp = new QLabel(DialogText(IDS_DLG_PREF_ALLOWED_HELP), server);
+    allowedHelp->setWordWrap(true);
+    AllowedClientsCheck = new QLabel(server);
+    AllowedClientsCheck->setObjectName(QStringLiteral("AllowedClientsCheck"));
+    AllowedClientsCheck->setStyleSheet(QStringLiteral("color: #b00000"));
+    auto* serverLayout = new QVBoxLayout(server);
+    serverLayout->addLayout(portRow);
+    serverLayout->addWidget(allowedLabel);
+    serverLayout->addWidget(AllowedClients);
+    serverLayout->addWidget(allowedHelp);
+    serverLayout->addWidget(AllowedClientsCheck);
 
     QDialogButtonBox* buttons = OkCancelButtons(this);
 
@@ -119,7 +135,9 @@ CPreferenceApplication::CPreferenceApplication(CVelmoraVirtualPrinterApp& app, Q
         StartAsServiceBox->setEnabled(!ServiceInstalled(App.Reporter));
     }
     OnDeleteSpool();
+    CheckAllowedClients();
 
+    connect(AllowedClients, &QLineEdit::textChanged, this, [this] { CheckAllowedClients(); });
     connect(StartAsServiceBox, &QCheckBox::clicked, this, [this] { OnStartAsService(); });
     connect(DeleteSpoolBox, &QCheckBox::clicked, this, [this] { OnDeleteSpool(); });
     // Exactly one of the two log levels is checked.
@@ -141,6 +159,13 @@ void CPreferenceApplication::OnStartAsService() {
 void CPreferenceApplication::OnDeleteSpool() {
     TimeoutLabel->setEnabled(DeleteSpoolBox->isChecked());
     Timeout->setEnabled(DeleteSpoolBox->isChecked());
+}
+
+void CPreferenceApplication::CheckAllowedClients() {
+    const std::u16string unreadable = FirstUnreadableClient(ToU16(AllowedClients->text()));
+    AllowedClientsCheck->setText(
+        unreadable.empty() ? QString() : ToQString(Format(LoadString(IDS_DLG_PREF_ALLOWED_BAD), unreadable)));
+    AllowedClientsCheck->setVisible(!unreadable.empty());
 }
 
 void CPreferenceApplication::DisplayLog() {
@@ -173,6 +198,13 @@ void CPreferenceApplication::accept() {
         Port->selectAll();
         return;
     }
+    if (!AllowedClientsCheck->text().isEmpty()) {
+        ShowMessageBox(this, ToU16(AllowedClientsCheck->text()), QMessageBox::Warning);
+        AllowedClients->setFocus();
+        return;
+    }
+    // One line in the settings file, whatever was pasted.
+    App.Settings.SetAllowedClients(ToU16(AllowedClients->text().simplified()));
     if (port != App.Settings.PortLPD) {
         App.Settings.PortLPD = port;
         ShowMessageBox(this, LoadString(IDS_RESTART_REQUIRED), QMessageBox::Information);

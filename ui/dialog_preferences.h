@@ -4,6 +4,7 @@
 #include <QDialog>
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QSpinBox;
 
@@ -14,7 +15,8 @@ class CVelmoraVirtualPrinterApp;
 namespace velmora::ui {
 
 // Edits the settings members of the application object; they reach the settings file when the program
-// ends. OK stores them; a port that is no number keeps the dialog open.
+// ends, and the list of allowed clients reaches the listener at once. OK stores them; a port that is no
+// number, or a client list with an entry that cannot be read, keeps the dialog open.
 class CPreferenceApplication : public QDialog {
     Q_OBJECT
 
@@ -26,6 +28,8 @@ class CPreferenceApplication : public QDialog {
     void OnStartAsService();
     void OnDeleteSpool();
     void DisplayLog();
+    // Shows the first entry of the client list that cannot be read, as it is typed.
+    void CheckAllowedClients();
 
     CVelmoraVirtualPrinterApp& App;
     QCheckBox* StartAsServiceBox = nullptr;
@@ -37,6 +41,8 @@ class CPreferenceApplication : public QDialog {
     QWidget* TimeoutLabel = nullptr;
     QSpinBox* Timeout = nullptr;
     QLineEdit* Port = nullptr;
+    QLineEdit* AllowedClients = nullptr;
+    QLabel* AllowedClientsCheck = nullptr;
     QCheckBox* LogNormal = nullptr;
     QCheckBox* LogDetailed = nullptr;
 };

@@ -220,7 +220,9 @@ TEST_F(LpdSessionTest, SilenceInTheMiddleOfAFileEndsTheSessionWithANack) {
     ASSERT_EQ(complete.Reply(), 0);
     EXPECT_EQ(complete.SendFile('\x02', "cfA001client", CONTROL_FILE), 0);
     EXPECT_EQ(complete.SendFile('\x03', "dfA001client", "data"), 0);
-    ASSERT_TRUE(complete.Send("\x03" "100 dfA002client\n"));
+    ASSERT_TRUE(
+        complete.Send("\x03"
+                      "100 dfA002client\n"));
     ASSERT_EQ(complete.Reply(), 0);
     ASSERT_TRUE(complete.Send("partial"));
     EXPECT_EQ(complete.Reply(), 1);
@@ -392,6 +394,79 @@ TEST_F(LpdSessionTest, IdleConnectionsAndNoDescriptorsLeftNeverStopTheListener) 
     EXPECT_TRUE(LogHas("\tLPD Server: 4 connection(s) without a job yet closed by the stop"));
     EXPECT_TRUE(idle.back()->WaitClosed());
 #endif
+}
+
+constexpr uint32_t FIRST_LOOPBACK = 0x7F000001;
+constexpr uint32_t SECOND_LOOPBACK = 0x7F000002;
+
+TEST_F(LpdSessionTest, OnlyTheClientsTheListNamesMayPrint) {
+    if (!RawLpdClient(port_, SECOND_LOOPBACK).Connected())
+        GTEST_SKIP() << "no connection from 127.0.0.2 to 127.0.0.1 here";
+    // Whether the queue line of a client from that address is answered: a refused one is closed unread.
+    const auto answered = [this](uint32_t source) {
+        RawLpdClient client(port_, source);
+        return client.Send("\x02PASS\n") && client.Reply() == 0;
+    };
+    const struct {
+        const char16_t* List;
+        bool First, Second;
+    } cases[] = {
+        {u"", true, true},
+        {u"127.0.0.2", false, true},
+        {u"127.0.0.1", true, false},
+        {u"10.0.0.0/8, 127.0.0.2/32", false, true},
+        {u"10.0.0.5 127.0.0.0/31", true, false},
+        {u"127.0.0.0/8", true, true},
+        {u"bogus, 127.0.0.2", false, true},
+        {u"bogus 127.0.0.1/33", true, true},  // nothing readable: nobody is locked out
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(platform::UnicodeToAnsi(c.List));
+        // The listener reads a changed list before its next connection.
+        app_->Settings.SetAllowedClients(c.List);
+        EXPECT_EQ(answered(FIRST_LOOPBACK), c.First);
+        EXPECT_EQ(answered(SECOND_LOOPBACK), c.Second);
+    }
+    EXPECT_TRUE(test::SendLpdJob(port_, "PASS", CONTROL_FILE, "allowed"));
+    EXPECT_EQ(WaitForJobs(1), 1u);
+
+    const auto count = [this](const std::string& text) {
+        const std::vector<std::string> lines = LogMessages();
+        return std::count_if(lines.begin(), lines.end(), [&text](const std::string& line) {
+            return line.find(text) != std::string::npos;
+        });
+    };
+    // Each unreadable entry once for each list that has it; refusals once a minute per address.
+    EXPECT_EQ(count("0\tLPD Server: AllowedClients entry not understood, ignored: bogus"), 2);
+    EXPECT_EQ(count("0\tLPD Server: AllowedClients entry not understood, ignored: 127.0.0.1/33"), 1);
+    EXPECT_EQ(count("0\tLPD Server: AllowedClients has no valid entry: every client is accepted"), 1);
+    EXPECT_EQ(count("0\tLPD Server: Refused 1 connection(s) from 127.0.0.1: not in AllowedClients"), 1);
+    EXPECT_EQ(count("0\tLPD Server: Refused 1 connection(s) from 127.0.0.2: not in AllowedClients"), 1);
+    // A refused client has no session: the 11 answered above, the probe and the job.
+    EXPECT_EQ(count("Accept from"), 13);
+}
+
+TEST_F(LpdSessionTest, AFloodOfRefusedConnectionsWritesOneLineAMinutePerAddress) {
+#ifdef _WIN32
+    constexpr int REFUSED = 500;
+#else
+    constexpr int REFUSED = 10000;
+#endif
+    app_->Settings.SetAllowedClients(u"127.0.0.2");
+    for (int i = 0; i < REFUSED; ++i) {
+        RawLpdClient client(port_);
+        ASSERT_TRUE(client.WaitClosed()) << i;
+    }
+    const std::vector<std::string> lines = LogMessages();
+    EXPECT_EQ(
+        std::count_if(lines.begin(), lines.end(),
+                      [](const std::string& line) { return line.find("Refused") != std::string::npos; }),
+        1);
+    EXPECT_TRUE(LogHas("0\tLPD Server: Refused 1 connection(s) from 127.0.0.1: not in AllowedClients"));
+    // The stop writes the count of those not logged yet.
+    app_->LpdServer.StopLpdServer();
+    EXPECT_TRUE(LogHas("0\tLPD Server: Refused " + std::to_string(REFUSED - 1) +
+                       " connection(s) from 127.0.0.1: not in AllowedClients"));
 }
 
 TEST_F(LpdSessionTest, StoppingTheServerEndsTheListenerAndAPortInUseIsReported) {

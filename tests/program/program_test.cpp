@@ -241,6 +241,9 @@ TEST_F(ProgramTest, DesktopProgramServesSavesItsListAndSettingsAndAllowsOneInsta
     // Ending the program (as a session's end does) stops the server and saves the list and the settings.
     desktop->Kill(SIGTERM);
     EXPECT_EQ(desktop->WaitFor(30000), 0);
+    // The desktop program's save kept the list as written.
+    EXPECT_NE(ReadFile(Base("QLSconf.ini")).find("\r\nAllowedClients=127.0.0.0/8, bogus\r\n"),
+              std::string::npos);
     EXPECT_FALSE(Accepts());
     EXPECT_EQ(SavedJobs(), "first ");
     const std::string saved = ReadFile(Base("QLSconf.ini"));
@@ -297,6 +300,9 @@ TEST_F(ProgramTest, InstallationAndRemovalRunsReportTheirOutcome) {
 }
 
 TEST_F(ProgramTest, ServiceLifeWithADesktopProgramBorrowingItsPort) {
+    // A client list with a typing slip: the slip is logged once per start, the rest holds.
+    const std::string settings = "[Settings]\r\nPortLPD=" + std::to_string(port_) + "\r\n";
+    WriteFile(Base("QLSconf.ini"), settings + "AllowedClients=127.0.0.0/8, bogus\r\n");
     std::string output;
     ASSERT_EQ(Run({"-SILENT_INSTALLSERV"}, &output), 0) << output;
     ASSERT_TRUE(WaitForCount("1\tLPD Server is started", 1));
@@ -320,6 +326,9 @@ TEST_F(ProgramTest, ServiceLifeWithADesktopProgramBorrowingItsPort) {
     ASSERT_TRUE(SendJob("by-desktop"));
     desktop->Kill(SIGTERM);
     EXPECT_EQ(desktop->WaitFor(30000), 0);
+    // The desktop program's save kept the list as written.
+    EXPECT_NE(ReadFile(Base("QLSconf.ini")).find("\r\nAllowedClients=127.0.0.0/8, bogus\r\n"),
+              std::string::npos);
 
     // Continued, the service reads the lists anew: the desktop program's job is in its list.
     ASSERT_TRUE(WaitForServiceState(platform::SERVICE_RUNNING));
@@ -327,6 +336,18 @@ TEST_F(ProgramTest, ServiceLifeWithADesktopProgramBorrowingItsPort) {
     EXPECT_EQ(Count("1\tQLS - ServiceControlHandler: 'SERVICE_CONTROL_CONTINUE' received"), 1);
     EXPECT_FALSE(Exists(Base("QLSsynch1")));
     ASSERT_TRUE(SendJob("after-continue"));
+    EXPECT_EQ(Count("1\tLPD Server: AllowedClients entry not understood, ignored: bogus"), 2);
+    EXPECT_EQ(Count("0\tLPD Server: AllowedClients entry not understood, ignored: bogus"), 1);
+
+    // A continue reads the list again: one that names only another address refuses this client.
+    WriteFile(Base("QLSconf.ini"), settings + "AllowedClients=127.0.0.2\r\n");
+    ASSERT_TRUE(Control(platform::SERVICE_CONTROL_PAUSE));
+    ASSERT_TRUE(WaitForServiceState(platform::SERVICE_PAUSED));
+    ASSERT_TRUE(Control(platform::SERVICE_CONTROL_CONTINUE));
+    ASSERT_TRUE(WaitForCount("1\tLPD Server is started", 3));
+    EXPECT_FALSE(SendJob("refused"));
+    EXPECT_TRUE(
+        WaitForCount("1\tLPD Server: Refused 1 connection(s) from 127.0.0.1: not in AllowedClients", 1));
 
     // Paused by hand and then stopped: the stop writes nothing and leaves no marker.
     ASSERT_TRUE(Control(platform::SERVICE_CONTROL_PAUSE));
@@ -474,6 +495,9 @@ TEST_F(ProgramTest, ASecondDesktopProgramDoesNotResumeTheService) {
 
     desktop->Kill(SIGTERM);
     EXPECT_EQ(desktop->WaitFor(30000), 0);
+    // The desktop program's save kept the list as written.
+    EXPECT_NE(ReadFile(Base("QLSconf.ini")).find("\r\nAllowedClients=127.0.0.0/8, bogus\r\n"),
+              std::string::npos);
     EXPECT_TRUE(WaitForServiceState(platform::SERVICE_RUNNING));
 }
 

@@ -4,14 +4,15 @@
 
 namespace velmora::test {
 
-RawLpdClient::RawLpdClient(uint16_t port) {
+RawLpdClient::RawLpdClient(uint16_t port, uint32_t source) {
     platform::SocketStartup();
     platform::CIpv4SocketAddress address;
     const platform::SocketHandle socket = platform::CreateTcpSocket();
     if (socket == platform::SOCKET_INVALID)
         return;
     fd_ = socket;
-    if (!platform::ResolveIpv4("127.0.0.1", port, &address) || platform::Connect(socket, address) != 0)
+    if ((source != 0 && platform::BindLocalAddress(socket, source, 0) != 0) ||
+        !platform::ResolveIpv4("127.0.0.1", port, &address) || platform::Connect(socket, address) != 0)
         Close();
 }
 

@@ -8,8 +8,8 @@ namespace velmora::test {
 
 class RawLpdClient {
   public:
-    // Connects to 127.0.0.1:port.
-    explicit RawLpdClient(uint16_t port);
+    // Connects to 127.0.0.1:port, from a loopback address of its own when source (host byte order) is set.
+    explicit RawLpdClient(uint16_t port, uint32_t source = 0);
     ~RawLpdClient();
     RawLpdClient(const RawLpdClient&) = delete;
     RawLpdClient& operator=(const RawLpdClient&) = delete;

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -227,6 +228,41 @@ TEST_F(PreferencesDialogTest, ThePortMustBeANumberAndChangesAskForARestart) {
     EXPECT_EQ(shown[0].Text, "The program must be restarted.");
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(app_->Settings.PortLPD, 9100);
+}
+
+TEST_F(PreferencesDialogTest, TheClientListIsCheckedAsItIsTyped) {
+    app_->Settings.SetAllowedClients(u"10.0.0.5");
+    CPreferenceApplication dialog(*app_);
+    dialog.show();
+    auto* list = Child<QLineEdit>(&dialog, "AllowedClientsEdit");
+    auto* check = Child<QLabel>(&dialog, "AllowedClientsCheck");
+    EXPECT_EQ(list->text(), "10.0.0.5");
+    EXPECT_TRUE(check->isHidden());
+
+    // The first entry that is neither an address nor a network shows as it is typed; OK refuses it.
+    list->setText("192.168.1.0/24, printhost, 10.0.0.300");
+    EXPECT_FALSE(check->isHidden());
+    EXPECT_EQ(check->text(), "Not an address or a network: printhost");
+    std::vector<ShownMessage> shown;
+    ClickOk(&dialog, 1, &shown);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].Text, "Not an address or a network: printhost");
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(app_->Settings.AllowedClients(), u"10.0.0.5");
+
+    // Mended, the list is stored on one line; empty again, it lets everyone in.
+    list->setText("  192.168.1.0/24   10.0.0.5 ");
+    EXPECT_TRUE(check->isHidden());
+    shown.clear();
+    ClickOk(&dialog, 0, &shown);
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(app_->Settings.AllowedClients(), u"192.168.1.0/24 10.0.0.5");
+    WhenModal([](QWidget* modal) {
+        Child<QLineEdit>(modal, "AllowedClientsEdit")->clear();
+        Child<QPushButton>(modal, "OkButton")->click();
+    });
+    ui::OnPreferences(*app_, nullptr);
+    EXPECT_EQ(app_->Settings.AllowedClients(), u"");
 }
 
 TEST_F(PreferencesDialogTest, TheServiceRequestAsksForARestartEveryTime) {

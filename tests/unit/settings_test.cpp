@@ -106,6 +106,27 @@ TEST_F(SettingsTest, SaveReplacesTheWholeSectionAndKeepsOtherSections) {
     EXPECT_FALSE(platform::FileExists(U16(path_ + ".new")));
 }
 
+TEST_F(SettingsTest, AllowedClientsIsKeptAsWrittenAndReadAgainByTheService) {
+    WriteFile(path_, "[Settings]\r\nAllowedClients= 192.168.1.0/24, 10.0.0.5 \r\n");
+    app_.LoadSettings();
+    EXPECT_EQ(app_.Settings.AllowedClients(), u"192.168.1.0/24, 10.0.0.5");
+    const uint32_t read = app_.Settings.AllowedClientsChanges();
+    app_.SaveSettings();
+    EXPECT_NE(ReadFile(path_).find("LogLevel=1\r\nAllowedClients=192.168.1.0/24, 10.0.0.5\r\n"),
+              std::string::npos);
+    app_.ReloadSettings();
+    EXPECT_EQ(app_.Settings.AllowedClientsChanges(), read);  // the same list: nothing to read again
+
+    WriteFile(path_, "[Settings]\r\nAllowedClients=127.0.0.2\r\n");
+    app_.ReloadSettings();
+    EXPECT_EQ(app_.Settings.AllowedClients(), u"127.0.0.2");
+    EXPECT_NE(app_.Settings.AllowedClientsChanges(), read);
+    // Emptied, the key leaves the file.
+    app_.Settings.SetAllowedClients(u"");
+    app_.SaveSettings();
+    EXPECT_EQ(ReadFile(path_).find("AllowedClients"), std::string::npos);
+}
+
 TEST_F(SettingsTest, WriteIntChangesOneKey) {
     EXPECT_TRUE(app_.ProfileFile.WriteInt(u"Settings", u"StartAsService", 1));
     EXPECT_EQ(ReadFile(path_), "[Settings]\r\nStartAsService=1\r\n");
