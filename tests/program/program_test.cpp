@@ -241,9 +241,6 @@ TEST_F(ProgramTest, DesktopProgramServesSavesItsListAndSettingsAndAllowsOneInsta
     // Ending the program (as a session's end does) stops the server and saves the list and the settings.
     desktop->Kill(SIGTERM);
     EXPECT_EQ(desktop->WaitFor(30000), 0);
-    // The desktop program's save kept the list as written.
-    EXPECT_NE(ReadFile(Base("QLSconf.ini")).find("\r\nAllowedClients=127.0.0.0/8, bogus\r\n"),
-              std::string::npos);
     EXPECT_FALSE(Accepts());
     EXPECT_EQ(SavedJobs(), "first ");
     const std::string saved = ReadFile(Base("QLSconf.ini"));
@@ -495,9 +492,6 @@ TEST_F(ProgramTest, ASecondDesktopProgramDoesNotResumeTheService) {
 
     desktop->Kill(SIGTERM);
     EXPECT_EQ(desktop->WaitFor(30000), 0);
-    // The desktop program's save kept the list as written.
-    EXPECT_NE(ReadFile(Base("QLSconf.ini")).find("\r\nAllowedClients=127.0.0.0/8, bogus\r\n"),
-              std::string::npos);
     EXPECT_TRUE(WaitForServiceState(platform::SERVICE_RUNNING));
 }
 
