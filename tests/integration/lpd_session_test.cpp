@@ -420,6 +420,7 @@ TEST_F(LpdSessionTest, OnlyTheClientsTheListNamesMayPrint) {
         {u"bogus, 127.0.0.2", false, true},
         {u"bogus 127.0.0.1/33", true, true},  // nothing readable: nobody is locked out
     };
+    app_->Settings.LogLevel = 2;
     for (const auto& c : cases) {
         SCOPED_TRACE(platform::UnicodeToAnsi(c.List));
         // The listener reads a changed list before its next connection.
@@ -442,6 +443,8 @@ TEST_F(LpdSessionTest, OnlyTheClientsTheListNamesMayPrint) {
     EXPECT_EQ(count("0\tLPD Server: AllowedClients has no valid entry: every client is accepted"), 1);
     EXPECT_EQ(count("0\tLPD Server: Refused 1 connection(s) from 127.0.0.1: not in AllowedClients"), 1);
     EXPECT_EQ(count("0\tLPD Server: Refused 1 connection(s) from 127.0.0.2: not in AllowedClients"), 1);
+    // The detailed log names the list in force.
+    EXPECT_EQ(count("0\tLPD Server: Clients accepted: 10.0.0.0/8, 127.0.0.2/32"), 1);
     // A refused client has no session: the 11 answered above, the probe and the job.
     EXPECT_EQ(count("Accept from"), 13);
 }
