@@ -109,9 +109,13 @@ void CJobJournal::Close() {
 
 bool CJobJournal::Record(JournalEntryKind kind, const CSpoolFile& job, int64_t length, bool durable,
                          platform::CNativeFile* dataFile) {
+    // Each session flushes its own data, side by side with the others: the batch's writer then flushes
+    // only the journal and the folders.
+    if (durable && dataFile && dataFile->Flush())
+        return false;
     std::unique_lock<std::mutex> lock(Mutex);
     if (!File.IsOpen())
-        return !durable || !dataFile || !dataFile->Flush();
+        return true;
     const std::string bytes = WriteJournalEntry(kind, job, length);
     if (kind == JOURNAL_FORGOTTEN) {
         Held.erase(job.Id());
@@ -119,7 +123,7 @@ bool CJobJournal::Record(JournalEntryKind kind, const CSpoolFile& job, int64_t l
         CHeldJob& held = Held[job.Id()];
         held.Bytes = bytes;
     }
-    return Append(lock, bytes, FolderOfFile(job.LocalFileName), durable, dataFile);
+    return Append(lock, bytes, FolderOfFile(job.LocalFileName), durable);
 }
 
 void CJobJournal::RecordPrepared(const CSpoolFile& job) {
@@ -128,7 +132,7 @@ void CJobJournal::RecordPrepared(const CSpoolFile& job) {
     if (!File.IsOpen() || held == Held.end())
         return;
     held->second.Bytes = WriteJournalEntry(JOURNAL_PREPARED, job, 0);
-    Append(lock, held->second.Bytes, {}, false, nullptr);
+    Append(lock, held->second.Bytes, {}, false);
 }
 
 void CJobJournal::MarkListed(JobId job) {
@@ -149,13 +153,11 @@ std::vector<JobId> CJobJournal::ListedJobs() const {
 }
 
 bool CJobJournal::Append(std::unique_lock<std::mutex>& lock, const std::string& bytes,
-                         const std::u16string& folder, bool durable, platform::CNativeFile* dataFile) {
+                         const std::u16string& folder, bool durable) {
     const std::shared_ptr<CBatch> batch = Next;
     batch->Bytes += bytes;
     if (durable && !folder.empty())
         batch->Folders.insert(folder);
-    if (durable && dataFile)
-        batch->DataFiles.push_back(dataFile);
     batch->Durable = batch->Durable || durable;
     while (!batch->Done) {
         if (Writing)
@@ -170,15 +172,9 @@ void CJobJournal::WriteBatch(std::unique_lock<std::mutex>& lock) {
     const std::shared_ptr<CBatch> batch = std::exchange(Next, std::make_shared<CBatch>());
     Writing = true;
     lock.unlock();
-    // The data before the entries that name them: a journal on the disk never names data that is not.
-    // The sessions that lent their files wait for this batch, so the files stay open meanwhile.
-    platform::CFileError failure;
-    for (platform::CNativeFile* dataFile : batch->DataFiles) {
-        if (!failure)
-            failure = dataFile->Flush();
-    }
-    if (!failure)
-        failure = File.Write(batch->Bytes.data(), batch->Bytes.size());
+    // The sessions flushed their data before they joined the batch: a journal on the disk never names data
+    // that is not.
+    platform::CFileError failure = File.Write(batch->Bytes.data(), batch->Bytes.size());
     if (!failure && batch->Durable)
         failure = File.Flush();
     if (!failure && batch->Durable) {
@@ -211,8 +207,6 @@ bool CJobJournal::Fold(const std::vector<JobId>& listed, platform::CFileError* e
         content += held.Bytes;
     // The waiting entries are in the new content: the rewrite writes them.
     const std::shared_ptr<CBatch> batch = std::exchange(Next, std::make_shared<CBatch>());
-    for (platform::CNativeFile* dataFile : batch->DataFiles)
-        dataFile->Flush();
     for (const std::u16string& folder : batch->Folders)
         platform::SyncFile(folder);
     const bool written = Rewrite(content, error);

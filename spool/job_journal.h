@@ -51,10 +51,11 @@ class CJobJournal {
     void Close();
 
     // Appends an entry and returns once it is written; with durable, once it is on the disk together with
-    // the job's data file (when given; the caller's open file, flushed here first) and the folder that
-    // holds it. One write and one round of flushes serve every session waiting at that moment. False when
-    // the data or the journal could not be written. A journal that is not open records nothing and
-    // succeeds.
+    // the job's data file (when given: the caller's open file, which the caller's thread flushes first,
+    // beside the other sessions' flushes) and the folder that holds it. One write and one flush of the
+    // journal and of the folders serve every session waiting at that moment. False when the data or the
+    // journal could not be written. A journal that is not open records nothing (the data are still
+    // flushed).
     bool Record(JournalEntryKind kind, const CSpoolFile& job, int64_t length, bool durable,
                 platform::CNativeFile* dataFile = nullptr);
     // The prepared form of a job that entered the list, unless a save of the list has already folded it.
@@ -77,14 +78,13 @@ class CJobJournal {
     struct CBatch {
         std::string Bytes;
         std::set<std::u16string> Folders;
-        std::vector<platform::CNativeFile*> DataFiles;
         bool Durable = false;
         bool Done = false;
         bool Written = false;
     };
 
     bool Append(std::unique_lock<std::mutex>& lock, const std::string& bytes, const std::u16string& folder,
-                bool durable, platform::CNativeFile* dataFile);
+                bool durable);
     void WriteBatch(std::unique_lock<std::mutex>& lock);
     bool Rewrite(const std::string& content, platform::CFileError* error);
 
