@@ -82,6 +82,9 @@ bool SetFileModificationTime(const std::u16string& path, std::time_t time);
 // Makes what was written to the file durable (no-op where the system does that by itself). A folder's
 // path makes its entries durable: files created, renamed or removed in it.
 void SyncFile(const std::u16string& path);
+// Makes everything written to the file system that holds the path durable, at once; false where the
+// system cannot (the caller then syncs each file).
+bool SyncFileSystem(const std::u16string& path);
 
 // One name in a folder.
 struct CFolderEntry {

@@ -25,16 +25,28 @@ enum JournalEntryKind : uint8_t {
     JOURNAL_PREPARED = 'P',
     // The reception was given up after all: an earlier entry of the job no longer counts.
     JOURNAL_FORGOTTEN = 'F',
+    // As JOURNAL_RECEIVED, with the Length bytes of the data file in the entry: a small job is durable with
+    // the journal's one flush, and its data file is flushed later, before a saved list names it.
+    JOURNAL_RECEIVED_DATA = 'D',
 };
+
+// Received jobs whose data file holds at most this much are recorded with their data.
+inline constexpr int64_t JOURNAL_DATA_LIMIT = 64 * 1024;
 
 struct CJournalEntry {
     JournalEntryKind Kind = JOURNAL_RECEIVED;
     int64_t Length = 0;
     CSpoolFile Job;
+    // The data of the job's latest JOURNAL_RECEIVED_DATA entry, even when a later entry superseded it,
+    // and the data file they belong in.
+    bool HasData = false;
+    std::string Data;
+    std::u16string DataFile;
 };
 
-// The bytes of one entry.
-std::string WriteJournalEntry(JournalEntryKind kind, const CSpoolFile& job, int64_t length);
+// The bytes of one entry; data only with JOURNAL_RECEIVED_DATA (their size is the length).
+std::string WriteJournalEntry(JournalEntryKind kind, const CSpoolFile& job, int64_t length,
+                              std::string_view data = {});
 // The latest entry of every job that a file holds, in the order of the jobs' first entries; forgotten jobs
 // are left out. Reading stops at the first damaged entry (the tail a crash cut short).
 std::vector<CJournalEntry> ReadJournal(std::string_view bytes);
@@ -64,13 +76,19 @@ class CJobJournal {
     void MarkListed(JobId job);
     // The jobs the job list has received, for the save that takes the list's bytes under JobListLock.
     std::vector<JobId> ListedJobs() const;
+    // Before a list holding the listed jobs is written: the data files of those recorded with their data
+    // reach the disk (the journal no longer holds them once it is folded).
+    void MakeDataDurable(const std::vector<JobId>& listed);
     // A list holding the listed jobs is on the disk: they leave the journal, which keeps only the others.
     bool Fold(const std::vector<JobId>& listed, platform::CFileError* error);
 
   private:
     struct CHeldJob {
+        // The latest entry, and the entry with the data when the job was recorded with them.
         std::string Bytes;
-        std::u16string Folder;
+        std::string DataEntry;
+        // The data file as the latest entry names it.
+        std::u16string File;
         bool Listed = false;
     };
 

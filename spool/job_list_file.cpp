@@ -26,6 +26,7 @@ bool CJobStore::WriteJobListFile(platform::CFileError* error) {
         bytes = WriteJobArchive(JobList);
         listed = Journal.ListedJobs();
     }
+    Journal.MakeDataDurable(listed);
     if (!ReplaceFileContent(SpoolListPath, bytes, Settings.AccessFile_MaxAttempts,
                             Settings.AccessFile_WaitingTimeMsec, error)) {
         return false;

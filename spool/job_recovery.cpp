@@ -56,6 +56,14 @@ void CutToAcknowledgedLength(const std::u16string& path, int64_t length) {
     }
 }
 
+// A job recorded with its data gets them back into its data file, which a power cut may have left short,
+// empty or missing.
+void RestoreData(const CJournalEntry& entry) {
+    platform::CNativeFile file;
+    if (!file.Open(entry.DataFile, platform::OPEN_WRITE | platform::OPEN_CREATE))
+        file.Write(entry.Data.data(), entry.Data.size());
+}
+
 }  // namespace
 
 void CJobStore::AppendRecoveredJob(const SpoolFilePtr& job, std::u16string_view format) {
@@ -72,12 +80,22 @@ void CJobStore::RecoverJournalJobs(std::vector<CJournalEntry> entries) {
     }
     for (CJournalEntry& entry : entries) {
         auto job = std::make_shared<CSpoolFile>(std::move(entry.Job));
-        // Saved in the list before the crash, or gone since (a file renamed by its preparation is found
-        // among the unnamed files).
-        if (named.count(SpoolFileKey(job->LocalFileName)) != 0 || !platform::FileExists(job->LocalFileName))
+        if (named.count(SpoolFileKey(job->LocalFileName)) != 0)
+            continue;  // saved in the list before the crash
+        bool received = entry.Kind != JOURNAL_PREPARED;
+        if (!received && entry.HasData && !platform::FileExists(job->LocalFileName)) {
+            // Its preparation never reached the disk: it is prepared again from the data.
+            job->LocalFileName = entry.DataFile;
+            received = true;
+        }
+        if (received && entry.HasData)
+            RestoreData(entry);
+        // Gone since (a file renamed by its preparation is found among the unnamed files).
+        if (!platform::FileExists(job->LocalFileName))
             continue;
-        if (entry.Kind == JOURNAL_RECEIVED) {
-            CutToAcknowledgedLength(job->LocalFileName, entry.Length);
+        if (received) {
+            if (!entry.HasData)
+                CutToAcknowledgedLength(job->LocalFileName, entry.Length);
             PreparePayload(*job, Reporter, Settings);
         }
         if (job->State == STATE_PRINTING)

@@ -247,6 +247,11 @@ void SyncFile(const std::u16string& path) {
         fsync(file.Get());
 }
 
+bool SyncFileSystem(const std::u16string& path) {
+    const CFileDescriptor file(open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC));
+    return file.IsValid() && syncfs(file.Get()) == 0;
+}
+
 std::vector<CFolderEntry> ListFolder(const std::u16string& path) {
     std::vector<CFolderEntry> entries;
     const std::string native = NativePath(path);
@@ -258,7 +263,8 @@ std::vector<CFolderEntry> ListFolder(const std::u16string& path) {
         if (name == "." || name == "..")
             continue;
         struct stat info {};
-        const bool isFolder = stat((native + '/' + entry->d_name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+        const bool isFolder =
+            stat((native + '/' + entry->d_name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
         entries.push_back({AnsiToUnicode(name), isFolder});
     }
     return entries;

@@ -217,6 +217,11 @@ void SyncFile(const std::u16string& path) {
     CloseHandle(file);
 }
 
+bool SyncFileSystem(const std::u16string&) {
+    // Flushing a whole volume needs administrator rights.
+    return false;
+}
+
 std::vector<CFolderEntry> ListFolder(const std::u16string& path) {
     std::vector<CFolderEntry> entries;
     WIN32_FIND_DATAW found = {};

@@ -32,18 +32,32 @@ TEST(JobJournalTest, ReadingKeepsTheLatestWholeEntryOfEachJob) {
     const CSpoolFile one = Job(u"one");
     const CSpoolFile two = Job(u"two");
     const CSpoolFile three = Job(u"three");
-    const std::string head = WriteJournalEntry(JOURNAL_RECEIVED, one, 5) +
-                             WriteJournalEntry(JOURNAL_RECEIVED, two, 7) +
-                             WriteJournalEntry(JOURNAL_PREPARED, one, 0) +
-                             WriteJournalEntry(JOURNAL_FORGOTTEN, two, 0);
+    const std::string head =
+        WriteJournalEntry(JOURNAL_RECEIVED, one, 5) + WriteJournalEntry(JOURNAL_RECEIVED, two, 7) +
+        WriteJournalEntry(JOURNAL_PREPARED, one, 0) + WriteJournalEntry(JOURNAL_FORGOTTEN, two, 0);
     const std::string last = WriteJournalEntry(JOURNAL_RECEIVED, three, 9);
     EXPECT_EQ(Names(ReadJournal(head + last)), (std::vector<std::u16string>{u"one+", u"three"}));
     EXPECT_EQ(ReadJournal(head + last).back().Length, 9);
     for (std::size_t cut = 0; cut < last.size(); ++cut)
-        ASSERT_EQ(Names(ReadJournal(head + last.substr(0, cut))), std::vector<std::u16string>{u"one+"}) << cut;
+        ASSERT_EQ(Names(ReadJournal(head + last.substr(0, cut))), std::vector<std::u16string>{u"one+"})
+            << cut;
     std::string changed = head + last;
     changed[head.size() + 30] ^= 1;
     EXPECT_EQ(Names(ReadJournal(changed)), std::vector<std::u16string>{u"one+"});
+
+    // Data recorded with a job stay with it through its preparation; a changed byte among them is damage.
+    CSpoolFile four = Job(u"four");
+    const std::string withData = WriteJournalEntry(JOURNAL_RECEIVED_DATA, four, 0, "data!");
+    four.LocalFileName = u"/nowhere/four.pdf";
+    const std::vector<CJournalEntry> read =
+        ReadJournal(withData + WriteJournalEntry(JOURNAL_PREPARED, four, 0));
+    ASSERT_EQ(Names(read), std::vector<std::u16string>{u"four+"});
+    EXPECT_TRUE(read[0].HasData);
+    EXPECT_EQ(read[0].Data, "data!");
+    EXPECT_EQ(read[0].DataFile, u"/nowhere/four");
+    std::string damaged = withData;
+    damaged[withData.size() - 6] ^= 1;
+    EXPECT_TRUE(ReadJournal(damaged).empty());
 }
 
 // Sessions recording at once all get their entries written; a fold keeps only the jobs the saved list
@@ -74,9 +88,17 @@ TEST(JobJournalTest, ConcurrentRecordsAllArriveAndAFoldKeepsOnlyUnlistedJobs) {
         listed.push_back(jobs[i].Id());
     }
     ASSERT_EQ(journal.ListedJobs().size(), 63u);
+    // The one left is recorded again with its data, then prepared: the fold keeps both.
+    platform::CNativeFile data;
+    ASSERT_FALSE(data.Open(U16(folder.File("job0.tmp")), platform::OPEN_READ_WRITE | platform::OPEN_CREATE));
+    ASSERT_FALSE(data.Write("zero", 4));
+    ASSERT_TRUE(journal.Record(JOURNAL_RECEIVED, jobs[0], 4, true, &data));
+    journal.RecordPrepared(jobs[0]);
     ASSERT_TRUE(journal.Fold(listed, &error));
     journal.Close();
-    EXPECT_EQ(Names(journal.Open(path, &error)), std::vector<std::u16string>{u"job0"});
+    const std::vector<CJournalEntry> left = journal.Open(path, &error);
+    ASSERT_EQ(Names(left), std::vector<std::u16string>{u"job0+"});
+    EXPECT_EQ(left[0].Data, "zero");
     ASSERT_TRUE(journal.Fold({jobs[0].Id()}, &error));
     EXPECT_EQ(ReadFile(folder.File("spool.journal")), "");
 }

@@ -191,6 +191,16 @@ TEST_F(JobListFileTest, StartUpRecoversTheJournalsJobsAndHoldsUnnamedSpoolFiles)
     received.ControlFile = u"Jreport\nNdoc.txt\n";
     test::WriteFile(queue + "received.tmp", "acknowledged, then a partial second file");
     test::WriteFile(queue + "unnamed.tmp", "unnamed");
+    // Small jobs recorded with their data, whose files a power cut then lost: one before its preparation,
+    // one after it (its new name never reached the disk either).
+    CSpoolFile lost;
+    CSpoolFile renamed;
+    for (CSpoolFile* job : {&lost, &renamed}) {
+        job->PrinterName = received.PrinterName;
+        job->ControlFile = received.ControlFile;
+    }
+    lost.LocalFileName = U16(queue + "lost.tmp");
+    renamed.LocalFileName = U16(queue + "renamed.tmp");
     {
         const std::u16string journal = U16(folder_.File("spool.journal"));
         CJobJournal writer;
@@ -198,27 +208,48 @@ TEST_F(JobListFileTest, StartUpRecoversTheJournalsJobsAndHoldsUnnamedSpoolFiles)
         ASSERT_TRUE(writer.Open(journal, &error).empty());
         ASSERT_TRUE(writer.Record(JOURNAL_RECEIVED, received, 12, true));
         ASSERT_TRUE(writer.Record(JOURNAL_PREPARED, *listed, 0, true));
+        for (CSpoolFile* job : {&lost, &renamed}) {
+            platform::CNativeFile data;
+            ASSERT_FALSE(data.Open(job->LocalFileName, platform::OPEN_READ_WRITE | platform::OPEN_CREATE));
+            ASSERT_FALSE(data.Write("the data", 8));
+            ASSERT_TRUE(writer.Record(JOURNAL_RECEIVED, *job, 8, true, &data));
+        }
+        renamed.LocalFileName = U16(queue + "renamed.pdf");
+        writer.RecordPrepared(renamed);
+        writer.Close();
+        std::filesystem::remove(queue + "lost.tmp");
+        std::filesystem::remove(queue + "renamed.tmp");
     }
     app_->Jobs.Clear();
     app_->Jobs.LoadJobList();
 
-    ASSERT_EQ(app_->Jobs.JobList.size(), 3u);
+    ASSERT_EQ(app_->Jobs.JobList.size(), 5u);
     const CSpoolFile& recovered = *app_->Jobs.JobList[1];
     EXPECT_EQ(recovered.JobName, u"report");
     EXPECT_EQ(recovered.DocumentName, u"doc.txt");
     EXPECT_EQ(recovered.State, STATE_READY);
     EXPECT_EQ(ReadFile(queue + "received.tmp"), "acknowledged");
-    const CSpoolFile& unnamed = *app_->Jobs.JobList[2];
+    for (const std::string name : {"lost.tmp", "renamed.tmp"}) {
+        EXPECT_EQ(ReadFile(queue + name), "the data") << name;
+        EXPECT_TRUE(
+            std::any_of(app_->Jobs.JobList.begin(), app_->Jobs.JobList.end(),
+                        [&](const SpoolFilePtr& job) { return job->LocalFileName == U16(queue + name); }))
+            << name;
+    }
+    const CSpoolFile& unnamed = *app_->Jobs.JobList[4];
     EXPECT_EQ(unnamed.DocumentName, u"unnamed.tmp");
     EXPECT_EQ(unnamed.PrinterName, u"LP1");
     EXPECT_EQ(unnamed.State, STATE_HELD);
     EXPECT_EQ(unnamed.FileSize, u"7 bytes");
     const std::vector<std::string> log = LogMessages();
-    EXPECT_EQ(log.at(log.size() - 2),
-              "0\tJob recovered from the journal: " + queue + "received.tmp, Queue:LP1");
+    for (int i = 0; i < 3; ++i) {
+        const char* names[] = {"received.tmp", "lost.tmp", "renamed.tmp"};
+        EXPECT_EQ(log.at(log.size() - 4 + i),
+                  "0\tJob recovered from the journal: " + queue + names[i] + ", Queue:LP1");
+    }
     EXPECT_EQ(log.back(), "0\tSpool file named by no job, held: " + queue + "unnamed.tmp, Queue:LP1");
     // The list on the disk holds them all, and the journal let them go.
-    EXPECT_EQ(ReadJobArchive(ReadFile(ListPath())).Jobs.size(), 3u);
+    EXPECT_EQ(ReadJobArchive(ReadFile(ListPath())).Jobs.size(), 5u);
     EXPECT_EQ(ReadFile(folder_.File("spool.journal")), "");
 }
 
