@@ -187,11 +187,11 @@ class PackageTest : public ::testing::Test {
 
     // The installed program started as systemd starts the unit: the service role in the foreground, with
     // the umask of the package's addition to the unit and the package's service registration; its base
-    // folder is the one beside the program file. It serves a virtual printer that holds its jobs.
+    // folder is the one beside the program file. It serves the package's virtual printer PASS, which holds
+    // its jobs.
     void StartService() {
         port_ = test::FreeLoopbackPort();
         WriteFile(Base("QLSconf.ini"), "[Settings]\r\nPortLPD=" + std::to_string(port_) + "\r\n");
-        WriteFile(Base("Printer.cfg"), "HOLD;0; ; ;1; ; ; ; ; ; \r\n");
         const std::string umaskValue = Value(ReadFile(Root(UNIT_ADDITION)), "UMask");
         ASSERT_FALSE(umaskValue.empty()) << "no UMask in " << UNIT_ADDITION;
         ChildProcess::Options options;
@@ -230,7 +230,7 @@ class PackageTest : public ::testing::Test {
         const std::string file = folder_.File("job.txt");
         WriteFile(file, content);
         std::string output;
-        ASSERT_EQ(Run(VELMORA_LPR_PATH, {"-p", std::to_string(port_), "127.0.0.1", "HOLD", file}, &output), 0)
+        ASSERT_EQ(Run(VELMORA_LPR_PATH, {"-p", std::to_string(port_), "127.0.0.1", "PASS", file}, &output), 0)
             << output;
     }
 
@@ -241,7 +241,7 @@ class PackageTest : public ::testing::Test {
         ASSERT_EQ(saved.Jobs.size(), 1u);
         EXPECT_EQ(saved.Jobs[0]->State, STATE_HELD);
         const std::string spoolFile = platform::UnicodeToAnsi(saved.Jobs[0]->LocalFileName);
-        EXPECT_EQ(spoolFile.rfind(Base("Spool/HOLD/"), 0), 0u) << spoolFile;
+        EXPECT_EQ(spoolFile.rfind(Base("Spool/PASS/"), 0), 0u) << spoolFile;
         EXPECT_EQ(ReadFile(spoolFile), content);
     }
 
@@ -374,6 +374,9 @@ TEST_F(PackageTest, ShipsTheUnitAndRegistrationThatTheProgramsOwnInstallationWri
 
 TEST_F(PackageTest, InstalledServiceRoleServesAJobIntoItsBaseFolder) {
     Install();
+    // The first installation's virtual printer, which holds its jobs; the group may change it.
+    EXPECT_EQ(ReadFile(Base("Printer.cfg")), "PASS;0; ; ;1; ; ; ; ; ; \r\n");
+    EXPECT_EQ(Info(Base("Printer.cfg")).Group, group_);
     StartService();
     if (IsSkipped() || HasFatalFailure())
         return;
@@ -400,6 +403,14 @@ TEST_F(PackageTest, InstalledServiceRoleServesAJobIntoItsBaseFolder) {
         if (S_ISDIR(info.Mode)) {
             EXPECT_NE(info.Mode & S_ISGID, 0u) << entry.path();
         }
+    }
+
+    // An upgrade leaves the virtual printers as they are, even none at all.
+    for (const std::string printers : {"MINE;0; ; ;0; ; ; ; ; ; \r\n", ""}) {
+        WriteFile(Base("Printer.cfg"), printers);
+        std::string output;
+        ASSERT_EQ(Dpkg({"--force-depends", "-i", deb_}, &output), 0) << output;
+        EXPECT_EQ(ReadFile(Base("Printer.cfg")), printers);
     }
 }
 
