@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/socket.h"
@@ -28,6 +29,23 @@ inline constexpr int32_t CONNECTION_CLOSED = 666;     // the peer closed the con
 struct CLpdReceiveTiming {
     int32_t PollMilliseconds = 100;
     int32_t IdleLimit = 100;
+};
+
+// The timing the server gives each new connection; tests change it while the server runs.
+class CLpdTimingSetting {
+  public:
+    CLpdReceiveTiming Get() const {
+        std::lock_guard<std::mutex> lock(Lock);
+        return Value;
+    }
+    void Set(const CLpdReceiveTiming& value) {
+        std::lock_guard<std::mutex> lock(Lock);
+        Value = value;
+    }
+
+  private:
+    mutable std::mutex Lock;
+    CLpdReceiveTiming Value;
 };
 
 struct CFreeBytes {

@@ -20,7 +20,7 @@ char ListenerKey;
 }  // namespace
 
 CLpdFront::CLpdFront(const CLpdServerParts& parts, const CLpdSessionPlace& place, CSessionGroup& sessions,
-                     const CLpdReceiveTiming& timing, const std::atomic<bool>* cut, std::atomic<int>& waiting)
+                     const CLpdTimingSetting& timing, const std::atomic<bool>* cut, std::atomic<int>& waiting)
     : Parts(parts),
       Place(place),
       Sessions(sessions),
@@ -45,7 +45,7 @@ bool CLpdFront::Serve(platform::SocketHandle listener, const std::function<bool(
     if (!Poller.Valid() || !Poller.Add(listener, &ListenerKey))
         return false;
     while (running()) {
-        Poller.Wait(std::clamp(Timing.PollMilliseconds, 1, TURN_MILLISECONDS), &Ready);
+        Poller.Wait(std::clamp(Timing.Get().PollMilliseconds, 1, TURN_MILLISECONDS), &Ready);
         for (void* key : Ready) {
             if (key == &ListenerKey)
                 AcceptAll(listener);
@@ -92,7 +92,7 @@ void CLpdFront::Admit(platform::CSocket socket, const platform::CIpv4SocketAddre
     platform::SetNonBlocking(socket.Get(), true);
     connection->Socket = std::move(socket);
     connection->Peer = std::make_unique<platform::CIpv4SocketAddress>(peer);
-    connection->Timing = Timing;
+    connection->Timing = Timing.Get();
     connection->Cut = Cut;
     const Waiting waiting = Connections.insert(Connections.end(), CWaiting{});
     waiting->Self = waiting;

@@ -25,7 +25,7 @@ class CLpdFront {
   public:
     // waiting counts the connections held here, for the server's count of connections under way.
     CLpdFront(const CLpdServerParts& parts, const CLpdSessionPlace& place, CSessionGroup& sessions,
-              const CLpdReceiveTiming& timing, const std::atomic<bool>* cut, std::atomic<int>& waiting);
+              const CLpdTimingSetting& timing, const std::atomic<bool>* cut, std::atomic<int>& waiting);
     // Closes the connections still waiting.
     ~CLpdFront();
     CLpdFront(const CLpdFront&) = delete;
@@ -61,7 +61,7 @@ class CLpdFront {
     const CLpdSessionPlace& Place;
     CSessionGroup& Sessions;
     // The server's, read as each connection arrives (tests change it while the server runs).
-    const CLpdReceiveTiming& Timing;
+    const CLpdTimingSetting& Timing;
     const std::atomic<bool>* Cut;
     std::atomic<int>& WaitingCount;
     const CLpdLog Out;

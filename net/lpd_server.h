@@ -62,7 +62,7 @@ class CLpdServer {
     // Listen on the loopback address only instead of every address (tests; VELMORA_LISTEN_LOOPBACK=1).
     bool LoopbackOnly = false;
     // How sessions wait for their clients; tests shorten it.
-    CLpdReceiveTiming ReceiveTiming;
+    CLpdTimingSetting ReceiveTiming;
 
   private:
     void LpdServerThread();

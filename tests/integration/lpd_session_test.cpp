@@ -186,7 +186,7 @@ TEST_F(LpdSessionTest, AbortsAndUnknownSubcommands) {
 }
 
 TEST_F(LpdSessionTest, SilenceInTheMiddleOfAFileEndsTheSessionWithANack) {
-    app_->LpdServer.ReceiveTiming = {10, 50};  // half a second of silence instead of ten
+    app_->LpdServer.ReceiveTiming.Set({10, 50});  // half a second of silence instead of ten
     RawLpdClient client(port_);
     ASSERT_TRUE(client.Send("\x02PASS\n"));
     ASSERT_EQ(client.Reply(), 0);
