@@ -160,7 +160,7 @@ void CPrinterConfigFile::LoadPrinterConfig(CPrinterList& list) const {
     list.Replace(std::move(records));
 }
 
-void CPrinterConfigFile::SavePrinterConfig(const CPrinterList& list) const {
+bool CPrinterConfigFile::SavePrinterConfig(const CPrinterList& list) const {
     const std::shared_ptr<const PrinterRecords> records = list.Snapshot();
     std::string content;
     for (const CPrinterSetting& record : *records)
@@ -171,7 +171,9 @@ void CPrinterConfigFile::SavePrinterConfig(const CPrinterList& list) const {
     if (!ReplaceFileContent(PrinterCfgPath, content, Settings.AccessFile_MaxAttempts.load(),
                             Settings.AccessFile_WaitingTimeMsec.load(), &error)) {
         ReportFailure(error.Description());
+        return false;
     }
+    return true;
 }
 
 }  // namespace velmora

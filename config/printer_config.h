@@ -19,8 +19,8 @@ class CPrinterConfigFile {
 
     // Adds the file's virtual printers to the list; a failure is logged and shown, the list left as it was.
     void LoadPrinterConfig(CPrinterList& list) const;
-    // Replaces the file with the list; a failure leaves the old file as it was.
-    void SavePrinterConfig(const CPrinterList& list) const;
+    // Replaces the file with the list; a failure leaves the old file as it was (false).
+    bool SavePrinterConfig(const CPrinterList& list) const;
 
   private:
     void ReportFailure(const std::u16string& description) const;

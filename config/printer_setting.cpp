@@ -12,6 +12,10 @@ const char16_t DEFAULT_PROGRAM_COMMAND[] = uR"("/usr/bin/lp" -d %2 %1)";
 
 const char16_t DEFAULT_IP_ADDRESS[] = u"192.168.1.250";
 
+bool IsStorableValue(const std::u16string& value) {
+    return value.find_first_of(u";\r\n") == std::u16string::npos;
+}
+
 CPrinterSetting::CPrinterSetting()
     : ProgramCommand(DEFAULT_PROGRAM_COMMAND), IPAddress(DEFAULT_IP_ADDRESS), QueueName(u"PASS") {}
 

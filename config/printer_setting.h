@@ -34,6 +34,9 @@ class CPrinterSetting {
     std::u16string OutputBin;
 };
 
+// True when Printer.cfg can hold the value: it has no ";", CR or LF.
+bool IsStorableValue(const std::u16string& value);
+
 // The command a new virtual printer runs in program mode ("%1" is the file, "%2" the printer).
 extern const char16_t DEFAULT_PROGRAM_COMMAND[];
 // The forwarding destination of a new virtual printer.

@@ -61,7 +61,7 @@ void CSettings::SetAllowedClients(std::u16string_view text) {
     ++AllowedClientsVersion;
 }
 
-void CSettings::Save(CProfileFile& file) const {
+bool CSettings::Save(CProfileFile& file) const {
     const std::pair<const char16_t*, int32_t> values[] = {
         {u"StartAsService", StartAsService},
         {u"AutoStart", AutoStart},
@@ -97,9 +97,9 @@ void CSettings::Save(CProfileFile& file) const {
     std::string bytes(static_cast<std::size_t>(size) + 1, '\0');
     const int written = Utf8Encode(bytes.data(), size + 1, entries.data(), static_cast<int>(entries.size()));
     if (written < 0)
-        return;
+        return false;
     bytes.resize(static_cast<std::size_t>(written));
-    file.WriteSection(SECTION, bytes);
+    return file.WriteSection(SECTION, bytes);
 }
 
 }  // namespace velmora

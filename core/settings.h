@@ -19,8 +19,8 @@ class CSettings {
     // The keys that the service reads again at every start of its server: printed jobs are then deleted at
     // each start unless the file says otherwise.
     void ReloadServerSettings(const CProfileFile& file);
-    // Writes the whole section (as UTF-8).
-    void Save(CProfileFile& file) const;
+    // Writes the whole section (as UTF-8); false when the file could not be written.
+    bool Save(CProfileFile& file) const;
 
     std::atomic<int32_t> StartAsService{0};
     std::atomic<int32_t> AutoStart{1};

@@ -21,5 +21,7 @@ std::span<const CStringEntry> CoreStrings();
 std::span<const CStringEntry> WindowStrings();
 // The dialogs' titles, labels and buttons (dialog_strings.cpp).
 std::span<const CStringEntry> DialogStrings();
+// The command-line administration tool's help and messages (admin_strings.cpp).
+std::span<const CStringEntry> AdminStrings();
 
 }  // namespace velmora

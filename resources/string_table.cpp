@@ -86,7 +86,7 @@ thread_local Language tCurrentLanguage = Language::English;
 const std::vector<CStringEntry>& AllStrings() {
     static const std::vector<CStringEntry> all = [] {
         std::vector<CStringEntry> entries;
-        for (const std::span<const CStringEntry> table : {CoreStrings(), WindowStrings(), DialogStrings()})
+        for (const std::span<const CStringEntry> table : {CoreStrings(), WindowStrings(), DialogStrings(), AdminStrings()})
             entries.insert(entries.end(), table.begin(), table.end());
         std::stable_sort(entries.begin(), entries.end(),
                          [](const CStringEntry& a, const CStringEntry& b) { return a.Id < b.Id; });

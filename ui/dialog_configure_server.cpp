@@ -87,10 +87,6 @@ void SelectText(QComboBox* list, const QString& text) {
 
 }  // namespace
 
-bool IsStorableValue(const std::u16string& value) {
-    return value.find_first_of(u";\r\n") == std::u16string::npos;
-}
-
 CDialogConfigureServeur::CDialogConfigureServeur(CPrinterList& printerList, QWidget* parent)
     : QDialog(parent), PrinterList(printerList), EditedRecords(*printerList.Snapshot()) {
     setObjectName(QStringLiteral("ServerConfigurationDialog"));

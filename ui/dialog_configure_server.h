@@ -90,7 +90,4 @@ class CConfigurationPrinter : public QDialog {
     std::u16string NameField;
 };
 
-// True when Printer.cfg can hold the value: it has no ";", CR or LF.
-bool IsStorableValue(const std::u16string& value);
-
 }  // namespace velmora::ui

@@ -1,8 +1,11 @@
 #include "platform/identity.h"
 
+#include <grp.h>
 #include <pwd.h>
+#include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <vector>
 
@@ -26,6 +29,21 @@ std::u16string UserName() {
     if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found || !found->pw_name)
         return std::u16string();
     return AnsiToUnicode(found->pw_name);
+}
+
+bool IsPrinterAdministrator() {
+    if (geteuid() == 0)
+        return true;
+    const group* administrators = getgrnam("lpadmin");
+    if (!administrators)
+        return false;
+    if (getegid() == administrators->gr_gid)
+        return true;
+    const int count = getgroups(0, nullptr);
+    std::vector<gid_t> groups(static_cast<std::size_t>(std::max(count, 0)));
+    if (count <= 0 || getgroups(count, groups.data()) != count)
+        return false;
+    return std::find(groups.begin(), groups.end(), administrators->gr_gid) != groups.end();
 }
 
 }  // namespace velmora::platform

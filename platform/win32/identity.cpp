@@ -23,4 +23,18 @@ std::u16string UserName() {
     return FromWide(name, size - 1);
 }
 
+bool IsPrinterAdministrator() {
+    SID_IDENTIFIER_AUTHORITY authority = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    if (!AllocateAndInitializeSid(&authority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                                  0, 0, 0, 0, &administrators)) {
+        return false;
+    }
+    BOOL member = FALSE;
+    if (!CheckTokenMembership(nullptr, administrators, &member))
+        member = FALSE;
+    FreeSid(administrators);
+    return member != FALSE;
+}
+
 }  // namespace velmora::platform

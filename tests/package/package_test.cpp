@@ -275,10 +275,12 @@ TEST_F(PackageTest, InstallsItsFilesWithTheirPermissionsAndTheCapability) {
     std::set<std::string> expected = {
         PROGRAM,
         "/opt/velmora/velmora-lpr",
+        "/opt/velmora/velmora-admin",
         "/usr/bin/VelmoraVirtualPrinter",
         UNIT,
         UNIT_ADDITION,
         "/usr/share/man/man8/VelmoraVirtualPrinter.8.gz",
+        "/usr/share/man/man8/velmora-admin.8.gz",
         "/usr/share/doc/velmora-virtual-printer/copyright",
         "/usr/share/doc/velmora-virtual-printer/changelog.Debian.gz",
         "/usr/share/lintian/overrides/velmora-virtual-printer",
@@ -377,6 +379,9 @@ TEST_F(PackageTest, InstalledServiceRoleServesAJobIntoItsBaseFolder) {
     // The first installation's virtual printer, which holds its jobs; the group may change it.
     EXPECT_EQ(ReadFile(Base("Printer.cfg")), "PASS;0; ; ;1; ; ; ; ; ; \r\n");
     EXPECT_EQ(Info(Base("Printer.cfg")).Group, group_);
+    std::string listed;
+    EXPECT_EQ(Run(Root("/opt/velmora/velmora-admin"), {"printers", "--machine"}, &listed), 0);
+    EXPECT_EQ(listed, "PASS\traw\t1\t\t\t\t\t\t\t\t\n");
     StartService();
     if (IsSkipped() || HasFatalFailure())
         return;

@@ -92,6 +92,26 @@ class ProgramTest : public ::testing::Test {
         options.CaptureErrors = true;
         return std::make_unique<ChildProcess>(VELMORA_PROGRAM_PATH, arguments, options);
     }
+    // Runs velmora-admin (through the program, such as setpriv, and its arguments before it) to its end; its
+    // exit code, with what it wrote in *output.
+    int Admin(const std::vector<std::string>& arguments, std::string* output = nullptr,
+              std::vector<std::string> before = {}, const std::vector<std::string>& environment = {}) const {
+        ChildProcess::Options options;
+        options.Environment = Environment();
+        options.Environment.insert(options.Environment.end(), environment.begin(), environment.end());
+        options.CaptureErrors = true;
+        before.push_back(VELMORA_ADMIN_PATH);
+        before.insert(before.end(), arguments.begin(), arguments.end());
+        const std::string program = before.front();
+        std::string written;
+        const int code =
+            ChildProcess(program, std::vector<std::string>(before.begin() + 1, before.end()), options)
+                .RunToEnd(60000, &written);
+        if (output)
+            *output = written;
+        return code;
+    }
+
     // Runs the program to its end; its exit code, with what it wrote in *output.
     int Run(const std::vector<std::string>& arguments, std::string* output = nullptr) const {
         std::string written;
@@ -258,6 +278,110 @@ TEST_F(ProgramTest, DesktopProgramServesSavesItsListAndSettingsAndAllowsOneInsta
     EXPECT_EQ(ReadFile(Base("QLSconf.ini")), settings);
     EXPECT_EQ(SavedJobs(), "first second ");
     EXPECT_EQ(Count("1\tQLS - ServiceControlHandler: 'SERVICE_CONTROL_STOP' received"), 1);
+}
+
+// velmora-admin on the files of a base folder that no server holds: every route kind, the dialogs'
+// checks, the settings, the machine-readable list read back, and the messages in the Lang language.
+TEST_F(ProgramTest, AdminToolKeepsThePrintersAndSettingsWithTheDialogsChecks) {
+    ASSERT_EQ(Admin({"add-printer", "RAW", "--local-printer=Office Laser", "--input-bin=2"}), 0);
+    ASSERT_EQ(Admin({"add-printer", "LABELS", "--route=program", "--program=\"/bin/cp\" %1 \"/tmp/\"",
+                     "--program-printer=Zebra"}),
+              0);
+    ASSERT_EQ(Admin({"add-printer", "FWD", "--route=lpd", "--host=10.0.0.9", "--queue=raw", "--hold=1"}), 0);
+    ASSERT_EQ(Admin({"change-printer", "FWD", "--name=FORWARD", "--queue=main"}), 0);
+
+    // One printer a line, every field in the order --help names them, read back from the file.
+    std::string output;
+    ASSERT_EQ(Admin({"printers", "--machine"}, &output), 0);
+    EXPECT_EQ(output,
+              "HOLD\traw\t1\t\t\t\t\t\t\t\t\n"
+              "RAW\traw\t0\tOffice Laser\t\"/usr/bin/lp\" -d %2 %1\t\t192.168.1.250\tPASS\t2\t\t\n"
+              "LABELS\tprogram\t0\t\t\"/bin/cp\" %1 \"/tmp/\"\tZebra\t192.168.1.250\tPASS\t\t\t\n"
+              "FORWARD\tlpd\t1\t\t\"/usr/bin/lp\" -d %2 %1\t\t10.0.0.9\tmain\t\t\t\n");
+    ASSERT_EQ(Admin({"printers"}, &output), 0);
+    EXPECT_NE(output.find("LABELS   program  no    \"/bin/cp\" %1 \"/tmp/\"  printer Zebra\n"),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("FORWARD  lpd      yes   10.0.0.9, queue main\n"), std::string::npos) << output;
+
+    const std::string printers = ReadFile(Base("Printer.cfg"));
+    const struct {
+        std::vector<std::string> Arguments;
+        int Code;
+        const char* Message;
+    } refused[] = {
+        {{"add-printer", "RAW"}, 1, "The printer already exists."},
+        {{"add-printer", ""}, 1, "The printer name cannot be blank."},
+        {{"add-printer", "A;B"}, 1, "name cannot hold \";\", CR or LF."},
+        {{"change-printer", "NOPE", "--hold=1"}, 1, "No virtual printer is named NOPE."},
+        {{"change-printer", "RAW", "--name=LABELS"}, 1, "The printer already exists."},
+        {{"change-printer", "RAW", "--queue=a;b"}, 1, "queue cannot hold \";\", CR or LF."},
+        {{"change-printer", "RAW", "--route=fax"}, 1, "fax is not a valid value for route."},
+        {{"change-printer", "RAW", "--hold=2"}, 1, "2 is not a valid value for hold."},
+        {{"change-printer", "RAW", "--colour=red"},
+         2,
+         "Unknown option: --colour=red\nTry 'velmora-admin --help'."},
+        {{"change-printer", "RAW"}, 2, "An argument is missing."},
+        {{"remove-printer", "NOPE"}, 1, "No virtual printer is named NOPE."},
+        {{"frob"}, 2, "Unknown command: frob"},
+        {{"set", "PortLPD=0"}, 1, "0 is not a valid value for PortLPD."},
+        {{"set", "LogLevel=1", "PortLPD=12x"}, 1, "12x is not a valid value for PortLPD."},
+        {{"set", "AllowedClients=10.0.0.0/8, printhost"}, 1, "10.0.0.0/8, printhost is not a valid value"},
+        {{"set", "Colour=1"}, 1, "Unknown setting: Colour"},
+        {{"set", "LogLevel"}, 2, "Unknown option: LogLevel"},
+    };
+    const std::string settings = ReadFile(Base("QLSconf.ini"));
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.Arguments.back());
+        EXPECT_EQ(Admin(c.Arguments, &output), c.Code);
+        EXPECT_NE(output.find(c.Message), std::string::npos) << output;
+    }
+    EXPECT_EQ(ReadFile(Base("Printer.cfg")), printers);
+    EXPECT_EQ(ReadFile(Base("QLSconf.ini")), settings);
+
+    ASSERT_EQ(Admin({"remove-printer", "LABELS"}), 0);
+    ASSERT_EQ(Admin({"printers", "--machine"}, &output), 0);
+    EXPECT_EQ(output.find("LABELS"), std::string::npos);
+    ASSERT_EQ(Admin({"set", "portlpd=9100", "LogLevel=2", "AllowedClients=10.0.0.0/8 127.0.0.1"}), 0);
+    ASSERT_EQ(Admin({"settings"}, &output), 0);
+    for (const char* line : {"\nDeleteSpool=0\n", "\nPortLPD=9100\n", "\nLogLevel=2\n",
+                             "\nAllowedClients=10.0.0.0/8 127.0.0.1\n"})
+        EXPECT_NE(output.find(line), std::string::npos) << line << output;
+    EXPECT_NE(ReadFile(Base("QLSconf.ini")).find("PortLPD=9100\r\n"), std::string::npos);
+
+    // In the language of Lang.
+    const std::string registry = folder_.File("registry");
+    WriteFile(registry, "Lang=FR\n");
+    EXPECT_EQ(Admin({"add-printer", "RAW"}, &output, {}, {"VELMORA_REGISTRY=" + registry}), 1);
+    EXPECT_EQ(output, "Cette imprimante existe déjà.\n");
+    EXPECT_EQ(Admin({"--help"}, &output, {}, {"VELMORA_REGISTRY=" + registry}), 0);
+    EXPECT_EQ(output.rfind("Usage : velmora-admin COMMANDE", 0), 0u) << output;
+}
+
+// Only root and the group's members; while a server holds the files they are read, not changed, and a
+// paused service takes what changed when it continues.
+TEST_F(ProgramTest, AdminToolRefusesOthersAndWaitsForTheServersPause) {
+    std::string output;
+    if (access("/usr/bin/setpriv", X_OK) == 0 && geteuid() == 0) {
+        EXPECT_EQ(Admin({"printers"}, &output,
+                        {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}),
+                  3);
+        EXPECT_EQ(output, "Only root and members of the group lpadmin may administer the server.\n");
+    }
+
+    ASSERT_EQ(Run({"-SILENT_INSTALLSERV"}, &output), 0) << output;
+    ASSERT_TRUE(WaitForCount("1\tLPD Server is started", 1));
+    EXPECT_EQ(Admin({"add-printer", "NEW"}, &output), 4);
+    EXPECT_EQ(output, "The server is running: stop or pause it before changing its files.\n");
+    EXPECT_EQ(Admin({"printers", "--machine"}, &output), 0);
+    EXPECT_EQ(output, "HOLD\traw\t1\t\t\t\t\t\t\t\t\n");
+
+    ASSERT_TRUE(Control(platform::SERVICE_CONTROL_PAUSE));
+    ASSERT_TRUE(WaitForServiceState(platform::SERVICE_PAUSED));
+    ASSERT_EQ(Admin({"add-printer", "NEW", "--hold=1"}, &output), 0) << output;
+    ASSERT_TRUE(Control(platform::SERVICE_CONTROL_CONTINUE));
+    ASSERT_TRUE(WaitForCount("1\tLPD Server is started", 2));
+    EXPECT_TRUE(test::SendLpdJob(port_, "NEW", "Htester\nPtester\nJnew\nldfA001tester\n", "new\n"));
 }
 
 TEST_F(ProgramTest, InstallationAndRemovalRunsReportTheirOutcome) {

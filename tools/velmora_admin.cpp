@@ -1,0 +1,79 @@
+// velmora-admin: the virtual printers and the settings from the command line, for root and the members of
+// lpadmin (Administrators on Windows). It works on the files of the base folder beside the program
+// (VELMORA_BASE_FOLDER elsewhere), which a running server holds: changes are refused while one runs.
+//
+//   velmora-admin --help
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "admin/admin_command.h"
+#include "app/app.h"
+#include "app/service_control.h"
+#include "core/language.h"
+#include "platform/ansi.h"
+#include "platform/identity.h"
+#include "platform/process.h"
+#include "platform/service_manager.h"
+#include "resources/admin_string_ids.h"
+#include "resources/string_table.h"
+#include "text/format.h"
+
+namespace velmora {
+
+namespace {
+
+void Write(std::FILE* stream, const std::u16string& text) {
+    const std::string bytes = platform::UnicodeToAnsi(text);
+    std::fwrite(bytes.data(), 1, bytes.size(), stream);
+}
+
+int Finish(const CAdminResult& result) {
+    Write(stdout, result.Output);
+    Write(stderr, result.Error);
+    return result.ExitCode;
+}
+
+// A server holds the files: a desktop program, or the service unless it is paused (it reads them anew
+// when it continues).
+bool ServerRuns(CVelmoraVirtualPrinterApp& app) {
+    int programs = 0;
+    for (const platform::ProcessId process : platform::ListProcesses()) {
+        if (CVelmoraVirtualPrinterApp::IsOwnProcess(static_cast<uint32_t>(process)))
+            ++programs;
+    }
+    const bool paused =
+        CServiceControl(app.Reporter).QueryServiceState() == static_cast<int>(platform::SERVICE_PAUSED);
+    return programs > (paused ? 1 : 0);
+}
+
+int Run(const std::vector<std::u16string>& arguments) {
+    SelectLanguage();
+    if (arguments.empty() || arguments[0] == u"--help" || arguments[0] == u"-h") {
+        Write(arguments.empty() ? stderr : stdout, LoadString(IDS_ADMIN_USAGE));
+        return arguments.empty() ? ADMIN_USAGE : ADMIN_DONE;
+    }
+    if (!platform::IsPrinterAdministrator())
+        return Finish(AdminError(ADMIN_NOT_ALLOWED, LoadString(IDS_ADMIN_NOT_ALLOWED)));
+    CVelmoraVirtualPrinterApp app;
+    if (!app.SetUpWorkingFolders())
+        return Finish(AdminError(ADMIN_FAILED, Format(LoadString(IDS_ADMIN_UNWRITABLE), app.BaseFolder)));
+    app.ProfileFile.SetPath(app.BaseFolder + u"QLSconf.ini");
+    app.LoadSettings();
+    app.LoadPrinterConfig();
+    if (IsChangingCommand(arguments[0]) && ServerRuns(app))
+        return Finish(AdminError(ADMIN_FAILED, LoadString(IDS_ADMIN_SERVER_RUNNING)));
+    CAdminParts parts{app.Settings, app.ProfileFile, app.PrinterList, app.PrinterConfig};
+    return Finish(RunAdminCommand(arguments, parts));
+}
+
+}  // namespace
+
+}  // namespace velmora
+
+int main(int argc, char** argv) {
+    std::vector<std::u16string> arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.push_back(velmora::platform::AnsiToUnicode(argv[i]));
+    return velmora::Run(arguments);
+}
