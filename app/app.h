@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/admin_channel.h"
 #include "app/desktop_role.h"
 #include "app/service_markers.h"
 #include "app/user_interface_switch.h"
@@ -94,6 +95,8 @@ class CVelmoraVirtualPrinterApp {
     CPrintDispatch Dispatch{Reporter, Settings};
     CSpooler Spooler;
     CLpdServer LpdServer{{Reporter, Settings, PrinterList, Jobs}};
+    // velmora-admin's way to the running server.
+    CAdminChannel AdminChannel{Reporter, {Settings, ProfileFile, PrinterList, PrinterConfig}};
 
   private:
     // -DELSERV: removes the service and reports the outcome.

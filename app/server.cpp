@@ -16,9 +16,11 @@ void CVelmoraVirtualPrinterApp::StartServer() {
     SpoolerEvent.Reset();
     Jobs.StartPromptSaves();
     LpdServer.StartLpdServer();
+    AdminChannel.Start(BaseFolder);
 }
 
 void CVelmoraVirtualPrinterApp::StopServer() {
+    AdminChannel.Stop();
     LpdServer.StopLpdServer();
     // The sessions still receiving and the dispatch under way share one grace, after which they are cut:
     // no client and no print program holds the stop. A session that is still receiving adds its job after

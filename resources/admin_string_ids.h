@@ -26,6 +26,7 @@ constexpr uint32_t IDS_ADMIN_NOT_ALLOWED = 64009;
 constexpr uint32_t IDS_ADMIN_SERVER_RUNNING = 64010;
 // %s: the file.
 constexpr uint32_t IDS_ADMIN_UNWRITABLE = 64011;
+constexpr uint32_t IDS_ADMIN_NO_ANSWER = 64012;
 // Column titles of the printer table.
 constexpr uint32_t IDS_ADMIN_COLUMN_NAME = 64020;
 constexpr uint32_t IDS_ADMIN_COLUMN_ROUTE = 64021;

@@ -92,6 +92,8 @@ constexpr std::array ADMIN_STRINGS = {
                  u"サーバーが実行中です。ファイルを変更する前に停止または一時停止してください。"},
     CStringEntry{IDS_ADMIN_UNWRITABLE, u"Unable to write %s.", u"Impossible d'écrire %s.",
                  u"%s に書き込めません。"},
+    CStringEntry{IDS_ADMIN_NO_ANSWER, u"The running server did not answer.",
+                 u"Le serveur en marche n'a pas répondu.", u"実行中のサーバーが応答しませんでした。"},
     CStringEntry{IDS_ADMIN_COLUMN_NAME, u"NAME", u"NOM", u"名前"},
     CStringEntry{IDS_ADMIN_COLUMN_ROUTE, u"ROUTE", u"VOIE", u"経路"},
     CStringEntry{IDS_ADMIN_COLUMN_HOLD, u"HOLD", u"SUSPENDRE", u"保留"},

@@ -1,6 +1,8 @@
 // velmora-admin: the virtual printers and the settings from the command line, for root and the members of
-// lpadmin (Administrators on Windows). It works on the files of the base folder beside the program
-// (VELMORA_BASE_FOLDER elsewhere), which a running server holds: changes are refused while one runs.
+// lpadmin (Administrators on Windows). A running server gets the command through its channel and runs it
+// on what it holds; without one the tool works on the files of the base folder beside the program
+// (VELMORA_BASE_FOLDER elsewhere). A server that runs without a channel holds its files: changes are then
+// refused.
 //
 //   velmora-admin --help
 #include <cstdio>
@@ -8,11 +10,14 @@
 #include <vector>
 
 #include "admin/admin_command.h"
+#include "admin/admin_message.h"
+#include "app/admin_channel.h"
 #include "app/app.h"
 #include "app/service_control.h"
 #include "core/language.h"
 #include "platform/ansi.h"
 #include "platform/identity.h"
+#include "platform/local_channel.h"
 #include "platform/process.h"
 #include "platform/service_manager.h"
 #include "resources/admin_string_ids.h"
@@ -22,6 +27,9 @@
 namespace velmora {
 
 namespace {
+
+// How long a server may take to run a command.
+constexpr int REPLY_TIME_LIMIT_MILLISECONDS = 60000;
 
 void Write(std::FILE* stream, const std::u16string& text) {
     const std::string bytes = platform::UnicodeToAnsi(text);
@@ -61,6 +69,18 @@ int Run(const std::vector<std::u16string>& arguments) {
     app.ProfileFile.SetPath(app.BaseFolder + u"QLSconf.ini");
     app.LoadSettings();
     app.LoadPrinterConfig();
+    // A running server takes the command itself.
+    platform::CLocalConnection channel;
+    if (platform::ConnectLocalChannel(AdminChannelName(app.BaseFolder), &channel)) {
+        std::string reply;
+        CAdminResult result;
+        if (!channel.SendMessage(EncodeAdminRequest(arguments)) ||
+            !channel.ReceiveMessage(&reply, REPLY_TIME_LIMIT_MILLISECONDS) ||
+            !DecodeAdminResult(reply, &result)) {
+            return Finish(AdminError(ADMIN_FAILED, LoadString(IDS_ADMIN_NO_ANSWER)));
+        }
+        return Finish(result);
+    }
     if (IsChangingCommand(arguments[0]) && ServerRuns(app))
         return Finish(AdminError(ADMIN_FAILED, LoadString(IDS_ADMIN_SERVER_RUNNING)));
     CAdminParts parts{app.Settings, app.ProfileFile, app.PrinterList, app.PrinterConfig};

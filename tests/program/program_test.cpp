@@ -358,9 +358,9 @@ TEST_F(ProgramTest, AdminToolKeepsThePrintersAndSettingsWithTheDialogsChecks) {
     EXPECT_EQ(output.rfind("Usage : velmora-admin COMMANDE", 0), 0u) << output;
 }
 
-// Only root and the group's members; while a server holds the files they are read, not changed, and a
-// paused service takes what changed when it continues.
-TEST_F(ProgramTest, AdminToolRefusesOthersAndWaitsForTheServersPause) {
+// Only root and the group's members. A running server takes the commands through its channel and serves
+// what changed at once; a paused one holds nothing, and reads the files anew when it continues.
+TEST_F(ProgramTest, AdminToolChangesARunningServerThroughItsChannel) {
     std::string output;
     if (access("/usr/bin/setpriv", X_OK) == 0 && geteuid() == 0) {
         EXPECT_EQ(Admin({"printers"}, &output,
@@ -368,20 +368,31 @@ TEST_F(ProgramTest, AdminToolRefusesOthersAndWaitsForTheServersPause) {
                   3);
         EXPECT_EQ(output, "Only root and members of the group lpadmin may administer the server.\n");
     }
+    const auto sendJob = [this](const std::string& queue) {
+        return test::SendLpdJob(port_, queue, "Htester\nPtester\nJjob\nldfA001tester\n", "job\n");
+    };
 
     ASSERT_EQ(Run({"-SILENT_INSTALLSERV"}, &output), 0) << output;
     ASSERT_TRUE(WaitForCount("1\tLPD Server is started", 1));
-    EXPECT_EQ(Admin({"add-printer", "NEW"}, &output), 4);
-    EXPECT_EQ(output, "The server is running: stop or pause it before changing its files.\n");
-    EXPECT_EQ(Admin({"printers", "--machine"}, &output), 0);
-    EXPECT_EQ(output, "HOLD\traw\t1\t\t\t\t\t\t\t\t\n");
+    EXPECT_FALSE(sendJob("NEW"));
+    ASSERT_EQ(Admin({"add-printer", "NEW", "--hold=1"}, &output), 0) << output;
+    EXPECT_TRUE(sendJob("NEW"));
+    EXPECT_EQ(Count("1\tAdministration: add-printer NEW --hold=1 (exit status 0)"), 1);
+    EXPECT_NE(ReadFile(Base("Printer.cfg")).find("\r\nNEW;"), std::string::npos);
+    EXPECT_EQ(Admin({"add-printer", "NEW"}, &output), 1);
+    EXPECT_EQ(output, "The printer already exists.\n");
+    ASSERT_EQ(Admin({"set", "KillProcessIfNeed=1"}, &output), 0) << output;
+    ASSERT_EQ(Admin({"settings"}, &output), 0);
+    EXPECT_NE(output.find("\nKillProcessIfNeed=1\n"), std::string::npos) << output;
+    EXPECT_NE(ReadFile(Base("QLSconf.ini")).find("\r\nKillProcessIfNeed=1\r\n"), std::string::npos);
 
     ASSERT_TRUE(Control(platform::SERVICE_CONTROL_PAUSE));
     ASSERT_TRUE(WaitForServiceState(platform::SERVICE_PAUSED));
-    ASSERT_EQ(Admin({"add-printer", "NEW", "--hold=1"}, &output), 0) << output;
+    ASSERT_EQ(Admin({"add-printer", "LATER", "--hold=1"}, &output), 0) << output;
+    EXPECT_EQ(Count("1\tAdministration: add-printer LATER --hold=1 (exit status 0)"), 0);
     ASSERT_TRUE(Control(platform::SERVICE_CONTROL_CONTINUE));
     ASSERT_TRUE(WaitForCount("1\tLPD Server is started", 2));
-    EXPECT_TRUE(test::SendLpdJob(port_, "NEW", "Htester\nPtester\nJnew\nldfA001tester\n", "new\n"));
+    EXPECT_TRUE(sendJob("LATER"));
 }
 
 TEST_F(ProgramTest, InstallationAndRemovalRunsReportTheirOutcome) {
