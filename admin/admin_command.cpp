@@ -13,12 +13,16 @@ struct CCommand {
     const char16_t* Name;
     CAdminResult (*Run)(const CAdminArguments& arguments, CAdminParts& parts);
     bool Changes;
+    bool Jobs = false;
 };
 
 constexpr CCommand COMMANDS[] = {
     {u"printers", ListPrinters, false},       {u"add-printer", AddPrinter, true},
     {u"change-printer", ChangePrinter, true}, {u"remove-printer", RemovePrinter, true},
     {u"settings", ShowSettings, false},       {u"set", SetSettings, true},
+    {u"jobs", ListJobs, false, true},         {u"hold", HoldJobs, true, true},
+    {u"release", ReleaseJobs, true, true},    {u"delete", DeleteJobs, true, true},
+    {u"transfer", TransferJob, true, true},
 };
 
 const CCommand* FindCommand(const std::u16string& name) {
@@ -52,6 +56,11 @@ bool SplitOption(std::u16string_view argument, std::u16string* name, std::u16str
 bool IsChangingCommand(const std::u16string& command) {
     const CCommand* found = FindCommand(command);
     return found && found->Changes;
+}
+
+bool IsJobCommand(const std::u16string& command) {
+    const CCommand* found = FindCommand(command);
+    return found && found->Jobs;
 }
 
 CAdminResult RunAdminCommand(const std::vector<std::u16string>& arguments, CAdminParts& parts) {

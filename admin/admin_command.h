@@ -1,5 +1,6 @@
-// The commands of velmora-admin: the virtual printers and the settings, listed and changed with the checks
-// the dialogs make. The tool runs them on the files when no server holds them.
+// The commands of velmora-admin: the virtual printers, the settings and the jobs, listed and changed with
+// the checks of the dialogs and the main window. A running server runs them on what it holds; without one
+// the tool runs them on the files.
 #pragma once
 
 #include <string>
@@ -9,6 +10,7 @@
 #include "config/printer_list.h"
 #include "core/profile_file.h"
 #include "core/settings.h"
+#include "spool/job_store.h"
 
 namespace velmora {
 
@@ -29,6 +31,8 @@ struct CAdminParts {
     CProfileFile& ProfileFile;
     CPrinterList& PrinterList;
     const CPrinterConfigFile& PrinterConfig;
+    // Loaded: the tool loads the list for the job commands when no server holds it.
+    CJobStore& Jobs;
 };
 
 struct CAdminResult {
@@ -44,5 +48,7 @@ CAdminResult RunAdminCommand(const std::vector<std::u16string>& arguments, CAdmi
 CAdminResult AdminError(int exitCode, const std::u16string& message);
 // Whether the command changes the files (the others only read them); false for an unknown one.
 bool IsChangingCommand(const std::u16string& command);
+// Whether the command works on the job list.
+bool IsJobCommand(const std::u16string& command);
 
 }  // namespace velmora

@@ -96,7 +96,7 @@ class CVelmoraVirtualPrinterApp {
     CSpooler Spooler;
     CLpdServer LpdServer{{Reporter, Settings, PrinterList, Jobs}};
     // velmora-admin's way to the running server.
-    CAdminChannel AdminChannel{Reporter, {Settings, ProfileFile, PrinterList, PrinterConfig}};
+    CAdminChannel AdminChannel{Reporter, {Settings, ProfileFile, PrinterList, PrinterConfig, Jobs}};
 
   private:
     // -DELSERV: removes the service and reports the outcome.

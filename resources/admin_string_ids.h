@@ -27,6 +27,10 @@ constexpr uint32_t IDS_ADMIN_SERVER_RUNNING = 64010;
 // %s: the file.
 constexpr uint32_t IDS_ADMIN_UNWRITABLE = 64011;
 constexpr uint32_t IDS_ADMIN_NO_ANSWER = 64012;
+// %s: the job.
+constexpr uint32_t IDS_ADMIN_NO_JOB = 64013;
+// %s: the job, %s: its state.
+constexpr uint32_t IDS_ADMIN_JOB_STATE = 64014;
 // Column titles of the printer table.
 constexpr uint32_t IDS_ADMIN_COLUMN_NAME = 64020;
 constexpr uint32_t IDS_ADMIN_COLUMN_ROUTE = 64021;
@@ -39,5 +43,14 @@ constexpr uint32_t IDS_ADMIN_FORWARD_TO = 64026;
 // %s: the printer of a program route.
 constexpr uint32_t IDS_ADMIN_PROGRAM_PRINTER = 64027;
 constexpr uint32_t IDS_ADMIN_NO_LOCAL_PRINTER = 64028;
+// Column titles of the job table.
+constexpr uint32_t IDS_ADMIN_COLUMN_JOB = 64030;
+constexpr uint32_t IDS_ADMIN_COLUMN_STATE = 64031;
+constexpr uint32_t IDS_ADMIN_COLUMN_PRINTER = 64032;
+constexpr uint32_t IDS_ADMIN_COLUMN_DOCUMENT = 64033;
+constexpr uint32_t IDS_ADMIN_COLUMN_OWNER = 64034;
+constexpr uint32_t IDS_ADMIN_COLUMN_SIZE = 64035;
+constexpr uint32_t IDS_ADMIN_COLUMN_DATE = 64036;
+constexpr uint32_t IDS_ADMIN_COLUMN_ERROR = 64037;
 
 }  // namespace velmora

@@ -11,7 +11,7 @@ constexpr std::array ADMIN_STRINGS = {
     CStringEntry{
         IDS_ADMIN_USAGE,
         u"Usage: velmora-admin COMMAND [ARGUMENTS]\n"
-        u"Administers the virtual printers and settings of Velmora Virtual Printer.\n"
+        u"Administers the virtual printers, settings and jobs of Velmora Virtual Printer.\n"
         u"\n"
         u"  printers [--machine]             list the virtual printers\n"
         u"  add-printer NAME [--FIELD=VALUE]...\n"
@@ -21,15 +21,21 @@ constexpr std::array ADMIN_STRINGS = {
         u"  remove-printer NAME              remove a virtual printer\n"
         u"  settings                         show every key of [Settings]\n"
         u"  set KEY=VALUE...                 change keys of [Settings]\n"
+        u"  jobs [--machine]                 list the jobs\n"
+        u"  hold JOB..., release JOB..., delete JOB...\n"
+        u"                                   the main window's job commands\n"
+        u"  transfer JOB PRINTER             move a job to another virtual printer\n"
         u"\n"
         u"Fields: name, route (raw, program or lpd), hold (0 or 1), local-printer, program,\n"
         u"program-printer, host, queue, input-bin, output-bin, status-port.\n"
-        u"--machine lists one printer a line, its fields in that order separated by tabs.\n"
+        u"--machine lists one printer a line, its fields in that order separated by tabs;\n"
+        u"for jobs: job, state (ready, held, saved, printing, error), printer, document,\n"
+        u"owner, size, date, error.\n"
         u"\n"
         u"Exit status: 0 done, 1 a name or value refused, 2 a mistake in the command line,\n"
         u"3 not allowed, 4 the files could not be changed.\n",
         u"Usage : velmora-admin COMMANDE [ARGUMENTS]\n"
-        u"Administre les imprimantes virtuelles et les paramètres de Velmora Virtual Printer.\n"
+        u"Administre les imprimantes virtuelles, les paramètres et les travaux de Velmora Virtual Printer.\n"
         u"\n"
         u"  printers [--machine]             liste les imprimantes virtuelles\n"
         u"  add-printer NOM [--CHAMP=VALEUR]...\n"
@@ -39,15 +45,21 @@ constexpr std::array ADMIN_STRINGS = {
         u"  remove-printer NOM               supprime une imprimante virtuelle\n"
         u"  settings                         affiche chaque clé de [Settings]\n"
         u"  set CLÉ=VALEUR...                change des clés de [Settings]\n"
+        u"  jobs [--machine]                 liste les travaux\n"
+        u"  hold TRAVAIL..., release TRAVAIL..., delete TRAVAIL...\n"
+        u"                                   les commandes de la fenêtre principale\n"
+        u"  transfer TRAVAIL IMPRIMANTE      déplace un travail vers une autre imprimante virtuelle\n"
         u"\n"
         u"Champs : name, route (raw, program ou lpd), hold (0 ou 1), local-printer, program,\n"
         u"program-printer, host, queue, input-bin, output-bin, status-port.\n"
-        u"--machine liste une imprimante par ligne, ses champs dans cet ordre séparés par des tabulations.\n"
+        u"--machine liste une imprimante par ligne, ses champs dans cet ordre séparés par des tabulations ;\n"
+        u"pour les travaux : travail, état (ready, held, saved, printing, error), imprimante, document,\n"
+        u"propriétaire, taille, date, erreur.\n"
         u"\n"
         u"Code de sortie : 0 fait, 1 un nom ou une valeur refusé, 2 une erreur dans la ligne de commande,\n"
         u"3 non autorisé, 4 les fichiers n'ont pas pu être modifiés.\n",
         u"使用法: velmora-admin コマンド [引数]\n"
-        u"Velmora Virtual Printer の仮想プリンターと設定を管理します。\n"
+        u"Velmora Virtual Printer の仮想プリンター、設定、ジョブを管理します。\n"
         u"\n"
         u"  printers [--machine]             仮想プリンターの一覧を表示する\n"
         u"  add-printer 名前 [--フィールド=値]...\n"
@@ -57,10 +69,16 @@ constexpr std::array ADMIN_STRINGS = {
         u"  remove-printer 名前              仮想プリンターを削除する\n"
         u"  settings                         [Settings] のすべてのキーを表示する\n"
         u"  set キー=値...                   [Settings] のキーを変更する\n"
+        u"  jobs [--machine]                 ジョブの一覧を表示する\n"
+        u"  hold ジョブ..., release ジョブ..., delete ジョブ...\n"
+        u"                                   メイン ウィンドウのジョブ コマンド\n"
+        u"  transfer ジョブ プリンター       ジョブを別の仮想プリンターに移す\n"
         u"\n"
         u"フィールド: name、route (raw、program、lpd)、hold (0 または 1)、local-printer、program、\n"
         u"program-printer、host、queue、input-bin、output-bin、status-port。\n"
         u"--machine は 1 行に 1 台のプリンターを、この順のフィールドをタブで区切って表示します。\n"
+        u"ジョブの場合: ジョブ、状態 (ready、held、saved、printing、error)、プリンター、ドキュメント、\n"
+        u"所有者、サイズ、日付、エラー。\n"
         u"\n"
         u"終了ステータス: 0 完了、1 名前または値を拒否、2 コマンド ラインの誤り、\n"
         u"3 許可されていない、4 ファイルを変更できなかった。\n"},
@@ -94,6 +112,11 @@ constexpr std::array ADMIN_STRINGS = {
                  u"%s に書き込めません。"},
     CStringEntry{IDS_ADMIN_NO_ANSWER, u"The running server did not answer.",
                  u"Le serveur en marche n'a pas répondu.", u"実行中のサーバーが応答しませんでした。"},
+    CStringEntry{IDS_ADMIN_NO_JOB, u"No job is named %s.", u"Aucun travail ne s'appelle %s.",
+                 u"%s という名前のジョブはありません。"},
+    CStringEntry{IDS_ADMIN_JOB_STATE, u"Job %s cannot take this command in the state %s.",
+                 u"Le travail %s ne peut pas recevoir cette commande dans l'état %s.",
+                 u"ジョブ %s は状態 %s ではこのコマンドを受け付けません。"},
     CStringEntry{IDS_ADMIN_COLUMN_NAME, u"NAME", u"NOM", u"名前"},
     CStringEntry{IDS_ADMIN_COLUMN_ROUTE, u"ROUTE", u"VOIE", u"経路"},
     CStringEntry{IDS_ADMIN_COLUMN_HOLD, u"HOLD", u"SUSPENDRE", u"保留"},
@@ -103,6 +126,14 @@ constexpr std::array ADMIN_STRINGS = {
     CStringEntry{IDS_ADMIN_FORWARD_TO, u"%s, queue %s", u"%s, file %s", u"%s、キュー %s"},
     CStringEntry{IDS_ADMIN_PROGRAM_PRINTER, u"printer %s", u"imprimante %s", u"プリンター %s"},
     CStringEntry{IDS_ADMIN_NO_LOCAL_PRINTER, u"(no printer)", u"(aucune imprimante)", u"(プリンターなし)"},
+    CStringEntry{IDS_ADMIN_COLUMN_JOB, u"JOB", u"TRAVAIL", u"ジョブ"},
+    CStringEntry{IDS_ADMIN_COLUMN_STATE, u"STATE", u"ÉTAT", u"状態"},
+    CStringEntry{IDS_ADMIN_COLUMN_PRINTER, u"PRINTER", u"IMPRIMANTE", u"プリンター"},
+    CStringEntry{IDS_ADMIN_COLUMN_DOCUMENT, u"DOCUMENT", u"NOM DU DOCUMENT", u"ドキュメント"},
+    CStringEntry{IDS_ADMIN_COLUMN_OWNER, u"OWNER", u"PROPRIÉTAIRE", u"所有者"},
+    CStringEntry{IDS_ADMIN_COLUMN_SIZE, u"SIZE", u"TAILLE", u"サイズ"},
+    CStringEntry{IDS_ADMIN_COLUMN_DATE, u"DATE", u"DATE D'ARRIVÉE", u"日付"},
+    CStringEntry{IDS_ADMIN_COLUMN_ERROR, u"ERROR", u"ERREUR", u"エラー"},
 };
 
 }  // namespace

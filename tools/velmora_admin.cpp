@@ -83,8 +83,19 @@ int Run(const std::vector<std::u16string>& arguments) {
     }
     if (IsChangingCommand(arguments[0]) && ServerRuns(app))
         return Finish(AdminError(ADMIN_FAILED, LoadString(IDS_ADMIN_SERVER_RUNNING)));
-    CAdminParts parts{app.Settings, app.ProfileFile, app.PrinterList, app.PrinterConfig};
-    return Finish(RunAdminCommand(arguments, parts));
+    CAdminParts parts{app.Settings, app.ProfileFile, app.PrinterList, app.PrinterConfig, app.Jobs};
+    if (!IsJobCommand(arguments[0]))
+        return Finish(RunAdminCommand(arguments, parts));
+    // The job list as a server would find it at its start (the journal's jobs included), then saved.
+    app.Jobs.LoadJobList();
+    const CAdminResult result = RunAdminCommand(arguments, parts);
+    platform::CFileError error;
+    if (IsChangingCommand(arguments[0]) && result.ExitCode == ADMIN_DONE &&
+        !app.Jobs.WriteJobListFile(&error))
+        return Finish(
+            AdminError(ADMIN_FAILED, Format(LoadString(IDS_ADMIN_UNWRITABLE), app.Jobs.ListPath())));
+    app.Jobs.Clear();
+    return Finish(result);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -386,13 +387,52 @@ TEST_F(ProgramTest, AdminToolChangesARunningServerThroughItsChannel) {
     EXPECT_NE(output.find("\nKillProcessIfNeed=1\n"), std::string::npos) << output;
     EXPECT_NE(ReadFile(Base("QLSconf.ini")).find("\r\nKillProcessIfNeed=1\r\n"), std::string::npos);
 
+    // The held job, listed and changed by the server: released, it is dispatched (its raw route names no
+    // printer, so it ends in Error); the commands keep the main window's rules.
+    const auto jobFields = [this] {
+        std::string listed;
+        Admin({"jobs", "--machine"}, &listed);
+        std::vector<std::string> fields;
+        if (listed.empty())
+            return fields;
+        // Each field ends at a tab, the last one too.
+        std::istringstream line(listed.substr(0, listed.find('\n')) + "\t");
+        for (std::string field; std::getline(line, field, '\t');)
+            fields.push_back(field);
+        return fields;
+    };
+    std::vector<std::string> job = jobFields();
+    ASSERT_EQ(job.size(), 8u);
+    EXPECT_EQ(job[1], "held");
+    EXPECT_EQ(job[2], "NEW");
+    EXPECT_EQ(job[4], "tester");
+    const std::string name = job[0];
+    EXPECT_EQ(Admin({"hold", name}, &output), 1);
+    EXPECT_EQ(output, "Job " + name + " cannot take this command in the state Held.\n");
+    ASSERT_EQ(Admin({"release", name}, &output), 0) << output;
+    for (int waited = 0; waited < 10000 && jobFields().at(1) != "error"; waited += 100)
+        Sleep(100);
+    job = jobFields();
+    EXPECT_EQ(job[1], "error");
+    EXPECT_FALSE(job[7].empty());
+    EXPECT_EQ(Admin({"transfer", name, "NOPE"}, &output), 1);
+    EXPECT_EQ(output, "No virtual printer is named NOPE.\n");
+    ASSERT_EQ(Admin({"transfer", name, "HOLD"}, &output), 0) << output;
+    EXPECT_EQ(jobFields().at(2), "HOLD");
+    EXPECT_EQ(Admin({"delete", "20000101000000_1"}, &output), 1);
+    EXPECT_EQ(output, "No job is named 20000101000000_1.\n");
+
+    // Paused, the service holds nothing: the files are changed directly, and read when it continues.
     ASSERT_TRUE(Control(platform::SERVICE_CONTROL_PAUSE));
     ASSERT_TRUE(WaitForServiceState(platform::SERVICE_PAUSED));
     ASSERT_EQ(Admin({"add-printer", "LATER", "--hold=1"}, &output), 0) << output;
+    ASSERT_EQ(Admin({"delete", name}, &output), 0) << output;
     EXPECT_EQ(Count("1\tAdministration: add-printer LATER --hold=1 (exit status 0)"), 0);
     ASSERT_TRUE(Control(platform::SERVICE_CONTROL_CONTINUE));
     ASSERT_TRUE(WaitForCount("1\tLPD Server is started", 2));
+    EXPECT_TRUE(jobFields().empty());
     EXPECT_TRUE(sendJob("LATER"));
+    EXPECT_EQ(jobFields().at(2), "LATER");
 }
 
 TEST_F(ProgramTest, InstallationAndRemovalRunsReportTheirOutcome) {
