@@ -19,8 +19,13 @@ constexpr int REQUEST_TIME_LIMIT_MILLISECONDS = 5000;
 
 std::u16string AdminChannelName(const std::u16string& baseFolder) {
 #ifdef _WIN32
-    (void)baseFolder;
-    return u"\\\\.\\pipe\\Velmora_VirtualPrinter_admin";
+    // A pipe per base folder (named after a hash of its path, without regard to case).
+    uint32_t hash = 2166136261u;
+    for (const char16_t c : baseFolder) {
+        hash ^= static_cast<uint32_t>(c >= u'A' && c <= u'Z' ? c + (u'a' - u'A') : c);
+        hash *= 16777619u;
+    }
+    return Format(u"\\\\.\\pipe\\Velmora_VirtualPrinter_admin_%08X", hash);
 #else
     return baseFolder + u"admin.socket";
 #endif

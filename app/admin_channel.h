@@ -1,6 +1,7 @@
 // The channel by which velmora-admin reaches a running server (a socket file beside the server's files,
-// which the base folder's permissions restrict, as they restrict the files): its commands run here, on
-// the server's own settings and virtual printers, one at a time, so that the files have one writer.
+// which the base folder's permissions restrict as they restrict the files; a named pipe for Administrators
+// on Windows): its commands run here, on the server's own settings, virtual printers and jobs, one at a
+// time, so that the files have one writer.
 #pragma once
 
 #include <atomic>
