@@ -61,7 +61,7 @@ void CAdminChannel::Serve() {
 void CAdminChannel::Answer(platform::CLocalConnection& connection) {
     std::string request;
     std::vector<std::u16string> arguments;
-    if (!connection.ReceiveMessage(&request, REQUEST_TIME_LIMIT_MILLISECONDS) ||
+    if (!connection.ReceiveWhole(&request, REQUEST_TIME_LIMIT_MILLISECONDS) ||
         !DecodeAdminRequest(request, &arguments)) {
         return;
     }
@@ -75,7 +75,7 @@ void CAdminChannel::Answer(platform::CLocalConnection& connection) {
         Reporter.WriteLog(
             Format(u"%d\tAdministration: %s (exit status %d)", Reporter.ModeDigit(), line, result.ExitCode));
     }
-    connection.SendMessage(EncodeAdminResult(result));
+    connection.SendWhole(EncodeAdminResult(result));
 }
 
 }  // namespace velmora

@@ -228,7 +228,7 @@ int ReceiveLineSoFar(LpdConnection* connection, bool start) {
         if (!GrowLineBuffer(connection, LINE_CHUNK, &size))
             return FailReception(connection, ERROR_ALLOCATION);
         char* space = connection->Buffer.get() + connection->Length;
-        platform::SetQuickAck(connection->Socket.Get());
+        // No quick acknowledgement here: every line is answered at once, and the answer carries it.
         const long received = platform::Receive(connection->Socket.Get(), space, LINE_CHUNK);
         if (received == 0)
             return FailReception(connection, CONNECTION_CLOSED);

@@ -63,7 +63,7 @@ void CLpdFront::AcceptAll(platform::SocketHandle listener) {
     using namespace platform;
     for (int i = 0; i < ACCEPTS_PER_TURN; ++i) {
         CIpv4SocketAddress peer;
-        CSocket socket(Accept(listener, &peer));
+        CSocket socket(Accept(listener, &peer, true));
         if (socket) {
             // A refused client's socket closes here, unread.
             if (Gate.Admits(peer))
@@ -88,8 +88,6 @@ void CLpdFront::Admit(platform::CSocket socket, const platform::CIpv4SocketAddre
             Format(u"%d\tERROR: cannot run thread LPD client (allocation error)", Out.Mode));
         return;
     }
-    // Accepted sockets do not inherit non-blocking mode everywhere.
-    platform::SetNonBlocking(socket.Get(), true);
     connection->Socket = std::move(socket);
     connection->Peer = std::make_unique<platform::CIpv4SocketAddress>(peer);
     connection->Timing = Timing.Get();

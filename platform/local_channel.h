@@ -16,9 +16,9 @@ class CLocalConnection {
     CLocalConnection& operator=(CLocalConnection&& other) noexcept;
 
     bool IsOpen() const;
-    bool SendMessage(const std::string& bytes);
+    bool SendWhole(const std::string& bytes);
     // Waits up to the time for a whole message; false when none came.
-    bool ReceiveMessage(std::string* bytes, int timeoutMilliseconds);
+    bool ReceiveWhole(std::string* bytes, int timeoutMilliseconds);
     // Whether the program at the other end may administer the printers (see IsPrinterAdministrator).
     bool PeerIsPrinterAdministrator() const;
 

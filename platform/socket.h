@@ -45,7 +45,8 @@ int BindLoopback(SocketHandle socket, uint16_t port);
 // Binds to one local IPv4 address (host byte order): a client that must come from that address.
 int BindLocalAddress(SocketHandle socket, uint32_t address, uint16_t port);
 int Listen(SocketHandle socket, int backlog);
-SocketHandle Accept(SocketHandle listener, CIpv4SocketAddress* peer);
+// The accepted socket is blocking unless nonBlocking, whatever the listener's mode.
+SocketHandle Accept(SocketHandle listener, CIpv4SocketAddress* peer, bool nonBlocking = false);
 // Bytes received, 0 when the peer closed the connection in an orderly way, -1 on failure.
 long Receive(SocketHandle socket, void* buffer, std::size_t size);
 long Send(SocketHandle socket, const void* data, std::size_t size);

@@ -74,8 +74,8 @@ int Run(const std::vector<std::u16string>& arguments) {
     if (platform::ConnectLocalChannel(AdminChannelName(app.BaseFolder), &channel)) {
         std::string reply;
         CAdminResult result;
-        if (!channel.SendMessage(EncodeAdminRequest(arguments)) ||
-            !channel.ReceiveMessage(&reply, REPLY_TIME_LIMIT_MILLISECONDS) ||
+        if (!channel.SendWhole(EncodeAdminRequest(arguments)) ||
+            !channel.ReceiveWhole(&reply, REPLY_TIME_LIMIT_MILLISECONDS) ||
             !DecodeAdminResult(reply, &result)) {
             return Finish(AdminError(ADMIN_FAILED, LoadString(IDS_ADMIN_NO_ANSWER)));
         }

@@ -74,7 +74,7 @@ bool CLocalConnection::IsOpen() const {
     return Native && Native->Socket.IsValid();
 }
 
-bool CLocalConnection::SendMessage(const std::string& bytes) {
+bool CLocalConnection::SendWhole(const std::string& bytes) {
     if (!IsOpen() || bytes.size() > MESSAGE_LIMIT)
         return false;
     std::string framed(4, '\0');
@@ -93,7 +93,7 @@ bool CLocalConnection::SendMessage(const std::string& bytes) {
     return true;
 }
 
-bool CLocalConnection::ReceiveMessage(std::string* bytes, int timeoutMilliseconds) {
+bool CLocalConnection::ReceiveWhole(std::string* bytes, int timeoutMilliseconds) {
     if (!IsOpen())
         return false;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);

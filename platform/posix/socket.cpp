@@ -179,13 +179,14 @@ int SetQuickAck(SocketHandle socket) {
     return 0;
 }
 
-SocketHandle Accept(SocketHandle listener, CIpv4SocketAddress* peer) {
+SocketHandle Accept(SocketHandle listener, CIpv4SocketAddress* peer, bool nonBlocking) {
     sockaddr_in address = {};
     socklen_t size = sizeof address;
     int descriptor;
-    // The accepted socket is blocking whatever the listener's mode: the caller decides.
+    // The accepted socket's mode is the caller's, whatever the listener's.
+    const int flags = SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0);
     do {
-        descriptor = accept4(ToNative(listener), reinterpret_cast<sockaddr*>(&address), &size, SOCK_CLOEXEC);
+        descriptor = accept4(ToNative(listener), reinterpret_cast<sockaddr*>(&address), &size, flags);
     } while (descriptor < 0 && errno == EINTR);
     if (descriptor < 0) {
         FailSocketCall();

@@ -98,7 +98,7 @@ bool CLocalConnection::IsOpen() const {
     return Native && Native->Pipe.Valid();
 }
 
-bool CLocalConnection::SendMessage(const std::string& bytes) {
+bool CLocalConnection::SendWhole(const std::string& bytes) {
     if (!IsOpen() || bytes.size() > MESSAGE_LIMIT)
         return false;
     std::string framed(4, '\0');
@@ -109,7 +109,7 @@ bool CLocalConnection::SendMessage(const std::string& bytes) {
                     WritePart);
 }
 
-bool CLocalConnection::ReceiveMessage(std::string* bytes, int timeoutMilliseconds) {
+bool CLocalConnection::ReceiveWhole(std::string* bytes, int timeoutMilliseconds) {
     if (!IsOpen())
         return false;
     const DWORD wait = static_cast<DWORD>(timeoutMilliseconds);

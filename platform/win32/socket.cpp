@@ -77,7 +77,7 @@ int SetQuickAck(SocketHandle socket) {
     return 0;
 }
 
-SocketHandle Accept(SocketHandle listener, CIpv4SocketAddress* peer) {
+SocketHandle Accept(SocketHandle listener, CIpv4SocketAddress* peer, bool nonBlocking) {
     sockaddr_in address = {};
     int size = sizeof address;
     CSocket accepted(
@@ -86,10 +86,9 @@ SocketHandle Accept(SocketHandle listener, CIpv4SocketAddress* peer) {
         FailSocketCall();
         return SOCKET_INVALID;
     }
-    // Windows gives the accepted socket the listener's mode; it is blocking whatever that is: the caller
-    // decides.
-    u_long blocking = 0;
-    if (ioctlsocket(ToNative(accepted.Get()), FIONBIO, &blocking) != 0) {
+    // Windows gives the accepted socket the listener's mode; the caller's is set.
+    u_long mode = nonBlocking ? 1 : 0;
+    if (ioctlsocket(ToNative(accepted.Get()), FIONBIO, &mode) != 0) {
         FailSocketCall();
         return SOCKET_INVALID;
     }
