@@ -398,6 +398,10 @@ TEST_F(PackageTest, InstalledServiceRoleServesAJobIntoItsBaseFolder) {
     EXPECT_EQ(Value(Status(), "CurrentState"), "1");
     ExpectSavedJob("first job\n");
     EXPECT_NE(LogText().find("LPD Server is started"), std::string::npos);
+    // The installed tool lists it, held on PASS.
+    std::string jobs;
+    EXPECT_EQ(Run(Root("/opt/velmora/velmora-admin"), {"jobs", "--machine"}, &jobs), 0);
+    EXPECT_NE(jobs.find("\theld\tPASS\t"), std::string::npos) << jobs;
 
     // Everything the service made in the base folder is the group's to change and nobody else's to read.
     for (const auto& entry : std::filesystem::recursive_directory_iterator(Root(BASE))) {
