@@ -32,6 +32,8 @@ std::u16string Table(const std::vector<std::vector<std::u16string>>& rows) {
             if (i + 1 < row.size())
                 text += std::u16string(widths[i] - row[i].size() + 2, u' ');
         }
+        // Empty last cells leave no spaces behind.
+        text.erase(text.find_last_not_of(u' ') + 1);
         text += u"\n";
     }
     return text;
