@@ -1,4 +1,5 @@
 #include "platform/local_channel.h"
+#include "platform/local_channel_frame.h"
 
 #include <grp.h>
 #include <poll.h>
@@ -27,9 +28,6 @@ struct CLocalChannelListener::CNative {
 };
 
 namespace {
-
-// Messages longer than this are refused: commands and their answers are small.
-constexpr uint32_t MESSAGE_LIMIT = 16 * 1024 * 1024;
 
 bool Address(const std::u16string& name, sockaddr_un* address) {
     const std::string path = UnicodeToAnsi(name);
@@ -75,12 +73,9 @@ bool CLocalConnection::IsOpen() const {
 }
 
 bool CLocalConnection::SendWhole(const std::string& bytes) {
-    if (!IsOpen() || bytes.size() > MESSAGE_LIMIT)
+    std::string framed;
+    if (!IsOpen() || !FrameMessage(bytes, &framed))
         return false;
-    std::string framed(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        framed[static_cast<std::size_t>(i)] = static_cast<char>(bytes.size() >> (8 * i));
-    framed += bytes;
     for (std::size_t done = 0; done < framed.size();) {
         const ssize_t put =
             send(Native->Socket.Get(), framed.data() + done, framed.size() - done, MSG_NOSIGNAL);
@@ -97,12 +92,12 @@ bool CLocalConnection::ReceiveWhole(std::string* bytes, int timeoutMilliseconds)
     if (!IsOpen())
         return false;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
-    unsigned char head[4];
-    if (!ReceiveAll(Native->Socket.Get(), reinterpret_cast<char*>(head), 4, end))
+    unsigned char head[CHANNEL_HEAD_SIZE];
+    std::size_t size = 0;
+    if (!ReceiveAll(Native->Socket.Get(), reinterpret_cast<char*>(head), CHANNEL_HEAD_SIZE, end) ||
+        !FramedLength(head, &size)) {
         return false;
-    const uint32_t size = head[0] | head[1] << 8 | head[2] << 16 | static_cast<uint32_t>(head[3]) << 24;
-    if (size > MESSAGE_LIMIT)
-        return false;
+    }
     bytes->assign(size, '\0');
     return ReceiveAll(Native->Socket.Get(), bytes->data(), size, end);
 }

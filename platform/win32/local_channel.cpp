@@ -1,4 +1,5 @@
 #include "platform/local_channel.h"
+#include "platform/local_channel_frame.h"
 
 // clang-format off
 #include <windows.h>
@@ -13,8 +14,6 @@ namespace velmora::platform {
 
 namespace {
 
-// Messages longer than this are refused: commands and their answers are small.
-constexpr uint32_t MESSAGE_LIMIT = 16 * 1024 * 1024;
 constexpr DWORD PIPE_BUFFER = 64 * 1024;
 
 // Closes a handle once.
@@ -99,12 +98,9 @@ bool CLocalConnection::IsOpen() const {
 }
 
 bool CLocalConnection::SendWhole(const std::string& bytes) {
-    if (!IsOpen() || bytes.size() > MESSAGE_LIMIT)
+    std::string framed;
+    if (!IsOpen() || !FrameMessage(bytes, &framed))
         return false;
-    std::string framed(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        framed[static_cast<std::size_t>(i)] = static_cast<char>(bytes.size() >> (8 * i));
-    framed += bytes;
     return Complete(Native->Pipe.Value, framed.data(), static_cast<DWORD>(framed.size()), INFINITE,
                     WritePart);
 }
@@ -113,14 +109,14 @@ bool CLocalConnection::ReceiveWhole(std::string* bytes, int timeoutMilliseconds)
     if (!IsOpen())
         return false;
     const DWORD wait = static_cast<DWORD>(timeoutMilliseconds);
-    unsigned char head[4];
-    if (!Complete(Native->Pipe.Value, reinterpret_cast<char*>(head), 4, wait, ReadPart))
+    unsigned char head[CHANNEL_HEAD_SIZE];
+    std::size_t size = 0;
+    if (!Complete(Native->Pipe.Value, reinterpret_cast<char*>(head), CHANNEL_HEAD_SIZE, wait, ReadPart) ||
+        !FramedLength(head, &size)) {
         return false;
-    const uint32_t size = head[0] | head[1] << 8 | head[2] << 16 | static_cast<uint32_t>(head[3]) << 24;
-    if (size > MESSAGE_LIMIT)
-        return false;
+    }
     bytes->assign(size, '\0');
-    return size == 0 || Complete(Native->Pipe.Value, bytes->data(), size, wait, ReadPart);
+    return size == 0 || Complete(Native->Pipe.Value, bytes->data(), static_cast<DWORD>(size), wait, ReadPart);
 }
 
 bool CLocalConnection::PeerIsPrinterAdministrator() const {
