@@ -354,7 +354,7 @@ TEST_F(PrinterConfigTest, FailedSavesLeaveTheOldFileAndTheListAsTheyWere) {
 
     const auto before = app_.PrinterList.Snapshot();
     app_.PrinterConfig.SetPath(U16(folder_.File("gone/Printer.cfg")));
-    app_.SavePrinterConfig();
+    EXPECT_FALSE(app_.PrinterConfig.SavePrinterConfig(app_.PrinterList));
     EXPECT_EQ(messages_.size(), 2u);
     EXPECT_EQ(app_.PrinterList.Snapshot(), before);
     ASSERT_EQ(Records().size(), edited.size());

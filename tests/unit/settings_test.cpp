@@ -77,6 +77,7 @@ TEST_F(SettingsTest, ValuesAreReadLikeTheWindowsProfileFunctions) {
               "LogLevel=2junk\r\n"
               "AutoHide=-3\r\n"
               "Stress=\r\n"
+              "AccessFile_MaxAttempts= \r\n"
               "AutoStart\r\n"
               "DeleteSpoolTimeOut=99999999999\r\n");
     app_.LoadSettings();
@@ -84,7 +85,8 @@ TEST_F(SettingsTest, ValuesAreReadLikeTheWindowsProfileFunctions) {
     EXPECT_EQ(app_.Settings.PortLPD, 0);     // non-numeric
     EXPECT_EQ(app_.Settings.LogLevel, 2);    // leading digits
     EXPECT_EQ(app_.Settings.AutoHide, -3);
-    EXPECT_EQ(app_.Settings.Stress, 0);     // empty value: the default
+    EXPECT_EQ(app_.Settings.Stress, 0);  // empty value: the default
+    EXPECT_EQ(app_.Settings.AccessFile_MaxAttempts, 10);
     EXPECT_EQ(app_.Settings.AutoStart, 1);  // a line without '=' is no key
     EXPECT_EQ(app_.Settings.DeleteSpoolTimeOut, 2147483647);
     app_.SaveSettings();
