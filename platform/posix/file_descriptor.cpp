@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -44,6 +45,20 @@ bool ReadExactly(int descriptor, void* buffer, std::size_t size, int millisecond
         if (got <= 0)
             return false;
         done += static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+bool SendAll(int fd, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t put = send(fd, bytes + done, size - done, MSG_NOSIGNAL);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        done += static_cast<std::size_t>(put);
     }
     return true;
 }

@@ -30,6 +30,8 @@ void ReadToEnd(int descriptor, std::string* content);
 // the file cannot be opened.
 bool ReadWholeFile(const std::string& path, std::string* content);
 
+// Sends every byte to a socket, without SIGPIPE when the peer has gone; false on failure.
+bool SendAll(int fd, const void* data, std::size_t size);
 // Reads exactly the size, waiting up to the time for each piece; false on time-out, failure or end.
 bool ReadExactly(int descriptor, void* buffer, std::size_t size, int milliseconds);
 

@@ -76,16 +76,7 @@ bool CLocalConnection::SendWhole(const std::string& bytes) {
     std::string framed;
     if (!IsOpen() || !FrameMessage(bytes, &framed))
         return false;
-    for (std::size_t done = 0; done < framed.size();) {
-        const ssize_t put =
-            send(Native->Socket.Get(), framed.data() + done, framed.size() - done, MSG_NOSIGNAL);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
+    return SendAll(Native->Socket.Get(), framed.data(), framed.size());
 }
 
 bool CLocalConnection::ReceiveWhole(std::string* bytes, int timeoutMilliseconds) {

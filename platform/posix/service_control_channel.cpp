@@ -38,20 +38,6 @@ int WithControlAddress(const std::string& folder, Operation operation) {
 
 }  // namespace
 
-bool SendAll(int fd, const void* data, std::size_t size) {
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t put = send(fd, bytes + done, size - done, MSG_NOSIGNAL);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
-}
-
 CFileDescriptor ListenForControls(const std::string& folder) {
     CFileDescriptor listener(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!listener.IsValid())

@@ -23,8 +23,6 @@ struct CControlReply {
     CServiceStatus Status;
 };
 
-bool SendAll(int fd, const void* data, std::size_t size);
-
 // Listens on the folder's control socket, replacing an earlier one; nothing held, with errno set, on
 // failure.
 CFileDescriptor ListenForControls(const std::string& folder);
