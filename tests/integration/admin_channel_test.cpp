@@ -51,8 +51,11 @@ TEST_F(AdminChannelTest, TheToolChangesWhatTheServerHolds) {
     }
     ASSERT_EQ(Admin({"transfer", "20260101000000_7", "NEW"}, &output), 0) << output;
     ASSERT_EQ(Admin({"release", "20260101000000_7"}, &output), 0) << output;
-    EXPECT_EQ(job->PrinterName, u"NEW");
-    EXPECT_EQ(job->State, STATE_READY);
+    {
+        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
+        EXPECT_EQ(job->PrinterName, u"NEW");
+        EXPECT_EQ(job->State, STATE_READY);
+    }
     ASSERT_EQ(Admin({"jobs", "--machine"}, &output), 0);
     EXPECT_EQ(output.rfind("20260101000000_7\tready\tNEW\t", 0), 0u) << output;
 
