@@ -3,8 +3,10 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <csignal>
 #include <string>
+#include <thread>
 #include <vector>
 
 #if defined(_WIN32) && !defined(SIGKILL)
@@ -104,6 +106,25 @@ class ChildProcess {
     int channels_ = -1;
     std::string pending_;
 };
+
+// Checks the condition every few milliseconds until it holds (true) or the time is over (its last value).
+// Between checks it calls the idle step (a message loop's turn, for example) or sleeps.
+template <typename Condition, typename Idle>
+bool WaitUntil(Condition condition, int milliseconds, Idle idle) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        if (condition())
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return condition();
+        idle();
+    }
+}
+template <typename Condition>
+bool WaitUntil(Condition condition, int milliseconds = 10000) {
+    return WaitUntil(condition, milliseconds,
+                     [] { std::this_thread::sleep_for(std::chrono::milliseconds(5)); });
+}
 
 // Path of a helper program built beside the tests (velmora_<name>).
 std::string ToolPath(const std::string& name);

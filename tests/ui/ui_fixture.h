@@ -23,15 +23,10 @@ class UiFixture : public AppFixture {
     // Runs the message loop until the condition holds or the time is over; the condition's last value.
     template <typename Condition>
     static bool WaitFor(Condition condition, int milliseconds = 10000) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-        for (;;) {
+        return WaitUntil(condition, milliseconds, [] {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            if (condition())
-                return true;
-            if (std::chrono::steady_clock::now() >= deadline)
-                return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        });
     }
 
   protected:
