@@ -19,7 +19,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 FAULTS = [
     # platform/
     ("platform/posix/socket.cpp", "const int flags = SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0);",
-     "const int flags = SOCK_CLOEXEC;", "accepted sockets stay blocking"),
+     "const int flags = SOCK_CLOEXEC | (nonBlocking ? SOCK_CLOEXEC : 0);", "accepted sockets stay blocking"),
     ("platform/posix/local_channel.cpp", "if (peer.uid == 0 || peer.uid == geteuid())",
      "if (peer.uid == 0 || peer.uid != geteuid())", "the channel's caller check"),
     ("platform/posix/identity.cpp", "    if (geteuid() == 0)\n        return true;",
