@@ -19,20 +19,11 @@ std::string Show(const std::vector<std::u16string>& arguments) {
     return shown;
 }
 
-struct SplitCase {
-    std::u16string CommandLine;
-    std::vector<std::u16string> Arguments;
-};
-
-void ExpectSplits(const std::vector<SplitCase>& cases) {
-    for (const SplitCase& c : cases) {
-        EXPECT_EQ(Show(platform::SplitCommandLine(c.CommandLine)), Show(c.Arguments))
-            << "command line: " << platform::UnicodeToAnsi(c.CommandLine);
-    }
-}
-
-TEST(SplitCommandLineTest, ArgumentsFollowTheBackslashAndQuotationRules) {
-    ExpectSplits({
+TEST(SplitCommandLineTest, ArgumentsFollowTheBackslashAndQuotationRulesAndTheProgramNameItsOwn) {
+    const struct {
+        std::u16string CommandLine;
+        std::vector<std::u16string> Arguments;
+    } cases[] = {
         {u"prog \"a b c\" d e", {u"prog", u"a b c", u"d", u"e"}},
         {uR"(prog "ab\"c" "\\" d)", {u"prog", uR"(ab"c)", uR"(\)", u"d"}},
         // Backslashes not followed by a quotation mark are literal.
@@ -56,11 +47,7 @@ TEST(SplitCommandLineTest, ArgumentsFollowTheBackslashAndQuotationRules) {
         // Spaces and tabs, however many, separate; trailing ones add nothing.
         {u"prog\ta \t b  ", {u"prog", u"a", u"b"}},
         {u"prog   ", {u"prog"}},
-    });
-}
-
-TEST(SplitCommandLineTest, TheProgramNameHasItsOwnRules) {
-    ExpectSplits({
+        // The program name has its own rules.
         {uR"("C:\Program Files\Reader\reader.exe" /t %1)",
          {uR"(C:\Program Files\Reader\reader.exe)", u"/t", u"%1"}},
         {u"\"abc\" d e", {u"abc", u"d", u"e"}},
@@ -74,7 +61,10 @@ TEST(SplitCommandLineTest, TheProgramNameHasItsOwnRules) {
         // A line that starts with white space has an empty program name.
         {u" a b", {u"", u"a", u"b"}},
         {u"", {}},
-    });
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Show(platform::SplitCommandLine(c.CommandLine)), Show(c.Arguments))
+            << Show({c.CommandLine});
 }
 
 TEST(SplitCommandLineTest, AQuotedArgumentComesBackUnchanged) {
