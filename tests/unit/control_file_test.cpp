@@ -78,17 +78,13 @@ TEST(ControlFileTest, LinesOutsideTheTableChangeNothing) {
 }
 
 TEST(ControlFileTest, OnlyTheExactMarkerAtTheStartOfAZLineMeansCompressed) {
-    EXPECT_TRUE(Job("Hhost\nZ:compressFlux\nNa.pdf\n").Apply());
-    EXPECT_TRUE(Job("Z:compressFlux level=9 v2\n").Apply());
-    EXPECT_TRUE(Job("Z:compressFluxion\n").Apply());  // whatever follows the 13 characters is ignored
-    EXPECT_FALSE(Job("Z:compress\n").Apply());
-    EXPECT_FALSE(Job("ZcompressFlux\n").Apply());
-    EXPECT_FALSE(Job("Zcompress\n").Apply());
-    EXPECT_FALSE(Job("Z:CompressFlux\n").Apply());
-    EXPECT_FALSE(Job("Z :compressFlux\n").Apply());
-    EXPECT_FALSE(Job("N:compressFlux\n").Apply());
-    // Another Z line does not take the mark back.
-    EXPECT_TRUE(Job("Z:compressFlux\nZother\n").Apply());
+    // Whatever follows the 13 characters is ignored, and another Z line does not take the mark back.
+    for (const char* compressed : {"Hhost\nZ:compressFlux\nNa.pdf\n", "Z:compressFlux level=9 v2\n",
+                                   "Z:compressFluxion\n", "Z:compressFlux\nZother\n"})
+        EXPECT_TRUE(Job(compressed).Apply()) << compressed;
+    for (const char* plain : {"Z:compress\n", "ZcompressFlux\n", "Zcompress\n", "Z:CompressFlux\n",
+                              "Z :compressFlux\n", "N:compressFlux\n"})
+        EXPECT_FALSE(Job(plain).Apply()) << plain;
 }
 
 TEST(ControlFileTest, AZeroUnitEndsTheControlFile) {

@@ -108,53 +108,20 @@ TEST(JobArchiveWriteTest, BytesOfSmallLists) {
     EXPECT_TRUE(none.Jobs.empty());
     EXPECT_FALSE(none.Damaged);
 
-    Bytes one;
-    one.U16(1).Raw(std::string("\xFF\xFF\x01\x00\x0A\x00", 6)).Raw("CSpoolFile");
-    one.Raw(std::string("\xFF\xFE\xFF\x00", 4)).Raw(std::string(4, '\0'));
-    for (int i = 0; i < 13; ++i)
-        one.Raw(std::string("\xFF\xFE\xFF\x00", 4));
-    EXPECT_EQ(Hex(WriteJobArchive({std::make_shared<CSpoolFile>()})), Hex(one.Str()));
-
-    // Two records: the second names the class by its index, 0x8001.
-    const std::string two = WriteJobArchive({std::make_shared<CSpoolFile>(), std::make_shared<CSpoolFile>()});
-    const std::size_t firstEnd = one.Size();
-    ASSERT_EQ(two.size(), firstEnd + 2 + 60);
-    EXPECT_EQ(Hex(two.substr(0, 2)), "02 00 ");
-    EXPECT_EQ(Hex(two.substr(2, firstEnd - 2)), Hex(one.Str().substr(2)));
-    EXPECT_EQ(Hex(two.substr(firstEnd, 2)), "01 80 ");
-    EXPECT_EQ(two.substr(firstEnd + 2), one.Str().substr(firstEnd - 60));
-}
-
-TEST(JobArchiveWriteTest, FieldsInArchiveOrder) {
-    // Every field distinct: a swapped pair (SourceHost and ControlFile are archived against their
-    // declaration order) shows in the bytes even when reader and writer agree with each other.
-    auto job = std::make_shared<CSpoolFile>();
-    job->DocumentName = u"doc";
-    job->State = STATE_ERROR;
-    job->StateText = u"Error";
-    job->Owner = u"own";
-    job->DateInserted = u"date";
-    job->FileSize = u"size";
-    job->FileType = u"PCL";
-    job->PrinterName = u"prn";
-    job->LocalFileName = u"local";
-    job->ReceivedFileName = u"dfA";
-    job->ControlFile = u"ctl";
-    job->SourceHost = u"host";
-    job->JobName = u"jn";
-    job->JobClass = u"jc";
-    job->ErrorText = u"err";
-
+    // Every field distinct, so that SourceHost and ControlFile, archived against their declaration order,
+    // cannot pass for each other; the second record names the class by its index, 0x8001.
     Bytes expected;
-    expected.U16(1).Class().Wide(u"doc").U32(4);
-    for (const char16_t* text : {u"Error", u"own", u"date", u"size", u"PCL", u"prn", u"local", u"dfA",
-                                 u"host", u"ctl", u"jn", u"jc", u"err"}) {
-        expected.Wide(text);
-    }
-    EXPECT_EQ(Hex(WriteJobArchive({job})), Hex(expected.Str()));
+    expected.U16(2).Class().Wide(u"xA").U32(4);
+    for (char16_t letter : std::u16string(u"BCDEFGHIKJLMN"))
+        expected.Wide(std::u16string{u'x', letter});
+    expected.U16(0x8001).Wide(u"").U32(0);
+    for (int i = 0; i < 13; ++i)
+        expected.Wide(u"");
+    EXPECT_EQ(Hex(WriteJobArchive({MakeJob(u"x", STATE_ERROR), std::make_shared<CSpoolFile>()})),
+              Hex(expected.Str()));
 }
 
-TEST(JobArchiveWriteTest, StringLengthForms) {
+TEST(JobArchiveWriteTest, StringLengthFormsAreWrittenAndReadBack) {
     struct Case {
         std::size_t Units;
         std::string LengthBytes;
@@ -167,41 +134,32 @@ TEST(JobArchiveWriteTest, StringLengthForms) {
         {0xFFFE, std::string("\xFF\xFF\xFF\xFE\xFF\x00\x00", 7)},
         {70000, std::string("\xFF\xFF\xFF\x70\x11\x01\x00", 7)},
     };
-    const std::size_t bodyStart = 2 + 6 + 10;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Units);
         auto job = std::make_shared<CSpoolFile>();
         job->DocumentName.assign(c.Units, u'\x3042');  // あ: 42 30 in the file
         job->State = 0x01020304;
-        const std::string bytes = WriteJobArchive({job});
-        const std::string marker = "\xFF\xFE\xFF";
-        ASSERT_EQ(bytes.size(), bodyStart + 3 + c.LengthBytes.size() + 2 * c.Units + 4 + 13 * 4);
-        EXPECT_EQ(Hex(bytes.substr(bodyStart, 3 + c.LengthBytes.size())), Hex(marker + c.LengthBytes));
-        const std::size_t textStart = bodyStart + 3 + c.LengthBytes.size();
-        std::string text;
+        Bytes expected;
+        expected.U16(1).Class().U8(0xFF).U16(0xFFFE).Raw(c.LengthBytes);
         for (std::size_t i = 0; i < c.Units; ++i)
-            text += "\x42\x30";
-        EXPECT_TRUE(bytes.substr(textStart, 2 * c.Units) == text);
-        EXPECT_EQ(Hex(bytes.substr(textStart + 2 * c.Units, 4)), "04 03 02 01 ");
+            expected.U16(0x3042);
+        expected.U32(0x01020304);
+        for (int i = 0; i < 13; ++i)
+            expected.Wide(u"");
+        const std::string bytes = WriteJobArchive({job});
+        EXPECT_TRUE(bytes == expected.Str()) << Hex(bytes.substr(0, 40));
+        const CJobArchiveContent content = ReadJobArchive(bytes);
+        EXPECT_FALSE(content.Damaged);
+        ExpectSameJobs(content.Jobs, {job});
     }
 }
 
-TEST(JobArchiveRoundTripTest, EveryLengthFormAndNonLatinText) {
-    const std::size_t lengths[] = {0, 254, 255, 0xFFFD, 0xFFFE, 70000};
+TEST(JobArchiveRoundTripTest, EveryStateAndNonLatinText) {
     std::vector<SpoolFilePtr> jobs;
-    for (int32_t state = 0; state <= 4; ++state) {
+    for (int32_t state = 0; state <= 4; ++state)
         jobs.push_back(
             MakeJob(u"job" + std::u16string(1, static_cast<char16_t>(u'0' + state)) + u"-", state));
-    }
-    // Long strings in several fields, each filled with its own unit so that fields cannot pass for
-    // each other.
-    int n = 0;
-    for (std::size_t length : lengths) {
-        SpoolFilePtr& job = jobs[static_cast<std::size_t>(n) % jobs.size()];
-        (*job).*STRING_FIELDS[static_cast<std::size_t>(n) % std::size(STRING_FIELDS)] =
-            std::u16string(length, static_cast<char16_t>(0x4E00 + n));
-        ++n;
-    }
+    jobs[0]->JobClass = std::u16string(300, u'\x4E00');
     jobs[1]->DocumentName = u"請求書_2024年度.pdf";
     jobs[1]->SourceHost = u"\U0001F5A8-host";  // a surrogate pair
     jobs[1]->ControlFile = std::u16string(u"Hhost\nPuser\0Nname\n", 18);
@@ -238,13 +196,11 @@ TEST(JobArchiveRoundTripTest, CountForms) {
         const CJobArchiveContent content = ReadJobArchive(bytes);
         EXPECT_FALSE(content.Damaged);
         ASSERT_EQ(content.Jobs.size(), c.Count);
-        for (std::size_t i = 0; i < c.Count; ++i) {
-            if (content.Jobs[i]->State != static_cast<int32_t>(i) ||
-                content.Jobs[i]->LocalFileName != jobs[i]->LocalFileName) {
-                ADD_FAILURE() << "record " << i << " differs";
-                break;
-            }
-        }
+        std::size_t same = 0;
+        while (same < c.Count && content.Jobs[same]->State == static_cast<int32_t>(same) &&
+               content.Jobs[same]->LocalFileName == jobs[same]->LocalFileName)
+            ++same;
+        EXPECT_EQ(same, c.Count) << "the first record that differs";
     }
 }
 
@@ -328,6 +284,8 @@ TEST(JobArchiveReadTest, FormatErrorsStopTheReading) {
         {"repeated class with another schema", Bytes().U16(2).Class().Body(u'a').Class(2).Body(u'b'), 1});
     cases.push_back(
         {"fewer entries than counted", Bytes().U16(3).Class().Body(u'a').U16(0x8001).Body(u'b'), 2});
+    cases.push_back({"index of a record after a repeated class",
+                     Bytes().U16(4).Class().Body(u'a').U16(0).Class().Body(u'b').U16(0x8004).Body(u'c'), 2});
     cases.push_back({"huge count", Bytes().U16(0xFFFF).U32(0xFFFFFFFF).Class().Body(u'a'), 1});
     cases.push_back(
         {"string longer than the file",
@@ -347,7 +305,7 @@ TEST(JobArchiveReadTest, FormatErrorsStopTheReading) {
 
 TEST(JobArchiveReadTest, EmptyEntriesAndRepeatedClassDescriptions) {
     // Indexes: class 1, record "a" 2, the empty entry none, the class again 3, record "b" 4, then
-    // 0x8003 names the second description and record "c" takes 5; 0x8004 would name record "b".
+    // 0x8003 names the second description and record "c" takes 5.
     Bytes file;
     file.U16(6).Class().Body(u'a').U16(0x0000).Class().Body(u'b', 1).U16(0x8003).Body(u'c', 2);
     file.U16(0x8001).Body(u'd', 3).U16(0x0000);
@@ -364,12 +322,6 @@ TEST(JobArchiveReadTest, EmptyEntriesAndRepeatedClassDescriptions) {
         EXPECT_EQ(content.Jobs[i]->ControlFile, (std::u16string{letters[i], u'a'}));
         EXPECT_EQ(content.Jobs[i]->ErrorText, (std::u16string{letters[i], u'd'}));
     }
-
-    Bytes recordIndex;
-    recordIndex.U16(4).Class().Body(u'a').U16(0x0000).Class().Body(u'b').U16(0x8004).Body(u'c');
-    const CJobArchiveContent stopped = ReadJobArchive(recordIndex.Str());
-    EXPECT_TRUE(stopped.Damaged);
-    EXPECT_EQ(stopped.Jobs.size(), 2u);
 }
 
 TEST(JobArchiveReadTest, EightBitStringsAreConvertedAndWrittenBackAsUtf16) {
@@ -403,12 +355,7 @@ TEST(JobArchiveReadTest, EightBitStringsAreConvertedAndWrittenBackAsUtf16) {
     EXPECT_EQ(job.SourceHost, u"D");
     EXPECT_EQ(job.ControlFile, u"E");
 
-    auto expected = std::make_shared<CSpoolFile>();
-    for (Strings field : STRING_FIELDS)
-        (*expected).*field = job.*field;
-    expected->State = 1;
     const std::string rewritten = WriteJobArchive(content.Jobs);
-    EXPECT_EQ(rewritten, WriteJobArchive({expected}));
     EXPECT_EQ(Hex(rewritten.substr(18, 4)), "FF FE FF 03 ");
     EXPECT_EQ(Hex(rewritten.substr(32, 6)), utf8 ? "FF FE FF 02 E5 65 " : "FF FE FF 06 E6 00 ");
 }

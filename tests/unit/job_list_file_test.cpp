@@ -19,7 +19,6 @@ using test::ChildProcess;
 using test::ReadFile;
 using test::ToolPath;
 using test::U16;
-using Clock = std::chrono::steady_clock;
 
 class JobListFileTest : public test::AppFixture {
   protected:
@@ -33,54 +32,44 @@ class JobListFileTest : public test::AppFixture {
         app_->Jobs.AppendJob(job);
     }
 
-    // A second application object reading the same base folder, as the next run would.
-    std::vector<std::u16string> LoadedNames() {
+    // The jobs a second application object reads from the same base folder, as the next run would.
+    std::vector<SpoolFilePtr> Loaded() {
         CVelmoraVirtualPrinterApp next;
         next.Jobs.SetListPath(app_->Jobs.ListPath());
         next.Jobs.LoadJobList();
+        return next.Jobs.JobList;
+    }
+    std::vector<std::u16string> LoadedNames() {
         std::vector<std::u16string> names;
-        for (const SpoolFilePtr& job : next.Jobs.JobList)
+        for (const SpoolFilePtr& job : Loaded())
             names.push_back(job->DocumentName);
         return names;
     }
 };
 
-TEST_F(JobListFileTest, StartUpCreatesAnEmptyListAndJobsSurviveARestartWithTheirStates) {
+TEST_F(JobListFileTest, JobsSurviveARestartAndADamagedFileKeepsTheRecordsBeforeTheDamage) {
     EXPECT_EQ(ReadFile(ListPath()), std::string("\0\0", 2));
     Append(u"printing", STATE_PRINTING);
     Append(u"\u65e5\u672c\u8a9e", STATE_ERROR);
-    app_->Jobs.SaveJobList();
-
-    CVelmoraVirtualPrinterApp next;
-    next.Jobs.SetListPath(app_->Jobs.ListPath());
-    next.Jobs.LoadJobList();
-    ASSERT_EQ(next.Jobs.JobList.size(), 2u);
-    EXPECT_EQ(next.Jobs.JobList[0]->State, STATE_PRINTING);  // not taken by the spooler after a restart
-    EXPECT_EQ(next.Jobs.JobList[0]->StateText, u"Printing");
-    EXPECT_EQ(next.Jobs.JobList[1]->DocumentName, u"\u65e5\u672c\u8a9e");
-    EXPECT_TRUE(messages_.empty());
-}
-
-TEST_F(JobListFileTest, ADamagedFileKeepsTheRecordsBeforeTheDamage) {
-    Append(u"one", STATE_READY);
-    Append(u"two", STATE_READY);
     Append(u"three", STATE_READY);
     app_->Jobs.SaveJobList();
+    const std::vector<SpoolFilePtr> loaded = Loaded();
+    ASSERT_EQ(loaded.size(), 3u);
+    EXPECT_EQ(loaded[0]->State, STATE_PRINTING);  // not taken by the spooler after a restart
+    EXPECT_EQ(loaded[0]->StateText, u"Printing");
+    EXPECT_EQ(loaded[1]->DocumentName, u"\u65e5\u672c\u8a9e");
+    EXPECT_TRUE(messages_.empty());
+
     std::string bytes = ReadFile(ListPath());
     bytes.resize(bytes.size() - 10);
     test::WriteFile(ListPath(), bytes);
-
-    {
-        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
-        app_->Jobs.JobList.clear();
-    }
+    app_->Jobs.Clear();
     app_->Jobs.LoadJobList();
     ASSERT_EQ(app_->Jobs.JobList.size(), 2u);
-    EXPECT_EQ(app_->Jobs.JobList[1]->DocumentName, u"two");
+    EXPECT_EQ(app_->Jobs.JobList[1]->DocumentName, u"\u65e5\u672c\u8a9e");
     const std::u16string corrupted = LoadString(IDS_SPOOL_LIST_CORRUPTED);
     EXPECT_EQ(LogMessages().back(), "0\t" + platform::UnicodeToAnsi(corrupted));
     EXPECT_EQ(information_, std::vector<std::u16string>{corrupted});
-
     app_->SetServiceMode(true);
     app_->Jobs.LoadJobList();
     EXPECT_EQ(LogMessages().back(), "1\t" + platform::UnicodeToAnsi(corrupted));
@@ -124,25 +113,14 @@ TEST_F(JobListFileTest, EveryChangeReachesTheDiskSoonAfter) {
     const auto job = app_->Jobs.JobList[7];
     app_->Jobs.ApplyJobAction(JOB_HOLD, job->Id(), false);
 
-    // Waits for the saver, far longer than it may take.
-    const auto deadline = Clock::now() + std::chrono::seconds(20);
-    std::vector<std::u16string> names;
-    while (Clock::now() < deadline && (names = LoadedNames()).size() < 50) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ASSERT_EQ(names.size(), 50u);
-    EXPECT_EQ(names[49], u"job 49");
     // A state change is a change too.
-    const auto savedState = [this] {
-        CVelmoraVirtualPrinterApp next;
-        next.Jobs.SetListPath(app_->Jobs.ListPath());
-        next.Jobs.LoadJobList();
-        return next.Jobs.JobList.size() > 7 ? next.Jobs.JobList[7]->State : -1;
-    };
-    while (Clock::now() < deadline && savedState() != STATE_HELD) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    EXPECT_EQ(savedState(), STATE_HELD);
+    EXPECT_TRUE(test::WaitUntil(
+        [&] {
+            const std::vector<SpoolFilePtr> saved = Loaded();
+            return saved.size() == 50 && saved[49]->DocumentName == u"job 49" &&
+                   saved[7]->State == STATE_HELD;
+        },
+        20000));
     app_->Jobs.StopPromptSaves();
 }
 
@@ -162,10 +140,7 @@ TEST(JobListSaverTest, BurstsAreCoalescedAndTheLastChangeIsSaved) {
         saver.RequestSave();
         std::this_thread::sleep_for(std::chrono::microseconds(250));
     }
-    const auto deadline = Clock::now() + std::chrono::seconds(20);
-    while (savedUpTo != 1999 && Clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(savedUpTo, 1999);
+    EXPECT_TRUE(test::WaitUntil([&] { return savedUpTo == 1999; }, 20000));
     EXPECT_LT(saves, 200);  // far fewer saves than changes
     saver.Stop();
     saver.RequestSave();  // ignored once stopped
@@ -242,11 +217,10 @@ TEST_F(JobListFileTest, StartUpRecoversTheJournalsJobsAndHoldsUnnamedSpoolFiles)
     EXPECT_EQ(unnamed.State, STATE_HELD);
     EXPECT_EQ(unnamed.FileSize, u"7 bytes");
     const std::vector<std::string> log = LogMessages();
-    for (int i = 0; i < 3; ++i) {
-        const char* names[] = {"received.tmp", "lost.tmp", "renamed.tmp"};
+    const char* names[] = {"received.tmp", "lost.tmp", "renamed.tmp"};
+    for (int i = 0; i < 3; ++i)
         EXPECT_EQ(log.at(log.size() - 4 + i),
                   "0\tJob recovered from the journal: " + queue + names[i] + ", Queue:LP1");
-    }
     EXPECT_EQ(log.back(), "0\tSpool file named by no job, held: " + queue + "unnamed.tmp, Queue:LP1");
     // The list on the disk holds them all, and the journal let them go.
     EXPECT_EQ(ReadJobArchive(ReadFile(ListPath())).Jobs.size(), 5u);
@@ -258,7 +232,6 @@ TEST_F(JobListFileTest, ASaveInterruptedAtAnyPointLeavesAReadableFile) {
     const std::string base = folder_.Path() + "/interrupted";
     for (int round = 0; round < 8; ++round) {
         ChildProcess server(ToolPath("append_jobs"), {"save"}, {"VELMORA_BASE_FOLDER=" + base});
-        std::string line;
         ASSERT_TRUE(server.WaitForLine("saved 0"));
         std::this_thread::sleep_for(std::chrono::milliseconds(random() % 300));
         server.Kill(SIGKILL);

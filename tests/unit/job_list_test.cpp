@@ -70,8 +70,12 @@ TEST_F(JobListTest, ActionsSetStatesTextsAndNotifications) {
     SetThreadLanguage(Language::English);
 }
 
-TEST_F(JobListTest, AnActionOnAJobNoLongerListedChangesNothingButWakesTheSpooler) {
-    const SpoolFilePtr gone = AddJob("gone.tmp");
+// A job that has gone meanwhile (a dialog ran without the lock) is left alone, but the spooler wakes.
+TEST_F(JobListTest, TransferChangesThePrinterAndNothingChangesAJobNoLongerListed) {
+    const SpoolFilePtr gone = AddJob("gone.tmp", STATE_SAVED);
+    app_->Jobs.ApplyJobAction(JOB_TRANSFER, gone->Id(), false, u"OTHER");
+    EXPECT_EQ(gone->PrinterName, u"OTHER");
+    EXPECT_EQ(gone->State, STATE_SAVED);
     app_->Jobs.ApplyJobAction(JOB_DELETE, gone->Id(), false);
     const SpoolFilePtr newer = AddJob("newer.tmp", STATE_HELD);
     EXPECT_NE(newer->Id(), gone->Id());
@@ -81,6 +85,8 @@ TEST_F(JobListTest, AnActionOnAJobNoLongerListedChangesNothingButWakesTheSpooler
     EXPECT_EQ(newer->State, STATE_HELD);
     EXPECT_TRUE(app_->SpoolerEvent.IsSet());
     app_->Jobs.ApplyJobAction(JOB_ERROR, gone->Id(), false);
+    app_->Jobs.ApplyJobAction(JOB_TRANSFER, gone->Id(), false, u"THIRD");
+    EXPECT_EQ(gone->PrinterName, u"OTHER");
     EXPECT_EQ(posts_, 1);
 }
 
@@ -143,12 +149,7 @@ TEST_F(JobListTest, WaitingDeletionGivesTheListUpBetweenAttempts) {
         std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock, std::adopt_lock);
         return job->State == STATE_HELD;
     };
-    bool gotLock = false;
-    for (int i = 0; i < 100 && !gotLock; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        gotLock = heldUnderLock();
-    }
-    EXPECT_TRUE(gotLock);
+    EXPECT_TRUE(test::WaitUntil(heldUnderLock));
     for (int i = 0; i < 5; ++i)
         EXPECT_TRUE(heldUnderLock());
     EXPECT_FALSE(done);
@@ -159,17 +160,6 @@ TEST_F(JobListTest, WaitingDeletionGivesTheListUpBetweenAttempts) {
     EXPECT_EQ(Count(), 0u);
     EXPECT_FALSE(platform::FileExists(job->LocalFileName));
     EXPECT_TRUE(messages_.empty());
-}
-
-TEST_F(JobListTest, TransferChangesOnlyThePrinterName) {
-    const SpoolFilePtr job = AddJob("t.tmp", STATE_SAVED);
-    app_->Jobs.ApplyJobAction(JOB_TRANSFER, job->Id(), false, u"OTHER");
-    EXPECT_EQ(job->PrinterName, u"OTHER");
-    EXPECT_EQ(job->State, STATE_SAVED);
-    // A job that has gone meanwhile (its dialog ran without the lock) is left alone.
-    app_->Jobs.ApplyJobAction(JOB_DELETE, job->Id(), false);
-    app_->Jobs.ApplyJobAction(JOB_TRANSFER, job->Id(), false, u"THIRD");
-    EXPECT_EQ(job->PrinterName, u"OTHER");
 }
 
 }  // namespace

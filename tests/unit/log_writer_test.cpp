@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <thread>
@@ -66,17 +67,20 @@ TEST_F(LogWriterTest, LinesAreStampedConvertedAndStripped) {
     ASSERT_TRUE(app_.SetUpWorkingFolders());
     EXPECT_EQ(app_.Log.FilePath(), U16(logs_ + TodaysLogName()));
 
-    app_.WriteLog(u"x\r\n");
-    app_.WriteLog(u"a\r\n\r\n");
-    app_.WriteLog(u"b\n\n\n");
-    app_.WriteLog(u"caf\u00e9 \u20ac");
-    app_.WriteLog(u"cut\u0100here");
-    app_.WriteLog(u"");
     // Each line is a 20-byte stamp, the message and CR LF; some messages keep line breaks of their own.
+    const std::pair<std::u16string, std::string> lines[] = {
+        {u"x\r\n", "x\r\n"},
+        {u"a\r\n\r\n", "a\r\n\r\n"},
+        {u"b\n\n\n", "b\n\r\n"},
+        {u"cut\u0100here", "cut\r\n"},
+        {u"caf\u00e9 \u20ac", "caf\xe9 \x80\r\n"},
+        {u"", "\r\n"},
+    };
+    for (const auto& [message, expected] : lines)
+        app_.WriteLog(message);
     const std::string content = ReadFile(logs_ + TodaysLogName());
     std::size_t position = 0;
-    for (const std::string expected :
-         {"x\r\n", "a\r\n\r\n", "b\n\r\n", "caf\xe9 \x80\r\n", "cut\r\n", "\r\n"}) {
+    for (const auto& [message, expected] : lines) {
         std::string line = content.substr(position, 20 + expected.size());
         EXPECT_TRUE(test::StripLogStamp(&line)) << line;
         EXPECT_EQ(line, expected);
@@ -93,13 +97,10 @@ TEST_F(LogWriterTest, AFullLogDropsFurtherLines) {
     std::filesystem::resize_file(path, 150000000);
     app_.WriteLog(u"still written at the limit");
     // The stamp "YYYY/MM/DD\tHH:MM:SS\t" is 20 bytes.
-    const off_t size = 150000000 + 20 + std::string("still written at the limit").size() + 2;
-    struct stat info {};
-    ASSERT_EQ(stat(path.c_str(), &info), 0);
-    EXPECT_EQ(info.st_size, size);
+    const std::uintmax_t size = 150000000 + 20 + std::string("still written at the limit").size() + 2;
+    EXPECT_EQ(std::filesystem::file_size(path), size);
     app_.WriteLog(u"dropped past the limit");
-    ASSERT_EQ(stat(path.c_str(), &info), 0);
-    EXPECT_EQ(info.st_size, size);
+    EXPECT_EQ(std::filesystem::file_size(path), size);
 }
 
 TEST_F(LogWriterTest, ALogHeldByAnotherProgramLosesTheLineUnlessItIsFreedAtOnce) {
@@ -133,13 +134,10 @@ TEST_F(LogWriterTest, LinesOfConcurrentThreadsNeverInterleave) {
     std::thread b(writer, u'b');
     a.join();
     b.join();
-    int counts[2] = {};
-    for (const std::string& message : Messages()) {
-        ASSERT_TRUE(message == std::string(40, 'a') || message == std::string(40, 'b')) << message;
-        ++counts[message[0] - 'a'];
-    }
-    EXPECT_EQ(counts[0], LINES);
-    EXPECT_EQ(counts[1], LINES);
+    const std::vector<std::string> messages = Messages();
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), std::string(40, 'a')), LINES);
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), std::string(40, 'b')), LINES);
+    EXPECT_EQ(messages.size(), 2u * LINES);
 }
 
 TEST_F(LogWriterTest, AFileOfAnEarlierDateIsSetAsideOnce) {

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "support/test_util.h"
 
@@ -27,134 +30,96 @@ TEST(CMyFileTest, ClampsAttemptsAndWait) {
     EXPECT_EQ(some.WaitMsec, 250);
 }
 
-TEST(CMyFileTest, OpenWaitsOutAnotherProcessOnlyAsLongAsItsAttemptsLast) {
+// Another process holds the file: opens and removals fail after their attempts with the system's
+// description, and get through once it lets go within them.
+TEST(CMyFileTest, AFileHeldByAnotherProcessIsWaitedOutOnlyAsLongAsTheAttemptsLast) {
     TempFolder folder;
     const std::string path = folder.File("spool.list");
+    test::WriteFile(path, "data");
     platform::CFileError error;
-
+    std::u16string text;
     {
         ChildProcess holder(ToolPath("hold_file"), {path, "60000"});
         ASSERT_TRUE(holder.WaitForLine("held"));
-        CMyFile few(3, 10);
-        EXPECT_FALSE(few.OpenWithRetry(U16(path), EXCLUSIVE_WRITE, &error));
+        EXPECT_FALSE(CMyFile(3, 10).OpenWithRetry(U16(path), EXCLUSIVE_WRITE, &error));
         EXPECT_EQ(error.Kind, FileErrorKind::SharingViolation);
         EXPECT_NE(error.Description().find(test::SharingViolationText()), std::u16string::npos);
+        EXPECT_FALSE(RemoveFileWithRetry(U16(path), 3, 10, &text, 1024));
+        EXPECT_NE(text.find(test::SharingViolationText()), std::u16string::npos);
+        EXPECT_FALSE(RemoveFileWithRetry(U16(path), 1, 10, &text, 8));
+        EXPECT_EQ(text.size(), 7u);
+        EXPECT_TRUE(platform::FileExists(U16(path)));
     }
     {
         ChildProcess holder(ToolPath("hold_file"), {path, "300"});
         ASSERT_TRUE(holder.WaitForLine("held"));
-        CMyFile many(500, 20);  // up to ten seconds: far more than the holder keeps the file
-        EXPECT_TRUE(many.OpenWithRetry(U16(path), EXCLUSIVE_WRITE, &error));
-        EXPECT_EQ(holder.Wait(), 0);
+        EXPECT_TRUE(CMyFile(500, 20).OpenWithRetry(U16(path), EXCLUSIVE_WRITE, &error));
     }
+    ChildProcess holder(ToolPath("hold_file"), {path, "300"});
+    ASSERT_TRUE(holder.WaitForLine("held"));
+    EXPECT_TRUE(RemoveFileWithRetry(U16(path), 500, 20, nullptr, 0));
+    EXPECT_FALSE(platform::FileExists(U16(path)));
+    // A missing file is gone already: no waiting even with long waits.
+    EXPECT_TRUE(RemoveFileWithRetry(U16(path), 100, 10000, &text, 1024));
 }
 
-TEST(CMyFileTest, SecondExclusiveOpenInTheSameProcessIsASharingViolation) {
+TEST(CMyFileTest, SameProcessSharingAndOtherFailures) {
     TempFolder folder;
     const std::u16string path = U16(folder.File("Printer.cfg"));
+    test::WriteFile(folder.File("Printer.cfg"), "old content");
     CMyFile first(1, 10);
     ASSERT_TRUE(first.OpenWithRetry(path, EXCLUSIVE_WRITE, nullptr));
+    EXPECT_EQ(first.Length(), 11);  // not truncated
     CMyFile second(2, 10);
     platform::CFileError error;
     EXPECT_FALSE(second.OpenWithRetry(path, platform::OPEN_READ | platform::SHARE_DENY_NONE, &error));
     EXPECT_EQ(error.Kind, FileErrorKind::SharingViolation);
     first.Close();
-    EXPECT_TRUE(second.OpenWithRetry(path, platform::OPEN_READ | platform::SHARE_DENY_NONE, &error));
-}
+    EXPECT_TRUE(second.OpenWithRetry(path, platform::OPEN_WRITE | platform::OPEN_CREATE, &error));
+    EXPECT_EQ(test::ReadFile(folder.File("Printer.cfg")), "");
 
-TEST(CMyFileTest, OtherFailuresAreNotRetried) {
-    TempFolder folder;
     // A thousand one-second waits would hang the test if a missing folder were retried.
-    CMyFile file(1000, 1000);
-    platform::CFileError error;
-    EXPECT_FALSE(file.OpenWithRetry(U16(folder.File("missing/spool.list")), EXCLUSIVE_WRITE, &error));
+    EXPECT_FALSE(CMyFile(1000, 1000).OpenWithRetry(U16(folder.File("missing/x")), EXCLUSIVE_WRITE, &error));
     EXPECT_EQ(error.Kind, FileErrorKind::NotFound);
     EXPECT_FALSE(error.Description().empty());
 }
 
-TEST(CMyFileTest, CreateTruncatesOnlyWhenAsked) {
-    TempFolder folder;
-    const std::string path = folder.File("list");
-    test::WriteFile(path, "old content");
-    {
-        CMyFile file(1, 10);
-        ASSERT_TRUE(file.OpenWithRetry(U16(path), EXCLUSIVE_WRITE, nullptr));
-        EXPECT_EQ(file.Length(), 11);
-    }
-    {
-        CMyFile file(1, 10);
-        ASSERT_TRUE(file.OpenWithRetry(U16(path), platform::OPEN_WRITE | platform::OPEN_CREATE, nullptr));
-    }
-    EXPECT_EQ(test::ReadFile(path), "");
-}
-
-// Reads every line of a file the way the configuration reader does.
-std::vector<std::pair<long, std::string>> ReadLines(const std::string& content, long capacity) {
-    TempFolder folder;
-    test::WriteFile(folder.File("f"), content);
-    CMyFile file(1, 10);
-    EXPECT_TRUE(file.OpenWithRetry(U16(folder.File("f")), platform::OPEN_READ, nullptr));
-    std::vector<std::pair<long, std::string>> lines;
-    std::vector<char> buffer(static_cast<std::size_t>(capacity) + 1);
-    for (;;) {
-        std::fill(buffer.begin(), buffer.end(), 0);
-        const long n = file.ReadLine(buffer.data(), capacity);
-        if (n == 0)
-            break;
-        lines.emplace_back(n, std::string(buffer.data()));
-    }
-    return lines;
-}
-
 TEST(CMyFileTest, ReadLineEndsLinesAtLineFeeds) {
     using Lines = std::vector<std::pair<long, std::string>>;
-    // CR LF: the CR becomes the terminator and the position moves past the LF.
-    EXPECT_EQ(ReadLines("AB\r\nCD", 100), (Lines{{4, "AB"}, {2, "CD"}}));
-    // A bare LF is kept, and so is what was read after it, but the next read starts after the LF.
-    EXPECT_EQ(ReadLines("AB\nCD\r\n", 100), (Lines{{3, "AB\nCD\r\n"}, {4, "CD"}}));
-    // A line longer than the buffer is returned in pieces.
-    EXPECT_EQ(ReadLines("ABCDEF\r\n", 4), (Lines{{4, "ABCD"}, {4, "EF"}}));
-    EXPECT_EQ(ReadLines("", 10), Lines{});
-}
-
-TEST(CMyFileTest, RemoveFileWithRetry) {
+    const struct {
+        std::string Content;
+        long Capacity;
+        Lines Expected;
+    } cases[] = {
+        // CR LF: the CR becomes the terminator and the position moves past the LF.
+        {"AB\r\nCD", 100, {{4, "AB"}, {2, "CD"}}},
+        // A bare LF is kept, and so is what was read after it, but the next read starts after the LF.
+        {"AB\nCD\r\n", 100, {{3, "AB\nCD\r\n"}, {4, "CD"}}},
+        // A line longer than the buffer is returned in pieces.
+        {"ABCDEF\r\n", 4, {{4, "ABCD"}, {4, "EF"}}},
+        {"", 10, {}},
+    };
     TempFolder folder;
-    const std::string path = folder.File("job.tmp");
-    std::u16string error;
-
-    // A missing file is gone already: no waiting even with long waits.
-    EXPECT_TRUE(RemoveFileWithRetry(U16(path), 100, 10000, &error, 1024));
-
-    test::WriteFile(path, "data");
-    {
-        ChildProcess holder(ToolPath("hold_file"), {path, "60000"});
-        ASSERT_TRUE(holder.WaitForLine("held"));
-        EXPECT_FALSE(RemoveFileWithRetry(U16(path), 3, 10, &error, 1024));
-        EXPECT_NE(error.find(test::SharingViolationText()), std::u16string::npos);
-        EXPECT_TRUE(platform::FileExists(U16(path)));
-        EXPECT_FALSE(RemoveFileWithRetry(U16(path), 1, 10, &error, 8));
-        EXPECT_EQ(error.size(), 7u);
+    for (const auto& c : cases) {
+        test::WriteFile(folder.File("f"), c.Content);
+        CMyFile file(1, 10);
+        ASSERT_TRUE(file.OpenWithRetry(U16(folder.File("f")), platform::OPEN_READ, nullptr));
+        Lines lines;
+        std::vector<char> buffer(static_cast<std::size_t>(c.Capacity) + 1);
+        for (long n = 1; n != 0;) {
+            std::fill(buffer.begin(), buffer.end(), 0);
+            if ((n = file.ReadLine(buffer.data(), c.Capacity)) != 0)
+                lines.emplace_back(n, std::string(buffer.data()));
+        }
+        EXPECT_EQ(lines, c.Expected) << c.Content;
     }
-    EXPECT_TRUE(RemoveFileWithRetry(U16(path), 1, 10, nullptr, 0));
-    EXPECT_FALSE(platform::FileExists(U16(path)));
 }
 
-TEST(CMyFileTest, RemoveFileWithRetrySucceedsOnceTheHolderLetsGo) {
-    TempFolder folder;
-    const std::string path = folder.File("job.tmp");
-    test::WriteFile(path, "data");
-    ChildProcess holder(ToolPath("hold_file"), {path, "300"});
-    ASSERT_TRUE(holder.WaitForLine("held"));
-    EXPECT_TRUE(RemoveFileWithRetry(U16(path), 500, 20, nullptr, 0));
-    EXPECT_FALSE(platform::FileExists(U16(path)));
-}
-
-TEST(CMyFileTest, RenameFileWithRetry) {
+TEST(CMyFileTest, RenameFileWithRetryNeverReplaces) {
     TempFolder folder;
     const std::u16string from = U16(folder.File("a.tmp"));
     const std::u16string to = U16(folder.File("a.pdf"));
     std::u16string error;
-
     // Unlike removal, a missing file is a failure, with its description.
     EXPECT_FALSE(RenameFileWithRetry(from, to, 2, 10, &error, 1024));
     EXPECT_FALSE(error.empty());
@@ -163,7 +128,6 @@ TEST(CMyFileTest, RenameFileWithRetry) {
     test::WriteFile(folder.File("a.pdf"), "existing");
     EXPECT_FALSE(RenameFileWithRetry(from, to, 1, 10, &error, 1024));
     EXPECT_EQ(test::ReadFile(folder.File("a.pdf")), "existing");
-
     platform::RemoveFile(to);
     EXPECT_TRUE(RenameFileWithRetry(from, to, 1, 10, &error, 1024));
     EXPECT_EQ(test::ReadFile(folder.File("a.pdf")), "new");

@@ -82,96 +82,83 @@ class PayloadTest : public test::AppFixture {
     CSpoolFile job_;
 };
 
+// The expanded file replaces the received one and is typed: PDF renamed, PCL counted in pages.
 TEST_F(PayloadTest, CompressedJobIsExpandedInPlaceOfItsDataFile) {
-    const std::string data = Letters(2000);
-    const std::string compressed = Deflate(data);
-    ASSERT_GE(compressed.size(), 1000u);
-    Receive(compressed, "Hclient\nPjohn\nNreport.txt\nZ:compressFlux v1\nldfA077client\n");
-    const std::string path = SpoolPath("2026120510484177.tmp");
-
-    const std::vector<std::string> expected = {
-        "0\tCompressed file, try to uncompress",
-        "0\tCompressed size: " + std::to_string(compressed.size()) + " bytes",
-        "0\tFile uncompressed -> " + path + "_unzip",
+    const struct {
+        std::string Data;
+        std::string Name;
+        const char16_t* Type;
+        const char16_t* Size;
+    } cases[] = {
+        {Letters(2000), "2026120510484177.tmp_unzip", u"N/A", u"2000 bytes"},
+        {"%PDF-1.4\n" + Letters(3000), "2026120510484177.pdf_unzip", u"PDF", u"3009 bytes"},
+        {"\033E\033&l2H" + Letters(70000) + "\f\033*b3W\f\f\f" + Letters(100) + "\f",
+         "2026120510484177.tmp_unzip", u"PCL", u"2 page(s)"},
     };
-    EXPECT_EQ(Prepare(), expected);
-    EXPECT_EQ(job_.LocalFileName, U16(path + "_unzip"));
-    EXPECT_EQ(ReadFile(path + "_unzip"), data);
-    EXPECT_FALSE(platform::FileExists(U16(path)));
-    EXPECT_EQ(job_.FileSize, u"2000 bytes");
-    EXPECT_EQ(job_.FileType, u"N/A");
-    EXPECT_EQ(job_.DocumentName, u"report.txt");
-    EXPECT_EQ(job_.Owner, u"john");
-    EXPECT_TRUE(messages_.empty());
-}
-
-TEST_F(PayloadTest, ExpandedPdfIsRenamedWithThePdfExtension) {
-    const std::string data = "%PDF-1.4\n" + Letters(3000);
-    Receive(Deflate(data), "Z:compressFlux\n");
     const std::string path = SpoolPath("2026120510484177.tmp");
-
-    const std::vector<std::string> log = Prepare();
-    ASSERT_EQ(log.size(), 3u);
-    EXPECT_EQ(log[2], "0\tFile uncompressed -> " + path + "_unzip");
-    EXPECT_EQ(job_.LocalFileName, U16(SpoolPath("2026120510484177.pdf_unzip")));
-    EXPECT_EQ(ReadFile(SpoolPath("2026120510484177.pdf_unzip")), data);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string compressed = Deflate(c.Data);
+        Receive(compressed, "Hclient\nPjohn\nNreport.txt\nZ:compressFlux v1\nldfA077client\n");
+        const std::vector<std::string> expected = {
+            "0\tCompressed file, try to uncompress",
+            "0\tCompressed size: " + std::to_string(compressed.size()) + " bytes",
+            "0\tFile uncompressed -> " + path + "_unzip",
+        };
+        EXPECT_EQ(Prepare(), expected);
+        EXPECT_EQ(job_.LocalFileName, U16(SpoolPath(c.Name)));
+        EXPECT_TRUE(ReadFile(SpoolPath(c.Name)) == c.Data);
+        EXPECT_FALSE(platform::FileExists(U16(path)));
+        EXPECT_EQ(job_.FileType, c.Type);
+        EXPECT_EQ(job_.FileSize, c.Size);
+        EXPECT_EQ(job_.DocumentName, u"report.txt");
+        EXPECT_EQ(job_.Owner, u"john");
+        EXPECT_TRUE(messages_.empty());
+        platform::RemoveFile(job_.LocalFileName);
+    }
     EXPECT_FALSE(platform::FileExists(U16(path + "_unzip")));
-    EXPECT_FALSE(platform::FileExists(U16(path)));
-    EXPECT_EQ(job_.FileType, u"PDF");
-    EXPECT_EQ(job_.FileSize, u"3009 bytes");
 }
 
+// An invalid stream, one cut in the middle (after more than one output buffer's worth) and complete blocks
+// none of which is final: the compressed file stays, typed COMPRESS.
 TEST_F(PayloadTest, StreamThatCannotBeExpandedKeepsTheCompressedFile) {
-    // 0xFF starts a final block of the reserved type 3.
-    const std::string data = "\xFF" + Letters(1200);
+    const std::string whole = Deflate(Letters(300000));
     const std::string path = SpoolPath("2026120510484177.tmp");
     const std::string failure = "Unable to uncompress file " + path;
-
-    Receive(data, "Z:compressFlux\n");
-    const std::vector<std::string> expected = {
-        "0\tCompressed file, try to uncompress",
-        "0\tCompressed size: 1201 bytes",
-        "0\t" + failure,
-    };
-    EXPECT_EQ(Prepare(), expected);
-    EXPECT_EQ(job_.LocalFileName, U16(path));
-    EXPECT_EQ(ReadFile(path), data);
-    EXPECT_FALSE(platform::FileExists(U16(path + "_unzip")));
-    EXPECT_EQ(job_.FileType, u"COMPRESS");
-    EXPECT_EQ(job_.FileSize, u"1201 bytes");
-    EXPECT_EQ(messages_, std::vector<std::u16string>{U16("0\t" + failure)});
+    std::size_t shown = 0;
+    // 0xFF starts a final block of the reserved type 3.
+    for (const std::string& stream : {"\xFF" + Letters(1200), whole.substr(0, whole.size() / 2),
+                                      Deflate(Letters(300000), Z_SYNC_FLUSH)}) {
+        Receive(stream, "Z:compressFlux\n");
+        const std::vector<std::string> expected = {
+            "0\tCompressed file, try to uncompress",
+            "0\tCompressed size: " + std::to_string(stream.size()) + " bytes",
+            "0\t" + failure,
+        };
+        EXPECT_EQ(Prepare(), expected);
+        EXPECT_EQ(job_.LocalFileName, U16(path));
+        EXPECT_TRUE(ReadFile(path) == stream);
+        EXPECT_FALSE(platform::FileExists(U16(path + "_unzip")));
+        EXPECT_EQ(job_.FileType, u"COMPRESS");
+        EXPECT_EQ(job_.FileSize, U16(std::to_string(stream.size()) + " bytes"));
+        EXPECT_EQ(messages_, std::vector<std::u16string>(++shown, U16("0\t" + failure)));
+    }
 
     // The service reports in the log only.
     app_->SetServiceMode(true);
-    Receive(data, "Z:compressFlux\n");
+    Receive("\xFF" + Letters(1200), "Z:compressFlux\n");
     EXPECT_EQ(Prepare().back(), "1\t" + failure);
     EXPECT_EQ(job_.FileType, u"COMPRESS");
-    EXPECT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_.size(), shown);
 
     // A data file that is already gone cannot be opened: reported, and nothing more is known of it.
     app_->SetServiceMode(false);
-    Receive(data, "Z:compressFlux\n");
+    Receive("\xFF" + Letters(1200), "Z:compressFlux\n");
     ASSERT_FALSE(platform::RemoveFile(job_.LocalFileName));
     const std::vector<std::string> missing = {"0\tCompressed file, try to uncompress", "0\t" + failure};
     EXPECT_EQ(Prepare(), missing);
     EXPECT_EQ(job_.FileType, u"N/A");
     EXPECT_EQ(job_.FileSize, u"N/A");
-    EXPECT_EQ(messages_.size(), 2u);
-}
-
-TEST_F(PayloadTest, StreamEndingBeforeItsFinalBlockIsAFailure) {
-    const std::string data = Letters(300000);
-    const std::string whole = Deflate(data);
-    const std::string path = SpoolPath("2026120510484177.tmp");
-    // Cut in the middle (after more than one output buffer's worth), and complete blocks none of
-    // which is final.
-    for (const std::string& stream : {whole.substr(0, whole.size() / 2), Deflate(data, Z_SYNC_FLUSH)}) {
-        Receive(stream, "Z:compressFlux\n");
-        EXPECT_EQ(Prepare().back(), "0\tUnable to uncompress file " + path);
-        EXPECT_EQ(job_.FileType, u"COMPRESS");
-        EXPECT_EQ(ReadFile(path), stream);
-        EXPECT_FALSE(platform::FileExists(U16(path + "_unzip")));
-    }
 }
 
 TEST_F(PayloadTest, InflateFileStopsAtTheFinalBlockAndReadsOnlyTheGivenLength) {
@@ -220,21 +207,6 @@ TEST_F(PayloadTest, CompressedFileThatCannotBeRemovedIsLeftBesideTheExpandedOne)
     EXPECT_EQ(job_.FileType, u"N/A");
 }
 
-TEST_F(PayloadTest, JobWithoutTheMarkerIsOnlyTyped) {
-    Receive("plain text\n", "Pjohn\nNa.txt\nZcompressFlux\n");
-    EXPECT_TRUE(Prepare().empty());
-    EXPECT_EQ(job_.LocalFileName, U16(SpoolPath("2026120510484177.tmp")));
-    EXPECT_EQ(job_.FileSize, u"11 bytes");
-    EXPECT_EQ(job_.FileType, u"N/A");
-    EXPECT_EQ(job_.Owner, u"john");
-
-    // A data file that cannot be opened keeps the values it had.
-    Receive("", "");
-    ASSERT_FALSE(platform::RemoveFile(job_.LocalFileName));
-    EXPECT_TRUE(Prepare().empty());
-    EXPECT_EQ(job_.FileSize, u"N/A");
-}
-
 TEST_F(PayloadTest, SizesBeyond32BitsAreShownWhole) {
     // Sparse files of zeros: no type, and a stream the expansion refuses at its first block.
     const struct {
@@ -254,31 +226,6 @@ TEST_F(PayloadTest, SizesBeyond32BitsAreShownWhole) {
         if (c.Compressed) {
             EXPECT_EQ(log.at(1), "0\tCompressed size: " + size);
         }
-        platform::RemoveFile(job_.LocalFileName);
-    }
-}
-
-TEST_F(PayloadTest, PdfIsRecognisedOnlyInTheSampleBeforeAZeroByte) {
-    struct Case {
-        std::string Data;
-        bool Pdf;
-    } cases[] = {
-        {"%PDF-1.7\n%\xE2\xE3\xCF\xD3\n", true},
-        {"\r\n\r\njunk before it %PDF-1.3", true},
-        {"abc\0%PDF-1.4\n"s, false},
-        {"%PDF-2.0\n", false},
-        {std::string(4089, 'a') + "%PDF-1.4", true},  // ends exactly at the sample's last byte
-        {std::string(4090, 'a') + "%PDF-1.4", false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.Data.substr(0, 40));
-        Receive(c.Data, "");
-        EXPECT_TRUE(Prepare().empty());
-        EXPECT_EQ(job_.FileType, c.Pdf ? u"PDF" : u"N/A");
-        EXPECT_EQ(job_.FileSize, U16(std::to_string(c.Data.size()) + " bytes"));
-        const std::string name = c.Pdf ? "2026120510484177.pdf" : "2026120510484177.tmp";
-        EXPECT_EQ(job_.LocalFileName, U16(SpoolPath(name)));
-        EXPECT_EQ(ReadFile(SpoolPath(name)), c.Data);
         platform::RemoveFile(job_.LocalFileName);
     }
 }
@@ -335,12 +282,21 @@ TEST_F(PayloadTest, AReceptionNeverTakesANameAnEarlierJobsDataTook) {
     }
 }
 
-TEST_F(PayloadTest, PclIsRecognisedByEscapeAndAPageOrFormCommand) {
-    struct Case {
+// Without the marker the data is only typed: PDF in the sample before a zero byte (and renamed), PCL by
+// an escape and a page or form command.
+TEST_F(PayloadTest, DataIsTypedAndPdfRenamed) {
+    const struct {
         std::string Data;
         const char16_t* Type;
         const char16_t* Size;
     } cases[] = {
+        {"plain text\n", u"N/A", u"11 bytes"},
+        {"%PDF-1.7\n%\xE2\xE3\xCF\xD3\n", u"PDF", u"15 bytes"},
+        {"\r\n\r\njunk before it %PDF-1.3", u"PDF", u"27 bytes"},
+        {"abc\0%PDF-1.4\n"s, u"N/A", u"13 bytes"},
+        {"%PDF-2.0\n", u"N/A", u"9 bytes"},
+        {std::string(4089, 'a') + "%PDF-1.4", u"PDF", u"4097 bytes"},  // ends at the sample's last byte
+        {std::string(4090, 'a') + "%PDF-1.4", u"N/A", u"4098 bytes"},
         {"\033E\033&l1Hone\ftwo\f", u"PCL", u"2 page(s)"},
         {"\033E\033&f0Sone\ftwo\fthree\f", u"PCL", u"3 page(s)"},
         // The escape character need not stand before the command.
@@ -349,25 +305,27 @@ TEST_F(PayloadTest, PclIsRecognisedByEscapeAndAPageOrFormCommand) {
         {"&l1H one\f two\f", u"N/A", u"14 bytes"},
         {"\033E one\f", u"N/A", u"7 bytes"},
         {"&l1H\0\033\f"s, u"N/A", u"7 bytes"},
-        // PDF is tested first.
-        {"%PDF-1.4 \033&l", u"PDF", u"12 bytes"},
+        {"%PDF-1.4 \033&l", u"PDF", u"12 bytes"},  // PDF is tested first
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.Data);
-        Receive(c.Data, "");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Data.substr(0, 40));
+        Receive(c.Data, "Pjohn\nZcompressFlux\n");
         EXPECT_TRUE(Prepare().empty());
         EXPECT_EQ(job_.FileType, c.Type);
         EXPECT_EQ(job_.FileSize, c.Size);
+        EXPECT_EQ(job_.Owner, u"john");
+        const std::string name =
+            c.Type == std::u16string(u"PDF") ? "2026120510484177.pdf" : "2026120510484177.tmp";
+        EXPECT_EQ(job_.LocalFileName, U16(SpoolPath(name)));
+        EXPECT_TRUE(ReadFile(SpoolPath(name)) == c.Data);
         platform::RemoveFile(job_.LocalFileName);
     }
-}
 
-TEST_F(PayloadTest, CompressedPclIsCountedAfterExpansion) {
-    Receive(Deflate("\033E\033&l2H" + Letters(70000) + "\f\033*b3W\f\f\f" + Letters(100) + "\f"),
-            "Z:compressFlux\n");
-    Prepare();
-    EXPECT_EQ(job_.FileType, u"PCL");
-    EXPECT_EQ(job_.FileSize, u"2 page(s)");
+    // A data file that cannot be opened keeps the values it had.
+    Receive("", "");
+    ASSERT_FALSE(platform::RemoveFile(job_.LocalFileName));
+    EXPECT_TRUE(Prepare().empty());
+    EXPECT_EQ(job_.FileSize, u"N/A");
 }
 
 }  // namespace

@@ -40,17 +40,56 @@ std::string Rewrite(std::string_view data, const std::string& source, const std:
     return copy;
 }
 
-TEST(PclScannerTest, CountsFormFeedsOfTextAndResetStartsOver) {
+// Form feeds are pages, except inside binary data a command announces, HP-GL/2 and escape sequences.
+TEST(PclScannerTest, PagesAreTheFormFeedsOfText) {
+    const struct {
+        std::string Data;
+        int32_t Pages;
+    } cases[] = {
+        {"\033Epage one\fpage two\fpage three\f", 3},
+        // Raster rows: exactly the announced count is skipped, the form feed after it counts.
+        {"\033*b3W\f\f\f\f", 1},
+        {"\033*b3V\f\f\f", 0},
+        {"\033*r1A\033*b2m4W\f\f\f\f\f\033*rB\f", 2},  // combined parameters
+        // Font headers and character data.
+        {"\033(s5W\f\f\f\f\f\f", 1},
+        {"\033)s2W\f\f", 0},
+        // Pattern, symbol set and palette data.
+        {"\033*c2W\f\f\033*s1W\f\033*v1W\f", 0},
+        // Leading white space and a plus sign are part of a count.
+        {"\033*b +2W\f\f\f", 1},
+        // Other commands ending in W, and a raster count ended by a lower-case w, announce nothing to skip.
+        {"\033&p2W\f\f", 2},
+        {"\033*b2w0W\f\f", 2},
+        {"\033*bW\f", 1},  // no digits: nothing to skip
+        {"one\f\033%1BIN;PU\f;PD100,100\f;\033%0Atwo\f", 2},
+        // A lower-case letter ends an HP-GL/2 escape parameter without leaving the mode.
+        {"\033%1B\033%1a\f\033%0A\f", 1},
+        // The universal exit (ESC % -12345 X) ends a sequence without entering HP-GL/2.
+        {"\033%-12345X@PJL ENTER LANGUAGE=PCL\n\033Epage\f", 1},
+        // Two-character sequences end at their capital: the form feed after ESC E is a page.
+        {"\033E\f", 1},
+        // ESC 9 is not one of them: the form feed after it is taken as its group character.
+        {"\0339\f", 0},
+        // Three-character sequences end at a capital group character.
+        {"\033=\f", 0},
+        {"\033(B\f", 1},
+        // A sequence with parameters ends at its capital terminator only.
+        {"\033&l0o\f\f2A\f", 1},
+        // Only the first 254 characters form a count: here all zeros, so nothing is skipped.
+        {"\033*b" + std::string(300, '0') + "5W\f", 1},
+        // A count beyond the 32-bit range passes over everything after it.
+        {"\033*b99999999999999W\f\f", 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Pages(c.Data), c.Pages) << c.Data.substr(0, 40);
+}
+
+TEST(PclScannerTest, ResetForgetsTheCountAnOpenSequenceAndAPendingSkip) {
     PclScanner scanner;
-    EXPECT_EQ(scanner.Pages(), 0);
     EXPECT_EQ(scanner.PaperSourceLength, -1);
     EXPECT_EQ(scanner.OutputBinLength, -1);
-    for (const char c : "\033Epage one\fpage two\fpage three\f"s)
-        scanner.Feed(static_cast<uint8_t>(c));
-    EXPECT_EQ(scanner.Pages(), 3);
-
-    // Reset also forgets an open escape sequence and a pending skip.
-    for (const char c : "\033*b100W"s)
+    for (const char c : "page\f\033*b100W"s)
         scanner.Feed(static_cast<uint8_t>(c));
     scanner.PaperSourceLength = 4;
     scanner.Reset();
@@ -60,24 +99,6 @@ TEST(PclScannerTest, CountsFormFeedsOfTextAndResetStartsOver) {
     EXPECT_EQ(scanner.Pages(), 1);
 }
 
-TEST(PclScannerTest, BinaryDataAnnouncedByACommandIsPassedOver) {
-    // Raster rows: exactly the announced count is skipped, the form feed after it counts.
-    EXPECT_EQ(Pages("\033*b3W\f\f\f\f"), 1);
-    EXPECT_EQ(Pages("\033*b3V\f\f\f"), 0);
-    EXPECT_EQ(Pages("\033*r1A\033*b2m4W\f\f\f\f\f\033*rB\f"), 2);  // combined parameters
-    // Font headers and character data.
-    EXPECT_EQ(Pages("\033(s5W\f\f\f\f\f\f"), 1);
-    EXPECT_EQ(Pages("\033)s2W\f\f"), 0);
-    // Pattern, symbol set and palette data.
-    EXPECT_EQ(Pages("\033*c2W\f\f\033*s1W\f\033*v1W\f"), 0);
-    // Leading white space and a plus sign are part of a count.
-    EXPECT_EQ(Pages("\033*b +2W\f\f\f"), 1);
-    // Other commands ending in W, and a raster count ended by a lower-case w, announce nothing to skip.
-    EXPECT_EQ(Pages("\033&p2W\f\f"), 2);
-    EXPECT_EQ(Pages("\033*b2w0W\f\f"), 2);
-    EXPECT_EQ(Pages("\033*bW\f"), 1);  // no digits: nothing to skip
-}
-
 TEST(PclScannerTest, NegativeCountPassesOverTheRestOfTheStream) {
     PclScanner scanner;
     for (const char c : "first\f\033*b-1W"s)
@@ -85,26 +106,6 @@ TEST(PclScannerTest, NegativeCountPassesOverTheRestOfTheStream) {
     for (int i = 0; i < 200000; ++i)
         scanner.Feed(i % 2 ? '\f' : '\033');
     EXPECT_EQ(scanner.Pages(), 1);
-}
-
-TEST(PclScannerTest, FormFeedsInsideHpglAreNotPages) {
-    EXPECT_EQ(Pages("one\f\033%1BIN;PU\f;PD100,100\f;\033%0Atwo\f"), 2);
-    // A lower-case letter ends an HP-GL/2 escape parameter without leaving the mode.
-    EXPECT_EQ(Pages("\033%1B\033%1a\f\033%0A\f"), 1);
-    // The universal exit (ESC % -12345 X) ends a sequence without entering HP-GL/2.
-    EXPECT_EQ(Pages("\033%-12345X@PJL ENTER LANGUAGE=PCL\n\033Epage\f"), 1);
-}
-
-TEST(PclScannerTest, EscapeSequencesEndWhereTheLanguageSays) {
-    // Two-character sequences end at their capital: the form feed after ESC E is a page.
-    EXPECT_EQ(Pages("\033E\f"), 1);
-    // ESC 9 is not one of them: the form feed after it is taken as its group character.
-    EXPECT_EQ(Pages("\0339\f"), 0);
-    // Three-character sequences end at a capital group character.
-    EXPECT_EQ(Pages("\033=\f"), 0);
-    EXPECT_EQ(Pages("\033(B\f"), 1);
-    // A sequence with parameters ends at its capital terminator only.
-    EXPECT_EQ(Pages("\033&l0o\f\f2A\f"), 1);
 }
 
 TEST(PclScannerTest, ReportsTrayValuesRightAtTheirTerminators) {
@@ -132,11 +133,6 @@ TEST(PclScannerTest, OverlongValuesAreCutWithoutHarm) {
     for (const char c : "\033&l" + std::string(1000, '5') + "H")
         scanner.Feed(static_cast<uint8_t>(c));
     EXPECT_EQ(scanner.PaperSourceLength, PclScanner::MAX_VALUE_LENGTH);
-
-    // Only the first 254 characters form the count: here all zeros, so nothing is skipped.
-    EXPECT_EQ(Pages("\033*b" + std::string(300, '0') + "5W\f"), 1);
-    // A count beyond the 32-bit range passes over everything after it.
-    EXPECT_EQ(Pages("\033*b99999999999999W\f\f"), 0);
 }
 
 TEST(PclScannerTest, CountPclPagesReadsTheWholeFileAcrossBlocks) {
