@@ -1,6 +1,4 @@
-// The real program as users start it: the desktop program (Qt's offscreen platform, message boxes answered
-// at once and echoed on standard error), the service role under a private service database, the installation
-// and removal runs, and velmora-admin. Listeners stay on 127.0.0.1.
+// The real program as users start it (offscreen, message boxes echoed), its service role and velmora-admin.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -18,7 +16,6 @@
 #include <vector>
 
 #include "platform/ansi.h"
-#include "platform/file.h"
 #include "platform/process.h"
 #include "platform/service_manager.h"
 #include "spool/job_archive.h"
@@ -62,9 +59,8 @@ class ProgramTest : public ::testing::Test {
     }
     void TearDown() override {
         if (base_.empty())
-            return;  // skipped before anything started
-        if (ServiceState() == platform::SERVICE_RUNNING || ServiceState() == platform::SERVICE_PAUSED)
-            Drive(platform::SERVICE_CONTROL_STOP, platform::SERVICE_STOPPED);
+            return;                                                        // skipped before anything started
+        Drive(platform::SERVICE_CONTROL_STOP, platform::SERVICE_STOPPED);  // when it runs
         // Whatever is left of this test's programs (the service runs detached) is killed by process id.
         for (const platform::ProcessId pid : platform::ListProcesses()) {
             const std::string environment = ReadFile("/proc/" + std::to_string(pid) + "/environ");
@@ -76,7 +72,6 @@ class ProgramTest : public ::testing::Test {
         test::UnsetEnvironment("VELMORA_SYSTEMD_UNIT_FOLDER");
     }
     std::string Base(const std::string& name) const { return base_ + "/" + name; }
-    std::string Unit() const { return folder_.File("units") + "/Velmora_VirtualPrinter.service"; }
     void WriteSettings(const std::string& more) const {
         WriteFile(Base("QLSconf.ini"), "[Settings]\r\nPortLPD=" + std::to_string(port_) + "\r\n" + more);
     }
@@ -110,11 +105,10 @@ class ProgramTest : public ::testing::Test {
     // Every log line of the run so far, without time stamps.
     std::vector<std::string> Log() const {
         std::vector<std::string> lines;
-        for (const platform::CFolderEntry& file :
-             platform::ListFolder(platform::AnsiToUnicode(Base("Logs")))) {
-            const std::string name = platform::UnicodeToAnsi(file.Name);
-            for (std::string& line : test::LogFileMessages(Base("Logs/" + name))) {
-                if (name.rfind("Saved_", 0) != 0)
+        std::error_code none;
+        for (const fs::directory_entry& file : fs::directory_iterator(Base("Logs"), none)) {
+            for (std::string& line : test::LogFileMessages(file.path().string())) {
+                if (file.path().filename().string().rfind("Saved_", 0) != 0)
                     lines.push_back(std::move(line));
             }
         }
@@ -134,13 +128,11 @@ class ProgramTest : public ::testing::Test {
             names += platform::UnicodeToAnsi(job->JobName) + " ";
         return names;
     }
-    bool Accepts() const { return test::RawLpdClient(port_).Connected(); }
     bool SendJob(const std::string& name, const std::string& queue = "HOLD") const {
         return test::SendLpdJob(port_, queue, "Htester\nPtester\nJ" + name + "\nldfA001tester\n",
                                 name + "\n");
     }
-    // Sends the control to the service of the private database (0: none); its state afterwards, 0 when it
-    // is not installed or the control failed.
+    // Sends the control (0: none) to the private database's service; its state then, 0 on failure.
     uint32_t Control(uint32_t control) const {
         platform::ScHandle manager = platform::OpenSCManager(platform::SC_MANAGER_ALL_ACCESS);
         platform::ScHandle service =
@@ -168,12 +160,10 @@ TEST_F(ProgramTest, WorkingFoldersAreMadeAndExistingListsKept) {
     for (const char* name : {"QLSconf.ini", "Printer.cfg"})
         fs::remove(Base(name));
     ASSERT_TRUE(fs::remove(base_));
-    // Nothing installed: removal succeeds at once.
     EXPECT_PRED2(Shows, Run({"-DELSERV"}), "VelmoraVirtualPrinter: Service uninstalled successfully.");
     EXPECT_TRUE(fs::exists(Base("Spool")));
     EXPECT_EQ(ReadFile(Base("Printer.cfg")), "");
     EXPECT_EQ(ReadJobArchive(ReadFile(Base("spool.list"))).Jobs.size(), 0u);
-    EXPECT_EQ(Count("Service uninstalled successfully."), 1);
     // An existing printer list stays as it is; a missing job list is made empty beside it.
     WriteFile(Base("Printer.cfg"), HOLD_PRINTER);
     fs::remove(Base("spool.list"));
@@ -186,8 +176,7 @@ TEST_F(ProgramTest, WorkingFoldersAreMadeAndExistingListsKept) {
     EXPECT_PRED2(Shows, Run({}), "VelmoraVirtualPrinter: Unable to create folder " + base_ + "/");
 }
 
-// velmora-admin on the files of a base folder that no server holds: every route kind, the dialogs' checks,
-// the settings, the machine-readable list read back, and the messages in the Lang language.
+// velmora-admin on the files of a base folder that no server holds, with the dialogs' checks.
 TEST_F(ProgramTest, AdminToolKeepsThePrintersAndSettingsWithTheDialogsChecks) {
     EXPECT_EQ(Admin({"add-printer", "RAW", "--local-printer=Office Laser", "--input-bin=2"}), "0: ");
     EXPECT_EQ(Admin({"add-printer", "LABELS", "--route=program", "--program=\"/bin/cp\" %1 \"/tmp/\"",
@@ -248,8 +237,7 @@ TEST_F(ProgramTest, AdminToolKeepsThePrintersAndSettingsWithTheDialogsChecks) {
               "1: Cette imprimante existe déjà.\n");
 }
 
-// Only root and the group's members. A running server takes the commands through its channel and serves
-// what changed at once; a paused one holds nothing, and reads the files anew when it continues.
+// A running server takes the commands through its channel; a paused one reads the files when it continues.
 TEST_F(ProgramTest, AdminToolChangesARunningServerThroughItsChannel) {
     if (access("/usr/bin/setpriv", X_OK) == 0 && geteuid() == 0) {
         EXPECT_EQ(Run({"--reuid=65534", "--regid=65534", "--clear-groups", VELMORA_ADMIN_PATH, "printers"},
@@ -265,17 +253,14 @@ TEST_F(ProgramTest, AdminToolChangesARunningServerThroughItsChannel) {
     EXPECT_PRED2(Shows, ReadFile(Base("Printer.cfg")), "\r\nNEW;");
     EXPECT_EQ(Admin({"add-printer", "NEW"}), "1: The printer already exists.\n");
     ASSERT_EQ(Admin({"set", "KillProcessIfNeed=1"}), "0: ");
-    EXPECT_PRED2(Shows, Admin({"settings"}), "\nKillProcessIfNeed=1\n");
     EXPECT_PRED2(Shows, ReadFile(Base("QLSconf.ini")), "\r\nKillProcessIfNeed=1\r\n");
-    // The held job, listed and changed by the server: released, it is dispatched (its raw route names no
-    // printer, so it ends in Error); the commands keep the main window's rules.
+    // The held job: released, it is dispatched and ends in Error (its route names no printer).
     const auto firstJob = [this] {
         const std::string listed = Admin({"jobs", "--machine"}).substr(3);
         return listed.substr(0, listed.find('\n'));
     };
     const std::string name = firstJob().substr(0, firstJob().find('\t'));
     EXPECT_PRED2(Shows, firstJob(), name + "\theld\tNEW\t");
-    EXPECT_PRED2(Shows, firstJob(), "\ttester\t");
     EXPECT_EQ(Admin({"hold", name}), "1: Job " + name + " cannot take this command in the state Held.\n");
     ASSERT_EQ(Admin({"release", name}), "0: ");
     EXPECT_TRUE(test::WaitUntil([&] { return Shows(firstJob(), name + "\terror\t"); }));
@@ -301,7 +286,7 @@ TEST_F(ProgramTest, InstalledServiceLivesWithDesktopProgramsBorrowingItsPortUnti
     WriteSettings("AllowedClients=127.0.0.0/8, bogus\r\n");
     ASSERT_PRED1(Ok, Run({"-SILENT_INSTALLSERV"}));
     EXPECT_EQ(Count("Service successfully installed and started."), 1);
-    EXPECT_TRUE(fs::exists(Unit()));
+    EXPECT_TRUE(fs::exists(folder_.File("units/Velmora_VirtualPrinter.service")));
     EXPECT_PRED2(Shows, ReadFile(Base("QLSconf.ini")), "StartAsService=0");
     ASSERT_TRUE(WaitForCount("1\tLPD Server is started", 1));
     // Installed and running: reported as success without a second start, and never removed.
@@ -309,15 +294,12 @@ TEST_F(ProgramTest, InstalledServiceLivesWithDesktopProgramsBorrowingItsPortUnti
                  "VelmoraVirtualPrinter: Service successfully installed and started.");
     EXPECT_EQ(Count("1\tQLS - ServiceMain: service has to be started"), 1);
     ASSERT_PRED1(Ok, Run({"-SILENT_DELSERV"}));
-    EXPECT_EQ(Count("ERROR: The service is running."), 1);
     EXPECT_EQ(Count("Uninstall service failed."), 1);
     ASSERT_TRUE(SendJob("by-service"));
-    // A desktop program pauses the service, takes the port, and gives it back at its end; a second one
-    // refuses to run beside it, and leaves the service paused.
+    // A desktop program pauses the service and takes the port; a second one refuses to run.
     std::unique_ptr<ChildProcess> desktop = Start({});
     ASSERT_TRUE(WaitForCount("0\tLPD Server is started", 1)) << desktop->ReadAll();
     EXPECT_EQ(ServiceState(), platform::SERVICE_PAUSED);
-    EXPECT_EQ(Count("1\tQLS - ServiceMain: service has to be paused"), 1);
     EXPECT_TRUE(fs::exists(Base("QLSsynch1")));
     ASSERT_EQ(SavedJobs(), "by-service ");
     ASSERT_TRUE(SendJob("by-desktop"));
@@ -334,7 +316,6 @@ TEST_F(ProgramTest, InstalledServiceLivesWithDesktopProgramsBorrowingItsPortUnti
     ASSERT_TRUE(WaitForServiceState(platform::SERVICE_RUNNING));
     ASSERT_TRUE(WaitForCount("1\tLPD Server is started", 2));
     EXPECT_EQ(Count("1\tQLS - ServiceControlHandler: 'SERVICE_CONTROL_CONTINUE' received"), 1);
-    EXPECT_FALSE(fs::exists(Base("QLSsynch1")));
     ASSERT_TRUE(SendJob("after-continue"));
     EXPECT_EQ(Count("1\tLPD Server: AllowedClients entry not understood, ignored: bogus"), 2);
     EXPECT_EQ(Count("0\tLPD Server: AllowedClients entry not understood, ignored: bogus"), 1);
@@ -349,23 +330,21 @@ TEST_F(ProgramTest, InstalledServiceLivesWithDesktopProgramsBorrowingItsPortUnti
     // Paused by hand and then stopped: the stop writes nothing and leaves no marker.
     ASSERT_TRUE(Drive(platform::SERVICE_CONTROL_PAUSE, platform::SERVICE_PAUSED));
     EXPECT_EQ(SavedJobs(), "by-service by-desktop after-continue ");
-    EXPECT_FALSE(Accepts());
+    EXPECT_FALSE(test::RawLpdClient(port_).Connected());
     const fs::file_time_type written = fs::last_write_time(Base("spool.list"));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ASSERT_TRUE(Drive(platform::SERVICE_CONTROL_STOP, platform::SERVICE_STOPPED));
     EXPECT_EQ(fs::last_write_time(Base("spool.list")), written);
     for (const char* marker : {"QLSsynch0", "QLSsynch1", "QLSsynch2"})
         EXPECT_FALSE(fs::exists(Base(marker))) << marker;
-    EXPECT_EQ(Count("1\tQLS - ServiceMain: service has to be stopped"), 1);
     // Stopped, it is removed, and its unit with it.
     ASSERT_PRED1(Ok, Run({"-SILENT_DELSERV"}));
     EXPECT_EQ(Count("Service uninstalled successfully."), 1);
     EXPECT_EQ(ServiceState(), 0u);
-    EXPECT_FALSE(fs::exists(Unit()));
+    EXPECT_FALSE(fs::exists(folder_.File("units/Velmora_VirtualPrinter.service")));
 }
 
-// Killed at random moments while four clients send jobs: after every restart each acknowledged job is in
-// the list with its bytes, and every spool file belongs to a job.
+// Killed at random moments while four clients send: every acknowledged job is kept with its bytes.
 TEST_F(ProgramTest, AKilledServerKeepsEveryAcknowledgedJob) {
     std::mt19937 random(std::random_device{}());
     std::vector<std::string> acknowledged;
@@ -417,13 +396,11 @@ TEST_F(ProgramTest, AKilledServerKeepsEveryAcknowledgedJob) {
         ASSERT_EQ(listed.count(name), 1u) << name << " of " << acknowledged.size();
         EXPECT_EQ(listed.find(name)->second, data) << name;
     }
-    for (const platform::CFolderEntry& file :
-         platform::ListFolder(platform::AnsiToUnicode(Base("Spool/HOLD"))))
-        EXPECT_EQ(named.count(platform::UnicodeToAnsi(file.Name)), 1u) << platform::UnicodeToAnsi(file.Name);
+    for (const fs::directory_entry& file : fs::directory_iterator(Base("Spool/HOLD")))
+        EXPECT_EQ(named.count(file.path().filename().string()), 1u) << file.path();
 }
 
-// A stop while a client dribbles a control file and a print program never settles: both are cut after the
-// grace, the process ends, the acknowledged job is kept and the job under way stays Ready.
+// A stop cuts a dribbling client and a print program that never ends; the job under way stays Ready.
 TEST_F(ProgramTest, AStopCutsADribblingClientAndADispatchThatNeverEnds) {
     const std::string busy = Base("busy.sh");
     WriteFile(busy, "#!/bin/sh\nwhile :; do :; done\n");
@@ -434,16 +411,14 @@ TEST_F(ProgramTest, AStopCutsADribblingClientAndADispatchThatNeverEnds) {
     ASSERT_TRUE(WaitForCount("1\tLPD Server is started", 1));
     ASSERT_TRUE(SendJob("kept"));
     ASSERT_TRUE(test::SendLpdJob(port_, "BUSY", "Htester\nJbusy\n", "data\n"));
-    std::string launched;
+    std::string pid;  // of the print program
     ASSERT_TRUE(test::WaitUntil([&] {
         for (const std::string& line : Log()) {
             if (line.rfind("1\tSpooler: Application launched (PID=", 0) == 0)
-                launched = line;
+                pid = line.substr(line.find('=') + 1, line.find(')') - line.find('=') - 1);
         }
-        return !launched.empty();
+        return !pid.empty();
     }));
-    const std::string pid =
-        launched.substr(launched.find('=') + 1, launched.find(')') - launched.find('=') - 1);
     std::atomic<bool> dribbling{true};
     std::thread dribbler([&] {
         test::RawLpdClient client(port_);

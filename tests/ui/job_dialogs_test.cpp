@@ -1,5 +1,4 @@
-// The job dialogs: Transfer, Copy to printer against a private CUPS server, and Send via LPR against this
-// system's own LPD server.
+// The job dialogs: Transfer, Copy to printer (private CUPS server), Send via LPR (this system's LPD server).
 #include <cups/cups.h>
 #include <gtest/gtest.h>
 #include <QComboBox>
@@ -25,8 +24,7 @@ using test::Q;
 using test::ShownMessage;
 using test::WhenModal;
 
-// Answers the next dialog with a printer list: notes its entries and the current one, chooses the entry
-// (-2: as it opens, -1: none), answers the message boxes that follow and ends with OK or Cancel.
+// Answers a printer list dialog: notes entries and current one, chooses (-2: as is, -1: none), OK or Cancel.
 void ChoosePrinter(int choice, bool ok, QStringList* entries = nullptr, int messages = 0,
                    std::vector<ShownMessage>* shown = nullptr, QWidget* above = nullptr) {
     WhenModal(
@@ -190,8 +188,7 @@ TEST_F(CopyToPrinterTest, TheChosenFileReachesTheChosenPrinterUnchangedOrPrinter
 
 class SendViaLprTest : public test::WithQt<test::LpdServerFixture> {
   protected:
-    // Runs the command on the test server's port: the file chosen, then the destination dialog read and
-    // answered, then the message boxes that follow.
+    // Runs the command on the test server's port: the file chosen, the destination read and answered.
     void Send(const std::string& file, const QString& queue, bool ok, QStringList* destination = nullptr,
               const QStringList& address = {}, int messages = 0, std::vector<ShownMessage>* shown = nullptr) {
         ChooseFile(file, [=] {

@@ -1,6 +1,4 @@
-// The job list view over a real application object: rows from JobList, refreshes that follow its changes
-// and keep the user's selection, the 200 ms lock rule, the gathering of the workers' notifications, and the
-// job commands: available by the state of the last selected job, run on every selected job.
+// The job list view over a real application object: its rows, refreshes and job commands.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <QKeyEvent>
@@ -67,18 +65,6 @@ class JobListViewTest : public test::UiFixture {
         }
         return items.join('|').toStdString();
     }
-    // Appends jobs from a worker thread, announcing each.
-    std::thread AppendFromWorker(int count) {
-        return std::thread([this, count] {
-            for (int i = 0; i < count; ++i) {
-                {
-                    std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
-                    app_->Jobs.AppendJob(std::make_shared<CSpoolFile>());
-                }
-                app_->Ui.PostJobListChanged();
-            }
-        });
-    }
 };
 
 TEST_F(JobListViewTest, ShowsEveryJobInListOrderWithItsFieldsAndStateImage) {
@@ -105,8 +91,7 @@ TEST_F(JobListViewTest, RefreshFollowsChangesDeletionsAndArrivalsAndKeepsTheSele
     view.resize(900, 400);
     SelectRows(view, {51, 60, 99});
     EXPECT_EQ(view.SelectedJob(), jobs[99]->Id());
-    // The spooler's outcome, a transfer, a new arrival, a deletion between the selected rows and every
-    // other job before them: more runs of deleted rows than are signalled one by one.
+    // Changes of every kind; more runs of deleted rows than are signalled one by one.
     app_->Jobs.ApplyJobAction(JOB_SAVED, jobs[99]->Id(), false);
     {
         std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
@@ -172,15 +157,14 @@ TEST_F(JobListViewTest, NotificationsPostedMeanwhileAreGatheredIntoOneRefresh) {
     ui::CJobListNotifier notifier;
     notifier.SetView(&view);
     ui_.OnPostJobListChanged = [&notifier] { notifier.Post(); };
-    // A burst while the window is busy elsewhere: one notification waits, whatever the count of posts; it
-    // refreshes at once or, this close to the view's first refresh, at the end of the interval.
-    AppendFromWorker(500).join();
+    // A burst while the window is busy elsewhere: one notification waits, whatever the count of posts.
+    test::AppendFromWorker(*app_, 500).join();
     const int before = view.RefreshCount();
     QCoreApplication::sendPostedEvents(&notifier);
     EXPECT_TRUE(WaitFor([&] { return view.model()->rowCount() == 500; }));
     EXPECT_EQ(view.RefreshCount(), before + 1);
     // Posts that come while the message loop runs: no change is lost, however they fall in with refreshes.
-    std::thread second = AppendFromWorker(500);
+    std::thread second = test::AppendFromWorker(*app_, 500);
     EXPECT_TRUE(WaitFor([&] { return view.model()->rowCount() == 1000; }));
     second.join();
     EXPECT_TRUE(WaitFor([&] { return view.model()->rowCount() == 1000; }));
@@ -207,8 +191,7 @@ TEST_F(JobListViewTest, CommandsAndContextMenuFollowTheStateOfTheSelectedJob) {
         EXPECT_EQ(Enabled(view), expected[row].Commands);
         EXPECT_EQ(Menu(view), expected[row].Menu);
     }
-    // Several rows: the last one in list order decides the commands, whatever order they were selected in,
-    // and the first one the context menu.
+    // Several rows: the last in list order decides the commands, the first the context menu.
     SelectRows(view, {4, 0, 3});
     EXPECT_EQ(Enabled(view), expected[4].Commands);
     EXPECT_EQ(Menu(view), expected[0].Menu);
@@ -244,7 +227,6 @@ TEST_F(JobListViewTest, CommandsActOnEverySelectedJob) {
     EXPECT_EQ(states(), "Ready Ready Ready Printing Ready Ready ");
     SelectRows(view, {0, 3});
     view.OnJobCommand(ID_JOB_STOP);
-    EXPECT_EQ(StateOf(jobs[3]), STATE_HELD);
     EXPECT_EQ(states(), "Held Ready Ready Held Ready Ready ");
     // Transfer: the dialog once per selected job, each moved to the printer chosen.
     std::vector<JobId> asked;
@@ -260,7 +242,6 @@ TEST_F(JobListViewTest, CommandsActOnEverySelectedJob) {
     // Delete: the jobs, their files and their rows go.
     SelectRows(view, {0, 2, 5});
     view.OnJobCommand(ID_JOB_DELETE);
-    EXPECT_EQ(JobCount(), 3u);
     EXPECT_FALSE(std::filesystem::exists(platform::UnicodeToAnsi(jobs[0]->LocalFileName)));
     EXPECT_FALSE(std::filesystem::exists(platform::UnicodeToAnsi(extra->LocalFileName)));
     EXPECT_TRUE(std::filesystem::exists(platform::UnicodeToAnsi(jobs[1]->LocalFileName)));
@@ -294,7 +275,6 @@ TEST_F(JobListViewTest, DoubleClickHoldsTheJobAndOpensItsFileWithTheDefaultAppli
                                     QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease})
         SendMouse(view, 1, type);
     EXPECT_EQ(view.SelectedJob(), job->Id());
-    EXPECT_EQ(StateOf(job), STATE_HELD);
     EXPECT_EQ(Cell(view, 1, 0), "Held");
     EXPECT_TRUE(WaitFor([&] { return std::filesystem::exists(opened); }));
     EXPECT_EQ(test::ReadFile(opened), platform::UnicodeToAnsi(job->LocalFileName));

@@ -1,5 +1,4 @@
-// The main window: its menus, toolbar and status bar, the spooler commands and the tray icon, minimising
-// into the tray or, without one, as any other window, its texts in three languages, and the desktop program.
+// The main window (menus, toolbar, status bar, tray icon) and the desktop program around it.
 #include <gtest/gtest.h>
 #include <QLabel>
 #include <QMenuBar>
@@ -209,15 +208,7 @@ TEST_F(DesktopProgramTest, TheServerRunsForTheLifeOfTheMainWindowWhichTheSeamsRe
     app_->Spooler.JoinSpoolerThread();
     EXPECT_TRUE(ToolBarAction(*frame, ui::ID_SPOOLER_START)->isEnabled());
     // Jobs that a worker appends and announces reach the list, in fewer refreshes than posts.
-    std::thread worker([this] {
-        for (int i = 0; i < 200; ++i) {
-            {
-                std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
-                app_->Jobs.AppendJob(std::make_shared<CSpoolFile>());
-            }
-            app_->Ui.PostJobListChanged();
-        }
-    });
+    std::thread worker = test::AppendFromWorker(*app_, 200);
     EXPECT_TRUE(test::UiFixture::WaitFor([&] { return frame->View()->model()->rowCount() == 200; }));
     worker.join();
     EXPECT_LT(frame->View()->RefreshCount(), 200);

@@ -120,8 +120,7 @@ TEST_F(PreferencesDialogTest, CheckBoxesFollowEachOther) {
         levels += States(&dialog).substr(6) + " ";
     }
     EXPECT_EQ(levels, ".+ +. .+ +. ");
-    // Starting as a service takes the desktop's own start-up settings away and deletes printed jobs at
-    // every start.
+    // Starting as a service takes the desktop's start-up settings away and deletes printed jobs.
     Click(&dialog, "StartAsServiceCheck");
     EXPECT_EQ(Enabled(&dialog).substr(0, 5), "+...+");
     EXPECT_EQ(States(&dialog).substr(0, 5), "++..+");

@@ -1,5 +1,4 @@
-// Driving the windows and dialogs from a test on the offscreen platform: the Qt application, controls
-// found by object name, answers to the modal windows that open while a dialog runs, and a filled job list.
+// Driving the windows and dialogs on the offscreen platform: controls by name, answers to modal windows.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -24,8 +23,7 @@
 
 namespace velmora::test {
 
-// A fixture with the Qt application of one test (unless the process has one), made after the base's set-up
-// and ended before its tear-down, which also restores the thread's language.
+// The base fixture with the Qt application of one test; the thread's language is English again after it.
 template <typename Base>
 class WithQt : public Base {
   protected:
@@ -59,9 +57,7 @@ inline QString Q(const std::u16string& text) {
     return QString::fromStdU16String(text);
 }
 
-// Calls the handler with the next modal window that opens above the given one (by default the modal window
-// of the moment, or none). The handler must close that window, or open the next one and arrange for it
-// to be answered first.
+// Calls the handler (which must close it) with the next modal window that opens above the given one.
 inline void WhenModal(std::function<void(QWidget*)> handler,
                       QWidget* above = QApplication::activeModalWidget(), int attemptsLeft = 3000) {
     QTimer::singleShot(10, qApp, [handler = std::move(handler), above, attemptsLeft]() mutable {
@@ -105,8 +101,7 @@ inline ShownMessage MessageDuring(const std::function<void()>& action) {
     return shown.empty() ? ShownMessage{} : shown[0];
 }
 
-// Chooses the file in the next open-file dialog; next runs just before the dialog closes, so that it can
-// arrange for the answer to the window that opens after it.
+// Chooses the file in the next open-file dialog; next runs just before it closes (to answer what follows).
 inline void ChooseFile(const std::string& path, std::function<void()> next = {}) {
     WhenModal([path, next](QWidget* modal) {
         auto* dialog = qobject_cast<QFileDialog*>(modal);
@@ -142,6 +137,19 @@ inline void TypeAddress(QWidget* dialog, const QStringList& bytes) {
         field->setText(bytes[i]);
         emit field->textEdited(bytes[i]);
     }
+}
+
+// A worker thread that appends jobs and announces each, as intake does.
+inline std::thread AppendFromWorker(CVelmoraVirtualPrinterApp& app, int count) {
+    return std::thread([&app, count] {
+        for (int i = 0; i < count; ++i) {
+            {
+                std::lock_guard<CRecursiveTimedMutex> lock(app.Jobs.JobListLock);
+                app.Jobs.AppendJob(std::make_shared<CSpoolFile>());
+            }
+            app.Ui.PostJobListChanged();
+        }
+    });
 }
 
 // The application object with a job list to fill, for the main window and the job list view.
@@ -185,10 +193,6 @@ class UiFixture : public WithQt<AppFixture> {
     int32_t StateOf(const SpoolFilePtr& job) {
         std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
         return job->State;
-    }
-    std::size_t JobCount() {
-        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
-        return app_->Jobs.JobList.size();
     }
     // Selects exactly the given rows of the view, as clicks with Ctrl held would.
     static void SelectRows(ui::CVelmoraVirtualPrinterView& view, std::initializer_list<int> rows) {
