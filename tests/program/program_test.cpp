@@ -412,13 +412,15 @@ TEST_F(ProgramTest, AStopCutsADribblingClientAndADispatchThatNeverEnds) {
     ASSERT_TRUE(SendJob("kept"));
     ASSERT_TRUE(test::SendLpdJob(port_, "BUSY", "Htester\nJbusy\n", "data\n"));
     std::string pid;  // of the print program
-    ASSERT_TRUE(test::WaitUntil([&] {
-        for (const std::string& line : Log()) {
-            if (line.rfind("1\tSpooler: Application launched (PID=", 0) == 0)
-                pid = line.substr(line.find('=') + 1, line.find(')') - line.find('=') - 1);
-        }
-        return !pid.empty();
-    }));
+    ASSERT_TRUE(test::WaitUntil(
+        [&] {
+            for (const std::string& line : Log()) {
+                if (line.rfind("1\tSpooler: Application launched (PID=", 0) == 0)
+                    pid = line.substr(line.find('=') + 1, line.find(')') - line.find('=') - 1);
+            }
+            return !pid.empty();
+        },
+        20000));
     std::atomic<bool> dribbling{true};
     std::thread dribbler([&] {
         test::RawLpdClient client(port_);

@@ -61,8 +61,8 @@ class MainFrameTest : public test::UiFixture {
     }
 };
 
-TEST_F(MainFrameTest, MenusToolbarAndStatusBarCarryTheCommandsWithTheirPrompts) {
-    CMainFrame frame(*app_, false);
+TEST_F(MainFrameTest, MenusToolbarAndTrayCarryTheCommandsWhichFollowTheSpooler) {
+    CMainFrame frame(*app_, true);
     ASSERT_EQ(frame.menuBar()->actions().size(), 3);
     EXPECT_EQ(Menu(frame, 0)->title() + Menu(frame, 1)->title() + Menu(frame, 2)->title(),
               "&ServerS&pooled file&Tools");
@@ -87,11 +87,7 @@ TEST_F(MainFrameTest, MenusToolbarAndStatusBarCarryTheCommandsWithTheirPrompts) 
     for (const QAction* action : frame.ToolBar()->actions())
         EXPECT_EQ(action->toolTip(), action->text());
     EXPECT_EQ(frame.statusBar()->findChild<QLabel*>("IdleText")->text(), "Ready");
-}
-
-TEST_F(MainFrameTest, SpoolerCommandsFollowTheSpoolerInMenusToolbarAndTray) {
-    CMainFrame frame(*app_, true);
-    // What the desktop program's seam does when the spooler starts or stops.
+    // The commands follow the spooler, through the desktop program's seam.
     ui_.OnSetTrayIcon = [&frame](int iconId) { frame.SetSpoolerIcon(iconId); };
     EXPECT_EQ(frame.Tray().IconResource(), ui::IDI_SPOOLER_STOPPED);
     EXPECT_EQ(frame.Tray().ToolTip(), "Velmora Virtual Printer");

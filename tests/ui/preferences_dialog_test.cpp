@@ -129,10 +129,25 @@ TEST_F(PreferencesDialogTest, CheckBoxesFollowEachOther) {
     EXPECT_EQ(States(&dialog).substr(0, 5), ".+..+");
 }
 
-TEST_F(PreferencesDialogTest, TheServiceRequestDependsOnTheServiceState) {
+TEST_F(PreferencesDialogTest, TheServiceRequestDependsOnTheServiceStateAndAsksForARestart) {
     // Requested already: the desktop's start-up settings do not apply.
     app_->Settings.StartAsService = 1;
     EXPECT_EQ(Enabled(std::make_unique<CPreferenceApplication>(*app_).get()).substr(0, 5), "+...+");
+    // OK asks for a restart every time: for the service, then for a changed port.
+    for (const int messages : {2, 1}) {
+        std::vector<ShownMessage> shown;
+        WhenModal([&shown, messages](QWidget* modal) {
+            for (int i = 0; i < messages; ++i)
+                AnswerMessageBox(&shown, modal);
+            Child<QLineEdit>(modal, "PortEdit")->setText("9515");
+            Click(modal, "OkButton");
+        });
+        ui::OnPreferences(*app_, nullptr);
+        ASSERT_EQ(shown.size(), static_cast<std::size_t>(messages));
+        for (const ShownMessage& message : shown)
+            EXPECT_EQ(message.Text, "The program must be restarted.");
+        EXPECT_EQ(Stored(), "110000 30 9515 1");
+    }
     // Installed: it cannot be asked for again.
     app_->Settings.StartAsService = 0;
     platform::ScHandle manager = platform::OpenSCManager(platform::SC_MANAGER_ALL_ACCESS);
@@ -205,25 +220,6 @@ TEST_F(PreferencesDialogTest, TheClientListIsCheckedAsItIsTyped) {
     });
     ui::OnPreferences(*app_, nullptr);
     EXPECT_EQ(app_->Settings.AllowedClients(), u"");
-}
-
-TEST_F(PreferencesDialogTest, TheServiceRequestAsksForARestartEveryTime) {
-    app_->Settings.StartAsService = 1;
-    for (const int messages : {2, 1}) {
-        // The service first, then a changed port.
-        std::vector<ShownMessage> shown;
-        WhenModal([&shown, messages](QWidget* modal) {
-            for (int i = 0; i < messages; ++i)
-                AnswerMessageBox(&shown, modal);
-            Child<QLineEdit>(modal, "PortEdit")->setText("9515");
-            Click(modal, "OkButton");
-        });
-        ui::OnPreferences(*app_, nullptr);
-        ASSERT_EQ(shown.size(), static_cast<std::size_t>(messages));
-        for (const ShownMessage& message : shown)
-            EXPECT_EQ(message.Text, "The program must be restarted.");
-        EXPECT_EQ(Stored(), "110000 30 9515 1");
-    }
 }
 
 TEST_F(PreferencesDialogTest, DisplayOpensTheLogInTheTextEditor) {
