@@ -26,9 +26,7 @@ namespace velmora {
 namespace {
 
 namespace fs = std::filesystem;
-using test::ChildProcess;
-using test::ReadFile;
-using test::WriteFile;
+using test::ChildProcess, test::ReadFile, test::WriteFile;
 
 const char HOLD_PRINTER[] = "HOLD;0; ; ;1; ; ; ; ; ; \r\n";
 

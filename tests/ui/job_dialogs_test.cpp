@@ -17,12 +17,7 @@
 namespace velmora {
 namespace {
 
-using test::AnswerMessageBox;
-using test::Child;
-using test::ChooseFile;
-using test::Q;
-using test::ShownMessage;
-using test::WhenModal;
+using test::AnswerMessageBox, test::Child, test::ChooseFile, test::Q, test::ShownMessage, test::WhenModal;
 
 // Answers a printer list dialog: notes entries and current one, chooses (-2: as is, -1: none), OK or Cancel.
 void ChoosePrinter(int choice, bool ok, QStringList* entries = nullptr, int messages = 0,
@@ -43,45 +38,31 @@ void ChoosePrinter(int choice, bool ok, QStringList* entries = nullptr, int mess
         above);
 }
 
-class TransferDialogTest : public test::WithQt<test::AppFixture> {
-  protected:
-    void SetUp() override {
-        WithQt::SetUp();
-        PrinterRecords printers(4);
-        printers[0].Name = u"Zeta";
-        printers[1].Name = u"PASS";
-        printers[2].Name = u"archive";
-        printers[3].Name = u"pass";
-        app_->PrinterList.Replace(printers);
-        job_.DocumentName = u"report.pdf";
-        job_.SetState(STATE_ERROR);
-        job_.Owner = u"alice";
-        job_.DateInserted = u"2024/03/01 10:11:12";
-        job_.FileSize = u"1234 bytes";
-        job_.FileType = u"PDF";
-        job_.PrinterName = u"pass";
-        job_.LocalFileName = u"/var/spool/pass/20240301101112_1.pdf";
-        job_.ReceivedFileName = u"dfA001host";
-        job_.SourceHost = u"host";
-        job_.ControlFile = u"Hhost";
-        job_.JobName = u"Quarterly";
-        job_.JobClass = u"A";
-        job_.ErrorText = u"Connection refused";
-    }
-    // Runs the transfer of the job as the job list does.
-    void Transfer(int choice, bool ok, QStringList* entries = nullptr) {
-        ChoosePrinter(choice, ok, entries, 0, nullptr, QApplication::activeModalWidget());
-        std::u16string printerName;
-        if (ui::RunTransferDialog(app_->PrinterList, nullptr, job_, &printerName))
-            job_.PrinterName = printerName;
-    }
-    CSpoolFile job_;
-};
+using TransferDialogTest = test::WithQt<test::AppFixture>;
 
 TEST_F(TransferDialogTest, TheJobMovesToTheChosenVirtualPrinterOnOkOnly) {
+    PrinterRecords printers;
+    for (const char16_t* name : {u"Zeta", u"PASS", u"archive", u"pass"})
+        printers.emplace_back().Name = name;
+    app_->PrinterList.Replace(printers);
+    CSpoolFile job;
+    job.DocumentName = u"report.pdf";
+    job.SetState(STATE_ERROR);
+    job.Owner = u"alice";
+    job.DateInserted = u"2024/03/01 10:11:12";
+    job.FileSize = u"1234 bytes";
+    job.FileType = u"PDF";
+    job.PrinterName = u"pass";
+    job.LocalFileName = u"/var/spool/pass/20240301101112_1.pdf";
+    job.ReceivedFileName = u"dfA001host";
+    job.SourceHost = u"host";
+    job.ControlFile = u"Hhost";
+    job.JobName = u"Quarterly";
+    job.JobClass = u"A";
+    job.ErrorText = u"Connection refused";
     {
         // The job's fields in their order, one value per line.
-        ui::CDialogConfigureSpool dialog(*app_->PrinterList.Snapshot(), job_);
+        ui::CDialogConfigureSpool dialog(*app_->PrinterList.Snapshot(), job);
         EXPECT_EQ(dialog.windowTitle(), "Spooled file configuration");
         auto* lines = Child<QListWidget>(&dialog, "InformationList");
         QStringList shown;
@@ -91,53 +72,46 @@ TEST_F(TransferDialogTest, TheJobMovesToTheChosenVirtualPrinterOnOkOnly) {
                                       "PDF", "pass", "/var/spool/pass/20240301101112_1.pdf", "dfA001host",
                                       "host", "Hhost", "Quarterly", "A", "Connection refused"}));
     }
+    const auto transfer = [&](int choice, bool ok, QStringList* entries = nullptr) {
+        ChoosePrinter(choice, ok, entries, 0, nullptr, QApplication::activeModalWidget());
+        std::u16string printerName;
+        if (ui::RunTransferDialog(app_->PrinterList, nullptr, job, &printerName))
+            job.PrinterName = printerName;
+    };
     // Sorted names, the job's own virtual printer preselected by its exact name; Cancel changes nothing.
     QStringList entries;
-    Transfer(3, /*ok=*/false, &entries);
+    transfer(3, /*ok=*/false, &entries);
     EXPECT_EQ(entries, QStringList({"archive", "PASS", "pass", "Zeta", "pass"}));
-    EXPECT_EQ(job_.PrinterName, u"pass");
-    // OK moves the job; nothing else of it changes.
-    Transfer(1, /*ok=*/true);
-    EXPECT_EQ(job_.PrinterName, u"PASS");
-    EXPECT_EQ(job_.State, STATE_ERROR);
-    EXPECT_EQ(job_.LocalFileName, u"/var/spool/pass/20240301101112_1.pdf");
+    EXPECT_EQ(job.PrinterName, u"pass");
+    transfer(1, /*ok=*/true);
+    EXPECT_EQ(job.PrinterName, u"PASS");
+    EXPECT_EQ(job.State, STATE_ERROR);
+    EXPECT_EQ(job.LocalFileName, u"/var/spool/pass/20240301101112_1.pdf");
     // A job whose virtual printer is gone: nothing is preselected, and OK without a choice empties it.
-    job_.PrinterName = u"REMOVED";
+    job.PrinterName = u"REMOVED";
     entries.clear();
-    Transfer(-2, /*ok=*/true, &entries);
+    transfer(-2, /*ok=*/true, &entries);
     EXPECT_EQ(entries.back(), "<none>");
-    EXPECT_EQ(job_.PrinterName, u"");
+    EXPECT_EQ(job.PrinterName, u"");
 }
 
-class CopyToPrinterTest : public test::WithQt<test::AppFixture> {
-  protected:
-    static void SetUpTestSuite() {
-        printer_ = new test::FakePrinter();
-        server_ = new test::CupsServer();
-        if (!printer_->Listening()) {
-            failure_ = "the stand-in printer cannot listen";
-        } else if (!server_->Start() || !server_->AddRawQueue("Desk_Raw", printer_->DeviceUri()) ||
-                   !server_->AddRawQueue("Archive_Raw", "socket://127.0.0.1:9") ||
-                   !server_->SetDefaultQueue("Desk_Raw")) {
-            failure_ = server_->Failure();
-        }
-    }
-    static void TearDownTestSuite() {
-        delete server_;
-        delete printer_;
-        failure_.clear();
-    }
-    void SetUp() override {
-        WithQt::SetUp();
-        ASSERT_TRUE(failure_.empty()) << failure_;
-    }
-    // Runs the command: the file chosen, then the printer dialog answered.
-    static void CopyToPrinter(const std::string& file, int choice, bool ok, QStringList* entries = nullptr,
-                              int messages = 0, std::vector<ShownMessage>* shown = nullptr) {
+using CopyToPrinterTest = test::WithQt<test::AppFixture>;
+
+TEST_F(CopyToPrinterTest, TheChosenFileReachesTheChosenPrinterUnchangedOrPrinterNotFoundIsShown) {
+    test::FakePrinter printer;
+    test::CupsServer server;
+    ASSERT_TRUE(printer.Listening());
+    ASSERT_TRUE(server.Start() && server.AddRawQueue("Desk_Raw", printer.DeviceUri()) &&
+                server.AddRawQueue("Archive_Raw", "socket://127.0.0.1:9") &&
+                server.SetDefaultQueue("Desk_Raw"))
+        << server.Failure();
+    const auto copyToPrinter = [](const std::string& file, int choice, bool ok,
+                                  QStringList* entries = nullptr, int messages = 0,
+                                  std::vector<ShownMessage>* shown = nullptr) {
         ChooseFile(file, [=] { ChoosePrinter(choice, ok, entries, messages, shown); });
         ui::CopyFileToPrinter(nullptr);
-    }
-    static std::size_t CupsJobs() {
+    };
+    const auto cupsJobs = [] {
         cups_job_t* jobs = nullptr;
         const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, nullptr, 0, CUPS_WHICHJOBS_ALL);
         bool titled = false;
@@ -145,39 +119,30 @@ class CopyToPrinterTest : public test::WithQt<test::AppFixture> {
             titled |= jobs[i].title && std::string(jobs[i].title) == "invoice 42.pcl";
         cupsFreeJobs(count, jobs);
         EXPECT_TRUE(titled);
-        return static_cast<std::size_t>(count);
-    }
-    static inline test::FakePrinter* printer_ = nullptr;
-    static inline test::CupsServer* server_ = nullptr;
-    static inline std::string failure_;
-};
-
-TEST_F(CopyToPrinterTest, TheChosenFileReachesTheChosenPrinterUnchangedOrPrinterNotFoundIsShown) {
-    std::string data =
-        "\x1b"
-        "E\x1b"
-        "&l4Hpage\f";
+        return count;
+    };
+    std::string data = "\033E\033&l4Hpage\f";
     for (int i = 0; i < 5000; ++i)
         data.push_back(static_cast<char>(i & 0xFF));
     const std::string file = folder_.File("invoice 42.pcl");
     test::WriteFile(file, data);
     // The printers of this machine, sorted, the default one preselected; the bytes go raw, no bin rewritten.
     QStringList entries;
-    CopyToPrinter(file, -2, /*ok=*/true, &entries);
+    copyToPrinter(file, -2, /*ok=*/true, &entries);
     EXPECT_EQ(entries, QStringList({"Archive_Raw", "Desk_Raw", "Desk_Raw"}));
     std::string document;
-    ASSERT_TRUE(printer_->NextDocument(&document)) << server_->ErrorLog();
+    ASSERT_TRUE(printer.NextDocument(&document)) << server.ErrorLog();
     EXPECT_EQ(document, data);
-    const std::size_t jobs = CupsJobs();
+    const int jobs = cupsJobs();
     // Cancel sends nothing; neither does a printer that cannot be opened, which is reported.
-    CopyToPrinter(file, -2, /*ok=*/false);
+    copyToPrinter(file, -2, /*ok=*/false);
     std::vector<ShownMessage> shown;
-    CopyToPrinter(file, -1, /*ok=*/true, nullptr, 1, &shown);
+    copyToPrinter(file, -1, /*ok=*/true, nullptr, 1, &shown);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].Text, "Printer not found.");
     EXPECT_EQ(shown[0].Caption, "VelmoraVirtualPrinter");
-    EXPECT_EQ(CupsJobs(), jobs);
-    EXPECT_FALSE(printer_->NextDocument(&document, 200));
+    EXPECT_EQ(cupsJobs(), jobs);
+    EXPECT_FALSE(printer.NextDocument(&document, 200));
     // No file chosen ends either command.
     for (void (*command)(QWidget*) : {ui::CopyFileToPrinter, ui::SendFileByLpr}) {
         WhenModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
@@ -188,7 +153,6 @@ TEST_F(CopyToPrinterTest, TheChosenFileReachesTheChosenPrinterUnchangedOrPrinter
 
 class SendViaLprTest : public test::WithQt<test::LpdServerFixture> {
   protected:
-    // Runs the command on the test server's port: the file chosen, the destination read and answered.
     void Send(const std::string& file, const QString& queue, bool ok, QStringList* destination = nullptr,
               const QStringList& address = {}, int messages = 0, std::vector<ShownMessage>* shown = nullptr) {
         ChooseFile(file, [=] {
@@ -230,7 +194,6 @@ TEST_F(SendViaLprTest, TheFileArrivesAsAJobOrTheClientsErrorTextIsShown) {
     ASSERT_EQ(WaitForJobs(2), 2u);
     EXPECT_EQ(Job(1)->PrinterName, u"HOLD");
     EXPECT_EQ(Job(1)->State, STATE_HELD);
-    // Cancel sends nothing.
     Send(file, "PASS", /*ok=*/false);
     WaitForSessions();
     EXPECT_EQ(JobCount(), 2u);

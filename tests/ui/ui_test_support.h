@@ -37,8 +37,6 @@ class WithQt : public Base {
         SetThreadLanguage(Language::English);
         Base::TearDown();
     }
-
-  private:
     int argc_ = 1;
     char name_[24] = "velmora_ui_tests";
     char* argv_[2] = {name_, nullptr};
@@ -183,7 +181,6 @@ class UiFixture : public WithQt<AppFixture> {
         app_->Jobs.AppendJob(job);
         return job;
     }
-    // One job in each state, in state order.
     std::vector<SpoolFilePtr> AddJobInEveryState() {
         std::vector<SpoolFilePtr> jobs;
         for (int32_t state = STATE_READY; state <= STATE_ERROR; ++state)
@@ -194,7 +191,6 @@ class UiFixture : public WithQt<AppFixture> {
         std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
         return job->State;
     }
-    // Selects exactly the given rows of the view, as clicks with Ctrl held would.
     static void SelectRows(ui::CVelmoraVirtualPrinterView& view, std::initializer_list<int> rows) {
         view.clearSelection();
         for (const int row : rows) {
