@@ -1,237 +1,265 @@
-// The job list view over a real application object: rows, columns and images from JobList, refreshes that
-// follow the list's changes and keep the user's selection, the 200 ms lock rule, and the gathering of the
-// workers' notifications.
+// The job list view over a real application object: its rows, refreshes and job commands.
 #include <gtest/gtest.h>
-#include <QHeaderView>
+#include <sys/stat.h>
+#include <QKeyEvent>
+#include <QMenu>
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+#include <filesystem>
 
-#include "ui/job_list_view.h"
-#include "ui_fixture.h"
+#include "platform/ansi.h"
+#include "ui/command_ids.h"
+#include "ui/ui_test_support.h"
 
 namespace velmora {
 namespace {
 
-using ui::CJobListModel;
-using ui::CVelmoraVirtualPrinterView;
+using ui::CVelmoraVirtualPrinterView, ui::ID_JOB_DELETE, ui::ID_JOB_RELEASE, ui::ID_JOB_STOP,
+    ui::ID_JOB_TRANSFER;
 
 class JobListViewTest : public test::UiFixture {
   protected:
-    static QString Cell(CVelmoraVirtualPrinterView& view, int row, int column) {
-        return view.model()->index(row, column).data().toString();
-    }
-
-    // The jobs of the selected rows, in list order.
-    static std::vector<JobId> SelectedJobs(CVelmoraVirtualPrinterView& view) {
-        std::vector<JobId> jobs;
-        for (int row = 0; row < view.model()->rowCount(); ++row) {
-            if (view.selectionModel()->isRowSelected(row, QModelIndex()))
-                jobs.push_back(view.Model().JobAt(row));
+    static std::string Row(CVelmoraVirtualPrinterView& view, int row) {
+        QStringList cells;
+        for (int column = 0; column < view.model()->columnCount(); ++column) {
+            cells << (row < 0 ? view.model()->headerData(column, Qt::Horizontal).toString()
+                              : Cell(view, row, column));
         }
-        return jobs;
+        return cells.join('|').toStdString();
+    }
+    static std::string Files(CVelmoraVirtualPrinterView& view, bool selected = false) {
+        std::string files;
+        for (int row = 0; row < view.model()->rowCount(); ++row) {
+            if (!selected || view.selectionModel()->isRowSelected(row, QModelIndex()))
+                files += Cell(view, row, 1).toStdString() + " ";
+        }
+        return files;
+    }
+    static std::string Enabled(const CVelmoraVirtualPrinterView& view) {
+        std::string enabled;
+        for (const int command : {ID_JOB_RELEASE, ID_JOB_STOP, ID_JOB_DELETE, ID_JOB_TRANSFER})
+            enabled += view.IsJobCommandEnabled(command) ? '+' : '.';
+        return enabled;
+    }
+    // The context menu's items, "-" for a separator; "none" without a menu.
+    static std::string Menu(CVelmoraVirtualPrinterView& view) {
+        const std::unique_ptr<QMenu> menu = view.CreateContextMenu();
+        if (!menu)
+            return "none";
+        QStringList items;
+        for (const QAction* action : menu->actions()) {
+            EXPECT_TRUE(action->isEnabled());
+            items << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        }
+        return items.join('|').toStdString();
     }
 };
 
-TEST_F(JobListViewTest, ShowsEveryJobInListOrderWithItsFieldsStateImageAndColumns) {
-    const SpoolFilePtr first = AddJob("invoice.pdf", STATE_READY);
+TEST_F(JobListViewTest, ShowsEveryJobInListOrderWithItsFieldsAndStateImage) {
+    AddJob("invoice.pdf", STATE_READY);
     const SpoolFilePtr second = AddJob("label.pcl", STATE_HELD, u"LABELS");
-    const SpoolFilePtr third = AddJob("report.ps", STATE_ERROR);
+    AddJob("report.ps", STATE_ERROR);
     CVelmoraVirtualPrinterView view(*app_);
-
-    ASSERT_EQ(view.model()->rowCount(), 3);
-    ASSERT_EQ(view.model()->columnCount(), 8);
-    const char* headers[] = {"Status", "File name", "Date",    "Size",
-                             "Owner",  "Type",      "Printer", "Local file name"};
-    const int widths[] = {80, 200, 130, 90, 100, 100, 200, 200};
-    for (int column = 0; column < 8; ++column) {
-        EXPECT_EQ(view.model()->headerData(column, Qt::Horizontal).toString(), headers[column]);
-        EXPECT_EQ(view.horizontalHeader()->sectionSize(column), widths[column]) << column;
-        EXPECT_EQ(
-            view.model()->headerData(column, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>() &
-                Qt::AlignHorizontal_Mask,
-            Qt::AlignLeft);
-    }
-
-    EXPECT_EQ(Cell(view, 1, 0), "Held");
-    EXPECT_EQ(Cell(view, 1, 1), "label.pcl");
-    EXPECT_EQ(Cell(view, 1, 2), "Sun Dec  6 12:00:00 2026");
-    EXPECT_EQ(Cell(view, 1, 3), "12 bytes");
-    EXPECT_EQ(Cell(view, 1, 4), "accounting");
-    EXPECT_EQ(Cell(view, 1, 5), "PDF");
-    EXPECT_EQ(Cell(view, 1, 6), "LABELS");
-    EXPECT_EQ(Cell(view, 1, 7), QString::fromStdU16String(second->LocalFileName));
-    EXPECT_EQ(view.Model().JobAt(0), first->Id());
-    EXPECT_EQ(view.Model().JobAt(2), third->Id());
-
+    EXPECT_EQ(Row(view, -1), "Status|File name|Date|Size|Owner|Type|Printer|Local file name");
+    EXPECT_EQ(Row(view, 1), "Held|label.pcl|Sun Dec  6 12:00:00 2026|12 bytes|accounting|PDF|LABELS|" +
+                                platform::UnicodeToAnsi(second->LocalFileName));
+    EXPECT_EQ(Files(view), "invoice.pdf label.pcl report.ps ");
     // One image per state, and only in the Status column.
     const QPixmap ready = view.model()->index(0, 0).data(Qt::DecorationRole).value<QPixmap>();
-    const QPixmap held = view.model()->index(1, 0).data(Qt::DecorationRole).value<QPixmap>();
     EXPECT_EQ(ready.size(), QSize(16, 15));
-    EXPECT_NE(ready.toImage(), held.toImage());
+    EXPECT_NE(ready.toImage(), view.model()->index(1, 0).data(Qt::DecorationRole).value<QPixmap>().toImage());
     EXPECT_FALSE(view.model()->index(0, 1).data(Qt::DecorationRole).isValid());
-
-    // A report: whole rows, several at a time.
-    EXPECT_EQ(view.selectionBehavior(), QAbstractItemView::SelectRows);
-    EXPECT_EQ(view.selectionMode(), QAbstractItemView::ExtendedSelection);
-    EXPECT_FALSE(view.verticalHeader()->isVisible());
 }
 
-TEST_F(JobListViewTest, RefreshFollowsStateChangesDeletionsAndArrivalsAndKeepsTheSelection) {
-    std::vector<SpoolFilePtr> jobs;
-    for (int i = 0; i < 6; ++i)
-        jobs.push_back(AddJob("job" + std::to_string(i) + ".tmp"));
-    CVelmoraVirtualPrinterView view(*app_);
-    view.resize(900, 400);
-    SelectRows(view, {1, 4});
-    EXPECT_EQ(view.SelectedJob(), jobs[4]->Id());
-
-    // The spooler's outcome, a deletion between the selected rows, a transfer and a new arrival.
-    app_->Jobs.ApplyJobAction(JOB_SAVED, jobs[4]->Id(), false);
-    app_->Jobs.ApplyJobAction(JOB_DELETE, jobs[2]->Id(), false);
-    {
-        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
-        jobs[1]->PrinterName = u"OTHER";
-    }
-    const SpoolFilePtr arrived = AddJob("arrived.tmp", STATE_HELD);
-    ASSERT_TRUE(view.RefreshList(200));
-
-    ASSERT_EQ(view.model()->rowCount(), 6);
-    const JobId expected[] = {jobs[0]->Id(), jobs[1]->Id(), jobs[3]->Id(),
-                              jobs[4]->Id(), jobs[5]->Id(), arrived->Id()};
-    for (int row = 0; row < 6; ++row)
-        EXPECT_EQ(view.Model().JobAt(row), expected[row]) << row;
-    EXPECT_EQ(Cell(view, 3, 0), "Saved");
-    EXPECT_EQ(view.Model().StateAt(3), STATE_SAVED);
-    EXPECT_EQ(Cell(view, 1, 6), "OTHER");
-    EXPECT_EQ(Cell(view, 5, 0), "Held");
-    // The same jobs stay selected, and SelectedJob follows the last of them with its new state.
-    EXPECT_EQ(SelectedJobs(view), (std::vector<JobId>{jobs[1]->Id(), jobs[4]->Id()}));
-    EXPECT_EQ(view.SelectedJob(), jobs[4]->Id());
-    EXPECT_TRUE(view.IsJobCommandEnabled(32777));
-
-    // Deleting the last selected job leaves the other one as SelectedJob.
-    app_->Jobs.ApplyJobAction(JOB_DELETE, jobs[4]->Id(), false);
-    ASSERT_TRUE(view.RefreshList(200));
-    EXPECT_EQ(view.model()->rowCount(), 5);
-    EXPECT_EQ(view.SelectedJob(), jobs[1]->Id());
-}
-
-TEST_F(JobListViewTest, ScatteredDeletionsAndAReloadedListKeepTheSelectionByJob) {
+TEST_F(JobListViewTest, RefreshFollowsChangesDeletionsAndArrivalsAndKeepsTheSelectionByJob) {
     std::vector<SpoolFilePtr> jobs;
     for (int i = 0; i < 100; ++i)
         jobs.push_back(AddJob("job" + std::to_string(i) + ".tmp"));
     CVelmoraVirtualPrinterView view(*app_);
+    view.resize(900, 400);
     SelectRows(view, {51, 60, 99});
-
-    // Every other job before the selection goes: more runs of deleted rows than are signalled one by one.
-    for (int i = 0; i < 50; i += 2)
-        app_->Jobs.ApplyJobAction(JOB_DELETE, jobs[static_cast<std::size_t>(i)]->Id(), false);
-    ASSERT_TRUE(view.RefreshList(200));
-    ASSERT_EQ(view.model()->rowCount(), 75);
-    for (int row = 0; row < 75; ++row) {
-        const std::size_t index =
-            row < 25 ? static_cast<std::size_t>(2 * row + 1) : static_cast<std::size_t>(row + 25);
-        ASSERT_EQ(view.Model().JobAt(row), jobs[index]->Id()) << row;
-    }
-    EXPECT_EQ(SelectedJobs(view), (std::vector<JobId>{jobs[51]->Id(), jobs[60]->Id(), jobs[99]->Id()}));
     EXPECT_EQ(view.SelectedJob(), jobs[99]->Id());
-
+    // Changes of every kind; more runs of deleted rows than are signalled one by one.
+    app_->Jobs.ApplyJobAction(JOB_SAVED, jobs[99]->Id(), false);
+    {
+        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
+        jobs[51]->PrinterName = u"OTHER";
+    }
+    AddJob("arrived.tmp", STATE_HELD);
+    std::string kept;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        if ((i < 50 && i % 2 == 0) || i == 55)
+            app_->Jobs.ApplyJobAction(JOB_DELETE, jobs[i]->Id(), false);
+        else
+            kept += "job" + std::to_string(i) + ".tmp ";
+    }
+    kept += "arrived.tmp ";
+    ASSERT_TRUE(view.RefreshList(200));
+    EXPECT_EQ(Files(view), kept);
+    EXPECT_EQ(Cell(view, 26, 6) + " " + Cell(view, 73, 0) + " " + Cell(view, 74, 0), "OTHER Saved Held");
+    // The same jobs stay selected, and SelectedJob follows the last of them with its new state.
+    EXPECT_EQ(Files(view, true), "job51.tmp job60.tmp job99.tmp ");
+    EXPECT_EQ(view.SelectedJob(), jobs[99]->Id());
+    EXPECT_EQ(Enabled(view), "+.++");
+    // Deleting the last selected job leaves the one before it as SelectedJob.
+    app_->Jobs.ApplyJobAction(JOB_DELETE, jobs[99]->Id(), false);
+    ASSERT_TRUE(view.RefreshList(200));
+    EXPECT_EQ(view.SelectedJob(), jobs[60]->Id());
     // A list loaded anew holds new records only: every row is replaced and nothing stays selected.
     {
         std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
         app_->Jobs.JobList.clear();
     }
-    const SpoolFilePtr fresh = AddJob("fresh.tmp");
+    AddJob("fresh.tmp");
     ASSERT_TRUE(view.RefreshList(200));
-    ASSERT_EQ(view.model()->rowCount(), 1);
-    EXPECT_EQ(view.Model().JobAt(0), fresh->Id());
+    EXPECT_EQ(Files(view), "fresh.tmp ");
     EXPECT_EQ(view.SelectedJob(), 0u);
-    EXPECT_FALSE(view.IsJobCommandEnabled(32779));
+    EXPECT_EQ(Enabled(view), "....");
 }
 
-TEST_F(JobListViewTest, ARefreshThatCannotHaveTheJobListLockIsSkippedAndTheNextOneCatchesUp) {
+TEST_F(JobListViewTest, ARefreshWithoutTheLockIsSkippedAndNotificationsAreGatheredIntoOneRefresh) {
     AddJob("first.tmp");
     CVelmoraVirtualPrinterView view(*app_);
-    ASSERT_EQ(view.model()->rowCount(), 1);
     const int refreshes = view.RefreshCount();
-
     // A worker holds the lock (as intake does while it prepares a payload) and appends meanwhile.
-    std::mutex stepLock;
-    std::condition_variable step;
-    bool holding = false;
-    bool release = false;
+    std::atomic<bool> holding{false};
+    std::atomic<bool> release{false};
     std::thread worker([&] {
         std::lock_guard<CRecursiveTimedMutex> jobListLock(app_->Jobs.JobListLock);
-        auto job = std::make_shared<CSpoolFile>();
-        job->SetHeld();
-        app_->Jobs.JobList.push_back(job);
-        std::unique_lock<std::mutex> lock(stepLock);
+        app_->Jobs.JobList.push_back(std::make_shared<CSpoolFile>());
         holding = true;
-        step.notify_all();
-        step.wait(lock, [&] { return release; });
+        test::WaitUntil([&] { return release.load(); }, 60000);
     });
-    {
-        std::unique_lock<std::mutex> lock(stepLock);
-        step.wait(lock, [&] { return holding; });
-    }
+    ASSERT_TRUE(test::WaitUntil([&] { return holding.load(); }));
     EXPECT_FALSE(view.RefreshList(200));
     EXPECT_EQ(view.model()->rowCount(), 1);
     EXPECT_EQ(view.RefreshCount(), refreshes);
-    {
-        std::lock_guard<std::mutex> lock(stepLock);
-        release = true;
-    }
-    step.notify_all();
+    release = true;
     worker.join();
-
     EXPECT_TRUE(view.RefreshList(200));
     EXPECT_EQ(view.model()->rowCount(), 2);
-    EXPECT_EQ(Cell(view, 1, 0), "Held");
-}
-
-TEST_F(JobListViewTest, NotificationsPostedMeanwhileAreGatheredIntoOneRefresh) {
-    CVelmoraVirtualPrinterView view(*app_);
     ui::CJobListNotifier notifier;
     notifier.SetView(&view);
     ui_.OnPostJobListChanged = [&notifier] { notifier.Post(); };
-
-    // A burst from a worker: every job appended and announced, while the window is busy elsewhere.
-    std::thread worker([this] {
-        for (int i = 0; i < 500; ++i) {
-            {
-                std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
-                auto job = std::make_shared<CSpoolFile>();
-                job->SetReady();
-                app_->Jobs.AppendJob(job);
-            }
-            app_->Ui.PostJobListChanged();
-        }
-    });
-    worker.join();
+    // A burst while the window is busy elsewhere: one notification waits, whatever the count of posts.
+    test::AppendFromWorker(*app_, 500).join();
     const int before = view.RefreshCount();
-    // One notification waits, whatever the count of posts; it refreshes at once or, this close to the
-    // view's first refresh, at the end of the interval.
     QCoreApplication::sendPostedEvents(&notifier);
-    EXPECT_TRUE(WaitFor([&] { return view.model()->rowCount() == 500; }));
+    EXPECT_TRUE(WaitFor([&] { return view.model()->rowCount() == 502; }));
     EXPECT_EQ(view.RefreshCount(), before + 1);
-
     // Posts that come while the message loop runs: no change is lost, however they fall in with refreshes.
-    std::thread second([this] {
-        for (int i = 0; i < 500; ++i) {
-            {
-                std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
-                app_->Jobs.AppendJob(std::make_shared<CSpoolFile>());
-            }
-            app_->Ui.PostJobListChanged();
-        }
-    });
-    EXPECT_TRUE(WaitFor([&] { return view.model()->rowCount() == 1000; }));
+    std::thread second = test::AppendFromWorker(*app_, 500);
+    EXPECT_TRUE(WaitFor([&] { return view.model()->rowCount() == 1002; }));
     second.join();
-    EXPECT_TRUE(WaitFor([&] { return view.model()->rowCount() == 1000; }));
+    EXPECT_TRUE(WaitFor([&] { return view.model()->rowCount() == 1002; }));
     ui_.OnPostJobListChanged = nullptr;
+}
+
+TEST_F(JobListViewTest, CommandsAndContextMenuFollowTheStateOfTheSelectedJob) {
+    const std::vector<SpoolFilePtr> jobs = AddJobInEveryState();
+    CVelmoraVirtualPrinterView view(*app_);
+    EXPECT_EQ(Enabled(view), "....");
+    EXPECT_EQ(Menu(view), "none");
+    const struct {
+        const char* Commands;  // Release, Stop, Delete, Transfer
+        const char* Menu;
+    } expected[] = {{".+++", "S&top|-|&Delete|-|&Transfer"},      // Ready
+                    {"+.++", "&Release|-|&Delete|-|&Transfer"},   // Held
+                    {"+.++", "&Release|-|&Delete|-|&Transfer"},   // Saved
+                    {".+..", "S&top|-|-"},                        // Printing
+                    {"+.++", "&Release|-|&Delete|-|&Transfer"}};  // Error
+    for (int row = 0; row < 5; ++row) {
+        SCOPED_TRACE(row);
+        SelectRows(view, {row});
+        EXPECT_EQ(view.SelectedJob(), jobs[static_cast<std::size_t>(row)]->Id());
+        EXPECT_EQ(Enabled(view), expected[row].Commands);
+        EXPECT_EQ(Menu(view), expected[row].Menu);
+    }
+    // Several rows: the last in list order decides the commands, the first the context menu.
+    SelectRows(view, {4, 0, 3});
+    EXPECT_EQ(Enabled(view), expected[4].Commands);
+    EXPECT_EQ(Menu(view), expected[0].Menu);
+    EXPECT_EQ(view.SelectedJob(), jobs[0]->Id());
+    view.show();
+    SelectRows(view, {1});
+    view.setCurrentIndex(view.model()->index(1, 0));
+    QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+    QCoreApplication::sendEvent(&view, &down);
+    EXPECT_EQ(view.SelectedJob(), jobs[2]->Id());
+    // The state now counts, not the state last shown; a job that has left the list has no menu.
+    app_->Jobs.ApplyJobAction(JOB_HOLD, jobs[0]->Id(), false);
+    SelectRows(view, {0});
+    EXPECT_EQ(Menu(view), expected[1].Menu);
+    app_->Jobs.ApplyJobAction(JOB_DELETE, jobs[0]->Id(), false);
+    EXPECT_EQ(Menu(view), "none");
+}
+
+TEST_F(JobListViewTest, CommandsActOnEverySelectedJob) {
+    const std::vector<SpoolFilePtr> jobs = AddJobInEveryState();
+    const SpoolFilePtr extra = AddJob("extra.tmp", STATE_READY);
+    CVelmoraVirtualPrinterView view(*app_);
+    const auto states = [&] {
+        std::string shown;
+        for (int row = 0; row < view.model()->rowCount(); ++row)
+            shown += Cell(view, row, 0).toStdString() + " ";
+        return shown;
+    };
+    // Release: Held, Saved and Error become Ready; Stop: Ready and Printing become Held.
+    SelectRows(view, {1, 2, 4});
+    view.OnJobCommand(ID_JOB_RELEASE);
+    EXPECT_EQ(states(), "Ready Ready Ready Printing Ready Ready ");
+    SelectRows(view, {0, 3});
+    view.OnJobCommand(ID_JOB_STOP);
+    EXPECT_EQ(states(), "Held Ready Ready Held Ready Ready ");
+    std::vector<JobId> asked;
+    view.SetTransferChooser([&](const CSpoolFile& job, std::u16string* printerName) {
+        asked.push_back(job.Id());
+        *printerName = u"OTHER";
+        return true;
+    });
+    SelectRows(view, {1, 5});
+    view.OnJobCommand(ID_JOB_TRANSFER);
+    EXPECT_EQ(asked, (std::vector<JobId>{jobs[1]->Id(), extra->Id()}));
+    EXPECT_EQ(Cell(view, 1, 6) + Cell(view, 2, 6) + Cell(view, 5, 6), "OTHERPASSOTHER");
+    SelectRows(view, {0, 2, 5});
+    view.OnJobCommand(ID_JOB_DELETE);
+    EXPECT_FALSE(std::filesystem::exists(platform::UnicodeToAnsi(jobs[0]->LocalFileName)));
+    EXPECT_FALSE(std::filesystem::exists(platform::UnicodeToAnsi(extra->LocalFileName)));
+    EXPECT_TRUE(std::filesystem::exists(platform::UnicodeToAnsi(jobs[1]->LocalFileName)));
+    EXPECT_EQ(Files(view), "job1.tmp job3.tmp job4.tmp ");
+    // A command that the last selected job does not allow does nothing; the context menu acts on all.
+    SelectRows(view, {1, 2});
+    ASSERT_EQ(Enabled(view), ".+++");
+    view.OnJobCommand(ID_JOB_RELEASE);
+    EXPECT_EQ(StateOf(jobs[3]), STATE_HELD);
+    SelectRows(view, {0, 2});
+    view.CreateContextMenu()->actions().front()->trigger();
+    EXPECT_EQ(states(), "Held Held Held ");
+}
+
+TEST_F(JobListViewTest, DoubleClickHoldsTheJobAndOpensItsFileWithTheDefaultApplication) {
+    // The desktop's opener, standing in for xdg-open: it notes the file it is asked to open.
+    const std::string bin = folder_.File("bin");
+    std::filesystem::create_directory(bin);
+    const std::string opened = folder_.File("opened");
+    test::WriteFile(bin + "/xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > " + opened + ".part && mv " + opened +
+                                           ".part " + opened + "\n");
+    chmod((bin + "/xdg-open").c_str(), 0755);
+    const std::string path = getenv("PATH") ? getenv("PATH") : "";
+    test::SetEnvironment("PATH", bin + ":" + path);
+    AddJob("first.tmp", STATE_SAVED);
+    const SpoolFilePtr job = AddJob("with space's \"name\".pdf", STATE_READY);
+    CVelmoraVirtualPrinterView view(*app_);
+    view.resize(900, 300);
+    view.show();
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
+                                    QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease})
+        SendMouse(view, 1, type);
+    EXPECT_EQ(view.SelectedJob(), job->Id());
+    EXPECT_EQ(Cell(view, 1, 0), "Held");
+    EXPECT_TRUE(WaitFor([&] { return std::filesystem::exists(opened); }));
+    EXPECT_EQ(test::ReadFile(opened), platform::UnicodeToAnsi(job->LocalFileName));
+    test::SetEnvironment("PATH", path);
 }
 
 }  // namespace

@@ -1,0 +1,214 @@
+// Driving the windows and dialogs on the offscreen platform: controls by name, answers to modal windows.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "resources/string_table.h"
+#include "support/app_fixture.h"
+#include "ui/job_list_view.h"
+
+namespace velmora::test {
+
+// The base fixture with the Qt application of one test; the thread's language is English again after it.
+template <typename Base>
+class WithQt : public Base {
+  protected:
+    void SetUp() override {
+        Base::SetUp();
+        if (!QApplication::instance())
+            qt_ = std::make_unique<QApplication>(argc_, argv_);
+    }
+    void TearDown() override {
+        qt_.reset();
+        SetThreadLanguage(Language::English);
+        Base::TearDown();
+    }
+    int argc_ = 1;
+    char name_[24] = "velmora_ui_tests";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QApplication> qt_;
+};
+
+// The child with that object name; a test failure when there is none.
+template <typename T>
+T* Child(const QWidget* parent, const char* name) {
+    T* child = parent->findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(child, nullptr) << "no control named " << name;
+    return child;
+}
+
+inline QString Q(const std::u16string& text) {
+    return QString::fromStdU16String(text);
+}
+
+// Calls the handler (which must close it) with the next modal window that opens above the given one.
+inline void WhenModal(std::function<void(QWidget*)> handler,
+                      QWidget* above = QApplication::activeModalWidget(), int attemptsLeft = 3000) {
+    QTimer::singleShot(10, qApp, [handler = std::move(handler), above, attemptsLeft]() mutable {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal && modal != above && modal->isVisible()) {
+            handler(modal);
+        } else if (attemptsLeft == 0) {
+            ADD_FAILURE() << "no modal window opened";
+        } else {
+            WhenModal(std::move(handler), above, attemptsLeft - 1);
+        }
+    });
+}
+
+// A message box as the user saw it.
+struct ShownMessage {
+    QString Caption;
+    QString Text;
+    QMessageBox::Icon Icon = QMessageBox::NoIcon;
+};
+
+// Answers the next message box above the given window with its only button, noting what it showed.
+inline void AnswerMessageBox(std::vector<ShownMessage>* shown,
+                             QWidget* above = QApplication::activeModalWidget()) {
+    WhenModal(
+        [shown](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            ASSERT_NE(box, nullptr) << "a " << modal->metaObject()->className() << " opened instead";
+            shown->push_back({box->windowTitle(), box->text(), box->icon()});
+            box->buttons().first()->click();
+        },
+        above);
+}
+
+// The message box that opens while the action runs, answered with its only button.
+inline ShownMessage MessageDuring(const std::function<void()>& action) {
+    std::vector<ShownMessage> shown;
+    AnswerMessageBox(&shown);
+    action();
+    EXPECT_EQ(shown.size(), 1u);
+    return shown.empty() ? ShownMessage{} : shown[0];
+}
+
+// Chooses the file in the next open-file dialog; next runs just before it closes (to answer what follows).
+inline void ChooseFile(const std::string& path, std::function<void()> next = {}) {
+    WhenModal([path, next](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        if (!dialog) {
+            ADD_FAILURE() << "a " << modal->metaObject()->className() << " opened instead";
+            modal->close();
+            return;
+        }
+        if (next)
+            next();
+        dialog->selectFile(QString::fromStdString(path));
+        // The name typed by the user, which a shown dialog does not replace while its edit has the focus.
+        if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            name->setText(QString::fromStdString(path));
+        static_cast<QDialog*>(dialog)->accept();  // the file dialog keeps its own accept protected
+        if (dialog->isVisible()) {
+            ADD_FAILURE() << "the file dialog did not take " << path;
+            dialog->reject();
+        }
+    });
+}
+
+// Types the text into the edit and leaves it, as the user does before the dialog takes the value.
+inline void FinishEditing(QLineEdit* edit, const QString& text) {
+    edit->setText(text);
+    emit edit->editingFinished();
+}
+
+// Types an address into the four fields of an IP address control.
+inline void TypeAddress(QWidget* dialog, const QStringList& bytes) {
+    for (int i = 0; i < bytes.size(); ++i) {
+        auto* field = Child<QLineEdit>(dialog, ("IpAddressField" + std::to_string(i)).c_str());
+        field->setText(bytes[i]);
+        emit field->textEdited(bytes[i]);
+    }
+}
+
+// A worker thread that appends jobs and announces each, as intake does.
+inline std::thread AppendFromWorker(CVelmoraVirtualPrinterApp& app, int count) {
+    return std::thread([&app, count] {
+        for (int i = 0; i < count; ++i) {
+            {
+                std::lock_guard<CRecursiveTimedMutex> lock(app.Jobs.JobListLock);
+                app.Jobs.AppendJob(std::make_shared<CSpoolFile>());
+            }
+            app.Ui.PostJobListChanged();
+        }
+    });
+}
+
+// The application object with a job list to fill, for the main window and the job list view.
+class UiFixture : public WithQt<AppFixture> {
+  public:
+    // Runs the message loop until the condition holds or the time is over; the condition's last value.
+    template <typename Condition>
+    static bool WaitFor(Condition condition, int milliseconds = 10000) {
+        return WaitUntil(condition, milliseconds, [] {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        });
+    }
+
+  protected:
+    // A job as intake leaves it, appended to JobList. Its data file exists in the spool folder.
+    SpoolFilePtr AddJob(const std::string& name, int32_t state = STATE_READY,
+                        const std::u16string& printer = u"PASS") {
+        auto job = std::make_shared<CSpoolFile>();
+        const std::string path = folder_.File(name);
+        WriteFile(path, "data of " + name);
+        job->DocumentName = U16(name);
+        job->Owner = u"accounting";
+        job->DateInserted = u"Sun Dec  6 12:00:00 2026";
+        job->FileSize = u"12 bytes";
+        job->FileType = u"PDF";
+        job->PrinterName = printer;
+        job->LocalFileName = U16(path);
+        job->SetState(state);
+        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
+        app_->Jobs.AppendJob(job);
+        return job;
+    }
+    std::vector<SpoolFilePtr> AddJobInEveryState() {
+        std::vector<SpoolFilePtr> jobs;
+        for (int32_t state = STATE_READY; state <= STATE_ERROR; ++state)
+            jobs.push_back(AddJob("job" + std::to_string(state) + ".tmp", state));
+        return jobs;
+    }
+    int32_t StateOf(const SpoolFilePtr& job) {
+        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
+        return job->State;
+    }
+    static void SelectRows(ui::CVelmoraVirtualPrinterView& view, std::initializer_list<int> rows) {
+        view.clearSelection();
+        for (const int row : rows) {
+            view.selectionModel()->select(view.model()->index(row, 0),
+                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        }
+    }
+    static QString Cell(ui::CVelmoraVirtualPrinterView& view, int row, int column) {
+        return view.model()->index(row, column).data().toString();
+    }
+    // A mouse event on a row's first cell, as the list's viewport receives it.
+    static void SendMouse(ui::CVelmoraVirtualPrinterView& view, int row, QEvent::Type type) {
+        const QPoint position = view.visualRect(view.model()->index(row, 1)).center();
+        const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+        QMouseEvent event(type, position, view.viewport()->mapToGlobal(position), Qt::LeftButton, buttons,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(view.viewport(), &event);
+    }
+};
+
+}  // namespace velmora::test
