@@ -102,7 +102,8 @@ FAULTS = [
     ("admin/setting_commands.cpp", '{u"PortLPD", &CSettings::PortLPD, 1, 65535},',
      '{u"PortLPD", &CSettings::PortLPD, 0, 65535},', "port 0 accepted"),
     ("admin/printer_commands.cpp", "    if (FindPrinter(printers, name))\n        return LoadString(IDS_PRINTER_EXISTS);",
-     "", "duplicate printer names accepted"),
+     "    if (FindPrinter(printers, name) && false)\n        return LoadString(IDS_PRINTER_EXISTS);",
+     "duplicate printer names accepted"),
     # app/
     ("app/server.cpp", "    AdminChannel.Start(BaseFolder);\n", "", "no channel while the server runs"),
     ("app/admin_channel.cpp", "    if (!arguments.empty() && IsChangingCommand(arguments[0])) {",
