@@ -9,6 +9,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -33,7 +34,7 @@ sm::ServiceStatusHandle StatusHandle = nullptr;
 std::mutex Lock;
 std::condition_variable Changed;
 bool StopRequested = false;
-uint32_t CurrentState = sm::SERVICE_STOPPED;
+std::atomic<uint32_t> CurrentState{sm::SERVICE_STOPPED};
 
 void Event(const std::string& line) {
     const int fd = open(EventsPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
@@ -45,10 +46,7 @@ void Event(const std::string& line) {
 }
 
 void Report(uint32_t state, uint32_t checkPoint = 0, uint32_t waitHint = 0) {
-    {
-        std::lock_guard<std::mutex> guard(Lock);
-        CurrentState = state;
-    }
+    CurrentState = state;
     sm::CServiceStatus status;
     status.ServiceType = sm::SERVICE_WIN32_OWN_PROCESS;
     status.CurrentState = state;
@@ -82,14 +80,10 @@ void Handler(uint32_t control) {
             Report(sm::SERVICE_RUNNING);
             break;
         default:
-            if (control >= 130 + sm::SERVICE_START_PENDING && control <= 130 + sm::SERVICE_PAUSED) {
+            if (control >= 130 + sm::SERVICE_START_PENDING && control <= 130 + sm::SERVICE_PAUSED)
                 Report(control - 130, 0, 3000);
-                break;
-            }
-            std::unique_lock<std::mutex> guard(Lock);
-            const uint32_t state = CurrentState;
-            guard.unlock();
-            Report(state);
+            else
+                Report(CurrentState);
             break;
     }
 }
