@@ -1,5 +1,5 @@
-// What the fuzz targets share: a private temporary folder per process, whole-file reads and writes, and
-// a check that stops the run with a message when an invariant breaks.
+// What the fuzz targets share: a private temporary folder per process, whole-file reads and writes, the
+// application object, and a check that stops the run when an invariant breaks.
 #pragma once
 
 #include <stdlib.h>
@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/app.h"
 #include "text/text_util.h"
 
 namespace velmora::fuzz {
@@ -25,23 +26,18 @@ namespace velmora::fuzz {
         }                                                                                          \
     } while (false)
 
-// A fresh folder under TMPDIR (or /tmp), made on first use and removed when the process exits normally.
-// A crashing run leaves it for scripts/fuzz.sh, which runs every target inside a folder of its own.
+// A fresh folder under TMPDIR (or /tmp), removed when the process exits normally (scripts/fuzz.sh runs
+// each target in a folder of its own for what a crash leaves). Never destroyed: the exit handler uses it.
 inline const std::string& ProcessFolder() {
-    // Never destroyed: the exit handler below still needs it after static destructors may have run.
     static const std::string* const path = [] {
         const char* base = std::getenv("TMPDIR");
         std::string pattern = std::string(base && *base ? base : "/tmp") + "/velmora-fuzz-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) {
-            std::perror("mkdtemp");
-            std::abort();
-        }
-        auto* made = new std::string(pattern);
+        VELMORA_FUZZ_CHECK(mkdtemp(pattern.data()) != nullptr);
         std::atexit([] {
             std::error_code ignored;
             std::filesystem::remove_all(ProcessFolder(), ignored);
         });
-        return made;
+        return new std::string(pattern);
     }();
     return *path;
 }
@@ -64,6 +60,23 @@ inline std::string ReadFile(const std::string& path) {
 
 inline std::string_view AsBytes(const uint8_t* data, std::size_t size) {
     return std::string_view(reinterpret_cast<const char*>(data), size);
+}
+
+// The application object of the process, made once with its base folder in ProcessFolder() and without a
+// user interface, so that every message goes to the log. Never destroyed: connection threads and exit
+// handlers may still reach it.
+inline CVelmoraVirtualPrinterApp& FuzzApp() {
+    static CVelmoraVirtualPrinterApp* const app = [] {
+        setenv("VELMORA_BASE_FOLDER", (ProcessFolder() + "/base").c_str(), 1);
+        // No language setting of the machine leaks in.
+        setenv("VELMORA_REGISTRY", (ProcessFolder() + "/registry").c_str(), 1);
+        auto* made = new CVelmoraVirtualPrinterApp();
+        // Nothing else holds our files: a second attempt would only wait.
+        made->Settings.AccessFile_MaxAttempts = 1;
+        VELMORA_FUZZ_CHECK(made->SetUpWorkingFolders());
+        return made;
+    }();
+    return *app;
 }
 
 }  // namespace velmora::fuzz

@@ -1,5 +1,6 @@
 // Reading spool.list, whatever a crash, a full disk or another program left in it; and every record read
 // must survive being written and read again unchanged.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -20,13 +21,8 @@ constexpr std::u16string CSpoolFile::*STRING_FIELDS[] = {
 };
 
 bool SameRecord(const CSpoolFile& a, const CSpoolFile& b) {
-    if (a.State != b.State)
-        return false;
-    for (auto field : STRING_FIELDS) {
-        if (a.*field != b.*field)
-            return false;
-    }
-    return true;
+    return a.State == b.State && std::all_of(std::begin(STRING_FIELDS), std::end(STRING_FIELDS),
+                                             [&](auto field) { return a.*field == b.*field; });
 }
 
 }  // namespace

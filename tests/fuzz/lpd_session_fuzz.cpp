@@ -1,14 +1,9 @@
-// The receive-job session against whatever a client may send, over a socket pair, one connection per
-// input.
-//
-// The input is the byte stream a client sends, as recorded from real clients. The client here sends it
-// piece by piece, each piece ending after a line feed or a zero byte (where real clients wait for a
-// reply), and sends the next piece only once the session has taken the previous one from the socket:
-// a session reading a line drops what arrived behind it in the same receive, so sending everything at
-// once would lose all but the first line and never reach the control and data files.
+// The receive-job session against whatever a client may send (the byte stream of real clients), over a
+// socket pair. The client sends it in pieces, each ending after a line feed or a zero byte (where real
+// clients wait for a reply), the next only once the session has taken the previous one from the socket: a
+// session reading a line drops what arrived behind it in the same receive.
 #include <linux/sockios.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -20,12 +15,10 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
 
-#include "fuzz_app.h"
 #include "fuzz_util.h"
 #include "net/lpd_connection.h"
 #include "net/lpd_server.h"
@@ -51,19 +44,23 @@ CVelmoraVirtualPrinterApp& SessionApp() {
     return app;
 }
 
-// Reads the replies that have arrived; each one is an LPD acknowledgement, 0 or 1.
-void ReadReplies(int fd, int timeoutMilliseconds) {
-    pollfd ready{fd, POLLIN, 0};
-    if (poll(&ready, 1, timeoutMilliseconds) <= 0)
-        return;
-    unsigned char replies[256];
-    const ssize_t count = recv(fd, replies, sizeof replies, MSG_DONTWAIT);
-    for (ssize_t i = 0; i < count; ++i)
-        VELMORA_FUZZ_CHECK(replies[i] <= 1);
+// Reads the replies that have arrived (until the session closes when waiting); each one is 0 or 1.
+void ReadReplies(int fd, bool untilClosed) {
+    for (;;) {
+        unsigned char replies[256];
+        const ssize_t count = recv(fd, replies, sizeof replies, untilClosed ? 0 : MSG_DONTWAIT);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return;
+        for (ssize_t i = 0; i < count; ++i)
+            VELMORA_FUZZ_CHECK(replies[i] <= 1);
+    }
 }
 
-// False once the session no longer reads (it closed its end).
-bool SendAll(int fd, std::string_view bytes) {
+// Sends the piece and waits until the session has taken it from the socket; false once the session closed
+// its end. It yields rather than sleeps: a sleep per piece would cost more than the whole session.
+bool SendPiece(int fd, std::string_view bytes, const std::atomic<bool>& ended) {
     while (!bytes.empty()) {
         const ssize_t sent = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (sent < 0 && errno == EINTR)
@@ -72,19 +69,11 @@ bool SendAll(int fd, std::string_view bytes) {
             return false;
         bytes.remove_prefix(static_cast<std::size_t>(sent));
     }
-    return true;
-}
-
-// Waits until the session has taken every byte sent from the socket (or has closed it). It yields rather
-// than sleeps: a sleep per piece would cost more than the whole session.
-void WaitUntilTaken(int fd, const std::atomic<bool>& ended) {
-    for (;;) {
-        int unread = 0;
-        if (ioctl(fd, SIOCOUTQ, &unread) != 0 || unread == 0 || ended)
-            return;
-        ReadReplies(fd, 0);
+    for (int unread = 0; ioctl(fd, SIOCOUTQ, &unread) == 0 && unread > 0 && !ended;) {
+        ReadReplies(fd, false);
         std::this_thread::yield();
     }
+    return true;
 }
 
 void RunSession(std::string_view input) {
@@ -116,36 +105,15 @@ void RunSession(std::string_view input) {
     while (!input.empty()) {
         std::size_t end = input.find_first_of(std::string_view("\n\0", 2));
         end = end == std::string_view::npos ? input.size() : end + 1;
-        if (!SendAll(client, input.substr(0, end)))
+        if (!SendPiece(client, input.substr(0, end), ended))
             break;
         input.remove_prefix(end);
-        WaitUntilTaken(client, ended);
     }
     // The orderly close ends the session at once, wherever it is.
     shutdown(client, SHUT_WR);
-    // Until the session closes its end.
-    for (;;) {
-        unsigned char replies[256];
-        const ssize_t count = recv(client, replies, sizeof replies, 0);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            break;
-        for (ssize_t i = 0; i < count; ++i)
-            VELMORA_FUZZ_CHECK(replies[i] <= 1);
-    }
+    ReadReplies(client, true);
     session.join();
     close(client);
-}
-
-// The regular files under the spool folder.
-std::set<std::string> SpoolFiles(const std::string& folder) {
-    std::set<std::string> files;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-        if (entry.is_regular_file())
-            files.insert(entry.path().lexically_normal().string());
-    }
-    return files;
 }
 
 }  // namespace
@@ -167,7 +135,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         app.Jobs.JobList.clear();
     }
     // An accepted job has its file, and a refused one leaves nothing behind.
-    VELMORA_FUZZ_CHECK(SpoolFiles(spoolFolder) == jobFiles);
+    std::set<std::string> spoolFiles;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(spoolFolder)) {
+        if (entry.is_regular_file())
+            spoolFiles.insert(entry.path().lexically_normal().string());
+    }
+    VELMORA_FUZZ_CHECK(spoolFiles == jobFiles);
 
     // Memory and disk stay flat over millions of sessions.
     std::error_code ignored;

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <string>
 
-#include "fuzz_app.h"
 #include "fuzz_util.h"
 #include "platform/ansi.h"
 #include "text/code_page.h"
@@ -20,31 +19,21 @@ constexpr std::u16string CPrinterSetting::*STRING_FIELDS[] = {
     &CPrinterSetting::QueueName,  &CPrinterSetting::InputBin,       &CPrinterSetting::OutputBin,
 };
 
-// The file keeps a value as it is unless it holds a separator, a line end, or a character the code page
-// cannot represent.
-bool IsKeptAsIs(const std::u16string& value) {
-    if (value.find_first_of(u";\r\n") != std::u16string::npos)
-        return false;
-    const std::string bytes = velmora::ToBytes1252(value);
-    return bytes.find('\0') == std::string::npos && velmora::FromBytes1252(bytes) == value;
-}
-
+// The file keeps a record as it is unless a value holds a separator, a line end, or a character the code
+// page cannot represent.
 bool IsKeptAsIs(const CPrinterSetting& record) {
-    for (auto field : STRING_FIELDS) {
-        if (!IsKeptAsIs(record.*field))
-            return false;
-    }
-    return true;
+    return std::all_of(std::begin(STRING_FIELDS), std::end(STRING_FIELDS), [&](auto field) {
+        const std::u16string& value = record.*field;
+        const std::string bytes = velmora::ToBytes1252(value);
+        return value.find_first_of(u";\r\n") == std::u16string::npos &&
+               bytes.find('\0') == std::string::npos && velmora::FromBytes1252(bytes) == value;
+    });
 }
 
 bool SameRecord(const CPrinterSetting& a, const CPrinterSetting& b) {
-    if (a.OutputMode != b.OutputMode || a.HoldJobs != b.HoldJobs)
-        return false;
-    for (auto field : STRING_FIELDS) {
-        if (a.*field != b.*field)
-            return false;
-    }
-    return true;
+    return a.OutputMode == b.OutputMode && a.HoldJobs == b.HoldJobs &&
+           std::all_of(std::begin(STRING_FIELDS), std::end(STRING_FIELDS),
+                       [&](auto field) { return a.*field == b.*field; });
 }
 
 }  // namespace
@@ -71,26 +60,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     VELMORA_FUZZ_CHECK(saved.find('\0') == std::string::npos);
     std::size_t lines = 0;
     std::size_t longestLine = 0;
-    for (std::size_t start = 0; start < saved.size(); ++lines) {
-        const std::size_t end = saved.find('\n', start);
+    for (std::size_t start = 0, end; start < saved.size(); ++lines, start = end + 1) {
+        end = saved.find('\n', start);
         VELMORA_FUZZ_CHECK(end != std::string::npos && end > start && saved[end - 1] == '\r');
         longestLine = std::max(longestLine, end + 1 - start);
-        start = end + 1;
     }
     VELMORA_FUZZ_CHECK(lines == loaded->size());
 
     app.PrinterList.Clear();
     app.LoadPrinterConfig();
     const auto reloaded = app.PrinterList.Snapshot();
-
     // Lines past the format's 4096 bytes are cut on reading.
-    constexpr std::size_t LINE_CAPACITY = 4096;
-    if (longestLine > LINE_CAPACITY)
+    if (longestLine > 4096 || !std::all_of(loaded->begin(), loaded->end(), IsKeptAsIs))
         return 0;
-    for (const CPrinterSetting& record : *loaded) {
-        if (!IsKeptAsIs(record))
-            return 0;
-    }
     VELMORA_FUZZ_CHECK(reloaded->size() == loaded->size());
     for (std::size_t i = 0; i < loaded->size(); ++i)
         VELMORA_FUZZ_CHECK(SameRecord((*loaded)[i], (*reloaded)[i]));

@@ -10,33 +10,28 @@
 
 namespace velmora::test {
 
-// cups-lpd serves one connection on its standard input and output and hands each job it receives to the
-// scheduler that CUPS_SERVER names, once the client has closed the connection. As inetd would, socat
-// listens on a loopback port and runs one cups-lpd per connection, on the connection itself (no relay in
-// between). cups-lpd runs with -n: the job's originating host is the client's address, since cups-lpd
-// ignores the control file's H line and would otherwise look the address up. It takes jobs only for
-// queues that are shared (ShareCupsQueue).
+// cups-lpd serves one connection on its standard input and output and hands each job to the scheduler that
+// CUPS_SERVER names once the client has closed the connection. As inetd would, socat listens on a loopback
+// port and runs one cups-lpd per connection on the connection itself. cups-lpd runs with -n: the job's
+// originating host is the client's address (it ignores the H line). It takes jobs only for shared queues.
 class CupsLpd {
   public:
     // schedulerSocket: the UNIX socket of the scheduler that receives the jobs (CupsServer::SocketPath()).
-    explicit CupsLpd(std::string schedulerSocket);
-    ~CupsLpd();
+    explicit CupsLpd(std::string schedulerSocket) : schedulerSocket_(std::move(schedulerSocket)) {}
+    ~CupsLpd() { Stop(); }
     CupsLpd(const CupsLpd&) = delete;
     CupsLpd& operator=(const CupsLpd&) = delete;
 
     // Starts socat on a free loopback port and waits until it accepts connections; false with the reason
     // when it cannot run here.
     bool Start(std::string* reason);
-    // Ends socat and every cups-lpd it started, each by its id while it is still that process.
+    // Ends socat and every cups-lpd it started.
     void Stop();
 
     uint16_t Port() const { return port_; }
     pid_t Pid() const { return pid_; }
 
   private:
-    bool Launch(const std::string& socat, const std::string& cupsLpd);
-    std::string Output() const;
-
     const std::string schedulerSocket_;
     TempFolder folder_;
     pid_t pid_ = -1;

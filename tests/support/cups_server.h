@@ -37,7 +37,6 @@ class FakePrinter {
 
   private:
     void Run();
-    void Receive(int connection);
 
     int listener_ = -1;
     uint16_t port_ = 0;
@@ -75,7 +74,6 @@ class CupsServer {
   private:
     bool RunAdmin(const std::vector<std::string>& arguments);
     bool WriteConfiguration();
-    void Stop();
 
     TempFolder folder_;
     pid_t pid_ = -1;
@@ -83,5 +81,8 @@ class CupsServer {
     // The variables this object changed, with the values to restore (nullopt: was not set).
     std::vector<std::pair<std::string, std::optional<std::string>>> savedEnvironment_;
 };
+
+// Runs lpadmin against the scheduler this process's CUPS_SERVER names; false with its output in *failure.
+bool RunLpadmin(const std::vector<std::string>& arguments, std::string* failure);
 
 }  // namespace velmora::test

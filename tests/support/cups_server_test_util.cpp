@@ -1,51 +1,41 @@
 #include <cups/cups.h>
-#include <fcntl.h>
 #include <grp.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pwd.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 
 #include "support/cups_server.h"
+#include "support/lprng_test_util.h"
 
 namespace velmora::test {
 
 namespace {
 
-// Limits that only keep a broken set-up from hanging the tests; nothing here measures time.
-constexpr auto START_LIMIT = std::chrono::seconds(60);
-constexpr auto STOP_LIMIT = std::chrono::seconds(30);
-constexpr int POLL_MILLISECONDS = 50;
-
 std::string SystemProgram(const std::string& name) {
     for (const char* folder : {"/usr/sbin/", "/usr/bin/", "/sbin/", "/bin/"}) {
-        const std::string path = folder + name;
-        if (access(path.c_str(), X_OK) == 0)
-            return path;
+        if (access((folder + name).c_str(), X_OK) == 0)
+            return folder + name;
     }
     return name;
 }
 
 bool Connects(const std::string& socketPath) {
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
-    const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
+    const bool connected = fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (fd >= 0)
+        close(fd);
     return connected;
 }
 
@@ -102,46 +92,42 @@ bool FakePrinter::NextDocument(std::string* document, int milliseconds) {
     return true;
 }
 
+// One connection at a time: the bytes until the sender closes its side, then the close the back end waits
+// for before it ends the job.
 void FakePrinter::Run() {
-    while (!stop_) {
-        pollfd ready{listener_, POLLIN, 0};
-        if (poll(&ready, 1, POLL_MILLISECONDS) <= 0)
-            continue;
-        const int connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (connection >= 0)
-            Receive(connection);
-    }
-}
-
-void FakePrinter::Receive(int connection) {
     std::string bytes;
-    bool ended = false;
-    while (!stop_ && !ended) {
-        pollfd ready{connection, POLLIN, 0};
-        if (poll(&ready, 1, POLL_MILLISECONDS) <= 0)
+    int connection = -1;
+    while (!stop_) {
+        pollfd ready{connection >= 0 ? connection : listener_, POLLIN, 0};
+        if (poll(&ready, 1, 50) <= 0)
             continue;
+        if (connection < 0) {
+            connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            continue;
+        }
         char buffer[64 * 1024];
         const ssize_t count = recv(connection, buffer, sizeof buffer, 0);
-        if (count > 0)
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count > 0) {
             bytes.append(buffer, static_cast<std::size_t>(count));
-        else if (count == 0 || errno != EINTR)
-            ended = true;
-    }
-    // Closing only after the end of the data is what the back end waits for before it ends the job.
-    close(connection);
-    if (!ended)
-        return;
-    {
+            continue;
+        }
+        close(connection);
+        connection = -1;
         std::lock_guard<std::mutex> hold(lock_);
         documents_.push_back(std::move(bytes));
+        bytes.clear();
+        received_.notify_all();
     }
-    received_.notify_all();
+    if (connection >= 0)
+        close(connection);
 }
 
 CupsServer::CupsServer() = default;
 
 CupsServer::~CupsServer() {
-    Stop();
+    EndProcessTree(&pid_, 30000);
     for (auto it = savedEnvironment_.rbegin(); it != savedEnvironment_.rend(); ++it) {
         if (it->second)
             setenv(it->first.c_str(), it->second->c_str(), 1);
@@ -176,8 +162,7 @@ bool CupsServer::WriteConfiguration() {
             return false;
         }
         user = account->pw_name;
-        group = primary->gr_name;
-        systemGroup = group;
+        group = systemGroup = primary->gr_name;
     }
     WriteFile(folder_.File("cups-files.conf"),
               "User " + user + "\nGroup " + group + "\nSystemGroup " + systemGroup + "\nServerRoot " +
@@ -226,75 +211,37 @@ bool CupsServer::Start() {
     set("LPDEST", nullptr);
     cupsSetServer(nullptr);
 
-    const std::string program = SystemProgram("cupsd");
-    const std::string configuration = folder_.File("cupsd.conf");
-    const std::string files = folder_.File("cups-files.conf");
-    const std::string output = folder_.File("cupsd_output");
-    pid_ = fork();
-    if (pid_ == 0) {
-        const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int none = open("/dev/null", O_RDONLY);
-        if (out >= 0) {
-            dup2(out, STDOUT_FILENO);
-            dup2(out, STDERR_FILENO);
-        }
-        if (none >= 0)
-            dup2(none, STDIN_FILENO);
-        execl(program.c_str(), "cupsd", "-f", "-c", configuration.c_str(), "-s", files.c_str(),
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    if (pid_ < 0) {
-        failure_ = "fork failed";
-        return false;
-    }
-
-    const auto deadline = std::chrono::steady_clock::now() + START_LIMIT;
-    while (std::chrono::steady_clock::now() < deadline) {
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            failure_ = "cupsd ended (status " + std::to_string(status) + "):\n" + ErrorLog();
-            return false;
-        }
-        if (Connects(SocketPath()))
-            return true;
-        usleep(20000);
-    }
-    failure_ = "cupsd did not listen on " + SocketPath() + ":\n" + ErrorLog();
+    pid_ = StartDaemon({SystemProgram("cupsd"), "-f", "-c", folder_.File("cupsd.conf"), "-s",
+                        folder_.File("cups-files.conf")},
+                       folder_.File("cupsd_output"));
+    int status = 0;
+    if (WaitListening(
+            &pid_, [this] { return Connects(SocketPath()); }, 60000, &status))
+        return true;
+    failure_ = (pid_ < 0 ? "cupsd ended (status " + std::to_string(status) + "):\n"
+                         : "cupsd did not listen on " + SocketPath() + ":\n") +
+               ErrorLog();
     return false;
 }
 
-void CupsServer::Stop() {
-    if (pid_ <= 0)
-        return;
-    kill(pid_, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + STOP_LIMIT;
-    int status = 0;
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, &status, 0);
-            break;
-        }
-        usleep(20000);
-    }
-    pid_ = -1;
-}
-
-bool CupsServer::RunAdmin(const std::vector<std::string>& arguments) {
-    ChildProcess::Options options;
-    options.CaptureErrors = true;
-    ChildProcess admin(SystemProgram("lpadmin"), arguments, options);
+bool RunLpadmin(const std::vector<std::string>& arguments, std::string* failure) {
+    ChildProcess admin(SystemProgram("lpadmin"), arguments, ChildProcess::Options{{}, {}, true});
     std::string output;
     const int code = admin.RunToEnd(60000, &output);
     if (code == 0)
         return true;
-    std::string command = "lpadmin";
+    *failure = "lpadmin";
     for (const std::string& argument : arguments)
-        command += " " + argument;
-    failure_ = command + " failed (" + std::to_string(code) + "): " + output + "\n" + ErrorLog();
+        *failure += " " + argument;
+    *failure += " failed (" + std::to_string(code) + "): " + output;
     return false;
+}
+
+bool CupsServer::RunAdmin(const std::vector<std::string>& arguments) {
+    const bool done = RunLpadmin(arguments, &failure_);
+    if (!done)
+        failure_ += "\n" + ErrorLog();
+    return done;
 }
 
 bool CupsServer::AddRawQueue(const std::string& name, const std::string& deviceUri) {

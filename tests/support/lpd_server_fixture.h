@@ -26,16 +26,10 @@ class LpdServerFixture : public AppFixture {
         StartServer();
     }
 
-    void TearDown() override {
-        // The server's end waits for its sessions, which end by themselves.
-        AppFixture::TearDown();
-    }
-
     void StartServer() {
         app_->LpdServer.StartLpdServer();
-        for (int i = 0; i < 400 && app_->LpdServer.ListeningPort == 0; ++i)
-            Sleep(10);
-        ASSERT_NE(app_->LpdServer.ListeningPort, 0) << "the server did not start listening";
+        ASSERT_TRUE(WaitUntil([this] { return app_->LpdServer.ListeningPort != 0; }))
+            << "the server did not start listening";
         port_ = app_->LpdServer.ListeningPort;
     }
 
@@ -49,8 +43,7 @@ class LpdServerFixture : public AppFixture {
     }
     // Waits for the jobs to be registered (far longer than it takes), then returns how many there are.
     std::size_t WaitForJobs(std::size_t count) {
-        for (int i = 0; i < 1000 && JobCount() < count; ++i)
-            Sleep(20);
+        WaitUntil([&] { return JobCount() >= count; }, 20000);
         return JobCount();
     }
     // Waits until every session has ended.

@@ -1,6 +1,5 @@
 #include "support/lprng_test_util.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -8,17 +7,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
-#include <thread>
+
+#include "support/test_util.h"
 
 namespace velmora::test {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -28,8 +25,7 @@ struct ProcessEntry {
     bool Zombie = false;
 };
 
-// Reads /proc/<pid>/stat: "pid (name) state ppid ... starttime ..."; the name may hold spaces and
-// parentheses.
+// /proc/<pid>/stat: "pid (name) state ppid ... starttime ..."; the name may hold spaces and parentheses.
 bool ReadProcess(pid_t pid, ProcessEntry* entry) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string text;
@@ -43,42 +39,23 @@ bool ReadProcess(pid_t pid, ProcessEntry* entry) {
         fields.push_back(field);
     if (fields.size() < 20)
         return false;
-    entry->Id = {pid, fields[19]};  // field 22, the start time
-    entry->Parent = std::atoi(fields[1].c_str());
-    entry->Zombie = fields[0] == "Z";
+    *entry = {{pid, fields[19]}, std::atoi(fields[1].c_str()), fields[0] == "Z"};
     return true;
 }
 
-bool Accepts(uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool connected = fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    if (fd >= 0)
-        close(fd);
-    return connected;
-}
-
-void EmptyFolder(const std::string& folder) {
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
-    fs::create_directories(folder, ignored);
+bool StillRunning(const ProcessId& process) {
+    ProcessEntry now;
+    return ReadProcess(process.Pid, &now) && now.Id.Start == process.Start && !now.Zombie;
 }
 
 }  // namespace
-
-bool StillRunning(const ProcessId& process) {
-    ProcessEntry entry;
-    return ReadProcess(process.Pid, &entry) && entry.Id.Start == process.Start && !entry.Zombie;
-}
 
 std::vector<ProcessId> ProcessTree(pid_t root) {
     std::multimap<pid_t, ProcessId> children;
     ProcessEntry rootEntry;
     if (!ReadProcess(root, &rootEntry))
         return {};
+    namespace fs = std::filesystem;
     for (const auto& file : fs::directory_iterator("/proc", fs::directory_options::skip_permission_denied)) {
         const std::string name = file.path().filename().string();
         ProcessEntry entry;
@@ -95,12 +72,76 @@ std::vector<ProcessId> ProcessTree(pid_t root) {
     return tree;
 }
 
+pid_t StartDaemon(const std::vector<std::string>& argv, const std::string& log,
+                  const std::vector<std::string>& environment) {
+    std::vector<char*> arguments;
+    for (const std::string& argument : argv)
+        arguments.push_back(const_cast<char*>(argument.c_str()));
+    arguments.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setpgid(0, 0);
+        const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int none = open("/dev/null", O_RDONLY);
+        if (out >= 0) {
+            dup2(out, STDOUT_FILENO);
+            dup2(out, STDERR_FILENO);
+        }
+        if (none >= 0)
+            dup2(none, STDIN_FILENO);
+        for (const std::string& variable : environment)
+            putenv(const_cast<char*>(variable.c_str()));
+        execv(arguments[0], arguments.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+bool WaitListening(pid_t* pid, const std::function<bool()>& listening, int milliseconds, int* status) {
+    if (*pid <= 0)
+        return false;
+    bool ended = false;
+    const bool up = WaitUntil([&] { return (ended = waitpid(*pid, status, WNOHANG) == *pid) || listening(); },
+                              milliseconds);
+    if (ended)
+        *pid = -1;
+    return up && !ended;
+}
+
+bool Accepts(uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool connected = fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (fd >= 0)
+        close(fd);
+    return connected;
+}
+
+void EndProcessTree(pid_t* root, int milliseconds) {
+    if (*root <= 0)
+        return;
+    const std::vector<ProcessId> tree = ProcessTree(*root);
+    kill(*root, SIGTERM);
+    for (const ProcessId& process : tree) {
+        if (process.Pid != *root && StillRunning(process))
+            kill(process.Pid, SIGTERM);
+    }
+    if (!WaitUntil([&] { return waitpid(*root, nullptr, WNOHANG) == *root; }, milliseconds)) {
+        kill(*root, SIGKILL);
+        waitpid(*root, nullptr, 0);
+    }
+    for (const ProcessId& process : tree) {
+        if (!WaitUntil([&] { return !StillRunning(process); }, milliseconds))
+            kill(process.Pid, SIGKILL);
+    }
+    *root = -1;
+}
+
 LprngLpd::LprngLpd(std::string root, std::string folder, std::string queue)
     : root_(std::move(root)), folder_(std::move(folder)), queue_(std::move(queue)) {}
-
-LprngLpd::~LprngLpd() {
-    Stop();
-}
 
 bool LprngLpd::Start(std::string* reason) {
     const std::string lpd = root_ + "/usr/sbin/lpd";
@@ -108,9 +149,11 @@ bool LprngLpd::Start(std::string* reason) {
         *reason = "LPRng is not unpacked in " + root_ + " (scripts/setup.sh does it)";
         return false;
     }
-    EmptyFolder(folder_ + "/etc-upper/lprng");
-    EmptyFolder(folder_ + "/etc-work");
-    EmptyFolder(Spool());
+    for (const std::string& folder : {folder_ + "/etc-upper/lprng", folder_ + "/etc-work", Spool()}) {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+        std::filesystem::create_directories(folder, ignored);
+    }
     port_ = FreeLoopbackPort();
     const std::string address = "127.0.0.1%" + std::to_string(port_);
     std::ofstream(folder_ + "/etc-upper/lprng/lpd.conf")
@@ -121,46 +164,19 @@ bool LprngLpd::Start(std::string* reason) {
     std::ofstream(folder_ + "/etc-upper/printcap") << "PASS:sd=" << Spool() << ":" << queue_ << "\n";
     const std::string script = "mount -t overlay overlay -o lowerdir=/etc,upperdir=" + folder_ +
                                "/etc-upper,workdir=" + folder_ + "/etc-work /etc || exit 99; exec \"$@\"";
-    const std::vector<std::string> arguments = {
-        "/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c", script, "sh", lpd, "-F"};
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    const std::string log = folder_ + "/lpd.log";
-
-    pid_ = fork();
-    if (pid_ < 0) {
-        *reason = "fork failed";
-        return false;
-    }
-    if (pid_ == 0) {
-        // A process group of its own: whatever lpd signals to its group never reaches the caller.
-        setpgid(0, 0);
-        const int output = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int input = open("/dev/null", O_RDONLY);
-        if (output >= 0) {
-            dup2(output, STDOUT_FILENO);
-            dup2(output, STDERR_FILENO);
-        }
-        if (input >= 0)
-            dup2(input, STDIN_FILENO);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
     // unshare and the shell replace themselves: pid_ becomes lpd's own process.
-    for (int i = 0; i < 500; ++i) {
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            *reason = WIFEXITED(status) && WEXITSTATUS(status) == 99
-                          ? "no private mount namespace with an overlay on /etc here"
-                          : "lpd ended at start-up: " + LastLogLine();
-            return false;
-        }
-        if (Accepts(port_))
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    pid_ = StartDaemon(
+        {"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c", script, "sh", lpd, "-F"},
+        folder_ + "/lpd.log");
+    int status = 0;
+    if (WaitListening(
+            &pid_, [this] { return Accepts(port_); }, 5000, &status))
+        return true;
+    if (pid_ < 0) {
+        *reason = WIFEXITED(status) && WEXITSTATUS(status) == 99
+                      ? "no private mount namespace with an overlay on /etc here"
+                      : "lpd ended at start-up: " + LastLogLine();
+        return false;
     }
     *reason = "lpd did not listen within 5 s: " + LastLogLine();
     Stop();
@@ -168,32 +184,7 @@ bool LprngLpd::Start(std::string* reason) {
 }
 
 void LprngLpd::Stop() {
-    if (pid_ <= 0)
-        return;
-    // lpd forks a process per connection and one per queue.
-    const std::vector<ProcessId> tree = ProcessTree(pid_);
-    kill(pid_, SIGTERM);
-    for (const ProcessId& process : tree) {
-        if (process.Pid != pid_ && StillRunning(process))
-            kill(process.Pid, SIGTERM);
-    }
-    bool ended = false;
-    for (int i = 0; i < 150 && !ended; ++i) {
-        ended = waitpid(pid_, nullptr, WNOHANG) == pid_;
-        if (!ended)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (!ended) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-    for (const ProcessId& process : tree) {
-        for (int i = 0; i < 100 && StillRunning(process); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        if (StillRunning(process))
-            kill(process.Pid, SIGKILL);
-    }
-    pid_ = -1;
+    EndProcessTree(&pid_, 3000);
 }
 
 std::string LprngLpd::LastLogLine() const {

@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
 #include "config/printer_setting.h"
 #include "platform/ansi.h"
 #include "platform/file.h"
@@ -26,9 +23,7 @@ void ExpectJobsPrintedRawThroughTheSpooler(CVelmoraVirtualPrinterApp& app, const
     app.LpdServer.LoopbackOnly = true;
     app.Settings.PortLPD = 0;
     app.LpdServer.StartLpdServer();
-    for (int i = 0; i < 400 && app.LpdServer.ListeningPort == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_NE(app.LpdServer.ListeningPort, 0);
+    ASSERT_TRUE(WaitUntil([&] { return app.LpdServer.ListeningPort != 0; }));
     app.Spooler.StartSpooler();
 
     std::string binary;

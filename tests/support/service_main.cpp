@@ -1,22 +1,15 @@
-// A service for the service manager's tests: service NAME EVENTS [BEHAVIOUR].
-//
-// Runs NAME through the dispatcher and appends what happens to the file EVENTS, one line each:
-// "pid N", "mark VALUE" (the service manager's mark in the environment, "-" without it), "main NAME"
-// (the service main procedure's first argument), "control CODE on THREAD" (the handler, THREAD being
-// "dispatcher" when it runs on the thread that called the dispatcher), "dispatcher returned".
-//
-// The handler answers stop and shutdown with stop pending (the service then stops), pause with pause
-// pending and paused, continue with continue pending and running, and reports the current state for any
-// other code; codes 130 + state (132 ... 137) make the service report that state instead.
-//
-// BEHAVIOUR: "normal" (the default); "stuck-start": reports start pending with a wait hint of one second
-// and never gets further; "slow-start": reports start pending with a growing check point for about two
-// and a half seconds, each report with a wait hint of one second, then running; "exit": ends with exit
-// code 3 before it calls the dispatcher.
+// A service for the service manager's tests: service NAME EVENTS [BEHAVIOUR]. Runs NAME through the
+// dispatcher and appends to EVENTS, a line each: "pid N", "mark VALUE" (VELMORA_STARTED_SERVICE or "-"),
+// "main NAME", "control CODE on dispatcher|other" (the thread the handler runs on), "dispatcher returned".
+// Stop and shutdown stop it, pause and continue go through their pending states, codes 132 ... 137 make it
+// report state code - 130, other codes report the current state.
+// BEHAVIOUR: "normal"; "stuck-start" (start pending for ever, wait hint 1 s); "slow-start" (start pending
+// with a growing check point for 2.5 s, wait hint 1 s, then running); "exit" (exit code 3, no dispatcher).
 #include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -41,7 +34,7 @@ sm::ServiceStatusHandle StatusHandle = nullptr;
 std::mutex Lock;
 std::condition_variable Changed;
 bool StopRequested = false;
-uint32_t CurrentState = sm::SERVICE_STOPPED;
+std::atomic<uint32_t> CurrentState{sm::SERVICE_STOPPED};
 
 void Event(const std::string& line) {
     const int fd = open(EventsPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
@@ -53,10 +46,7 @@ void Event(const std::string& line) {
 }
 
 void Report(uint32_t state, uint32_t checkPoint = 0, uint32_t waitHint = 0) {
-    {
-        std::lock_guard<std::mutex> guard(Lock);
-        CurrentState = state;
-    }
+    CurrentState = state;
     sm::CServiceStatus status;
     status.ServiceType = sm::SERVICE_WIN32_OWN_PROCESS;
     status.CurrentState = state;
@@ -90,16 +80,10 @@ void Handler(uint32_t control) {
             Report(sm::SERVICE_RUNNING);
             break;
         default:
-            if (control >= 130 + sm::SERVICE_START_PENDING && control <= 130 + sm::SERVICE_PAUSED) {
+            if (control >= 130 + sm::SERVICE_START_PENDING && control <= 130 + sm::SERVICE_PAUSED)
                 Report(control - 130, 0, 3000);
-            } else {
-                uint32_t state;
-                {
-                    std::lock_guard<std::mutex> guard(Lock);
-                    state = CurrentState;
-                }
-                Report(state);
-            }
+            else
+                Report(CurrentState);
             break;
     }
 }

@@ -3,8 +3,7 @@
 #include <signal.h>
 #include <stdlib.h>
 
-#include <chrono>
-#include <thread>
+#include <algorithm>
 
 #include "platform/process.h"
 
@@ -12,18 +11,7 @@ namespace velmora::test {
 
 namespace {
 
-constexpr auto PATIENCE = std::chrono::seconds(30);
-
-template <typename Condition>
-bool Eventually(Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + PATIENCE;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return condition();
-}
+constexpr int PATIENCE = 30000;
 
 std::string Quoted(const std::string& text) {
     return "\"" + text + "\"";
@@ -82,38 +70,37 @@ std::vector<std::string> ReadEvents(const std::string& path) {
 }
 
 bool WaitForEvent(const std::string& path, const std::string& line) {
-    return Eventually([&] {
-        for (const std::string& event : ReadEvents(path)) {
-            if (event == line)
-                return true;
-        }
-        return false;
-    });
+    return WaitUntil(
+        [&] {
+            const std::vector<std::string> events = ReadEvents(path);
+            return std::find(events.begin(), events.end(), line) != events.end();
+        },
+        PATIENCE);
 }
 
 pid_t ServiceProcessId(const std::string& events) {
     pid_t pid = 0;
-    Eventually([&] {
-        for (const std::string& line : ReadEvents(events)) {
-            if (line.rfind("pid ", 0) == 0)
-                pid = static_cast<pid_t>(std::atoi(line.c_str() + 4));
-        }
-        return pid != 0;
-    });
+    WaitUntil(
+        [&] {
+            for (const std::string& line : ReadEvents(events)) {
+                if (line.rfind("pid ", 0) == 0)
+                    pid = static_cast<pid_t>(std::atoi(line.c_str() + 4));
+            }
+            return pid != 0;
+        },
+        PATIENCE);
     return pid;
 }
 
 bool IsProcessAlive(pid_t pid) {
     const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
     const std::size_t nameEnd = stat.rfind(')');
-    if (nameEnd == std::string::npos || nameEnd + 2 >= stat.size())
-        return false;
-    const char state = stat[nameEnd + 2];
-    return state != 'Z' && state != 'X';
+    return nameEnd != std::string::npos && nameEnd + 2 < stat.size() && stat[nameEnd + 2] != 'Z' &&
+           stat[nameEnd + 2] != 'X';
 }
 
 bool WaitForProcessEnd(pid_t pid) {
-    return Eventually([pid] { return !IsProcessAlive(pid); });
+    return WaitUntil([pid] { return !IsProcessAlive(pid); }, PATIENCE);
 }
 
 }  // namespace velmora::test

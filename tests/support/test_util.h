@@ -25,7 +25,7 @@ class TempFolder {
     TempFolder& operator=(const TempFolder&) = delete;
 
     const std::string& Path() const { return path_; }
-    // The folder with a trailing separator, as UTF-16 (the form the system keeps its folders in).
+    // The folder with a trailing separator, in UTF-16 as the system keeps its folders.
     std::u16string Folder() const;
     // A name inside the folder, joined with the system's separator.
     std::string File(const std::string& name) const { return path_ + SEPARATOR + name; }
@@ -42,8 +42,7 @@ class TempFolder {
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 std::u16string U16(const std::string& utf8);
-// The ANSI code page the conversions of the platform layer use: UTF-8 on Linux, the process code page on
-// Windows (1252 on an English system, and under Wine).
+// The ANSI code page of the platform layer's conversions: UTF-8 on Linux, 1252 under Wine.
 enum class AnsiCodePage { Utf8, Windows1252, Other };
 AnsiCodePage CurrentAnsiCodePage();
 // The system's description of a sharing violation, as failures to open a held file report it.
@@ -64,9 +63,7 @@ class ChildProcess {
         std::vector<std::string> Environment;  // NAME=value entries added to the child's environment
         std::string Input;                     // a file the child reads as its standard input
         bool CaptureErrors = false;            // standard error joins standard output
-        // File descriptors 3 and 4 open on a socket whose other end this object keeps, as a print
-        // spooler gives its back ends (their back and side channels).
-        bool PrintChannels = false;
+        bool PrintChannels = false;  // descriptors 3 and 4 on a socket, as a spooler gives its back ends
     };
     ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                  const std::vector<std::string>& environment = {});
@@ -83,14 +80,14 @@ class ChildProcess {
     bool ReadLine(std::string* line);
     // Everything the child writes until its output ends.
     std::string ReadAll();
-    // Waits for the child to end, collecting what it writes; its exit code, or -1 when it had to be
-    // killed after the time.
+    // Waits for the child to end, collecting what it writes; its exit code, or -1 when it was killed
+    // after the time.
     int RunToEnd(int milliseconds, std::string* output);
     // Waits for the child to end; its exit code, or 128 + the signal that ended it.
     int Wait();
     // The same, giving up after the time: then the child is killed and the result is -1.
     int WaitFor(int milliseconds);
-    // On Windows the process is terminated with exit code 128 + signal, as a signal reports it on Linux.
+    // On Windows the process ends with exit code 128 + signal.
     void Kill(int signal);
 
   private:
@@ -99,8 +96,8 @@ class ChildProcess {
 
     pid_t pid_ = -1;
 #ifdef _WIN32
-    void* process_ = nullptr;  // handles of the process and of the reading end of its output
-    void* outputPipe_ = nullptr;
+    void* process_ = nullptr;     // the process's handle
+    void* outputPipe_ = nullptr;  // the reading end of its output
 #endif
     int output_ = -1;
     int channels_ = -1;

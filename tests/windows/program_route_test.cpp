@@ -6,10 +6,7 @@
 #include "windows/windows_test_util.h"
 #include "windows/wine_printer.h"
 
-#include <chrono>
 #include <filesystem>
-#include <functional>
-#include <thread>
 
 #include "output/program_printer.h"
 #include "platform/ansi.h"
@@ -22,15 +19,6 @@ namespace {
 
 using test::ReadFile;
 using test::U16;
-
-bool Eventually(const std::function<bool()>& condition) {
-    for (int i = 0; i < 500; ++i) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return condition();
-}
 
 bool IsAlive(DWORD pid) {
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
@@ -134,7 +122,7 @@ TEST_F(ProgramRouteTest, KillProcessIfNeedAsksTheProgramAndItsChildrenToClose) {
     const DWORD pid = LaunchedPid();
     ASSERT_NE(pid, 0u);
     leftRunning_.push_back(pid);
-    ASSERT_TRUE(Eventually([&] { return ReadFile(childIdFile).ends_with("\n"); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return ReadFile(childIdFile).ends_with("\n"); }));
     const DWORD child = static_cast<DWORD>(std::stoul(ReadFile(childIdFile)));
     leftRunning_.push_back(child);
 
@@ -144,7 +132,7 @@ TEST_F(ProgramRouteTest, KillProcessIfNeedAsksTheProgramAndItsChildrenToClose) {
     EXPECT_EQ(log[4], "0\tSpooler: Try to terminate process " + std::to_string(pid));
     if (test::RunningUnderWine())
         GTEST_SKIP() << "Wine's taskkill has no /T: it closes neither the program nor its children";
-    EXPECT_TRUE(Eventually([&] { return !IsAlive(pid) && !IsAlive(child); }));
+    EXPECT_TRUE(test::WaitUntil([&] { return !IsAlive(pid) && !IsAlive(child); }));
 }
 
 TEST_F(ProgramRouteTest, TheExitCodeIsLoggedAndAProgramThatCannotStartFailsWithTheSystemsReason) {

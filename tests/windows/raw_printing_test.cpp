@@ -1,5 +1,5 @@
-// Raw printing through the Windows print spooler: a printer of Wine's PostScript driver whose port is a
-// file, so that every document it prints can be read back byte for byte.
+// Raw printing through the Windows print spooler, to a printer whose port is a file (PCL trays and the
+// rest of the raw route, common to both systems, are the route test's below and Linux's).
 #include <gtest/gtest.h>
 
 #include "windows/wine_printer.h"
@@ -76,22 +76,6 @@ TEST_F(RawPrintingTest, AFileReachesThePortByteForByte) {
         EXPECT_EQ(NextDocument(), document);
     }
     EXPECT_TRUE(platform::ClosePrinter(printer));
-}
-
-TEST_F(RawPrintingTest, PclTraysAreReplacedThroughATemporaryCopy) {
-    const std::string source = ESC + "E" + ESC + "&l1H" + ESC + "&l4G" + "page\f" + ESC + "&l5H" + ESC + "E";
-    const std::string path = folder_.File("job.pcl");
-    WriteFile(path, source);
-
-    EXPECT_TRUE(RawPrintFile(U16(PRINTER), u"job.pcl", U16(path), CPclBinValues{u"12", u"3"}));
-    EXPECT_EQ(NextDocument(),
-              ESC + "E" + ESC + "&l12H" + ESC + "&l3G" + "page\f" + ESC + "&l12H" + ESC + "E");
-    EXPECT_EQ(ReadFile(path), source);
-    EXPECT_FALSE(platform::FileExists(U16(path + ".bin")));
-
-    // Empty values leave the commands alone.
-    EXPECT_TRUE(RawPrintFile(U16(PRINTER), u"job.pcl", U16(path), CPclBinValues{}));
-    EXPECT_EQ(NextDocument(), source);
 }
 
 TEST_F(RawPrintingTest, AMissingPrinterFailsAtOpenAndAnEmptyDocumentSendsNothing) {

@@ -1,9 +1,6 @@
-// The service's life through the Windows service control manager: installed and started by the real
-// program, paused, continued, stopped and removed, with the marker files, the port given up while paused,
-// and a desktop run borrowing the port of the paused service. The program is copied into a temporary
-// folder first, so that its base folder beside it is the test's own.
-// The service manager's names of the platform layer come before windows.h, whose macros of the same names
-// (and values) the test then uses.
+// The service's life through the Windows service control manager, driven by the real program copied into a
+// temporary folder (its base folder beside it is the test's own). The service manager's names of the
+// platform layer come before windows.h, whose macros of the same names (and values) the test then uses.
 #include "app/app.h"
 #include "app/service_control.h"
 #include "app/service_runtime.h"
@@ -13,14 +10,13 @@
 #include "support/lpd_test_util.h"
 #include "support/test_user_interface.h"
 #include "support/test_util.h"
+#include "windows/windows_test_util.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace velmora {
@@ -33,63 +29,58 @@ using test::WriteFile;
 constexpr const wchar_t* SERVICE = L"Velmora_VirtualPrinter";
 constexpr char CONTROL_FILE[] = "Hclient\nPjohn\nJreport\nldfA001client\nNreport.txt\n";
 
-void Sleep(int milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
+// A handle of the service manager and one of the service, closed at destruction.
+struct Service {
+    explicit Service(DWORD access, DWORD managerAccess = SC_MANAGER_CONNECT)
+        : Manager(OpenSCManagerW(nullptr, nullptr, managerAccess)),
+          Handle(Manager ? OpenServiceW(Manager, SERVICE, access) : nullptr) {}
+    ~Service() {
+        if (Handle)
+            CloseServiceHandle(Handle);
+        if (Manager)
+            CloseServiceHandle(Manager);
+    }
+    SC_HANDLE Manager;
+    SC_HANDLE Handle;
+};
 
 // The service's status from the manager; dwCurrentState 0 when it is not installed.
 SERVICE_STATUS_PROCESS Status() {
     SERVICE_STATUS_PROCESS status{};
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = manager ? OpenServiceW(manager, SERVICE, SERVICE_QUERY_STATUS) : nullptr;
     DWORD size = 0;
-    if (service) {
-        QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
-                             &size);
-        CloseServiceHandle(service);
-    }
-    if (manager)
-        CloseServiceHandle(manager);
+    if (Service service(SERVICE_QUERY_STATUS); service.Handle)
+        QueryServiceStatusEx(service.Handle, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                             sizeof status, &size);
     return status;
 }
 
-bool WaitForState(DWORD state, int milliseconds = 30000) {
-    for (int waited = 0; waited < milliseconds; waited += 50) {
-        if (Status().dwCurrentState == state)
-            return true;
-        Sleep(50);
-    }
-    return false;
+bool WaitForState(DWORD state) {
+    return test::WaitUntil([state] { return Status().dwCurrentState == state; }, 30000);
 }
 
 bool Control(DWORD control) {
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = manager ? OpenServiceW(manager, SERVICE, SERVICE_ALL_ACCESS) : nullptr;
+    Service service(SERVICE_ALL_ACCESS);
     SERVICE_STATUS status{};
-    const bool sent = service && ControlService(service, control, &status);
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
-    return sent;
+    return service.Handle && ControlService(service.Handle, control, &status);
 }
 
-// The installed service's command line; empty when it is not installed.
-std::wstring BinaryPath() {
-    std::wstring path;
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = manager ? OpenServiceW(manager, SERVICE, SERVICE_QUERY_CONFIG) : nullptr;
+// The installed service's configuration; its start type 0 and an empty command line when not installed.
+struct Configuration {
+    DWORD StartType = 0;
+    DWORD Type = 0;
+    std::wstring Command;
+};
+Configuration InstalledConfiguration() {
+    Configuration result;
+    Service service(SERVICE_QUERY_CONFIG);
     std::vector<BYTE> buffer(8192);
+    const auto* config = reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(buffer.data());
     DWORD needed = 0;
-    if (service && QueryServiceConfigW(service, reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()),
-                                       static_cast<DWORD>(buffer.size()), &needed)) {
-        path = reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(buffer.data())->lpBinaryPathName;
-    }
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
-    return path;
+    if (service.Handle &&
+        QueryServiceConfigW(service.Handle, reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()),
+                            static_cast<DWORD>(buffer.size()), &needed))
+        result = {config->dwStartType, config->dwServiceType, config->lpBinaryPathName};
+    return result;
 }
 
 // Stops and deletes the service.
@@ -100,14 +91,8 @@ void RemoveService() {
         Control(SERVICE_CONTROL_CONTINUE);
     Control(SERVICE_CONTROL_STOP);
     WaitForState(SERVICE_STOPPED);
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = manager ? OpenServiceW(manager, SERVICE, DELETE) : nullptr;
-    if (service) {
-        DeleteService(service);
-        CloseServiceHandle(service);
-    }
-    if (manager)
-        CloseServiceHandle(manager);
+    if (Service service(DELETE, SC_MANAGER_ALL_ACCESS); service.Handle)
+        DeleteService(service.Handle);
 }
 
 std::vector<platform::ProcessId> OwnProcesses() {
@@ -127,7 +112,7 @@ class ServiceLifeTest : public ::testing::Test {
             GTEST_SKIP() << "VelmoraVirtualPrinter already runs on this machine (process " << pid << ")";
         // A service left by an earlier run of these tests is removed; a real installation is not touched.
         if (Status().dwCurrentState != 0) {
-            if (BinaryPath().find(L"velmora-test-") == std::wstring::npos)
+            if (InstalledConfiguration().Command.find(L"velmora-test-") == std::wstring::npos)
                 GTEST_SKIP() << "the Velmora_VirtualPrinter service is installed on this machine";
             RemoveService();
         }
@@ -175,14 +160,9 @@ class ServiceLifeTest : public ::testing::Test {
         return false;
     }
 
-    // Whether the port takes connections, waiting up to the time for it to do as expected.
-    bool Accepting(bool expected, int milliseconds = 10000) const {
-        for (int waited = 0;; waited += 100) {
-            const bool accepting = test::RawLpdClient(port_).Connected();
-            if (accepting == expected || waited >= milliseconds)
-                return accepting;
-            Sleep(100);
-        }
+    // Whether the port takes connections, waiting for it to do as expected.
+    bool Accepting(bool expected) const {
+        return test::WaitUntil([&] { return test::RawLpdClient(port_).Connected() == expected; }) == expected;
     }
 
     test::TempFolder folder_;
@@ -195,30 +175,22 @@ TEST_F(ServiceLifeTest, InstalledStartedPausedContinuedStoppedAndRemoved) {
     ASSERT_EQ(Run("-SILENT_INSTALLSERV"), 0);
     ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
     EXPECT_TRUE(LogHas("Service successfully installed and started."));
-    {
-        // Started automatically, as the program with -WINSERV.
-        SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-        SC_HANDLE service = OpenServiceW(manager, SERVICE, SERVICE_QUERY_CONFIG);
-        ASSERT_NE(service, nullptr);
-        std::vector<BYTE> buffer(8192);
-        DWORD needed = 0;
-        ASSERT_TRUE(QueryServiceConfigW(service, reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()),
-                                        static_cast<DWORD>(buffer.size()), &needed));
-        const auto* config = reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(buffer.data());
-        EXPECT_EQ(config->dwStartType, static_cast<DWORD>(SERVICE_AUTO_START));
-        EXPECT_EQ(config->dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
-        CloseServiceHandle(service);
-        CloseServiceHandle(manager);
-        const std::wstring path = BinaryPath();
-        const std::u16string binary = platform::AnsiToUnicode(program_);
-        EXPECT_NE(path.find(std::wstring(binary.begin(), binary.end())), std::wstring::npos);
-        EXPECT_NE(path.find(L"-WINSERV"), std::wstring::npos);
-    }
+    // Started automatically, as the program with -WINSERV.
+    const Configuration config = InstalledConfiguration();
+    EXPECT_EQ(config.StartType, static_cast<DWORD>(SERVICE_AUTO_START));
+    EXPECT_EQ(config.Type, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+    EXPECT_NE(config.Command.find(test::Widen(program_)), std::wstring::npos);
+    EXPECT_NE(config.Command.find(L"-WINSERV"), std::wstring::npos);
+    // The service process is known as an own process by its program name.
+    const DWORD servicePid = Status().dwProcessId;
+    EXPECT_TRUE(CVelmoraVirtualPrinterApp::IsOwnProcess(servicePid));
+    EXPECT_EQ(platform::ProcessBaseName(servicePid), u"VelmoraVirtualPrinter");
+    EXPECT_EQ(OwnProcesses(), std::vector<platform::ProcessId>{servicePid});
+    EXPECT_FALSE(CVelmoraVirtualPrinterApp::IsOwnProcess(GetCurrentProcessId()));
     ASSERT_TRUE(Accepting(true));
     ASSERT_TRUE(test::SendLpdJob(port_, "HOLD", CONTROL_FILE, "first job"));
 
     // Installing again while it runs is a success without a second start; removing it is refused.
-    const DWORD servicePid = Status().dwProcessId;
     EXPECT_EQ(Run("-SILENT_INSTALLSERV"), 0);
     EXPECT_EQ(Status().dwProcessId, servicePid);
     EXPECT_EQ(Run("-SILENT_DELSERV"), 0);
@@ -244,9 +216,7 @@ TEST_F(ServiceLifeTest, InstalledStartedPausedContinuedStoppedAndRemoved) {
     // Stopped: both jobs saved, no marker left, the process gone.
     ASSERT_TRUE(Control(SERVICE_CONTROL_STOP));
     ASSERT_TRUE(WaitForState(SERVICE_STOPPED));
-    for (int i = 0; i < 100 && !OwnProcesses().empty(); ++i)
-        Sleep(100);
-    EXPECT_TRUE(OwnProcesses().empty());
+    EXPECT_TRUE(test::WaitUntil([] { return OwnProcesses().empty(); }));
     EXPECT_EQ(SavedJobs(), 2u);
     for (int i = 0; i < 3; ++i)
         EXPECT_FALSE(Marker(i)) << i;
@@ -286,8 +256,7 @@ TEST_F(ServiceLifeTest, ADesktopRunBorrowsThePortOfThePausedServiceAndHandsItsJo
 
         desktop.LpdServer.LoopbackOnly = true;
         desktop.StartServer();
-        for (int i = 0; i < 400 && desktop.LpdServer.ListeningPort == 0; ++i)
-            Sleep(10);
+        test::WaitUntil([&] { return desktop.LpdServer.ListeningPort != 0; });
         ASSERT_EQ(desktop.LpdServer.ListeningPort, port_);
         ASSERT_TRUE(test::SendLpdJob(port_, "HOLD", CONTROL_FILE, "desktop's job"));
         desktop.StopServer();
@@ -307,17 +276,6 @@ TEST_F(ServiceLifeTest, ADesktopRunBorrowsThePortOfThePausedServiceAndHandsItsJo
     ASSERT_EQ(saved.Jobs.size(), 2u);
     EXPECT_EQ(saved.Jobs[0]->DocumentName, u"report.txt");
     EXPECT_EQ(ReadFile(platform::UnicodeToAnsi(saved.Jobs[1]->LocalFileName)), "desktop's job");
-}
-
-TEST_F(ServiceLifeTest, TheServiceProcessIsKnownAsOwnByItsProgramName) {
-    ASSERT_EQ(Run("-SILENT_INSTALLSERV"), 0);
-    ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
-    const DWORD servicePid = Status().dwProcessId;
-    ASSERT_NE(servicePid, 0u);
-    EXPECT_TRUE(CVelmoraVirtualPrinterApp::IsOwnProcess(servicePid));
-    EXPECT_EQ(platform::ProcessBaseName(servicePid), u"VelmoraVirtualPrinter");
-    EXPECT_EQ(OwnProcesses(), std::vector<platform::ProcessId>{servicePid});
-    EXPECT_FALSE(CVelmoraVirtualPrinterApp::IsOwnProcess(GetCurrentProcessId()));
 }
 
 TEST_F(ServiceLifeTest, APlainStartOfABuildWithoutTheDesktopProgramSaysSoAndEnds) {

@@ -6,10 +6,8 @@
 #include <windows.h>
 #include <winspool.h>
 
-#include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include "support/test_util.h"
 #include "windows/windows_test_util.h"
@@ -55,8 +53,7 @@ class WinePrinter {
     // The next document the printer wrote to its port file, which is removed for the one after it;
     // empty when none comes within ten seconds.
     std::string NextDocument() const {
-        for (int i = 0; i < 500 && !std::filesystem::exists(portFile_); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        WaitUntil([this] { return std::filesystem::exists(portFile_); });
         const std::string document = ReadFile(portFile_);
         std::filesystem::remove(portFile_);
         return document;

@@ -8,12 +8,25 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <stdexcept>
 
 #include "support/test_util.h"
 
 namespace velmora::test {
+
+namespace {
+
+int ExitCode(int status) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Waits for the child to end, calling the idle step meanwhile; false after the time.
+template <typename Idle>
+bool Reap(pid_t pid, int milliseconds, int* status, Idle idle) {
+    return pid > 0 && WaitUntil([&] { return waitpid(pid, status, WNOHANG) == pid; }, milliseconds, idle);
+}
+
+}  // namespace
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                            const std::vector<std::string>& environment)
@@ -21,28 +34,22 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                            const Options& options) {
-    const std::vector<std::string>& environment = options.Environment;
     int pipeFds[2];
-    if (pipe(pipeFds) != 0)
-        throw std::runtime_error("pipe failed");
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
+    int channels[2] = {-1, -1};
+    if (pipe(pipeFds) != 0 || (options.PrintChannels && socketpair(AF_UNIX, SOCK_STREAM, 0, channels) != 0))
+        throw std::runtime_error("pipe or socketpair failed");
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
-    int channels[2] = {-1, -1};
-    if (options.PrintChannels && socketpair(AF_UNIX, SOCK_STREAM, 0, channels) != 0)
-        throw std::runtime_error("socketpair failed");
     pid_ = fork();
     if (pid_ == 0) {
         dup2(pipeFds[1], STDOUT_FILENO);
         if (options.CaptureErrors)
             dup2(pipeFds[1], STDERR_FILENO);
-        if (!options.Input.empty()) {
-            const int input = open(options.Input.c_str(), O_RDONLY);
-            if (input >= 0)
-                dup2(input, STDIN_FILENO);
-        }
+        const int input = options.Input.empty() ? -1 : open(options.Input.c_str(), O_RDONLY);
+        if (input >= 0)
+            dup2(input, STDIN_FILENO);
         close(pipeFds[0]);
         close(pipeFds[1]);
         // Last: descriptors 3 and 4 may be among those just closed.
@@ -50,7 +57,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
             dup2(channels[1], 3);
             dup2(channels[1], 4);
         }
-        for (const std::string& variable : environment)
+        for (const std::string& variable : options.Environment)
             putenv(const_cast<char*>(variable.c_str()));
         execv(program.c_str(), argv.data());
         _exit(127);
@@ -64,10 +71,8 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
 }
 
 ChildProcess::~ChildProcess() {
-    if (pid_ > 0) {
-        kill(pid_, SIGKILL);
-        Wait();
-    }
+    Kill(SIGKILL);
+    Wait();
     if (output_ >= 0)
         close(output_);
     if (channels_ >= 0)
@@ -88,40 +93,29 @@ int ChildProcess::RunToEnd(int milliseconds, std::string* output) {
     pending_.clear();
     // Reads while the child runs: a child that fills the pipe would otherwise never end. Processes it
     // leaves behind may keep the pipe open, so the child's end, not the pipe's, ends the reading.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     bool open = true;
-    while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
-        pollfd ready{output_, POLLIN, 0};
-        if (open && poll(&ready, 1, 20) > 0) {
+    const auto drain = [&](int timeout) {
+        for (pollfd ready{output_, POLLIN, 0}; open && poll(&ready, 1, timeout) > 0; timeout = 0) {
             char buffer[4096];
             const ssize_t n = read(output_, buffer, sizeof buffer);
             if (n > 0)
                 all.append(buffer, static_cast<std::size_t>(n));
-            else if (n == 0)
+            else if (n == 0 || errno != EINTR)
                 open = false;
-        } else if (!open) {
-            usleep(20000);
         }
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            for (pollfd more{output_, POLLIN, 0}; poll(&more, 1, 0) > 0;) {
-                char buffer[4096];
-                const ssize_t n = read(output_, buffer, sizeof buffer);
-                if (n <= 0)
-                    break;
-                all.append(buffer, static_cast<std::size_t>(n));
-            }
-            if (output)
-                *output = all;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-    }
+    };
+    int status = 0;
+    const bool ended = Reap(pid_, milliseconds, &status, [&] { open ? drain(20) : (void)usleep(20000); });
+    drain(0);
     if (output)
         *output = all;
-    Kill(SIGKILL);
-    Wait();
-    return -1;
+    if (!ended) {
+        Kill(SIGKILL);
+        Wait();
+        return -1;
+    }
+    pid_ = -1;
+    return ExitCode(status);
 }
 
 int ChildProcess::Wait() {
@@ -131,17 +125,14 @@ int ChildProcess::Wait() {
     while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
     pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return ExitCode(status);
 }
 
 int ChildProcess::WaitFor(int milliseconds) {
-    for (int waited = 0; pid_ > 0 && waited < milliseconds; waited += 10) {
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        usleep(10000);
+    int status = 0;
+    if (Reap(pid_, milliseconds, &status, [] { usleep(5000); })) {
+        pid_ = -1;
+        return ExitCode(status);
     }
     Kill(SIGKILL);
     Wait();

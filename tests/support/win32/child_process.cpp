@@ -1,9 +1,8 @@
 // Child processes of the tests on Windows: CreateProcessW with the output read through an anonymous pipe.
 #include <windows.h>
 
-#include <chrono>
+#include <algorithm>
 #include <stdexcept>
-#include <thread>
 
 #include "platform/ansi.h"
 #include "platform/process.h"
@@ -15,7 +14,7 @@ namespace {
 
 std::wstring Widen(const std::string& text) {
     const std::u16string wide = platform::AnsiToUnicode(text);
-    return std::wstring(wide.begin(), wide.end());
+    return {wide.begin(), wide.end()};
 }
 
 // This process's environment with the NAME=value entries added (replacing variables of the same name,
@@ -93,10 +92,8 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
 }
 
 ChildProcess::~ChildProcess() {
-    if (pid_ > 0) {
-        Kill(SIGKILL);
-        Wait();
-    }
+    Kill(SIGKILL);
+    Wait();
     if (process_)
         CloseHandle(process_);
     if (outputPipe_)
@@ -115,28 +112,20 @@ int ChildProcess::RunToEnd(int milliseconds, std::string* output) {
     pending_.clear();
     // Reads while the child runs, as on Linux: the pipe's buffer is small.
     const auto drain = [&] {
-        DWORD available = 0;
-        while (PeekNamedPipe(outputPipe_, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
-            char buffer[4096];
-            DWORD n = 0;
-            if (!::ReadFile(outputPipe_, buffer, std::min<DWORD>(available, sizeof buffer), &n, nullptr) ||
-                n == 0)
-                break;
+        char buffer[4096];
+        DWORD n = 0;
+        while (PeekNamedPipe(outputPipe_, nullptr, 0, nullptr, &n, nullptr) && n > 0 &&
+               ::ReadFile(outputPipe_, buffer, std::min<DWORD>(n, sizeof buffer), &n, nullptr) && n > 0)
             all.append(buffer, n);
-        }
     };
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
-        drain();
-        if (WaitForSingleObject(process_, 20) == WAIT_OBJECT_0) {
-            drain();
-            if (output)
-                *output = all;
-            return Wait();
-        }
-    }
+    const bool ended =
+        pid_ > 0 &&
+        WaitUntil([&] { return WaitForSingleObject(process_, 20) == WAIT_OBJECT_0; }, milliseconds, drain);
+    drain();
     if (output)
         *output = all;
+    if (ended)
+        return Wait();
     Kill(SIGKILL);
     Wait();
     return -1;

@@ -1,9 +1,8 @@
-// Stands in for a printing program such as a PDF reader: a windowed program that, once started, waits
-// for input in its message loop until it is asked to close (or a minute has passed).
-//   velmora_print_program OUTPUT [ARGUMENT...]  writes each argument between brackets, one a line, to OUTPUT
-//   velmora_print_program --tree PIDFILE        starts a copy of itself, writes the copy's process id to
-//                                               PIDFILE, and waits the same way (the copy too)
-//   velmora_print_program --exit CODE           ends at once with the exit code
+// Stands in for a printing program such as a PDF reader: a windowed program that waits for input in its
+// message loop until it is asked to close (or a minute has passed).
+//   OUTPUT [ARGUMENT...]  writes each argument between brackets, one a line, to OUTPUT
+//   --tree PIDFILE        starts a copy of itself (which waits too) and writes the copy's id to PIDFILE
+//   --exit CODE           ends at once with the exit code
 #include <windows.h>
 
 #include <cstdio>
@@ -59,8 +58,8 @@ int main(int argc, char** argv) {
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION child{};
-        if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                            &child)) {
+        if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &child)) {
             return 3;
         }
         if (FILE* file = std::fopen(argv[2], "wb")) {
