@@ -7,33 +7,20 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "output/program_printer.h"
 #include "platform/process.h"
 #include "support/app_fixture.h"
+#include "support/service_test_util.h"
 
 namespace velmora {
 namespace {
 
 using test::ReadFile;
 using test::U16;
-
-// Running and not yet ended: present in /proc and neither a zombie nor dead.
-bool IsAlive(int pid) {
-    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
-    const std::size_t nameEnd = stat.rfind(')');
-    if (nameEnd == std::string::npos || nameEnd + 2 >= stat.size())
-        return false;
-    const char state = stat[nameEnd + 2];
-    return state != 'Z' && state != 'X';
-}
-
-bool Exists(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0;
-}
 
 // Kills the processes a test started that still run when it ends, however it ends. Only an uncollected
 // process is signalled: the id of a collected one may already be another's.
@@ -85,7 +72,7 @@ class ProgramPrinterTest : public test::AppFixture {
 
     void TearDown() override {
         for (const int pid : leftRunning_) {
-            if (IsAlive(pid))
+            if (test::IsProcessAlive(pid))
                 kill(pid, SIGKILL);
         }
         AppFixture::TearDown();
@@ -144,7 +131,7 @@ TEST_F(ProgramPrinterTest, EveryValueReachesTheProgramAsOneArgumentOfData) {
                                     "4]\n[DOMAIN\\alice]\n[2024/05/06 10:11:12]\n[9 bytes]\n[PDF]\n[erp01]\n"
                                     "[Invoice 42]\n[finance]\n");
     for (const char* suffix : {"1", "2", "3", "4"})
-        EXPECT_FALSE(Exists(pwned + suffix)) << suffix;
+        EXPECT_FALSE(std::filesystem::exists(pwned + suffix)) << suffix;
 
     const std::vector<std::string> log = LogMessages();
     ASSERT_EQ(log.size(), 3u);
@@ -246,13 +233,15 @@ TEST_F(ProgramPrinterTest, KillProcessIfNeedDecidesWhetherTheProgramAndItsChildr
                   "0\tSpooler: Application done (PID=" + std::to_string(pid) + ", exitCode=259).");
         if (killing) {
             EXPECT_EQ(log[before + 4], "0\tSpooler: Try to terminate process " + std::to_string(pid));
-            EXPECT_TRUE(test::WaitUntil([&] { return !IsAlive(pid) && !IsAlive(child); }));
+            EXPECT_TRUE(
+                test::WaitUntil([&] { return !test::IsProcessAlive(pid) && !test::IsProcessAlive(child); }));
         } else {
-            EXPECT_TRUE(IsAlive(pid) && IsAlive(child));
+            EXPECT_TRUE(test::IsProcessAlive(pid) && test::IsProcessAlive(child));
             ::kill(child, SIGKILL);
             ::kill(pid, SIGKILL);
         }
-        EXPECT_TRUE(test::WaitUntil([&] { return !Exists("/proc/" + std::to_string(pid)); }));
+        EXPECT_TRUE(
+            test::WaitUntil([&] { return !std::filesystem::exists("/proc/" + std::to_string(pid)); }));
     }
 }
 

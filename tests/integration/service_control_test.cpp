@@ -4,9 +4,9 @@
 
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,8 +29,7 @@ const std::string NAME = "Velmora_VirtualPrinter";
 using Lines = std::vector<std::string>;
 
 bool Exists(const std::string& path) {
-    struct stat info;
-    return lstat(path.c_str(), &info) == 0;
+    return std::filesystem::exists(std::filesystem::symlink_status(path));
 }
 
 class ServiceControlTest : public test::AppFixture {
@@ -163,7 +162,7 @@ TEST_F(ServiceControlTest, RunningServiceIsHeldResumedAndNeverRemoved) {
     EXPECT_EQ(State(), SERVICE_STATE_UNKNOWN);
     const Lines lines = ReadEvents(events);
     for (const std::string& line : {"pid " + std::to_string(pid), std::string("control 2 on dispatcher"),
-                                   std::string("control 3 on dispatcher")})
+                                    std::string("control 3 on dispatcher")})
         EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 1) << line;
 }
 

@@ -3,12 +3,12 @@
 // and the foreground mode of a program started by hand.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <utility>
@@ -32,8 +32,7 @@ using test::WaitForEvent;
 constexpr char NAME[] = "VelmoraTestService";
 
 bool Exists(const std::string& path) {
-    struct stat info;
-    return lstat(path.c_str(), &info) == 0;
+    return std::filesystem::exists(std::filesystem::symlink_status(path));
 }
 
 std::string LinkTarget(const std::string& path) {

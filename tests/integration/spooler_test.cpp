@@ -65,27 +65,21 @@ class SpoolerTest : public test::LpdServerFixture {
         LpdServerFixture::TearDown();
     }
 
-    void SetPrinters(const std::vector<CPrinterSetting>& extra) {
+    // PASS and HOLD, then virtual printers of the output modes given with the queue of their route: program
+    // printers record what they print, LPD ones forward to 127.0.0.1, raw ones print on the local queue.
+    void SetPrinters(const std::vector<std::tuple<std::u16string, int32_t, std::u16string>>& extra) {
         PrinterRecords printers = *app_->PrinterList.Snapshot();
         printers.resize(2);
-        printers.insert(printers.end(), extra.begin(), extra.end());
+        for (const auto& [name, mode, queue] : extra) {
+            CPrinterSetting& printer = printers.emplace_back();
+            printer.Name = name;
+            printer.OutputMode = mode;
+            printer.ProgramPrinter = u"Office";
+            printer.ProgramCommand = u"\"" + U16(script_) + u"\" %5 \"" + U16(record_) + u"\"";
+            printer.IPAddress = u"127.0.0.1";
+            printer.QueueName = printer.LocalPrinter = queue;
+        }
         app_->PrinterList.Replace(printers);
-    }
-    CPrinterSetting ProgramPrinter(const std::u16string& name) const {
-        CPrinterSetting printer;
-        printer.Name = name;
-        printer.OutputMode = OUTPUT_PROGRAM;
-        printer.ProgramPrinter = u"Office";
-        printer.ProgramCommand = u"\"" + U16(script_) + u"\" %5 \"" + U16(record_) + u"\"";
-        return printer;
-    }
-    static CPrinterSetting LpdPrinter(const std::u16string& name, const std::u16string& queue) {
-        CPrinterSetting printer;
-        printer.Name = name;
-        printer.OutputMode = OUTPUT_LPD;
-        printer.IPAddress = u"127.0.0.1";
-        printer.QueueName = queue;
-        return printer;
     }
 
     // Reads the job list under its lock.
@@ -137,7 +131,7 @@ class SpoolerTest : public test::LpdServerFixture {
 };
 
 TEST_F(SpoolerTest, ReadyJobsWaitForTheStartAndThenPrintOneAfterTheOtherInListOrder) {
-    SetPrinters({ProgramPrinter(u"PROG")});
+    SetPrinters({{u"PROG", OUTPUT_PROGRAM, u""}});
     const SpoolFilePtr first = AddJob("first", u"PROG");
     const SpoolFilePtr held = AddJob("held", u"PROG", STATE_HELD);
     const SpoolFilePtr second = AddJob("second", u"PROG");
@@ -189,14 +183,10 @@ TEST_F(SpoolerTest, EveryRouteEndsInTheStateAndErrorTextOfItsOutcome) {
     const uint16_t refusedPort = closed.port;
     closed.Close();
 
-    CPrinterSetting unknown;
-    unknown.Name = u"ODD";
-    unknown.OutputMode = 3;
-    CPrinterSetting raw;
-    raw.Name = u"RAW";
-    raw.LocalPrinter = u"No such queue";
-    CPrinterSetting programWithoutPrinter = ProgramPrinter(u"NOPRINTER");
-    SetPrinters({unknown, raw, LpdPrinter(u"FORWARD", u"HOLD"), programWithoutPrinter});
+    SetPrinters({{u"ODD", 3, u""},
+                 {u"RAW", OUTPUT_LOCAL_PRINTER, u"No such queue"},
+                 {u"FORWARD", OUTPUT_LPD, u"HOLD"},
+                 {u"NOPRINTER", OUTPUT_PROGRAM, u""}});
     app_->Dispatch.ProgramOperations.PrinterDriverAndPort = [](const std::u16string&, std::u16string*,
                                                                std::u16string*) { return false; };
     // The private scheduler of no test: nothing answers there, so no queue exists.
@@ -245,10 +235,7 @@ TEST_F(SpoolerTest, EveryRouteEndsInTheStateAndErrorTextOfItsOutcome) {
 }
 
 TEST_F(SpoolerTest, DispatchedJobsAreDeletedAfterTheDelayWhateverTheOutcome) {
-    CPrinterSetting unknown;
-    unknown.Name = u"ODD";
-    unknown.OutputMode = 7;
-    SetPrinters({unknown, ProgramPrinter(u"PROG")});
+    SetPrinters({{u"ODD", 7, u""}, {u"PROG", OUTPUT_PROGRAM, u""}});
     app_->Settings.DeleteSpool = true;
     app_->Settings.DeleteSpoolTimeOut = 1;
     const SpoolFilePtr failed = AddJob("failed", u"ODD");
@@ -270,7 +257,7 @@ TEST_F(SpoolerTest, DispatchedJobsAreDeletedAfterTheDelayWhateverTheOutcome) {
 TEST_F(SpoolerTest, OneDispatcherAtATimeAndNoDeletionUnderARunningDispatch) {
     SilentServer hanging;
     app_->Dispatch.LpdForwardPort = hanging.port;
-    SetPrinters({LpdPrinter(u"SLOW", u"lp")});
+    SetPrinters({{u"SLOW", OUTPUT_LPD, u"lp"}});
     app_->Settings.DeleteSpool = true;
     app_->Settings.DeleteSpoolTimeOut = 1;
 
@@ -304,7 +291,7 @@ TEST_F(SpoolerTest, OneDispatcherAtATimeAndNoDeletionUnderARunningDispatch) {
 TEST_F(SpoolerTest, StoppingDuringADispatchLetsItFinishAndTakesNoFurtherJob) {
     SilentServer hanging;
     app_->Dispatch.LpdForwardPort = hanging.port;
-    SetPrinters({LpdPrinter(u"SLOW", u"lp")});
+    SetPrinters({{u"SLOW", OUTPUT_LPD, u"lp"}});
     const SpoolFilePtr job = AddJob("job", u"SLOW");
     const SpoolFilePtr next = AddJob("next", u"Gone");
     app_->Spooler.StartSpooler();
