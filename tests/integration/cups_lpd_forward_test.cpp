@@ -1,6 +1,5 @@
-// The LPD forwarding client against the print spooler's own LPD server: cups-lpd hands each job to a
-// private scheduler, whose raw queue prints it on a stand-in printer. A job counts only once the printer
-// has its bytes and the scheduler reports it completed, with the names the control file gave it.
+// The LPD forwarding client against cups-lpd, which hands each job to a private scheduler whose raw queue
+// prints it on a stand-in printer: a job counts once printed and reported completed.
 #include <cups/cups.h>
 #include <gtest/gtest.h>
 

@@ -1,6 +1,5 @@
-// The LPD forwarding client: against this system's own server, against a scripted server that checks the
-// exact bytes and answers each step as told (refusals, silence, a full accept queue), against LPRng's lpd
-// as a real RFC 1179 server that prints what it receives, and through the velmora-lpr program.
+// The LPD forwarding client against the own server, a scripted server that checks the exact bytes and
+// answers each step as told, LPRng's lpd, and through the velmora-lpr program.
 #include "output/lpd_client.h"
 
 #include <arpa/inet.h>

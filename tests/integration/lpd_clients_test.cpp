@@ -1,5 +1,4 @@
-// Real LPD clients from Debian sending jobs to the server: rlpr, the CUPS lpd back end and LPRng's lpr,
-// each with a small text file and a 5 MB binary file, in its default mode and in its stream mode.
+// Real LPD clients (rlpr, the CUPS lpd back end, LPRng's lpr) sending a text and a 5 MB binary file.
 #include <gtest/gtest.h>
 #include <unistd.h>
 

@@ -221,11 +221,11 @@ TEST_F(LpdSessionTest, SilenceInTheMiddleOfAFileEndsTheSessionWithANack) {
     EXPECT_EQ(JobCount(), 0u);
     EXPECT_TRUE(LogHas(", error=ERROR_INTERNAL_TIMEOUT, size_read=0)"));
 
-    // With its control file as well the job was acknowledged complete: it is kept as acknowledged,
-    // without the start of a further file that never ended.
+    // Completed by its control file the job was acknowledged: it is kept as acknowledged, without the
+    // start of a further file that never ended.
     auto complete = Receiving();
-    EXPECT_EQ(complete->SendFile('\x02', "cfA001client", CONTROL_FILE), 0);
     EXPECT_EQ(complete->SendFile('\x03', "dfA001client", "data"), 0);
+    EXPECT_EQ(complete->SendFile('\x02', "cfA001client", CONTROL_FILE), 0);
     SendData(*complete, "100", "partial", "dfA002client");
     EXPECT_EQ(complete->Reply(), 1);
     EXPECT_TRUE(complete->WaitClosed());

@@ -5,13 +5,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "config/printer_setting.h"
 #include "output/raw_printer.h"
 #include "platform/ansi.h"
 #include "platform/file.h"
@@ -57,8 +54,8 @@ std::vector<JobSummary> JobsTitled(const std::string& title, int which = CUPS_WH
 class RawPrinterTest : public test::AppFixture {
   protected:
     static void SetUpTestSuite() {
-        printer_ = new test::FakePrinter();
-        server_ = new test::CupsServer();
+        printer_ = std::make_unique<test::FakePrinter>();
+        server_ = std::make_unique<test::CupsServer>();
         if (!printer_->Listening()) {
             failure_ = "the stand-in printer cannot listen";
         } else if (!server_->Start() || !server_->AddRawQueue(QUEUE, printer_->DeviceUri()) ||
@@ -67,10 +64,8 @@ class RawPrinterTest : public test::AppFixture {
         }
     }
     static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-        delete printer_;
-        printer_ = nullptr;
+        server_.reset();
+        printer_.reset();
         failure_.clear();
     }
 
@@ -91,8 +86,8 @@ class RawPrinterTest : public test::AppFixture {
         return std::find(messages.begin(), messages.end(), message) != messages.end();
     }
 
-    static inline test::FakePrinter* printer_ = nullptr;
-    static inline test::CupsServer* server_ = nullptr;
+    static inline std::unique_ptr<test::FakePrinter> printer_;
+    static inline std::unique_ptr<test::CupsServer> server_;
     static inline std::string failure_;
 };
 

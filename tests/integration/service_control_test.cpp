@@ -1,5 +1,4 @@
-// The program's own service operations against a private service database, with the test service in
-// place of the program where a service has to run: what they do and the log lines they write.
+// The program's own service operations against a private service database and the test service.
 #include <gtest/gtest.h>
 
 #include <signal.h>

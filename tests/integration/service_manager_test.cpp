@@ -1,6 +1,4 @@
-// The service control manager against a private database: installation and removal with their systemd
-// unit, real service processes started detached, controls reaching the handler on the dispatcher thread,
-// and the foreground mode of a program started by hand.
+// The service control manager against a private database, with real detached service processes.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -9,14 +7,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/ansi.h"
 #include "platform/service_manager.h"
-#include "platform/system_error.h"
 #include "support/service_test_util.h"
 #include "support/test_util.h"
 
@@ -100,8 +96,6 @@ TEST_F(ServiceManagerTest, InstallationWritesConfigurationAndSystemdUnitAndRemov
     // The database folder does not exist before the first installation: an empty database.
     ASSERT_FALSE(Exists(sandbox_.Database()));
     EXPECT_TRUE(FailsWith(Open(), sm::ERROR_SERVICE_DOES_NOT_EXIST));
-    EXPECT_EQ(sm::SystemErrorText(sm::ERROR_SERVICE_DOES_NOT_EXIST),
-              u"The specified service does not exist as an installed service.");
 
     const std::u16string command = u"\"/opt/velmora/bin/Velmora Virtual Printer\" \"-WINSERV\" 100% $HOME";
     Handle installed = Install(command, sm::SERVICE_AUTO_START);
@@ -257,7 +251,6 @@ TEST_F(ServiceManagerTest, ServiceWhoseProcessDiesCountsAsStoppedAndStartsAgain)
 }
 
 TEST_F(ServiceManagerTest, StartFailsForProgramsThatCannotBecomeTheService) {
-    EXPECT_EQ(sm::SystemErrorText(sm::ERROR_PROCESS_ABORTED), u"The process terminated unexpectedly.");
     const std::string events = sandbox_.NewEventsFile();
     const struct {
         std::u16string Command;

@@ -1,5 +1,4 @@
-// The spooler thread and the print dispatch: jobs taken in list order, their outcome, the automatic
-// deletions, and the one-dispatcher rule, with real programs, real sockets and the server's own LPD port.
+// The spooler thread and the print dispatch with real programs, real sockets and the own LPD port.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
