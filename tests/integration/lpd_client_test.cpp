@@ -1,28 +1,21 @@
-// The LPD forwarding client: against this system's own server, against a scripted server that checks the
-// exact bytes and answers each step as told (refusals, silence, a full accept queue), against LPRng's lpd
-// as a real RFC 1179 server that prints what it receives, and through the velmora-lpr program.
+// The LPD forwarding client against the own server, a scripted server that checks the exact bytes and
+// answers each step as told, LPRng's lpd, and through the velmora-lpr program.
 #include "output/lpd_client.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <random>
-#include <sstream>
 #include <thread>
 
 #include "platform/ansi.h"
@@ -53,13 +46,9 @@ struct Request {
     std::u16string Document = u"report.txt";
 };
 
-CLpdJobRequest ToRequest(int port, const Request& job, const CLpdClientTimeouts& timeouts = {}) {
-    return CLpdJobRequest{port,         job.Host,     job.Queue,     job.JobClass, job.JobName,
-                          job.HostName, job.UserName, U16(job.File), job.Document, timeouts};
-}
-
 CLpdSendResult Forward(int port, const Request& job, const CLpdClientTimeouts& timeouts = {}) {
-    return SendJobByLpd(ToRequest(port, job, timeouts));
+    return SendJobByLpd(CLpdJobRequest{port, job.Host, job.Queue, job.JobClass, job.JobName, job.HostName,
+                                       job.UserName, U16(job.File), job.Document, timeouts});
 }
 
 std::string SocketText(int code) {
@@ -72,13 +61,6 @@ std::string RandomBytes(std::size_t size, unsigned seed) {
     for (char& byte : bytes)
         byte = static_cast<char>(random());
     return bytes;
-}
-
-// What the client sends for a job that every step accepts.
-std::string Exchange(const std::string& queue, const std::string& controlFile, const std::string& data) {
-    return "\x02" + queue + "\n" + "\x02" + std::to_string(controlFile.size()) + " cfA001\n" + controlFile +
-           std::string(1, '\0') + "\x03" + std::to_string(data.size()) + " dfA001\n" + data +
-           std::string(1, '\0');
 }
 
 int LoopbackSocket(int receiveBuffer = 0) {
@@ -99,11 +81,10 @@ uint16_t PortOf(int fd) {
     return ntohs(address.sin_port);
 }
 
-// An LPD server for one connection that frames what the client sends as the protocol does (queue line,
-// control file line and file, data file line and file), answers each of these five steps with the byte
-// its script gives (0 past the script's end), and keeps every byte received, or, without keepData, only
-// counts the data file's bytes. HANG stops reading and answering; CLOSE_COMMAND closes the connection
-// without an answer. After a refusal or the last step it reads until the client closes.
+// An LPD server for one connection that frames the five steps of a job (queue line, control file line
+// and file, data file line and file), answers each with the byte its script gives (0 past its end) and
+// keeps every byte received or, without keepData, only counts the data file's. HANG stops reading and
+// answering; CLOSE_COMMAND closes without an answer. After a refusal or the last step it reads to the close.
 class ScriptedServer {
   public:
     static constexpr int HANG = -1;
@@ -118,9 +99,10 @@ class ScriptedServer {
     ~ScriptedServer() { Finish(); }
 
     uint16_t Port() const { return port_; }
-    // Ends the server once the client is done; everything it received.
+    // Ends the server once the client is done (and has closed); everything it received.
     const std::string& Finish() {
         stop_ = true;
+        shutdown(listener_, SHUT_RDWR);  // ends a wait for a connection
         if (thread_.joinable())
             thread_.join();
         if (listener_ >= 0)
@@ -129,74 +111,26 @@ class ScriptedServer {
         return received_;
     }
     bool Accepted() const { return accepted_; }
-    // The data file's bytes and its end byte, when they were not kept.
     int64_t DataCounted() const { return counted_; }
 
   private:
-    // Waits for something to read; false once stopped with nothing left.
-    bool Readable(int fd) {
-        for (;;) {
-            pollfd ready{fd, POLLIN, 0};
-            if (poll(&ready, 1, 50) > 0)
-                return true;
-            if (stop_)
-                return false;
-        }
-    }
-    // Reads until `wanted` bytes have been received in all; false when the client closed first.
-    bool ReadUntil(int fd, std::size_t wanted) {
+    // Reads that many bytes, kept or only counted; false when the client closed first.
+    bool Read(int fd, int64_t wanted, bool keep) {
         char buffer[65536];
-        while (received_.size() < wanted) {
-            if (!Readable(fd))
-                return false;
-            const ssize_t n = recv(fd, buffer, std::min(sizeof buffer, wanted - received_.size()), 0);
+        while (wanted > 0) {
+            const ssize_t n = recv(fd, buffer, std::min<int64_t>(sizeof buffer, wanted), 0);
             if (n <= 0)
                 return false;
-            received_.append(buffer, static_cast<std::size_t>(n));
+            if (keep)
+                received_.append(buffer, static_cast<std::size_t>(n));
+            else
+                counted_ += n;
+            wanted -= n;
         }
         return true;
-    }
-    bool CountUntil(int fd, int64_t wanted) {
-        char buffer[65536];
-        while (counted_ < wanted) {
-            if (!Readable(fd))
-                return false;
-            const ssize_t n = recv(fd, buffer, std::min<int64_t>(sizeof buffer, wanted - counted_), 0);
-            if (n <= 0)
-                return false;
-            counted_ += n;
-        }
-        return true;
-    }
-    bool ReadLine(int fd) {
-        const std::size_t start = received_.size();
-        while (received_.find('\n', start) == std::string::npos) {
-            if (!ReadUntil(fd, received_.size() + 1))
-                return false;
-        }
-        return true;
-    }
-    // The step's line, or its file and end byte.
-    bool ReadStep(int fd, std::size_t step, int64_t count) {
-        if (step == 4 && !keepData_)
-            return CountUntil(fd, count + 1);
-        if (step == 2 || step == 4)
-            return ReadUntil(fd, received_.size() + static_cast<std::size_t>(count) + 1);
-        return ReadLine(fd);
-    }
-    void Drain(int fd) {
-        char buffer[65536];
-        while (Readable(fd)) {
-            const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                return;
-            received_.append(buffer, static_cast<std::size_t>(n));
-        }
     }
 
     void Run() {
-        if (!Readable(listener_))
-            return;
         const int fd = accept(listener_, nullptr, nullptr);
         if (fd < 0)
             return;
@@ -210,7 +144,11 @@ class ScriptedServer {
                 break;
             }
             const std::size_t start = received_.size();
-            if (!ReadStep(fd, step, count))
+            const bool file = step == 2 || step == 4;
+            bool read = !file || Read(fd, count + 1, step == 2 || keepData_);
+            while (read && !file && received_.find('\n', start) == std::string::npos)
+                read = Read(fd, 1, true);
+            if (!read)
                 break;
             if (step == 1 || step == 3)
                 count = std::atoll(received_.c_str() + start + 1);
@@ -219,7 +157,8 @@ class ScriptedServer {
             const char byte = static_cast<char>(reply);
             send(fd, &byte, 1, MSG_NOSIGNAL);
             if (reply != 0 || step == 4) {
-                Drain(fd);
+                while (Read(fd, 1, true)) {
+                }
                 break;
             }
         }
@@ -249,8 +188,7 @@ class LpdClientTest : public test::LpdServerFixture {
     void ExpectJob(std::size_t index, const std::string& data, const std::string& controlFile) {
         ASSERT_GT(WaitForJobs(index + 1), index) << "job " << index << " did not arrive";
         const SpoolFilePtr job = Job(index);
-        EXPECT_TRUE(ReadFile(platform::UnicodeToAnsi(job->LocalFileName)) == data)
-            << "job " << index << ": the data differ";
+        EXPECT_TRUE(ReadFile(platform::UnicodeToAnsi(job->LocalFileName)) == data) << "job " << index;
         EXPECT_EQ(ToBytes1252(job->ControlFile), controlFile);
         EXPECT_EQ(job->PrinterName, u"PASS");
         EXPECT_EQ(job->ReceivedFileName, u"dfA001");
@@ -258,45 +196,28 @@ class LpdClientTest : public test::LpdServerFixture {
 };
 
 TEST_F(LpdClientTest, JobsArriveIntactAtTheOwnServer) {
-    Request text;
-    text.File = Write("report.txt", "Quarterly report\nline two\n\f");
-    text.JobClass = u"A";
-    text.JobName = u"Quarterly figures";
-    CLpdSendResult outcome = Forward(port_, text);
-    EXPECT_EQ(outcome.Code, 0);
-    EXPECT_EQ(outcome.Text, "The file is printed");
-    ExpectJob(0, ReadFile(text.File), "Hprinthost\nNreport.txt\nPalice\nCA\nJQuarterly figures\nldfA001\n");
-    EXPECT_EQ(Job(0)->SourceHost, u"printhost");
-    EXPECT_EQ(Job(0)->Owner, u"alice");
-    EXPECT_EQ(Job(0)->JobName, u"Quarterly figures");
-    EXPECT_EQ(Job(0)->JobClass, u"A");
-    EXPECT_EQ(Job(0)->DocumentName, u"report.txt");
-
     // Far more than one 4096-byte piece, of every byte value; empty host and queue mean 127.0.0.1 and PASS,
     // empty host and user names this computer and account, and without class and job name those lines go.
     Request binary;
     binary.Host = binary.Queue = binary.HostName = binary.UserName = u"";
     binary.File = Write("scan.bin", RandomBytes(1024 * 1024 + 17, 3));
     binary.Document = u"scan.bin";
-    outcome = Forward(port_, binary);
+    CLpdSendResult outcome = Forward(port_, binary);
     EXPECT_EQ(outcome.Code, 0) << outcome.Text;
-    const std::u16string computer = platform::ComputerName();
-    const std::u16string user = platform::UserName();
-    ASSERT_FALSE(computer.empty());
-    ASSERT_FALSE(user.empty());
-    ExpectJob(1, ReadFile(binary.File),
-              "H" + platform::UnicodeToAnsi(computer) + "\nNscan.bin\nP" + platform::UnicodeToAnsi(user) +
-                  "\nldfA001\n");
-    EXPECT_EQ(Job(1)->SourceHost, computer);
-    EXPECT_EQ(Job(1)->Owner, user);
+    EXPECT_EQ(outcome.Text, "The file is printed");
+    const std::string computer = platform::UnicodeToAnsi(platform::ComputerName());
+    const std::string user = platform::UnicodeToAnsi(platform::UserName());
+    ASSERT_FALSE(computer.empty() || user.empty());
+    ExpectJob(0, ReadFile(binary.File), "H" + computer + "\nNscan.bin\nP" + user + "\nldfA001\n");
 
-    // A host given by name.
-    Request named;
+    Request named;  // a host given by name
     named.Host = u"localhost";
     named.File = Write("short.txt", "x");
+    named.JobClass = u"A";
+    named.JobName = u"Quarterly figures";
     outcome = Forward(port_, named);
     EXPECT_EQ(outcome.Code, 0) << outcome.Text;
-    ExpectJob(2, "x", "Hprinthost\nNreport.txt\nPalice\nldfA001\n");
+    ExpectJob(1, "x", "Hprinthost\nNreport.txt\nPalice\nCA\nJQuarterly figures\nldfA001\n");
 }
 
 TEST_F(LpdClientTest, AJobBeyond32BitsIsReceivedAndForwardedWhole) {
@@ -337,58 +258,36 @@ TEST_F(LpdClientTest, AJobBeyond32BitsIsReceivedAndForwardedWhole) {
     EXPECT_EQ(server.DataCounted(), SIZE + 1);
 }
 
-TEST_F(LpdClientTest, RefusalsAndSetUpFailures) {
+TEST_F(LpdClientTest, RefusalsSetUpFailuresAndTheControlFileLimit) {
     Request job;
     job.File = Write("report.txt", "Quarterly report\n");
-
-    // The server compares queue names exactly; nothing is left on its side.
-    for (const char16_t* queue : {u"NOPE", u"pass"}) {
-        job.Queue = queue;
-        const CLpdSendResult outcome = Forward(port_, job);
-        EXPECT_EQ(outcome.Code, -1);
-        EXPECT_EQ(outcome.Text, "The print request is rejected");
-    }
-    job.Queue = u"PASS";
-
-    Request missing = job;
-    missing.File = folder_.File("absent.txt");
-    CLpdSendResult outcome = Forward(port_, missing);
-    EXPECT_EQ(outcome.Code, -1);
-    EXPECT_EQ(outcome.Text, "The file is not found (reason:" + std::string(std::strerror(ENOENT)) + ")");
-
-    // An empty file is not sent: servers read a zero count as "until the connection closes".
-    Request empty = job;
-    empty.File = Write("empty.txt", "");
-    outcome = Forward(port_, empty);
-    EXPECT_EQ(outcome.Code, -1);
-    EXPECT_EQ(outcome.Text, "The file is empty");
-
     // A bound port that nobody listens on, held for the test so that nothing else takes it.
     const int unused = LoopbackSocket();
-    outcome = Forward(PortOf(unused), job);
+    const struct {
+        std::u16string Queue, Host;
+        int Port, Code;
+        std::string Text;
+    } cases[] = {
+        {u"NOPE", u"127.0.0.1", port_, -1, "The print request is rejected"},
+        {u"pass", u"127.0.0.1", port_, -1, "The print request is rejected"},  // queue names match exactly
+        {u"PASS", u"127.0.0.1", PortOf(unused), 1, SocketText(platform::WSA_CONNECTION_REFUSED)},
+        {u"PASS", u"no-such-host.invalid", port_, 1, "Unable to resolve server: no-such-host.invalid\n"},
+    };
+    for (const auto& c : cases) {
+        job.Queue = c.Queue;
+        job.Host = c.Host;
+        const CLpdSendResult outcome = Forward(c.Port, job);
+        EXPECT_EQ(outcome.Code, c.Code) << c.Text;
+        EXPECT_EQ(outcome.Text, c.Text);
+    }
     close(unused);
-    EXPECT_EQ(outcome.Code, 1);
-    EXPECT_EQ(outcome.Text, SocketText(platform::WSA_CONNECTION_REFUSED));
-#ifdef __linux__
-    EXPECT_EQ(outcome.Text, "Connection refused");
-#endif
+    EXPECT_EQ(SocketText(platform::WSA_CONNECTION_REFUSED), "Connection refused");
+    job.Queue = u"PASS";
+    job.Host = u"127.0.0.1";
 
-    Request unknown = job;
-    unknown.Host = u"no-such-host.invalid";
-    outcome = Forward(port_, unknown);
-    EXPECT_EQ(outcome.Code, 1);
-    EXPECT_EQ(outcome.Text, "Unable to resolve server: no-such-host.invalid\n");
-
-    WaitForSessions();
-    EXPECT_EQ(JobCount(), 0u);
-}
-
-TEST_F(LpdClientTest, ControlFileOfAtMost4095Bytes) {
     // H, N, P and print lines: 16 bytes besides the document name.
-    Request job;
     job.HostName = u"h";
     job.UserName = u"u";
-    job.File = Write("report.txt", "Quarterly report\n");
     job.Document = std::u16string(4095 - 16, u'd');
     CLpdSendResult outcome = Forward(port_, job);
     EXPECT_EQ(outcome.Code, 0) << outcome.Text;
@@ -428,7 +327,9 @@ TEST(LpdClientScriptedTest, ExactBytesAndEveryRefusal) {
     const std::string controlFile =
         "Hprinthost\nNCaf\xe9.txt\nPZo\xc3\xab\nCLedger\nJZ\xc3\xb6"
         "e's job\nldfA001\n";
-    const std::string exchange = Exchange("PASS", controlFile, data);
+    const std::string exchange = "\x02PASS\n\x02" + std::to_string(controlFile.size()) + " cfA001\n" +
+                                 controlFile + std::string(1, '\0') + "\x03" + std::to_string(data.size()) +
+                                 " dfA001\n" + data + std::string(1, '\0');
     {
         ScriptedServer server({0, 0, 0, 0, 0});
         const CLpdSendResult outcome = Forward(server.Port(), job);
@@ -437,48 +338,35 @@ TEST(LpdClientScriptedTest, ExactBytesAndEveryRefusal) {
         EXPECT_TRUE(server.Finish() == exchange) << server.Finish().substr(0, 200);
     }
 
-    // An empty data file: the connection closes with nothing sent.
-    test::WriteFile(folder.File("empty.bin"), "");
-    Request empty = job;
-    empty.File = folder.File("empty.bin");
-    {
-        ScriptedServer server({0, 0, 0, 0, 0});
-        EXPECT_EQ(Forward(server.Port(), empty).Code, -1);
-        EXPECT_EQ(server.Finish(), "");
-    }
-
-    // A refusal at each step ends the exchange there: nothing more is sent.
+    // A refusal at each step ends the exchange there: nothing more is sent. A server that hangs up instead
+    // of answering refuses as well.
     const std::size_t stepEnds[] = {exchange.find('\n') + 1, exchange.find("cfA001\n") + 7,
                                     exchange.find("cfA001\n") + 7 + controlFile.size() + 1,
                                     exchange.rfind("dfA001\n") + 7, exchange.size()};
-    for (std::size_t step = 0; step < 5; ++step) {
-        std::vector<int> replies(step, 0);
-        replies.push_back(1);
+    for (std::size_t step = 0; step < 6; ++step) {
+        std::vector<int> replies(step % 5, 0);
+        replies.push_back(step == 5 ? ScriptedServer::CLOSE_COMMAND : 1);
         ScriptedServer server(replies);
         const CLpdSendResult outcome = Forward(server.Port(), job);
         EXPECT_EQ(outcome.Code, -1) << step;
-        EXPECT_EQ(outcome.Text, REFUSALS[step]);
-        EXPECT_TRUE(server.Finish() == exchange.substr(0, stepEnds[step])) << step;
+        EXPECT_EQ(outcome.Text, REFUSALS[step % 5]);
+        EXPECT_TRUE(server.Finish() == exchange.substr(0, stepEnds[step % 5])) << step;
     }
 
-    // A server that hangs up instead of answering refuses as well.
-    {
-        ScriptedServer server({ScriptedServer::CLOSE_COMMAND});
-        const CLpdSendResult outcome = Forward(server.Port(), job);
-        EXPECT_EQ(outcome.Code, -1);
-        EXPECT_EQ(outcome.Text, REFUSALS[0]);
-    }
-
-    // A file that cannot be opened: the connection is made and closed without a byte.
-    {
+    // A file that cannot be opened or is empty (servers read a zero count as "until the connection
+    // closes"): the connection is made and closed without a byte.
+    test::WriteFile(folder.File("empty.bin"), "");
+    const std::pair<std::string, std::string> unsent[] = {
+        {"absent.bin", "The file is not found (reason:" + std::string(std::strerror(ENOENT)) + ")"},
+        {"empty.bin", "The file is empty"}};
+    for (const auto& [name, text] : unsent) {
         ScriptedServer server({});
-        Request missing = job;
-        missing.File = folder.File("absent.bin");
-        const CLpdSendResult outcome = Forward(server.Port(), missing);
+        Request failing = job;
+        failing.File = folder.File(name);
+        const CLpdSendResult outcome = Forward(server.Port(), failing);
         EXPECT_EQ(outcome.Code, -1);
-        EXPECT_EQ(outcome.Text.rfind("The file is not found (reason:", 0), 0u) << outcome.Text;
+        EXPECT_EQ(outcome.Text, text);
         EXPECT_EQ(server.Finish(), "");
-        EXPECT_TRUE(server.Accepted());
     }
 }
 
@@ -489,21 +377,15 @@ TEST(LpdClientScriptedTest, TimeLimits) {
     job.File = folder.File("report.txt");
     const CLpdClientTimeouts quick{300, 300};
     const std::string timedOut = SocketText(platform::WSA_TIMED_OUT);
-#ifdef __linux__
     EXPECT_EQ(timedOut, "Connection timed out");
-#endif
 
-    // A server that accepts and never answers.
-    {
+    {  // A server that accepts and never answers.
         ScriptedServer server({ScriptedServer::HANG});
         const CLpdSendResult outcome = Forward(server.Port(), job, quick);
         EXPECT_EQ(outcome.Code, -1);
         EXPECT_EQ(outcome.Text, timedOut);
     }
-
-    // A server that stops taking data in the middle of the data file: the file is far larger than what the
-    // connection's buffers hold, so a send waits on it.
-    {
+    {  // One that stops taking data in the middle of a file far larger than the connection's buffers.
         const std::string big = folder.File("big.bin");
         const int fd = open(big.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         ASSERT_GE(fd, 0);
@@ -516,47 +398,52 @@ TEST(LpdClientScriptedTest, TimeLimits) {
         EXPECT_EQ(outcome.Code, -1);
         EXPECT_EQ(outcome.Text, timedOut);
     }
-
-    // A listener whose accept queue is full drops further connection requests, so connecting never ends
-    // by itself.
-    {
-        const int listener = LoopbackSocket();
-        ASSERT_EQ(listen(listener, 0), 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(PortOf(listener));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        std::vector<int> fillers;
-        for (int i = 0; i < 2; ++i) {
-            fillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-            connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        const CLpdSendResult outcome = Forward(PortOf(listener), job, quick);
-        EXPECT_EQ(outcome.Code, 1);
-        EXPECT_EQ(outcome.Text, timedOut);
-        for (const int filler : fillers)
-            close(filler);
-        close(listener);
+    // A listener whose accept queue is full drops further connection requests: connecting never ends.
+    const int listener = LoopbackSocket();
+    ASSERT_EQ(listen(listener, 0), 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(PortOf(listener));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::vector<int> fillers;
+    for (int i = 0; i < 2; ++i) {
+        fillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
     }
-}
-
-test::ChildProcess::Options Capturing() {
-    test::ChildProcess::Options options;
-    options.CaptureErrors = true;
-    return options;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const CLpdSendResult outcome = Forward(PortOf(listener), job, quick);
+    EXPECT_EQ(outcome.Code, 1);
+    EXPECT_EQ(outcome.Text, timedOut);
+    for (const int filler : fillers)
+        close(filler);
+    close(listener);
 }
 
 TEST_F(LpdClientTest, VelmoraLprProgram) {
     const std::string report = Write("report.txt", "Quarterly report\n");
     const std::string scan = Write("scan.bin", RandomBytes(300000, 9));
-    std::string output;
-    {
-        test::ChildProcess lpr(VELMORA_LPR_PATH,
-                               {"-p", std::to_string(port_), "127.0.0.1", "PASS", report, scan}, Capturing());
-        EXPECT_EQ(lpr.RunToEnd(60000, &output), 0) << output;
+    const struct {
+        std::vector<std::string> Arguments;
+        int Exit;
+        std::string Output;
+    } runs[] = {
+        {{"-p", std::to_string(port_), "127.0.0.1", "PASS", report, scan},
+         0,
+         report + ": The file is printed\n" + scan + ": The file is printed\n"},
+        {{"-p", std::to_string(port_), "127.0.0.1", "NOPE", report},
+         1,
+         report + ": The print request is rejected\n"},
+        {{"-p", "0", "127.0.0.1", "PASS", report}, 2, "usage: velmora-lpr"},
+    };
+    for (const auto& run : runs) {
+        test::ChildProcess::Options options;
+        options.CaptureErrors = true;
+        std::string output;
+        EXPECT_EQ(test::ChildProcess(VELMORA_LPR_PATH, run.Arguments, options).RunToEnd(60000, &output),
+                  run.Exit)
+            << output;
+        EXPECT_NE(output.find(run.Output), std::string::npos) << output;
     }
-    EXPECT_EQ(output, report + ": The file is printed\n" + scan + ": The file is printed\n");
     ASSERT_EQ(WaitForJobs(2), 2u);
     for (std::size_t i = 0; i < 2; ++i) {
         const std::string& path = i == 0 ? report : scan;
@@ -565,53 +452,8 @@ TEST_F(LpdClientTest, VelmoraLprProgram) {
         EXPECT_EQ(Job(i)->Owner, platform::UserName());
         EXPECT_EQ(Job(i)->SourceHost, platform::ComputerName());
     }
-
-    {
-        test::ChildProcess lpr(VELMORA_LPR_PATH, {"-p", std::to_string(port_), "127.0.0.1", "NOPE", report},
-                               Capturing());
-        EXPECT_EQ(lpr.RunToEnd(60000, &output), 1) << output;
-    }
-    EXPECT_EQ(output, report + ": The print request is rejected\n");
-    {
-        test::ChildProcess lpr(VELMORA_LPR_PATH, {"-p", "0", "127.0.0.1", "PASS", report}, Capturing());
-        EXPECT_EQ(lpr.RunToEnd(60000, &output), 2) << output;
-    }
-    EXPECT_NE(output.find("usage: velmora-lpr"), std::string::npos) << output;
     WaitForSessions();
     EXPECT_EQ(JobCount(), 2u);
-}
-
-// ---------------------------------------------------------------------------------------------------
-// LPRng's lpd as the remote server.
-
-// LPRng keeps a received job in a file of key=value lines ("hf..." in the queue's spool folder), which it
-// rewrites while it prints; read once it records the end of printing (far longer than that takes).
-std::map<std::string, std::string> LprngJobFile(const std::string& spool) {
-    std::map<std::string, std::string> fields;
-    for (int i = 0; i < 750 && !(fields.count("done_time") && fields.count("H")); ++i) {
-        if (i > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        fields.clear();
-        for (const auto& entry : std::filesystem::directory_iterator(spool)) {
-            if (entry.path().filename().string().rfind("hf", 0) != 0)
-                continue;
-            std::istringstream lines(ReadFile(entry.path().string()));
-            for (std::string line; std::getline(lines, line);) {
-                const std::size_t equals = line.find('=');
-                if (equals != std::string::npos)
-                    fields[line.substr(0, equals)] = line.substr(equals + 1);
-            }
-        }
-    }
-    return fields;
-}
-
-// Waits until the printer file holds the size (far longer than it takes); its content.
-std::string WaitForPrinted(const std::string& path, std::size_t size) {
-    std::string content;
-    for (int i = 0; i < 1500 && (content = ReadFile(path)).size() < size; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return content;
 }
 
 TEST(LpdClientLprngTest, LprngReceivesAndPrintsTheJob) {
@@ -622,6 +464,10 @@ TEST(LpdClientLprngTest, LprngReceivesAndPrintsTheJob) {
     std::string reason;
     if (!lpd.Start(&reason))
         GTEST_SKIP() << reason;
+    const auto printed = [&](std::size_t size) {
+        test::WaitUntil([&] { return ReadFile(printer).size() >= size; }, 30000);
+        return ReadFile(printer);
+    };
 
     const std::string text = "Quarterly report\nline two\n";
     test::WriteFile(folder.File("report.txt"), text);
@@ -633,15 +479,7 @@ TEST(LpdClientLprngTest, LprngReceivesAndPrintsTheJob) {
     ASSERT_EQ(outcome.Code, 0) << outcome.Text;
     EXPECT_EQ(outcome.Text, "The file is printed");
     // Printed as it came, by the print line of the data file (format l).
-    EXPECT_TRUE(WaitForPrinted(printer, text.size()) == text) << ReadFile(printer);
-    const auto fields = LprngJobFile(lpd.Spool());
-    EXPECT_EQ(fields.count("H") ? fields.at("H") : "", "printhost");
-    EXPECT_EQ(fields.count("P") ? fields.at("P") : "", "alice");
-    EXPECT_EQ(fields.count("J") ? fields.at("J") : "", "Quarterly figures");
-    EXPECT_EQ(fields.count("C") ? fields.at("C") : "", "Ledger");
-    const std::string files = fields.count("hfdatafiles") ? fields.at("hfdatafiles") : "";
-    EXPECT_NE(files.find("format=l"), std::string::npos) << files;
-    EXPECT_NE(files.find("N=report.txt"), std::string::npos) << files;
+    EXPECT_TRUE(printed(text.size()) == text) << ReadFile(printer);
 
     // A binary file of many pieces reaches the printer byte for byte, after the first job.
     const std::string binary = RandomBytes(1024 * 1024, 11);
@@ -649,7 +487,7 @@ TEST(LpdClientLprngTest, LprngReceivesAndPrintsTheJob) {
     job.File = folder.File("scan.bin");
     outcome = Forward(lpd.Port(), job);
     ASSERT_EQ(outcome.Code, 0) << outcome.Text;
-    EXPECT_TRUE(WaitForPrinted(printer, text.size() + binary.size()) == text + binary);
+    EXPECT_TRUE(printed(text.size() + binary.size()) == text + binary);
 
     job.Queue = u"NOPE";
     outcome = Forward(lpd.Port(), job);

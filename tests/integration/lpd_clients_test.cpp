@@ -1,11 +1,11 @@
-// Real LPD clients from Debian sending jobs to the server: rlpr, the CUPS lpd back end and LPRng's lpr,
-// each with a small text file and a 5 MB binary file, in its default mode and in its stream mode.
+// Real LPD clients (rlpr, the CUPS lpd back end, LPRng's lpr) sending a text and a 5 MB binary file.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <map>
 #include <random>
+#include <sstream>
 
 #include "platform/ansi.h"
 #include "support/lpd_server_fixture.h"
@@ -53,30 +53,24 @@ class LpdClientsTest : public test::LpdServerFixture {
                                      << content.size();
         EXPECT_EQ(job->PrinterName, u"PASS") << what;
         std::map<char, std::u16string> lines;
-        const std::string control = platform::UnicodeToAnsi(job->ControlFile);
-        for (std::size_t start = 0; start < control.size();) {
-            const std::size_t end = std::min(control.find('\n', start), control.size());
-            if (end > start)
-                lines[control[start]] = platform::AnsiToUnicode(control.substr(start + 1, end - start - 1));
-            start = end + 1;
+        std::istringstream control(platform::UnicodeToAnsi(job->ControlFile));
+        for (std::string line; std::getline(control, line);) {
+            if (!line.empty())
+                lines[line[0]] = platform::AnsiToUnicode(line.substr(1));
         }
         EXPECT_FALSE(lines.empty()) << what;
-        if (lines.count('H')) {
-            EXPECT_EQ(job->SourceHost, lines['H']) << what;
-        }
-        if (lines.count('P')) {
-            EXPECT_EQ(job->Owner, lines['P']) << what;
-        }
-        if (lines.count('J')) {
-            EXPECT_EQ(job->JobName, lines['J']) << what;
-        }
-        if (lines.count('C')) {
-            EXPECT_EQ(job->JobClass, lines['C']) << what;
-        }
-        if (lines.count('T') && !lines['T'].empty()) {
-            EXPECT_EQ(job->DocumentName, lines['T']) << what;
-        } else if (lines.count('N')) {
-            EXPECT_EQ(job->DocumentName, lines['N']) << what;
+        // The document name is the title (T) when there is one, otherwise the file's name (N).
+        if (lines['T'].empty())
+            lines['T'] = lines['N'];
+        const std::pair<char, std::u16string> fields[] = {{'H', job->SourceHost},
+                                                          {'P', job->Owner},
+                                                          {'J', job->JobName},
+                                                          {'C', job->JobClass},
+                                                          {'T', job->DocumentName}};
+        for (const auto& [letter, value] : fields) {
+            if (lines.count(letter) && !lines[letter].empty()) {
+                EXPECT_EQ(value, lines[letter]) << what << ": " << letter;
+            }
         }
     }
 

@@ -6,47 +6,21 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "output/program_printer.h"
 #include "platform/process.h"
 #include "support/app_fixture.h"
+#include "support/service_test_util.h"
 
 namespace velmora {
 namespace {
 
 using test::ReadFile;
 using test::U16;
-
-// Running and not yet ended: present in /proc and neither a zombie nor dead.
-bool IsAlive(int pid) {
-    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
-    const std::size_t nameEnd = stat.rfind(')');
-    if (nameEnd == std::string::npos || nameEnd + 2 >= stat.size())
-        return false;
-    const char state = stat[nameEnd + 2];
-    return state != 'Z' && state != 'X';
-}
-
-bool Exists(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0;
-}
-
-// Polls for a condition that an ending process brings about; false if it never comes.
-template <typename Condition>
-bool Eventually(Condition condition) {
-    for (int i = 0; i < 400; ++i) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return condition();
-}
 
 // Kills the processes a test started that still run when it ends, however it ends. Only an uncollected
 // process is signalled: the id of a collected one may already be another's.
@@ -60,10 +34,6 @@ struct KillAtEnd {
         }
     }
 };
-
-std::string ErrnoText(int code) {
-    return std::strerror(code);
-}
 
 class ProgramPrinterTest : public test::AppFixture {
   protected:
@@ -102,7 +72,7 @@ class ProgramPrinterTest : public test::AppFixture {
 
     void TearDown() override {
         for (const int pid : leftRunning_) {
-            if (IsAlive(pid))
+            if (test::IsProcessAlive(pid))
                 kill(pid, SIGKILL);
         }
         AppFixture::TearDown();
@@ -128,27 +98,6 @@ class ProgramPrinterTest : public test::AppFixture {
     std::string WriteArgumentsScript(const std::string& output) {
         return WriteScript("print args.sh",
                            "for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done > '" + output + "'\n");
-    }
-
-    // A script that starts a child that sleeps, writes the child's id to the file given and waits for it.
-    std::string WriteTreeScript(const std::string& childIdFile) {
-        return WriteScript("tree.sh", "sleep 1000 &\necho $! > '" + childIdFile + "'\nwait\n");
-    }
-
-    // The process id of the "Application launched" line, or -1.
-    int LaunchedPid() {
-        const std::string prefix = "0\tSpooler: Application launched (PID=";
-        for (const std::string& line : LogMessages()) {
-            if (line.starts_with(prefix))
-                return std::stoi(line.substr(prefix.size()));
-        }
-        return -1;
-    }
-
-    int ReadPid(const std::string& path) {
-        EXPECT_TRUE(Eventually([&] { return ReadFile(path).ends_with("\n"); })) << path;
-        const std::string text = ReadFile(path);
-        return text.empty() ? -1 : std::stoi(text);
     }
 
     std::string Narrow(const std::u16string& text) { return platform::UnicodeToAnsi(text); }
@@ -182,7 +131,7 @@ TEST_F(ProgramPrinterTest, EveryValueReachesTheProgramAsOneArgumentOfData) {
                                     "4]\n[DOMAIN\\alice]\n[2024/05/06 10:11:12]\n[9 bytes]\n[PDF]\n[erp01]\n"
                                     "[Invoice 42]\n[finance]\n");
     for (const char* suffix : {"1", "2", "3", "4"})
-        EXPECT_FALSE(Exists(pwned + suffix)) << suffix;
+        EXPECT_FALSE(std::filesystem::exists(pwned + suffix)) << suffix;
 
     const std::vector<std::string> log = LogMessages();
     ASSERT_EQ(log.size(), 3u);
@@ -194,44 +143,43 @@ TEST_F(ProgramPrinterTest, EveryValueReachesTheProgramAsOneArgumentOfData) {
     EXPECT_EQ(log[1], "0\tSpooler: Try to run application '" + Narrow(commandLine) + "'");
     EXPECT_TRUE(log[2].starts_with("0\tSpooler: Application done (PID=")) << log[2];
     EXPECT_TRUE(log[2].ends_with(", exitCode=0).")) << log[2];
-}
 
-TEST_F(ProgramPrinterTest, AMissingPrinterLeavesItsValuesEmptyAndFailsTheJobButTheProgramRuns) {
-    const std::string output = folder_.File("argv.txt");
+    // A printer the system does not know leaves its values empty and fails the job, but the program runs.
     printer_.ProgramPrinter = u"Nowhere";
-    printer_.ProgramCommand = U16("\"" + WriteArgumentsScript(output) + "\" %2 %3 %4 %B");
-
+    printer_.ProgramCommand = U16("\"" + script + "\" %2 %3 %4 %B");
     EXPECT_EQ(RunPrintProgram(job_, printer_), 1);
     EXPECT_EQ(job_.ErrorText, u"Printer not found");
     EXPECT_EQ(ReadFile(output), "[Nowhere]\n[]\n[]\n[Invoice 42]\n");
 }
 
-TEST_F(ProgramPrinterTest, AProgramThatCannotBeStartedFailsWithTheSystemsReason) {
-    struct Case {
-        std::string Command;
-        int Error;
-    };
-    const std::string notExecutable = programs_ + "/not executable.sh";
-    test::WriteFile(notExecutable, "#!/bin/sh\nexit 0\n");
+// A program that cannot be started fails the job with the system's reason; its exit code never does.
+TEST_F(ProgramPrinterTest, StartFailuresFailTheJobAndExitCodesAreOnlyLogged) {
+    const std::string notExecutable = WriteScript("not executable.sh", "exit 0\n");
     chmod(notExecutable.c_str(), 0644);
-    const std::vector<Case> cases = {
-        {"\"" + programs_ + "/no such program\" %1", ENOENT},
-        {"velmora-no-such-program-in-path %1", ENOENT},
-        {"\"" + notExecutable + "\" %1", EACCES},
+    const auto unable = [](int error) {
+        return "0\tSpooler: Unable to run the command : " + std::string(std::strerror(error)) + ".";
     };
-    for (const Case& c : cases) {
+    const struct {
+        std::string Command;
+        int Result;
+        std::string LastLine;
+    } cases[] = {
+        {"\"" + programs_ + "/no such program\" %1", 1, unable(ENOENT)},
+        {"velmora-no-such-program-in-path %1", 1, unable(ENOENT)},
+        {"\"" + notExecutable + "\" %1", 1, unable(EACCES)},
+        {"false", 0, ", exitCode=1)."},  // found in PATH
+        {"\"" + WriteScript("exit7.sh", "exit 7\n") + "\" %1", 0, ", exitCode=7)."},
+        {"\"" + WriteScript("killed.sh", "kill -KILL $$\n") + "\"", 0,
+         ", exitCode=" + std::to_string(128 + SIGKILL) + ")."},
+    };
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.Command);
-        CSpoolFile job;
-        job.LocalFileName = job_.LocalFileName;
         printer_.ProgramCommand = U16(c.Command);
-        const std::size_t before = LogMessages().size();
-
-        EXPECT_EQ(RunPrintProgram(job, printer_), 1);
-        const std::string expected = "0\tSpooler: Unable to run the command : " + ErrnoText(c.Error) + ".";
-        EXPECT_EQ(Narrow(job.ErrorText), expected);
-        const std::vector<std::string> log = LogMessages();
-        ASSERT_EQ(log.size(), before + 3);
-        EXPECT_EQ(log.back(), expected);
+        EXPECT_EQ(RunPrintProgram(job_, printer_), c.Result);
+        EXPECT_EQ(Narrow(job_.ErrorText), c.Result ? c.LastLine : "");
+        const std::string last = LogMessages().back();
+        EXPECT_TRUE(last.ends_with(c.LastLine)) << last;
+        EXPECT_TRUE(c.Result || last.starts_with("0\tSpooler: Application done (PID=")) << last;
     }
 
     // The service's mode digit is part of the error text; the start failure replaces "Printer not found".
@@ -239,37 +187,7 @@ TEST_F(ProgramPrinterTest, AProgramThatCannotBeStartedFailsWithTheSystemsReason)
     printer_.ProgramPrinter = u"Nowhere";
     printer_.ProgramCommand = U16("\"" + programs_ + "/no such program\"");
     EXPECT_EQ(RunPrintProgram(job_, printer_), 1);
-    EXPECT_EQ(Narrow(job_.ErrorText), "1\tSpooler: Unable to run the command : " + ErrnoText(ENOENT) + ".");
-}
-
-TEST_F(ProgramPrinterTest, TheExitCodeIsLoggedAndNeverFailsTheJob) {
-    app_->Settings.LogLevel = 2;
-    struct Case {
-        std::string Command;
-        int ExitCode;
-    };
-    const std::vector<Case> cases = {
-        {"false", 1},  // found in PATH
-        {"\"" + WriteScript("exit7.sh", "exit 7\n") + "\" %1", 7},
-        {"\"" + WriteScript("killed.sh", "kill -KILL $$\n") + "\"", 128 + SIGKILL},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.Command);
-        printer_.ProgramCommand = U16(c.Command);
-        job_.ErrorText.clear();
-        const std::size_t before = LogMessages().size();
-
-        EXPECT_EQ(RunPrintProgram(job_, printer_), 0);
-        EXPECT_EQ(job_.ErrorText, u"");
-        const std::vector<std::string> log = LogMessages();
-        ASSERT_EQ(log.size(), before + 4);
-        const std::string launched = log[before + 2];
-        ASSERT_TRUE(launched.starts_with("0\tSpooler: Application launched (PID=")) << launched;
-        const std::string pid =
-            launched.substr(launched.find('=') + 1, launched.find(')') - launched.find('=') - 1);
-        EXPECT_EQ(log[before + 3], "0\tSpooler: Application done (PID=" + pid +
-                                       ", exitCode=" + std::to_string(c.ExitCode) + ").");
-    }
+    EXPECT_EQ(Narrow(job_.ErrorText), "1" + unable(ENOENT).substr(1));
 }
 
 TEST_F(ProgramPrinterTest, EmptyCommandUsesTheShellPrintVerbWithoutWaiting) {
@@ -287,75 +205,96 @@ TEST_F(ProgramPrinterTest, EmptyCommandUsesTheShellPrintVerbWithoutWaiting) {
     EXPECT_EQ(shellPrinted_.size(), 2u);
 }
 
-TEST_F(ProgramPrinterTest, KillProcessIfNeedAsksTheProgramAndItsChildrenToClose) {
-    app_->Settings.KillProcessIfNeed = 1;
+// The program waits for its child: it is still running when the job is done. With KillProcessIfNeed it
+// and its child are asked to close; either way the program is collected once it ends, not left a zombie.
+TEST_F(ProgramPrinterTest, KillProcessIfNeedDecidesWhetherTheProgramAndItsChildrenAreClosed) {
     app_->Settings.LogLevel = 2;
-    const std::string childIdFile = folder_.File("child.pid");
-    printer_.ProgramCommand = U16("\"" + WriteTreeScript(childIdFile) + "\" %1");
-
-    EXPECT_EQ(RunPrintProgram(job_, printer_), 0);
-    const int pid = LaunchedPid();
-    ASSERT_GT(pid, 0);
-    leftRunning_.push_back(pid);
-    const int child = ReadPid(childIdFile);
-    ASSERT_GT(child, 0);
-    leftRunning_.push_back(child);
-
-    const std::vector<std::string> log = LogMessages();
-    ASSERT_EQ(log.size(), 5u);
-    // Idle in its wait, the program has not ended: the code of a process still running.
-    EXPECT_EQ(log[3], "0\tSpooler: Application done (PID=" + std::to_string(pid) + ", exitCode=259).");
-    EXPECT_EQ(log[4], "0\tSpooler: Try to terminate process " + std::to_string(pid));
-    EXPECT_TRUE(Eventually([&] { return !IsAlive(pid) && !IsAlive(child); }));
-    // The program was our child: it is collected, not left a zombie.
-    EXPECT_TRUE(Eventually([&] { return !Exists("/proc/" + std::to_string(pid)); }));
+    for (const int killing : {1, 0}) {
+        SCOPED_TRACE(killing);
+        app_->Settings.KillProcessIfNeed = killing;
+        const std::string childIdFile = folder_.File("child" + std::to_string(killing) + ".pid");
+        printer_.ProgramCommand =
+            U16("\"" + WriteScript("tree.sh", "sleep 1000 &\necho $! > \"$1\"\nwait\n") + "\" \"" +
+                childIdFile + "\"");
+        const std::size_t before = LogMessages().size();
+        EXPECT_EQ(RunPrintProgram(job_, printer_), 0);
+        const std::vector<std::string> log = LogMessages();
+        ASSERT_EQ(log.size(), before + 4 + killing);
+        const std::string prefix = "0\tSpooler: Application launched (PID=";
+        ASSERT_TRUE(log[before + 2].starts_with(prefix)) << log[before + 2];
+        const int pid = std::stoi(log[before + 2].substr(prefix.size()));
+        leftRunning_.push_back(pid);
+        EXPECT_TRUE(test::WaitUntil([&] { return ReadFile(childIdFile).ends_with("\n"); })) << childIdFile;
+        const int child = std::stoi("0" + ReadFile(childIdFile));
+        ASSERT_GT(child, 0);
+        leftRunning_.push_back(child);
+        // Idle in its wait, the program has not ended: the code of a process still running.
+        EXPECT_EQ(log[before + 3],
+                  "0\tSpooler: Application done (PID=" + std::to_string(pid) + ", exitCode=259).");
+        if (killing) {
+            EXPECT_EQ(log[before + 4], "0\tSpooler: Try to terminate process " + std::to_string(pid));
+            EXPECT_TRUE(
+                test::WaitUntil([&] { return !test::IsProcessAlive(pid) && !test::IsProcessAlive(child); }));
+        } else {
+            EXPECT_TRUE(test::IsProcessAlive(pid) && test::IsProcessAlive(child));
+            ::kill(child, SIGKILL);
+            ::kill(pid, SIGKILL);
+        }
+        EXPECT_TRUE(
+            test::WaitUntil([&] { return !std::filesystem::exists("/proc/" + std::to_string(pid)); }));
+    }
 }
 
-TEST_F(ProgramPrinterTest, WithoutKillProcessIfNeedTheProgramKeepsRunning) {
-    app_->Settings.LogLevel = 2;
-    const std::string childIdFile = folder_.File("child.pid");
-    printer_.ProgramCommand = U16("\"" + WriteTreeScript(childIdFile) + "\" %1");
-
-    EXPECT_EQ(RunPrintProgram(job_, printer_), 0);
-    const int pid = LaunchedPid();
-    ASSERT_GT(pid, 0);
-    leftRunning_.push_back(pid);
-    const int child = ReadPid(childIdFile);
-    ASSERT_GT(child, 0);
-    leftRunning_.push_back(child);
-
-    for (const std::string& line : LogMessages())
-        EXPECT_EQ(line.find("terminate"), std::string::npos) << line;
-    EXPECT_TRUE(IsAlive(pid));
-    EXPECT_TRUE(IsAlive(child));
-
-    // Once it ends, the program is collected although nobody holds it any more.
-    kill(child, SIGKILL);
-    kill(pid, SIGKILL);
-    EXPECT_TRUE(Eventually([&] { return !Exists("/proc/" + std::to_string(pid)); }));
-}
-
+// A started program is observed and its tree asked to close; it inherits neither open files nor the
+// blocked or ignored SIGTERM of a service's threads.
 TEST(ProcessTest, AStartedProcessIsObservedAndItsTreeAskedToClose) {
+    test::TempFolder folder;
+    const int open = ::open("/dev/null", O_RDONLY);  // without close-on-exec
+    ASSERT_GE(open, 0);
+    const std::string report = folder.File("report.txt");
+    const std::string command = "/bin/sh -c \"readlink /proc/self/fd/0 > '" + report +
+                                "'; test -e /proc/self/fd/" + std::to_string(open) +
+                                " && echo inherited >> '" + report + "'; exit 0\"";
+    sigset_t term;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    sigset_t previousMask;
+    pthread_sigmask(SIG_BLOCK, &term, &previousMask);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction previousAction {};
+    sigaction(SIGTERM, &ignore, &previousAction);
+    platform::CProcess reporter;
     platform::CProcess process;
     int error = 0;
-    ASSERT_TRUE(platform::StartProcess(u"sleep 1000", &process, &error)) << error;
+    const bool startedReporter = platform::StartProcess(U16(command), &reporter, &error);
+    const bool started = platform::StartProcess(u"sleep 1000", &process, &error);
+    sigaction(SIGTERM, &previousAction, nullptr);
+    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+    close(open);
+    ASSERT_TRUE(startedReporter && started) << error;
+    const KillAtEnd cleanup{{&reporter, &process}};
+    uint32_t exitCode = 0;
+    EXPECT_TRUE(
+        test::WaitUntil([&] { return platform::GetExitCode(reporter, &exitCode) && exitCode != 259; }));
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(ReadFile(report), "/dev/null\n");
+
     const platform::ProcessId pid = process.Id();
-    const KillAtEnd cleanup{{&process}};
     EXPECT_EQ(platform::ProcessBaseName(pid), u"sleep");
     const std::vector<platform::ProcessId> ids = platform::ListProcesses();
     EXPECT_NE(std::find(ids.begin(), ids.end(), pid), ids.end());
     EXPECT_NE(std::find(ids.begin(), ids.end(), static_cast<platform::ProcessId>(getpid())), ids.end());
     EXPECT_EQ(platform::ProcessBaseName(static_cast<platform::ProcessId>(getpid())),
               u"velmora_integration_tests");
-
     EXPECT_EQ(platform::WaitForInputIdle(process, platform::PROCESS_WAIT_INFINITE),
               platform::PROCESS_WAIT_READY);
-    uint32_t exitCode = 0;
     ASSERT_TRUE(platform::GetExitCode(process, &exitCode));
     EXPECT_EQ(exitCode, platform::PROCESS_STILL_ACTIVE);
 
     EXPECT_TRUE(platform::TerminateProcessTree(pid, 10000));
-    EXPECT_TRUE(Eventually([&] { return platform::GetExitCode(process, &exitCode) && exitCode != 259; }));
+    EXPECT_TRUE(
+        test::WaitUntil([&] { return platform::GetExitCode(process, &exitCode) && exitCode != 259; }));
     EXPECT_EQ(exitCode, 128u + SIGTERM);
     // Ended, it is ready for input at once.
     EXPECT_EQ(platform::WaitForInputIdle(process, 0), platform::PROCESS_WAIT_READY);
@@ -367,51 +306,6 @@ TEST(ProcessTest, ABusyProgramIsNotReadyForInput) {
     ASSERT_TRUE(platform::StartProcess(u"/bin/sh -c \"while :; do :; done\"", &process, &error)) << error;
     const KillAtEnd cleanup{{&process}};
     EXPECT_EQ(platform::WaitForInputIdle(process, 500), platform::PROCESS_WAIT_TIMEOUT);
-    kill(static_cast<pid_t>(process.Id()), SIGKILL);
-    uint32_t exitCode = 0;
-    EXPECT_TRUE(Eventually([&] { return platform::GetExitCode(process, &exitCode) && exitCode != 259; }));
-}
-
-TEST(ProcessTest, TheProgramInheritsNeitherOpenFilesNorBlockedOrIgnoredSignals) {
-    test::TempFolder folder;
-    const int open = ::open("/dev/null", O_RDONLY);  // without close-on-exec
-    ASSERT_GE(open, 0);
-    const std::string report = folder.File("report.txt");
-    const std::string command = "/bin/sh -c \"readlink /proc/self/fd/0 > '" + report +
-                                "'; test -e /proc/self/fd/" + std::to_string(open) +
-                                " && echo inherited >> '" + report + "'; exit 0\"";
-
-    // What a service does with SIGTERM: block it in its threads, or ignore it.
-    sigset_t term;
-    sigemptyset(&term);
-    sigaddset(&term, SIGTERM);
-    sigset_t previousMask;
-    pthread_sigmask(SIG_BLOCK, &term, &previousMask);
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    struct sigaction previousAction {};
-    sigaction(SIGTERM, &ignore, &previousAction);
-
-    platform::CProcess reporter;
-    platform::CProcess sleeper;
-    int error = 0;
-    const bool startedReporter = platform::StartProcess(U16(command), &reporter, &error);
-    const bool startedSleeper = platform::StartProcess(u"sleep 1000", &sleeper, &error);
-    sigaction(SIGTERM, &previousAction, nullptr);
-    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
-    close(open);
-    ASSERT_TRUE(startedReporter);
-    ASSERT_TRUE(startedSleeper);
-    const KillAtEnd cleanup{{&reporter, &sleeper}};
-
-    uint32_t exitCode = 0;
-    EXPECT_TRUE(Eventually([&] { return platform::GetExitCode(reporter, &exitCode) && exitCode != 259; }));
-    EXPECT_EQ(exitCode, 0u);
-    EXPECT_EQ(ReadFile(report), "/dev/null\n");
-
-    EXPECT_TRUE(platform::TerminateProcessTree(sleeper.Id(), 10000));
-    EXPECT_TRUE(Eventually([&] { return platform::GetExitCode(sleeper, &exitCode) && exitCode != 259; }));
-    EXPECT_EQ(exitCode, 128u + SIGTERM);
 }
 
 }  // namespace

@@ -5,13 +5,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "config/printer_setting.h"
 #include "output/raw_printer.h"
 #include "platform/ansi.h"
 #include "platform/file.h"
@@ -41,29 +38,24 @@ struct JobSummary {
     ipp_jstate_t State;
 };
 
-// The server's jobs of every user.
-std::vector<JobSummary> Jobs(int which) {
+// The server's jobs of every user with that title.
+std::vector<JobSummary> JobsTitled(const std::string& title, int which = CUPS_WHICHJOBS_ALL) {
     cups_job_t* jobs = nullptr;
     const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, nullptr, 0, which);
     std::vector<JobSummary> summaries;
-    for (int i = 0; i < count; ++i)
-        summaries.push_back(
-            {jobs[i].title ? jobs[i].title : "", jobs[i].format ? jobs[i].format : "", jobs[i].state});
+    for (int i = 0; i < count; ++i) {
+        if (jobs[i].title && jobs[i].title == title)
+            summaries.push_back({jobs[i].title, jobs[i].format ? jobs[i].format : "", jobs[i].state});
+    }
     cupsFreeJobs(count, jobs);
     return summaries;
-}
-
-std::vector<JobSummary> JobsTitled(const std::string& title, int which = CUPS_WHICHJOBS_ALL) {
-    std::vector<JobSummary> jobs = Jobs(which);
-    std::erase_if(jobs, [&](const JobSummary& job) { return job.Title != title; });
-    return jobs;
 }
 
 class RawPrinterTest : public test::AppFixture {
   protected:
     static void SetUpTestSuite() {
-        printer_ = new test::FakePrinter();
-        server_ = new test::CupsServer();
+        printer_ = std::make_unique<test::FakePrinter>();
+        server_ = std::make_unique<test::CupsServer>();
         if (!printer_->Listening()) {
             failure_ = "the stand-in printer cannot listen";
         } else if (!server_->Start() || !server_->AddRawQueue(QUEUE, printer_->DeviceUri()) ||
@@ -72,10 +64,8 @@ class RawPrinterTest : public test::AppFixture {
         }
     }
     static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-        delete printer_;
-        printer_ = nullptr;
+        server_.reset();
+        printer_.reset();
         failure_.clear();
     }
 
@@ -96,8 +86,8 @@ class RawPrinterTest : public test::AppFixture {
         return std::find(messages.begin(), messages.end(), message) != messages.end();
     }
 
-    static inline test::FakePrinter* printer_ = nullptr;
-    static inline test::CupsServer* server_ = nullptr;
+    static inline std::unique_ptr<test::FakePrinter> printer_;
+    static inline std::unique_ptr<test::CupsServer> server_;
     static inline std::string failure_;
 };
 
@@ -117,22 +107,6 @@ TEST_F(RawPrinterTest, AFileReachesThePrinterByteForByteAsOneRawJobNamedAfterThe
     const std::vector<JobSummary> jobs = JobsTitled("Quarterly report.txt");
     ASSERT_EQ(jobs.size(), 1u);
     EXPECT_EQ(jobs[0].Format, CUPS_FORMAT_RAW);
-
-    // One handle prints one document after the other, each in writes of any size.
-    platform::PrinterHandle printer = nullptr;
-    ASSERT_TRUE(platform::OpenPrinter(U16(QUEUE), &printer));
-    for (const std::string document : {"first\n", "second\n"}) {
-        EXPECT_TRUE(platform::StartDocPrinter(printer, U16(document)));
-        EXPECT_TRUE(platform::StartPagePrinter(printer));
-        std::size_t written = 0;
-        EXPECT_TRUE(platform::WritePrinter(printer, document.data(), 2, &written));
-        EXPECT_TRUE(platform::WritePrinter(printer, document.data() + 2, document.size() - 2, &written));
-        EXPECT_EQ(written, document.size() - 2);
-        EXPECT_TRUE(platform::EndPagePrinter(printer));
-        EXPECT_TRUE(platform::EndDocPrinter(printer));
-        EXPECT_EQ(NextDocument(), document);
-    }
-    EXPECT_TRUE(platform::ClosePrinter(printer));
 }
 
 TEST_F(RawPrinterTest, PclPaperSourceAndOutputBinValuesAreReplacedThroughATemporaryCopy) {
@@ -177,21 +151,6 @@ TEST_F(RawPrinterTest, PclPaperSourceAndOutputBinValuesAreReplacedThroughATempor
         EXPECT_EQ(line.find("Unable to delete"), std::string::npos) << line;
 }
 
-TEST_F(RawPrinterTest, AQueueThatDoesNotExistFailsAtOpenWithNothingSentOrCreated) {
-    const std::string path = folder_.File("job.pcl");
-    WriteFile(path, ESC + "&l1H" + "text\f");
-    const std::size_t jobsBefore = Jobs(CUPS_WHICHJOBS_ALL).size();
-
-    EXPECT_FALSE(RawPrintFile(u"NoSuchQueue", u"job.pcl", U16(path), CPclBinValues{u"4", u"2"}));
-    EXPECT_FALSE(platform::FileExists(U16(path + ".bin")));
-    EXPECT_EQ(Jobs(CUPS_WHICHJOBS_ALL).size(), jobsBefore);
-
-    platform::PrinterHandle printer = nullptr;
-    EXPECT_FALSE(platform::OpenPrinter(u"NoSuchQueue", &printer));
-    EXPECT_EQ(printer, nullptr);
-    EXPECT_FALSE(platform::OpenPrinter(u"", &printer));
-}
-
 TEST_F(RawPrinterTest, DocumentsWithoutDataCountAsPrintedAndLeaveNoPendingJob) {
     const std::string empty = folder_.File("empty.prn");
     WriteFile(empty, "");
@@ -231,17 +190,11 @@ TEST_F(RawPrinterTest, DocumentsWithoutDataCountAsPrintedAndLeaveNoPendingJob) {
     EXPECT_EQ(NextDocument(), "next\n");
 }
 
-TEST_F(RawPrinterTest, PrinterQueriesAnswerFromTheSelectedServer) {
+TEST_F(RawPrinterTest, QueriesShellPrintAndAMissingQueueAnswerFromTheSelectedServer) {
     std::vector<std::u16string> names = platform::EnumeratePrinters();
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::u16string>{U16(OTHER_QUEUE), U16(QUEUE)}));
-
     EXPECT_EQ(platform::DefaultPrinter(), U16(QUEUE));
-    // The user's choice comes before the server's.
-    setenv("LPDEST", OTHER_QUEUE, 1);
-    EXPECT_EQ(platform::DefaultPrinter(), U16(OTHER_QUEUE));
-    unsetenv("LPDEST");
-
     std::u16string driver;
     std::u16string port;
     ASSERT_TRUE(platform::PrinterDriverAndPort(U16(QUEUE), &driver, &port));
@@ -250,18 +203,28 @@ TEST_F(RawPrinterTest, PrinterQueriesAnswerFromTheSelectedServer) {
     ASSERT_TRUE(platform::PrinterDriverAndPort(U16(OTHER_QUEUE), &driver, &port));
     EXPECT_EQ(port, U16(OTHER_DEVICE));
     EXPECT_FALSE(platform::PrinterDriverAndPort(u"NoSuchQueue", &driver, &port));
-}
 
-TEST_F(RawPrinterTest, ShellPrintHandsTheFileToTheDefaultQueue) {
+    // The shell's print goes to the default queue; the user's choice comes before the server's.
     const std::string path = folder_.File("letter.txt");
     WriteFile(path, "Dear customer,\nyour order has shipped.\n");
     EXPECT_TRUE(platform::ShellPrint(U16(path)));
     EXPECT_EQ(NextDocument(), "Dear customer,\nyour order has shipped.\n");
     EXPECT_EQ(JobsTitled("letter.txt").size(), 1u);
-
+    setenv("LPDEST", OTHER_QUEUE, 1);
+    EXPECT_EQ(platform::DefaultPrinter(), U16(OTHER_QUEUE));
     setenv("LPDEST", "NoSuchQueue", 1);
     EXPECT_FALSE(platform::ShellPrint(U16(path)));
     unsetenv("LPDEST");
+
+    // A queue that does not exist fails at the open, with nothing sent or created.
+    WriteFile(path, ESC + "&l1H" + "text\f");
+    EXPECT_FALSE(RawPrintFile(u"NoSuchQueue", u"missing.pcl", U16(path), CPclBinValues{u"4", u"2"}));
+    EXPECT_FALSE(platform::FileExists(U16(path + ".bin")));
+    EXPECT_TRUE(JobsTitled("missing.pcl").empty());
+    platform::PrinterHandle printer = nullptr;
+    EXPECT_FALSE(platform::OpenPrinter(u"NoSuchQueue", &printer));
+    EXPECT_EQ(printer, nullptr);
+    EXPECT_FALSE(platform::OpenPrinter(u"", &printer));
 }
 
 // The whole way through the server: an LPD client sends, the spooler prints raw, the printer receives

@@ -1,12 +1,12 @@
-// The program's own service operations against a private service database, with the test service in
-// place of the program where a service has to run: what they do and the log lines they write.
+// The program's own service operations against a private service database and the test service.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <memory>
 
+#include <algorithm>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,32 +25,29 @@ using test::ReadEvents;
 using test::WaitForEvent;
 
 const std::string NAME = "Velmora_VirtualPrinter";
+using Lines = std::vector<std::string>;
 
 bool Exists(const std::string& path) {
-    struct stat info;
-    return lstat(path.c_str(), &info) == 0;
-}
-
-int Count(const std::vector<std::string>& lines, const std::string& line) {
-    int count = 0;
-    for (const std::string& got : lines)
-        count += got == line;
-    return count;
+    return std::filesystem::exists(std::filesystem::symlink_status(path));
 }
 
 class ServiceControlTest : public test::AppFixture {
   protected:
-    // Installs the service as the installation would, but running the test service.
-    void InstallTestService(const std::string& events, const std::string& behaviour = "normal") {
-        sm::ScHandle manager = sm::OpenSCManager(sm::SC_MANAGER_ALL_ACCESS);
-        ASSERT_NE(manager, nullptr);
-        sm::ScHandle service =
-            sm::CreateService(manager, SERVICE_NAME, SERVICE_NAME, sm::SERVICE_ALL_ACCESS,
-                              sm::SERVICE_WIN32_OWN_PROCESS, sm::SERVICE_AUTO_START, sm::SERVICE_ERROR_NORMAL,
-                              sandbox_.ServiceCommand(NAME, events, behaviour));
-        ASSERT_NE(service, nullptr) << errno;
-        sm::CloseServiceHandle(service);
-        sm::CloseServiceHandle(manager);
+    // Installs the service as the installation would, but running the command.
+    static void Install(const std::u16string& command) {
+        const sm::CServiceHandle manager(sm::OpenSCManager(sm::SC_MANAGER_ALL_ACCESS));
+        ASSERT_TRUE(manager);
+        ASSERT_TRUE(sm::CServiceHandle(sm::CreateService(
+            manager.Get(), SERVICE_NAME, SERVICE_NAME, sm::SERVICE_ALL_ACCESS, sm::SERVICE_WIN32_OWN_PROCESS,
+            sm::SERVICE_AUTO_START, sm::SERVICE_ERROR_NORMAL, command)))
+            << errno;
+    }
+    // Installs and starts the test service with the behaviour; its events file.
+    std::string StartTestService(const std::string& behaviour = "normal") {
+        const std::string events = sandbox_.NewEventsFile();
+        Install(sandbox_.ServiceCommand(NAME, events, behaviour));
+        Service().InstallAndStartService(true);
+        return events;
     }
 
     // Sends a control straight through the manager, as another program would.
@@ -62,12 +59,16 @@ class ServiceControlTest : public test::AppFixture {
     }
 
     // The log lines written since the last call.
-    std::vector<std::string> NewLogLines() {
-        const std::vector<std::string> all = LogMessages();
-        std::vector<std::string> fresh(all.begin() + static_cast<long>(std::min(seen_, all.size())),
-                                       all.end());
+    Lines NewLogLines() {
+        const Lines all = LogMessages();
+        Lines fresh(all.begin() + static_cast<long>(std::min(seen_, all.size())), all.end());
         seen_ = all.size();
         return fresh;
+    }
+    // Uninstalls; the log lines it wrote.
+    Lines Uninstall(bool expected) {
+        EXPECT_EQ(Service().UninstallService(), expected);
+        return NewLogLines();
     }
 
     // The service operations as the program runs them, reporting through the application object.
@@ -76,25 +77,22 @@ class ServiceControlTest : public test::AppFixture {
             control_ = std::make_unique<CServiceControl>(app_->Reporter);
         return *control_;
     }
+    int State() { return Service().QueryServiceState(); }
 
     test::ServiceSandbox sandbox_;
     std::size_t seen_ = 0;
     std::unique_ptr<CServiceControl> control_;
 };
 
-using Lines = std::vector<std::string>;
-
-TEST_F(ServiceControlTest, WithoutAnInstalledServiceThereIsNothingToDo) {
+TEST_F(ServiceControlTest, InstallationRunsThisProgramWithWinservAtBootAndRemovalUndoesIt) {
+    // Without an installed service there is nothing to do.
     EXPECT_FALSE(Service().OpenOrCreateService(false));
-    EXPECT_EQ(Service().QueryServiceState(), SERVICE_STATE_UNKNOWN);
+    EXPECT_EQ(State(), SERVICE_STATE_UNKNOWN);
     EXPECT_TRUE(Service().HoldService());
     EXPECT_TRUE(Service().ResumeService());
-    EXPECT_TRUE(Service().UninstallService());
-    EXPECT_EQ(NewLogLines(), Lines{});
+    EXPECT_EQ(Uninstall(true), Lines{});
     EXPECT_FALSE(Exists(sandbox_.Database()));
-}
 
-TEST_F(ServiceControlTest, InstallationRunsThisProgramWithWinservAtBootAndRemovalUndoesIt) {
     sm::CServiceHandle service = Service().OpenOrCreateService(true);
     ASSERT_TRUE(service);
     sm::CServiceConfig config;
@@ -106,128 +104,83 @@ TEST_F(ServiceControlTest, InstallationRunsThisProgramWithWinservAtBootAndRemova
     EXPECT_EQ(config.ErrorControl, sm::SERVICE_ERROR_NORMAL);
     service.Close();
     EXPECT_EQ(NewLogLines(), Lines{"QLS - Create Service"});
-
     const std::string unit = sandbox_.UnitFolder() + "/" + NAME + ".service";
     EXPECT_TRUE(Exists(unit));
     EXPECT_TRUE(Exists(sandbox_.UnitFolder() + "/multi-user.target.wants/" + NAME + ".service"));
-    EXPECT_EQ(Service().QueryServiceState(), static_cast<int>(sm::SERVICE_STOPPED));
+    EXPECT_EQ(State(), static_cast<int>(sm::SERVICE_STOPPED));
 
     // Found again rather than created again.
     EXPECT_TRUE(Service().OpenOrCreateService(true));
     EXPECT_EQ(NewLogLines(), Lines{});
-
     // A stopped service is neither held nor resumed, and can be removed.
     EXPECT_TRUE(Service().HoldService());
     EXPECT_TRUE(Service().ResumeService());
-    EXPECT_TRUE(Service().UninstallService());
-    EXPECT_EQ(NewLogLines(), Lines{"QLS - UninstallService"});
-    EXPECT_EQ(Service().QueryServiceState(), SERVICE_STATE_UNKNOWN);
+    EXPECT_EQ(Uninstall(true), Lines{"QLS - UninstallService"});
+    EXPECT_EQ(State(), SERVICE_STATE_UNKNOWN);
     EXPECT_FALSE(Exists(unit));
 }
 
 TEST_F(ServiceControlTest, RunningServiceIsHeldResumedAndNeverRemoved) {
-    const std::string events = sandbox_.NewEventsFile();
-    InstallTestService(events);
-
-    Service().InstallAndStartService(true);
+    const std::string events = StartTestService();
     EXPECT_EQ(NewLogLines(), Lines{"Service successfully installed and started."});
     EXPECT_TRUE(messages_.empty());
-    EXPECT_EQ(Service().QueryServiceState(), static_cast<int>(sm::SERVICE_RUNNING));
+    EXPECT_EQ(State(), static_cast<int>(sm::SERVICE_RUNNING));
     EXPECT_TRUE(WaitForEvent(events, "main " + NAME));
 
     // Installed and running: success without a second start, shown to the user without the silent flag.
     Service().InstallAndStartService(false);
     EXPECT_EQ(NewLogLines(), Lines{});
-    ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_EQ(messages_[0], u"Service successfully installed and started.");
+    EXPECT_EQ(messages_, std::vector<std::u16string>{u"Service successfully installed and started."});
+    EXPECT_EQ(Uninstall(false), (Lines{"QLS - UninstallService", "ERROR: The service is running."}));
 
-    EXPECT_FALSE(Service().UninstallService());
-    EXPECT_EQ(NewLogLines(), (Lines{"QLS - UninstallService", "ERROR: The service is running."}));
-
+    // Held twice (the second time nothing is sent), then resumed twice.
     EXPECT_TRUE(Service().HoldService());
-    EXPECT_EQ(Service().QueryServiceState(), static_cast<int>(sm::SERVICE_PAUSED));
-    // Already paused: nothing is sent.
+    EXPECT_EQ(State(), static_cast<int>(sm::SERVICE_PAUSED));
     EXPECT_TRUE(Service().HoldService());
-    EXPECT_FALSE(Service().UninstallService());
-    EXPECT_EQ(NewLogLines(), (Lines{"QLS - UninstallService", "ERROR: The service is paused."}));
-
+    EXPECT_EQ(Uninstall(false), (Lines{"QLS - UninstallService", "ERROR: The service is paused."}));
     EXPECT_TRUE(Service().ResumeService());
-    EXPECT_EQ(Service().QueryServiceState(), static_cast<int>(sm::SERVICE_RUNNING));
+    EXPECT_EQ(State(), static_cast<int>(sm::SERVICE_RUNNING));
     EXPECT_TRUE(Service().ResumeService());
     EXPECT_EQ(NewLogLines(), Lines{});
 
-    // Stopped by someone else, it can go.
-    Control(sm::SERVICE_CONTROL_STOP);
-    const pid_t pid = test::ServiceProcessId(events);
-    EXPECT_TRUE(test::WaitForProcessEnd(pid));
-    EXPECT_TRUE(Service().UninstallService());
-    EXPECT_EQ(NewLogLines(), Lines{"QLS - UninstallService"});
-    EXPECT_EQ(Service().QueryServiceState(), SERVICE_STATE_UNKNOWN);
-
-    const std::vector<std::string> lines = ReadEvents(events);
-    EXPECT_EQ(Count(lines, "pid " + std::to_string(pid)), 1);
-    EXPECT_EQ(Count(lines, "control 2 on dispatcher"), 1);
-    EXPECT_EQ(Count(lines, "control 3 on dispatcher"), 1);
-}
-
-TEST_F(ServiceControlTest, RemovalNamesTheStateThatPreventsIt) {
-    const std::string events = sandbox_.NewEventsFile();
-    InstallTestService(events);
-    Service().InstallAndStartService(true);
-    ASSERT_EQ(Service().QueryServiceState(), static_cast<int>(sm::SERVICE_RUNNING));
-    NewLogLines();
-
-    // The test service reports the state 130 + state asks for.
-    const std::vector<std::pair<uint32_t, std::string>> cases = {
+    // The test service reports the state 130 + state asks for: each pending state prevents the removal.
+    const std::pair<uint32_t, std::string> cases[] = {
         {sm::SERVICE_PAUSE_PENDING, "ERROR: The service pause is pending."},
         {sm::SERVICE_CONTINUE_PENDING, "ERROR: The service continue is pending."},
         {sm::SERVICE_STOP_PENDING, "ERROR: The service is stopping."},
     };
     for (const auto& [state, line] : cases) {
         Control(130 + state);
-        EXPECT_FALSE(Service().UninstallService());
-        EXPECT_EQ(NewLogLines(), (Lines{"QLS - UninstallService", line}));
+        EXPECT_EQ(Uninstall(false), (Lines{"QLS - UninstallService", line}));
     }
-
     // Ended without reporting it: stopped, and removable.
     const pid_t pid = test::ServiceProcessId(events);
     kill(pid, SIGKILL);
     ASSERT_TRUE(test::WaitForProcessEnd(pid));
-    EXPECT_TRUE(Service().UninstallService());
-    EXPECT_EQ(NewLogLines(), Lines{"QLS - UninstallService"});
+    EXPECT_EQ(Uninstall(true), Lines{"QLS - UninstallService"});
+    EXPECT_EQ(State(), SERVICE_STATE_UNKNOWN);
+    const Lines lines = ReadEvents(events);
+    for (const std::string& line : {"pid " + std::to_string(pid), std::string("control 2 on dispatcher"),
+                                    std::string("control 3 on dispatcher")})
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 1) << line;
 }
 
 TEST_F(ServiceControlTest, StartIsGivenUpWhenItMakesNoProgressWithinItsWaitHint) {
-    const std::string events = sandbox_.NewEventsFile();
-    InstallTestService(events, "stuck-start");
-    Service().InstallAndStartService(true);
+    StartTestService("stuck-start");
     EXPECT_EQ(NewLogLines(), Lines{"Service initialization failed."});
-    EXPECT_FALSE(Service().UninstallService());
-    EXPECT_EQ(NewLogLines(), (Lines{"QLS - UninstallService", "ERROR: The service is starting."}));
+    EXPECT_EQ(Uninstall(false), (Lines{"QLS - UninstallService", "ERROR: The service is starting."}));
 }
 
 TEST_F(ServiceControlTest, StartThatKeepsMakingProgressIsWaitedFor) {
-    const std::string events = sandbox_.NewEventsFile();
     // Start pending for longer than its wait hint, with a check point that keeps growing.
-    InstallTestService(events, "slow-start");
-    Service().InstallAndStartService(true);
+    StartTestService("slow-start");
     EXPECT_EQ(NewLogLines(), Lines{"Service successfully installed and started."});
-    EXPECT_EQ(Service().QueryServiceState(), static_cast<int>(sm::SERVICE_RUNNING));
+    EXPECT_EQ(State(), static_cast<int>(sm::SERVICE_RUNNING));
 }
 
 TEST_F(ServiceControlTest, ManagerFailuresAreLoggedWithTheSystemErrorNumberAndText) {
     // A program that cannot be started.
-    const std::string missing = folder_.File("missing program");
-    {
-        sm::ScHandle manager = sm::OpenSCManager(sm::SC_MANAGER_ALL_ACCESS);
-        sm::ScHandle service =
-            sm::CreateService(manager, SERVICE_NAME, SERVICE_NAME, sm::SERVICE_ALL_ACCESS,
-                              sm::SERVICE_WIN32_OWN_PROCESS, sm::SERVICE_AUTO_START, sm::SERVICE_ERROR_NORMAL,
-                              u"\"" + test::U16(missing) + u"\" \"-WINSERV\"");
-        ASSERT_NE(service, nullptr);
-        sm::CloseServiceHandle(service);
-        sm::CloseServiceHandle(manager);
-    }
+    Install(u"\"" + test::U16(folder_.File("missing program")) + u"\" \"-WINSERV\"");
     Service().InstallAndStartService(true);
     EXPECT_EQ(NewLogLines(), (Lines{"QLS - StartService failed (2): No such file or directory",
                                     "Service initialization failed."}));
@@ -240,8 +193,7 @@ TEST_F(ServiceControlTest, ManagerFailuresAreLoggedWithTheSystemErrorNumberAndTe
     setenv("VELMORA_SERVICE_DATABASE", (file + "/services").c_str(), 1);
     Service().InstallAndStartService(false);
     EXPECT_EQ(NewLogLines(), (Lines{"QLS - Create Service", "CreateService failed (20): Not a directory"}));
-    ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_EQ(messages_[0], u"Service installation failed.");
+    EXPECT_EQ(messages_, std::vector<std::u16string>{u"Service installation failed."});
 
     // A database that is not a folder: the manager cannot be opened. The service itself logs every report.
     setenv("VELMORA_SERVICE_DATABASE", file.c_str(), 1);

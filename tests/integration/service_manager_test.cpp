@@ -1,21 +1,18 @@
-// The service control manager against a private database: installation and removal with their systemd
-// unit, real service processes started detached, controls reaching the handler on the dispatcher thread,
-// and the foreground mode of a program started by hand.
+// The service control manager against a private database, with real detached service processes.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <memory>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/ansi.h"
 #include "platform/service_manager.h"
-#include "platform/system_error.h"
 #include "support/service_test_util.h"
 #include "support/test_util.h"
 
@@ -31,8 +28,7 @@ using test::WaitForEvent;
 constexpr char NAME[] = "VelmoraTestService";
 
 bool Exists(const std::string& path) {
-    struct stat info;
-    return lstat(path.c_str(), &info) == 0;
+    return std::filesystem::exists(std::filesystem::symlink_status(path));
 }
 
 std::string LinkTarget(const std::string& path) {
@@ -52,42 +48,44 @@ sm::CServiceStatus Query(const Handle& service) {
 
 // Waits until the service reports the state; the last state seen otherwise.
 uint32_t WaitForState(const Handle& service, uint32_t state) {
-    for (int i = 0; i < 1500; ++i) {
-        if (Query(service).CurrentState == state)
-            return state;
-        usleep(20000);
-    }
+    test::WaitUntil([&] { return Query(service).CurrentState == state; }, 30000);
     return Query(service).CurrentState;
 }
 
 pid_t ParentOf(pid_t pid) {
     const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
     const std::size_t nameEnd = stat.rfind(')');
-    char state = 0;
-    int parent = 0;
-    if (nameEnd == std::string::npos ||
-        std::sscanf(stat.c_str() + nameEnd + 1, " %c %d", &state, &parent) != 2)
-        return -1;
+    int parent = -1;
+    if (nameEnd != std::string::npos)
+        std::sscanf(stat.c_str() + nameEnd + 1, " %*c %d", &parent);
     return parent;
 }
 
 int Count(const std::vector<std::string>& lines, const std::string& line) {
-    int count = 0;
-    for (const std::string& got : lines)
-        count += got == line;
-    return count;
+    return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+}
+
+// Whether the call failed with that error.
+template <typename Result>
+bool FailsWith(const Result& result, int error) {
+    return !static_cast<bool>(result) && errno == error;
+}
+
+Handle Create(const Handle& manager, const std::u16string& command,
+              uint32_t startType = sm::SERVICE_DEMAND_START, const std::u16string& name = U16(NAME)) {
+    return Handle(sm::CreateService(manager.Get(), name, u"Test service", sm::SERVICE_ALL_ACCESS,
+                                    sm::SERVICE_WIN32_OWN_PROCESS, startType, sm::SERVICE_ERROR_NORMAL,
+                                    command));
 }
 
 class ServiceManagerTest : public ::testing::Test {
   protected:
-    std::unique_ptr<Handle> Install(const std::u16string& command,
-                                    uint32_t startType = sm::SERVICE_DEMAND_START) {
-        auto service = std::make_unique<Handle>(
-            sm::CreateService(manager_.Get(), U16(NAME), u"Test service", sm::SERVICE_ALL_ACCESS,
-                              sm::SERVICE_WIN32_OWN_PROCESS, startType, sm::SERVICE_ERROR_NORMAL, command));
-        EXPECT_TRUE(*service) << errno;
+    Handle Install(const std::u16string& command, uint32_t startType = sm::SERVICE_DEMAND_START) {
+        Handle service = Create(manager_, command, startType);
+        EXPECT_TRUE(service) << errno;
         return service;
     }
+    Handle Open() { return Handle(sm::OpenService(manager_.Get(), U16(NAME), sm::SERVICE_ALL_ACCESS)); }
 
     test::ServiceSandbox sandbox_;
     Handle manager_{sm::OpenSCManager(sm::SC_MANAGER_ALL_ACCESS)};
@@ -97,16 +95,12 @@ TEST_F(ServiceManagerTest, InstallationWritesConfigurationAndSystemdUnitAndRemov
     ASSERT_TRUE(manager_);
     // The database folder does not exist before the first installation: an empty database.
     ASSERT_FALSE(Exists(sandbox_.Database()));
-    EXPECT_EQ(sm::OpenService(manager_.Get(), U16(NAME), sm::SERVICE_ALL_ACCESS), nullptr);
-    EXPECT_EQ(errno, sm::ERROR_SERVICE_DOES_NOT_EXIST);
-    EXPECT_EQ(sm::SystemErrorText(sm::ERROR_SERVICE_DOES_NOT_EXIST),
-              u"The specified service does not exist as an installed service.");
+    EXPECT_TRUE(FailsWith(Open(), sm::ERROR_SERVICE_DOES_NOT_EXIST));
 
     const std::u16string command = u"\"/opt/velmora/bin/Velmora Virtual Printer\" \"-WINSERV\" 100% $HOME";
-    auto installed = Install(command, sm::SERVICE_AUTO_START);
-    ASSERT_TRUE(*installed);
-
-    Handle opened(sm::OpenService(manager_.Get(), U16(NAME), sm::SERVICE_ALL_ACCESS));
+    Handle installed = Install(command, sm::SERVICE_AUTO_START);
+    ASSERT_TRUE(installed);
+    Handle opened = Open();
     ASSERT_TRUE(opened);
     sm::CServiceConfig config;
     ASSERT_TRUE(sm::QueryServiceConfig(opened.Get(), &config));
@@ -115,96 +109,66 @@ TEST_F(ServiceManagerTest, InstallationWritesConfigurationAndSystemdUnitAndRemov
     EXPECT_EQ(config.StartType, sm::SERVICE_AUTO_START);
     EXPECT_EQ(config.ServiceType, sm::SERVICE_WIN32_OWN_PROCESS);
     EXPECT_EQ(config.ErrorControl, sm::SERVICE_ERROR_NORMAL);
-
     const sm::CServiceStatus status = Query(opened);
     EXPECT_EQ(status.CurrentState, sm::SERVICE_STOPPED);
     EXPECT_EQ(status.Win32ExitCode, static_cast<uint32_t>(sm::ERROR_SERVICE_NEVER_STARTED));
     sm::CServiceStatus ignored;
-    EXPECT_FALSE(sm::ControlService(opened.Get(), sm::SERVICE_CONTROL_STOP, &ignored));
-    EXPECT_EQ(errno, sm::ERROR_SERVICE_NOT_ACTIVE);
+    EXPECT_TRUE(FailsWith(sm::ControlService(opened.Get(), sm::SERVICE_CONTROL_STOP, &ignored),
+                          sm::ERROR_SERVICE_NOT_ACTIVE));
 
     // A second installation under the same name is refused and changes nothing.
-    EXPECT_EQ(sm::CreateService(manager_.Get(), U16(NAME), u"Other", sm::SERVICE_ALL_ACCESS,
-                                sm::SERVICE_WIN32_OWN_PROCESS, sm::SERVICE_DEMAND_START,
-                                sm::SERVICE_ERROR_NORMAL, u"/bin/false"),
-              nullptr);
-    EXPECT_EQ(errno, sm::ERROR_SERVICE_EXISTS);
+    EXPECT_TRUE(FailsWith(Create(manager_, u"/bin/false"), sm::ERROR_SERVICE_EXISTS));
     ASSERT_TRUE(sm::QueryServiceConfig(opened.Get(), &config));
     EXPECT_EQ(config.BinaryPathName, command);
 
     // The unit runs the same command in systemd's quoting and is enabled for the boot.
     const std::string unitPath = sandbox_.UnitFolder() + "/" + NAME + ".service";
     const std::string unit = ReadFile(unitPath);
-    EXPECT_NE(unit.find("\nExecStart=\"/opt/velmora/bin/Velmora Virtual Printer\" \"-WINSERV\" \"100%%\" "
-                        "\"$$HOME\"\n"),
-              std::string::npos)
-        << unit;
-    EXPECT_NE(unit.find("\nDescription=Test service\n"), std::string::npos) << unit;
-    EXPECT_NE(unit.find("\nWantedBy=multi-user.target\n"), std::string::npos) << unit;
+    for (const char* line :
+         {"\nExecStart=\"/opt/velmora/bin/Velmora Virtual Printer\" \"-WINSERV\" \"100%%\" "
+          "\"$$HOME\"\n",
+          "\nDescription=Test service\n", "\nWantedBy=multi-user.target\n"})
+        EXPECT_NE(unit.find(line), std::string::npos) << unit;
     const std::string link = sandbox_.UnitFolder() + "/multi-user.target.wants/" + NAME + ".service";
     EXPECT_EQ(LinkTarget(link), unitPath);
 
     ASSERT_TRUE(sm::DeleteService(opened.Get()));
-    EXPECT_EQ(sm::OpenService(manager_.Get(), U16(NAME), sm::SERVICE_ALL_ACCESS), nullptr);
-    EXPECT_EQ(errno, sm::ERROR_SERVICE_DOES_NOT_EXIST);
-    EXPECT_FALSE(sm::QueryServiceStatus(opened.Get(), &ignored));
-    EXPECT_EQ(errno, sm::ERROR_SERVICE_DOES_NOT_EXIST);
-    EXPECT_FALSE(Exists(unitPath));
-    EXPECT_FALSE(Exists(link));
-    EXPECT_FALSE(Exists(sandbox_.Database() + "/" + NAME));
+    EXPECT_TRUE(FailsWith(Open(), sm::ERROR_SERVICE_DOES_NOT_EXIST));
+    EXPECT_TRUE(FailsWith(sm::QueryServiceStatus(opened.Get(), &ignored), sm::ERROR_SERVICE_DOES_NOT_EXIST));
+    EXPECT_FALSE(Exists(unitPath) || Exists(link) || Exists(sandbox_.Database() + "/" + NAME));
 
     // Started on demand only: the unit exists but is not enabled.
-    auto onDemand = Install(u"/bin/true");
+    Handle onDemand = Install(u"/bin/true");
     EXPECT_TRUE(Exists(unitPath));
     EXPECT_FALSE(Exists(link));
-}
 
-// The owner hands its handle over on a move and gives it up on a release; only its last holder closes it.
-TEST_F(ServiceManagerTest, HandleOwnerClosesOnlyWhatItStillHolds) {
-    auto installed = Install(u"/bin/true");
-    ASSERT_TRUE(*installed);
-    sm::CServiceConfig config;
-    Handle opened(sm::OpenService(manager_.Get(), U16(NAME), sm::SERVICE_ALL_ACCESS));
-    ASSERT_TRUE(opened);
-    const sm::ScHandle raw = opened.Get();
-
-    Handle moved(std::move(opened));
-    EXPECT_FALSE(opened);
-    EXPECT_EQ(opened.Get(), nullptr);
-    EXPECT_EQ(moved.Get(), raw);
-    EXPECT_TRUE(opened.Close());  // nothing held: nothing to close
-    EXPECT_TRUE(sm::QueryServiceConfig(moved.Get(), &config)) << errno;
-
-    Handle assigned(sm::OpenService(manager_.Get(), U16(NAME), sm::SERVICE_ALL_ACCESS));
-    ASSERT_TRUE(assigned);
+    // The owner hands its handle over on a move and gives it up on a release; only its last holder closes it.
+    const sm::ScHandle raw = onDemand.Get();
+    Handle moved(std::move(onDemand));
+    EXPECT_FALSE(onDemand);
+    EXPECT_TRUE(onDemand.Close());  // nothing held: nothing to close
+    Handle assigned = Open();
     assigned = std::move(moved);
     EXPECT_EQ(assigned.Get(), raw);
-    EXPECT_TRUE(sm::QueryServiceConfig(assigned.Get(), &config)) << errno;
-
     const sm::ScHandle released = assigned.Release();
     EXPECT_FALSE(assigned);
     EXPECT_EQ(released, raw);
     EXPECT_TRUE(sm::QueryServiceConfig(released, &config)) << errno;
-    EXPECT_TRUE(Handle(released).Close());
     EXPECT_EQ(config.BinaryPathName, u"/bin/true");
-    ASSERT_TRUE(sm::DeleteService(installed->Get())) << errno;
+    EXPECT_TRUE(Handle(released).Close());
 }
 
 TEST_F(ServiceManagerTest, UnusableNamesAndHandlesAreRefused) {
-    for (const char16_t* name : {u"", u"../escape", u"a/b", u".hidden"}) {
-        EXPECT_EQ(sm::CreateService(manager_.Get(), name, name, sm::SERVICE_ALL_ACCESS,
-                                    sm::SERVICE_WIN32_OWN_PROCESS, sm::SERVICE_DEMAND_START,
-                                    sm::SERVICE_ERROR_NORMAL, u"/bin/true"),
-                  nullptr)
+    for (const char16_t* name : {u"", u"../escape", u"a/b", u".hidden"})
+        EXPECT_FALSE(Create(manager_, u"/bin/true", sm::SERVICE_DEMAND_START, name))
             << platform::UnicodeToAnsi(name);
-    }
     EXPECT_FALSE(Exists(sandbox_.Database() + "/../escape"));
     sm::CServiceStatus status;
     EXPECT_FALSE(sm::QueryServiceStatus(manager_.Get(), &status));
     EXPECT_FALSE(sm::StartService(nullptr));
     // Outside a dispatcher there is no service to register a handler for.
-    EXPECT_EQ(sm::RegisterServiceCtrlHandler(U16(NAME), [](uint32_t) {}), nullptr);
-    EXPECT_EQ(errno, sm::ERROR_SERVICE_NOT_IN_EXE);
+    EXPECT_TRUE(
+        FailsWith(sm::RegisterServiceCtrlHandler(U16(NAME), [](uint32_t) {}), sm::ERROR_SERVICE_NOT_IN_EXE));
 }
 
 // Each control reaches the handler on the dispatcher thread and comes back with the status it led to;
@@ -213,9 +177,7 @@ TEST(ServiceManagerProcessTest, StartedServiceRunsDetachedAndObeysEveryControl) 
     test::ServiceSandbox sandbox(true);
     Handle manager(sm::OpenSCManager(sm::SC_MANAGER_ALL_ACCESS));
     const std::string events = sandbox.NewEventsFile();
-    Handle service(sm::CreateService(manager.Get(), U16(NAME), U16(NAME), sm::SERVICE_ALL_ACCESS,
-                                     sm::SERVICE_WIN32_OWN_PROCESS, sm::SERVICE_DEMAND_START,
-                                     sm::SERVICE_ERROR_NORMAL, sandbox.ServiceCommand(NAME, events)));
+    Handle service = Create(manager, sandbox.ServiceCommand(NAME, events));
     ASSERT_TRUE(service) << errno;
 
     ASSERT_TRUE(sm::StartService(service.Get())) << errno;
@@ -227,111 +189,96 @@ TEST(ServiceManagerProcessTest, StartedServiceRunsDetachedAndObeysEveryControl) 
     EXPECT_TRUE(WaitForEvent(events, std::string("mark ") + NAME));
     EXPECT_TRUE(WaitForEvent(events, std::string("main ") + NAME));
     ASSERT_EQ(WaitForState(service, sm::SERVICE_RUNNING), sm::SERVICE_RUNNING);
+    EXPECT_TRUE(FailsWith(sm::StartService(service.Get()), sm::ERROR_SERVICE_ALREADY_RUNNING));
 
-    EXPECT_FALSE(sm::StartService(service.Get()));
-    EXPECT_EQ(errno, sm::ERROR_SERVICE_ALREADY_RUNNING);
-
+    const std::pair<uint32_t, uint32_t> controls[] = {{sm::SERVICE_CONTROL_PAUSE, sm::SERVICE_PAUSED},
+                                                      {sm::SERVICE_CONTROL_CONTINUE, sm::SERVICE_RUNNING},
+                                                      {sm::SERVICE_CONTROL_INTERROGATE, sm::SERVICE_RUNNING},
+                                                      {128, sm::SERVICE_RUNNING}};
     sm::CServiceStatus status;
-    ASSERT_TRUE(sm::ControlService(service.Get(), sm::SERVICE_CONTROL_PAUSE, &status)) << errno;
-    EXPECT_EQ(status.CurrentState, sm::SERVICE_PAUSED);
-    EXPECT_EQ(Query(service).CurrentState, sm::SERVICE_PAUSED);
-    ASSERT_TRUE(sm::ControlService(service.Get(), sm::SERVICE_CONTROL_CONTINUE, &status)) << errno;
-    EXPECT_EQ(status.CurrentState, sm::SERVICE_RUNNING);
-    ASSERT_TRUE(sm::ControlService(service.Get(), sm::SERVICE_CONTROL_INTERROGATE, &status)) << errno;
-    EXPECT_EQ(status.CurrentState, sm::SERVICE_RUNNING);
-    ASSERT_TRUE(sm::ControlService(service.Get(), 128, &status)) << errno;
-    EXPECT_FALSE(sm::ControlService(service.Get(), 100, &status));
-    EXPECT_EQ(errno, sm::ERROR_INVALID_SERVICE_CONTROL);
-    EXPECT_FALSE(sm::ControlService(service.Get(), 256, &status));
-    EXPECT_EQ(errno, sm::ERROR_INVALID_SERVICE_CONTROL);
+    for (const auto& [control, state] : controls) {
+        ASSERT_TRUE(sm::ControlService(service.Get(), control, &status)) << control << ": " << errno;
+        EXPECT_EQ(status.CurrentState, state) << control;
+        EXPECT_EQ(Query(service).CurrentState, state) << control;
+    }
+    for (const uint32_t control : {100, 256})
+        EXPECT_TRUE(FailsWith(sm::ControlService(service.Get(), control, &status),
+                              sm::ERROR_INVALID_SERVICE_CONTROL));
 
     // Removal while it runs only marks it; it goes once the service has stopped.
     ASSERT_TRUE(sm::DeleteService(service.Get())) << errno;
-    EXPECT_FALSE(sm::DeleteService(service.Get()));
-    EXPECT_EQ(errno, sm::ERROR_SERVICE_MARKED_FOR_DELETE);
-    EXPECT_EQ(sm::CreateService(manager.Get(), U16(NAME), U16(NAME), sm::SERVICE_ALL_ACCESS,
-                                sm::SERVICE_WIN32_OWN_PROCESS, sm::SERVICE_DEMAND_START,
-                                sm::SERVICE_ERROR_NORMAL, u"/bin/true"),
-              nullptr);
-    EXPECT_EQ(errno, sm::ERROR_SERVICE_MARKED_FOR_DELETE);
+    EXPECT_TRUE(FailsWith(sm::DeleteService(service.Get()), sm::ERROR_SERVICE_MARKED_FOR_DELETE));
+    EXPECT_TRUE(FailsWith(Create(manager, u"/bin/true"), sm::ERROR_SERVICE_MARKED_FOR_DELETE));
     EXPECT_EQ(Query(service).CurrentState, sm::SERVICE_RUNNING);
 
     ASSERT_TRUE(sm::ControlService(service.Get(), sm::SERVICE_CONTROL_STOP, &status)) << errno;
     EXPECT_EQ(status.CurrentState, sm::SERVICE_STOP_PENDING);
     EXPECT_TRUE(WaitForEvent(events, "dispatcher returned"));
     EXPECT_TRUE(test::WaitForProcessEnd(pid));
-    EXPECT_EQ(sm::OpenService(manager.Get(), U16(NAME), sm::SERVICE_ALL_ACCESS), nullptr);
+    EXPECT_FALSE(Handle(sm::OpenService(manager.Get(), U16(NAME), sm::SERVICE_ALL_ACCESS)));
     EXPECT_FALSE(Exists(sandbox.UnitFolder() + "/" + NAME + ".service"));
 
     const std::vector<std::string> lines = ReadEvents(events);
-    EXPECT_EQ(Count(lines, "control 2 on dispatcher"), 1);
-    EXPECT_EQ(Count(lines, "control 3 on dispatcher"), 1);
-    EXPECT_EQ(Count(lines, "control 4 on dispatcher"), 1);
-    EXPECT_EQ(Count(lines, "control 128 on dispatcher"), 1);
-    EXPECT_EQ(Count(lines, "control 1 on dispatcher"), 1);
+    for (const int control : {1, 2, 3, 4, 128})
+        EXPECT_EQ(Count(lines, "control " + std::to_string(control) + " on dispatcher"), 1) << control;
     EXPECT_EQ(Count(lines, "control 100 on dispatcher"), 0);
 }
 
 TEST_F(ServiceManagerTest, ServiceWhoseProcessDiesCountsAsStoppedAndStartsAgain) {
     const std::string first = sandbox_.NewEventsFile();
-    auto service = Install(sandbox_.ServiceCommand(NAME, first));
-    ASSERT_TRUE(*service);
-    ASSERT_TRUE(sm::StartService(service->Get())) << errno;
-    ASSERT_EQ(WaitForState(*service, sm::SERVICE_RUNNING), sm::SERVICE_RUNNING);
+    Handle service = Install(sandbox_.ServiceCommand(NAME, first));
+    ASSERT_TRUE(sm::StartService(service.Get())) << errno;
+    ASSERT_EQ(WaitForState(service, sm::SERVICE_RUNNING), sm::SERVICE_RUNNING);
     const pid_t pid = test::ServiceProcessId(first);
     ASSERT_GT(pid, 0);
 
     kill(pid, SIGKILL);
     ASSERT_TRUE(test::WaitForProcessEnd(pid));
-    const sm::CServiceStatus status = Query(*service);
+    const sm::CServiceStatus status = Query(service);
     EXPECT_EQ(status.CurrentState, sm::SERVICE_STOPPED);
     EXPECT_EQ(status.Win32ExitCode, static_cast<uint32_t>(sm::ERROR_PROCESS_ABORTED));
     sm::CServiceStatus ignored;
-    EXPECT_FALSE(sm::ControlService(service->Get(), sm::SERVICE_CONTROL_INTERROGATE, &ignored));
-    EXPECT_EQ(errno, sm::ERROR_SERVICE_NOT_ACTIVE);
+    EXPECT_TRUE(FailsWith(sm::ControlService(service.Get(), sm::SERVICE_CONTROL_INTERROGATE, &ignored),
+                          sm::ERROR_SERVICE_NOT_ACTIVE));
 
     // Started again, by a changed command line: a new process.
     const std::string second = sandbox_.NewEventsFile();
-    ASSERT_TRUE(sm::DeleteService(service->Get()));
+    ASSERT_TRUE(sm::DeleteService(service.Get()));
     service = Install(sandbox_.ServiceCommand(NAME, second));
-    ASSERT_TRUE(sm::StartService(service->Get())) << errno;
-    ASSERT_EQ(WaitForState(*service, sm::SERVICE_RUNNING), sm::SERVICE_RUNNING);
+    ASSERT_TRUE(sm::StartService(service.Get())) << errno;
+    ASSERT_EQ(WaitForState(service, sm::SERVICE_RUNNING), sm::SERVICE_RUNNING);
     EXPECT_NE(test::ServiceProcessId(second), pid);
 }
 
 TEST_F(ServiceManagerTest, StartFailsForProgramsThatCannotBecomeTheService) {
-    auto missing = Install(u"\"/nonexistent/velmora program\" -WINSERV");
-    ASSERT_TRUE(*missing);
-    EXPECT_FALSE(sm::StartService(missing->Get()));
-    EXPECT_EQ(errno, ENOENT);
-    EXPECT_EQ(Query(*missing).CurrentState, sm::SERVICE_STOPPED);
-    ASSERT_TRUE(sm::DeleteService(missing->Get()));
-
-    // A program that ends before it connects its dispatcher.
     const std::string events = sandbox_.NewEventsFile();
-    auto quitter = Install(sandbox_.ServiceCommand(NAME, events, "exit"));
-    EXPECT_FALSE(sm::StartService(quitter->Get()));
-    EXPECT_EQ(errno, sm::ERROR_PROCESS_ABORTED);
-    EXPECT_EQ(sm::SystemErrorText(sm::ERROR_PROCESS_ABORTED), u"The process terminated unexpectedly.");
-    EXPECT_EQ(Query(*quitter).CurrentState, sm::SERVICE_STOPPED);
-    ASSERT_TRUE(sm::DeleteService(quitter->Get()));
+    const struct {
+        std::u16string Command;
+        uint32_t StartType;
+        int Error;
+    } cases[] = {
+        {u"\"/nonexistent/velmora program\" -WINSERV", sm::SERVICE_DEMAND_START, ENOENT},
+        // A program that ends before it connects its dispatcher.
+        {sandbox_.ServiceCommand(NAME, events, "exit"), sm::SERVICE_DEMAND_START, sm::ERROR_PROCESS_ABORTED},
+        {u"/bin/true", sm::SERVICE_DISABLED, sm::ERROR_SERVICE_DISABLED},
+    };
+    for (const auto& c : cases) {
+        Handle service = Install(c.Command, c.StartType);
+        EXPECT_TRUE(FailsWith(sm::StartService(service.Get()), c.Error)) << c.Error;
+        EXPECT_EQ(Query(service).CurrentState, sm::SERVICE_STOPPED);
+        ASSERT_TRUE(sm::DeleteService(service.Get()));
+    }
 
-    auto disabled = Install(u"/bin/true", sm::SERVICE_DISABLED);
-    EXPECT_FALSE(sm::StartService(disabled->Get()));
-    EXPECT_EQ(errno, sm::ERROR_SERVICE_DISABLED);
-}
-
-TEST_F(ServiceManagerTest, StartingServiceTakesNoControls) {
-    const std::string events = sandbox_.NewEventsFile();
-    auto service = Install(sandbox_.ServiceCommand(NAME, events, "stuck-start"));
-    ASSERT_TRUE(sm::StartService(service->Get())) << errno;
-    ASSERT_TRUE(WaitForEvent(events, std::string("main ") + NAME));
-    const sm::CServiceStatus status = Query(*service);
-    EXPECT_EQ(status.CurrentState, sm::SERVICE_START_PENDING);
+    // A service still starting takes no controls.
+    const std::string stuckEvents = sandbox_.NewEventsFile();
+    Handle stuck = Install(sandbox_.ServiceCommand(NAME, stuckEvents, "stuck-start"));
+    ASSERT_TRUE(sm::StartService(stuck.Get())) << errno;
+    ASSERT_TRUE(WaitForEvent(stuckEvents, std::string("main ") + NAME));
+    EXPECT_EQ(Query(stuck).CurrentState, sm::SERVICE_START_PENDING);
     sm::CServiceStatus ignored;
-    EXPECT_FALSE(sm::ControlService(service->Get(), sm::SERVICE_CONTROL_STOP, &ignored));
-    EXPECT_EQ(errno, sm::ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
-    EXPECT_EQ(Count(ReadEvents(events), "control 1 on dispatcher"), 0);
+    EXPECT_TRUE(FailsWith(sm::ControlService(stuck.Get(), sm::SERVICE_CONTROL_STOP, &ignored),
+                          sm::ERROR_SERVICE_CANNOT_ACCEPT_CTRL));
+    EXPECT_EQ(Count(ReadEvents(stuckEvents), "control 1 on dispatcher"), 0);
 }
 
 // Started by hand: no mark, the service runs in the foreground and a stop signal is a stop request.
@@ -352,21 +299,18 @@ TEST_F(ServiceManagerTest, ForegroundServiceStopsOnSigtermAndSigint) {
 // An installed service started by hand (as systemd starts it) is the service the database knows.
 TEST_F(ServiceManagerTest, ForegroundProgramOfInstalledServiceTakesControls) {
     const std::string events = sandbox_.NewEventsFile();
-    auto service = Install(sandbox_.ServiceCommand(NAME, events));
+    Handle service = Install(sandbox_.ServiceCommand(NAME, events));
     test::ChildProcess program(test::ToolPath("service"), {NAME, events});
-    ASSERT_EQ(WaitForState(*service, sm::SERVICE_RUNNING), sm::SERVICE_RUNNING);
-    EXPECT_FALSE(sm::StartService(service->Get()));
-    EXPECT_EQ(errno, sm::ERROR_SERVICE_ALREADY_RUNNING);
-
+    ASSERT_EQ(WaitForState(service, sm::SERVICE_RUNNING), sm::SERVICE_RUNNING);
+    EXPECT_TRUE(FailsWith(sm::StartService(service.Get()), sm::ERROR_SERVICE_ALREADY_RUNNING));
     sm::CServiceStatus status;
-    ASSERT_TRUE(sm::ControlService(service->Get(), sm::SERVICE_CONTROL_PAUSE, &status)) << errno;
+    ASSERT_TRUE(sm::ControlService(service.Get(), sm::SERVICE_CONTROL_PAUSE, &status)) << errno;
     EXPECT_EQ(status.CurrentState, sm::SERVICE_PAUSED);
-    // A stop signal while paused is still a stop request.
+    // A stop signal while paused is still a stop request; the control socket goes with the service.
     program.Kill(SIGTERM);
     EXPECT_EQ(program.WaitFor(30000), 0);
-    EXPECT_EQ(Query(*service).CurrentState, sm::SERVICE_STOPPED);
+    EXPECT_EQ(Query(service).CurrentState, sm::SERVICE_STOPPED);
     EXPECT_EQ(Count(ReadEvents(events), "control 1 on dispatcher"), 1);
-    // The control socket went with it.
     EXPECT_FALSE(Exists(sandbox_.Database() + "/" + NAME + "/control"));
 }
 

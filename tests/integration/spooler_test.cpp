@@ -1,23 +1,17 @@
-// The spooler thread and the print dispatch: jobs taken in list order, their outcome, the automatic
-// deletions, and the one-dispatcher rule, with real programs, real sockets and the server's own LPD port.
-#include <arpa/inet.h>
+// The spooler thread and the print dispatch with real programs, real sockets and the own LPD port.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
-#include <memory>
 #include <string>
-#include <thread>
+#include <tuple>
 #include <vector>
 
 #include "output/print_dispatch.h"
 #include "output/program_printer.h"
 #include "platform/ansi.h"
 #include "platform/file.h"
+#include "platform/socket.h"
 #include "spool/spooler.h"
 #include "support/lpd_server_fixture.h"
 
@@ -30,35 +24,20 @@ using test::WriteFile;
 
 // A port that takes connections into its backlog and never answers: an LPD server that hangs. Closing
 // it resets the connections that wait there.
-class SilentServer {
-  public:
+struct SilentServer {
     SilentServer() {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd_, 8) != 0 ||
-            getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-            Close();
-            return;
-        }
-        port_ = ntohs(address.sin_port);
+        platform::BindLoopback(fd, 0);
+        platform::Listen(fd, 8);
+        port = platform::LocalPort(fd);
     }
     ~SilentServer() { Close(); }
-    SilentServer(const SilentServer&) = delete;
-    SilentServer& operator=(const SilentServer&) = delete;
-
-    uint16_t Port() const { return port_; }
     void Close() {
-        if (fd_ >= 0)
-            close(fd_);
-        fd_ = -1;
+        if (fd != platform::SOCKET_INVALID)
+            platform::CloseSocket(fd);
+        fd = platform::SOCKET_INVALID;
     }
-
-  private:
-    int fd_ = -1;
-    uint16_t port_ = 0;
+    platform::SocketHandle fd = platform::CreateTcpSocket();
+    uint16_t port = 0;
 };
 
 class SpoolerTest : public test::LpdServerFixture {
@@ -85,29 +64,29 @@ class SpoolerTest : public test::LpdServerFixture {
         LpdServerFixture::TearDown();
     }
 
-    void SetPrinters(const std::vector<CPrinterSetting>& extra) {
+    // PASS and HOLD, then virtual printers of the output modes given with the queue of their route: program
+    // printers record what they print, LPD ones forward to 127.0.0.1, raw ones print on the local queue.
+    void SetPrinters(const std::vector<std::tuple<std::u16string, int32_t, std::u16string>>& extra) {
         PrinterRecords printers = *app_->PrinterList.Snapshot();
         printers.resize(2);
-        printers.insert(printers.end(), extra.begin(), extra.end());
+        for (const auto& [name, mode, queue] : extra) {
+            CPrinterSetting& printer = printers.emplace_back();
+            printer.Name = name;
+            printer.OutputMode = mode;
+            printer.ProgramPrinter = u"Office";
+            printer.ProgramCommand = u"\"" + U16(script_) + u"\" %5 \"" + U16(record_) + u"\"";
+            printer.IPAddress = u"127.0.0.1";
+            printer.QueueName = printer.LocalPrinter = queue;
+        }
         app_->PrinterList.Replace(printers);
     }
-    CPrinterSetting ProgramPrinter(const std::u16string& name) const {
-        CPrinterSetting printer;
-        printer.Name = name;
-        printer.OutputMode = OUTPUT_PROGRAM;
-        printer.ProgramPrinter = u"Office";
-        printer.ProgramCommand = u"\"" + U16(script_) + u"\" %5 \"" + U16(record_) + u"\"";
-        return printer;
-    }
-    static CPrinterSetting LpdPrinter(const std::u16string& name, const std::u16string& queue) {
-        CPrinterSetting printer;
-        printer.Name = name;
-        printer.OutputMode = OUTPUT_LPD;
-        printer.IPAddress = u"127.0.0.1";
-        printer.QueueName = queue;
-        return printer;
-    }
 
+    // Reads the job list under its lock.
+    template <typename Read>
+    auto Locked(Read read) {
+        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
+        return read();
+    }
     // A job as intake leaves it, with its data file in the spool folder.
     SpoolFilePtr AddJob(const std::string& document, const std::u16string& printer,
                         int32_t state = STATE_READY) {
@@ -116,42 +95,29 @@ class SpoolerTest : public test::LpdServerFixture {
         job->PrinterName = printer;
         job->LocalFileName = app_->SpoolFolder + U16(document + ".prn");
         job->FileType = u"RAW";
-        job->Owner = u"alice";
-        job->SourceHost = u"client";
         job->JobName = U16(document);
-        job->JobClass = u"client";
         job->SetState(state);
         WriteFile(File(job), "data of " + document + "\n");
-        {
-            std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
-            app_->Jobs.AppendJob(job);
-        }
+        Locked([&] { return app_->Jobs.AppendJob(job); });
         app_->SpoolerEvent.Set();
         return job;
     }
     static std::string File(const SpoolFilePtr& job) { return platform::UnicodeToAnsi(job->LocalFileName); }
 
     int32_t State(const SpoolFilePtr& job) {
-        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
-        return job->State;
+        return Locked([&] { return job->State; });
     }
     std::u16string ErrorText(const SpoolFilePtr& job) {
-        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
-        return job->ErrorText;
+        return Locked([&] { return job->ErrorText; });
     }
     bool Listed(const SpoolFilePtr& job) {
-        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
-        return app_->Jobs.FindJob(job->Id()) >= 0;
+        return Locked([&] { return app_->Jobs.FindJob(job->Id()) >= 0; });
     }
     bool WaitForState(const SpoolFilePtr& job, int32_t state, int milliseconds = 20000) {
-        for (int waited = 0; waited < milliseconds && State(job) != state; waited += 10)
-            Sleep(10);
-        return State(job) == state;
+        return test::WaitUntil([&] { return State(job) == state; }, milliseconds);
     }
     bool WaitUntilGone(const SpoolFilePtr& job, int milliseconds = 20000) {
-        for (int waited = 0; waited < milliseconds && Listed(job); waited += 10)
-            Sleep(10);
-        return !Listed(job);
+        return test::WaitUntil([&] { return !Listed(job); }, milliseconds);
     }
     long Count(const std::string& message) const {
         const std::vector<std::string> messages = LogMessages();
@@ -164,7 +130,7 @@ class SpoolerTest : public test::LpdServerFixture {
 };
 
 TEST_F(SpoolerTest, ReadyJobsWaitForTheStartAndThenPrintOneAfterTheOtherInListOrder) {
-    SetPrinters({ProgramPrinter(u"PROG")});
+    SetPrinters({{u"PROG", OUTPUT_PROGRAM, u""}});
     const SpoolFilePtr first = AddJob("first", u"PROG");
     const SpoolFilePtr held = AddJob("held", u"PROG", STATE_HELD);
     const SpoolFilePtr second = AddJob("second", u"PROG");
@@ -213,17 +179,13 @@ TEST_F(SpoolerTest, ReadyJobsWaitForTheStartAndThenPrintOneAfterTheOtherInListOr
 
 TEST_F(SpoolerTest, EveryRouteEndsInTheStateAndErrorTextOfItsOutcome) {
     SilentServer closed;
-    const uint16_t refusedPort = closed.Port();
+    const uint16_t refusedPort = closed.port;
     closed.Close();
 
-    CPrinterSetting unknown;
-    unknown.Name = u"ODD";
-    unknown.OutputMode = 3;
-    CPrinterSetting raw;
-    raw.Name = u"RAW";
-    raw.LocalPrinter = u"No such queue";
-    CPrinterSetting programWithoutPrinter = ProgramPrinter(u"NOPRINTER");
-    SetPrinters({unknown, raw, LpdPrinter(u"FORWARD", u"HOLD"), programWithoutPrinter});
+    SetPrinters({{u"ODD", 3, u""},
+                 {u"RAW", OUTPUT_LOCAL_PRINTER, u"No such queue"},
+                 {u"FORWARD", OUTPUT_LPD, u"HOLD"},
+                 {u"NOPRINTER", OUTPUT_PROGRAM, u""}});
     app_->Dispatch.ProgramOperations.PrinterDriverAndPort = [](const std::u16string&, std::u16string*,
                                                                std::u16string*) { return false; };
     // The private scheduler of no test: nothing answers there, so no queue exists.
@@ -237,25 +199,24 @@ TEST_F(SpoolerTest, EveryRouteEndsInTheStateAndErrorTextOfItsOutcome) {
     const SpoolFilePtr forwarded = AddJob("forwarded", u"FORWARD");
     const SpoolFilePtr program = AddJob("program", u"NOPRINTER");
     // A job whose previous failure is forgotten when it is dispatched again.
-    {
-        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
-        forwarded->ErrorText = u"old failure";
-    }
+    Locked([&] { return forwarded->ErrorText = u"old failure"; });
     app_->Spooler.StartSpooler();
     ASSERT_TRUE(WaitForState(program, STATE_ERROR));
     unsetenv("CUPS_SERVER");
 
-    EXPECT_EQ(State(nowhere), STATE_SAVED);
-    EXPECT_EQ(ErrorText(nowhere), u"");
-    EXPECT_EQ(State(odd), STATE_ERROR);
-    EXPECT_EQ(odd->StateText, u"Error");
-    EXPECT_EQ(ErrorText(odd), u"Unknown case");
-    EXPECT_EQ(State(rawJob), STATE_ERROR);
-    EXPECT_EQ(ErrorText(rawJob), u"Printer not found");
-    EXPECT_EQ(State(forwarded), STATE_SAVED);
-    EXPECT_EQ(ErrorText(forwarded), u"");
     // The program still ran although its printer is unknown.
-    EXPECT_EQ(ErrorText(program), u"Printer not found");
+    const std::tuple<SpoolFilePtr, int32_t, std::u16string> outcomes[] = {
+        {nowhere, STATE_SAVED, u""},
+        {odd, STATE_ERROR, u"Unknown case"},
+        {rawJob, STATE_ERROR, u"Printer not found"},
+        {forwarded, STATE_SAVED, u""},
+        {program, STATE_ERROR, u"Printer not found"},
+    };
+    for (const auto& [job, state, error] : outcomes) {
+        EXPECT_EQ(State(job), state) << platform::UnicodeToAnsi(job->DocumentName);
+        EXPECT_EQ(ErrorText(job), error) << platform::UnicodeToAnsi(job->DocumentName);
+    }
+    EXPECT_EQ(odd->StateText, u"Error");
     EXPECT_EQ(ReadFile(record_), "program\n");
 
     // The forwarded job arrived whole in the queue of the receiving server.
@@ -273,10 +234,7 @@ TEST_F(SpoolerTest, EveryRouteEndsInTheStateAndErrorTextOfItsOutcome) {
 }
 
 TEST_F(SpoolerTest, DispatchedJobsAreDeletedAfterTheDelayWhateverTheOutcome) {
-    CPrinterSetting unknown;
-    unknown.Name = u"ODD";
-    unknown.OutputMode = 7;
-    SetPrinters({unknown, ProgramPrinter(u"PROG")});
+    SetPrinters({{u"ODD", 7, u""}, {u"PROG", OUTPUT_PROGRAM, u""}});
     app_->Settings.DeleteSpool = true;
     app_->Settings.DeleteSpoolTimeOut = 1;
     const SpoolFilePtr failed = AddJob("failed", u"ODD");
@@ -297,8 +255,8 @@ TEST_F(SpoolerTest, DispatchedJobsAreDeletedAfterTheDelayWhateverTheOutcome) {
 
 TEST_F(SpoolerTest, OneDispatcherAtATimeAndNoDeletionUnderARunningDispatch) {
     SilentServer hanging;
-    app_->Dispatch.LpdForwardPort = hanging.Port();
-    SetPrinters({LpdPrinter(u"SLOW", u"lp")});
+    app_->Dispatch.LpdForwardPort = hanging.port;
+    SetPrinters({{u"SLOW", OUTPUT_LPD, u"lp"}});
     app_->Settings.DeleteSpool = true;
     app_->Settings.DeleteSpoolTimeOut = 1;
 
@@ -307,10 +265,7 @@ TEST_F(SpoolerTest, OneDispatcherAtATimeAndNoDeletionUnderARunningDispatch) {
     const SpoolFilePtr job = AddJob("job", u"Gone");
     app_->Spooler.StartSpooler();
     ASSERT_TRUE(WaitForState(job, STATE_SAVED));
-    {
-        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
-        job->PrinterName = u"SLOW";
-    }
+    Locked([&] { return job->PrinterName = u"SLOW"; });
     app_->Jobs.ApplyJobAction(JOB_RELEASE, job->Id(), false);
     ASSERT_TRUE(WaitForState(job, STATE_PRINTING));
 
@@ -334,8 +289,8 @@ TEST_F(SpoolerTest, OneDispatcherAtATimeAndNoDeletionUnderARunningDispatch) {
 
 TEST_F(SpoolerTest, StoppingDuringADispatchLetsItFinishAndTakesNoFurtherJob) {
     SilentServer hanging;
-    app_->Dispatch.LpdForwardPort = hanging.Port();
-    SetPrinters({LpdPrinter(u"SLOW", u"lp")});
+    app_->Dispatch.LpdForwardPort = hanging.port;
+    SetPrinters({{u"SLOW", OUTPUT_LPD, u"lp"}});
     const SpoolFilePtr job = AddJob("job", u"SLOW");
     const SpoolFilePtr next = AddJob("next", u"Gone");
     app_->Spooler.StartSpooler();
@@ -373,12 +328,7 @@ TEST_F(SpoolerTest, AutoDeleteRemovesSavedJobsWithTheirFilesAndKeepsTheOthers) {
         EXPECT_FALSE(Listed(job));
         EXPECT_FALSE(platform::FileExists(job->LocalFileName));
     }
-    {
-        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
-        ASSERT_EQ(app_->Jobs.JobList.size(), kept.size());
-        for (std::size_t i = 0; i < kept.size(); ++i)
-            EXPECT_EQ(app_->Jobs.JobList[i], kept[i]);
-    }
+    EXPECT_EQ(Locked([&] { return app_->Jobs.JobList; }), kept);
     for (const SpoolFilePtr& job : kept)
         EXPECT_TRUE(platform::FileExists(job->LocalFileName));
     EXPECT_TRUE(app_->SpoolerEvent.IsSet());
