@@ -87,7 +87,8 @@ FAULTS = [
     ("net/client_gate.cpp", "    if (first || now - found->second.LineAt >= REFUSAL_LOG_PERIOD) {",
      "    if (true) {", "every refusal logged"),
     ("net/lpd_greeting.cpp", "    greeting->Exists = printers.FindVirtualPrinter(greeting->Queue, &greeting->Hold);",
-     "    greeting->Exists = !greeting->Queue.empty();", "unknown queues accepted"),
+     "    greeting->Exists = printers.FindVirtualPrinter(greeting->Queue, &greeting->Hold) || true;",
+     "unknown queues accepted"),
     # output/
     ("output/lpd_client.cpp", "if (!exchange.Step(CommandLine('\\x02', queue), \"The print request is rejected\"))",
      "if (!exchange.Step(CommandLine('\\x03', queue), \"The print request is rejected\"))",
