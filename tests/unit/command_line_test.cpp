@@ -113,24 +113,5 @@ TEST(ExpandCommandTemplateTest, ValuesAreInsertedUnescapedAndLaterMarkersReachIn
     EXPECT_EQ(ExpandCommandTemplate(u"p %5", values), uR"(p "say "hi" C:\x\")");
 }
 
-TEST(ExpandCommandTemplateTest, TheJobsFieldsFillTheirMarkers) {
-    CSpoolFile job;
-    job.LocalFileName = u"/spool/7.prn";
-    job.DocumentName = u"doc";
-    job.Owner = u"owner";
-    job.DateInserted = u"date";
-    job.FileSize = u"size";
-    job.FileType = u"type";
-    job.SourceHost = u"host";
-    job.JobName = u"name";
-    job.JobClass = u"class";
-    job.PrinterName = u"virtual";
-    EXPECT_EQ(
-        ExpandCommandTemplate(u"%1|%2|%3|%4|%5|%6|%7|%8|%9|%A|%B|%C",
-                              CommandTemplateValues(job, u"printer", u"driver", u"port")),
-        u"\"/spool/7.prn\"|\"printer\"|\"driver\"|\"port\"|\"doc\"|\"owner\"|\"date\"|\"size\"|\"type\"|"
-        u"\"host\"|\"name\"|\"class\"");
-}
-
 }  // namespace
 }  // namespace velmora
