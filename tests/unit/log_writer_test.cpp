@@ -16,14 +16,13 @@ using test::ReadFile;
 using test::TempFolder;
 using test::U16;
 
-constexpr const char* WEEKDAYS[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
-                                    "Thursday", "Friday", "Saturday"};
-
 std::string TodaysLogName() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
-    return std::string(WEEKDAYS[local.tm_wday]) + "_VelmoraVirtualPrinter_Log.txt";
+    char weekday[16];
+    std::strftime(weekday, sizeof weekday, "%A", &local);  // the "C" locale's English names
+    return weekday + std::string("_VelmoraVirtualPrinter_Log.txt");
 }
 
 class LogWriterTest : public ::testing::Test {
@@ -96,7 +95,6 @@ TEST_F(LogWriterTest, AFullLogDropsFurtherLines) {
     app_.WriteLog(u"first");
     std::filesystem::resize_file(path, 150000000);
     app_.WriteLog(u"still written at the limit");
-    // The stamp "YYYY/MM/DD\tHH:MM:SS\t" is 20 bytes.
     const std::uintmax_t size = 150000000 + 20 + std::string("still written at the limit").size() + 2;
     EXPECT_EQ(std::filesystem::file_size(path), size);
     app_.WriteLog(u"dropped past the limit");
