@@ -11,6 +11,7 @@ constexpr uint32_t Address(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
 }
 
 TEST(AllowedClientsTest, EntriesAreAddressesOrNetworks) {
+    // clang-format off
     const struct {
         const char16_t* Entry;
         bool Readable;
@@ -19,23 +20,13 @@ TEST(AllowedClientsTest, EntriesAreAddressesOrNetworks) {
         {u"10.0.0.5", true, Address(10, 0, 0, 5), 0xFFFFFFFF},
         {u"192.168.1.0/24", true, Address(192, 168, 1, 0), 0xFFFFFF00},
         {u"192.168.1.77/24", true, Address(192, 168, 1, 0), 0xFFFFFF00},  // host bits ignored
-        {u"0.0.0.0/0", true, 0, 0},
-        {u"255.255.255.255/32", true, 0xFFFFFFFF, 0xFFFFFFFF},
-        {u"010.001.0.9", true, Address(10, 1, 0, 9), 0xFFFFFFFF},
-        {u"256.1.1.1", false},
-        {u"1.2.3", false},
-        {u"1.2.3.4.5", false},
-        {u"1.2.3.", false},
-        {u"a.b.c.d", false},
-        {u"printhost", false},
-        {u"1.2.3.4/33", false},
-        {u"1.2.3.4/", false},
-        {u"1.2.3.4/2x", false},
-        {u"1.2.3.4/-1", false},
-        {u"1..3.4", false},
-        {u"1.2.3.0004", false},
-        {u"*", false},
+        {u"0.0.0.0/0", true, 0, 0}, {u"255.255.255.255/32", true, 0xFFFFFFFF, 0xFFFFFFFF},
+        {u"010.001.0.9", true, Address(10, 1, 0, 9), 0xFFFFFFFF}, {u"256.1.1.1", false}, {u"1.2.3", false},
+        {u"1.2.3.4.5", false}, {u"1.2.3.", false}, {u"a.b.c.d", false}, {u"printhost", false},
+        {u"1.2.3.4/33", false}, {u"1.2.3.4/", false}, {u"1.2.3.4/2x", false}, {u"1.2.3.4/-1", false},
+        {u"1..3.4", false}, {u"1.2.3.0004", false}, {u"*", false},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(platform::UnicodeToAnsi(c.Entry));
         CClientRange range;
@@ -50,21 +41,21 @@ TEST(AllowedClientsTest, EntriesAreAddressesOrNetworks) {
 TEST(AllowedClientsTest, TheListRefusesOnlyWhenSomeEntryCanBeRead) {
     const uint32_t office = Address(192, 168, 1, 20), server = Address(10, 0, 0, 5),
                    other = Address(10, 0, 0, 6);
+    // clang-format off
     const struct {
         const char16_t* List;
         bool Office, Server, Other;
         const char16_t* FirstUnreadable;
     } cases[] = {
-        {u"", true, true, true, u""},
-        {u"  , ", true, true, true, u""},
+        {u"", true, true, true, u""}, {u"  , ", true, true, true, u""},
         {u"192.168.1.0/24, 10.0.0.5", true, true, false, u""},
         {u"192.168.1.0/24 10.0.0.5", true, true, false, u""},
-        {u"10.0.0.5\t,,192.168.1.20", true, true, false, u""},
-        {u"10.0.0.4/30", false, true, true, u""},
+        {u"10.0.0.5\t,,192.168.1.20", true, true, false, u""}, {u"10.0.0.4/30", false, true, true, u""},
         {u"printhost, 10.0.0.5", false, true, false, u"printhost"},
         // No entry can be read: nobody is locked out.
         {u"printhost 10.0.0.5/40", true, true, true, u"printhost"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(platform::UnicodeToAnsi(c.List));
         const CAllowedClients list(c.List);

@@ -15,24 +15,14 @@ TEST(CodePage1252Test, CharactersConvertBothWays) {
         char Byte;
         char16_t Unit;
     };
+    // clang-format off
     const Case cases[] = {
-        {'\0', u'\0'},
-        {'A', u'A'},
-        {'\x7F', 0x007F},
-        {'\x80', 0x20AC},
-        {'\x8A', 0x0160},
-        {'\x9E', 0x017E},
-        {'\x9F', 0x0178},
-        {'\xA0', 0x00A0},
-        {'\xE9', 0x00E9},
-        {'\xFF', 0x00FF},
+        {'\0', u'\0'}, {'A', u'A'}, {'\x7F', 0x007F}, {'\x80', 0x20AC}, {'\x8A', 0x0160}, {'\x9E', 0x017E},
+        {'\x9F', 0x0178}, {'\xA0', 0x00A0}, {'\xE9', 0x00E9}, {'\xFF', 0x00FF},
         // Bytes that Windows-1252 leaves undefined keep their value as C1 controls.
-        {'\x81', 0x0081},
-        {'\x8D', 0x008D},
-        {'\x8F', 0x008F},
-        {'\x90', 0x0090},
-        {'\x9D', 0x009D},
+        {'\x81', 0x0081}, {'\x8D', 0x008D}, {'\x8F', 0x008F}, {'\x90', 0x0090}, {'\x9D', 0x009D},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.Unit));
         EXPECT_EQ(FromBytes1252(std::string(1, c.Byte)), std::u16string(1, c.Unit));

@@ -34,13 +34,12 @@ TEST(CommandLineSwitchesTest, EachServiceSwitchSetsItsFlagsWithEitherPrefix) {
         std::u16string Word;
         Flags Expected;
     };
+    // clang-format off
     const std::vector<Case> cases = {
-        {u"WINSERV", {1, 0, 0, 0}},
-        {u"DELSERV", {0, 1, 0, 0}},
-        {u"SILENT_DELSERV", {0, 1, 0, 1}},
-        {u"INSTALLSERV", {0, 0, 1, 0}},
-        {u"SILENT_INSTALLSERV", {0, 0, 1, 1}},
+        {u"WINSERV", {1, 0, 0, 0}}, {u"DELSERV", {0, 1, 0, 0}}, {u"SILENT_DELSERV", {0, 1, 0, 1}},
+        {u"INSTALLSERV", {0, 0, 1, 0}}, {u"SILENT_INSTALLSERV", {0, 0, 1, 1}},
     };
+    // clang-format on
     EXPECT_EQ(Show(Parse({})), "0000");
     for (const Case& c : cases) {
         for (const char16_t* prefix : {u"-", u"/"}) {

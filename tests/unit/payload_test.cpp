@@ -276,6 +276,7 @@ TEST_F(PayloadTest, AReceptionNeverTakesANameAnEarlierJobsDataTook) {
 // Without the marker the data is only typed: PDF in the sample before a zero byte (and renamed), PCL by
 // an escape and a page or form command.
 TEST_F(PayloadTest, DataIsTypedAndPdfRenamed) {
+    // clang-format off
     const struct {
         std::string Data;
         const char16_t* Type;
@@ -283,17 +284,16 @@ TEST_F(PayloadTest, DataIsTypedAndPdfRenamed) {
     } cases[] = {
         {"plain text\n", u"N/A", u"11 bytes"},
         {"\r\njunk before it %PDF-1.7\n%\xE2\xE3\xCF\xD3\n", u"PDF", u"32 bytes"},
-        {"abc\0%PDF-1.4\n"s, u"N/A", u"13 bytes"},
-        {"%PDF-2.0\n", u"N/A", u"9 bytes"},
+        {"abc\0%PDF-1.4\n"s, u"N/A", u"13 bytes"}, {"%PDF-2.0\n", u"N/A", u"9 bytes"},
         {std::string(4089, 'a') + "%PDF-1.4", u"PDF", u"4097 bytes"},  // ends at the sample's last byte
         {std::string(4090, 'a') + "%PDF-1.4", u"N/A", u"4098 bytes"},
         {"\033E\033&l1Hone\ftwo\f", u"PCL", u"2 page(s)"},
         // The escape character need not stand before the command.
-        {"&l one\f\033", u"PCL", u"1 page(s)"},
-        {"&l1H one\f two\f", u"N/A", u"14 bytes"},
+        {"&l one\f\033", u"PCL", u"1 page(s)"}, {"&l1H one\f two\f", u"N/A", u"14 bytes"},
         {"\033E one\f", u"N/A", u"7 bytes"},
         {"%PDF-1.4 \033&l", u"PDF", u"12 bytes"},  // PDF is tested first
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Data.substr(0, 40));
         Receive(c.Data, "Pjohn\nZcompressFlux\n");

@@ -22,45 +22,30 @@ int32_t Pages(std::string_view data) {
 
 // Form feeds are pages, except inside binary data a command announces, HP-GL/2 and escape sequences.
 TEST(PclScannerTest, PagesAreTheFormFeedsOfText) {
+    // clang-format off
     const struct {
         std::string Data;
         int32_t Pages;
     } cases[] = {
         {"\033Epage one\fpage two\fpage three\f", 3},
-        // Raster rows: exactly the announced count is skipped, the form feed after it counts.
-        {"\033*b3W\f\f\f\f", 1},
-        {"\033*b3V\f\f\f", 0},
-        {"\033*r1A\033*b2m4W\f\f\f\f\f\033*rB\f", 2},  // combined parameters
-        // Font headers and character data.
-        {"\033(s5W\f\f\f\f\f\f", 1},
-        {"\033)s2W\f\f", 0},
-        // Pattern, symbol set and palette data.
-        {"\033*c2W\f\f\033*s1W\f\033*v1W\f", 0},
-        // Leading white space and a plus sign are part of a count.
+        // Raster rows, font headers, character, pattern, symbol set and palette data: exactly the announced
+        // count is skipped; a leading blank and a plus sign belong to the count.
+        {"\033*b3W\f\f\f\f", 1}, {"\033*b3V\f\f\f", 0}, {"\033*r1A\033*b2m4W\f\f\f\f\f\033*rB\f", 2},
+        {"\033(s5W\f\f\f\f\f\f", 1}, {"\033)s2W\f\f", 0}, {"\033*c2W\f\f\033*s1W\f\033*v1W\f", 0},
         {"\033*b +2W\f\f\f", 1},
-        // Other commands ending in W, and a raster count ended by a lower-case w, announce nothing to skip.
-        {"\033&p2W\f\f", 2},
-        {"\033*b2w0W\f\f", 2},
-        {"\033*bW\f", 1},  // no digits: nothing to skip
-        {"one\f\033%1BIN;PU\f;PD100,100\f;\033%0Atwo\f", 2},
-        // A lower-case letter ends an HP-GL/2 escape parameter without leaving the mode.
-        {"\033%1B\033%1a\f\033%0A\f", 1},
-        // The universal exit (ESC % -12345 X) ends a sequence without entering HP-GL/2.
+        // Other commands ending in W, a count ended by a lower-case w or without digits skip nothing.
+        {"\033&p2W\f\f", 2}, {"\033*b2w0W\f\f", 2}, {"\033*bW\f", 1},
+        // HP-GL/2 (a lower-case letter ends its parameter without leaving it); the universal exit does not
+        // enter it.
+        {"one\f\033%1BIN;PU\f;PD100,100\f;\033%0Atwo\f", 2}, {"\033%1B\033%1a\f\033%0A\f", 1},
         {"\033%-12345X@PJL ENTER LANGUAGE=PCL\n\033Epage\f", 1},
-        // Two-character sequences end at their capital: the form feed after ESC E is a page.
-        {"\033E\f", 1},
-        // ESC 9 is not one of them: the form feed after it is taken as its group character.
-        {"\0339\f", 0},
-        // Three-character sequences end at a capital group character.
-        {"\033=\f", 0},
-        {"\033(B\f", 1},
-        // A sequence with parameters ends at its capital terminator only.
-        {"\033&l0o\f\f2A\f", 1},
-        // Only the first 254 characters form a count: here all zeros, so nothing is skipped.
-        {"\033*b" + std::string(300, '0') + "5W\f", 1},
-        // A count beyond the 32-bit range passes over everything after it.
-        {"\033*b99999999999999W\f\f", 0},
+        // Two-character sequences end at their capital (ESC 9 is not one: the form feed is its group
+        // character), three-character ones at a capital group character, others at their capital terminator.
+        {"\033E\f", 1}, {"\0339\f", 0}, {"\033=\f", 0}, {"\033(B\f", 1}, {"\033&l0o\f\f2A\f", 1},
+        // Only the first 254 characters form a count; one beyond 32 bits passes over everything after it.
+        {"\033*b" + std::string(300, '0') + "5W\f", 1}, {"\033*b99999999999999W\f\f", 0},
     };
+    // clang-format on
     for (const auto& c : cases)
         EXPECT_EQ(Pages(c.Data), c.Pages) << c.Data.substr(0, 40);
 }

@@ -143,15 +143,15 @@ TEST(LanguageTest, LangValueSelectsTheThreadLanguage) {
     TempFolder folder;
     const std::string registry = folder.File("registry");
     test::SetEnvironment("VELMORA_REGISTRY", registry);
+    // clang-format off
     struct Case {
         const char* Content;
         Language Expected;
     } cases[] = {
-        {nullptr, Language::English},
-        {"Lang=fr\n", Language::French},
-        {"Other=1\nLang=Ja\r\n", Language::Japanese},
-        {"Lang=DE\n", Language::English},
+        {nullptr, Language::English}, {"Lang=fr\n", Language::French},
+        {"Other=1\nLang=Ja\r\n", Language::Japanese}, {"Lang=DE\n", Language::English},
     };
+    // clang-format on
     for (const Case& c : cases) {
         if (c.Content)
             WriteFile(registry, c.Content);

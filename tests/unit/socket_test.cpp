@@ -81,12 +81,12 @@ TEST(SocketTest, ResolvesAndWritesIpv4Addresses) {
         uint16_t Port;
         const char* Text;  // null: not resolvable
     };
+    // clang-format off
     const Case cases[] = {
-        {"127.0.0.1", 515, "127.0.0.1"},
-        {"10.200.3.4", 65535, "10.200.3.4"},
-        {"localhost", 1, "127.0.0.1"},
+        {"127.0.0.1", 515, "127.0.0.1"}, {"10.200.3.4", 65535, "10.200.3.4"}, {"localhost", 1, "127.0.0.1"},
         {"no-such-host.invalid", 515, nullptr},
     };
+    // clang-format on
     for (const Case& item : cases) {
         platform::CIpv4SocketAddress address;
         const bool resolved = platform::ResolveIpv4(item.Host, item.Port, &address);
