@@ -45,13 +45,11 @@ TEST(FileDescriptorTest, ClosesWhatItOwnsOnceAndMovesHandItOver) {
     { const CFileDescriptor owner(pipe.WriteEnd.Release()); }
     EXPECT_FALSE(pipe.WriteEnd.IsValid());
     EXPECT_EQ(StateOfWriteEnd(pipe.ReadEnd), WriteEnd::Closed);
-
     // Released: it stays open for the new owner.
     Pipe released;
     const int raw = released.WriteEnd.Release();
     EXPECT_EQ(StateOfWriteEnd(released.ReadEnd), WriteEnd::Open);
     EXPECT_EQ(close(raw), 0);
-
     // Moved, then closed by taking another descriptor; onto itself nothing changes; closing twice is fine.
     Pipe first;
     Pipe second;
@@ -86,7 +84,6 @@ TEST(FileDescriptorTest, ReadsWholeFilesAndPipes) {
         std::string read = "left over";
         EXPECT_TRUE(platform::ReadWholeFile(path, &read)) << size;
         EXPECT_TRUE(read == content) << size;
-
         // A pipe ends when its write end closes; what was there before is kept.
         Pipe pipe;
         ASSERT_EQ(write(pipe.WriteEnd.Get(), content.data(), std::min<std::size_t>(size, 4097)),

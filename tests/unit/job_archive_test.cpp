@@ -99,7 +99,6 @@ TEST(JobArchiveWriteTest, BytesOfSmallLists) {
     const CJobArchiveContent none = ReadJobArchive(std::string("\0\0", 2));
     EXPECT_TRUE(none.Jobs.empty());
     EXPECT_FALSE(none.Damaged);
-
     // Every field distinct, so that SourceHost and ControlFile, archived against their declaration order,
     // cannot pass for each other; the second record names the class by its index, 0x8001.
     Bytes expected;
@@ -210,7 +209,6 @@ TEST(JobArchiveReadTest, TruncatedFileKeepsCompleteRecords) {
             WriteJobArchive({jobs.begin(), jobs.begin() + static_cast<std::ptrdiff_t>(k)}).size());
     }
     CheckEveryCut(bytes, recordEnds);
-
     // The 32-bit count and the seven-byte length forms, kept short so that every cut stays cheap.
     Bytes longForms;
     longForms.U16(0xFFFF).U32(3).Class().Body(u'a');

@@ -44,7 +44,6 @@ TEST(JobJournalTest, ReadingKeepsTheLatestWholeEntryOfEachJob) {
     std::string changed = head + last;
     changed[head.size() + 30] ^= 1;
     EXPECT_EQ(Names(ReadJournal(changed)), std::vector<std::u16string>{u"one+"});
-
     // Data recorded with a job stay with it through its preparation; a changed byte among them is damage.
     CSpoolFile four = Job(u"four");
     const std::string withData = WriteJournalEntry(JOURNAL_RECEIVED_DATA, four, 0, "data!");

@@ -34,7 +34,6 @@ class JobListFileTest : public test::AppFixture {
         job->SetState(state);
         Append(job);
     }
-
     // The jobs a second application object reads from the same base folder, as the next run would.
     std::vector<SpoolFilePtr> Loaded() {
         CVelmoraVirtualPrinterApp next;
@@ -100,7 +99,6 @@ TEST_F(JobListFileTest, EveryChangeReachesTheDiskSoonAfter) {
         Append(Format(u"job %d", i), STATE_READY);
     const auto job = app_->Jobs.JobList[7];
     app_->Jobs.ApplyJobAction(JOB_HOLD, job->Id(), false);
-
     // A state change is a change too.
     EXPECT_TRUE(test::WaitUntil(
         [&] {

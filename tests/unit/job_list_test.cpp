@@ -57,12 +57,10 @@ TEST_F(JobListTest, ActionsSetStatesTextsAndNotifications) {
         EXPECT_EQ(posts_, step.Posts) << step.Action;
         EXPECT_TRUE(app_->SpoolerEvent.IsSet()) << step.Action;
     }
-
     // The service has no window to notify.
     app_->SetServiceMode(true);
     app_->Jobs.ApplyJobAction(JOB_SAVED, job->Id(), false);
     EXPECT_EQ(posts_, 2);
-
     // Texts come in the language of the thread that changes the state.
     SetThreadLanguage(Language::French);
     app_->Jobs.ApplyJobAction(JOB_HOLD, job->Id(), false);
@@ -99,7 +97,6 @@ TEST_F(JobListTest, DeleteRemovesTheFileAndTheRecordKeepingOrder) {
     ASSERT_EQ(Count(), 2u);
     EXPECT_EQ(app_->Jobs.JobList[0], first);
     EXPECT_EQ(app_->Jobs.JobList[1], third);
-
     // A data file removed by hand is no obstacle.
     platform::RemoveFile(first->LocalFileName);
     app_->Jobs.ApplyJobAction(JOB_DELETE, first->Id(), false);
@@ -122,7 +119,6 @@ TEST_F(JobListTest, AnUndeletableFileKeepsTheJobHeldWithALogLineAndAMessage) {
     ASSERT_EQ(messages_.size(), 1u);
     EXPECT_EQ(messages_[0], expected);
     EXPECT_EQ(LogMessages().back(), platform::UnicodeToAnsi(expected));
-
     // The service only logs.
     app_->SetServiceMode(true);
     app_->Jobs.ApplyJobAction(JOB_DELETE, job->Id(), false);

@@ -32,7 +32,6 @@ class LogWriterTest : public ::testing::Test {
         logs_ = folder_.File("Logs") + TempFolder::SEPARATOR;
     }
     void TearDown() override { test::UnsetEnvironment("VELMORA_BASE_FOLDER"); }
-
     // The message part of each line: what follows the date and time stamp.
     std::vector<std::string> Messages() {
         const std::string path = logs_ + TodaysLogName();
@@ -40,7 +39,6 @@ class LogWriterTest : public ::testing::Test {
         EXPECT_TRUE(content.empty() || content.ends_with("\r\n")) << "the file must end with a complete line";
         return test::LogFileMessages(path);
     }
-
     // Today's log file as a run of the same weekday last week left it; returns the name it is set aside
     // under ("Saved_" and that date).
     std::string WriteLastWeeksLog(const std::string& content) {
@@ -65,7 +63,6 @@ TEST_F(LogWriterTest, LinesAreStampedConvertedAndStripped) {
     app_.WriteLog(u"0\tdropped before the log file is chosen");
     ASSERT_TRUE(app_.SetUpWorkingFolders());
     EXPECT_EQ(app_.Log.FilePath(), U16(logs_ + TodaysLogName()));
-
     // Each line is a 20-byte stamp, the message and CR LF; some messages keep line breaks of their own.
     const std::pair<std::u16string, std::string> lines[] = {
         {u"x\r\n", "x\r\n"},
@@ -111,7 +108,6 @@ TEST_F(LogWriterTest, ALogHeldByAnotherProgramLosesTheLineUnlessItIsFreedAtOnce)
     }
     app_.WriteLog(u"after");
     EXPECT_EQ(Messages(), (std::vector<std::string>{"before", "after"}));
-
     // Held only for a moment, as another process holds it for one line: the line waits for it.
     {
         test::ChildProcess holder(test::ToolPath("hold_file"), {logs_ + TodaysLogName(), "30"});
@@ -147,7 +143,6 @@ TEST_F(LogWriterTest, AFileOfAnEarlierDateIsSetAsideOnce) {
     EXPECT_FALSE(platform::FileExists(U16(current)));
     app_.WriteLog(u"new week");
     EXPECT_EQ(Messages(), std::vector<std::string>{"new week"});
-
     // A second start on the same day appends.
     CVelmoraVirtualPrinterApp again;
     ASSERT_TRUE(again.SetUpWorkingFolders());

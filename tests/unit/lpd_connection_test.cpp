@@ -53,7 +53,6 @@ class LpdConnectionTest : public ::testing::Test {
             bytes.remove_prefix(static_cast<std::size_t>(sent));
         }
     }
-
     // What the client receives, up to count bytes; fewer when nothing more comes.
     std::string ClientReceives(std::size_t count) {
         std::string received;
@@ -102,13 +101,11 @@ TEST_F(LpdConnectionTest, LineReceptionEndsAtTheLineFeedAndItsTokensAtTheirDelim
     EXPECT_FALSE(HasMoreBytes(Connection()));
     EXPECT_EQ(NextByte(Connection()), 0);
     EXPECT_EQ(connection_->Position, 5);
-
     // "CD" went with the previous reception.
     ClientSends("EF\n");
     ASSERT_EQ(ReceiveBytes(Connection(), -1), 0);
     EXPECT_EQ(Held(), "EF\n");
     EXPECT_EQ(connection_->Position, 0);
-
     // Tokens are cut at their delimiter.
     ClientSends(
         "\x03"

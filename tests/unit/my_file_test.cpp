@@ -22,12 +22,8 @@ constexpr unsigned EXCLUSIVE_WRITE = platform::OPEN_READ_WRITE | platform::OPEN_
                                      platform::OPEN_NO_TRUNCATE | platform::SHARE_EXCLUSIVE;
 
 TEST(CMyFileTest, ClampsAttemptsAndWait) {
-    const CMyFile none(0, 0);
-    EXPECT_EQ(none.AttemptCount, 1);
-    EXPECT_EQ(none.WaitMsec, 10);
-    const CMyFile some(5, 250);
-    EXPECT_EQ(some.AttemptCount, 5);
-    EXPECT_EQ(some.WaitMsec, 250);
+    EXPECT_EQ(std::make_pair(CMyFile(0, 0).AttemptCount, CMyFile(0, 0).WaitMsec), std::make_pair(1, 10));
+    EXPECT_EQ(std::make_pair(CMyFile(5, 250).AttemptCount, CMyFile(5, 250).WaitMsec), std::make_pair(5, 250));
 }
 
 // Another process holds the file: opens and removals fail after their attempts with the system's
@@ -77,7 +73,6 @@ TEST(CMyFileTest, SameProcessSharingAndOtherFailures) {
     first.Close();
     EXPECT_TRUE(second.OpenWithRetry(path, platform::OPEN_WRITE | platform::OPEN_CREATE, &error));
     EXPECT_EQ(test::ReadFile(folder.File("Printer.cfg")), "");
-
     // A thousand one-second waits would hang the test if a missing folder were retried.
     EXPECT_FALSE(CMyFile(1000, 1000).OpenWithRetry(U16(folder.File("missing/x")), EXCLUSIVE_WRITE, &error));
     EXPECT_EQ(error.Kind, FileErrorKind::NotFound);

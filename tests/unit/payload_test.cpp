@@ -60,7 +60,6 @@ class PayloadTest : public test::AppFixture {
     }
 
     std::string SpoolPath(const std::string& name) const { return folder_.File("Spool/LP1/" + name); }
-
     // A received job as intake hands it over: defaults, its data file and its control file.
     void Receive(const std::string& data, const std::string& controlFile,
                  const std::string& name = "2026120510484177.tmp") {
@@ -70,7 +69,6 @@ class PayloadTest : public test::AppFixture {
         job_.LocalFileName = U16(SpoolPath(name));
         job_.ControlFile = FromBytes1252(controlFile);
     }
-
     // Runs the preparation and returns the log lines it wrote.
     std::vector<std::string> Prepare() {
         const std::size_t before = LogMessages().size();
@@ -141,14 +139,12 @@ TEST_F(PayloadTest, StreamThatCannotBeExpandedKeepsTheCompressedFile) {
         EXPECT_EQ(job_.FileSize, U16(std::to_string(stream.size()) + " bytes"));
         EXPECT_EQ(messages_, std::vector<std::u16string>(++shown, U16("0\t" + failure)));
     }
-
     // The service reports in the log only.
     app_->SetServiceMode(true);
     Receive("\xFF" + Letters(1200), "Z:compressFlux\n");
     EXPECT_EQ(Prepare().back(), "1\t" + failure);
     EXPECT_EQ(job_.FileType, u"COMPRESS");
     EXPECT_EQ(messages_.size(), shown);
-
     // A data file that is already gone cannot be opened: reported, and nothing more is known of it.
     app_->SetServiceMode(false);
     Receive("\xFF" + Letters(1200), "Z:compressFlux\n");
@@ -163,19 +159,16 @@ TEST_F(PayloadTest, InflateFileStopsAtTheFinalBlockAndReadsOnlyTheGivenLength) {
     const std::string stream = Deflate(data);
     const std::u16string input = U16(folder_.File("in"));
     const std::u16string output = U16(folder_.File("out"));
-
     // Whatever follows the final block is not looked at.
     WriteFile(folder_.File("in"), stream + "trailing bytes \033&l1H\xFF\xFF");
     WriteFile(folder_.File("out"), Letters(9000, 7));  // an older, longer file is replaced
     EXPECT_TRUE(InflateFile(input, static_cast<int64_t>(stream.size()) + 19, output));
     EXPECT_EQ(ReadFile(folder_.File("out")), data);
-
     // A length shorter than the stream leaves the stream unfinished.
     EXPECT_FALSE(InflateFile(input, static_cast<int64_t>(stream.size()) - 1, output));
     EXPECT_FALSE(platform::FileExists(output));
 
     EXPECT_FALSE(InflateFile(input, 10, U16(folder_.File("no/such/folder/out"))));
-
     // An empty payload is a valid stream too.
     WriteFile(folder_.File("in"), Deflate(""));
     EXPECT_TRUE(InflateFile(input, 2, output));
@@ -307,7 +300,6 @@ TEST_F(PayloadTest, DataIsTypedAndPdfRenamed) {
         EXPECT_TRUE(ReadFile(SpoolPath(name)) == c.Data);
         platform::RemoveFile(job_.LocalFileName);
     }
-
     // A data file that cannot be opened keeps the values it had.
     Receive("", "");
     ASSERT_FALSE(platform::RemoveFile(job_.LocalFileName));

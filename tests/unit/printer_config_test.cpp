@@ -256,7 +256,6 @@ TEST_F(PrinterConfigTest, LookupsRunCleanlyWhileTheListIsReplacedAndReloaded) {
     const PrinterRecords holding{held, Named(u"other")};
     const PrinterRecords releasing{Named(u"other"), Named(u"queue")};
     app_->PrinterList.Replace(holding);
-
     // The readers do a fixed amount of work and the writer keeps publishing until they are done, so the two
     // overlap however the threads are scheduled.
     std::atomic<int> finished{0};

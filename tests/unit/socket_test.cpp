@@ -49,7 +49,6 @@ TEST(SocketTest, OwnerClosesItsSocketOnceAndMovesHandItOver) {
     int otherThread = -1;
     std::thread([&] { otherThread = platform::LastSocketError(); }).join();
     EXPECT_EQ(otherThread, 0);
-
     // Released: the socket outlives the owner, until closed by hand.
     platform::SocketHandle raw = platform::SOCKET_INVALID;
     {
@@ -60,7 +59,6 @@ TEST(SocketTest, OwnerClosesItsSocketOnceAndMovesHandItOver) {
     EXPECT_EQ(ConnectTo(port), 0);
     platform::CloseSocket(raw);
     EXPECT_EQ(ConnectTo(port), platform::WSA_CONNECTION_REFUSED);
-
     // Moved, then closed by taking another socket; closing again closes nothing.
     CSocket first = Listener(&port);
     CSocket moved(std::move(first));
