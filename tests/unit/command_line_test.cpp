@@ -86,9 +86,9 @@ TEST(ExpandCommandTemplateTest, EveryMarkerIsReplacedByItsQuotedValueAndOtherTex
         {uR"("C:\Program Files\Reader\reader.exe" /t %1 %2)",
          uR"("C:\Program Files\Reader\reader.exe" /t "v1" "v2")"},
         // Markers need no white space around them; "%10" is %1 followed by 0.
-        {u"-f%1 %10", u"-f\"v1\" \"v1\"0"}, {u"%C%B", u"\"vC\"\"vB\""}, {u"lp -d office", u"lp -d office"}, {u"", u""},
+        {u"-f%1 %10", u"-f\"v1\" \"v1\"0"}, {u"%C%B", u"\"vC\"\"vB\""}, {u"lp -d office", u"lp -d office"},
         // Markers are case-sensitive, and % before any other character is plain text.
-        {u"%a %b %c %% %Z %0 %D 100% %", u"%a %b %c %% %Z %0 %D 100% %"}, {u"%%1", u"%\"v1\""},
+        {u"", u""}, {u"%a %b %c %% %Z %0 %D 100% %", u"%a %b %c %% %Z %0 %D 100% %"}, {u"%%1", u"%\"v1\""},
     };
     // clang-format on
     for (const auto& c : cases)

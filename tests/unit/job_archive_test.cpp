@@ -50,9 +50,7 @@ class Bytes {
     // and each field can be told apart after reading.
     Bytes& Body(char16_t letter, uint32_t state = 0) {
         Wide(std::u16string{letter, u'0'}).U32(state);
-        for (char16_t n = u'1'; n <= u'9'; ++n)
-            Wide(std::u16string{letter, n});
-        for (char16_t n = u'a'; n <= u'd'; ++n)
+        for (char16_t n : std::u16string(u"123456789abcd"))
             Wide(std::u16string{letter, n});
         return *this;
     }
@@ -64,14 +62,9 @@ class Bytes {
 };
 
 std::string Hex(std::string_view bytes) {
-    static const char digits[] = "0123456789ABCDEF";
     std::string text;
-    for (char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        text += digits[b >> 4];
-        text += digits[b & 0xF];
-        text += ' ';
-    }
+    for (const unsigned char b : bytes)
+        text += {"0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 0xF], ' '};
     return text;
 }
 
@@ -116,18 +109,17 @@ TEST(JobArchiveWriteTest, BytesOfSmallLists) {
 }
 
 TEST(JobArchiveWriteTest, StringLengthFormsAreWrittenAndReadBack) {
-    struct Case {
+    // clang-format off
+    const struct {
         std::size_t Units;
         std::string LengthBytes;
-    };
-    const Case cases[] = {
-        {254, "\xFE"},
-        {255, std::string("\xFF\xFF\x00", 3)},
-        {0xFFFD, "\xFF\xFD\xFF"},
+    } cases[] = {
+        {254, "\xFE"}, {255, std::string("\xFF\xFF\x00", 3)}, {0xFFFD, "\xFF\xFD\xFF"},
         {0xFFFE, std::string("\xFF\xFF\xFF\xFE\xFF\x00\x00", 7)},
         {70000, std::string("\xFF\xFF\xFF\x70\x11\x01\x00", 7)},
     };
-    for (const Case& c : cases) {
+    // clang-format on
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.Units);
         auto job = std::make_shared<CSpoolFile>();
         job->DocumentName.assign(c.Units, u'\x3042');  // あ: 42 30 in the file
@@ -148,34 +140,21 @@ TEST(JobArchiveWriteTest, StringLengthFormsAreWrittenAndReadBack) {
 }
 
 TEST(JobArchiveRoundTripTest, CountForms) {
-    struct Case {
-        std::size_t Count;
-        std::string CountBytes;
-    };
-    const Case cases[] = {
-        {0xFFFE, "\xFE\xFF"},
-        {0xFFFF, std::string("\xFF\xFF\xFF\xFF\x00\x00", 6)},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.Count);
-        std::vector<SpoolFilePtr> jobs;
-        jobs.reserve(c.Count);
-        for (std::size_t i = 0; i < c.Count; ++i) {
-            auto job = std::make_shared<CSpoolFile>();
-            job->LocalFileName = u"/spool/" + std::u16string(1, static_cast<char16_t>(0x100 + i % 0xD000));
-            job->State = static_cast<int32_t>(i);
-            jobs.push_back(std::move(job));
+    for (const std::size_t count : {0xFFFEu, 0xFFFFu}) {
+        std::vector<SpoolFilePtr> jobs(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            jobs[i] = std::make_shared<CSpoolFile>();
+            jobs[i]->State = static_cast<int32_t>(i);
         }
         const std::string bytes = WriteJobArchive(jobs);
-        EXPECT_EQ(Hex(bytes.substr(0, c.CountBytes.size())), Hex(c.CountBytes));
+        EXPECT_EQ(Hex(bytes.substr(0, 6)), count == 0xFFFE ? "FE FF FF FF 01 00 " : "FF FF FF FF 00 00 ");
         const CJobArchiveContent content = ReadJobArchive(bytes);
         EXPECT_FALSE(content.Damaged);
-        ASSERT_EQ(content.Jobs.size(), c.Count);
+        ASSERT_EQ(content.Jobs.size(), count);
         std::size_t same = 0;
-        while (same < c.Count && content.Jobs[same]->State == static_cast<int32_t>(same) &&
-               content.Jobs[same]->LocalFileName == jobs[same]->LocalFileName)
+        while (same < count && content.Jobs[same]->State == static_cast<int32_t>(same))
             ++same;
-        EXPECT_EQ(same, c.Count) << "the first record that differs";
+        EXPECT_EQ(same, count) << "the first record that differs";
     }
 }
 
