@@ -88,6 +88,7 @@ TEST_F(LpdConnectionTest, AcceptedConnectionKnowsItsPeer) {
     EXPECT_EQ((peer.Bytes[2] << 8) | peer.Bytes[3], platform::LocalPort(client_));
 }
 
+// Whole sessions (lpd_session_test) cover commands and their tokens; here the edges of the buffer.
 TEST_F(LpdConnectionTest, LineReceptionEndsAtTheLineFeedAndItsTokensAtTheirDelimiters) {
     ClientSends("AB\nCD");
     ASSERT_EQ(ReceiveBytes(Connection(), -1), 0);
@@ -101,20 +102,6 @@ TEST_F(LpdConnectionTest, LineReceptionEndsAtTheLineFeedAndItsTokensAtTheirDelim
     EXPECT_FALSE(HasMoreBytes(Connection()));
     EXPECT_EQ(NextByte(Connection()), 0);
     EXPECT_EQ(connection_->Position, 5);
-    // "CD" went with the previous reception.
-    ClientSends("EF\n");
-    ASSERT_EQ(ReceiveBytes(Connection(), -1), 0);
-    EXPECT_EQ(Held(), "EF\n");
-    EXPECT_EQ(connection_->Position, 0);
-    // Tokens are cut at their delimiter.
-    ClientSends(
-        "\x03"
-        "123 dfA001host\n");
-    ASSERT_EQ(ReceiveBytes(Connection(), -1), 0);
-    EXPECT_EQ(NextByte(Connection()), 3);
-    EXPECT_EQ(ReadToken(Connection(), ' '), "123");
-    EXPECT_EQ(ReadToken(Connection(), '\n'), "dfA001host");
-    EXPECT_FALSE(HasMoreBytes(Connection()));
     // Trailing spaces go, leading ones stay.
     for (const auto& [line, token] : {std::pair{"abc  \n", "abc"}, {"  lead \n", "  lead"}, {"   \n", ""}}) {
         ClientSends(line);

@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "support/test_util.h"
 
@@ -21,6 +19,7 @@ using test::U16;
 constexpr unsigned EXCLUSIVE_WRITE = platform::OPEN_READ_WRITE | platform::OPEN_CREATE |
                                      platform::OPEN_NO_TRUNCATE | platform::SHARE_EXCLUSIVE;
 
+// ReadLine and RenameFileWithRetry are pinned through their only callers: printer_config_test, payload_test.
 TEST(CMyFileTest, ClampsAttemptsAndWait) {
     EXPECT_EQ(std::make_pair(CMyFile(0, 0).AttemptCount, CMyFile(0, 0).WaitMsec), std::make_pair(1, 10));
     EXPECT_EQ(std::make_pair(CMyFile(5, 250).AttemptCount, CMyFile(5, 250).WaitMsec), std::make_pair(5, 250));
@@ -77,56 +76,6 @@ TEST(CMyFileTest, SameProcessSharingAndOtherFailures) {
     EXPECT_FALSE(CMyFile(1000, 1000).OpenWithRetry(U16(folder.File("missing/x")), EXCLUSIVE_WRITE, &error));
     EXPECT_EQ(error.Kind, FileErrorKind::NotFound);
     EXPECT_FALSE(error.Description().empty());
-}
-
-TEST(CMyFileTest, ReadLineEndsLinesAtLineFeeds) {
-    using Lines = std::vector<std::pair<long, std::string>>;
-    const struct {
-        std::string Content;
-        long Capacity;
-        Lines Expected;
-    } cases[] = {
-        // CR LF: the CR becomes the terminator and the position moves past the LF.
-        {"AB\r\nCD", 100, {{4, "AB"}, {2, "CD"}}},
-        // A bare LF is kept, and so is what was read after it, but the next read starts after the LF.
-        {"AB\nCD\r\n", 100, {{3, "AB\nCD\r\n"}, {4, "CD"}}},
-        // A line longer than the buffer is returned in pieces.
-        {"ABCDEF\r\n", 4, {{4, "ABCD"}, {4, "EF"}}},
-        {"", 10, {}},
-    };
-    TempFolder folder;
-    for (const auto& c : cases) {
-        test::WriteFile(folder.File("f"), c.Content);
-        CMyFile file(1, 10);
-        ASSERT_TRUE(file.OpenWithRetry(U16(folder.File("f")), platform::OPEN_READ, nullptr));
-        Lines lines;
-        std::vector<char> buffer(static_cast<std::size_t>(c.Capacity) + 1);
-        for (long n = 1; n != 0;) {
-            std::fill(buffer.begin(), buffer.end(), 0);
-            if ((n = file.ReadLine(buffer.data(), c.Capacity)) != 0)
-                lines.emplace_back(n, std::string(buffer.data()));
-        }
-        EXPECT_EQ(lines, c.Expected) << c.Content;
-    }
-}
-
-TEST(CMyFileTest, RenameFileWithRetryNeverReplaces) {
-    TempFolder folder;
-    const std::u16string from = U16(folder.File("a.tmp"));
-    const std::u16string to = U16(folder.File("a.pdf"));
-    std::u16string error;
-    // Unlike removal, a missing file is a failure, with its description.
-    EXPECT_FALSE(RenameFileWithRetry(from, to, 2, 10, &error, 1024));
-    EXPECT_FALSE(error.empty());
-
-    test::WriteFile(folder.File("a.tmp"), "new");
-    test::WriteFile(folder.File("a.pdf"), "existing");
-    EXPECT_FALSE(RenameFileWithRetry(from, to, 1, 10, &error, 1024));
-    EXPECT_EQ(test::ReadFile(folder.File("a.pdf")), "existing");
-    platform::RemoveFile(to);
-    EXPECT_TRUE(RenameFileWithRetry(from, to, 1, 10, &error, 1024));
-    EXPECT_EQ(test::ReadFile(folder.File("a.pdf")), "new");
-    EXPECT_FALSE(platform::FileExists(from));
 }
 
 }  // namespace
