@@ -96,7 +96,8 @@ TEST_F(PrinterConfigTest, EveryFieldIsSavedWithASpaceForAnEmptyOneAndLoadedBack)
 
 TEST_F(PrinterConfigTest, LinesAreReadWithDefaultsForWhatIsMissing) {
     const std::string command = ToBytes1252(DEFAULT_PROGRAM_COMMAND);
-    const std::string tail = "||0|||192.168.1.250|PASS||";  // the defaults after the command
+    const std::string rest = "|||192.168.1.250|PASS||",
+                      tail = "||0" + rest;  // the defaults after the command
     const struct {
         std::string File;
         std::vector<std::string> Records;
@@ -107,11 +108,9 @@ TEST_F(PrinterConfigTest, LinesAreReadWithDefaultsForWhatIsMissing) {
          {"long|2|c|p|1|s|l|1.2.3.4|q|in|out", "runs|1|c" + tail}},
         // Numbers are read like the runtime's decimal conversion.
         {"a;abc;c;p;xyz\r\nb; 12x;c;p; +1z\r\nc;-1;c;p;-1\r\n",
-         {"a|0|c|p|0|||192.168.1.250|PASS||", "b|12|c|p|1|||192.168.1.250|PASS||",
-          "c|-1|c|p|-1|||192.168.1.250|PASS||"}},
+         {"a|0|c|p|0" + rest, "b|12|c|p|1" + rest, "c|-1|c|p|-1" + rest}},
         // A value of exactly one space is empty, except for the name; other white space is kept.
-        {" ;0; ;x;0;y; ;z; ; ; \r\nn;0;  ;\t\r\n",
-         {" |0||x|0|y||z|||", "n|0|  |\t|0|||192.168.1.250|PASS||"}},
+        {" ;0; ;x;0;y; ;z; ; ; \r\nn;0;  ;\t\r\n", {" |0||x|0|y||z|||", "n|0|  |\t|0" + rest}},
         // Empty lines, bare line feeds and a last line without its end.
         {"\r\nA;1\n\n\r\nB;2\r\n;;;\n\nC;0;c\nD",
          {"A|1|" + command + tail, "B|2|" + command + tail, "C|0|c" + tail, "D|0|" + command + tail}},
@@ -129,18 +128,6 @@ TEST_F(PrinterConfigTest, LinesAreReadWithDefaultsForWhatIsMissing) {
         // Written back, every line ends with CR LF and reads the same.
         EXPECT_EQ(Show(SaveAndReload(records)), c.Records);
     }
-}
-
-TEST_F(PrinterConfigTest, LoadingAppendsToTheList) {
-    WriteFile(path_, "file;1\r\n");
-    app_->PrinterList.Replace({Named(u"kept")});
-    app_->LoadPrinterConfig();
-    app_->LoadPrinterConfig();
-    const PrinterRecords records = Records();
-    ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(records[0].Name, u"kept");
-    EXPECT_EQ(records[1].Name, u"file");
-    EXPECT_EQ(records[2].Name, u"file");
 }
 
 TEST_F(PrinterConfigTest, LookupFindsTheFirstExactNameAndHoldsOnlyForOne) {
@@ -177,18 +164,22 @@ TEST_F(PrinterConfigTest, TextIsStoredInCodePage1252AndOtherCharactersDoNotSpoil
     EXPECT_EQ(Show(loaded[2]), Show(Named(u"after")));
 }
 
-TEST_F(PrinterConfigTest, MissingFileGivesNoPrintersAndAMessageOnlyOnTheDesktop) {
+TEST_F(PrinterConfigTest, LoadingAppendsToTheListAndAMissingFileIsShownOnlyOnTheDesktop) {
     app_->PrinterList.Replace({Named(u"kept")});
     app_->LoadPrinterConfig();
-    EXPECT_EQ(Records().size(), 1u);
     ASSERT_EQ(messages_.size(), 1u);
     EXPECT_EQ(LogMessages().back(), "0\tPrinter.cfg: " + platform::UnicodeToAnsi(messages_[0]));
-
     app_->SetServiceMode(true);
     app_->LoadPrinterConfig();
-    EXPECT_EQ(Records().size(), 1u);
     EXPECT_EQ(messages_.size(), 1u);
     EXPECT_EQ(LogMessages().back().rfind("1\tPrinter.cfg: ", 0), 0u);
+    WriteFile(path_, "file;1\r\n");
+    app_->LoadPrinterConfig();
+    app_->LoadPrinterConfig();
+    std::u16string names;
+    for (const CPrinterSetting& record : Records())
+        names += record.Name + u" ";
+    EXPECT_EQ(names, u"kept file file ");
 }
 
 TEST_F(PrinterConfigTest, AFileHeldByAnotherProcessIsLeftAsItWas) {
@@ -245,8 +236,6 @@ TEST_F(PrinterConfigTest, FailedSavesLeaveTheOldFileAndTheListAsTheyWere) {
     EXPECT_FALSE(app_->PrinterConfig.SavePrinterConfig(app_->PrinterList));
     EXPECT_EQ(messages_.size(), 2u);
     EXPECT_EQ(app_->PrinterList.Snapshot(), before);
-    ASSERT_EQ(Records().size(), edited.size());
-    EXPECT_EQ(Records()[19].Name, u"editedt");
 }
 
 TEST_F(PrinterConfigTest, LookupsRunCleanlyWhileTheListIsReplacedAndReloaded) {
