@@ -295,7 +295,6 @@ TEST(JobArchiveReadTest, EightBitStringsAreConvertedAndWrittenBackAsUtf16) {
     EXPECT_EQ(job.DateInserted, u"ok");
     EXPECT_EQ(job.FileType, u"wide");
     EXPECT_EQ(job.ControlFile, u"E");
-
     const std::string rewritten = WriteJobArchive(content.Jobs);
     EXPECT_EQ(Hex(rewritten.substr(18, 4)), "FF FE FF 03 ");
     EXPECT_EQ(Hex(rewritten.substr(32, 6)), utf8 ? "FF FE FF 02 E5 65 " : "FF FE FF 06 E6 00 ");

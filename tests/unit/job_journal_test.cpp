@@ -80,7 +80,6 @@ TEST(JobJournalTest, ConcurrentRecordsAllArriveAndAFoldKeepsOnlyUnlistedJobs) {
     for (std::thread& session : sessions)
         session.join();
     EXPECT_EQ(ReadJournal(ReadFile(folder.File("spool.journal"))).size(), 64u);
-
     std::vector<JobId> listed;
     for (int i = 1; i < 64; ++i) {
         journal.MarkListed(jobs[i].Id());

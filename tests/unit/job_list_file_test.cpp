@@ -23,7 +23,6 @@ using test::U16;
 class JobListFileTest : public test::AppFixture {
   protected:
     std::string ListPath() const { return platform::UnicodeToAnsi(app_->Jobs.ListPath()); }
-
     void Append(const SpoolFilePtr& job) {
         std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
         app_->Jobs.AppendJob(job);
@@ -54,7 +53,6 @@ TEST_F(JobListFileTest, JobsSurviveARestartAndADamagedFileKeepsTheRecordsBeforeT
     EXPECT_EQ(loaded[0]->StateText, u"Printing");  // not taken by the spooler after a restart
     EXPECT_EQ(loaded[1]->DocumentName, u"\u65e5\u672c\u8a9e");
     EXPECT_TRUE(messages_.empty());
-
     std::string bytes = ReadFile(ListPath());
     bytes.resize(bytes.size() - 10);
     test::WriteFile(ListPath(), bytes);
@@ -82,7 +80,6 @@ TEST_F(JobListFileTest, AListHeldByAnotherProgramIsReported) {
         app_->Jobs.SaveJobList();
         ASSERT_EQ(messages_.size(), 1u);
         EXPECT_NE(messages_[0].find(test::SharingViolationText()), std::u16string::npos);
-
         CVelmoraVirtualPrinterApp next;
         next.InstallUserInterface(&ui_);
         next.Jobs.SetListPath(app_->Jobs.ListPath());
@@ -174,7 +171,6 @@ TEST_F(JobListFileTest, StartUpRecoversTheJournalsJobsAndHoldsUnnamedSpoolFiles)
     std::filesystem::remove(queue + "renamed.tmp");
     app_->Jobs.Clear();
     app_->Jobs.LoadJobList();
-
     ASSERT_EQ(app_->Jobs.JobList.size(), 5u);
     const CSpoolFile& recovered = *app_->Jobs.JobList[1];
     EXPECT_EQ(recovered.JobName, u"report");

@@ -30,7 +30,6 @@ class JobListTest : public test::AppFixture {
         app_->Jobs.AppendJob(job);
         return job;
     }
-
     std::size_t Count() {
         std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
         return app_->Jobs.JobList.size();
@@ -77,7 +76,6 @@ TEST_F(JobListTest, TransferChangesThePrinterAndNothingChangesAJobNoLongerListed
     app_->Jobs.ApplyJobAction(JOB_DELETE, gone->Id(), false);
     const SpoolFilePtr newer = AddJob("newer.tmp", STATE_HELD);
     EXPECT_NE(newer->Id(), gone->Id());
-
     app_->SpoolerEvent.Reset();
     app_->Jobs.ApplyJobAction(JOB_RELEASE, gone->Id(), false);
     EXPECT_EQ(newer->State, STATE_HELD);
@@ -109,7 +107,6 @@ TEST_F(JobListTest, AnUndeletableFileKeepsTheJobHeldWithALogLineAndAMessage) {
     const SpoolFilePtr job = AddJob("held.tmp");
     ChildProcess holder(ToolPath("hold_file"), {platform::UnicodeToAnsi(job->LocalFileName), "60000"});
     ASSERT_TRUE(holder.WaitForLine("held"));
-
     app_->Jobs.ApplyJobAction(JOB_DELETE, job->Id(), false);
     EXPECT_EQ(Count(), 1u);
     EXPECT_EQ(job->State, STATE_HELD);
@@ -132,7 +129,6 @@ TEST_F(JobListTest, WaitingDeletionGivesTheListUpBetweenAttempts) {
         ToolPath("hold_file"),
         std::vector<std::string>{platform::UnicodeToAnsi(job->LocalFileName), "60000"});
     ASSERT_TRUE(holder->WaitForLine("held"));
-
     std::atomic<bool> done{false};
     std::thread deletion([&] {
         app_->Jobs.ApplyJobAction(JOB_DELETE, job->Id(), true);
@@ -150,7 +146,6 @@ TEST_F(JobListTest, WaitingDeletionGivesTheListUpBetweenAttempts) {
         EXPECT_TRUE(heldUnderLock());
     EXPECT_FALSE(done);
     EXPECT_EQ(Count(), 1u);
-
     holder.reset();  // the other program lets go: the deletion completes
     deletion.join();
     EXPECT_EQ(Count(), 0u);

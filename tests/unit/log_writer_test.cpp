@@ -53,7 +53,6 @@ class LogWriterTest : public ::testing::Test {
         std::strftime(saved, sizeof saved, "Saved_%m_%d_%Y_", &then);
         return saved;
     }
-
     TempFolder folder_;
     std::string logs_;
     CVelmoraVirtualPrinterApp app_;
@@ -137,7 +136,6 @@ TEST_F(LogWriterTest, LinesOfConcurrentThreadsNeverInterleave) {
 TEST_F(LogWriterTest, AFileOfAnEarlierDateIsSetAsideOnce) {
     const std::string current = logs_ + TodaysLogName();
     const std::string saved = WriteLastWeeksLog("last week\r\n");
-
     ASSERT_TRUE(app_.SetUpWorkingFolders());
     EXPECT_EQ(ReadFile(logs_ + saved + TodaysLogName()), "last week\r\n");
     EXPECT_FALSE(platform::FileExists(U16(current)));
@@ -153,7 +151,6 @@ TEST_F(LogWriterTest, AFileOfAnEarlierDateIsSetAsideOnce) {
 TEST_F(LogWriterTest, AFileThatCannotBeSetAsideKeepsReceivingLines) {
     const std::string saved = WriteLastWeeksLog("");
     test::WriteFile(logs_ + saved + TodaysLogName(), "an earlier set-aside file");
-
     ASSERT_TRUE(app_.SetUpWorkingFolders());
     app_.WriteLog(u"kept");
     EXPECT_EQ(Messages(), std::vector<std::string>{"kept"});

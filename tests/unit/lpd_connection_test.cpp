@@ -31,7 +31,6 @@ class LpdConnectionTest : public ::testing::Test {
         client_ = platform::CreateTcpSocket();
         ASSERT_NE(client_, SOCKET_INVALID);
         ASSERT_EQ(platform::Connect(client_, address), 0);
-
         connection_ = CreateConnection();
         ASSERT_TRUE(connection_);
         connection_->Peer = std::make_unique<platform::CIpv4SocketAddress>();
@@ -39,13 +38,11 @@ class LpdConnectionTest : public ::testing::Test {
         ASSERT_TRUE(connection_->Socket);
         ASSERT_EQ(platform::SetNonBlocking(connection_->Socket.Get(), true), 0);
     }
-
     void TearDown() override {
         FreeConnection(connection_);
         platform::CloseSocket(client_);
         platform::CloseSocket(listener_);
     }
-
     void ClientSends(std::string_view bytes) {
         while (!bytes.empty()) {
             const long sent = platform::Send(client_, bytes.data(), bytes.size());
@@ -65,18 +62,14 @@ class LpdConnectionTest : public ::testing::Test {
         }
         return received;
     }
-
     void CloseClient() {
         platform::CloseSocket(client_);
         client_ = SOCKET_INVALID;
     }
-
     std::string Held() const {
         return std::string(connection_->Buffer.get(), static_cast<std::size_t>(connection_->Length));
     }
-
     LpdConnection* Connection() { return connection_.get(); }
-
     SocketHandle listener_ = SOCKET_INVALID;
     SocketHandle client_ = SOCKET_INVALID;
     std::unique_ptr<LpdConnection> connection_;
@@ -142,7 +135,6 @@ TEST_F(LpdConnectionTest, LongLineFromManySegmentsAndACountReception) {
 TEST_F(LpdConnectionTest, ZeroAndInvalidCountsLeaveTheSocketAlone) {
     ClientSends("X");
     ASSERT_TRUE(platform::WaitReadable(connection_->Socket.Get(), 5000));
-
     ASSERT_EQ(ReceiveBytes(Connection(), 0), 0);
     EXPECT_EQ(connection_->Length, 0);
     ASSERT_NE(connection_->Buffer, nullptr);
@@ -150,11 +142,9 @@ TEST_F(LpdConnectionTest, ZeroAndInvalidCountsLeaveTheSocketAlone) {
     EXPECT_FALSE(HasMoreBytes(Connection()));
     EXPECT_TRUE(IsReceptionComplete(Connection(), 0));
     EXPECT_FALSE(IsReceptionComplete(Connection(), -1));
-
     EXPECT_EQ(ReceiveBytes(Connection(), -2), -1);
     EXPECT_EQ(SocketErrorName(connection_->Error), u"ERROR_ALLOCATION");
     EXPECT_EQ(connection_->Buffer, nullptr);
-
     ASSERT_EQ(ReceiveBytes(Connection(), 1), 0);
     EXPECT_EQ(Held(), "X");
 }

@@ -58,7 +58,6 @@ class PayloadTest : public test::AppFixture {
         AppFixture::SetUp();
         ASSERT_FALSE(platform::CreateFolder(U16(folder_.File("Spool/LP1"))));
     }
-
     std::string SpoolPath(const std::string& name) const { return folder_.File("Spool/LP1/" + name); }
     // A received job as intake hands it over: defaults, its data file and its control file.
     void Receive(const std::string& data, const std::string& controlFile,
@@ -76,7 +75,6 @@ class PayloadTest : public test::AppFixture {
         const std::vector<std::string> all = LogMessages();
         return std::vector<std::string>(all.begin() + static_cast<long>(before), all.end());
     }
-
     CSpoolFile job_;
 };
 
@@ -167,7 +165,6 @@ TEST_F(PayloadTest, InflateFileStopsAtTheFinalBlockAndReadsOnlyTheGivenLength) {
     // A length shorter than the stream leaves the stream unfinished.
     EXPECT_FALSE(InflateFile(input, static_cast<int64_t>(stream.size()) - 1, output));
     EXPECT_FALSE(platform::FileExists(output));
-
     EXPECT_FALSE(InflateFile(input, 10, U16(folder_.File("no/such/folder/out"))));
     // An empty payload is a valid stream too.
     WriteFile(folder_.File("in"), Deflate(""));
@@ -182,7 +179,6 @@ TEST_F(PayloadTest, CompressedFileThatCannotBeRemovedIsLeftBesideTheExpandedOne)
     // Another reader still holds it: it can be read but not removed.
     platform::CNativeFile holder;
     ASSERT_FALSE(holder.Open(U16(path), platform::OPEN_READ | platform::SHARE_DENY_WRITE));
-
     const std::vector<std::string> log = Prepare();
     ASSERT_EQ(log.size(), 4u);
     const std::string failure =
@@ -229,7 +225,6 @@ TEST_F(PayloadTest, PdfThatCannotBeRenamedKeepsItsName) {
     const std::string path = SpoolPath("2026120510484177.tmp");
     WriteFile(SpoolPath("2026120510484177.pdf"), "an earlier job");
     Receive("%PDF-1.4\n", "");
-
     const std::vector<std::string> log = Prepare();
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(

@@ -88,7 +88,6 @@ TEST(PclScannerTest, CountPclPagesReadsTheWholeFileAcrossBlocks) {
     test::WriteFile(folder.File("job.pcl"),
                     "\033Eone\f\033*b70000W" + raster + "two\f" + std::string(70000, 'x') + "three\f");
     EXPECT_EQ(CountPclPages(test::U16(folder.File("job.pcl"))), 3);
-
     EXPECT_EQ(CountPclPages(test::U16(folder.File("missing.pcl"))), 0);
     EXPECT_EQ(CountPclPages(u""), -1);
 }

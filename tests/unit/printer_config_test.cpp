@@ -54,16 +54,13 @@ class PrinterConfigTest : public test::AppFixture {
         platform::RemoveFile(U16(path_));  // the start-up's empty one
         app_->PrinterConfig.SetPath(U16(path_));
     }
-
     PrinterRecords Records() const { return *app_->PrinterList.Snapshot(); }
-
     PrinterRecords LoadFrom(const std::string& content) {
         WriteFile(path_, content);
         app_->PrinterList.Clear();
         app_->LoadPrinterConfig();
         return Records();
     }
-
     PrinterRecords SaveAndReload(PrinterRecords records) {
         app_->PrinterList.Replace(std::move(records));
         app_->SavePrinterConfig();
@@ -71,7 +68,6 @@ class PrinterConfigTest : public test::AppFixture {
         app_->LoadPrinterConfig();
         return Records();
     }
-
     std::string path_;
 };
 
@@ -81,14 +77,12 @@ TEST_F(PrinterConfigTest, EveryFieldIsSavedWithASpaceForAnEmptyOneAndLoadedBack)
     empty.OutputMode = 7;  // not a route, but kept as it is
     empty.HoldJobs = -3;
     empty.ProgramCommand = empty.IPAddress = empty.QueueName = u"";
-
     const PrinterRecords records = {Named(u"new"), LoadFrom(full).at(0), empty};
     EXPECT_EQ(Show(SaveAndReload(records)), Show(records));
     EXPECT_EQ(ReadFile(path_), "new;0;" + ToBytes1252(DEFAULT_PROGRAM_COMMAND) +
                                    "; ;0; ; ;192.168.1.250;PASS; ; \r\n" + full +
                                    "empty;7; ; ;-3; ; ; ; ; ; \r\n");
     EXPECT_TRUE(messages_.empty());
-
     app_->PrinterList.Clear();
     app_->SavePrinterConfig();
     EXPECT_EQ(ReadFile(path_), "");
@@ -152,7 +146,6 @@ TEST_F(PrinterConfigTest, TextIsStoredInCodePage1252AndOtherCharactersDoNotSpoil
     japanese.InputBin = u"\u30c8\u30ec\u30a4";
     japanese.OutputBin = u"bin2";
     japanese.IPAddress = u"10.1.1.1";
-
     const PrinterRecords loaded = SaveAndReload({latin, japanese, Named(u"after")});
     EXPECT_EQ(ReadFile(path_).rfind("caf\xE9;0;", 0), 0u);
     EXPECT_NE(ReadFile(path_).find(";PASS;\x80; \r\n"), std::string::npos);
@@ -190,12 +183,10 @@ TEST_F(PrinterConfigTest, AFileHeldByAnotherProcessIsLeftAsItWas) {
     {
         ChildProcess holder(ToolPath("hold_file"), {path_, "60000"});
         ASSERT_TRUE(holder.WaitForLine("held"));
-
         app_->LoadPrinterConfig();
         EXPECT_TRUE(Records().empty());
         ASSERT_EQ(messages_.size(), 1u);
         EXPECT_NE(messages_[0].find(test::SharingViolationText()), std::u16string::npos);
-
         app_->PrinterList.Replace({Named(u"new")});
         app_->SavePrinterConfig();
         EXPECT_EQ(messages_.size(), 2u);
@@ -210,7 +201,6 @@ TEST_F(PrinterConfigTest, FailedSavesLeaveTheOldFileAndTheListAsTheyWere) {
     for (int i = 0; i < 20; ++i)
         edited.push_back(Named(u"edited" + std::u16string(1, static_cast<char16_t>(u'a' + i))));
     app_->PrinterList.Replace(edited);
-
     {
 #ifdef _WIN32
         GTEST_SKIP()
@@ -230,7 +220,6 @@ TEST_F(PrinterConfigTest, FailedSavesLeaveTheOldFileAndTheListAsTheyWere) {
     }
     EXPECT_EQ(messages_.size(), 1u);
     EXPECT_EQ(ReadFile(path_), original);
-
     const auto before = app_->PrinterList.Snapshot();
     app_->PrinterConfig.SetPath(U16(folder_.File("gone/Printer.cfg")));
     EXPECT_FALSE(app_->PrinterConfig.SavePrinterConfig(app_->PrinterList));

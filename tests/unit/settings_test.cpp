@@ -21,7 +21,6 @@ class SettingsTest : public ::testing::Test {
         path_ = folder_.File("QLSconf.ini");
         app_.ProfileFile.SetPath(U16(path_));
     }
-
     TempFolder folder_;
     std::string path_;
     CVelmoraVirtualPrinterApp app_;
@@ -99,7 +98,6 @@ TEST_F(SettingsTest, AllowedClientsIsKeptAsWrittenAndReadAgainByTheService) {
               std::string::npos);
     app_.ReloadSettings();
     EXPECT_EQ(app_.Settings.AllowedClientsChanges(), read);  // the same list: nothing to read again
-
     WriteFile(path_, "[Settings]\r\nAllowedClients=127.0.0.2\r\n");
     app_.ReloadSettings();
     EXPECT_EQ(app_.Settings.AllowedClients(), u"127.0.0.2");
@@ -129,7 +127,6 @@ TEST_F(SettingsTest, TheServiceReReadsOnlyItsKeysWithItsOwnDefaults) {
     EXPECT_EQ(app_.Settings.LogLevel, 1);
     EXPECT_EQ(app_.Settings.AutoStart, 0);  // start-up values stay
     EXPECT_EQ(app_.Settings.Stress, 1);
-
     CVelmoraVirtualPrinterApp withoutFile;
     withoutFile.Settings.AutoDelete = 5;
     withoutFile.ReloadSettings();

@@ -49,7 +49,6 @@ TEST(Utf8EncodeTest, SizeQueryTerminatorAndShortDestination) {
     char out[4] = {'#', '#', '#', '#'};
     EXPECT_EQ(Utf8Encode(out, 4, text, -1), 2);
     EXPECT_EQ(std::string(out, 4), std::string("A\0##", 4));
-
     EXPECT_EQ(Utf8Encode(out, 4, nullptr, 3), 0);
     EXPECT_EQ(Utf8Encode(out, -1, u"A", 1), -2);
     EXPECT_EQ(Utf8Encode(nullptr, 4, u"A", 1), -1);
