@@ -209,42 +209,33 @@ TEST(JobArchiveReadTest, TruncatedFileKeepsCompleteRecords) {
 }
 
 TEST(JobArchiveReadTest, FormatErrorsStopTheReading) {
-    struct Case {
-        const char* What;
-        Bytes File;
-        std::size_t Loaded;
-    };
-    std::vector<Case> cases;
-    cases.push_back({"foreign class name", Bytes().U16(1).Class(1, "CPrintFile").Body(u'a'), 0});
-    cases.push_back({"longer class name", Bytes().U16(1).Class(1, "CSpoolFileX").Body(u'a'), 0});
-    cases.push_back({"schema 2", Bytes().U16(1).Class(2).Body(u'a'), 0});
-    cases.push_back({"class name cut short", Bytes().U16(1).U16(0xFFFF).U16(1).U16(10).Raw("CSpool"), 0});
-    cases.push_back({"first record names a class not yet read", Bytes().U16(1).U16(0x8001).Body(u'a'), 0});
-    cases.push_back({"index 0", Bytes().U16(2).Class().Body(u'a').U16(0x8000).Body(u'b'), 1});
-    cases.push_back({"index of a record", Bytes().U16(2).Class().Body(u'a').U16(0x8002).Body(u'b'), 1});
-    cases.push_back({"back reference to a record", Bytes().U16(2).Class().Body(u'a').U16(0x0002), 1});
-    cases.push_back({"long index tag", Bytes().U16(2).Class().Body(u'a').U16(0x7FFF).U32(0x80000001), 1});
-    cases.push_back(
-        {"repeated class with another schema", Bytes().U16(2).Class().Body(u'a').Class(2).Body(u'b'), 1});
-    cases.push_back(
-        {"fewer entries than counted", Bytes().U16(3).Class().Body(u'a').U16(0x8001).Body(u'b'), 2});
-    cases.push_back({"index of a record after a repeated class",
-                     Bytes().U16(4).Class().Body(u'a').U16(0).Class().Body(u'b').U16(0x8004).Body(u'c'), 2});
-    cases.push_back({"huge count", Bytes().U16(0xFFFF).U32(0xFFFFFFFF).Class().Body(u'a'), 1});
-    cases.push_back(
-        {"string longer than the file",
-         Bytes().U16(1).Class().U8(0xFF).U16(0xFFFE).U8(0xFF).U16(0xFFFF).U32(0xFFFFFFFF).U16(0x41), 0});
-    cases.push_back({"8-bit string longer than the file",
-                     Bytes().U16(1).Class().U8(0xFF).U16(0xFFFF).U32(3).Raw("ab"), 0});
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.What);
-        const CJobArchiveContent content = ReadJobArchive(c.File.Str());
+    const auto readsDamaged = [](const char* what, const Bytes& file, std::size_t loaded) {
+        SCOPED_TRACE(what);
+        const CJobArchiveContent content = ReadJobArchive(file.Str());
         EXPECT_TRUE(content.Damaged);
-        ASSERT_EQ(content.Jobs.size(), c.Loaded);
-        if (c.Loaded > 0) {
-            EXPECT_EQ(content.Jobs[0]->DocumentName, u"a0");
-        }
-    }
+        ASSERT_EQ(content.Jobs.size(), loaded);
+        EXPECT_TRUE(loaded == 0 || content.Jobs[0]->DocumentName == u"a0");
+    };
+    const Bytes one = Bytes().U16(2).Class().Body(u'a');  // of two records
+    readsDamaged("foreign class name", Bytes().U16(1).Class(1, "CPrintFile").Body(u'a'), 0);
+    readsDamaged("longer class name", Bytes().U16(1).Class(1, "CSpoolFileX").Body(u'a'), 0);
+    readsDamaged("schema 2", Bytes().U16(1).Class(2).Body(u'a'), 0);
+    readsDamaged("class name cut short", Bytes().U16(1).U16(0xFFFF).U16(1).U16(10).Raw("CSpool"), 0);
+    readsDamaged("a class not yet read", Bytes().U16(1).U16(0x8001).Body(u'a'), 0);
+    readsDamaged("index 0", Bytes(one).U16(0x8000).Body(u'b'), 1);
+    readsDamaged("index of a record", Bytes(one).U16(0x8002).Body(u'b'), 1);
+    readsDamaged("back reference to a record", Bytes(one).U16(0x0002), 1);
+    readsDamaged("long index tag", Bytes(one).U16(0x7FFF).U32(0x80000001), 1);
+    readsDamaged("repeated class with another schema", Bytes(one).Class(2).Body(u'b'), 1);
+    readsDamaged("fewer entries than counted", Bytes().U16(3).Class().Body(u'a').U16(0x8001).Body(u'b'), 2);
+    readsDamaged("index of a record after a repeated class",
+                 Bytes().U16(4).Class().Body(u'a').U16(0).Class().Body(u'b').U16(0x8004).Body(u'c'), 2);
+    readsDamaged("huge count", Bytes().U16(0xFFFF).U32(0xFFFFFFFF).Class().Body(u'a'), 1);
+    readsDamaged("string longer than the file",
+                 Bytes().U16(1).Class().U8(0xFF).U16(0xFFFE).U8(0xFF).U16(0xFFFF).U32(0xFFFFFFFF).U16(0x41),
+                 0);
+    readsDamaged("8-bit string longer than the file",
+                 Bytes().U16(1).Class().U8(0xFF).U16(0xFFFF).U32(3).Raw("ab"), 0);
 }
 
 TEST(JobArchiveReadTest, EmptyEntriesAndRepeatedClassDescriptions) {

@@ -75,12 +75,6 @@ class LpdConnectionTest : public ::testing::Test {
     std::unique_ptr<LpdConnection> connection_;
 };
 
-TEST_F(LpdConnectionTest, AcceptedConnectionKnowsItsPeer) {
-    const platform::CIpv4SocketAddress& peer = *connection_->Peer;
-    EXPECT_EQ(platform::AddressText(peer), "127.0.0.1");
-    EXPECT_EQ((peer.Bytes[2] << 8) | peer.Bytes[3], platform::LocalPort(client_));
-}
-
 // Whole sessions (lpd_session_test) cover commands and their tokens; here the edges of the buffer.
 TEST_F(LpdConnectionTest, LineReceptionEndsAtTheLineFeedAndItsTokensAtTheirDelimiters) {
     ClientSends("AB\nCD");

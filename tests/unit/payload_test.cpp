@@ -137,14 +137,7 @@ TEST_F(PayloadTest, StreamThatCannotBeExpandedKeepsTheCompressedFile) {
         EXPECT_EQ(job_.FileSize, U16(std::to_string(stream.size()) + " bytes"));
         EXPECT_EQ(messages_, std::vector<std::u16string>(++shown, U16("0\t" + failure)));
     }
-    // The service reports in the log only.
-    app_->SetServiceMode(true);
-    Receive("\xFF" + Letters(1200), "Z:compressFlux\n");
-    EXPECT_EQ(Prepare().back(), "1\t" + failure);
-    EXPECT_EQ(job_.FileType, u"COMPRESS");
-    EXPECT_EQ(messages_.size(), shown);
     // A data file that is already gone cannot be opened: reported, and nothing more is known of it.
-    app_->SetServiceMode(false);
     Receive("\xFF" + Letters(1200), "Z:compressFlux\n");
     ASSERT_FALSE(platform::RemoveFile(job_.LocalFileName));
     EXPECT_EQ(Prepare(),
