@@ -54,13 +54,10 @@ TEST(SplitCommandLineTest, ArgumentsFollowTheBackslashAndQuotationRulesAndThePro
 }
 
 TEST(SplitCommandLineTest, AQuotedArgumentComesBackUnchanged) {
-    const std::u16string arguments[] = {u"/spool/with space's.pdf",
-                                        uR"(say "hi")",
-                                        uR"(C:\dir\)",
-                                        uR"(a\"b)",
-                                        uR"(\\server\share)",
-                                        u"",
-                                        uR"(\")"};
+    // clang-format off
+    const std::u16string arguments[] = {
+        u"/spool/with space's.pdf", uR"(say "hi")", uR"(C:\dir\)", uR"(a\"b)", uR"(\\server\share)", u"", uR"(\")"};
+    // clang-format on
     for (const std::u16string& argument : arguments) {
         const std::u16string line = u"xdg-open " + platform::QuoteArgument(argument);
         EXPECT_EQ(Show(platform::SplitCommandLine(line)), Show({u"xdg-open", argument})) << Show({line});

@@ -63,14 +63,12 @@ TEST_F(LogWriterTest, LinesAreStampedConvertedAndStripped) {
     ASSERT_TRUE(app_.SetUpWorkingFolders());
     EXPECT_EQ(app_.Log.FilePath(), U16(logs_ + TodaysLogName()));
     // Each line is a 20-byte stamp, the message and CR LF; some messages keep line breaks of their own.
+    // clang-format off
     const std::pair<std::u16string, std::string> lines[] = {
-        {u"x\r\n", "x\r\n"},
-        {u"a\r\n\r\n", "a\r\n\r\n"},
-        {u"b\n\n\n", "b\n\r\n"},
-        {u"cut\u0100here", "cut\r\n"},
-        {u"caf\u00e9 \u20ac", "caf\xe9 \x80\r\n"},
-        {u"", "\r\n"},
+        {u"x\r\n", "x\r\n"}, {u"a\r\n\r\n", "a\r\n\r\n"}, {u"b\n\n\n", "b\n\r\n"},
+        {u"cut\u0100here", "cut\r\n"}, {u"caf\u00e9 \u20ac", "caf\xe9 \x80\r\n"}, {u"", "\r\n"},
     };
+    // clang-format on
     for (const auto& [message, expected] : lines)
         app_.WriteLog(message);
     const std::string content = ReadFile(logs_ + TodaysLogName());
