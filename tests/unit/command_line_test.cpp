@@ -1,8 +1,10 @@
+// Command lines: the program's own switches, and those of program mode (split as Windows reads them).
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
 #include "output/program_printer.h"
 #include "platform/ansi.h"
 #include "platform/process.h"
@@ -108,6 +110,39 @@ TEST(ExpandCommandTemplateTest, ValuesAreInsertedUnescapedAndLaterMarkersReachIn
     // Quotation marks and backslashes go in unchanged.
     values[4] = uR"(say "hi" C:\x\)";
     EXPECT_EQ(ExpandCommandTemplate(u"p %5", values), uR"(p "say "hi" C:\x\")");
+}
+
+// The service, removal, installation and silent flags the switches set, as four digits.
+std::string Flags(const std::vector<std::u16string>& words) {
+    CMyCommandLineInfo parsed;
+    ParseCommandLine(parsed, words);
+    return std::to_string(parsed.RunAsService) + std::to_string(parsed.RemoveService) +
+           std::to_string(parsed.InstallService) + std::to_string(parsed.Silent);
+}
+
+TEST(CommandLineSwitchesTest, EachServiceSwitchSetsItsFlagsWithEitherPrefixAndTheyAddUp) {
+    const std::pair<std::u16string, std::string> cases[] = {
+        {u"WINSERV", "1000"},
+        {u"DELSERV", "0100"},
+        {u"SILENT_DELSERV", "0101"},
+        {u"INSTALLSERV", "0010"},
+        {u"SILENT_INSTALLSERV", "0011"},
+    };
+    EXPECT_EQ(Flags({}), "0000");
+    for (const auto& [word, flags] : cases) {
+        for (const char16_t* prefix : {u"-", u"/"})
+            EXPECT_EQ(Flags({prefix + word}), flags) << platform::UnicodeToAnsi(prefix + word);
+    }
+    EXPECT_EQ(Flags({u"-SILENT_DELSERV", u"/INSTALLSERV", u"-WINSERV"}), "1111");
+}
+
+TEST(CommandLineSwitchesTest, OnlyTheExactSwitchWordCounts) {
+    // Other spellings, plain words and the desktop toolkit's options and values change nothing.
+    for (const char16_t* word :
+         {u"-installserv", u"-InstallServ", u"-INSTALLSERVX", u"-INSTALL", u"--INSTALLSERV", u"-SILENT_",
+          u"- WINSERV", u"/winserv", u"-", u"WINSERV", u"jobs.list", u""})
+        EXPECT_EQ(Flags({word}), "0000") << platform::UnicodeToAnsi(word);
+    EXPECT_EQ(Flags({u"-platform", u"offscreen", u"-WINSERV", u"--style", u"fusion", u"-reverse"}), "1000");
 }
 
 }  // namespace
