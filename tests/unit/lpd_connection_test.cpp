@@ -1,3 +1,4 @@
+// The socket owner and the connection of a session, on real loopback sockets.
 #include "net/lpd_connection.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/socket.h"
 #include "support/test_util.h"
 
 namespace velmora {
@@ -225,6 +227,65 @@ TEST(SocketErrorNameTest, NamesTheKnownCodesAndNumbersTheRest) {
         EXPECT_EQ(SocketErrorName(code), name) << code;
     for (int code : {5, 0, -1, 10003, 10034, 10072, 10090, 10094, 10100, 10113})
         EXPECT_EQ(SocketErrorName(code), test::U16(std::to_string(code)));
+}
+
+// A listener on an ephemeral loopback port.
+platform::CSocket Listener(uint16_t* port) {
+    platform::CSocket listener(platform::CreateTcpSocket());
+    EXPECT_TRUE(listener.IsValid()) << platform::LastSocketError();
+    EXPECT_EQ(platform::BindLoopback(listener.Get(), 0), 0) << platform::LastSocketError();
+    EXPECT_EQ(platform::Listen(listener.Get(), 4), 0) << platform::LastSocketError();
+    *port = platform::LocalPort(listener.Get());
+    EXPECT_NE(*port, 0);
+    return listener;
+}
+
+// 0 when a connection to the loopback port is made, otherwise the Windows Sockets code.
+int ConnectTo(uint16_t port) {
+    platform::CIpv4SocketAddress address;
+    EXPECT_TRUE(platform::ResolveIpv4("127.0.0.1", port, &address));
+    const platform::CSocket client(platform::CreateTcpSocket());
+    if (platform::ConnectWithin(client.Get(), address, 30000) != 0)
+        return platform::LastSocketError();
+    return 0;
+}
+
+TEST(SocketTest, OwnerClosesItsSocketOnceAndMovesHandItOver) {
+    uint16_t port = 0;
+    uint16_t second = 0;
+    { const platform::CSocket listener = Listener(&port); }
+    EXPECT_EQ(ConnectTo(port), platform::WSA_CONNECTION_REFUSED);
+    // The plain connect reads the same, and the code belongs to the thread whose call failed.
+    platform::CIpv4SocketAddress address;
+    ASSERT_TRUE(platform::ResolveIpv4("127.0.0.1", port, &address));
+    const platform::CSocket client(platform::CreateTcpSocket());
+    EXPECT_EQ(platform::Connect(client.Get(), address), -1);
+    EXPECT_EQ(SocketErrorName(platform::LastSocketError()), u"WSAECONNREFUSED");
+    int otherThread = -1;
+    std::thread([&] { otherThread = platform::LastSocketError(); }).join();
+    EXPECT_EQ(otherThread, 0);
+    // Released: the socket outlives the owner, until closed by hand.
+    platform::SocketHandle raw = platform::SOCKET_INVALID;
+    {
+        platform::CSocket listener = Listener(&port);
+        raw = listener.Release();
+        EXPECT_FALSE(listener.IsValid());
+    }
+    EXPECT_EQ(ConnectTo(port), 0);
+    platform::CloseSocket(raw);
+    EXPECT_EQ(ConnectTo(port), platform::WSA_CONNECTION_REFUSED);
+    // Moved, then closed by taking another socket; closing again closes nothing.
+    platform::CSocket first = Listener(&port);
+    platform::CSocket moved(std::move(first));
+    EXPECT_FALSE(first.IsValid());
+    EXPECT_EQ(ConnectTo(port), 0);
+    moved = Listener(&second);
+    EXPECT_EQ(ConnectTo(port), platform::WSA_CONNECTION_REFUSED);
+    EXPECT_EQ(ConnectTo(second), 0);
+    moved.Close();
+    EXPECT_FALSE(moved.IsValid());
+    moved.Close();
+    EXPECT_EQ(ConnectTo(second), platform::WSA_CONNECTION_REFUSED);
 }
 
 }  // namespace
