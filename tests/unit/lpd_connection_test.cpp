@@ -196,15 +196,6 @@ TEST_F(LpdConnectionTest, SendingToAVanishedPeerFailsWithoutEndingTheProcess) {
         << connection_->Error;
 }
 
-TEST_F(LpdConnectionTest, FreeingTheConnectionClosesItsSocket) {
-    FreeConnection(connection_);
-    EXPECT_EQ(connection_, nullptr);
-    FreeConnection(connection_);
-    ASSERT_TRUE(platform::WaitReadable(client_, 5000));
-    char byte;
-    EXPECT_EQ(platform::Receive(client_, &byte, 1), 0);
-}
-
 TEST(LpdConnectionWithoutSocketTest, FailsWithSocketNumberError) {
     std::unique_ptr<LpdConnection> connection = CreateConnection();
     ASSERT_TRUE(connection);

@@ -66,7 +66,6 @@ TEST(StringTableTest, EnglishTextsThatOtherCodeAndFilesDependOn) {
     EXPECT_EQ(LoadString(IDS_STATE_HELD, Language::English), u"Held");
     EXPECT_EQ(LoadString(IDS_SPOOL_LIST_CORRUPTED, Language::English),
               u"The spool.list file is corrupted, some data may have been lost.");
-    EXPECT_EQ(LoadString(IDS_BYTES, Language::English), u"bytes");
     EXPECT_EQ(LoadString(IDS_BAD_LPD_PORT, Language::English),
               u"LPD port cannot be empty or alpha. Default: 515");
     EXPECT_EQ(LoadString(IDS_CMD_SPOOLER_START, Language::English), u"Start spooler\nStart");
