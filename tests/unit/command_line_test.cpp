@@ -58,7 +58,8 @@ TEST(SplitCommandLineTest, ArgumentsFollowTheBackslashAndQuotationRulesAndThePro
 TEST(SplitCommandLineTest, AQuotedArgumentComesBackUnchanged) {
     // clang-format off
     const std::u16string arguments[] = {
-        u"/spool/with space's.pdf", uR"(say "hi")", uR"(C:\dir\)", uR"(a\"b)", uR"(\\server\share)", u"", uR"(\")"};
+        u"/spool/with space's.pdf", uR"(say "hi")", uR"(C:\dir\)", uR"(a\"b)", uR"(\\server\share)", u"",
+        uR"(\")"};
     // clang-format on
     for (const std::u16string& argument : arguments) {
         const std::u16string line = u"xdg-open " + platform::QuoteArgument(argument);
