@@ -7,7 +7,6 @@
 #include "core/language.h"
 #include "platform/ansi.h"
 #include "platform/file.h"
-#include "platform/registry.h"
 #include "support/test_util.h"
 
 namespace velmora {
@@ -159,10 +158,6 @@ TEST(LanguageTest, LangValueSelectsTheThreadLanguage) {
         SelectLanguage();
         EXPECT_EQ(ThreadLanguage(), c.Expected) << (c.Content ? c.Content : "(no file)");
     }
-    EXPECT_TRUE(platform::WriteRegistryString(u"Lang", u"FR"));
-    std::u16string value;
-    EXPECT_TRUE(platform::ReadRegistryString(u"Lang", &value));
-    EXPECT_EQ(value, u"FR");
     test::UnsetEnvironment("VELMORA_REGISTRY");
 }
 
