@@ -60,12 +60,6 @@ TEST(FormatTest, Conversions) {
         EXPECT_EQ(Narrow(FormatArgs(c.Format, c.Args)), Narrow(c.Expected)) << "format: " << Narrow(c.Format);
 }
 
-TEST(FormatTest, VariadicFormMatchesArgumentList) {
-    const std::string host = "h\xF4te";
-    EXPECT_EQ(Format(u"LPD (%d): %S sent %u bytes, code 0x%04X", 3, host, 1024u, 0x2A),
-              u"LPD (3): h\u00F4te sent 1024 bytes, code 0x002A");
-}
-
 TEST(TextUtilTest, ParseInt32) {
     struct Case {
         std::u16string Text;
