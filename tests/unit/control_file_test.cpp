@@ -21,60 +21,46 @@ struct Job {
         Record.ControlFile = FromBytes1252(controlFile);
     }
     bool Apply() { return ApplyControlFile(Record); }
+    // Host, owner, job name, class and document name, joined with '|'.
+    std::u16string Fields() {
+        Apply();
+        return Record.SourceHost + u"|" + Record.Owner + u"|" + Record.JobName + u"|" + Record.JobClass +
+               u"|" + Record.DocumentName;
+    }
     CSpoolFile Record;
 };
 
+// Lines as lpd_session_test sends them are read there with a real client; here the edges.
 TEST(ControlFileTest, DescriptiveLinesFillTheFieldsAndTheTitleNamesTheDocument) {
-    for (const char* ending : {"\n", "\r\n", "\r"}) {
-        SCOPED_TRACE(ending == std::string("\n") ? "LF" : ending == std::string("\r") ? "CR" : "CR LF");
-        const std::string end = ending;
-        Job withTitle("Hclient" + end + "Pjohn" + end + "Jreport" + end + "Nreport.txt" + end +
-                      "Tmonthly figures" + end + "Cbanner" + end + "ldfA001client" + end);
-        EXPECT_FALSE(withTitle.Apply());
-        EXPECT_EQ(withTitle.Record.SourceHost, u"client");
-        EXPECT_EQ(withTitle.Record.Owner, u"john");
-        EXPECT_EQ(withTitle.Record.JobName, u"report");
-        EXPECT_EQ(withTitle.Record.JobClass, u"banner");
-        EXPECT_EQ(withTitle.Record.DocumentName, u"monthly figures");
-
+    for (const std::string end : {"\n", "\r\n", "\r"}) {
+        SCOPED_TRACE(end.size() == 2 ? "CR LF" : end == "\n" ? "LF" : "CR");
+        EXPECT_EQ(Job("Hclient" + end + "Pjohn" + end + "Jreport" + end + "Nreport.txt" + end +
+                      "Tmonthly figures" + end + "Cbanner" + end + "ldfA001client" + end)
+                      .Fields(),
+                  u"client|john|report|banner|monthly figures");
         // The title wins wherever it stands, but an empty one leaves the file name.
-        Job titleFirst("Tmonthly figures" + end + "Nreport.txt" + end);
-        titleFirst.Apply();
-        EXPECT_EQ(titleFirst.Record.DocumentName, u"monthly figures");
-        Job emptyTitle("Hclient" + end + "Nreport.txt" + end + "T" + end);
-        emptyTitle.Apply();
-        EXPECT_EQ(emptyTitle.Record.DocumentName, u"report.txt");
+        EXPECT_EQ(Job("Tmonthly figures" + end + "Nreport.txt" + end).Fields(),
+                  u"192.0.2.7|N/A|N/A|N/A|monthly figures");
+        EXPECT_EQ(Job("Hclient" + end + "Nreport.txt" + end + "T" + end).Fields(),
+                  u"client|N/A|N/A|N/A|report.txt");
     }
 }
 
 TEST(ControlFileTest, ValuesAreKeptUntrimmedAndTheLastLineOfALetterWins) {
-    Job job("Nfirst.txt\nN  second.txt \nPjohn");  // the last line needs no line end
-    job.Apply();
-    EXPECT_EQ(job.Record.DocumentName, u"  second.txt ");
-    EXPECT_EQ(job.Record.Owner, u"john");
-
+    // The last line needs no line end.
+    EXPECT_EQ(Job("Nfirst.txt\nN  second.txt \nPjohn").Fields(), u"192.0.2.7|john|N/A|N/A|  second.txt ");
     // Two control files of one job arrive concatenated: the second one's values win.
-    Job two(
-        "Hfirsthost\nPann\nJone\nNa.txt\nldfA001firsthost\nHsecondhost\nPbob\nNb.txt\nldfA002secondhost\n");
-    two.Apply();
-    EXPECT_EQ(two.Record.SourceHost, u"secondhost");
-    EXPECT_EQ(two.Record.Owner, u"bob");
-    EXPECT_EQ(two.Record.JobName, u"one");
-    EXPECT_EQ(two.Record.DocumentName, u"b.txt");
+    EXPECT_EQ(Job("Hfirsthost\nPann\nJone\nNa.txt\nldfA001firsthost\nHsecondhost\nPbob\nNb."
+                  "txt\nldfA002secondhost\n")
+                  .Fields(),
+              u"secondhost|bob|one|N/A|b.txt");
 }
 
 TEST(ControlFileTest, LinesOutsideTheTableChangeNothing) {
-    Job job("ldfA001host\nUdfA001host\nIhost\nM\nSabc\nW80\n1font\nfdfA001host\n\n\r\n");
-    EXPECT_FALSE(job.Apply());
-    EXPECT_EQ(job.Record.DocumentName, u"N/A");
-    EXPECT_EQ(job.Record.Owner, u"N/A");
-    EXPECT_EQ(job.Record.JobName, u"N/A");
-    EXPECT_EQ(job.Record.JobClass, u"N/A");
-    EXPECT_EQ(job.Record.SourceHost, u"192.0.2.7");
-
-    Job empty("");
-    EXPECT_FALSE(empty.Apply());
-    EXPECT_EQ(empty.Record.DocumentName, u"N/A");
+    const std::string lines = "ldfA001host\nUdfA001host\nIhost\nM\nSabc\nW80\n1font\nfdfA001host\n\n\r\n";
+    EXPECT_FALSE(Job(lines).Apply());
+    EXPECT_EQ(Job(lines).Fields(), u"192.0.2.7|N/A|N/A|N/A|N/A");
+    EXPECT_FALSE(Job("").Apply());
 }
 
 TEST(ControlFileTest, OnlyTheExactMarkerAtTheStartOfAZLineMeansCompressed) {
@@ -88,18 +74,13 @@ TEST(ControlFileTest, OnlyTheExactMarkerAtTheStartOfAZLineMeansCompressed) {
 }
 
 TEST(ControlFileTest, AZeroUnitEndsTheControlFile) {
-    Job job("Pjohn\nNa.txt\n\0Pmallory\nNb.txt\nZ:compressFlux\n"s);
-    EXPECT_FALSE(job.Apply());
-    EXPECT_EQ(job.Record.Owner, u"john");
-    EXPECT_EQ(job.Record.DocumentName, u"a.txt");
-
+    const std::string zero = "Pjohn\nNa.txt\n\0Pmallory\nNb.txt\nZ:compressFlux\n"s;
+    EXPECT_FALSE(Job(zero).Apply());
+    EXPECT_EQ(Job(zero).Fields(), u"192.0.2.7|john|N/A|N/A|a.txt");
     // A unit that has no byte in code page 1252 converts to zero and ends the text the same way.
     Job unmapped("Pjohn\n");
     unmapped.Record.ControlFile += u"\u4E2DNa.txt\nJlate\n";
-    unmapped.Apply();
-    EXPECT_EQ(unmapped.Record.Owner, u"john");
-    EXPECT_EQ(unmapped.Record.DocumentName, u"N/A");
-    EXPECT_EQ(unmapped.Record.JobName, u"N/A");
+    EXPECT_EQ(unmapped.Fields(), u"192.0.2.7|john|N/A|N/A|N/A");
 }
 
 TEST(ControlFileTest, ValuesAreDecodedWithTheAnsiConversion) {

@@ -68,7 +68,6 @@ class DataFlushTest : public test::AppFixture {
         g_listsAtSync.clear();
         AppFixture::TearDown();
     }
-
     // A received job's data file, still open as its session holds it.
     SpoolFilePtr Received(const std::string& name, std::size_t size, platform::CNativeFile* data) {
         auto job = std::make_shared<CSpoolFile>();

@@ -1,11 +1,18 @@
+// Files: the product's retrying opener, and the Linux platform layer's descriptor owner and read loop.
 #include "core/my_file.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/posix/file_descriptor.h"
+#endif
 
 #include <algorithm>
+#include <cerrno>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "support/test_util.h"
 
@@ -21,13 +28,10 @@ using test::U16;
 constexpr unsigned EXCLUSIVE_WRITE = platform::OPEN_READ_WRITE | platform::OPEN_CREATE |
                                      platform::OPEN_NO_TRUNCATE | platform::SHARE_EXCLUSIVE;
 
+// ReadLine and RenameFileWithRetry are pinned through their only callers: printer_config_test, payload_test.
 TEST(CMyFileTest, ClampsAttemptsAndWait) {
-    const CMyFile none(0, 0);
-    EXPECT_EQ(none.AttemptCount, 1);
-    EXPECT_EQ(none.WaitMsec, 10);
-    const CMyFile some(5, 250);
-    EXPECT_EQ(some.AttemptCount, 5);
-    EXPECT_EQ(some.WaitMsec, 250);
+    EXPECT_EQ(std::make_pair(CMyFile(0, 0).AttemptCount, CMyFile(0, 0).WaitMsec), std::make_pair(1, 10));
+    EXPECT_EQ(std::make_pair(CMyFile(5, 250).AttemptCount, CMyFile(5, 250).WaitMsec), std::make_pair(5, 250));
 }
 
 // Another process holds the file: opens and removals fail after their attempts with the system's
@@ -77,62 +81,94 @@ TEST(CMyFileTest, SameProcessSharingAndOtherFailures) {
     first.Close();
     EXPECT_TRUE(second.OpenWithRetry(path, platform::OPEN_WRITE | platform::OPEN_CREATE, &error));
     EXPECT_EQ(test::ReadFile(folder.File("Printer.cfg")), "");
-
     // A thousand one-second waits would hang the test if a missing folder were retried.
     EXPECT_FALSE(CMyFile(1000, 1000).OpenWithRetry(U16(folder.File("missing/x")), EXCLUSIVE_WRITE, &error));
     EXPECT_EQ(error.Kind, FileErrorKind::NotFound);
     EXPECT_FALSE(error.Description().empty());
 }
 
-TEST(CMyFileTest, ReadLineEndsLinesAtLineFeeds) {
-    using Lines = std::vector<std::pair<long, std::string>>;
-    const struct {
-        std::string Content;
-        long Capacity;
-        Lines Expected;
-    } cases[] = {
-        // CR LF: the CR becomes the terminator and the position moves past the LF.
-        {"AB\r\nCD", 100, {{4, "AB"}, {2, "CD"}}},
-        // A bare LF is kept, and so is what was read after it, but the next read starts after the LF.
-        {"AB\nCD\r\n", 100, {{3, "AB\nCD\r\n"}, {4, "CD"}}},
-        // A line longer than the buffer is returned in pieces.
-        {"ABCDEF\r\n", 4, {{4, "ABCD"}, {4, "EF"}}},
-        {"", 10, {}},
-    };
-    TempFolder folder;
-    for (const auto& c : cases) {
-        test::WriteFile(folder.File("f"), c.Content);
-        CMyFile file(1, 10);
-        ASSERT_TRUE(file.OpenWithRetry(U16(folder.File("f")), platform::OPEN_READ, nullptr));
-        Lines lines;
-        std::vector<char> buffer(static_cast<std::size_t>(c.Capacity) + 1);
-        for (long n = 1; n != 0;) {
-            std::fill(buffer.begin(), buffer.end(), 0);
-            if ((n = file.ReadLine(buffer.data(), c.Capacity)) != 0)
-                lines.emplace_back(n, std::string(buffer.data()));
-        }
-        EXPECT_EQ(lines, c.Expected) << c.Content;
+#ifndef _WIN32
+using platform::CFileDescriptor;
+
+// What one read from a pipe's read end (made non-blocking) tells about its write end.
+enum class WriteEnd { Closed, Open };
+
+WriteEnd StateOfWriteEnd(const CFileDescriptor& readEnd) {
+    fcntl(readEnd.Get(), F_SETFL, O_NONBLOCK);
+    char byte = 0;
+    const ssize_t got = read(readEnd.Get(), &byte, 1);
+    if (got == 0)
+        return WriteEnd::Closed;
+    EXPECT_TRUE(got < 0 && errno == EAGAIN) << got << " " << errno;
+    return WriteEnd::Open;
+}
+
+struct Pipe {
+    CFileDescriptor ReadEnd;
+    CFileDescriptor WriteEnd;
+    Pipe() { EXPECT_TRUE(platform::CreatePipe(&ReadEnd, &WriteEnd)) << errno; }
+};
+
+TEST(FileDescriptorTest, ClosesWhatItOwnsOnceAndMovesHandItOver) {
+    Pipe pipe;
+    ASSERT_TRUE(pipe.ReadEnd.IsValid());
+    EXPECT_NE(fcntl(pipe.WriteEnd.Get(), F_GETFD) & FD_CLOEXEC, 0);
+    { const CFileDescriptor owner(pipe.WriteEnd.Release()); }
+    EXPECT_FALSE(pipe.WriteEnd.IsValid());
+    EXPECT_EQ(StateOfWriteEnd(pipe.ReadEnd), WriteEnd::Closed);
+    // Released: it stays open for the new owner.
+    Pipe released;
+    const int raw = released.WriteEnd.Release();
+    EXPECT_EQ(StateOfWriteEnd(released.ReadEnd), WriteEnd::Open);
+    EXPECT_EQ(close(raw), 0);
+    // Moved, then closed by taking another descriptor; onto itself nothing changes; closing twice is fine.
+    Pipe first;
+    Pipe second;
+    CFileDescriptor moved(std::move(first.WriteEnd));
+    EXPECT_FALSE(first.WriteEnd.IsValid());
+    EXPECT_EQ(StateOfWriteEnd(first.ReadEnd), WriteEnd::Open);
+    moved = std::move(second.WriteEnd);
+    EXPECT_EQ(StateOfWriteEnd(first.ReadEnd), WriteEnd::Closed);
+    CFileDescriptor& same = moved;
+    moved = std::move(same);
+    EXPECT_EQ(StateOfWriteEnd(second.ReadEnd), WriteEnd::Open);
+    EXPECT_TRUE(moved.Close());
+    EXPECT_FALSE(moved.IsValid());
+    EXPECT_TRUE(moved.Close());
+    EXPECT_EQ(StateOfWriteEnd(second.ReadEnd), WriteEnd::Closed);
+}
+
+std::string Pattern(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>(i * 7 + i / 251);
+    return bytes;
+}
+
+// Around the read loop's 4096-byte piece, and far beyond it.
+TEST(FileDescriptorTest, ReadsWholeFilesAndPipes) {
+    test::TempFolder folder;
+    for (const std::size_t size : {0u, 1u, 4095u, 4096u, 4097u, 100000u}) {
+        const std::string content = Pattern(size);
+        const std::string path = folder.File("file" + std::to_string(size));
+        test::WriteFile(path, content);
+        std::string read = "left over";
+        EXPECT_TRUE(platform::ReadWholeFile(path, &read)) << size;
+        EXPECT_TRUE(read == content) << size;
+        // A pipe ends when its write end closes; what was there before is kept.
+        Pipe pipe;
+        ASSERT_EQ(write(pipe.WriteEnd.Get(), content.data(), std::min<std::size_t>(size, 4097)),
+                  static_cast<ssize_t>(std::min<std::size_t>(size, 4097)));
+        pipe.WriteEnd.Close();
+        std::string piped = "before:";
+        platform::ReadToEnd(pipe.ReadEnd.Get(), &piped);
+        EXPECT_TRUE(piped == "before:" + content.substr(0, 4097)) << size;
     }
+    std::string untouched = "kept";
+    EXPECT_FALSE(platform::ReadWholeFile(folder.File("absent"), &untouched));
+    EXPECT_EQ(untouched, "kept");
 }
-
-TEST(CMyFileTest, RenameFileWithRetryNeverReplaces) {
-    TempFolder folder;
-    const std::u16string from = U16(folder.File("a.tmp"));
-    const std::u16string to = U16(folder.File("a.pdf"));
-    std::u16string error;
-    // Unlike removal, a missing file is a failure, with its description.
-    EXPECT_FALSE(RenameFileWithRetry(from, to, 2, 10, &error, 1024));
-    EXPECT_FALSE(error.empty());
-
-    test::WriteFile(folder.File("a.tmp"), "new");
-    test::WriteFile(folder.File("a.pdf"), "existing");
-    EXPECT_FALSE(RenameFileWithRetry(from, to, 1, 10, &error, 1024));
-    EXPECT_EQ(test::ReadFile(folder.File("a.pdf")), "existing");
-    platform::RemoveFile(to);
-    EXPECT_TRUE(RenameFileWithRetry(from, to, 1, 10, &error, 1024));
-    EXPECT_EQ(test::ReadFile(folder.File("a.pdf")), "new");
-    EXPECT_FALSE(platform::FileExists(from));
-}
+#endif
 
 }  // namespace
 }  // namespace velmora

@@ -54,16 +54,13 @@ class PrinterConfigTest : public test::AppFixture {
         platform::RemoveFile(U16(path_));  // the start-up's empty one
         app_->PrinterConfig.SetPath(U16(path_));
     }
-
     PrinterRecords Records() const { return *app_->PrinterList.Snapshot(); }
-
     PrinterRecords LoadFrom(const std::string& content) {
         WriteFile(path_, content);
         app_->PrinterList.Clear();
         app_->LoadPrinterConfig();
         return Records();
     }
-
     PrinterRecords SaveAndReload(PrinterRecords records) {
         app_->PrinterList.Replace(std::move(records));
         app_->SavePrinterConfig();
@@ -71,37 +68,21 @@ class PrinterConfigTest : public test::AppFixture {
         app_->LoadPrinterConfig();
         return Records();
     }
-
     std::string path_;
 };
 
 TEST_F(PrinterConfigTest, EveryFieldIsSavedWithASpaceForAnEmptyOneAndLoadedBack) {
-    CPrinterSetting full = Named(u"full");
-    full.OutputMode = OUTPUT_LPD;
-    full.ProgramCommand = u"\"/opt/print\" %1 %2";
-    full.ProgramPrinter = u"Office";
-    full.HoldJobs = 1;
-    full.StatusPort = u"9100";
-    full.LocalPrinter = u"Laser";
-    full.IPAddress = u"10.0.0.7";
-    full.QueueName = u"lp";
-    full.InputBin = u"4";
-    full.OutputBin = u"2";
+    const std::string full = "full;2;\"/opt/print\" %1 %2;Office;1;9100;Laser;10.0.0.7;lp;4;2\r\n";
     CPrinterSetting empty = Named(u"empty");
     empty.OutputMode = 7;  // not a route, but kept as it is
     empty.HoldJobs = -3;
-    empty.ProgramCommand.clear();
-    empty.IPAddress.clear();
-    empty.QueueName.clear();
-
-    const PrinterRecords records = {Named(u"new"), full, empty};
+    empty.ProgramCommand = empty.IPAddress = empty.QueueName = u"";
+    const PrinterRecords records = {Named(u"new"), LoadFrom(full).at(0), empty};
     EXPECT_EQ(Show(SaveAndReload(records)), Show(records));
     EXPECT_EQ(ReadFile(path_), "new;0;" + ToBytes1252(DEFAULT_PROGRAM_COMMAND) +
-                                   "; ;0; ; ;192.168.1.250;PASS; ; \r\n"
-                                   "full;2;\"/opt/print\" %1 %2;Office;1;9100;Laser;10.0.0.7;lp;4;2\r\n"
+                                   "; ;0; ; ;192.168.1.250;PASS; ; \r\n" + full +
                                    "empty;7; ; ;-3; ; ; ; ; ; \r\n");
     EXPECT_TRUE(messages_.empty());
-
     app_->PrinterList.Clear();
     app_->SavePrinterConfig();
     EXPECT_EQ(ReadFile(path_), "");
@@ -109,7 +90,8 @@ TEST_F(PrinterConfigTest, EveryFieldIsSavedWithASpaceForAnEmptyOneAndLoadedBack)
 
 TEST_F(PrinterConfigTest, LinesAreReadWithDefaultsForWhatIsMissing) {
     const std::string command = ToBytes1252(DEFAULT_PROGRAM_COMMAND);
-    const std::string tail = "||0|||192.168.1.250|PASS||";  // the defaults after the command
+    const std::string rest = "|||192.168.1.250|PASS||",
+                      tail = "||0" + rest;  // the defaults after the command
     const struct {
         std::string File;
         std::vector<std::string> Records;
@@ -120,11 +102,9 @@ TEST_F(PrinterConfigTest, LinesAreReadWithDefaultsForWhatIsMissing) {
          {"long|2|c|p|1|s|l|1.2.3.4|q|in|out", "runs|1|c" + tail}},
         // Numbers are read like the runtime's decimal conversion.
         {"a;abc;c;p;xyz\r\nb; 12x;c;p; +1z\r\nc;-1;c;p;-1\r\n",
-         {"a|0|c|p|0|||192.168.1.250|PASS||", "b|12|c|p|1|||192.168.1.250|PASS||",
-          "c|-1|c|p|-1|||192.168.1.250|PASS||"}},
+         {"a|0|c|p|0" + rest, "b|12|c|p|1" + rest, "c|-1|c|p|-1" + rest}},
         // A value of exactly one space is empty, except for the name; other white space is kept.
-        {" ;0; ;x;0;y; ;z; ; ; \r\nn;0;  ;\t\r\n",
-         {" |0||x|0|y||z|||", "n|0|  |\t|0|||192.168.1.250|PASS||"}},
+        {" ;0; ;x;0;y; ;z; ; ; \r\nn;0;  ;\t\r\n", {" |0||x|0|y||z|||", "n|0|  |\t|0" + rest}},
         // Empty lines, bare line feeds and a last line without its end.
         {"\r\nA;1\n\n\r\nB;2\r\n;;;\n\nC;0;c\nD",
          {"A|1|" + command + tail, "B|2|" + command + tail, "C|0|c" + tail, "D|0|" + command + tail}},
@@ -132,8 +112,6 @@ TEST_F(PrinterConfigTest, LinesAreReadWithDefaultsForWhatIsMissing) {
         {std::string(6000, 'x') + ";1\r\nnext;2\r\n" + std::string(4096, 'y'),
          {std::string(4096, 'x') + "|0|" + command + tail, "next|2|" + command + tail,
           std::string(4096, 'y') + "|0|" + command + tail}},
-        // Bytes are read back one character each, whatever they were.
-        {"\x80\xE9\x81;0\r\n", {"\x80\xE9\x81|0|" + command + tail}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.File.substr(0, 60));
@@ -142,18 +120,6 @@ TEST_F(PrinterConfigTest, LinesAreReadWithDefaultsForWhatIsMissing) {
         // Written back, every line ends with CR LF and reads the same.
         EXPECT_EQ(Show(SaveAndReload(records)), c.Records);
     }
-}
-
-TEST_F(PrinterConfigTest, LoadingAppendsToTheList) {
-    WriteFile(path_, "file;1\r\n");
-    app_->PrinterList.Replace({Named(u"kept")});
-    app_->LoadPrinterConfig();
-    app_->LoadPrinterConfig();
-    const PrinterRecords records = Records();
-    ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(records[0].Name, u"kept");
-    EXPECT_EQ(records[1].Name, u"file");
-    EXPECT_EQ(records[2].Name, u"file");
 }
 
 TEST_F(PrinterConfigTest, LookupFindsTheFirstExactNameAndHoldsOnlyForOne) {
@@ -178,67 +144,50 @@ TEST_F(PrinterConfigTest, TextIsStoredInCodePage1252AndOtherCharactersDoNotSpoil
     japanese.InputBin = u"\u30c8\u30ec\u30a4";
     japanese.OutputBin = u"bin2";
     japanese.IPAddress = u"10.1.1.1";
-
     const PrinterRecords loaded = SaveAndReload({latin, japanese, Named(u"after")});
-    const std::string saved = ReadFile(path_);
-    EXPECT_EQ(saved.rfind("caf\xE9;0;", 0), 0u);
-    EXPECT_NE(saved.find(";PASS;\x80; \r\n"), std::string::npos);
-    EXPECT_EQ(saved.find('\0'), std::string::npos);
-
+    EXPECT_EQ(ReadFile(path_).rfind("caf\xE9;0;", 0), 0u);
+    EXPECT_NE(ReadFile(path_).find(";PASS;\x80; \r\n"), std::string::npos);
     ASSERT_EQ(loaded.size(), 3u);
     EXPECT_EQ(Show(loaded[0]), Show(latin));
-    EXPECT_NE(loaded[1].Name, japanese.Name);
     EXPECT_EQ(loaded[1].Name.size(), 2u);
-    EXPECT_NE(loaded[1].InputBin, japanese.InputBin);
-    EXPECT_EQ(loaded[1].OutputBin, u"bin2");
+    EXPECT_EQ(loaded[1].OutputBin, u"bin2");  // the rest of the line is unspoilt
     EXPECT_EQ(loaded[1].IPAddress, u"10.1.1.1");
     EXPECT_EQ(Show(loaded[2]), Show(Named(u"after")));
 }
 
-TEST_F(PrinterConfigTest, MissingFileGivesNoPrintersAndAMessageOnlyOnTheDesktop) {
+TEST_F(PrinterConfigTest, LoadingAppendsToTheListAndAMissingFileIsShownOnlyOnTheDesktop) {
     app_->PrinterList.Replace({Named(u"kept")});
     app_->LoadPrinterConfig();
-    EXPECT_EQ(Records().size(), 1u);
     ASSERT_EQ(messages_.size(), 1u);
     EXPECT_EQ(LogMessages().back(), "0\tPrinter.cfg: " + platform::UnicodeToAnsi(messages_[0]));
-
     app_->SetServiceMode(true);
     app_->LoadPrinterConfig();
-    EXPECT_EQ(Records().size(), 1u);
     EXPECT_EQ(messages_.size(), 1u);
     EXPECT_EQ(LogMessages().back().rfind("1\tPrinter.cfg: ", 0), 0u);
+    WriteFile(path_, "file;1\r\n");
+    app_->LoadPrinterConfig();
+    app_->LoadPrinterConfig();
+    std::u16string names;
+    for (const CPrinterSetting& record : Records())
+        names += record.Name + u" ";
+    EXPECT_EQ(names, u"kept file file ");
 }
 
-TEST_F(PrinterConfigTest, AFileHeldByAnotherProcessIsWaitedForAndLeftAsItWasWhenItStaysHeld) {
+TEST_F(PrinterConfigTest, AFileHeldByAnotherProcessIsLeftAsItWas) {
     const std::string original = "old;1\r\n";
     WriteFile(path_, original);
-    app_->Settings.AccessFile_MaxAttempts = 3;
-    app_->Settings.AccessFile_WaitingTimeMsec = 10;
     {
         ChildProcess holder(ToolPath("hold_file"), {path_, "60000"});
         ASSERT_TRUE(holder.WaitForLine("held"));
-
         app_->LoadPrinterConfig();
         EXPECT_TRUE(Records().empty());
         ASSERT_EQ(messages_.size(), 1u);
         EXPECT_NE(messages_[0].find(test::SharingViolationText()), std::u16string::npos);
-
         app_->PrinterList.Replace({Named(u"new")});
         app_->SavePrinterConfig();
         EXPECT_EQ(messages_.size(), 2u);
     }
     EXPECT_EQ(ReadFile(path_), original);  // read once the holder has let go: Windows' lock is mandatory
-    {
-        ChildProcess holder(ToolPath("hold_file"), {path_, "300"});
-        ASSERT_TRUE(holder.WaitForLine("held"));
-        app_->Settings.AccessFile_MaxAttempts = 500;  // far longer than the holder keeps the file
-        app_->Settings.AccessFile_WaitingTimeMsec = 20;
-        app_->PrinterList.Clear();
-        app_->LoadPrinterConfig();
-        ASSERT_EQ(Records().size(), 1u);
-        EXPECT_EQ(Records()[0].Name, u"old");
-        EXPECT_EQ(messages_.size(), 2u);
-    }
 }
 
 TEST_F(PrinterConfigTest, FailedSavesLeaveTheOldFileAndTheListAsTheyWere) {
@@ -248,7 +197,6 @@ TEST_F(PrinterConfigTest, FailedSavesLeaveTheOldFileAndTheListAsTheyWere) {
     for (int i = 0; i < 20; ++i)
         edited.push_back(Named(u"edited" + std::u16string(1, static_cast<char16_t>(u'a' + i))));
     app_->PrinterList.Replace(edited);
-
     {
 #ifdef _WIN32
         GTEST_SKIP()
@@ -268,14 +216,11 @@ TEST_F(PrinterConfigTest, FailedSavesLeaveTheOldFileAndTheListAsTheyWere) {
     }
     EXPECT_EQ(messages_.size(), 1u);
     EXPECT_EQ(ReadFile(path_), original);
-
     const auto before = app_->PrinterList.Snapshot();
     app_->PrinterConfig.SetPath(U16(folder_.File("gone/Printer.cfg")));
     EXPECT_FALSE(app_->PrinterConfig.SavePrinterConfig(app_->PrinterList));
     EXPECT_EQ(messages_.size(), 2u);
     EXPECT_EQ(app_->PrinterList.Snapshot(), before);
-    ASSERT_EQ(Records().size(), edited.size());
-    EXPECT_EQ(Records()[19].Name, u"editedt");
 }
 
 TEST_F(PrinterConfigTest, LookupsRunCleanlyWhileTheListIsReplacedAndReloaded) {
@@ -285,7 +230,6 @@ TEST_F(PrinterConfigTest, LookupsRunCleanlyWhileTheListIsReplacedAndReloaded) {
     const PrinterRecords holding{held, Named(u"other")};
     const PrinterRecords releasing{Named(u"other"), Named(u"queue")};
     app_->PrinterList.Replace(holding);
-
     // The readers do a fixed amount of work and the writer keeps publishing until they are done, so the two
     // overlap however the threads are scheduled.
     std::atomic<int> finished{0};
