@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <memory>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "output/lpd_client.h"
@@ -143,12 +144,12 @@ TEST_F(CupsLpdForwardTest, JobsArePrintedUnchangedWithTheirNamesAndRefusedQueues
     // P line's user; the refused requests left none.
     const std::vector<SchedulerJob> jobs = CompletedJobs(2);
     ASSERT_EQ(jobs.size(), 2u) << cups_.ErrorLog();
-    EXPECT_EQ(jobs[0].State, IPP_JSTATE_COMPLETED);
-    EXPECT_EQ(jobs[0].Name, "Quarterly figures");
-    EXPECT_EQ(jobs[0].User, "alice");
-    EXPECT_EQ(jobs[1].State, IPP_JSTATE_COMPLETED);
-    EXPECT_EQ(jobs[1].Name, "Scan");
-    EXPECT_EQ(jobs[1].User, "bob");
+    for (const auto& [job, name, user] :
+         {std::tuple{jobs[0], "Quarterly figures", "alice"}, std::tuple{jobs[1], "Scan", "bob"}}) {
+        EXPECT_EQ(job.State, IPP_JSTATE_COMPLETED);
+        EXPECT_EQ(job.Name, name);
+        EXPECT_EQ(job.User, user);
+    }
 }
 
 }  // namespace

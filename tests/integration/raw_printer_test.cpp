@@ -101,7 +101,6 @@ TEST_F(RawPrinterTest, AFileReachesThePrinterByteForByteAsOneRawJobNamedAfterThe
 
     EXPECT_TRUE(RawPrintFile(U16(QUEUE), u"Quarterly report.txt", U16(path), std::nullopt));
     EXPECT_EQ(NextDocument(), data);
-    EXPECT_EQ(ReadFile(path), data);
     EXPECT_FALSE(platform::FileExists(U16(path + ".bin")));
 
     const std::vector<JobSummary> jobs = JobsTitled("Quarterly report.txt");
@@ -121,17 +120,12 @@ TEST_F(RawPrinterTest, PclPaperSourceAndOutputBinValuesAreReplacedThroughATempor
     const std::string padding(4075 - source.size(), 'x');
     source += padding + ESC + "&l17H" + "page three\f";
     expected += padding + ESC + "&l12H" + "page three\f";
-    ASSERT_EQ(source.find("&l17H"), 4076u);
     // A shorter value at the very end leaves nothing of the longer one behind.
     source += ESC + "&l250G";
     expected += ESC + "&l3G";
 
     const std::string path = folder_.File("job.pcl");
     WriteFile(path, source);
-    const std::string copy = folder_.File("copy.pcl");
-    EXPECT_EQ(SubstitutePclBins(U16(path), U16(copy), "12", "3"), 3);
-    EXPECT_EQ(ReadFile(copy), expected);
-
     EXPECT_TRUE(RawPrintFile(U16(QUEUE), u"job.pcl", U16(path), CPclBinValues{u"12", u"3"}));
     EXPECT_EQ(NextDocument(), expected);
     EXPECT_EQ(ReadFile(path), source);
