@@ -88,7 +88,6 @@ class ScriptedServer {
   public:
     static constexpr int HANG = -1;
     static constexpr int CLOSE_COMMAND = -2;
-
     explicit ScriptedServer(std::vector<int> replies, int receiveBuffer = 0, bool keepData = true)
         : replies_(std::move(replies)), keepData_(keepData), listener_(LoopbackSocket(receiveBuffer)) {
         listen(listener_, 4);
@@ -96,7 +95,6 @@ class ScriptedServer {
         thread_ = std::thread([this] { Run(); });
     }
     ~ScriptedServer() { Finish(); }
-
     uint16_t Port() const { return port_; }
     // Ends the server once the client is done (and has closed); everything it received.
     const std::string& Finish() {
@@ -128,7 +126,6 @@ class ScriptedServer {
         }
         return true;
     }
-
     void Run() {
         const int fd = accept(listener_, nullptr, nullptr);
         if (fd < 0)
@@ -163,7 +160,6 @@ class ScriptedServer {
         }
         close(fd);
     }
-
     std::vector<int> replies_;
     bool keepData_;
     int listener_;
@@ -182,7 +178,6 @@ class LpdClientTest : public test::LpdServerFixture {
         test::WriteFile(path, content);
         return path;
     }
-
     // The job at the index arrived with exactly these bytes and this control file.
     void ExpectJob(std::size_t index, const std::string& data, const std::string& controlFile) {
         ASSERT_GT(WaitForJobs(index + 1), index) << "job " << index << " did not arrive";
@@ -207,7 +202,6 @@ TEST_F(LpdClientTest, JobsArriveIntactAtTheOwnServer) {
     const std::string user = platform::UnicodeToAnsi(platform::UserName());
     ASSERT_FALSE(computer.empty() || user.empty());
     ExpectJob(0, ReadFile(binary.File), "H" + computer + "\nNscan.bin\nP" + user + "\nldfA001\n");
-
     Request named;  // a host given by name
     named.Host = u"localhost";
     named.File = Write("short.txt", "x");
@@ -244,7 +238,6 @@ TEST_F(LpdClientTest, AJobBeyond32BitsIsReceivedAndForwardedWhole) {
     EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& line) {
         return line.ends_with("DFA Length = 3221225472, DFA Name = dfA001");
     }));
-
     ScriptedServer server({}, 0, false);
     outcome = Forward(server.Port(), job);
     EXPECT_EQ(outcome.Code, 0) << outcome.Text;
@@ -277,7 +270,6 @@ TEST_F(LpdClientTest, RefusalsSetUpFailuresAndTheControlFileLimit) {
     close(unused);
     job.Queue = u"PASS";
     job.Host = u"127.0.0.1";
-
     // H, N, P and print lines: 16 bytes besides the document name.
     job.HostName = u"h";
     job.UserName = u"u";
@@ -285,7 +277,6 @@ TEST_F(LpdClientTest, RefusalsSetUpFailuresAndTheControlFileLimit) {
     CLpdSendResult outcome = Forward(port_, job);
     EXPECT_EQ(outcome.Code, 0) << outcome.Text;
     ExpectJob(0, ReadFile(job.File), "Hh\nN" + std::string(4095 - 16, 'd') + "\nPu\nldfA001\n");
-
     // One byte more, also by the class and job name lines, is refused before any connection.
     ScriptedServer server({});
     const std::u16string longer = job.Document + u'd';
@@ -327,7 +318,6 @@ TEST(LpdClientScriptedTest, ExactBytesAndEveryRefusal) {
         EXPECT_EQ(outcome.Text, "The file is printed");
         EXPECT_TRUE(server.Finish() == exchange) << server.Finish().substr(0, 200);
     }
-
     // A refusal at each step, or a hang-up instead of an answer, ends the exchange there.
     const std::size_t stepEnds[] = {exchange.find('\n') + 1, exchange.find("cfA001\n") + 7,
                                     exchange.find("cfA001\n") + 7 + controlFile.size() + 1,
@@ -341,7 +331,6 @@ TEST(LpdClientScriptedTest, ExactBytesAndEveryRefusal) {
         EXPECT_EQ(outcome.Text, REFUSALS[step % 5]);
         EXPECT_TRUE(server.Finish() == exchange.substr(0, stepEnds[step % 5])) << step;
     }
-
     // A file that cannot be opened or is empty (a zero count reads "until the close") sends not a byte.
     test::WriteFile(folder.File("empty.bin"), "");
     const std::pair<std::string, std::string> unsent[] = {
@@ -444,7 +433,6 @@ TEST(LpdClientLprngTest, LprngReceivesAndPrintsTheJob) {
         test::WaitUntil([&] { return ReadFile(printer).size() >= size; }, 30000);
         return ReadFile(printer);
     };
-
     const std::string text = "Quarterly report\nline two\n";
     test::WriteFile(folder.File("report.txt"), text);
     Request job;
@@ -456,7 +444,6 @@ TEST(LpdClientLprngTest, LprngReceivesAndPrintsTheJob) {
     EXPECT_EQ(outcome.Text, "The file is printed");
     // Printed as it came, by the print line of the data file (format l).
     EXPECT_TRUE(printed(text.size()) == text) << ReadFile(printer);
-
     // A binary file of many pieces reaches the printer byte for byte, after the first job.
     const std::string binary = RandomBytes(1024 * 1024, 11);
     test::WriteFile(folder.File("scan.bin"), binary);
@@ -464,7 +451,6 @@ TEST(LpdClientLprngTest, LprngReceivesAndPrintsTheJob) {
     outcome = Forward(lpd.Port(), job);
     ASSERT_EQ(outcome.Code, 0) << outcome.Text;
     EXPECT_TRUE(printed(text.size() + binary.size()) == text + binary);
-
     job.Queue = u"NOPE";
     outcome = Forward(lpd.Port(), job);
     EXPECT_EQ(outcome.Code, -1);

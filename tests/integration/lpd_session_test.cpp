@@ -98,7 +98,6 @@ TEST_F(LpdSessionTest, QueuesMatchExactlyHoldingQueuesHoldAndOtherCommandsGetNoR
     WaitForSessions();
     EXPECT_TRUE(LogHas("): Unknown method (modeLPD=4)"));
     EXPECT_EQ(JobCount(), 0u);
-
     // Trailing spaces of the queue name do not count.
     ASSERT_TRUE(test::SendLpdJob(port_, "HOLD  ", "Nheld\n", "x"));
     ASSERT_EQ(WaitForJobs(1), 1u);
@@ -120,7 +119,6 @@ TEST_F(LpdSessionTest, DataFilesAreStreamedConcatenatedAndEndAtTheirLengthOrTheC
     EXPECT_EQ(Data(0), first + "second file");
     EXPECT_EQ(Job(0)->ReceivedFileName, u"cfA001client");
     EXPECT_EQ(Job(0)->DocumentName, u"both");
-
     // A length of 0 (RFC 1179's "unknown"), or the twelve nines stream-mode clients send: until the close.
     std::size_t jobs = 1;
     for (const std::string count : {"0", "999999999999"}) {
@@ -133,12 +131,10 @@ TEST_F(LpdSessionTest, DataFilesAreStreamedConcatenatedAndEndAtTheirLengthOrTheC
         ASSERT_EQ(WaitForJobs(++jobs), jobs) << count;
         EXPECT_EQ(Data(jobs - 1), data) << count;
     }
-
     // A close after the last byte, without the end byte, completes the job.
     SendData(*Receiving(), "5", "hello");
     ASSERT_EQ(WaitForJobs(++jobs), jobs);
     EXPECT_EQ(Data(jobs - 1), "hello");
-
     // Less than was announced, also of a length beyond 32 bits, does not.
     for (const std::string count : {"10", "3221225472"}) {
         SendData(*Receiving(), count, "hello");
@@ -177,7 +173,6 @@ TEST_F(LpdSessionTest, SilenceInTheMiddleOfAFileEndsTheSessionWithANack) {
     EXPECT_TRUE(client->WaitClosed());
     ExpectNothingKept();
     EXPECT_TRUE(LogHas(", error=ERROR_INTERNAL_TIMEOUT, total_size=100, size_already_read=0, size_read=0)"));
-
     // A client that keeps the connection open after its last file loses the job too.
     auto idle = Receiving();
     EXPECT_EQ(idle->SendFile('\x03', "dfA001client", "data"), 0);
@@ -185,7 +180,6 @@ TEST_F(LpdSessionTest, SilenceInTheMiddleOfAFileEndsTheSessionWithANack) {
     WaitForSessions();
     EXPECT_EQ(JobCount(), 0u);
     EXPECT_TRUE(LogHas(", error=ERROR_INTERNAL_TIMEOUT, size_read=0)"));
-
     // Acknowledged once its control file came, the job is kept, without the further file that never ended.
     auto complete = Receiving();
     EXPECT_EQ(complete->SendFile('\x03', "dfA001client", "data"), 0);
@@ -234,12 +228,10 @@ TEST_F(LpdSessionTest, StressModeDeletesReceivedJobsOnTheDesktopOnlyAndSpoolName
     app_->Settings.Stress = 1;
     ASSERT_TRUE(test::SendLpdJob(port_, "PASS", CONTROL_FILE, "data"));
     ExpectNothingKept();
-
     app_->SetServiceMode(true);
     ASSERT_TRUE(test::SendLpdJob(port_, "PASS", CONTROL_FILE, "data"));
     EXPECT_EQ(WaitForJobs(1), 1u);
     EXPECT_EQ(posts_, 0);  // no window to notify in the service
-
     // Spool names end in the thread number and ".tmp" and are made unique.
     const SpoolFilePtr first = CreateSpoolJob(app_->SpoolFolder, u"PASS", 77);
     const SpoolFilePtr second = CreateSpoolJob(app_->SpoolFolder, u"PASS", 77);
@@ -267,7 +259,6 @@ TEST_F(LpdSessionTest, IdleConnectionsAndNoDescriptorsLeftNeverStopTheListener) 
     // They wait on the listener's thread, not on threads of their own.
     EXPECT_GE(app_->LpdServer.ActiveConnections(), 300);
     EXPECT_LT(std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}), 100);
-
     // Every descriptor taken but one, which the next client takes: the listener's accept has none.
     rlimit previous{};
     getrlimit(RLIMIT_NOFILE, &previous);
@@ -295,7 +286,6 @@ TEST_F(LpdSessionTest, IdleConnectionsAndNoDescriptorsLeftNeverStopTheListener) 
     EXPECT_EQ(waiting->Reply(), 0);
     EXPECT_TRUE(test::SendLpdJob(port_, "PASS", CONTROL_FILE, "after"));
     EXPECT_EQ(WaitForJobs(7), 7u);
-
     // A stop closes the connections that have not begun a job: these and the one that waited above.
     for (int i = 0; i < 3; ++i)
         idle.push_back(Receiving());
@@ -367,7 +357,6 @@ TEST_F(LpdSessionTest, StoppingTheServerEndsTheListenerAndAPortInUseIsReported) 
     EXPECT_EQ(LogMessages().back(), "0\tLPD Server is stopped");
     RawLpdClient refused(port_);
     EXPECT_FALSE(refused.Connected());
-
     // Another program listens on the port: the listener reports it and ends.
     const platform::SocketHandle other = platform::CreateTcpSocket();
     ASSERT_EQ(platform::BindLoopback(other, 0), 0);

@@ -86,7 +86,6 @@ class ServiceManagerTest : public ::testing::Test {
         return service;
     }
     Handle Open() { return Handle(sm::OpenService(manager_.Get(), U16(NAME), sm::SERVICE_ALL_ACCESS)); }
-
     test::ServiceSandbox sandbox_;
     Handle manager_{sm::OpenSCManager(sm::SC_MANAGER_ALL_ACCESS)};
 };
@@ -96,7 +95,6 @@ TEST_F(ServiceManagerTest, InstallationWritesConfigurationAndSystemdUnitAndRemov
     // The database folder does not exist before the first installation: an empty database.
     ASSERT_FALSE(Exists(sandbox_.Database()));
     EXPECT_TRUE(FailsWith(Open(), sm::ERROR_SERVICE_DOES_NOT_EXIST));
-
     const std::u16string command = u"\"/opt/velmora/bin/Velmora Virtual Printer\" \"-WINSERV\" 100% $HOME";
     Handle installed = Install(command, sm::SERVICE_AUTO_START);
     ASSERT_TRUE(installed);
@@ -112,12 +110,10 @@ TEST_F(ServiceManagerTest, InstallationWritesConfigurationAndSystemdUnitAndRemov
     sm::CServiceStatus ignored;
     EXPECT_TRUE(FailsWith(sm::ControlService(opened.Get(), sm::SERVICE_CONTROL_STOP, &ignored),
                           sm::ERROR_SERVICE_NOT_ACTIVE));
-
     // A second installation under the same name is refused and changes nothing.
     EXPECT_TRUE(FailsWith(Create(manager_, u"/bin/false"), sm::ERROR_SERVICE_EXISTS));
     ASSERT_TRUE(sm::QueryServiceConfig(opened.Get(), &config));
     EXPECT_EQ(config.BinaryPathName, command);
-
     // The unit runs the same command in systemd's quoting and is enabled for the boot.
     const std::string unitPath = sandbox_.UnitFolder() + "/" + NAME + ".service";
     const std::string unit = ReadFile(unitPath);
@@ -128,17 +124,14 @@ TEST_F(ServiceManagerTest, InstallationWritesConfigurationAndSystemdUnitAndRemov
         EXPECT_NE(unit.find(line), std::string::npos) << unit;
     const std::string link = sandbox_.UnitFolder() + "/multi-user.target.wants/" + NAME + ".service";
     EXPECT_EQ(LinkTarget(link), unitPath);
-
     ASSERT_TRUE(sm::DeleteService(opened.Get()));
     EXPECT_TRUE(FailsWith(Open(), sm::ERROR_SERVICE_DOES_NOT_EXIST));
     EXPECT_TRUE(FailsWith(sm::QueryServiceStatus(opened.Get(), &ignored), sm::ERROR_SERVICE_DOES_NOT_EXIST));
     EXPECT_FALSE(Exists(unitPath) || Exists(link) || Exists(sandbox_.Database() + "/" + NAME));
-
     // Started on demand only: the unit exists but is not enabled.
     Handle onDemand = Install(u"/bin/true");
     EXPECT_TRUE(Exists(unitPath));
     EXPECT_FALSE(Exists(link));
-
     // A moved handle is closed by its last holder only.
     Handle moved(std::move(onDemand));
     EXPECT_FALSE(onDemand);
@@ -163,7 +156,6 @@ TEST(ServiceManagerProcessTest, StartedServiceRunsDetachedAndObeysEveryControl) 
     const std::string events = sandbox.NewEventsFile();
     Handle service = Create(manager, sandbox.ServiceCommand(NAME, events));
     ASSERT_TRUE(service) << errno;
-
     ASSERT_TRUE(sm::StartService(service.Get())) << errno;
     const pid_t pid = test::ServiceProcessId(events);
     ASSERT_GT(pid, 0);
@@ -173,7 +165,6 @@ TEST(ServiceManagerProcessTest, StartedServiceRunsDetachedAndObeysEveryControl) 
     EXPECT_TRUE(WaitForEvent(events, std::string("mark ") + NAME));
     ASSERT_EQ(WaitForState(service, sm::SERVICE_RUNNING), sm::SERVICE_RUNNING);
     EXPECT_TRUE(FailsWith(sm::StartService(service.Get()), sm::ERROR_SERVICE_ALREADY_RUNNING));
-
     const std::pair<uint32_t, uint32_t> controls[] = {{sm::SERVICE_CONTROL_PAUSE, sm::SERVICE_PAUSED},
                                                       {sm::SERVICE_CONTROL_CONTINUE, sm::SERVICE_RUNNING},
                                                       {sm::SERVICE_CONTROL_INTERROGATE, sm::SERVICE_RUNNING},
@@ -186,20 +177,17 @@ TEST(ServiceManagerProcessTest, StartedServiceRunsDetachedAndObeysEveryControl) 
     for (const uint32_t control : {100, 256})
         EXPECT_TRUE(FailsWith(sm::ControlService(service.Get(), control, &status),
                               sm::ERROR_INVALID_SERVICE_CONTROL));
-
     // Removal while it runs only marks it; it goes once the service has stopped.
     ASSERT_TRUE(sm::DeleteService(service.Get())) << errno;
     EXPECT_TRUE(FailsWith(sm::DeleteService(service.Get()), sm::ERROR_SERVICE_MARKED_FOR_DELETE));
     EXPECT_TRUE(FailsWith(Create(manager, u"/bin/true"), sm::ERROR_SERVICE_MARKED_FOR_DELETE));
     EXPECT_EQ(Query(service).CurrentState, sm::SERVICE_RUNNING);
-
     ASSERT_TRUE(sm::ControlService(service.Get(), sm::SERVICE_CONTROL_STOP, &status)) << errno;
     EXPECT_EQ(status.CurrentState, sm::SERVICE_STOP_PENDING);
     EXPECT_TRUE(WaitForEvent(events, "dispatcher returned"));
     EXPECT_TRUE(test::WaitForProcessEnd(pid));
     EXPECT_FALSE(Handle(sm::OpenService(manager.Get(), U16(NAME), sm::SERVICE_ALL_ACCESS)));
     EXPECT_FALSE(Exists(sandbox.UnitFolder() + "/" + NAME + ".service"));
-
     const std::vector<std::string> lines = ReadEvents(events);
     for (const int control : {1, 2, 3, 4, 128})
         EXPECT_EQ(Count(lines, "control " + std::to_string(control) + " on dispatcher"), 1) << control;
@@ -213,13 +201,11 @@ TEST_F(ServiceManagerTest, ServiceWhoseProcessDiesCountsAsStoppedAndStartsAgain)
     ASSERT_EQ(WaitForState(service, sm::SERVICE_RUNNING), sm::SERVICE_RUNNING);
     const pid_t pid = test::ServiceProcessId(first);
     ASSERT_GT(pid, 0);
-
     kill(pid, SIGKILL);
     ASSERT_TRUE(test::WaitForProcessEnd(pid));
     const sm::CServiceStatus status = Query(service);
     EXPECT_EQ(status.CurrentState, sm::SERVICE_STOPPED);
     EXPECT_EQ(status.Win32ExitCode, static_cast<uint32_t>(sm::ERROR_PROCESS_ABORTED));
-
     // Started again, by a changed command line: a new process.
     const std::string second = sandbox_.NewEventsFile();
     ASSERT_TRUE(sm::DeleteService(service.Get()));
@@ -247,7 +233,6 @@ TEST_F(ServiceManagerTest, StartFailsForProgramsThatCannotBecomeTheService) {
         EXPECT_EQ(Query(service).CurrentState, sm::SERVICE_STOPPED);
         ASSERT_TRUE(sm::DeleteService(service.Get()));
     }
-
     // A service still starting takes no controls.
     const std::string stuckEvents = sandbox_.NewEventsFile();
     Handle stuck = Install(sandbox_.ServiceCommand(NAME, stuckEvents, "stuck-start"));
