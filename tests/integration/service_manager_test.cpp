@@ -96,8 +96,7 @@ TEST_F(ServiceManagerTest, InstallationWritesConfigurationAndSystemdUnitAndRemov
     ASSERT_FALSE(Exists(sandbox_.Database()));
     EXPECT_TRUE(FailsWith(Open(), sm::ERROR_SERVICE_DOES_NOT_EXIST));
     const std::u16string command = u"\"/opt/velmora/bin/Velmora Virtual Printer\" \"-WINSERV\" 100% $HOME";
-    Handle installed = Install(command, sm::SERVICE_AUTO_START);
-    ASSERT_TRUE(installed);
+    const Handle installed = Install(command, sm::SERVICE_AUTO_START);
     Handle opened = Open();
     ASSERT_TRUE(opened);
     sm::CServiceConfig config;
@@ -245,23 +244,17 @@ TEST_F(ServiceManagerTest, StartFailsForProgramsThatCannotBecomeTheService) {
     EXPECT_EQ(Count(ReadEvents(stuckEvents), "control 1 on dispatcher"), 0);
 }
 
-// Started by hand: no mark, the service runs in the foreground and a stop signal is a stop request.
-TEST_F(ServiceManagerTest, ForegroundServiceStopsOnSigtermAndSigint) {
-    for (const int signal : {SIGTERM, SIGINT}) {
-        const std::string events = sandbox_.NewEventsFile();
-        test::ChildProcess program(test::ToolPath("service"), {NAME, events});
-        ASSERT_TRUE(WaitForEvent(events, std::string("main ") + NAME));
-        EXPECT_TRUE(WaitForEvent(events, "mark -"));
-        program.Kill(signal);
-        EXPECT_EQ(program.WaitFor(30000), 0) << "signal " << signal;
-        const std::vector<std::string> lines = ReadEvents(events);
-        EXPECT_EQ(Count(lines, "control 1 on dispatcher"), 1) << "signal " << signal;
-        EXPECT_EQ(Count(lines, "dispatcher returned"), 1) << "signal " << signal;
-    }
-}
-
-// An installed service started by hand (as systemd starts it) is the service the database knows.
-TEST_F(ServiceManagerTest, ForegroundProgramOfInstalledServiceTakesControls) {
+// Started by hand, the service runs in the foreground and a stop signal is a stop request; installed, it
+// is the service the database knows (as systemd starts it).
+TEST_F(ServiceManagerTest, ForegroundServiceStopsOnSigtermAndSigintAndTakesControlsWhenInstalled) {
+    const std::string alone = sandbox_.NewEventsFile();
+    test::ChildProcess loose(test::ToolPath("service"), {NAME, alone});
+    ASSERT_TRUE(WaitForEvent(alone, std::string("main ") + NAME));
+    EXPECT_TRUE(WaitForEvent(alone, "mark -"));
+    loose.Kill(SIGINT);
+    EXPECT_EQ(loose.WaitFor(30000), 0);
+    EXPECT_EQ(Count(ReadEvents(alone), "control 1 on dispatcher"), 1);
+    EXPECT_EQ(Count(ReadEvents(alone), "dispatcher returned"), 1);
     const std::string events = sandbox_.NewEventsFile();
     Handle service = Install(sandbox_.ServiceCommand(NAME, events));
     test::ChildProcess program(test::ToolPath("service"), {NAME, events});
@@ -270,7 +263,7 @@ TEST_F(ServiceManagerTest, ForegroundProgramOfInstalledServiceTakesControls) {
     sm::CServiceStatus status;
     ASSERT_TRUE(sm::ControlService(service.Get(), sm::SERVICE_CONTROL_PAUSE, &status)) << errno;
     EXPECT_EQ(status.CurrentState, sm::SERVICE_PAUSED);
-    // A stop signal while paused is still a stop request; the control socket goes with the service.
+    // SIGTERM while paused is still a stop request; the control socket goes with the service.
     program.Kill(SIGTERM);
     EXPECT_EQ(program.WaitFor(30000), 0);
     EXPECT_EQ(Query(service).CurrentState, sm::SERVICE_STOPPED);

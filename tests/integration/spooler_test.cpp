@@ -288,23 +288,20 @@ TEST_F(SpoolerTest, StoppingDuringADispatchLetsItFinishAndTakesNoFurtherJob) {
 TEST_F(SpoolerTest, AutoDeleteRemovesSavedJobsWithTheirFilesAndKeepsTheOthers) {
     std::vector<SpoolFilePtr> kept;
     std::vector<SpoolFilePtr> saved;
-    saved.push_back(AddJob("saved1", u"PASS", STATE_SAVED));
-    saved.push_back(AddJob("saved2", u"PASS", STATE_SAVED));
-    kept.push_back(AddJob("ready", u"PASS", STATE_READY));
-    saved.push_back(AddJob("saved3", u"PASS", STATE_SAVED));
-    kept.push_back(AddJob("held", u"PASS", STATE_HELD));
-    kept.push_back(AddJob("error", u"PASS", STATE_ERROR));
-    kept.push_back(AddJob("printing", u"PASS", STATE_PRINTING));
+    const std::pair<const char*, int32_t> jobs[] = {{"saved1", STATE_SAVED},     {"saved2", STATE_SAVED},
+                                                    {"ready", STATE_READY},      {"saved3", STATE_SAVED},
+                                                    {"held", STATE_HELD},        {"error", STATE_ERROR},
+                                                    {"printing", STATE_PRINTING}};
+    for (const auto& [name, state] : jobs)
+        (state == STATE_SAVED ? saved : kept).push_back(AddJob(name, u"PASS", state));
     // A Saved job whose data file is already gone goes too.
     saved.push_back(AddJob("vanished", u"PASS", STATE_SAVED));
     platform::RemoveFile(saved.back()->LocalFileName);
     const int postsBefore = posts_;
     app_->SpoolerEvent.Reset();
     app_->Jobs.AutoDeleteSavedJobs();
-    for (const SpoolFilePtr& job : saved) {
-        EXPECT_FALSE(Listed(job));
+    for (const SpoolFilePtr& job : saved)
         EXPECT_FALSE(platform::FileExists(job->LocalFileName));
-    }
     EXPECT_EQ(Locked([&] { return app_->Jobs.JobList; }), kept);
     for (const SpoolFilePtr& job : kept)
         EXPECT_TRUE(platform::FileExists(job->LocalFileName));
