@@ -21,7 +21,6 @@ class AdminChannelTest : public test::AppFixture {
         app_->AdminChannel.Stop();
         AppFixture::TearDown();
     }
-
     int Admin(const std::vector<std::string>& arguments, std::string* output) const {
         test::ChildProcess::Options options;
         options.Environment = {"VELMORA_BASE_FOLDER=" + folder_.Path()};
@@ -40,7 +39,6 @@ TEST_F(AdminChannelTest, TheToolChangesWhatTheServerHolds) {
     EXPECT_EQ(app_->Settings.LogLevel, 2);
     EXPECT_EQ(Admin({"remove-printer", "NONE"}, &output), 1);
     EXPECT_NE(output.find("No virtual printer is named NONE."), std::string::npos) << output;
-
     auto job = std::make_shared<CSpoolFile>();
     job->LocalFileName = app_->SpoolFolder + u"PASS" + platform::PATH_SEPARATOR + u"20260101000000_7.tmp";
     job->PrinterName = u"PASS";
@@ -58,7 +56,6 @@ TEST_F(AdminChannelTest, TheToolChangesWhatTheServerHolds) {
     }
     ASSERT_EQ(Admin({"jobs", "--machine"}, &output), 0);
     EXPECT_EQ(output.rfind("20260101000000_7\tready\tNEW\t", 0), 0u) << output;
-
     const std::vector<std::string> log = LogMessages();
     EXPECT_NE(std::find(log.begin(), log.end(),
                         "0\tAdministration: add-printer NEW --route=lpd --host=10.0.0.9 (exit status 0)"),

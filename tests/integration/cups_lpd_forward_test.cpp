@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <memory>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "output/lpd_client.h"
@@ -77,19 +78,16 @@ class CupsLpdForwardTest : public ::testing::Test {
         // cups-lpd goes before the scheduler it talks to.
         lpd_.reset();
     }
-
     std::string Write(const std::string& name, const std::string& content) {
         const std::string path = folder_.File(name);
         test::WriteFile(path, content);
         return path;
     }
-
     CLpdSendResult Forward(const Request& job) {
         return SendJobByLpd(CLpdJobRequest{lpd_->Port(), u"127.0.0.1", job.Queue, job.JobClass, job.JobName,
                                            job.HostName, job.UserName, U16(job.File), job.Document,
                                            CLpdClientTimeouts()});
     }
-
     test::TempFolder folder_;
     test::FakePrinter printer_;
     test::CupsServer cups_;
@@ -109,7 +107,6 @@ TEST_F(CupsLpdForwardTest, JobsArePrintedUnchangedWithTheirNamesAndRefusedQueues
     std::string printed;
     ASSERT_TRUE(printer_.NextDocument(&printed, PRINT_MILLISECONDS)) << cups_.ErrorLog();
     EXPECT_EQ(printed, text);
-
     // Unknown queues and queues not shared refuse the request.
     std::string failure;
     for (const bool shared : {true, false}) {
@@ -121,7 +118,6 @@ TEST_F(CupsLpdForwardTest, JobsArePrintedUnchangedWithTheirNamesAndRefusedQueues
         EXPECT_EQ(outcome.Text, "The print request is rejected");
     }
     ASSERT_TRUE(test::ShareCupsQueue(QUEUE, true, &failure)) << failure;
-
     // Every byte value, over many of the client's 4096-byte pieces and not a multiple of them.
     std::string binary;
     for (int value = 0; value < 256; ++value)
@@ -138,17 +134,16 @@ TEST_F(CupsLpdForwardTest, JobsArePrintedUnchangedWithTheirNamesAndRefusedQueues
     ASSERT_EQ(outcome.Code, 0) << outcome.Text;
     ASSERT_TRUE(printer_.NextDocument(&printed, PRINT_MILLISECONDS)) << cups_.ErrorLog();
     EXPECT_TRUE(printed == binary) << "the printed document differs: " << printed.size() << " bytes";
-
     // Printed, not only received: the scheduler completed both jobs, named by the J line and owned by the
     // P line's user; the refused requests left none.
     const std::vector<SchedulerJob> jobs = CompletedJobs(2);
     ASSERT_EQ(jobs.size(), 2u) << cups_.ErrorLog();
-    EXPECT_EQ(jobs[0].State, IPP_JSTATE_COMPLETED);
-    EXPECT_EQ(jobs[0].Name, "Quarterly figures");
-    EXPECT_EQ(jobs[0].User, "alice");
-    EXPECT_EQ(jobs[1].State, IPP_JSTATE_COMPLETED);
-    EXPECT_EQ(jobs[1].Name, "Scan");
-    EXPECT_EQ(jobs[1].User, "bob");
+    for (const auto& [job, name, user] :
+         {std::tuple{jobs[0], "Quarterly figures", "alice"}, std::tuple{jobs[1], "Scan", "bob"}}) {
+        EXPECT_EQ(job.State, IPP_JSTATE_COMPLETED);
+        EXPECT_EQ(job.Name, name);
+        EXPECT_EQ(job.User, user);
+    }
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// The LPD forwarding client against the own server, a scripted server that checks the exact bytes and
-// answers each step as told, LPRng's lpd, and through the velmora-lpr program.
+// The LPD forwarding client against the own server, a scripted server, LPRng's lpd and via velmora-lpr.
 #include "output/lpd_client.h"
 
 #include <arpa/inet.h>
@@ -17,6 +16,7 @@
 #include <fstream>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #include "platform/ansi.h"
 #include "platform/identity.h"
@@ -81,15 +81,13 @@ uint16_t PortOf(int fd) {
     return ntohs(address.sin_port);
 }
 
-// An LPD server for one connection that frames the five steps of a job (queue line, control file line
-// and file, data file line and file), answers each with the byte its script gives (0 past its end) and
-// keeps every byte received or, without keepData, only counts the data file's. HANG stops reading and
-// answering; CLOSE_COMMAND closes without an answer. After a refusal or the last step it reads to the close.
+// A one-connection LPD server answering the five steps of a job (queue line, control file line and file,
+// data file line and file) with its script's bytes (0 past its end); without keepData it only counts the
+// data file's bytes. HANG stops reading; CLOSE_COMMAND closes unanswered.
 class ScriptedServer {
   public:
     static constexpr int HANG = -1;
     static constexpr int CLOSE_COMMAND = -2;
-
     explicit ScriptedServer(std::vector<int> replies, int receiveBuffer = 0, bool keepData = true)
         : replies_(std::move(replies)), keepData_(keepData), listener_(LoopbackSocket(receiveBuffer)) {
         listen(listener_, 4);
@@ -97,7 +95,6 @@ class ScriptedServer {
         thread_ = std::thread([this] { Run(); });
     }
     ~ScriptedServer() { Finish(); }
-
     uint16_t Port() const { return port_; }
     // Ends the server once the client is done (and has closed); everything it received.
     const std::string& Finish() {
@@ -129,7 +126,6 @@ class ScriptedServer {
         }
         return true;
     }
-
     void Run() {
         const int fd = accept(listener_, nullptr, nullptr);
         if (fd < 0)
@@ -164,7 +160,6 @@ class ScriptedServer {
         }
         close(fd);
     }
-
     std::vector<int> replies_;
     bool keepData_;
     int listener_;
@@ -183,7 +178,6 @@ class LpdClientTest : public test::LpdServerFixture {
         test::WriteFile(path, content);
         return path;
     }
-
     // The job at the index arrived with exactly these bytes and this control file.
     void ExpectJob(std::size_t index, const std::string& data, const std::string& controlFile) {
         ASSERT_GT(WaitForJobs(index + 1), index) << "job " << index << " did not arrive";
@@ -196,8 +190,7 @@ class LpdClientTest : public test::LpdServerFixture {
 };
 
 TEST_F(LpdClientTest, JobsArriveIntactAtTheOwnServer) {
-    // Far more than one 4096-byte piece, of every byte value; empty host and queue mean 127.0.0.1 and PASS,
-    // empty host and user names this computer and account, and without class and job name those lines go.
+    // Many 4096-byte pieces; empty fields mean 127.0.0.1, PASS, this computer and this account.
     Request binary;
     binary.Host = binary.Queue = binary.HostName = binary.UserName = u"";
     binary.File = Write("scan.bin", RandomBytes(1024 * 1024 + 17, 3));
@@ -209,20 +202,15 @@ TEST_F(LpdClientTest, JobsArriveIntactAtTheOwnServer) {
     const std::string user = platform::UnicodeToAnsi(platform::UserName());
     ASSERT_FALSE(computer.empty() || user.empty());
     ExpectJob(0, ReadFile(binary.File), "H" + computer + "\nNscan.bin\nP" + user + "\nldfA001\n");
-
     Request named;  // a host given by name
     named.Host = u"localhost";
     named.File = Write("short.txt", "x");
-    named.JobClass = u"A";
-    named.JobName = u"Quarterly figures";
-    outcome = Forward(port_, named);
-    EXPECT_EQ(outcome.Code, 0) << outcome.Text;
-    ExpectJob(1, "x", "Hprinthost\nNreport.txt\nPalice\nCA\nJQuarterly figures\nldfA001\n");
+    EXPECT_EQ(Forward(port_, named).Code, 0);
+    ExpectJob(1, "x", "Hprinthost\nNreport.txt\nPalice\nldfA001\n");
 }
 
 TEST_F(LpdClientTest, AJobBeyond32BitsIsReceivedAndForwardedWhole) {
-    // A sparse file with a mark at each end reaches the own server's spool, and from there a server that
-    // counts the bytes without keeping them.
+    // A sparse file marked at each end goes to the own server's spool, and from there to a counting server.
     constexpr int64_t SIZE = int64_t{3} << 30;
     std::error_code ignored;
     if (std::filesystem::space(folder_.Path(), ignored).available < uint64_t{8} << 30)
@@ -250,7 +238,6 @@ TEST_F(LpdClientTest, AJobBeyond32BitsIsReceivedAndForwardedWhole) {
     EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& line) {
         return line.ends_with("DFA Length = 3221225472, DFA Name = dfA001");
     }));
-
     ScriptedServer server({}, 0, false);
     outcome = Forward(server.Port(), job);
     EXPECT_EQ(outcome.Code, 0) << outcome.Text;
@@ -261,7 +248,7 @@ TEST_F(LpdClientTest, AJobBeyond32BitsIsReceivedAndForwardedWhole) {
 TEST_F(LpdClientTest, RefusalsSetUpFailuresAndTheControlFileLimit) {
     Request job;
     job.File = Write("report.txt", "Quarterly report\n");
-    // A bound port that nobody listens on, held for the test so that nothing else takes it.
+    // A bound port that nobody listens on.
     const int unused = LoopbackSocket();
     const struct {
         std::u16string Queue, Host;
@@ -281,10 +268,8 @@ TEST_F(LpdClientTest, RefusalsSetUpFailuresAndTheControlFileLimit) {
         EXPECT_EQ(outcome.Text, c.Text);
     }
     close(unused);
-    EXPECT_EQ(SocketText(platform::WSA_CONNECTION_REFUSED), "Connection refused");
     job.Queue = u"PASS";
     job.Host = u"127.0.0.1";
-
     // H, N, P and print lines: 16 bytes besides the document name.
     job.HostName = u"h";
     job.UserName = u"u";
@@ -292,24 +277,21 @@ TEST_F(LpdClientTest, RefusalsSetUpFailuresAndTheControlFileLimit) {
     CLpdSendResult outcome = Forward(port_, job);
     EXPECT_EQ(outcome.Code, 0) << outcome.Text;
     ExpectJob(0, ReadFile(job.File), "Hh\nN" + std::string(4095 - 16, 'd') + "\nPu\nldfA001\n");
-
-    // One byte more is refused before any connection, with no line cut short.
+    // One byte more, also by the class and job name lines, is refused before any connection.
     ScriptedServer server({});
-    job.Document += u'd';
-    outcome = Forward(server.Port(), job);
-    EXPECT_EQ(outcome.Code, 1);
-    EXPECT_EQ(outcome.Text, "The control file is too long (4096 bytes, at most 4095)");
+    const std::u16string longer = job.Document + u'd';
+    for (const auto& [document, jobName, size] :
+         {std::tuple{longer, std::u16string(), "4096"},
+          std::tuple{std::u16string(u"r"), std::u16string(4080, u'j'), "4099"}}) {
+        job.Document = document;
+        job.JobName = jobName;
+        outcome = Forward(server.Port(), job);
+        EXPECT_EQ(outcome.Code, 1);
+        EXPECT_EQ(outcome.Text,
+                  "The control file is too long (" + std::string(size) + " bytes, at most 4095)");
+    }
     server.Finish();
     EXPECT_FALSE(server.Accepted());
-
-    // The class and job name lines count as well.
-    job.Document = u"report.txt";
-    job.JobName = std::u16string(4080, u'j');
-    outcome = Forward(port_, job);
-    EXPECT_EQ(outcome.Code, 1);
-    EXPECT_EQ(outcome.Text.rfind("The control file is too long (", 0), 0u) << outcome.Text;
-    WaitForSessions();
-    EXPECT_EQ(JobCount(), 1u);
 }
 
 TEST(LpdClientScriptedTest, ExactBytesAndEveryRefusal) {
@@ -322,8 +304,7 @@ TEST(LpdClientScriptedTest, ExactBytesAndEveryRefusal) {
     job.JobName = u"Z\u00f6e's job";
     job.UserName = u"Zo\u00eb";
     job.Document = u"Caf\u00e9.txt";
-    // Document name through code page 1252 (one byte a character), user, class and job name through the
-    // system's conversion (UTF-8 here); single LFs end every line; the print line names the data file.
+    // The document name in code page 1252, user, class and job name in the system's conversion (UTF-8).
     const std::string controlFile =
         "Hprinthost\nNCaf\xe9.txt\nPZo\xc3\xab\nCLedger\nJZ\xc3\xb6"
         "e's job\nldfA001\n";
@@ -337,9 +318,7 @@ TEST(LpdClientScriptedTest, ExactBytesAndEveryRefusal) {
         EXPECT_EQ(outcome.Text, "The file is printed");
         EXPECT_TRUE(server.Finish() == exchange) << server.Finish().substr(0, 200);
     }
-
-    // A refusal at each step ends the exchange there: nothing more is sent. A server that hangs up instead
-    // of answering refuses as well.
+    // A refusal at each step, or a hang-up instead of an answer, ends the exchange there.
     const std::size_t stepEnds[] = {exchange.find('\n') + 1, exchange.find("cfA001\n") + 7,
                                     exchange.find("cfA001\n") + 7 + controlFile.size() + 1,
                                     exchange.rfind("dfA001\n") + 7, exchange.size()};
@@ -352,9 +331,7 @@ TEST(LpdClientScriptedTest, ExactBytesAndEveryRefusal) {
         EXPECT_EQ(outcome.Text, REFUSALS[step % 5]);
         EXPECT_TRUE(server.Finish() == exchange.substr(0, stepEnds[step % 5])) << step;
     }
-
-    // A file that cannot be opened or is empty (servers read a zero count as "until the connection
-    // closes"): the connection is made and closed without a byte.
+    // A file that cannot be opened or is empty (a zero count reads "until the close") sends not a byte.
     test::WriteFile(folder.File("empty.bin"), "");
     const std::pair<std::string, std::string> unsent[] = {
         {"absent.bin", "The file is not found (reason:" + std::string(std::strerror(ENOENT)) + ")"},
@@ -373,29 +350,21 @@ TEST(LpdClientScriptedTest, ExactBytesAndEveryRefusal) {
 TEST(LpdClientScriptedTest, TimeLimits) {
     test::TempFolder folder;
     test::WriteFile(folder.File("report.txt"), "Quarterly report\n");
+    // A file far larger than the connection's buffers, for a server that stops taking data.
+    test::WriteFile(folder.File("big.bin"), "");
+    std::filesystem::resize_file(folder.File("big.bin"), 64 * 1024 * 1024);
     Request job;
     job.File = folder.File("report.txt");
     const CLpdClientTimeouts quick{300, 300};
     const std::string timedOut = SocketText(platform::WSA_TIMED_OUT);
-    EXPECT_EQ(timedOut, "Connection timed out");
-
-    {  // A server that accepts and never answers.
-        ScriptedServer server({ScriptedServer::HANG});
-        const CLpdSendResult outcome = Forward(server.Port(), job, quick);
-        EXPECT_EQ(outcome.Code, -1);
-        EXPECT_EQ(outcome.Text, timedOut);
-    }
-    {  // One that stops taking data in the middle of a file far larger than the connection's buffers.
-        const std::string big = folder.File("big.bin");
-        const int fd = open(big.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(ftruncate(fd, 64 * 1024 * 1024), 0);
-        close(fd);
-        Request stalled = job;
-        stalled.File = big;
-        ScriptedServer server({0, 0, 0, 0, ScriptedServer::HANG}, 4096);
-        const CLpdSendResult outcome = Forward(server.Port(), stalled, quick);
-        EXPECT_EQ(outcome.Code, -1);
+    for (const auto& [hangAt, file] : {std::pair{0, "report.txt"}, std::pair{4, "big.bin"}}) {
+        std::vector<int> replies(hangAt, 0);
+        replies.push_back(ScriptedServer::HANG);
+        ScriptedServer server(replies, 4096);
+        Request hanging = job;
+        hanging.File = folder.File(file);
+        const CLpdSendResult outcome = Forward(server.Port(), hanging, quick);
+        EXPECT_EQ(outcome.Code, -1) << file;
         EXPECT_EQ(outcome.Text, timedOut);
     }
     // A listener whose accept queue is full drops further connection requests: connecting never ends.
@@ -449,11 +418,7 @@ TEST_F(LpdClientTest, VelmoraLprProgram) {
         const std::string& path = i == 0 ? report : scan;
         EXPECT_TRUE(ReadFile(platform::UnicodeToAnsi(Job(i)->LocalFileName)) == ReadFile(path)) << path;
         EXPECT_EQ(Job(i)->DocumentName, U16(path));
-        EXPECT_EQ(Job(i)->Owner, platform::UserName());
-        EXPECT_EQ(Job(i)->SourceHost, platform::ComputerName());
     }
-    WaitForSessions();
-    EXPECT_EQ(JobCount(), 2u);
 }
 
 TEST(LpdClientLprngTest, LprngReceivesAndPrintsTheJob) {
@@ -468,7 +433,6 @@ TEST(LpdClientLprngTest, LprngReceivesAndPrintsTheJob) {
         test::WaitUntil([&] { return ReadFile(printer).size() >= size; }, 30000);
         return ReadFile(printer);
     };
-
     const std::string text = "Quarterly report\nline two\n";
     test::WriteFile(folder.File("report.txt"), text);
     Request job;
@@ -480,7 +444,6 @@ TEST(LpdClientLprngTest, LprngReceivesAndPrintsTheJob) {
     EXPECT_EQ(outcome.Text, "The file is printed");
     // Printed as it came, by the print line of the data file (format l).
     EXPECT_TRUE(printed(text.size()) == text) << ReadFile(printer);
-
     // A binary file of many pieces reaches the printer byte for byte, after the first job.
     const std::string binary = RandomBytes(1024 * 1024, 11);
     test::WriteFile(folder.File("scan.bin"), binary);
@@ -488,7 +451,6 @@ TEST(LpdClientLprngTest, LprngReceivesAndPrintsTheJob) {
     outcome = Forward(lpd.Port(), job);
     ASSERT_EQ(outcome.Code, 0) << outcome.Text;
     EXPECT_TRUE(printed(text.size() + binary.size()) == text + binary);
-
     job.Queue = u"NOPE";
     outcome = Forward(lpd.Port(), job);
     EXPECT_EQ(outcome.Code, -1);

@@ -24,15 +24,18 @@ constexpr char CONTROL_FILE[] = "Hclient\nPjohn\nJreport\nCA\nldfA001client\nNre
 
 class LpdSessionTest : public test::LpdServerFixture {
   protected:
-    // Names of the files left in a queue's spool folder.
-    std::vector<std::string> SpoolFiles(const std::string& queue) {
-        std::vector<std::string> names;
+    // The number of files left in PASS's spool folder.
+    std::size_t SpoolFiles() {
         std::error_code ignored;
-        for (const auto& entry : std::filesystem::directory_iterator(
-                 folder_.File("Spool") + test::TempFolder::SEPARATOR + queue, ignored)) {
-            names.push_back(entry.path().filename().string());
-        }
-        return names;
+        const std::string queue = folder_.File("Spool") + test::TempFolder::SEPARATOR + "PASS";
+        return static_cast<std::size_t>(
+            std::distance(std::filesystem::directory_iterator(queue, ignored), {}));
+    }
+    // Once the sessions ended: no job, and no spool file left behind.
+    void ExpectNothingKept() {
+        WaitForSessions();
+        EXPECT_EQ(JobCount(), 0u);
+        EXPECT_EQ(SpoolFiles(), 0u);
     }
     // The number of log lines with the text.
     long Count(const std::string& text) {
@@ -67,50 +70,18 @@ TEST_F(LpdSessionTest, ACompleteJobIsRegisteredWithItsFieldsAndDataAndEveryStepL
     ASSERT_EQ(WaitForJobs(1), 1u);
     const SpoolFilePtr job = Job(0);
     EXPECT_EQ(job->State, STATE_READY);
-    EXPECT_EQ(job->StateText, u"Ready");
-    EXPECT_EQ(job->PrinterName, u"PASS");
-    EXPECT_EQ(job->SourceHost, u"client");
-    EXPECT_EQ(job->Owner, u"john");
-    EXPECT_EQ(job->JobName, u"report");
-    EXPECT_EQ(job->JobClass, u"A");
-    EXPECT_EQ(job->DocumentName, u"report.txt");
-    EXPECT_EQ(job->ReceivedFileName, u"dfA001client");
+    EXPECT_EQ(job->Owner, u"john");  // the control file's fields are the unit tests' business
     EXPECT_EQ(job->ControlFile, U16(CONTROL_FILE));
     EXPECT_EQ(job->FileSize, u"14 bytes");
     EXPECT_EQ(Data(0), data);
     EXPECT_TRUE(job->LocalFileName.starts_with(app_->SpoolFolder + u"PASS" + platform::PATH_SEPARATOR));
-    EXPECT_TRUE(job->LocalFileName.ends_with(u".tmp"));
     EXPECT_EQ(posts_, 1);
     EXPECT_TRUE(app_->SpoolerEvent.IsSet());
-    EXPECT_TRUE(LogHas("0\tLPD Server is started"));
-
-    std::vector<std::string> session;
-    for (std::string line : LogMessages()) {
-        const auto colon = line.find("): ");
-        if (line.starts_with("0\tLPD (") && colon != std::string::npos) {
-            line = line.substr(colon + 3);
-            session.push_back(line.substr(0, line.find(" (socket=")));
-        }
-    }
-    const std::vector<std::string> expected = {
-        "Accept from 127.0.0.1",
-        "Receiving a job (modeLPD=2)",
-        "Received Queue name -> PASS",
-        "Queue PASS exists",
-        "Sent acknowledgement for queue reception",
-        "Client file created: " + platform::UnicodeToAnsi(job->LocalFileName),
-        "Received Control File description",
-        "CFA Length = " + std::to_string(sizeof CONTROL_FILE - 1) + ", CFA Name = cfA001client",
-        "Sent acknowledgement for CFA description",
-        "Received Control File",
-        "Sent ACK for CFA reception",
-        "Received Data File description",
-        "DFA Length = 14, DFA Name = dfA001client",
-        "Sent acknowledgement for DFA description",
-        "Sent ACK for DFA reception",
-        "Add Spool Job:report, Class:A, Name:report.txt, User:john, Type:N/A, Queue:PASS",
-    };
-    EXPECT_EQ(session, expected);
+    for (const std::string line :
+         {"): Sent acknowledgement for queue reception", "): Sent ACK for CFA reception",
+          "): Sent ACK for DFA reception", "): CFA Length = 51, CFA Name = cfA001client",
+          "): Add Spool Job:report, Class:A, Name:report.txt, User:john, Type:N/A, Queue:PASS"})
+        EXPECT_TRUE(LogHas(line)) << line;
 }
 
 TEST_F(LpdSessionTest, QueuesMatchExactlyHoldingQueuesHoldAndOtherCommandsGetNoReply) {
@@ -127,7 +98,6 @@ TEST_F(LpdSessionTest, QueuesMatchExactlyHoldingQueuesHoldAndOtherCommandsGetNoR
     WaitForSessions();
     EXPECT_TRUE(LogHas("): Unknown method (modeLPD=4)"));
     EXPECT_EQ(JobCount(), 0u);
-
     // Trailing spaces of the queue name do not count.
     ASSERT_TRUE(test::SendLpdJob(port_, "HOLD  ", "Nheld\n", "x"));
     ASSERT_EQ(WaitForJobs(1), 1u);
@@ -149,7 +119,6 @@ TEST_F(LpdSessionTest, DataFilesAreStreamedConcatenatedAndEndAtTheirLengthOrTheC
     EXPECT_EQ(Data(0), first + "second file");
     EXPECT_EQ(Job(0)->ReceivedFileName, u"cfA001client");
     EXPECT_EQ(Job(0)->DocumentName, u"both");
-
     // A length of 0 (RFC 1179's "unknown"), or the twelve nines stream-mode clients send: until the close.
     std::size_t jobs = 1;
     for (const std::string count : {"0", "999999999999"}) {
@@ -162,12 +131,10 @@ TEST_F(LpdSessionTest, DataFilesAreStreamedConcatenatedAndEndAtTheirLengthOrTheC
         ASSERT_EQ(WaitForJobs(++jobs), jobs) << count;
         EXPECT_EQ(Data(jobs - 1), data) << count;
     }
-
     // A close after the last byte, without the end byte, completes the job.
     SendData(*Receiving(), "5", "hello");
     ASSERT_EQ(WaitForJobs(++jobs), jobs);
     EXPECT_EQ(Data(jobs - 1), "hello");
-
     // Less than was announced, also of a length beyond 32 bits, does not.
     for (const std::string count : {"10", "3221225472"}) {
         SendData(*Receiving(), count, "hello");
@@ -175,15 +142,14 @@ TEST_F(LpdSessionTest, DataFilesAreStreamedConcatenatedAndEndAtTheirLengthOrTheC
         EXPECT_EQ(JobCount(), jobs);
         EXPECT_TRUE(
             LogHas(", error=CONNECTION_CLOSED, total_size=" + count + ", size_already_read=0, size_read=0)"));
-        EXPECT_EQ(SpoolFiles("PASS").size(), jobs);
+        EXPECT_EQ(SpoolFiles(), jobs);
     }
 }
 
 TEST_F(LpdSessionTest, AbortsAndUnknownSubcommands) {
     {
         auto client = Receiving();
-        // An unknown subcommand line gets no reply, so the client sends the next line at once; both may
-        // arrive together.
+        // An unknown subcommand gets no reply, so the next line may arrive with it.
         const std::string control = CONTROL_FILE;
         ASSERT_TRUE(client->Send("\x07whatever\n\x02" + std::to_string(control.size()) + " cfA001client\n"));
         ASSERT_EQ(client->Reply(), 0);
@@ -195,9 +161,7 @@ TEST_F(LpdSessionTest, AbortsAndUnknownSubcommands) {
         EXPECT_EQ(client->Reply(), 0);
         EXPECT_TRUE(client->WaitClosed());
     }
-    WaitForSessions();
-    EXPECT_EQ(JobCount(), 0u);
-    EXPECT_TRUE(SpoolFiles("PASS").empty());
+    ExpectNothingKept();
     EXPECT_TRUE(LogHas("): Received command to abort job"));
 }
 
@@ -207,12 +171,8 @@ TEST_F(LpdSessionTest, SilenceInTheMiddleOfAFileEndsTheSessionWithANack) {
     SendData(*client, "100", std::string(40, 'x'));
     EXPECT_EQ(client->Reply(), 1);
     EXPECT_TRUE(client->WaitClosed());
-    WaitForSessions();
-    EXPECT_TRUE(LogHas("): ERROR RECV for Data File (socket="));
+    ExpectNothingKept();
     EXPECT_TRUE(LogHas(", error=ERROR_INTERNAL_TIMEOUT, total_size=100, size_already_read=0, size_read=0)"));
-    EXPECT_EQ(JobCount(), 0u);
-    EXPECT_TRUE(SpoolFiles("PASS").empty());
-
     // A client that keeps the connection open after its last file loses the job too.
     auto idle = Receiving();
     EXPECT_EQ(idle->SendFile('\x03', "dfA001client", "data"), 0);
@@ -220,9 +180,7 @@ TEST_F(LpdSessionTest, SilenceInTheMiddleOfAFileEndsTheSessionWithANack) {
     WaitForSessions();
     EXPECT_EQ(JobCount(), 0u);
     EXPECT_TRUE(LogHas(", error=ERROR_INTERNAL_TIMEOUT, size_read=0)"));
-
-    // Completed by its control file the job was acknowledged: it is kept as acknowledged, without the
-    // start of a further file that never ended.
+    // Acknowledged once its control file came, the job is kept, without the further file that never ended.
     auto complete = Receiving();
     EXPECT_EQ(complete->SendFile('\x03', "dfA001client", "data"), 0);
     EXPECT_EQ(complete->SendFile('\x02', "cfA001client", CONTROL_FILE), 0);
@@ -242,11 +200,8 @@ TEST_F(LpdSessionTest, OversizedAndNegativeControlFilesAreRefused) {
         EXPECT_EQ(client->Reply(), 1) << count;
         EXPECT_TRUE(client->WaitClosed());
     }
-    WaitForSessions();
-    EXPECT_TRUE(LogHas("): ERROR RECV for Control File (socket="));
+    ExpectNothingKept();
     EXPECT_TRUE(LogHas(", error=ERROR_ALLOCATION, total_size=2000000, size_read=0)"));
-    EXPECT_EQ(JobCount(), 0u);
-    EXPECT_TRUE(SpoolFiles("PASS").empty());
 }
 
 TEST_F(LpdSessionTest, AFailedSpoolWriteIsAFailedReception) {
@@ -263,35 +218,26 @@ TEST_F(LpdSessionTest, AFailedSpoolWriteIsAFailedReception) {
     auto client = Receiving();
     EXPECT_EQ(client->SendFile('\x03', "dfA001client", std::string(400 * 1024, 'x')), 1);
     EXPECT_TRUE(client->WaitClosed());
-    WaitForSessions();
+    ExpectNothingKept();
     setrlimit(RLIMIT_FSIZE, &previous);
     EXPECT_TRUE(LogHas("): Unable to write the spool file "));
-    EXPECT_EQ(JobCount(), 0u);
-    EXPECT_TRUE(SpoolFiles("PASS").empty());
 #endif
 }
 
 TEST_F(LpdSessionTest, StressModeDeletesReceivedJobsOnTheDesktopOnlyAndSpoolNamesNeverCollide) {
     app_->Settings.Stress = 1;
     ASSERT_TRUE(test::SendLpdJob(port_, "PASS", CONTROL_FILE, "data"));
-    WaitForSessions();
-    EXPECT_EQ(JobCount(), 0u);
-    EXPECT_TRUE(SpoolFiles("PASS").empty());
-
+    ExpectNothingKept();
     app_->SetServiceMode(true);
     ASSERT_TRUE(test::SendLpdJob(port_, "PASS", CONTROL_FILE, "data"));
     EXPECT_EQ(WaitForJobs(1), 1u);
     EXPECT_EQ(posts_, 0);  // no window to notify in the service
-
-    // The date and time, the thread number and ".tmp", made unique.
+    // Spool names end in the thread number and ".tmp" and are made unique.
     const SpoolFilePtr first = CreateSpoolJob(app_->SpoolFolder, u"PASS", 77);
     const SpoolFilePtr second = CreateSpoolJob(app_->SpoolFolder, u"PASS", 77);
     EXPECT_NE(first->LocalFileName, second->LocalFileName);
     EXPECT_TRUE(platform::FileExists(first->LocalFileName) && platform::FileExists(second->LocalFileName));
-    const std::u16string name =
-        first->LocalFileName.substr(first->LocalFileName.rfind(platform::PATH_SEPARATOR) + 1);
-    EXPECT_EQ(name.size(), 14u + 2u + 4u);
-    EXPECT_TRUE(name.ends_with(u"77.tmp"));
+    EXPECT_TRUE(first->LocalFileName.ends_with(u"77.tmp"));
 }
 
 // Hundreds of connections that name their queue and go silent, then no descriptor left at all: jobs still
@@ -309,11 +255,10 @@ TEST_F(LpdSessionTest, IdleConnectionsAndNoDescriptorsLeftNeverStopTheListener) 
     for (const auto& client : idle)
         ASSERT_EQ(client->Reply(), 0);
     EXPECT_EQ(WaitForJobs(6), 6u);
-    EXPECT_EQ(SpoolFiles("PASS").size(), 6u);  // silent connections have no spool file
+    EXPECT_EQ(SpoolFiles(), 6u);  // silent connections have no spool file
     // They wait on the listener's thread, not on threads of their own.
     EXPECT_GE(app_->LpdServer.ActiveConnections(), 300);
     EXPECT_LT(std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}), 100);
-
     // Every descriptor taken but one, which the next client takes: the listener's accept has none.
     rlimit previous{};
     getrlimit(RLIMIT_NOFILE, &previous);
@@ -341,7 +286,6 @@ TEST_F(LpdSessionTest, IdleConnectionsAndNoDescriptorsLeftNeverStopTheListener) 
     EXPECT_EQ(waiting->Reply(), 0);
     EXPECT_TRUE(test::SendLpdJob(port_, "PASS", CONTROL_FILE, "after"));
     EXPECT_EQ(WaitForJobs(7), 7u);
-
     // A stop closes the connections that have not begun a job: these and the one that waited above.
     for (int i = 0; i < 3; ++i)
         idle.push_back(Receiving());
@@ -362,17 +306,14 @@ TEST_F(LpdSessionTest, OnlyTheClientsTheListNamesMayPrint) {
         RawLpdClient client(port_, source);
         return client.Send("\x02PASS\n") && client.Reply() == 0;
     };
+    // Parsing the entries is the unit tests' business; here the listener applies the list it is given.
     const struct {
         const char16_t* List;
         bool First, Second;
     } cases[] = {
         {u"", true, true},
         {u"127.0.0.2", false, true},
-        {u"127.0.0.1", true, false},
-        {u"10.0.0.0/8, 127.0.0.2/32", false, true},
         {u"10.0.0.5 127.0.0.0/31", true, false},
-        {u"127.0.0.0/8", true, true},
-        {u"bogus, 127.0.0.2", false, true},
         {u"bogus 127.0.0.1/33", true, true},  // nothing readable: nobody is locked out
     };
     app_->Settings.LogLevel = 2;
@@ -385,17 +326,11 @@ TEST_F(LpdSessionTest, OnlyTheClientsTheListNamesMayPrint) {
     }
     EXPECT_TRUE(test::SendLpdJob(port_, "PASS", CONTROL_FILE, "allowed"));
     EXPECT_EQ(WaitForJobs(1), 1u);
-
-    // Each unreadable entry once for each list that has it; refusals once a minute per address.
-    EXPECT_EQ(Count("0\tLPD Server: AllowedClients entry not understood, ignored: bogus"), 2);
-    EXPECT_EQ(Count("0\tLPD Server: AllowedClients entry not understood, ignored: 127.0.0.1/33"), 1);
-    EXPECT_EQ(Count("0\tLPD Server: AllowedClients has no valid entry: every client is accepted"), 1);
     EXPECT_EQ(Count("0\tLPD Server: Refused 1 connection(s) from 127.0.0.1: not in AllowedClients"), 1);
     EXPECT_EQ(Count("0\tLPD Server: Refused 1 connection(s) from 127.0.0.2: not in AllowedClients"), 1);
-    // The detailed log names the list in force.
-    EXPECT_EQ(Count("0\tLPD Server: Clients accepted: 10.0.0.0/8, 127.0.0.2/32"), 1);
-    // A refused client has no session: the 11 answered above, the probe and the job.
-    EXPECT_EQ(Count("Accept from"), 13);
+    EXPECT_EQ(Count("0\tLPD Server: Clients accepted: 10.0.0.5, 127.0.0.0/31"), 1);
+    // A refused client has no session: the 6 answered above, the probe and the job.
+    EXPECT_EQ(Count("Accept from"), 8);
 }
 
 TEST_F(LpdSessionTest, AFloodOfRefusedConnectionsWritesOneLineAMinutePerAddress) {
@@ -422,7 +357,6 @@ TEST_F(LpdSessionTest, StoppingTheServerEndsTheListenerAndAPortInUseIsReported) 
     EXPECT_EQ(LogMessages().back(), "0\tLPD Server is stopped");
     RawLpdClient refused(port_);
     EXPECT_FALSE(refused.Connected());
-
     // Another program listens on the port: the listener reports it and ends.
     const platform::SocketHandle other = platform::CreateTcpSocket();
     ASSERT_EQ(platform::BindLoopback(other, 0), 0);

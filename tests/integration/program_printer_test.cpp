@@ -48,14 +48,12 @@ class ProgramPrinterTest : public test::AppFixture {
             return true;
         };
         operations_.ShellPrint = [this](const std::u16string& path) { shellPrinted_.push_back(path); };
-
         // Spaces in both paths: the quoting of the template must carry them.
         programs_ = folder_.Path() + "/my programs";
         ASSERT_EQ(mkdir(programs_.c_str(), 0755), 0);
         const std::string spool = folder_.Path() + "/spool dir";
         ASSERT_EQ(mkdir(spool.c_str(), 0755), 0);
         test::WriteFile(spool + "/job 1.prn", "%PDF-1.4\n");
-
         job_.LocalFileName = U16(spool + "/job 1.prn");
         job_.DocumentName = u"Q3 report";
         job_.Owner = u"alice";
@@ -69,7 +67,6 @@ class ProgramPrinterTest : public test::AppFixture {
         printer_.OutputMode = OUTPUT_PROGRAM;
         printer_.ProgramPrinter = u"Office Laser";
     }
-
     void TearDown() override {
         for (const int pid : leftRunning_) {
             if (test::IsProcessAlive(pid))
@@ -77,7 +74,6 @@ class ProgramPrinterTest : public test::AppFixture {
         }
         AppFixture::TearDown();
     }
-
     // Prints the job through the stand-in system operations; the outcome's text becomes the job's.
     int32_t RunPrintProgram(CSpoolFile& job, const CPrinterSetting& printer) {
         const CDispatchOutcome outcome =
@@ -85,7 +81,6 @@ class ProgramPrinterTest : public test::AppFixture {
         job.ErrorText = outcome.ErrorText;
         return outcome.Result;
     }
-
     // An executable shell script in the programs folder; its path.
     std::string WriteScript(const std::string& name, const std::string& body) {
         const std::string path = programs_ + "/" + name;
@@ -93,15 +88,12 @@ class ProgramPrinterTest : public test::AppFixture {
         chmod(path.c_str(), 0755);
         return path;
     }
-
     // A script that writes each of its arguments between brackets, one a line, to the file given.
     std::string WriteArgumentsScript(const std::string& output) {
         return WriteScript("print args.sh",
                            "for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done > '" + output + "'\n");
     }
-
     std::string Narrow(const std::u16string& text) { return platform::UnicodeToAnsi(text); }
-
     CProgramPrinterOperations operations_;
     std::vector<std::u16string> shellPrinted_;
     std::vector<int> leftRunning_;
@@ -118,10 +110,8 @@ TEST_F(ProgramPrinterTest, EveryValueReachesTheProgramAsOneArgumentOfData) {
                             pwned + "3` | tee " + pwned + "4");
     job_.Owner = u"DOMAIN\\alice";
     printer_.ProgramCommand = U16("\"" + script + "\" %1 %2 %3 %4 %5 %6 %7 %8 %9 %A %B %C");
-
     EXPECT_EQ(RunPrintProgram(job_, printer_), 0);
     EXPECT_EQ(job_.ErrorText, u"");
-
     // The quotation marks of the name pair up with the inserted ones, as the Windows rules read them;
     // nothing of it runs.
     EXPECT_EQ(ReadFile(output), "[" + folder_.Path() +
@@ -132,18 +122,6 @@ TEST_F(ProgramPrinterTest, EveryValueReachesTheProgramAsOneArgumentOfData) {
                                     "[Invoice 42]\n[finance]\n");
     for (const char* suffix : {"1", "2", "3", "4"})
         EXPECT_FALSE(std::filesystem::exists(pwned + suffix)) << suffix;
-
-    const std::vector<std::string> log = LogMessages();
-    ASSERT_EQ(log.size(), 3u);
-    EXPECT_EQ(log[0],
-              "0\tSpooler: Use Application to print spool " + folder_.Path() + "/spool dir/job 1.prn");
-    const std::u16string commandLine = ExpandCommandTemplate(
-        printer_.ProgramCommand,
-        CommandTemplateValues(job_, printer_.ProgramPrinter, u"HP LaserJet 4", u"socket://10.0.0.5"));
-    EXPECT_EQ(log[1], "0\tSpooler: Try to run application '" + Narrow(commandLine) + "'");
-    EXPECT_TRUE(log[2].starts_with("0\tSpooler: Application done (PID=")) << log[2];
-    EXPECT_TRUE(log[2].ends_with(", exitCode=0).")) << log[2];
-
     // A printer the system does not know leaves its values empty and fails the job, but the program runs.
     printer_.ProgramPrinter = u"Nowhere";
     printer_.ProgramCommand = U16("\"" + script + "\" %2 %3 %4 %B");
@@ -181,7 +159,6 @@ TEST_F(ProgramPrinterTest, StartFailuresFailTheJobAndExitCodesAreOnlyLogged) {
         EXPECT_TRUE(last.ends_with(c.LastLine)) << last;
         EXPECT_TRUE(c.Result || last.starts_with("0\tSpooler: Application done (PID=")) << last;
     }
-
     // The service's mode digit is part of the error text; the start failure replaces "Printer not found".
     app_->SetServiceMode(true);
     printer_.ProgramPrinter = u"Nowhere";
@@ -196,9 +173,6 @@ TEST_F(ProgramPrinterTest, EmptyCommandUsesTheShellPrintVerbWithoutWaiting) {
     EXPECT_EQ(job_.ErrorText, u"");
     ASSERT_EQ(shellPrinted_.size(), 1u);
     EXPECT_EQ(shellPrinted_[0], job_.LocalFileName);
-    EXPECT_EQ(LogMessages(), std::vector<std::string>{"0\tSpooler: Use Application to print spool " +
-                                                      Narrow(job_.LocalFileName)});
-
     printer_.ProgramPrinter = u"Nowhere";
     EXPECT_EQ(RunPrintProgram(job_, printer_), 1);
     EXPECT_EQ(job_.ErrorText, u"Printer not found");
@@ -279,19 +253,12 @@ TEST(ProcessTest, AStartedProcessIsObservedAndItsTreeAskedToClose) {
         test::WaitUntil([&] { return platform::GetExitCode(reporter, &exitCode) && exitCode != 259; }));
     EXPECT_EQ(exitCode, 0u);
     EXPECT_EQ(ReadFile(report), "/dev/null\n");
-
     const platform::ProcessId pid = process.Id();
     EXPECT_EQ(platform::ProcessBaseName(pid), u"sleep");
-    const std::vector<platform::ProcessId> ids = platform::ListProcesses();
-    EXPECT_NE(std::find(ids.begin(), ids.end(), pid), ids.end());
-    EXPECT_NE(std::find(ids.begin(), ids.end(), static_cast<platform::ProcessId>(getpid())), ids.end());
-    EXPECT_EQ(platform::ProcessBaseName(static_cast<platform::ProcessId>(getpid())),
-              u"velmora_integration_tests");
     EXPECT_EQ(platform::WaitForInputIdle(process, platform::PROCESS_WAIT_INFINITE),
               platform::PROCESS_WAIT_READY);
     ASSERT_TRUE(platform::GetExitCode(process, &exitCode));
     EXPECT_EQ(exitCode, platform::PROCESS_STILL_ACTIVE);
-
     EXPECT_TRUE(platform::TerminateProcessTree(pid, 10000));
     EXPECT_TRUE(
         test::WaitUntil([&] { return platform::GetExitCode(process, &exitCode) && exitCode != 259; }));

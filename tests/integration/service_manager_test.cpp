@@ -86,7 +86,6 @@ class ServiceManagerTest : public ::testing::Test {
         return service;
     }
     Handle Open() { return Handle(sm::OpenService(manager_.Get(), U16(NAME), sm::SERVICE_ALL_ACCESS)); }
-
     test::ServiceSandbox sandbox_;
     Handle manager_{sm::OpenSCManager(sm::SC_MANAGER_ALL_ACCESS)};
 };
@@ -96,31 +95,24 @@ TEST_F(ServiceManagerTest, InstallationWritesConfigurationAndSystemdUnitAndRemov
     // The database folder does not exist before the first installation: an empty database.
     ASSERT_FALSE(Exists(sandbox_.Database()));
     EXPECT_TRUE(FailsWith(Open(), sm::ERROR_SERVICE_DOES_NOT_EXIST));
-
     const std::u16string command = u"\"/opt/velmora/bin/Velmora Virtual Printer\" \"-WINSERV\" 100% $HOME";
-    Handle installed = Install(command, sm::SERVICE_AUTO_START);
-    ASSERT_TRUE(installed);
+    const Handle installed = Install(command, sm::SERVICE_AUTO_START);
     Handle opened = Open();
     ASSERT_TRUE(opened);
     sm::CServiceConfig config;
     ASSERT_TRUE(sm::QueryServiceConfig(opened.Get(), &config));
     EXPECT_EQ(config.BinaryPathName, command);
-    EXPECT_EQ(config.DisplayName, u"Test service");
     EXPECT_EQ(config.StartType, sm::SERVICE_AUTO_START);
-    EXPECT_EQ(config.ServiceType, sm::SERVICE_WIN32_OWN_PROCESS);
-    EXPECT_EQ(config.ErrorControl, sm::SERVICE_ERROR_NORMAL);
     const sm::CServiceStatus status = Query(opened);
     EXPECT_EQ(status.CurrentState, sm::SERVICE_STOPPED);
     EXPECT_EQ(status.Win32ExitCode, static_cast<uint32_t>(sm::ERROR_SERVICE_NEVER_STARTED));
     sm::CServiceStatus ignored;
     EXPECT_TRUE(FailsWith(sm::ControlService(opened.Get(), sm::SERVICE_CONTROL_STOP, &ignored),
                           sm::ERROR_SERVICE_NOT_ACTIVE));
-
     // A second installation under the same name is refused and changes nothing.
     EXPECT_TRUE(FailsWith(Create(manager_, u"/bin/false"), sm::ERROR_SERVICE_EXISTS));
     ASSERT_TRUE(sm::QueryServiceConfig(opened.Get(), &config));
     EXPECT_EQ(config.BinaryPathName, command);
-
     // The unit runs the same command in systemd's quoting and is enabled for the boot.
     const std::string unitPath = sandbox_.UnitFolder() + "/" + NAME + ".service";
     const std::string unit = ReadFile(unitPath);
@@ -131,31 +123,18 @@ TEST_F(ServiceManagerTest, InstallationWritesConfigurationAndSystemdUnitAndRemov
         EXPECT_NE(unit.find(line), std::string::npos) << unit;
     const std::string link = sandbox_.UnitFolder() + "/multi-user.target.wants/" + NAME + ".service";
     EXPECT_EQ(LinkTarget(link), unitPath);
-
     ASSERT_TRUE(sm::DeleteService(opened.Get()));
     EXPECT_TRUE(FailsWith(Open(), sm::ERROR_SERVICE_DOES_NOT_EXIST));
     EXPECT_TRUE(FailsWith(sm::QueryServiceStatus(opened.Get(), &ignored), sm::ERROR_SERVICE_DOES_NOT_EXIST));
     EXPECT_FALSE(Exists(unitPath) || Exists(link) || Exists(sandbox_.Database() + "/" + NAME));
-
     // Started on demand only: the unit exists but is not enabled.
     Handle onDemand = Install(u"/bin/true");
     EXPECT_TRUE(Exists(unitPath));
     EXPECT_FALSE(Exists(link));
-
-    // The owner hands its handle over on a move and gives it up on a release; only its last holder closes it.
-    const sm::ScHandle raw = onDemand.Get();
+    // A moved handle is closed by its last holder only.
     Handle moved(std::move(onDemand));
     EXPECT_FALSE(onDemand);
-    EXPECT_TRUE(onDemand.Close());  // nothing held: nothing to close
-    Handle assigned = Open();
-    assigned = std::move(moved);
-    EXPECT_EQ(assigned.Get(), raw);
-    const sm::ScHandle released = assigned.Release();
-    EXPECT_FALSE(assigned);
-    EXPECT_EQ(released, raw);
-    EXPECT_TRUE(sm::QueryServiceConfig(released, &config)) << errno;
-    EXPECT_EQ(config.BinaryPathName, u"/bin/true");
-    EXPECT_TRUE(Handle(released).Close());
+    EXPECT_TRUE(sm::QueryServiceConfig(moved.Get(), &config)) << errno;
 }
 
 TEST_F(ServiceManagerTest, UnusableNamesAndHandlesAreRefused) {
@@ -163,9 +142,6 @@ TEST_F(ServiceManagerTest, UnusableNamesAndHandlesAreRefused) {
         EXPECT_FALSE(Create(manager_, u"/bin/true", sm::SERVICE_DEMAND_START, name))
             << platform::UnicodeToAnsi(name);
     EXPECT_FALSE(Exists(sandbox_.Database() + "/../escape"));
-    sm::CServiceStatus status;
-    EXPECT_FALSE(sm::QueryServiceStatus(manager_.Get(), &status));
-    EXPECT_FALSE(sm::StartService(nullptr));
     // Outside a dispatcher there is no service to register a handler for.
     EXPECT_TRUE(
         FailsWith(sm::RegisterServiceCtrlHandler(U16(NAME), [](uint32_t) {}), sm::ERROR_SERVICE_NOT_IN_EXE));
@@ -179,7 +155,6 @@ TEST(ServiceManagerProcessTest, StartedServiceRunsDetachedAndObeysEveryControl) 
     const std::string events = sandbox.NewEventsFile();
     Handle service = Create(manager, sandbox.ServiceCommand(NAME, events));
     ASSERT_TRUE(service) << errno;
-
     ASSERT_TRUE(sm::StartService(service.Get())) << errno;
     const pid_t pid = test::ServiceProcessId(events);
     ASSERT_GT(pid, 0);
@@ -187,10 +162,8 @@ TEST(ServiceManagerProcessTest, StartedServiceRunsDetachedAndObeysEveryControl) 
     EXPECT_NE(ParentOf(pid), getpid());
     EXPECT_NE(getsid(pid), getsid(0));
     EXPECT_TRUE(WaitForEvent(events, std::string("mark ") + NAME));
-    EXPECT_TRUE(WaitForEvent(events, std::string("main ") + NAME));
     ASSERT_EQ(WaitForState(service, sm::SERVICE_RUNNING), sm::SERVICE_RUNNING);
     EXPECT_TRUE(FailsWith(sm::StartService(service.Get()), sm::ERROR_SERVICE_ALREADY_RUNNING));
-
     const std::pair<uint32_t, uint32_t> controls[] = {{sm::SERVICE_CONTROL_PAUSE, sm::SERVICE_PAUSED},
                                                       {sm::SERVICE_CONTROL_CONTINUE, sm::SERVICE_RUNNING},
                                                       {sm::SERVICE_CONTROL_INTERROGATE, sm::SERVICE_RUNNING},
@@ -199,25 +172,21 @@ TEST(ServiceManagerProcessTest, StartedServiceRunsDetachedAndObeysEveryControl) 
     for (const auto& [control, state] : controls) {
         ASSERT_TRUE(sm::ControlService(service.Get(), control, &status)) << control << ": " << errno;
         EXPECT_EQ(status.CurrentState, state) << control;
-        EXPECT_EQ(Query(service).CurrentState, state) << control;
     }
     for (const uint32_t control : {100, 256})
         EXPECT_TRUE(FailsWith(sm::ControlService(service.Get(), control, &status),
                               sm::ERROR_INVALID_SERVICE_CONTROL));
-
     // Removal while it runs only marks it; it goes once the service has stopped.
     ASSERT_TRUE(sm::DeleteService(service.Get())) << errno;
     EXPECT_TRUE(FailsWith(sm::DeleteService(service.Get()), sm::ERROR_SERVICE_MARKED_FOR_DELETE));
     EXPECT_TRUE(FailsWith(Create(manager, u"/bin/true"), sm::ERROR_SERVICE_MARKED_FOR_DELETE));
     EXPECT_EQ(Query(service).CurrentState, sm::SERVICE_RUNNING);
-
     ASSERT_TRUE(sm::ControlService(service.Get(), sm::SERVICE_CONTROL_STOP, &status)) << errno;
     EXPECT_EQ(status.CurrentState, sm::SERVICE_STOP_PENDING);
     EXPECT_TRUE(WaitForEvent(events, "dispatcher returned"));
     EXPECT_TRUE(test::WaitForProcessEnd(pid));
     EXPECT_FALSE(Handle(sm::OpenService(manager.Get(), U16(NAME), sm::SERVICE_ALL_ACCESS)));
     EXPECT_FALSE(Exists(sandbox.UnitFolder() + "/" + NAME + ".service"));
-
     const std::vector<std::string> lines = ReadEvents(events);
     for (const int control : {1, 2, 3, 4, 128})
         EXPECT_EQ(Count(lines, "control " + std::to_string(control) + " on dispatcher"), 1) << control;
@@ -231,16 +200,11 @@ TEST_F(ServiceManagerTest, ServiceWhoseProcessDiesCountsAsStoppedAndStartsAgain)
     ASSERT_EQ(WaitForState(service, sm::SERVICE_RUNNING), sm::SERVICE_RUNNING);
     const pid_t pid = test::ServiceProcessId(first);
     ASSERT_GT(pid, 0);
-
     kill(pid, SIGKILL);
     ASSERT_TRUE(test::WaitForProcessEnd(pid));
     const sm::CServiceStatus status = Query(service);
     EXPECT_EQ(status.CurrentState, sm::SERVICE_STOPPED);
     EXPECT_EQ(status.Win32ExitCode, static_cast<uint32_t>(sm::ERROR_PROCESS_ABORTED));
-    sm::CServiceStatus ignored;
-    EXPECT_TRUE(FailsWith(sm::ControlService(service.Get(), sm::SERVICE_CONTROL_INTERROGATE, &ignored),
-                          sm::ERROR_SERVICE_NOT_ACTIVE));
-
     // Started again, by a changed command line: a new process.
     const std::string second = sandbox_.NewEventsFile();
     ASSERT_TRUE(sm::DeleteService(service.Get()));
@@ -268,7 +232,6 @@ TEST_F(ServiceManagerTest, StartFailsForProgramsThatCannotBecomeTheService) {
         EXPECT_EQ(Query(service).CurrentState, sm::SERVICE_STOPPED);
         ASSERT_TRUE(sm::DeleteService(service.Get()));
     }
-
     // A service still starting takes no controls.
     const std::string stuckEvents = sandbox_.NewEventsFile();
     Handle stuck = Install(sandbox_.ServiceCommand(NAME, stuckEvents, "stuck-start"));
@@ -281,23 +244,17 @@ TEST_F(ServiceManagerTest, StartFailsForProgramsThatCannotBecomeTheService) {
     EXPECT_EQ(Count(ReadEvents(stuckEvents), "control 1 on dispatcher"), 0);
 }
 
-// Started by hand: no mark, the service runs in the foreground and a stop signal is a stop request.
-TEST_F(ServiceManagerTest, ForegroundServiceStopsOnSigtermAndSigint) {
-    for (const int signal : {SIGTERM, SIGINT}) {
-        const std::string events = sandbox_.NewEventsFile();
-        test::ChildProcess program(test::ToolPath("service"), {NAME, events});
-        ASSERT_TRUE(WaitForEvent(events, std::string("main ") + NAME));
-        EXPECT_TRUE(WaitForEvent(events, "mark -"));
-        program.Kill(signal);
-        EXPECT_EQ(program.WaitFor(30000), 0) << "signal " << signal;
-        const std::vector<std::string> lines = ReadEvents(events);
-        EXPECT_EQ(Count(lines, "control 1 on dispatcher"), 1) << "signal " << signal;
-        EXPECT_EQ(Count(lines, "dispatcher returned"), 1) << "signal " << signal;
-    }
-}
-
-// An installed service started by hand (as systemd starts it) is the service the database knows.
-TEST_F(ServiceManagerTest, ForegroundProgramOfInstalledServiceTakesControls) {
+// Started by hand, the service runs in the foreground and a stop signal is a stop request; installed, it
+// is the service the database knows (as systemd starts it).
+TEST_F(ServiceManagerTest, ForegroundServiceStopsOnSigtermAndSigintAndTakesControlsWhenInstalled) {
+    const std::string alone = sandbox_.NewEventsFile();
+    test::ChildProcess loose(test::ToolPath("service"), {NAME, alone});
+    ASSERT_TRUE(WaitForEvent(alone, std::string("main ") + NAME));
+    EXPECT_TRUE(WaitForEvent(alone, "mark -"));
+    loose.Kill(SIGINT);
+    EXPECT_EQ(loose.WaitFor(30000), 0);
+    EXPECT_EQ(Count(ReadEvents(alone), "control 1 on dispatcher"), 1);
+    EXPECT_EQ(Count(ReadEvents(alone), "dispatcher returned"), 1);
     const std::string events = sandbox_.NewEventsFile();
     Handle service = Install(sandbox_.ServiceCommand(NAME, events));
     test::ChildProcess program(test::ToolPath("service"), {NAME, events});
@@ -306,7 +263,7 @@ TEST_F(ServiceManagerTest, ForegroundProgramOfInstalledServiceTakesControls) {
     sm::CServiceStatus status;
     ASSERT_TRUE(sm::ControlService(service.Get(), sm::SERVICE_CONTROL_PAUSE, &status)) << errno;
     EXPECT_EQ(status.CurrentState, sm::SERVICE_PAUSED);
-    // A stop signal while paused is still a stop request; the control socket goes with the service.
+    // SIGTERM while paused is still a stop request; the control socket goes with the service.
     program.Kill(SIGTERM);
     EXPECT_EQ(program.WaitFor(30000), 0);
     EXPECT_EQ(Query(service).CurrentState, sm::SERVICE_STOPPED);

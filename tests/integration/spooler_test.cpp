@@ -63,7 +63,6 @@ class SpoolerTest : public test::LpdServerFixture {
         app_->Spooler.JoinSpoolerThread();
         LpdServerFixture::TearDown();
     }
-
     // PASS and HOLD, then virtual printers of the output modes given with the queue of their route: program
     // printers record what they print, LPD ones forward to 127.0.0.1, raw ones print on the local queue.
     void SetPrinters(const std::vector<std::tuple<std::u16string, int32_t, std::u16string>>& extra) {
@@ -80,7 +79,6 @@ class SpoolerTest : public test::LpdServerFixture {
         }
         app_->PrinterList.Replace(printers);
     }
-
     // Reads the job list under its lock.
     template <typename Read>
     auto Locked(Read read) {
@@ -103,7 +101,6 @@ class SpoolerTest : public test::LpdServerFixture {
         return job;
     }
     static std::string File(const SpoolFilePtr& job) { return platform::UnicodeToAnsi(job->LocalFileName); }
-
     int32_t State(const SpoolFilePtr& job) {
         return Locked([&] { return job->State; });
     }
@@ -123,7 +120,6 @@ class SpoolerTest : public test::LpdServerFixture {
         const std::vector<std::string> messages = LogMessages();
         return std::count(messages.begin(), messages.end(), message);
     }
-
     std::string script_;
     std::string record_;
     std::vector<int> icons_;
@@ -137,36 +133,29 @@ TEST_F(SpoolerTest, ReadyJobsWaitForTheStartAndThenPrintOneAfterTheOtherInListOr
     Sleep(100);
     EXPECT_EQ(State(first), STATE_READY);
     EXPECT_FALSE(platform::FileExists(U16(record_)));
-
     app_->Spooler.StartSpooler();
     ASSERT_TRUE(WaitForState(second, STATE_SAVED));
     EXPECT_EQ(State(first), STATE_SAVED);
-    EXPECT_EQ(first->StateText, u"Saved");
-    EXPECT_EQ(ErrorText(first), u"");
     EXPECT_EQ(State(held), STATE_HELD);
     EXPECT_EQ(ReadFile(record_), "first\nsecond\n");
     // Saved jobs keep their record and their data file.
     EXPECT_TRUE(Listed(first));
     EXPECT_TRUE(platform::FileExists(first->LocalFileName));
-
     // Starting a running spooler does nothing at all.
     app_->Spooler.StartSpooler();
     EXPECT_EQ(Count("0\tStarting Spooler"), 1);
     EXPECT_EQ(Count("0\tSpooler is started"), 1);
-
     // Released, a Saved job prints again; so does a job that arrives later.
     app_->Jobs.ApplyJobAction(JOB_RELEASE, first->Id(), false);
     const SpoolFilePtr later = AddJob("later", u"PROG");
     ASSERT_TRUE(WaitForState(later, STATE_SAVED));
     EXPECT_TRUE(WaitForState(first, STATE_SAVED));
     EXPECT_EQ(ReadFile(record_), "first\nsecond\nfirst\nlater\n");
-
     app_->Spooler.StopSpooler();
     app_->Spooler.StopSpooler();
     EXPECT_EQ(Count("0\tEnding Spooler"), 1);
     EXPECT_EQ(Count("0\tSpooler is stopped"), 1);
     EXPECT_EQ(icons_, (std::vector<int>{131, 132}));
-
     // Stopped, the spooler leaves new jobs Ready until it starts again.
     app_->Spooler.JoinSpoolerThread();
     const SpoolFilePtr waiting = AddJob("waiting", u"PROG");
@@ -181,7 +170,6 @@ TEST_F(SpoolerTest, EveryRouteEndsInTheStateAndErrorTextOfItsOutcome) {
     SilentServer closed;
     const uint16_t refusedPort = closed.port;
     closed.Close();
-
     SetPrinters({{u"ODD", 3, u""},
                  {u"RAW", OUTPUT_LOCAL_PRINTER, u"No such queue"},
                  {u"FORWARD", OUTPUT_LPD, u"HOLD"},
@@ -190,7 +178,6 @@ TEST_F(SpoolerTest, EveryRouteEndsInTheStateAndErrorTextOfItsOutcome) {
                                                                std::u16string*) { return false; };
     // The private scheduler of no test: nothing answers there, so no queue exists.
     setenv("CUPS_SERVER", folder_.File("no-cups.sock").c_str(), 1);
-
     // The LPD route goes to this very server, whose HOLD queue keeps what it receives.
     app_->Dispatch.LpdForwardPort = port_;
     const SpoolFilePtr nowhere = AddJob("nowhere", u"Deleted printer");
@@ -203,7 +190,6 @@ TEST_F(SpoolerTest, EveryRouteEndsInTheStateAndErrorTextOfItsOutcome) {
     app_->Spooler.StartSpooler();
     ASSERT_TRUE(WaitForState(program, STATE_ERROR));
     unsetenv("CUPS_SERVER");
-
     // The program still ran although its printer is unknown.
     const std::tuple<SpoolFilePtr, int32_t, std::u16string> outcomes[] = {
         {nowhere, STATE_SAVED, u""},
@@ -216,16 +202,13 @@ TEST_F(SpoolerTest, EveryRouteEndsInTheStateAndErrorTextOfItsOutcome) {
         EXPECT_EQ(State(job), state) << platform::UnicodeToAnsi(job->DocumentName);
         EXPECT_EQ(ErrorText(job), error) << platform::UnicodeToAnsi(job->DocumentName);
     }
-    EXPECT_EQ(odd->StateText, u"Error");
     EXPECT_EQ(ReadFile(record_), "program\n");
-
     // The forwarded job arrived whole in the queue of the receiving server.
     ASSERT_EQ(WaitForJobs(6), 6u);
     const SpoolFilePtr received = Job(5);
     EXPECT_EQ(received->PrinterName, u"HOLD");
     EXPECT_EQ(received->JobName, u"forwarded");
     EXPECT_EQ(ReadFile(File(received)), "data of forwarded\n");
-
     // A server that refuses the connection: the forwarding's own words become the job's error.
     app_->Dispatch.LpdForwardPort = refusedPort;
     app_->Jobs.ApplyJobAction(JOB_RELEASE, forwarded->Id(), false);
@@ -242,7 +225,6 @@ TEST_F(SpoolerTest, DispatchedJobsAreDeletedAfterTheDelayWhateverTheOutcome) {
     const SpoolFilePtr printed = AddJob("printed", u"PROG");
     const SpoolFilePtr held = AddJob("held", u"PROG", STATE_HELD);
     app_->Spooler.StartSpooler();
-
     ASSERT_TRUE(WaitForState(printed, STATE_SAVED));
     for (const SpoolFilePtr& job : {failed, nowhere, printed}) {
         EXPECT_TRUE(WaitUntilGone(job)) << platform::UnicodeToAnsi(job->DocumentName);
@@ -259,7 +241,6 @@ TEST_F(SpoolerTest, OneDispatcherAtATimeAndNoDeletionUnderARunningDispatch) {
     SetPrinters({{u"SLOW", OUTPUT_LPD, u"lp"}});
     app_->Settings.DeleteSpool = true;
     app_->Settings.DeleteSpoolTimeOut = 1;
-
     // Dispatched at once (no such virtual printer), then released towards the server that hangs: the
     // delayed deletion of the first dispatch falls due while the second one runs.
     const SpoolFilePtr job = AddJob("job", u"Gone");
@@ -268,7 +249,6 @@ TEST_F(SpoolerTest, OneDispatcherAtATimeAndNoDeletionUnderARunningDispatch) {
     Locked([&] { return job->PrinterName = u"SLOW"; });
     app_->Jobs.ApplyJobAction(JOB_RELEASE, job->Id(), false);
     ASSERT_TRUE(WaitForState(job, STATE_PRINTING));
-
     // Stopped and started again during the dispatch: the thread that dispatches goes on as the
     // spooler, so the next job waits for the one under way.
     const SpoolFilePtr next = AddJob("next", u"Gone");
@@ -279,7 +259,6 @@ TEST_F(SpoolerTest, OneDispatcherAtATimeAndNoDeletionUnderARunningDispatch) {
     EXPECT_EQ(State(next), STATE_READY);
     EXPECT_TRUE(Listed(job));
     EXPECT_TRUE(platform::FileExists(job->LocalFileName));
-
     // The server gives up: the dispatch fails, and then the deletion that waited goes ahead.
     hanging.Close();
     EXPECT_TRUE(WaitUntilGone(job, 30000));
@@ -295,7 +274,6 @@ TEST_F(SpoolerTest, StoppingDuringADispatchLetsItFinishAndTakesNoFurtherJob) {
     const SpoolFilePtr next = AddJob("next", u"Gone");
     app_->Spooler.StartSpooler();
     ASSERT_TRUE(WaitForState(job, STATE_PRINTING));
-
     // "Stop" on the job itself shows Held until the dispatch's outcome overwrites it.
     app_->Jobs.ApplyJobAction(JOB_HOLD, job->Id(), false);
     EXPECT_EQ(State(job), STATE_HELD);
@@ -310,33 +288,26 @@ TEST_F(SpoolerTest, StoppingDuringADispatchLetsItFinishAndTakesNoFurtherJob) {
 TEST_F(SpoolerTest, AutoDeleteRemovesSavedJobsWithTheirFilesAndKeepsTheOthers) {
     std::vector<SpoolFilePtr> kept;
     std::vector<SpoolFilePtr> saved;
-    saved.push_back(AddJob("saved1", u"PASS", STATE_SAVED));
-    saved.push_back(AddJob("saved2", u"PASS", STATE_SAVED));
-    kept.push_back(AddJob("ready", u"PASS", STATE_READY));
-    saved.push_back(AddJob("saved3", u"PASS", STATE_SAVED));
-    kept.push_back(AddJob("held", u"PASS", STATE_HELD));
-    kept.push_back(AddJob("error", u"PASS", STATE_ERROR));
-    kept.push_back(AddJob("printing", u"PASS", STATE_PRINTING));
+    const std::pair<const char*, int32_t> jobs[] = {{"saved1", STATE_SAVED},     {"saved2", STATE_SAVED},
+                                                    {"ready", STATE_READY},      {"saved3", STATE_SAVED},
+                                                    {"held", STATE_HELD},        {"error", STATE_ERROR},
+                                                    {"printing", STATE_PRINTING}};
+    for (const auto& [name, state] : jobs)
+        (state == STATE_SAVED ? saved : kept).push_back(AddJob(name, u"PASS", state));
     // A Saved job whose data file is already gone goes too.
     saved.push_back(AddJob("vanished", u"PASS", STATE_SAVED));
     platform::RemoveFile(saved.back()->LocalFileName);
     const int postsBefore = posts_;
     app_->SpoolerEvent.Reset();
-
     app_->Jobs.AutoDeleteSavedJobs();
-    for (const SpoolFilePtr& job : saved) {
-        EXPECT_FALSE(Listed(job));
+    for (const SpoolFilePtr& job : saved)
         EXPECT_FALSE(platform::FileExists(job->LocalFileName));
-    }
     EXPECT_EQ(Locked([&] { return app_->Jobs.JobList; }), kept);
     for (const SpoolFilePtr& job : kept)
         EXPECT_TRUE(platform::FileExists(job->LocalFileName));
     EXPECT_TRUE(app_->SpoolerEvent.IsSet());
     EXPECT_GT(posts_, postsBefore);
-    const std::vector<std::string> messages = LogMessages();
-    const auto start = std::find(messages.begin(), messages.end(), "0\tStart Auto Delete");
-    ASSERT_NE(start, messages.end());
-    EXPECT_NE(std::find(start, messages.end(), "0\tEnd Auto Delete"), messages.end());
+    EXPECT_EQ(Count("0\tEnd Auto Delete"), 1);
 }
 
 }  // namespace
