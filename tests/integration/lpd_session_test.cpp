@@ -180,6 +180,8 @@ TEST_F(LpdSessionTest, SilenceInTheMiddleOfAFileEndsTheSessionWithANack) {
     WaitForSessions();
     EXPECT_EQ(JobCount(), 0u);
     EXPECT_TRUE(LogHas(", error=ERROR_INTERNAL_TIMEOUT, size_read=0)"));
+    // One that names its queue and then says nothing is closed by the listener after the same silence.
+    EXPECT_TRUE(Receiving()->WaitClosed());
     // Acknowledged once its control file came, the job is kept, without the further file that never ended.
     auto complete = Receiving();
     EXPECT_EQ(complete->SendFile('\x03', "dfA001client", "data"), 0);
