@@ -1,8 +1,4 @@
 // The control file a client sent, read into a job's fields: any bytes at all may arrive.
-#include <cstddef>
-#include <cstdint>
-#include <string>
-
 #include "fuzz_util.h"
 #include "spool/control_file.h"
 #include "spool/spool_file.h"
@@ -12,7 +8,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     using namespace velmora;
     const std::string_view bytes = fuzz::AsBytes(data, size);
     CSpoolFile job;
-    // The session keeps the control file one received byte per unit, exactly like this.
     job.ControlFile = FromBytes1252(bytes);
     const std::u16string before = job.ControlFile;
     const bool compressed = ApplyControlFile(job);

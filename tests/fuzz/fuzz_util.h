@@ -1,5 +1,4 @@
-// What the fuzz targets share: a private temporary folder per process, whole-file reads and writes, the
-// application object, and a check that stops the run when an invariant breaks.
+// What the fuzz targets share: a temporary folder per process, files, the application object, checks.
 #pragma once
 
 #include <stdlib.h>
@@ -17,7 +16,7 @@
 
 namespace velmora::fuzz {
 
-// A failed invariant is a finding like a sanitizer report: abort, so that libFuzzer saves the input.
+// A failed invariant aborts, so that libFuzzer saves the input.
 #define VELMORA_FUZZ_CHECK(condition)                                                              \
     do {                                                                                           \
         if (!(condition)) {                                                                        \
@@ -26,8 +25,7 @@ namespace velmora::fuzz {
         }                                                                                          \
     } while (false)
 
-// A fresh folder under TMPDIR (or /tmp), removed when the process exits normally (scripts/fuzz.sh runs
-// each target in a folder of its own for what a crash leaves). Never destroyed: the exit handler uses it.
+// A fresh folder under TMPDIR (or /tmp), removed when the process exits normally.
 inline const std::string& ProcessFolder() {
     static const std::string* const path = [] {
         const char* base = std::getenv("TMPDIR");
@@ -42,7 +40,6 @@ inline const std::string& ProcessFolder() {
     return *path;
 }
 
-// A path inside ProcessFolder(), in the UTF-16 form the system's file functions take.
 inline std::u16string FolderPath(const std::string& name) {
     return AsciiToUtf16(ProcessFolder() + "/" + name);
 }
@@ -62,17 +59,14 @@ inline std::string_view AsBytes(const uint8_t* data, std::size_t size) {
     return std::string_view(reinterpret_cast<const char*>(data), size);
 }
 
-// The application object of the process, made once with its base folder in ProcessFolder() and without a
-// user interface, so that every message goes to the log. Never destroyed: connection threads and exit
-// handlers may still reach it.
+// The process's application object, its base folder in ProcessFolder(), without a user interface (every
+// message goes to the log). Never destroyed: connection threads and exit handlers may still reach it.
 inline CVelmoraVirtualPrinterApp& FuzzApp() {
     static CVelmoraVirtualPrinterApp* const app = [] {
         setenv("VELMORA_BASE_FOLDER", (ProcessFolder() + "/base").c_str(), 1);
-        // No language setting of the machine leaks in.
-        setenv("VELMORA_REGISTRY", (ProcessFolder() + "/registry").c_str(), 1);
+        setenv("VELMORA_REGISTRY", (ProcessFolder() + "/registry").c_str(), 1);  // no machine's language
         auto* made = new CVelmoraVirtualPrinterApp();
-        // Nothing else holds our files: a second attempt would only wait.
-        made->Settings.AccessFile_MaxAttempts = 1;
+        made->Settings.AccessFile_MaxAttempts = 1;  // nothing else holds our files
         VELMORA_FUZZ_CHECK(made->SetUpWorkingFolders());
         return made;
     }();

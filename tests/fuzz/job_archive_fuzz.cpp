@@ -1,9 +1,5 @@
-// Reading spool.list, whatever a crash, a full disk or another program left in it; and every record read
-// must survive being written and read again unchanged.
+// Reading spool.list, whatever is left in it; every record read survives being written and read again.
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <string>
 
 #include "fuzz_util.h"
 #include "spool/job_archive.h"
@@ -31,7 +27,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     using namespace velmora;
     const CJobArchiveContent content = ReadJobArchive(fuzz::AsBytes(data, size));
 
-    // The records before any damage were read completely: they must come back as they are.
     const std::string written = WriteJobArchive(content.Jobs);
     const CJobArchiveContent again = ReadJobArchive(written);
     VELMORA_FUZZ_CHECK(!again.Damaged);

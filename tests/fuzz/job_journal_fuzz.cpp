@@ -1,8 +1,4 @@
-// Reading spool.journal, whatever a crash or a power cut left at its end: never more than the whole entries
-// before the damage, and every entry read survives being written and read again.
-#include <cstddef>
-#include <cstdint>
-#include <string>
+// Reading spool.journal, whatever a crash left at its end: every entry read survives a write and read.
 
 #include "fuzz_util.h"
 #include "spool/job_journal.h"

@@ -1,22 +1,14 @@
-// The receive-job session against whatever a client may send (the byte stream of real clients), over a
-// socket pair. The client sends it in pieces, each ending after a line feed or a zero byte (where real
-// clients wait for a reply), the next only once the session has taken the previous one from the socket: a
+// The receive-job session against any byte stream over a socket pair, sent in pieces that end after a line
+// feed or a zero byte (where real clients wait for a reply), each once the session took the one before: a
 // session reading a line drops what arrived behind it in the same receive.
 #include <linux/sockios.h>
-#include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
-#include <filesystem>
-#include <memory>
 #include <set>
-#include <string>
 #include <thread>
 
 #include "fuzz_util.h"
@@ -32,8 +24,7 @@ using namespace velmora;
 CVelmoraVirtualPrinterApp& SessionApp() {
     static CVelmoraVirtualPrinterApp& app = []() -> CVelmoraVirtualPrinterApp& {
         CVelmoraVirtualPrinterApp& made = fuzz::FuzzApp();
-        // Detailed lines too: they format what the client sent.
-        made.Settings.LogLevel = 2;
+        made.Settings.LogLevel = 2;  // detailed lines format what the client sent
         PrinterRecords printers(2);
         printers[0].Name = u"PASS";
         printers[1].Name = u"HOLD";
@@ -44,7 +35,7 @@ CVelmoraVirtualPrinterApp& SessionApp() {
     return app;
 }
 
-// Reads the replies that have arrived (until the session closes when waiting); each one is 0 or 1.
+// Each reply is 0 or 1.
 void ReadReplies(int fd, bool untilClosed) {
     for (;;) {
         unsigned char replies[256];
@@ -58,8 +49,7 @@ void ReadReplies(int fd, bool untilClosed) {
     }
 }
 
-// Sends the piece and waits until the session has taken it from the socket; false once the session closed
-// its end. It yields rather than sleeps: a sleep per piece would cost more than the whole session.
+// False once the session closed its end. Yields: a sleep per piece would cost more than the session.
 bool SendPiece(int fd, std::string_view bytes, const std::atomic<bool>& ended) {
     while (!bytes.empty()) {
         const ssize_t sent = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -85,13 +75,8 @@ void RunSession(std::string_view input) {
     std::unique_ptr<LpdConnection> connection = CreateConnection();
     connection->Socket = platform::CSocket(pair[0]);
     connection->Peer = std::make_unique<platform::CIpv4SocketAddress>();
-    // A silent client ends its session after about 5 ms instead of 10 s.
-    connection->Timing = {1, 5};
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(721);
-    peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::memcpy(connection->Peer->Bytes, &peer, sizeof peer);
+    VELMORA_FUZZ_CHECK(platform::ResolveIpv4("127.0.0.1", 721, connection->Peer.get()));
+    connection->Timing = {1, 5};  // a silent client's session ends after about 5 ms
 
     std::atomic<bool> ended{false};
     CVelmoraVirtualPrinterApp& app = SessionApp();
@@ -109,8 +94,7 @@ void RunSession(std::string_view input) {
             break;
         input.remove_prefix(end);
     }
-    // The orderly close ends the session at once, wherever it is.
-    shutdown(client, SHUT_WR);
+    shutdown(client, SHUT_WR);  // ends the session at once, wherever it is
     ReadReplies(client, true);
     session.join();
     close(client);
@@ -126,8 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::set<std::string> jobFiles;
     {
         std::lock_guard<CRecursiveTimedMutex> lock(app.Jobs.JobListLock);
-        // One connection, at most one job.
-        VELMORA_FUZZ_CHECK(app.Jobs.JobList.size() <= 1);
+        VELMORA_FUZZ_CHECK(app.Jobs.JobList.size() <= 1);  // one connection
         for (const SpoolFilePtr& job : app.Jobs.JobList)
             jobFiles.insert(std::filesystem::path(platform::UnicodeToAnsi(job->LocalFileName))
                                 .lexically_normal()
@@ -142,7 +125,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     }
     VELMORA_FUZZ_CHECK(spoolFiles == jobFiles);
 
-    // Memory and disk stay flat over millions of sessions.
     std::error_code ignored;
     for (const auto& entry : std::filesystem::directory_iterator(spoolFolder))
         std::filesystem::remove_all(entry.path(), ignored);

@@ -1,14 +1,11 @@
-// The PCL recogniser on any byte stream: it never reads outside its state, its counts stay meaningful,
-// and Reset really starts afresh.
-#include <cstddef>
-#include <cstdint>
+// The PCL recogniser on any byte stream: counts stay meaningful, and Reset starts afresh.
 
 #include "fuzz_util.h"
 #include "spool/pcl_scanner.h"
 
 namespace {
 
-// -1, or the length of a kept value, which lies among the bytes before its terminator.
+// -1, or a kept value's length, within the bytes before its terminator.
 bool IsValueLength(int32_t length, std::size_t terminator) {
     return length == -1 || (length >= 0 && length <= velmora::PclScanner::MAX_VALUE_LENGTH &&
                             static_cast<std::size_t>(length) < terminator);
@@ -31,7 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         scanner.OutputBinLength = -1;
     }
 
-    // The same stream after Reset counts the same pages.
     scanner.Reset();
     for (std::size_t i = 0; i < size; ++i)
         scanner.Feed(data[i]);

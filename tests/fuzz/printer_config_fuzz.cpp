@@ -1,9 +1,6 @@
-// Printer.cfg as a user's editor or a damaged disk may leave it: loading must cope, saving must keep one
-// line per record, and what was saved must load back as the same virtual printers.
+// Printer.cfg as an editor or a damaged disk may leave it: saving keeps one line per record, and what was
+// saved loads back as the same virtual printers.
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <string>
 
 #include "fuzz_util.h"
 #include "platform/ansi.h"
@@ -19,8 +16,7 @@ constexpr std::u16string CPrinterSetting::*STRING_FIELDS[] = {
     &CPrinterSetting::QueueName,  &CPrinterSetting::InputBin,       &CPrinterSetting::OutputBin,
 };
 
-// The file keeps a record as it is unless a value holds a separator, a line end, or a character the code
-// page cannot represent.
+// Kept as it is unless a value holds a separator, a line end, or a character outside the code page.
 bool IsKeptAsIs(const CPrinterSetting& record) {
     return std::all_of(std::begin(STRING_FIELDS), std::end(STRING_FIELDS), [&](auto field) {
         const std::u16string& value = record.*field;
@@ -42,21 +38,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     using namespace velmora;
     static CVelmoraVirtualPrinterApp& app = []() -> CVelmoraVirtualPrinterApp& {
         CVelmoraVirtualPrinterApp& made = fuzz::FuzzApp();
-        // A cut line is logged: without a log file the disk stays as it is over millions of inputs.
-        made.Log.SetFilePath(u"");
+        made.Log.SetFilePath(u"");  // cut lines are logged: the disk stays as it is
         return made;
     }();
     const std::string path = platform::UnicodeToAnsi(app.PrinterConfig.Path());
     fuzz::WriteFile(path, fuzz::AsBytes(data, size));
 
-    // Loading adds to the list in memory: start each input from an empty one.
-    app.PrinterList.Clear();
+    app.PrinterList.Clear();  // loading adds to the list
     app.LoadPrinterConfig();
     const auto loaded = app.PrinterList.Snapshot();
 
     app.SavePrinterConfig();
     const std::string saved = fuzz::ReadFile(path);
-    // One CR LF ended line per record, never a zero byte that would end a line early.
+    // One CR LF ended line per record, no zero byte.
     VELMORA_FUZZ_CHECK(saved.find('\0') == std::string::npos);
     std::size_t lines = 0;
     std::size_t longestLine = 0;

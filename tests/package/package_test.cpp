@@ -1,7 +1,5 @@
-// The Debian package as a user gets it: packed by CPack from this build folder and installed by dpkg into a
-// throwaway root, its maintainer scripts run as dpkg runs them for another root (outside a chroot, with
-// DPKG_ROOT). The installed program runs in a PID namespace of its own: it counts the instances of itself
-// on the machine, and other programs of its name may run here.
+// The Debian package packed by CPack and installed by dpkg into a throwaway root (scripts run chrootless).
+// The installed program runs in a PID namespace of its own: it counts the instances of itself.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -38,7 +36,6 @@ constexpr char UNIT[] = "/lib/systemd/system/Velmora_VirtualPrinter.service";
 constexpr char UNIT_ADDITION[] = "/lib/systemd/system/Velmora_VirtualPrinter.service.d/lpadmin.conf";
 constexpr char ENABLED_LINK[] = "/etc/systemd/system/multi-user.target.wants/Velmora_VirtualPrinter.service";
 
-// Where a shell of root finds programs, whatever the test's own search path.
 std::string SearchPath() {
     const char* path = std::getenv("PATH");
     return std::string(path && *path ? path : "/usr/bin:/bin") + ":/usr/local/sbin:/usr/sbin:/sbin";
@@ -53,7 +50,6 @@ std::string FindProgram(const std::string& name) {
     return {};
 }
 
-// The value of a "Name=Value" line.
 std::string Value(const std::string& content, const std::string& name) {
     std::istringstream lines(content);
     for (std::string line; std::getline(lines, line);) {
@@ -63,7 +59,6 @@ std::string Value(const std::string& content, const std::string& name) {
     return {};
 }
 
-// The file's own status (not a link's target); all zero when it does not exist.
 struct stat Info(const std::string& path) {
     struct stat info {};
     lstat(path.c_str(), &info);
@@ -74,7 +69,6 @@ bool Exists(const std::string& path) {
     return Info(path).st_mode != 0;
 }
 
-// The files of a folder, one after the other (the log files of a base folder).
 std::string FolderText(const std::string& folder) {
     std::string text;
     if (std::filesystem::is_directory(folder)) {
@@ -111,7 +105,6 @@ class PackageTest : public ::testing::Test {
         ASSERT_NE(deb_.find(std::string(PACKAGE) + "_"), std::string::npos) << output;
     }
 
-    // Runs a program to its end; its exit code, with standard output and error in *output.
     int Run(const std::string& program, const std::vector<std::string>& arguments, std::string* output,
             std::vector<std::string> environment = {}) const {
         environment.push_back("PATH=" + SearchPath());
@@ -128,8 +121,7 @@ class PackageTest : public ::testing::Test {
         return code;
     }
 
-    // A root with an empty package database and the system's own accounts only, and the package in it.
-    // The root holds none of the libraries the package depends on; the host's serve the program.
+    // A root with an empty package database and root's accounts only; the host's libraries serve.
     void Install() {
         for (const char* folder : {"/var/lib/dpkg/info", "/var/lib/dpkg/updates", "/etc"})
             std::filesystem::create_directories(root_ + folder);
@@ -152,7 +144,7 @@ class PackageTest : public ::testing::Test {
     std::string Status() const { return ReadFile(Root(SERVICE_FOLDER) + "/status"); }
     std::string LogText() const { return FolderText(Base("Logs")); }
 
-    // The file or folder is the group's to change and nobody else's to read; a folder passes its group on.
+    // The group's to change, nobody else's to read; a folder passes its group on.
     void ExpectGroupOnly(const std::string& path) const {
         const struct stat info = Info(path);
         EXPECT_EQ(info.st_gid, group_) << path;
@@ -163,9 +155,7 @@ class PackageTest : public ::testing::Test {
         }
     }
 
-    // The installed program started as systemd starts the unit: the service role in the foreground, with
-    // the umask of the package's addition to the unit and the package's service registration, serving the
-    // package's virtual printer PASS (which holds its jobs). Then sends it a job with velmora-lpr.
+    // The installed service role as systemd starts it (the unit addition's umask), then a job to PASS.
     void StartServiceAndSendJob(const std::string& content) {
         port_ = test::FreeLoopbackPort();
         WriteFile(Base("QLSconf.ini"), "[Settings]\r\nPortLPD=" + std::to_string(port_) + "\r\n");
@@ -203,15 +193,17 @@ class PackageTest : public ::testing::Test {
             << output;
     }
 
-    // The one job of spool.list, held, and the content of its spool file.
-    void ExpectSavedJob(const std::string& content) const {
+    // The jobs of spool.list, held, with their spool files' contents.
+    void ExpectSavedJobs(const std::vector<std::string>& contents) const {
         const CJobArchiveContent saved = ReadJobArchive(ReadFile(Base("spool.list")));
         ASSERT_FALSE(saved.Damaged);
-        ASSERT_EQ(saved.Jobs.size(), 1u);
-        EXPECT_EQ(saved.Jobs[0]->State, STATE_HELD);
-        const std::string spoolFile = platform::UnicodeToAnsi(saved.Jobs[0]->LocalFileName);
-        EXPECT_EQ(spoolFile.rfind(Base("Spool/PASS/"), 0), 0u) << spoolFile;
-        EXPECT_EQ(ReadFile(spoolFile), content);
+        ASSERT_EQ(saved.Jobs.size(), contents.size());
+        for (std::size_t i = 0; i < contents.size(); ++i) {
+            EXPECT_EQ(saved.Jobs[i]->State, STATE_HELD);
+            const std::string spoolFile = platform::UnicodeToAnsi(saved.Jobs[i]->LocalFileName);
+            EXPECT_EQ(spoolFile.rfind(Base("Spool/PASS/"), 0), 0u) << spoolFile;
+            EXPECT_EQ(ReadFile(spoolFile), contents[i]);
+        }
     }
 
     test::TempFolder folder_;
@@ -226,7 +218,6 @@ class PackageTest : public ::testing::Test {
 TEST_F(PackageTest, InstallsItsFilesPermissionsCapabilityAndTheUnitTheProgramWritesItself) {
     std::string output;
     ASSERT_EQ(Run("dpkg-deb", {"--field", deb_, "Depends"}, &output), 0) << output;
-    // The runtime libraries by their package names, and the tools of the configuration step.
     for (const char* dependency : {"libcups2", "zlib1g", "libstdc++6", "acl", "libcap2-bin", "passwd"})
         EXPECT_NE(output.find(dependency), std::string::npos) << dependency << " missing in: " << output;
 #ifdef VELMORA_DESKTOP
@@ -241,23 +232,20 @@ TEST_F(PackageTest, InstallsItsFilesPermissionsCapabilityAndTheUnitTheProgramWri
         if (line != "/." && !S_ISDIR(Info(Root(line)).st_mode))
             files.insert(line);
     }
-    std::set<std::string> expected = {
-        PROGRAM,
-        "/opt/velmora/velmora-lpr",
-        ADMIN,
-        "/usr/bin/VelmoraVirtualPrinter",
-        UNIT,
-        UNIT_ADDITION,
-        "/usr/share/man/man8/VelmoraVirtualPrinter.8.gz",
-        "/usr/share/man/man8/velmora-admin.8.gz",
-        "/usr/share/doc/velmora-virtual-printer/copyright",
-        "/usr/share/doc/velmora-virtual-printer/changelog.Debian.gz",
-        "/usr/share/lintian/overrides/velmora-virtual-printer",
-    };
+    std::set<std::string> expected = {PROGRAM,
+                                      "/opt/velmora/velmora-lpr",
+                                      ADMIN,
+                                      "/usr/bin/VelmoraVirtualPrinter",
+                                      UNIT,
+                                      UNIT_ADDITION,
+                                      "/usr/share/man/man8/VelmoraVirtualPrinter.8.gz",
+                                      "/usr/share/man/man8/velmora-admin.8.gz",
+                                      "/usr/share/doc/velmora-virtual-printer/copyright",
+                                      "/usr/share/doc/velmora-virtual-printer/changelog.Debian.gz",
+                                      "/usr/share/lintian/overrides/velmora-virtual-printer"};
 #ifdef VELMORA_DESKTOP
     expected.insert("/usr/share/applications/velmora-virtual-printer.desktop");
     expected.insert("/usr/share/icons/hicolor/scalable/apps/velmora-virtual-printer.svg");
-    // The menu entry starts the installed program and shows the installed icon.
     const std::string entry = ReadFile(Root("/usr/share/applications/velmora-virtual-printer.desktop"));
     EXPECT_EQ(Value(entry, "Exec"), PROGRAM);
     EXPECT_TRUE(Exists(Root("/usr/share/icons/hicolor/scalable/apps/" + Value(entry, "Icon") + ".svg")));
@@ -273,8 +261,7 @@ TEST_F(PackageTest, InstallsItsFilesPermissionsCapabilityAndTheUnitTheProgramWri
     ASSERT_EQ(Run("getcap", {Root(PROGRAM)}, &output), 0) << output;
     EXPECT_NE(output.find("cap_net_bind_service=ep"), std::string::npos) << output;
 
-    // The base folder beside the program is for root and lpadmin only, and what anyone creates in it stays
-    // the group's to change, whatever the creator's umask.
+    // The base folder is root's and lpadmin's; what anyone creates in it stays the group's.
     const struct stat base = Info(Root(BASE));
     ASSERT_TRUE(S_ISDIR(base.st_mode));
     EXPECT_EQ(base.st_uid, 0u);
@@ -287,7 +274,6 @@ TEST_F(PackageTest, InstallsItsFilesPermissionsCapabilityAndTheUnitTheProgramWri
     ExpectGroupOnly(Base("made-by-root"));
     ExpectGroupOnly(Base("folder-made-by-root"));
 
-    // The service's folder: members of lpadmin reach the service's control socket and take the lock.
     for (const std::string folder : {"/var/lib/velmora", DATABASE, SERVICE_FOLDER}) {
         EXPECT_EQ(Info(Root(folder)).st_gid, group_) << folder;
         EXPECT_EQ(Info(Root(folder)).st_mode & 07777, 02775u) << folder;
@@ -296,8 +282,7 @@ TEST_F(PackageTest, InstallsItsFilesPermissionsCapabilityAndTheUnitTheProgramWri
     EXPECT_EQ(lock.st_gid, group_);
     EXPECT_EQ(lock.st_mode & 0777, 0664u);
 
-    // Installed disabled, with the unit and registration the program writes when it installs its service
-    // itself (into private folders), naming the program file where the package put it.
+    // Installed disabled, with the unit and registration the program writes itself for its own path.
     EXPECT_FALSE(Exists(Root(ENABLED_LINK)));
     const std::string ownBase = folder_.File("base");
     std::filesystem::create_directories(ownBase);
@@ -306,7 +291,6 @@ TEST_F(PackageTest, InstallsItsFilesPermissionsCapabilityAndTheUnitTheProgramWri
     WriteFile(ownBase + "/Printer.cfg", "HOLD;0; ; ;1; ; ; ; ; ; \r\n");
     const std::string units = folder_.File("units");
     const std::string database = folder_.File("services");
-    // The namespace ends with the installation run, and with it the service that it started.
     ASSERT_EQ(Run("unshare",
                   {"--pid", "--fork", "--mount-proc", "--kill-child", Root(PROGRAM), "-SILENT_INSTALLSERV"},
                   &output,
@@ -325,28 +309,31 @@ TEST_F(PackageTest, InstallsItsFilesPermissionsCapabilityAndTheUnitTheProgramWri
               asInstalled(ReadFile(database + "/Velmora_VirtualPrinter/config")));
 }
 
-TEST_F(PackageTest, InstalledServiceRoleServesAJobIntoItsBaseFolderAndAnUpgradeKeepsThePrinters) {
+TEST_F(PackageTest, UpgradesKeepThePrintersTheServiceRoleServesAJobRemovalStopsItAndPurgeRemovesItsData) {
     Install();
-    // The first installation's virtual printer, which holds its jobs; the group may change it.
     EXPECT_EQ(ReadFile(Base("Printer.cfg")), "PASS;0; ; ;1; ; ; ; ; ; \r\n");
     EXPECT_EQ(Info(Base("Printer.cfg")).st_gid, group_);
     std::string listed;
     EXPECT_EQ(Run(Root(ADMIN), {"printers", "--machine"}, &listed), 0);
     EXPECT_EQ(listed, "PASS\traw\t1\t\t\t\t\t\t\t\t\n");
+    for (const std::string printers : {"MINE;0; ; ;0; ; ; ; ; ; \r\n", "", "PASS;0; ; ;1; ; ; ; ; ; \r\n"}) {
+        WriteFile(Base("Printer.cfg"), printers);
+        ASSERT_EQ(Dpkg({"--force-depends", "-i", deb_}), 0);
+        EXPECT_EQ(ReadFile(Base("Printer.cfg")), printers);
+    }
+
     StartServiceAndSendJob("first job\n");
     if (IsSkipped() || HasFatalFailure())
         return;
     EXPECT_EQ(Value(Status(), "Connected"), "1");
-    // Members of lpadmin may connect to the control socket: the desktop program pauses the service by it.
     const struct stat control = Info(Root(SERVICE_FOLDER) + "/control");
     EXPECT_TRUE(S_ISSOCK(control.st_mode));
     EXPECT_EQ(control.st_gid, group_);
     EXPECT_NE(control.st_mode & S_IWGRP, 0u);
-
     kill(programPid_, SIGTERM);
     ASSERT_EQ(service_->WaitFor(60000), 0);
     EXPECT_EQ(Value(Status(), "CurrentState"), "1");
-    ExpectSavedJob("first job\n");
+    ExpectSavedJobs({"first job\n"});
     EXPECT_NE(LogText().find("LPD Server is started"), std::string::npos);
     std::string jobs;
     EXPECT_EQ(Run(Root(ADMIN), {"jobs", "--machine"}, &jobs), 0);
@@ -354,32 +341,18 @@ TEST_F(PackageTest, InstalledServiceRoleServesAJobIntoItsBaseFolderAndAnUpgradeK
     for (const auto& entry : std::filesystem::recursive_directory_iterator(Root(BASE)))
         ExpectGroupOnly(entry.path().string());
 
-    // An upgrade leaves the virtual printers as they are, even none at all.
-    for (const std::string printers : {"MINE;0; ; ;0; ; ; ; ; ; \r\n", ""}) {
-        WriteFile(Base("Printer.cfg"), printers);
-        ASSERT_EQ(Dpkg({"--force-depends", "-i", deb_}), 0);
-        EXPECT_EQ(ReadFile(Base("Printer.cfg")), printers);
-    }
-}
-
-TEST_F(PackageTest, RemovalStopsAndDisablesTheServiceKeepsItsDataAndPurgeRemovesIt) {
-    Install();
-    StartServiceAndSendJob("kept job\n");
-    if (IsSkipped() || HasFatalFailure())
-        return;
-    // What "systemctl enable" makes.
+    // Removal stops the enabled service, which saves its jobs; the data stays until the purge.
+    StartServiceAndSendJob("second job\n");
+    ASSERT_FALSE(HasFatalFailure());
     std::filesystem::create_directories(std::filesystem::path(Root(ENABLED_LINK)).parent_path());
     std::filesystem::create_symlink(UNIT, Root(ENABLED_LINK));
-
     ASSERT_EQ(Dpkg({"--remove", PACKAGE}), 0);
     EXPECT_EQ(service_->WaitFor(10000), 0) << "the service still runs after the removal";
     for (const char* removed : {ENABLED_LINK, PROGRAM, UNIT})
         EXPECT_FALSE(Exists(Root(removed))) << removed;
-    // The job list, the spooled job and the log stay, and so does the service's registration.
-    ExpectSavedJob("kept job\n");
+    ExpectSavedJobs({"first job\n", "second job\n"});
     EXPECT_NE(LogText().find("LPD Server is stopped"), std::string::npos);
     EXPECT_TRUE(Exists(Root(SERVICE_FOLDER) + "/config"));
-
     ASSERT_EQ(Dpkg({"--purge", PACKAGE}), 0);
     for (const char* removed : {BASE, "/var/lib/velmora", "/opt/velmora"})
         EXPECT_FALSE(Exists(Root(removed))) << removed;

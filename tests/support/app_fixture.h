@@ -1,5 +1,4 @@
-// A test fixture with a fresh application object whose base folder is a temporary folder, and with
-// stand-ins for what the desktop program would show.
+// A fresh application object whose base folder is a temporary folder, with a test user interface.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -45,7 +44,6 @@ class AppFixture : public ::testing::Test {
         };
     }
 
-    // The messages of the log file, without their time stamps.
     std::vector<std::string> LogMessages() const {
         return LogFileMessages(platform::UnicodeToAnsi(app_->Log.FilePath()));
     }

@@ -1,6 +1,5 @@
-// Plays a server that keeps saving its job list, to be killed in the middle: append_jobs save.
-// The base folder comes from VELMORA_BASE_FOLDER. Appends jobs and writes spool.list in a tight loop,
-// printing "saved N" after each write.
+// append_jobs save: in VELMORA_BASE_FOLDER, appends jobs and writes spool.list in a tight loop, printing
+// "saved N" after each write, to be killed in the middle.
 #include <cstdio>
 #include <cstring>
 

@@ -7,6 +7,7 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 
 #include "platform/ansi.h"
 #include "platform/file.h"
@@ -14,18 +15,14 @@
 namespace velmora::test {
 
 TempFolder::TempFolder() {
-    static const std::string LETTERS = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device seed;
-    std::mt19937 random(seed());
-    const std::filesystem::path temporary = std::filesystem::temp_directory_path();
+    std::mt19937 random(std::random_device{}());
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = "velmora-test-";
-        for (int i = 0; i < 8; ++i)
-            name += LETTERS[random() % LETTERS.size()];
+        const auto path =
+            std::filesystem::temp_directory_path() / ("velmora-test-" + std::to_string(random()));
         std::error_code error;
         // Made by this call only when it did not exist: a folder of another test is never shared.
-        if (std::filesystem::create_directory(temporary / name, error)) {
-            path_ = (temporary / name).string();
+        if (std::filesystem::create_directory(path, error)) {
+            path_ = path.string();
             return;
         }
     }
@@ -66,8 +63,8 @@ AnsiCodePage CurrentAnsiCodePage() {
 }
 
 std::u16string SharingViolationText() {
-    // 32 is ERROR_SHARING_VIOLATION on Windows; on Linux the kind alone gives the text.
-    return platform::CFileError{platform::FileErrorKind::SharingViolation, 32}.Description();
+    return platform::CFileError{platform::FileErrorKind::SharingViolation, 32}
+        .Description();  // 32 on Windows
 }
 
 void SetEnvironment(const std::string& name, const std::string& value) {
@@ -87,27 +84,23 @@ void UnsetEnvironment(const std::string& name) {
 }
 
 bool StripLogStamp(std::string* line) {
-    static constexpr char SHAPE[] = "dddd/dd/dd\tdd:dd:dd\t";
-    constexpr std::size_t LENGTH = sizeof SHAPE - 1;
-    if (line->size() < LENGTH)
-        return false;
-    for (std::size_t i = 0; i < LENGTH; ++i) {
-        const char c = (*line)[i];
+    static constexpr std::string_view SHAPE = "dddd/dd/dd\tdd:dd:dd\t";
+    for (std::size_t i = 0; i < SHAPE.size(); ++i) {
+        const char c = i < line->size() ? (*line)[i] : '\0';
         if (SHAPE[i] == 'd' ? (c < '0' || c > '9') : c != SHAPE[i])
             return false;
     }
-    line->erase(0, LENGTH);
+    line->erase(0, SHAPE.size());
     return true;
 }
 
 std::vector<std::string> LogFileMessages(const std::string& path) {
     const std::string content = ReadFile(path);
     std::vector<std::string> messages;
-    std::size_t start = 0;
-    for (std::size_t end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2) {
-        std::string line = content.substr(start, end - start);
-        StripLogStamp(&line);
-        messages.push_back(line);
+    for (std::size_t start = 0, end; (end = content.find("\r\n", start)) != std::string::npos;
+         start = end + 2) {
+        messages.push_back(content.substr(start, end - start));
+        StripLogStamp(&messages.back());
     }
     return messages;
 }
@@ -138,7 +131,7 @@ bool ChildProcess::ReadLine(std::string* line) {
 }
 
 std::string ChildProcess::ReadAll() {
-    std::string all = pending_;
+    std::string all = std::move(pending_);
     pending_.clear();
     char buffer[4096];
     for (long n; (n = ReadOutput(buffer, sizeof buffer)) > 0;)

@@ -1,5 +1,4 @@
-// A private CUPS server for the tests that print: a scheduler of its own in a temporary folder, reached
-// through a local socket, with raw queues whose device is a stand-in printer listening on 127.0.0.1.
+// A private CUPS server for the tests that print, with raw queues whose device is a stand-in printer.
 #pragma once
 
 #include <sys/types.h>
@@ -19,8 +18,7 @@
 
 namespace velmora::test {
 
-// A network printer as the socket back end sees one: accepts connections on 127.0.0.1, keeps the bytes
-// of each until the sender closes its side, then closes.
+// A network printer on 127.0.0.1 as the socket back end sees one: one document per connection.
 class FakePrinter {
   public:
     FakePrinter();
@@ -30,9 +28,8 @@ class FakePrinter {
 
     bool Listening() const { return listener_ >= 0; }
     uint16_t Port() const { return port_; }
-    // The device URI of a queue that prints here.
     std::string DeviceUri() const;
-    // The bytes of the next connection, waiting up to the time for it to end; false when none ended.
+    // The bytes of the next connection that ended within the time.
     bool NextDocument(std::string* document, int milliseconds = 60000);
 
   private:
@@ -47,10 +44,9 @@ class FakePrinter {
     std::thread thread_;
 };
 
-// cupsd in the foreground, configured and spooling in a folder of its own and listening only on
-// <folder>/cups.sock. While it lives, this process's CUPS clients talk to it: CUPS_SERVER names its socket,
-// HOME and CUPS_SERVERROOT point into the folder (so no user or system options apply), PRINTER and
-// LPDEST are unset. The destructor stops cupsd, restores the environment and removes the folder.
+// cupsd in a folder of its own, listening only on <folder>/cups.sock. While it lives this process's CUPS
+// clients talk to it (CUPS_SERVER, HOME and CUPS_SERVERROOT set, PRINTER and LPDEST unset); the destructor
+// stops it and restores the environment.
 class CupsServer {
   public:
     CupsServer();
@@ -60,14 +56,12 @@ class CupsServer {
 
     // Starts cupsd and waits until it accepts connections; false with the reason in Failure().
     bool Start();
-    // What went wrong, with the scheduler's error log.
     const std::string& Failure() const { return failure_; }
     std::string ErrorLog() const;
 
-    const std::string& Folder() const { return folder_.Path(); }
     std::string SocketPath() const { return folder_.File("cups.sock"); }
 
-    // An enabled raw queue (lpadmin -m raw) that sends its jobs to the device unchanged.
+    // An enabled raw queue (lpadmin -m raw).
     bool AddRawQueue(const std::string& name, const std::string& deviceUri);
     bool SetDefaultQueue(const std::string& name);
 
@@ -78,7 +72,7 @@ class CupsServer {
     TempFolder folder_;
     pid_t pid_ = -1;
     std::string failure_;
-    // The variables this object changed, with the values to restore (nullopt: was not set).
+    // The variables changed, with the values to restore (nullopt: was not set).
     std::vector<std::pair<std::string, std::optional<std::string>>> savedEnvironment_;
 };
 

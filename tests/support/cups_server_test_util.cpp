@@ -1,7 +1,5 @@
 #include <cups/cups.h>
 #include <grp.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <pwd.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -9,10 +7,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <filesystem>
 
+#include "platform/socket.h"
 #include "support/cups_server.h"
 #include "support/lprng_test_util.h"
 
@@ -39,34 +37,18 @@ bool Connects(const std::string& socketPath) {
     return connected;
 }
 
-// The back ends run as the scheduler's user, which must reach the spool folder through every parent.
-std::string UntraversableParent(const std::filesystem::path& folder) {
-    for (std::filesystem::path parent = folder.parent_path(); !parent.empty() && parent != parent.root_path();
-         parent = parent.parent_path()) {
-        struct stat status {};
-        if (stat(parent.c_str(), &status) != 0 || (status.st_mode & S_IXOTH) == 0)
-            return parent.string();
-    }
-    return {};
-}
-
 }  // namespace
 
 FakePrinter::FakePrinter() {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener_, 8) != 0 ||
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        if (listener_ >= 0)
-            close(listener_);
-        listener_ = -1;
+    const platform::SocketHandle listener = platform::CreateTcpSocket();
+    if (listener == platform::SOCKET_INVALID)
+        return;
+    if (platform::BindLoopback(listener, 0) != 0 || platform::Listen(listener, 8) != 0) {
+        platform::CloseSocket(listener);
         return;
     }
-    port_ = ntohs(address.sin_port);
+    listener_ = static_cast<int>(listener);
+    port_ = platform::LocalPort(listener);
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -96,32 +78,29 @@ bool FakePrinter::NextDocument(std::string* document, int milliseconds) {
 // for before it ends the job.
 void FakePrinter::Run() {
     std::string bytes;
-    int connection = -1;
+    platform::SocketHandle connection = platform::SOCKET_INVALID;
     while (!stop_) {
-        pollfd ready{connection >= 0 ? connection : listener_, POLLIN, 0};
-        if (poll(&ready, 1, 50) <= 0)
+        if (!platform::WaitReadable(connection != platform::SOCKET_INVALID ? connection : listener_, 50))
             continue;
-        if (connection < 0) {
-            connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection == platform::SOCKET_INVALID) {
+            connection = platform::Accept(listener_, nullptr);
             continue;
         }
         char buffer[64 * 1024];
-        const ssize_t count = recv(connection, buffer, sizeof buffer, 0);
-        if (count < 0 && errno == EINTR)
-            continue;
+        const long count = platform::Receive(connection, buffer, sizeof buffer);
         if (count > 0) {
             bytes.append(buffer, static_cast<std::size_t>(count));
             continue;
         }
-        close(connection);
-        connection = -1;
+        platform::CloseSocket(connection);
+        connection = platform::SOCKET_INVALID;
         std::lock_guard<std::mutex> hold(lock_);
         documents_.push_back(std::move(bytes));
         bytes.clear();
         received_.notify_all();
     }
-    if (connection >= 0)
-        close(connection);
+    if (connection != platform::SOCKET_INVALID)
+        platform::CloseSocket(connection);
 }
 
 CupsServer::CupsServer() = default;
@@ -151,9 +130,7 @@ bool CupsServer::WriteConfiguration() {
         }
     }
     // As root the scheduler runs its back ends as lp, as the system's own does; otherwise as ourselves.
-    std::string user = "lp";
-    std::string group = "lp";
-    std::string systemGroup = "root";
+    std::string user = "lp", group = "lp", systemGroup = "root";
     if (geteuid() != 0) {
         const passwd* account = getpwuid(geteuid());
         const struct group* primary = getgrgid(getegid());
@@ -170,8 +147,8 @@ bool CupsServer::WriteConfiguration() {
                   folder + "/state\nTempDir " + folder + "/tmp\nErrorLog " + folder +
                   "/error_log\nAccessLog " + folder + "/access_log\nPageLog " + folder +
                   "/page_log\nPrintcap " + folder + "/printcap\n");
-    // No network listener, no browsing, no authentication; a failing job is aborted instead of stopping
-    // the queue for the jobs of the next tests.
+    // No network listener, browsing or authentication; a failing job is aborted instead of stopping the
+    // queue for the next tests.
     WriteFile(folder_.File("cupsd.conf"),
               "LogLevel debug\nListen " + SocketPath() +
                   "\nBrowsing No\nBrowseLocalProtocols none\nDefaultAuthType None\n"
@@ -189,9 +166,14 @@ bool CupsServer::Start() {
         failure_ = "cannot open up " + folder;
         return false;
     }
-    if (const std::string parent = UntraversableParent(folder); !parent.empty()) {
-        failure_ = "the scheduler's user cannot pass through " + parent;
-        return false;
+    // The back ends run as the scheduler's user, which must pass through every parent of the folder.
+    for (std::filesystem::path parent = std::filesystem::path(folder).parent_path();
+         parent != parent.root_path(); parent = parent.parent_path()) {
+        struct stat status {};
+        if (stat(parent.c_str(), &status) != 0 || (status.st_mode & S_IXOTH) == 0) {
+            failure_ = "the scheduler's user cannot pass through " + parent.string();
+            return false;
+        }
     }
     if (!WriteConfiguration())
         return false;
@@ -199,10 +181,7 @@ bool CupsServer::Start() {
     const auto set = [this](const char* name, const char* value) {
         const char* old = getenv(name);
         savedEnvironment_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
+        value ? setenv(name, value, 1) : unsetenv(name);
     };
     set("CUPS_SERVER", SocketPath().c_str());
     set("CUPS_SERVERROOT", folder.c_str());
@@ -225,9 +204,9 @@ bool CupsServer::Start() {
 }
 
 bool RunLpadmin(const std::vector<std::string>& arguments, std::string* failure) {
-    ChildProcess admin(SystemProgram("lpadmin"), arguments, ChildProcess::Options{{}, {}, true});
     std::string output;
-    const int code = admin.RunToEnd(60000, &output);
+    const int code = ChildProcess(SystemProgram("lpadmin"), arguments, ChildProcess::Options{{}, {}, true})
+                         .RunToEnd(60000, &output);
     if (code == 0)
         return true;
     *failure = "lpadmin";
@@ -237,13 +216,6 @@ bool RunLpadmin(const std::vector<std::string>& arguments, std::string* failure)
     return false;
 }
 
-bool CupsServer::RunAdmin(const std::vector<std::string>& arguments) {
-    const bool done = RunLpadmin(arguments, &failure_);
-    if (!done)
-        failure_ += "\n" + ErrorLog();
-    return done;
-}
-
 bool CupsServer::AddRawQueue(const std::string& name, const std::string& deviceUri) {
     // -E after -p enables the queue and makes it accept jobs (before -p it would ask for encryption).
     return RunAdmin({"-p", name, "-E", "-v", deviceUri, "-m", "raw"});
@@ -251,6 +223,13 @@ bool CupsServer::AddRawQueue(const std::string& name, const std::string& deviceU
 
 bool CupsServer::SetDefaultQueue(const std::string& name) {
     return RunAdmin({"-d", name});
+}
+
+bool CupsServer::RunAdmin(const std::vector<std::string>& arguments) {
+    const bool done = RunLpadmin(arguments, &failure_);
+    if (!done)
+        failure_ += "\n" + ErrorLog();
+    return done;
 }
 
 }  // namespace velmora::test

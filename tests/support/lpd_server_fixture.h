@@ -1,5 +1,4 @@
-// An LPD server running in this process on an ephemeral loopback port, with a temporary base folder and
-// two virtual printers: PASS, and HOLD whose jobs start held.
+// An LPD server in this process on an ephemeral loopback port, with printers PASS and HOLD (jobs held).
 #pragma once
 
 #include <chrono>
@@ -41,12 +40,11 @@ class LpdServerFixture : public AppFixture {
         std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
         return app_->Jobs.JobList.size();
     }
-    // Waits for the jobs to be registered (far longer than it takes), then returns how many there are.
+    // Waits for the jobs to be registered, then returns how many there are.
     std::size_t WaitForJobs(std::size_t count) {
         WaitUntil([&] { return JobCount() >= count; }, 20000);
         return JobCount();
     }
-    // Waits until every session has ended.
     void WaitForSessions() { app_->LpdServer.WaitForSessions(); }
     SpoolFilePtr Job(std::size_t index) {
         std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);

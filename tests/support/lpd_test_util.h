@@ -22,19 +22,17 @@ class RawLpdClient {
     bool WaitClosed(int timeoutMilliseconds = 20000);
     void Close();
 
-    // The usual exchange of one file: the subcommand line, its reply, the bytes and end byte, the reply.
-    // Returns the second reply (or the first when it was not 0).
+    // Subcommand line, reply, bytes and end byte, reply; the second reply, or the first when not 0.
     int SendFile(char subcommand, const std::string& name, const std::string& content, char endByte = '\0');
 
   private:
     intptr_t fd_ = -1;  // a socket handle of the platform layer, -1 when none
 };
 
-// A loopback port nobody listens on now, for a server that cannot be told to choose one itself.
+// A loopback port nobody listens on now.
 uint16_t FreeLoopbackPort();
 
-// A complete job sent the way RFC 1179 clients send it: queue line, control file, data file, close.
-// Returns true when every reply was 0.
+// Queue line, control file, data file, close, as RFC 1179 clients send a job; true when every reply was 0.
 bool SendLpdJob(uint16_t port, const std::string& queue, const std::string& controlFile,
                 const std::string& data);
 

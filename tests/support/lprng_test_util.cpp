@@ -1,15 +1,14 @@
 #include "support/lprng_test_util.h"
 
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -34,9 +33,7 @@ bool ReadProcess(pid_t pid, ProcessEntry* entry) {
     if (close == std::string::npos)
         return false;
     std::istringstream rest(text.substr(close + 1));
-    std::vector<std::string> fields;
-    for (std::string field; rest >> field;)
-        fields.push_back(field);
+    std::vector<std::string> fields{std::istream_iterator<std::string>(rest), {}};
     if (fields.size() < 20)
         return false;
     *entry = {{pid, fields[19]}, std::atoi(fields[1].c_str()), fields[0] == "Z"};
@@ -109,15 +106,7 @@ bool WaitListening(pid_t* pid, const std::function<bool()>& listening, int milli
 }
 
 bool Accepts(uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool connected = fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    if (fd >= 0)
-        close(fd);
-    return connected;
+    return RawLpdClient(port).Connected();
 }
 
 void EndProcessTree(pid_t* root, int milliseconds) {
@@ -172,13 +161,10 @@ bool LprngLpd::Start(std::string* reason) {
     if (WaitListening(
             &pid_, [this] { return Accepts(port_); }, 5000, &status))
         return true;
-    if (pid_ < 0) {
-        *reason = WIFEXITED(status) && WEXITSTATUS(status) == 99
-                      ? "no private mount namespace with an overlay on /etc here"
-                      : "lpd ended at start-up: " + LastLogLine();
-        return false;
-    }
-    *reason = "lpd did not listen within 5 s: " + LastLogLine();
+    *reason = pid_ >= 0 ? "lpd did not listen within 5 s: " + LastLogLine()
+              : WIFEXITED(status) && WEXITSTATUS(status) == 99
+                  ? "no private mount namespace with an overlay on /etc here"
+                  : "lpd ended at start-up: " + LastLogLine();
     Stop();
     return false;
 }

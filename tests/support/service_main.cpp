@@ -1,11 +1,7 @@
-// A service for the service manager's tests: service NAME EVENTS [BEHAVIOUR]. Runs NAME through the
-// dispatcher and appends to EVENTS, a line each: "pid N", "mark VALUE" (VELMORA_STARTED_SERVICE or "-"),
-// "main NAME", "control CODE on dispatcher|other" (the thread the handler runs on), "dispatcher returned".
-// Stop and shutdown stop it, pause and continue go through their pending states, codes 132 ... 137 make it
-// report state code - 130, other codes report the current state.
-// BEHAVIOUR: "normal"; "stuck-start" (start pending for ever, wait hint 1 s); "slow-start" (start pending
-// with a growing check point for 2.5 s, wait hint 1 s, then running); "exit" (exit code 3, no dispatcher).
-#include <fcntl.h>
+// The service manager tests' service: service NAME EVENTS [normal|stuck-start|slow-start|exit]. Appends
+// "pid N", "mark VELMORA_STARTED_SERVICE|-", "main NAME", "control CODE on dispatcher|other" and
+// "dispatcher returned" to EVENTS. Codes 132 ... 137 report state code - 130, unknown ones the state.
+// stuck-start stays start pending; slow-start is pending 2.5 s with growing check points; exit returns 3.
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -15,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -37,12 +34,7 @@ bool StopRequested = false;
 std::atomic<uint32_t> CurrentState{sm::SERVICE_STOPPED};
 
 void Event(const std::string& line) {
-    const int fd = open(EventsPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return;
-    const std::string text = line + "\n";
-    (void)!write(fd, text.data(), text.size());
-    close(fd);
+    std::ofstream(EventsPath, std::ios::app) << line + "\n";
 }
 
 void Report(uint32_t state, uint32_t checkPoint = 0, uint32_t waitHint = 0) {

@@ -13,10 +13,6 @@ namespace {
 
 constexpr int PATIENCE = 30000;
 
-std::string Quoted(const std::string& text) {
-    return "\"" + text + "\"";
-}
-
 }  // namespace
 
 ServiceSandbox::ServiceSandbox(bool longDatabasePath) {
@@ -29,8 +25,7 @@ ServiceSandbox::ServiceSandbox(bool longDatabasePath) {
 }
 
 ServiceSandbox::~ServiceSandbox() {
-    // The services run detached, so they are no children of ours: each one is found by the id it wrote
-    // and ended only while that id still names the test service.
+    // The services run detached: each is ended by the id it wrote, while that names the test service.
     std::vector<pid_t> ended;
     for (const std::string& events : events_) {
         for (const std::string& line : ReadEvents(events)) {
@@ -57,14 +52,13 @@ std::string ServiceSandbox::NewEventsFile() {
 
 std::u16string ServiceSandbox::ServiceCommand(const std::string& name, const std::string& events,
                                               const std::string& behaviour) const {
-    return U16(Quoted(ToolPath("service")) + " " + Quoted(name) + " " + Quoted(events) + " " + behaviour);
+    return U16("\"" + ToolPath("service") + "\" \"" + name + "\" \"" + events + "\" " + behaviour);
 }
 
 std::vector<std::string> ReadEvents(const std::string& path) {
     const std::string content = ReadFile(path);
     std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t end; (end = content.find('\n', start)) != std::string::npos; start = end + 1)
+    for (std::size_t start = 0, end; (end = content.find('\n', start)) != std::string::npos; start = end + 1)
         lines.push_back(content.substr(start, end - start));
     return lines;
 }

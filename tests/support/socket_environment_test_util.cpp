@@ -1,5 +1,4 @@
-// Windows Sockets are started once for a whole test program, before any test makes a socket (nothing to
-// start on Linux).
+// Windows Sockets are started once for a whole test program (nothing to start on Linux).
 #include <gtest/gtest.h>
 
 #include "platform/socket.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #if defined(_WIN32) && !defined(SIGKILL)
-// Windows has no signals between processes: ChildProcess::Kill terminates the process whatever the number.
+// ChildProcess::Kill terminates the process on Windows whatever the number.
 #define SIGKILL 9
 #endif
 
@@ -25,9 +25,8 @@ class TempFolder {
     TempFolder& operator=(const TempFolder&) = delete;
 
     const std::string& Path() const { return path_; }
-    // The folder with a trailing separator, in UTF-16 as the system keeps its folders.
+    // With a trailing separator, in UTF-16.
     std::u16string Folder() const;
-    // A name inside the folder, joined with the system's separator.
     std::string File(const std::string& name) const { return path_ + SEPARATOR + name; }
 #ifdef _WIN32
     static constexpr char SEPARATOR = '\\';
@@ -42,18 +41,17 @@ class TempFolder {
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 std::u16string U16(const std::string& utf8);
-// The ANSI code page of the platform layer's conversions: UTF-8 on Linux, 1252 under Wine.
+// The platform layer's ANSI code page: UTF-8 on Linux, 1252 under Wine.
 enum class AnsiCodePage { Utf8, Windows1252, Other };
 AnsiCodePage CurrentAnsiCodePage();
-// The system's description of a sharing violation, as failures to open a held file report it.
+// The system's description of a sharing violation.
 std::u16string SharingViolationText();
-// Sets or removes a variable of this process's environment, as the program itself reads them.
 void SetEnvironment(const std::string& name, const std::string& value);
 void UnsetEnvironment(const std::string& name);
 
-// Removes the "YYYY/MM/DD<TAB>HH:MM:SS<TAB>" stamp that starts a log line; false when there is none.
+// Removes a log line's "YYYY/MM/DD<TAB>HH:MM:SS<TAB>" stamp; false when there is none.
 bool StripLogStamp(std::string* line);
-// The messages of a log file's lines (CR LF separated), without their stamps.
+// The CR LF separated lines of a log file, without their stamps.
 std::vector<std::string> LogFileMessages(const std::string& path);
 
 // A program started as a separate process; killed (by process id) and reaped at destruction.
@@ -66,7 +64,8 @@ class ChildProcess {
         bool PrintChannels = false;  // descriptors 3 and 4 on a socket, as a spooler gives its back ends
     };
     ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                 const std::vector<std::string>& environment = {});
+                 const std::vector<std::string>& environment = {})
+        : ChildProcess(program, arguments, Options{environment, {}, false}) {}
     ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                  const Options& options);
     ~ChildProcess();
@@ -74,24 +73,21 @@ class ChildProcess {
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     pid_t Pid() const { return pid_; }
-    // Reads the child's standard output until the line arrives (true) or the output ends (false).
+    // Reads standard output until the line arrives (true) or the output ends (false).
     bool WaitForLine(const std::string& line);
-    // The next line of the child's standard output; false when the output ends.
     bool ReadLine(std::string* line);
-    // Everything the child writes until its output ends.
     std::string ReadAll();
-    // Waits for the child to end, collecting what it writes; its exit code, or -1 when it was killed
-    // after the time.
+    // Waits for the end, collecting the output; the exit code, or -1 when killed after the time.
     int RunToEnd(int milliseconds, std::string* output);
-    // Waits for the child to end; its exit code, or 128 + the signal that ended it.
+    // The exit code, or 128 + the signal that ended it.
     int Wait();
-    // The same, giving up after the time: then the child is killed and the result is -1.
+    // The same, or -1 when killed after the time.
     int WaitFor(int milliseconds);
     // On Windows the process ends with exit code 128 + signal.
     void Kill(int signal);
 
   private:
-    // Blocks until the child writes something; the bytes read, 0 once its output has ended.
+    // The bytes read, blocking; 0 once the output has ended.
     long ReadOutput(char* buffer, std::size_t size);
 
     pid_t pid_ = -1;
@@ -104,8 +100,8 @@ class ChildProcess {
     std::string pending_;
 };
 
-// Checks the condition every few milliseconds until it holds (true) or the time is over (its last value).
-// Between checks it calls the idle step (a message loop's turn, for example) or sleeps.
+// Checks the condition until it holds (true) or the time is over (its last value), calling the idle step
+// (a message loop's turn, for example) or sleeping between checks.
 template <typename Condition, typename Idle>
 bool WaitUntil(Condition condition, int milliseconds, Idle idle) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);

@@ -1,6 +1,4 @@
-// The program route on Windows: the program started with CreateProcessW from the expanded template,
-// waited for with WaitForInputIdle until it is ready for input, and with KillProcessIfNeed its process
-// tree asked to close with TASKKILL. The program is a windowed stand-in for a PDF reader.
+// The program route on Windows: CreateProcessW, WaitForInputIdle, and TASKKILL with KillProcessIfNeed.
 #include <gtest/gtest.h>
 
 #include "windows/windows_test_util.h"
@@ -29,13 +27,6 @@ bool IsAlive(DWORD pid) {
     return running;
 }
 
-void Terminate(DWORD pid) {
-    if (HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid)) {
-        TerminateProcess(process, 1);
-        CloseHandle(process);
-    }
-}
-
 class ProgramRouteTest : public test::AppFixture {
   protected:
     void SetUp() override {
@@ -53,15 +44,18 @@ class ProgramRouteTest : public test::AppFixture {
         setting_.ProgramPrinter = U16(test::WinePrinter::NAME);
     }
     void TearDown() override {
-        for (const DWORD pid : leftRunning_)
-            Terminate(pid);
+        for (const DWORD pid : leftRunning_) {
+            if (HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid)) {
+                TerminateProcess(process, 1);
+                CloseHandle(process);
+            }
+        }
         printer_.reset();
         test::AppFixture::TearDown();
     }
 
     static std::string Program() { return test::ToolPath("print_program") + ".exe"; }
 
-    // Prints the job through the system's own operations; the outcome's text becomes the job's.
     int32_t RunPrintProgram(CSpoolFile& job, const CPrinterSetting& printer) {
         const CDispatchOutcome outcome =
             CProgramPrinter(app_->Reporter, app_->Settings).RunPrintProgram(job, printer);
@@ -69,7 +63,6 @@ class ProgramRouteTest : public test::AppFixture {
         return outcome.Result;
     }
 
-    // The process id of the "Application launched" line, or 0.
     DWORD LaunchedPid() {
         const std::string prefix = "0\tSpooler: Application launched (PID=";
         for (const std::string& line : LogMessages()) {
@@ -96,7 +89,7 @@ TEST_F(ProgramRouteTest, EveryValueReachesTheWaitingProgramAsOneArgumentAndNothi
     const DWORD pid = LaunchedPid();
     ASSERT_NE(pid, 0u);
     leftRunning_.push_back(pid);
-    // The quotation marks of the name pair up with the inserted ones, as the Windows rules read them.
+    // The name's quotation marks pair up with the inserted ones, as Windows reads them.
     EXPECT_EQ(ReadFile(output), "[" + folder_.File("job 1.prn") + "]\n[" + test::WinePrinter::NAME +
                                     "]\n[Wine PostScript Driver]\n[" + printer_->PortFile() +
                                     "]\n[Q3 final report & echo x > " + pwned +
@@ -108,9 +101,9 @@ TEST_F(ProgramRouteTest, EveryValueReachesTheWaitingProgramAsOneArgumentAndNothi
     ASSERT_EQ(log.size(), 4u);
     EXPECT_EQ(log[0], "0\tSpooler: Use Application to print spool " + folder_.File("job 1.prn"));
     EXPECT_TRUE(log[1].starts_with("0\tSpooler: Try to run application '\"" + Program())) << log[1];
-    // Ready for input in its message loop, it has not ended: the code of a process still running.
+    // Ready for input, it still runs (259).
     EXPECT_EQ(log[3], "0\tSpooler: Application done (PID=" + std::to_string(pid) + ", exitCode=259).");
-    EXPECT_TRUE(IsAlive(pid));  // nobody asked it to close
+    EXPECT_TRUE(IsAlive(pid));
 }
 
 TEST_F(ProgramRouteTest, KillProcessIfNeedAsksTheProgramAndItsChildrenToClose) {
@@ -135,13 +128,7 @@ TEST_F(ProgramRouteTest, KillProcessIfNeedAsksTheProgramAndItsChildrenToClose) {
     EXPECT_TRUE(test::WaitUntil([&] { return !IsAlive(pid) && !IsAlive(child); }));
 }
 
-TEST_F(ProgramRouteTest, TheExitCodeIsLoggedAndAProgramThatCannotStartFailsWithTheSystemsReason) {
-    setting_.ProgramCommand = U16("\"" + Program() + "\" --exit 7");
-    EXPECT_EQ(RunPrintProgram(job_, setting_), 0);
-    const DWORD pid = LaunchedPid();
-    EXPECT_EQ(LogMessages().back(),
-              "0\tSpooler: Application done (PID=" + std::to_string(pid) + ", exitCode=7).");
-
+TEST_F(ProgramRouteTest, AProgramThatCannotStartFailsWithTheSystemsReasonAnUnknownPrinterFailsTheJob) {
     CSpoolFile job;
     job.LocalFileName = job_.LocalFileName;
     setting_.ProgramCommand = U16("\"" + folder_.File("no such program.exe") + "\" %1");
@@ -152,7 +139,7 @@ TEST_F(ProgramRouteTest, TheExitCodeIsLoggedAndAProgramThatCannotStartFailsWithT
     EXPECT_EQ(platform::UnicodeToAnsi(job.ErrorText), expected);
     EXPECT_EQ(LogMessages().back(), expected);
 
-    // A printer the spooler does not know fails the job, yet the program runs.
+    // A printer the spooler does not know fails the job; the program still runs.
     setting_.ProgramPrinter = u"No Such Printer";
     setting_.ProgramCommand = U16("\"" + Program() + "\" --exit 0");
     EXPECT_EQ(RunPrintProgram(job_, setting_), 1);

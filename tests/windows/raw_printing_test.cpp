@@ -1,5 +1,4 @@
-// Raw printing through the Windows print spooler, to a printer whose port is a file (PCL trays and the
-// rest of the raw route, common to both systems, are the route test's below and Linux's).
+// Raw printing through the Windows print spooler to a printer whose port is a file.
 #include <gtest/gtest.h>
 
 #include "windows/wine_printer.h"
@@ -11,10 +10,6 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/app.h"
-#include "output/raw_printer.h"
-#include "platform/ansi.h"
-#include "platform/file.h"
 #include "platform/print_spooler.h"
 #include "support/app_fixture.h"
 #include "support/raw_route.h"
@@ -23,12 +18,9 @@
 namespace velmora {
 namespace {
 
-using test::ReadFile;
 using test::U16;
-using test::WriteFile;
 
 constexpr const char* PRINTER = test::WinePrinter::NAME;
-const std::string ESC = "\x1B";
 
 class RawPrintingTest : public test::AppFixture {
   protected:
@@ -42,26 +34,10 @@ class RawPrintingTest : public test::AppFixture {
         test::AppFixture::TearDown();
     }
 
-    std::string PortFile() const { return printer_->PortFile(); }
-    std::string NextDocument() const { return printer_->NextDocument(); }
-
     std::unique_ptr<test::WinePrinter> printer_;
 };
 
-TEST_F(RawPrintingTest, AFileReachesThePortByteForByte) {
-    // Several transfer blocks and a partial one, with every byte value.
-    std::string data;
-    for (int i = 0; i < 20 * 65536 + 123; ++i)
-        data.push_back(static_cast<char>((i * 7 + i / 256) & 0xFF));
-    const std::string path = folder_.File("job.prn");
-    WriteFile(path, data);
-
-    EXPECT_TRUE(RawPrintFile(U16(PRINTER), u"Quarterly report.txt", U16(path), std::nullopt));
-    EXPECT_EQ(NextDocument(), data);
-    EXPECT_EQ(ReadFile(path), data);
-    EXPECT_FALSE(platform::FileExists(U16(path + ".bin")));
-
-    // One handle prints one document after the other, each in writes of any size.
+TEST_F(RawPrintingTest, OneHandlePrintsOneDocumentAfterTheOtherInWritesOfAnySize) {
     platform::PrinterHandle printer = nullptr;
     ASSERT_TRUE(platform::OpenPrinter(U16(PRINTER), &printer));
     for (const std::string document : {"first\n", "second\n"}) {
@@ -73,24 +49,9 @@ TEST_F(RawPrintingTest, AFileReachesThePortByteForByte) {
         EXPECT_EQ(written, document.size() - 2);
         EXPECT_TRUE(platform::EndPagePrinter(printer));
         EXPECT_TRUE(platform::EndDocPrinter(printer));
-        EXPECT_EQ(NextDocument(), document);
+        EXPECT_EQ(printer_->NextDocument(), document);
     }
     EXPECT_TRUE(platform::ClosePrinter(printer));
-}
-
-TEST_F(RawPrintingTest, AMissingPrinterFailsAtOpenAndAnEmptyDocumentSendsNothing) {
-    const std::string path = folder_.File("job.pcl");
-    WriteFile(path, ESC + "&l1H");
-    EXPECT_FALSE(RawPrintFile(u"No Such Printer", u"job.pcl", U16(path), CPclBinValues{u"4", u"2"}));
-    EXPECT_FALSE(platform::FileExists(U16(path + ".bin")));
-    platform::PrinterHandle printer = nullptr;
-    EXPECT_FALSE(platform::OpenPrinter(u"No Such Printer", &printer));
-
-    const std::string empty = folder_.File("empty.prn");
-    WriteFile(empty, "");
-    EXPECT_TRUE(RawPrintFile(U16(PRINTER), u"empty.prn", U16(empty), std::nullopt));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_FALSE(std::filesystem::exists(PortFile()));
 }
 
 TEST_F(RawPrintingTest, ADocumentAbandonedHalfWayIsNotPrinted) {
@@ -103,20 +64,21 @@ TEST_F(RawPrintingTest, ADocumentAbandonedHalfWayIsNotPrinted) {
     EXPECT_TRUE(platform::WritePrinter(printer, "partial", 7, &written));
     EXPECT_TRUE(platform::ClosePrinter(printer));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_FALSE(std::filesystem::exists(PortFile()));
+    EXPECT_FALSE(std::filesystem::exists(printer_->PortFile()));
 }
 
-TEST_F(RawPrintingTest, ThePrinterIsListedWithItsDriverAndPortAndCanBeTheDefault) {
+TEST_F(RawPrintingTest, ThePrinterIsListedWithItsDriverAndPortAndCanBeTheDefaultAMissingOneFailsToOpen) {
     const std::vector<std::u16string> names = platform::EnumeratePrinters();
     EXPECT_NE(std::find(names.begin(), names.end(), U16(PRINTER)), names.end());
     std::u16string driver;
     std::u16string port;
     ASSERT_TRUE(platform::PrinterDriverAndPort(U16(PRINTER), &driver, &port));
     EXPECT_EQ(driver, u"Wine PostScript Driver");
-    EXPECT_EQ(port, U16(PortFile()));
+    EXPECT_EQ(port, U16(printer_->PortFile()));
     EXPECT_FALSE(platform::PrinterDriverAndPort(u"No Such Printer", &driver, &port));
+    platform::PrinterHandle printer = nullptr;
+    EXPECT_FALSE(platform::OpenPrinter(u"No Such Printer", &printer));
 
-    // The machine's default printer is put back afterwards.
     const std::u16string previous = platform::DefaultPrinter();
     const std::wstring name = test::Widen(PRINTER);
     ASSERT_TRUE(SetDefaultPrinterW(name.c_str()));
@@ -127,7 +89,7 @@ TEST_F(RawPrintingTest, ThePrinterIsListedWithItsDriverAndPortAndCanBeTheDefault
 
 TEST_F(RawPrintingTest, JobsReceivedOverWindowsSocketsArePrintedByTheSpooler) {
     test::ExpectJobsPrintedRawThroughTheSpooler(*app_, U16(PRINTER), folder_,
-                                                [this] { return NextDocument(); });
+                                                [this] { return printer_->NextDocument(); });
 }
 
 }  // namespace

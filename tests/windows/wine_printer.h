@@ -1,6 +1,4 @@
-// A printer of the Windows print spooler for the tests: Wine's PostScript driver (added when missing) and
-// a port that is a file, so that every document printed can be read back byte for byte. Made at
-// construction, deleted at destruction.
+// A spooler printer for the tests: Wine's PostScript driver and a port that is a file, deleted at the end.
 #pragma once
 
 #include <windows.h>
@@ -46,12 +44,10 @@ class WinePrinter {
     WinePrinter(const WinePrinter&) = delete;
     WinePrinter& operator=(const WinePrinter&) = delete;
 
-    // Empty when the printer was made.
     const std::string& Failure() const { return failure_; }
     const std::string& PortFile() const { return portFile_; }
 
-    // The next document the printer wrote to its port file, which is removed for the one after it;
-    // empty when none comes within ten seconds.
+    // The next document written to the port file, which is removed; empty after ten seconds.
     std::string NextDocument() const {
         WaitUntil([this] { return std::filesystem::exists(portFile_); });
         const std::string document = ReadFile(portFile_);

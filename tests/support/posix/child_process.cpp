@@ -29,10 +29,6 @@ bool Reap(pid_t pid, int milliseconds, int* status, Idle idle) {
 }  // namespace
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                           const std::vector<std::string>& environment)
-    : ChildProcess(program, arguments, Options{environment, {}, false}) {}
-
-ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                            const Options& options) {
     int pipeFds[2];
     int channels[2] = {-1, -1};

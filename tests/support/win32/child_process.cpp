@@ -17,8 +17,8 @@ std::wstring Widen(const std::string& text) {
     return {wide.begin(), wide.end()};
 }
 
-// This process's environment with the NAME=value entries added (replacing variables of the same name,
-// whose case Windows ignores), as the double-null-terminated block CreateProcessW takes.
+// This process's environment with the NAME=value entries added or replaced (names ignore case), as the
+// double-null-terminated block CreateProcessW takes.
 std::wstring EnvironmentBlock(const std::vector<std::string>& additions) {
     std::vector<std::wstring> variables;
     if (wchar_t* strings = GetEnvironmentStringsW()) {
@@ -43,10 +43,6 @@ std::wstring EnvironmentBlock(const std::vector<std::string>& additions) {
 }
 
 }  // namespace
-
-ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                           const std::vector<std::string>& environment)
-    : ChildProcess(program, arguments, Options{environment, {}, false}) {}
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                            const Options& options) {

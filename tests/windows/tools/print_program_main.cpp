@@ -1,5 +1,4 @@
-// Stands in for a printing program such as a PDF reader: a windowed program that waits for input in its
-// message loop until it is asked to close (or a minute has passed).
+// A windowed stand-in for a PDF reader, waiting in its message loop until asked to close (or a minute).
 //   OUTPUT [ARGUMENT...]  writes each argument between brackets, one a line, to OUTPUT
 //   --tree PIDFILE        starts a copy of itself (which waits too) and writes the copy's id to PIDFILE
 //   --exit CODE           ends at once with the exit code
@@ -26,7 +25,7 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     }
 }
 
-// A top-level window that is never shown, so that TASKKILL has a window to ask to close.
+// Never shown: TASKKILL needs a window to ask to close.
 int RunMessageLoop() {
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = WindowProcedure;
