@@ -336,9 +336,9 @@ void ChoosePrinter(int choice, bool ok, QStringList* entries = nullptr, int mess
         above);
 }
 
-using TransferDialogTest = test::WithQt<test::AppFixture>;
+using JobDialogTest = test::WithQt<test::AppFixture>;
 
-TEST_F(TransferDialogTest, TheJobMovesToTheChosenVirtualPrinterOnOkOnly) {
+TEST_F(JobDialogTest, TransferShowsTheJobAndMovesItToTheChosenVirtualPrinterOnOkOnly) {
     PrinterRecords printers;
     for (const char16_t* name : {u"Zeta", u"PASS", u"archive", u"pass"})
         printers.emplace_back().Name = name;
@@ -389,9 +389,7 @@ TEST_F(TransferDialogTest, TheJobMovesToTheChosenVirtualPrinterOnOkOnly) {
     EXPECT_EQ(job.PrinterName, u"");
 }
 
-using CopyToPrinterTest = test::WithQt<test::AppFixture>;
-
-TEST_F(CopyToPrinterTest, TheChosenFileReachesTheChosenPrinterUnchangedOrPrinterNotFoundIsShown) {
+TEST_F(JobDialogTest, CopyToPrinterSendsTheChosenFileUnchangedOrShowsPrinterNotFound) {
     test::FakePrinter printer;
     test::CupsServer server;
     ASSERT_TRUE(printer.Listening());
