@@ -62,11 +62,13 @@ class DataFlushTest : public test::AppFixture {
         app_->Jobs.LoadJobList();  // opens the journal
     }
     void TearDown() override {
-        std::lock_guard<std::mutex> lock(g_flushLock);
-        g_failingFile.clear();
-        g_listFile.clear();
-        g_listsAtSync.clear();
-        AppFixture::TearDown();
+        {
+            std::lock_guard<std::mutex> lock(g_flushLock);
+            g_failingFile.clear();
+            g_listFile.clear();
+            g_listsAtSync.clear();
+        }
+        AppFixture::TearDown();  // the journal's flushes come through fsync again
     }
     // A received job's data file, still open as its session holds it.
     SpoolFilePtr Received(const std::string& name, std::size_t size, platform::CNativeFile* data) {
