@@ -11,10 +11,9 @@
 namespace velmora::platform {
 
 namespace {
-
 using Clock = std::chrono::steady_clock;
+}  // namespace
 
-// Waits up to the time for the descriptor to be readable; false on time-out or failure.
 bool WaitForInput(int fd, int milliseconds) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
     for (;;) {
@@ -30,8 +29,6 @@ bool WaitForInput(int fd, int milliseconds) {
             return false;
     }
 }
-
-}  // namespace
 
 bool ReadExactly(int descriptor, void* buffer, std::size_t size, int milliseconds) {
     auto* bytes = static_cast<unsigned char*>(buffer);

@@ -30,6 +30,9 @@ void ReadToEnd(int descriptor, std::string* content);
 // the file cannot be opened.
 bool ReadWholeFile(const std::string& path, std::string* content);
 
+// Waits up to the time for the descriptor to be readable (a signal does not cut the wait short); false on
+// time-out or failure.
+bool WaitForInput(int fd, int milliseconds);
 // Sends every byte to a socket, without SIGPIPE when the peer has gone; false on failure.
 bool SendAll(int fd, const void* data, std::size_t size);
 // Reads exactly the size, waiting up to the time for each piece; false on time-out, failure or end.

@@ -2,7 +2,6 @@
 #include "platform/local_channel_frame.h"
 
 #include <grp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -39,17 +38,12 @@ bool Address(const std::u16string& name, sockaddr_un* address) {
     return true;
 }
 
-bool WaitReadable(int fd, int milliseconds) {
-    pollfd entry = {fd, POLLIN, 0};
-    return poll(&entry, 1, milliseconds) > 0;
-}
-
 // Exactly size bytes, each wait within the time left.
 bool ReceiveAll(int fd, char* bytes, std::size_t size, std::chrono::steady_clock::time_point end) {
     for (std::size_t done = 0; done < size;) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || !WaitReadable(fd, static_cast<int>(left.count())))
+        if (left.count() <= 0 || !WaitForInput(fd, static_cast<int>(left.count())))
             return false;
         const ssize_t got = recv(fd, bytes + done, size - done, 0);
         if (got < 0 && errno == EINTR)
@@ -150,7 +144,7 @@ bool CLocalChannelListener::Listen(const std::u16string& name) {
 
 CLocalConnection CLocalChannelListener::Accept(int timeoutMilliseconds) {
     CLocalConnection connection;
-    if (Native->Socket.IsValid() && WaitReadable(Native->Socket.Get(), timeoutMilliseconds))
+    if (Native->Socket.IsValid() && WaitForInput(Native->Socket.Get(), timeoutMilliseconds))
         connection.Native->Socket =
             CFileDescriptor(accept4(Native->Socket.Get(), nullptr, nullptr, SOCK_CLOEXEC));
     return connection;
