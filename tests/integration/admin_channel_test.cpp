@@ -42,7 +42,7 @@ TEST_F(AdminChannelTest, TheToolChangesWhatTheServerHolds) {
     auto job = std::make_shared<CSpoolFile>();
     job->LocalFileName = app_->SpoolFolder + u"PASS" + platform::PATH_SEPARATOR + u"20260101000000_7.tmp";
     job->PrinterName = u"PASS";
-    job->SetHeld();
+    job->SetError();  // released from Error as from Held
     {
         std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
         app_->Jobs.AppendJob(job);

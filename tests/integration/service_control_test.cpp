@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/desktop_role.h"
 #include "app/service_control.h"
 #include "platform/ansi.h"
 #include "platform/file.h"
@@ -105,6 +106,32 @@ TEST_F(ServiceControlTest, InstallationRunsThisProgramWithWinservAtBootAndRemova
     EXPECT_TRUE(Service().ResumeService());
     EXPECT_EQ(Uninstall(true), Lines{"QLS - UninstallService"});
     EXPECT_EQ(State(), SERVICE_STATE_UNKNOWN);
+}
+
+// What the desktop start-up asks of the windows.
+class RecordingDesktop : public CDesktopRole {
+  public:
+    void CreateInfoWindow() override {}
+    bool CreateMainWindow() override { return true; }
+    void SetMainWindowTitle(const std::u16string&) override {}
+    void ShowMainWindow(bool hidden) override { Shown.push_back(hidden); }
+    std::vector<bool> Shown;
+};
+
+TEST_F(ServiceControlTest, TheDesktopStartUpHidesTheMainWindowOnlyWithAutoHide) {
+    char name[] = "VelmoraVirtualPrinter";
+    char* argv[] = {name, nullptr};
+    app_->ProfileFile.SetPath(app_->BaseFolder + u"QLSconf.ini");
+    app_->ProfileFile.WriteInt(u"Settings", u"AutoStart", 0);
+    for (const int autoHide : {0, 1}) {
+        app_->ProfileFile.WriteInt(u"Settings", u"AutoHide", autoHide);
+        RecordingDesktop desktop;
+        app_->Desktop = &desktop;
+        // Another instance (a program test running beside this one) refuses the start for a while.
+        EXPECT_TRUE(test::WaitUntil([&] { return app_->InitInstance(1, argv); }, 60000));
+        EXPECT_EQ(desktop.Shown, std::vector<bool>{autoHide == 1});
+        app_->Desktop = nullptr;
+    }
 }
 
 TEST_F(ServiceControlTest, RunningServiceIsHeldResumedAndNeverRemoved) {
