@@ -9,6 +9,7 @@ Usage: scripts/seeded-faults.py [--check] [--only N[,N...]] [--build DIR] [-- ct
 The source files are always restored, also on Ctrl-C.
 """
 import os
+import re
 import subprocess
 import sys
 import time
@@ -124,6 +125,10 @@ FAULTS = [
 ]
 
 
+# A line of ctest's closing list of failed tests: "  12 - Suite.Name (Failed)".
+FAILED_TEST = re.compile(r"^\s*\d+ - (\S+) \(", re.MULTILINE)
+
+
 def read(path):
     with open(os.path.join(ROOT, path), encoding="utf-8") as f:
         return f.read()
@@ -165,11 +170,14 @@ def run(build, numbers, ctest_arguments):
                 missed.append(number)
             else:
                 tested = subprocess.run(["ctest", "-j", str(os.cpu_count() or 2), "--timeout", "180"]
-                                        + ctest_arguments, cwd=build, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL).returncode
-                outcome = "caught" if tested != 0 else "MISSED"
-                if tested == 0:
+                                        + ctest_arguments, cwd=build, stdout=subprocess.PIPE,
+                                        stderr=subprocess.STDOUT, text=True)
+                outcome = "caught" if tested.returncode != 0 else "MISSED"
+                if tested.returncode == 0:
                     missed.append(number)
+                else:
+                    catchers = FAILED_TEST.findall(tested.stdout.split("tests FAILED:")[-1])
+                    what += "  [" + ", ".join(catchers[:3]) + "]"
         finally:
             write(path, original)
         print(f"{number:3} {outcome:8} {time.time() - start:5.0f} s  {path}: {what}", flush=True)
