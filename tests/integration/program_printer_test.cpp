@@ -267,13 +267,5 @@ TEST(ProcessTest, AStartedProcessIsObservedAndItsTreeAskedToClose) {
     EXPECT_EQ(platform::WaitForInputIdle(process, 0), platform::PROCESS_WAIT_READY);
 }
 
-TEST(ProcessTest, ABusyProgramIsNotReadyForInput) {
-    platform::CProcess process;
-    int error = 0;
-    ASSERT_TRUE(platform::StartProcess(u"/bin/sh -c \"while :; do :; done\"", &process, &error)) << error;
-    const KillAtEnd cleanup{{&process}};
-    EXPECT_EQ(platform::WaitForInputIdle(process, 500), platform::PROCESS_WAIT_TIMEOUT);
-}
-
 }  // namespace
 }  // namespace velmora
