@@ -1,7 +1,9 @@
-// The LPD forwarding client against the own server, a scripted server, LPRng's lpd and via velmora-lpr.
+// The LPD forwarding client against the own server, a scripted server, LPRng's lpd, cups-lpd and via
+// velmora-lpr; real LPD clients (rlpr, the CUPS lpd back end, LPRng's lpr) against the own server.
 #include "output/lpd_client.h"
 
 #include <arpa/inet.h>
+#include <cups/cups.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -14,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <thread>
 #include <tuple>
@@ -21,6 +24,8 @@
 #include "platform/ansi.h"
 #include "platform/identity.h"
 #include "platform/socket.h"
+#include "support/cups_lpd_test_util.h"
+#include "support/cups_server.h"
 #include "support/lpd_server_fixture.h"
 #include "support/lprng_test_util.h"
 #include "text/code_page.h"
@@ -28,6 +33,7 @@
 namespace velmora {
 namespace {
 
+using test::ChildProcess;
 using test::ReadFile;
 using test::U16;
 
@@ -182,21 +188,6 @@ class LpdClientTest : public test::LpdServerFixture {
     }
 };
 
-TEST_F(LpdClientTest, JobsArriveIntactAtTheOwnServer) {
-    // Many 4096-byte pieces; empty fields mean 127.0.0.1, PASS, this computer and this account.
-    Request binary;
-    binary.Host = binary.Queue = binary.HostName = binary.UserName = u"";
-    binary.File = Write("scan.bin", RandomBytes(1024 * 1024 + 17, 3));
-    binary.Document = u"scan.bin";
-    CLpdSendResult outcome = Forward(port_, binary);
-    EXPECT_EQ(outcome.Code, 0) << outcome.Text;
-    EXPECT_EQ(outcome.Text, "The file is printed");
-    const std::string computer = platform::UnicodeToAnsi(platform::ComputerName());
-    const std::string user = platform::UnicodeToAnsi(platform::UserName());
-    ASSERT_FALSE(computer.empty() || user.empty());
-    ExpectJob(0, ReadFile(binary.File), "H" + computer + "\nNscan.bin\nP" + user + "\nldfA001\n");
-}
-
 TEST_F(LpdClientTest, AJobBeyond32BitsIsReceivedAndForwardedWhole) {
     // A sparse file marked at each end goes to the own server's spool, and from there to a counting server.
     constexpr int64_t SIZE = int64_t{3} << 30;
@@ -209,7 +200,6 @@ TEST_F(LpdClientTest, AJobBeyond32BitsIsReceivedAndForwardedWhole) {
     ASSERT_EQ(pwrite(fd, "head", 4, 0), 4);
     ASSERT_EQ(pwrite(fd, "tail", 4, SIZE - 4), 4);
     close(fd);
-    app_->Settings.LogLevel = 2;
     Request job;
     job.File = source;
     CLpdSendResult outcome = Forward(port_, job);
@@ -222,10 +212,6 @@ TEST_F(LpdClientTest, AJobBeyond32BitsIsReceivedAndForwardedWhole) {
     spooled.read(ends.data(), 4).seekg(-4, std::ios::end).read(ends.data() + 4, 4);
     EXPECT_EQ(ends, "headtail");
     EXPECT_EQ(static_cast<int64_t>(spooled.tellg()), SIZE);
-    const std::vector<std::string> log = LogMessages();
-    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& line) {
-        return line.ends_with("DFA Length = 3221225472, DFA Name = dfA001");
-    }));
     ScriptedServer server({}, 0, false);
     outcome = Forward(server.Port(), job);
     EXPECT_EQ(outcome.Code, 0) << outcome.Text;
@@ -255,8 +241,7 @@ TEST_F(LpdClientTest, RefusalsSetUpFailuresAndTheControlFileLimit) {
         EXPECT_EQ(outcome.Text, c.Text);
     }
     close(unused);
-    job.Queue = u"PASS";
-    job.Host = u"127.0.0.1";
+    job.Queue = job.Host = u"";  // 127.0.0.1 and PASS
     // H, N, P and print lines: 16 bytes besides the document name.
     job.HostName = u"h";
     job.UserName = u"u";
@@ -400,11 +385,13 @@ TEST_F(LpdClientTest, VelmoraLprProgram) {
             << output;
         EXPECT_NE(output.find(run.Output), std::string::npos) << output;
     }
-    ASSERT_EQ(WaitForJobs(2), 2u);
+    // Many 4096-byte pieces; the job is this computer's and this account's.
+    const std::string computer = platform::UnicodeToAnsi(platform::ComputerName());
+    const std::string user = platform::UnicodeToAnsi(platform::UserName());
+    ASSERT_FALSE(computer.empty() || user.empty());
     for (std::size_t i = 0; i < 2; ++i) {
         const std::string& path = i == 0 ? report : scan;
-        EXPECT_TRUE(ReadFile(platform::UnicodeToAnsi(Job(i)->LocalFileName)) == ReadFile(path)) << path;
-        EXPECT_EQ(Job(i)->DocumentName, U16(path));
+        ExpectJob(i, ReadFile(path), "H" + computer + "\nN" + path + "\nP" + user + "\nldfA001\n");
     }
 }
 
@@ -442,6 +429,202 @@ TEST(LpdClientLprngTest, LprngReceivesAndPrintsTheJob) {
     outcome = Forward(lpd.Port(), job);
     EXPECT_EQ(outcome.Code, -1);
     EXPECT_EQ(outcome.Text, "The print request is rejected");
+}
+
+// cups-lpd hands the job to a private scheduler whose raw queue prints it on a stand-in printer.
+constexpr char CUPS_QUEUE[] = "ledger";
+
+class CupsLpdForwardTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (test::CupsLpdProgram().empty())
+            GTEST_SKIP() << "cups-lpd is not installed (scripts/setup.sh installs it)";
+        ASSERT_TRUE(printer_.Listening());
+        ASSERT_TRUE(cups_.Start()) << cups_.Failure();
+        ASSERT_TRUE(cups_.AddRawQueue(CUPS_QUEUE, printer_.DeviceUri())) << cups_.Failure();
+        std::string failure;
+        ASSERT_TRUE(test::ShareCupsQueue(CUPS_QUEUE, true, &failure)) << failure;
+        lpd_ = std::make_unique<test::CupsLpd>(cups_.SocketPath());
+        ASSERT_TRUE(lpd_->Start(&failure)) << failure;
+    }
+    void TearDown() override {
+        // cups-lpd goes before the scheduler it talks to.
+        lpd_.reset();
+    }
+    test::TempFolder folder_;
+    // Only keeps a broken set-up from hanging the test.
+    static constexpr int PRINT_MILLISECONDS = 60000;
+    test::FakePrinter printer_;
+    test::CupsServer cups_;
+    std::unique_ptr<test::CupsLpd> lpd_;
+};
+
+// Printed, and completed by the scheduler with the J line's name and the P line's user.
+TEST_F(CupsLpdForwardTest, AJobIsPrintedUnchangedWithItsNameAndUser) {
+    Request job;
+    job.Queue = U16(CUPS_QUEUE);
+    job.File = folder_.File("scan.bin");
+    job.JobName = u"Scan";
+    job.UserName = u"bob";
+    const std::string binary = RandomBytes(1024 * 1024 + 17, 7);
+    test::WriteFile(job.File, binary);
+    const CLpdSendResult outcome = Forward(lpd_->Port(), job);
+    ASSERT_EQ(outcome.Code, 0) << outcome.Text;
+    std::string printed;
+    ASSERT_TRUE(printer_.NextDocument(&printed, PRINT_MILLISECONDS)) << cups_.ErrorLog();
+    EXPECT_TRUE(printed == binary) << "the printed document differs: " << printed.size() << " bytes";
+    cups_job_t* jobs = nullptr;
+    int count = 0;
+    const auto completed = [&] {
+        cupsFreeJobs(count, jobs);
+        count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, nullptr, 0, CUPS_WHICHJOBS_ALL);
+        return count == 1 && jobs[0].state == IPP_JSTATE_COMPLETED;
+    };
+    EXPECT_TRUE(test::WaitUntil(completed, PRINT_MILLISECONDS)) << cups_.ErrorLog();
+    if (count == 1) {
+        EXPECT_STREQ(jobs[0].title, "Scan");
+        EXPECT_STREQ(jobs[0].user, "bob");
+    }
+    cupsFreeJobs(count, jobs);
+}
+
+struct Payload {
+    std::string Name;
+    std::string Content;
+};
+
+std::vector<Payload> Payloads() {
+    return {{"report.txt", "Quarterly report\nline two\n\f"}, {"scan.bin", RandomBytes(5 * 1024 * 1024, 7)}};
+}
+
+// Real clients sending a text and a 5 MB binary file to the own server.
+class LpdClientsTest : public LpdClientTest {
+  protected:
+    // Runs a client to its end; its exit code (-1 when it had to be killed). What it printed goes to output_.
+    int Run(const std::string& program, const std::vector<std::string>& arguments,
+            ChildProcess::Options options = {}) {
+        options.CaptureErrors = true;
+        ChildProcess client(program, arguments, options);
+        return client.RunToEnd(60000, &output_);
+    }
+    // The job received last carries exactly the bytes sent.
+    void ExpectReceived(std::size_t count, const std::string& content, const std::string& what) {
+        ASSERT_EQ(WaitForJobs(count), count) << what << " was not received\n" << output_;
+        const SpoolFilePtr job = Job(count - 1);
+        const std::string data = ReadFile(platform::UnicodeToAnsi(job->LocalFileName));
+        EXPECT_TRUE(data == content) << what << ": " << data.size() << " bytes received of "
+                                     << content.size();
+        EXPECT_EQ(job->PrinterName, u"PASS") << what;
+    }
+    std::string Write(const Payload& payload) { return LpdClientTest::Write(payload.Name, payload.Content); }
+    static ChildProcess::Options Options(std::vector<std::string> environment, std::string input = {},
+                                         bool printChannels = false) {
+        ChildProcess::Options options;
+        options.Environment = std::move(environment);
+        options.Input = std::move(input);
+        options.PrintChannels = printChannels;
+        return options;
+    }
+    static bool Installed(const std::string& program) { return access(program.c_str(), X_OK) == 0; }
+    std::string output_;
+};
+
+TEST_F(LpdClientsTest, Rlpr) {
+    const std::string rlpr = "/usr/bin/rlpr";
+    if (!Installed(rlpr))
+        GTEST_SKIP() << "rlpr is not installed (scripts/setup.sh installs it)";
+    const auto arguments = [&](const std::string& queue) {
+        return std::vector<std::string>{"-N", "-H",        "127.0.0.1", "--port=" + std::to_string(port_),
+                                        "-P", queue,       "-U",        "alice",
+                                        "-J", "quarterly", "-T",        "Quarterly figures"};
+    };
+    std::size_t count = 0;
+    for (const Payload& payload : Payloads()) {
+        auto withFile = arguments("PASS");
+        withFile.push_back(Write(payload));
+        EXPECT_EQ(Run(rlpr, withFile), 0) << output_;
+        ExpectReceived(++count, payload.Content, "rlpr " + payload.Name);
+        EXPECT_EQ(Job(count - 1)->Owner, u"alice");
+    }
+    auto missing = arguments("NOPE");
+    missing.push_back(Write(Payloads()[0]));
+    EXPECT_NE(Run(rlpr, missing), 0);
+    EXPECT_NE(output_.find("refused our job request"), std::string::npos) << output_;
+    EXPECT_EQ(JobCount(), count);
+}
+
+TEST_F(LpdClientsTest, CupsLpdBackEnd) {
+    const std::string backend = "/usr/lib/cups/backend/lpd";
+    if (!Installed(backend))
+        GTEST_SKIP() << "the CUPS lpd back end is not installed (package cups)";
+    const auto uri = [&](const std::string& queue, const std::string& options) {
+        return "DEVICE_URI=lpd://127.0.0.1:" + std::to_string(port_) + "/" + queue + "?snmp=no&reserve=none" +
+               options;
+    };
+    std::size_t count = 0;
+    for (const Payload& payload : Payloads()) {
+        const std::string file = Write(payload);
+        EXPECT_EQ(Run(backend, {"42", "bob", "Board minutes", "1", "", file}, Options({uri("PASS", "")})), 0)
+            << output_;
+        ExpectReceived(++count, payload.Content, "CUPS " + payload.Name);
+        EXPECT_EQ(Job(count - 1)->Owner, u"bob");
+        // In stream mode from standard input it cannot know the length and announces 999999999999.
+        EXPECT_EQ(Run(backend, {"44", "bob", "Board minutes", "1", ""},
+                      Options({uri("PASS", "&mode=stream")}, file, true)),
+                  0)
+            << output_;
+        ExpectReceived(++count, payload.Content, "CUPS stream standard input " + payload.Name);
+    }
+    EXPECT_NE(Run(backend, {"45", "bob", "Board minutes", "1", "", Write(Payloads()[0])},
+                  Options({uri("NOPE", "")})),
+              0);
+    EXPECT_NE(output_.find("lpd_command returning 1"), std::string::npos) << output_;
+    EXPECT_EQ(JobCount(), count);
+}
+
+TEST_F(LpdClientsTest, LprngLpr) {
+    const std::string root = std::string(VELMORA_CLIENTS_DIR) + "/lprng";
+    const std::string lpr = root + "/usr/bin/lpr";
+    if (!Installed(lpr))
+        GTEST_SKIP() << "LPRng is not unpacked (scripts/setup.sh unpacks it into build-tools/)";
+    if (Run("/usr/bin/unshare", {"--mount", "/bin/true"}) != 0) {
+        GTEST_SKIP() << "no private mount namespace here for LPRng's /etc";
+    }
+    // LPRng reads its configuration from /etc only, and conflicts with the CUPS package: it runs unpacked,
+    // in a mount namespace of its own where /etc shows its configuration files on top of the real ones.
+    const std::string upper = folder_.File("etc-upper");
+    const std::string work = folder_.File("etc-work");
+    std::filesystem::create_directories(upper + "/lprng");
+    std::filesystem::create_directories(work);
+    std::filesystem::copy(root + "/etc/lprng", upper + "/lprng", std::filesystem::copy_options::recursive);
+    test::WriteFile(upper + "/printcap", "");
+    // One attempt per job: a refused job is not tried again ten seconds later.
+    test::WriteFile(upper + "/lprng/lpd.conf", ReadFile(root + "/etc/lprng/lpd.conf") + "\nsend_try=1\n");
+    const std::string script = "mount -t overlay overlay -o lowerdir=/etc,upperdir=" + upper +
+                               ",workdir=" + work + " /etc || exit 99; exec \"$@\"";
+    const auto runLpr = [&](const std::string& queue, std::vector<std::string> arguments,
+                            const std::string& input = {}) {
+        std::vector<std::string> all = {"--mount", "--propagation",
+                                        "private", "/bin/sh",
+                                        "-c",      script,
+                                        "sh",      lpr,
+                                        "-P",      queue + "@127.0.0.1%" + std::to_string(port_),
+                                        "-J",      "lprng job"};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        return Run("/usr/bin/unshare", all, Options({}, input));
+    };
+    std::size_t count = 0;
+    for (const Payload& payload : Payloads()) {
+        EXPECT_EQ(runLpr("PASS", {Write(payload)}), 0) << output_;
+        ExpectReceived(++count, payload.Content, "LPRng " + payload.Name);
+        EXPECT_EQ(Job(count - 1)->JobName, u"lprng job");
+        // Cutting through (-k) from standard input it announces a length of 0 and sends until it closes.
+        EXPECT_EQ(runLpr("PASS", {"-k"}, Write(payload)), 0) << output_;
+        ExpectReceived(++count, payload.Content, "LPRng cut-through " + payload.Name);
+    }
+    EXPECT_NE(runLpr("NOPE", {Write(Payloads()[0])}), 0);
+    EXPECT_FALSE(output_.empty());
+    EXPECT_EQ(JobCount(), count);
 }
 
 }  // namespace
