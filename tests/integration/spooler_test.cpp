@@ -155,7 +155,7 @@ TEST_F(SpoolerTest, ReadyJobsWaitForTheStartAndThenPrintOneAfterTheOtherInListOr
     EXPECT_EQ(Count("0\tEnding Spooler"), 1);
     EXPECT_EQ(Count("0\tSpooler is stopped"), 1);
     EXPECT_EQ(icons_, (std::vector<int>{131, 132}));
-    // Stopped, the spooler leaves new jobs Ready until it starts again.
+    // Stopped and ended, the spooler starts again.
     app_->Spooler.JoinSpoolerThread();
     const SpoolFilePtr waiting = AddJob("waiting", u"PROG");
     app_->Spooler.StartSpooler();
