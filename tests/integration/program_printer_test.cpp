@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -101,7 +100,7 @@ class ProgramPrinterTest : public test::AppFixture {
     CPrinterSetting printer_;
 };
 
-TEST_F(ProgramPrinterTest, EveryValueReachesTheProgramAsOneArgumentOfData) {
+TEST_F(ProgramPrinterTest, EveryValueReachesTheProgramAsOneArgumentOfDataAndNoCommandUsesTheShell) {
     const std::string output = folder_.File("argv.txt");
     const std::string script = WriteArgumentsScript(output);
     const std::string pwned = folder_.File("pwned");
@@ -127,6 +126,14 @@ TEST_F(ProgramPrinterTest, EveryValueReachesTheProgramAsOneArgumentOfData) {
     EXPECT_EQ(RunPrintProgram(job_, printer_), 1);
     EXPECT_EQ(job_.ErrorText, u"Printer not found");
     EXPECT_EQ(ReadFile(output), "[Nowhere]\n[]\n[]\n[Invoice 42]\n");
+    // An empty command prints with the shell's verb; an unknown printer still fails the job.
+    printer_.ProgramCommand.clear();
+    EXPECT_EQ(RunPrintProgram(job_, printer_), 1);
+    EXPECT_EQ(job_.ErrorText, u"Printer not found");
+    printer_.ProgramPrinter = u"Office Laser";
+    EXPECT_EQ(RunPrintProgram(job_, printer_), 0);
+    EXPECT_EQ(job_.ErrorText, u"");
+    EXPECT_EQ(shellPrinted_, (std::vector<std::u16string>{job_.LocalFileName, job_.LocalFileName}));
 }
 
 // A program that cannot be started fails the job with the system's reason; its exit code never does.
@@ -164,18 +171,6 @@ TEST_F(ProgramPrinterTest, StartFailuresFailTheJobAndExitCodesAreOnlyLogged) {
     printer_.ProgramCommand = U16("\"" + programs_ + "/no such program\"");
     EXPECT_EQ(RunPrintProgram(job_, printer_), 1);
     EXPECT_EQ(Narrow(job_.ErrorText), "1" + unable(ENOENT).substr(1));
-}
-
-TEST_F(ProgramPrinterTest, EmptyCommandUsesTheShellPrintVerbWithoutWaiting) {
-    printer_.ProgramCommand.clear();
-    EXPECT_EQ(RunPrintProgram(job_, printer_), 0);
-    EXPECT_EQ(job_.ErrorText, u"");
-    ASSERT_EQ(shellPrinted_.size(), 1u);
-    EXPECT_EQ(shellPrinted_[0], job_.LocalFileName);
-    printer_.ProgramPrinter = u"Nowhere";
-    EXPECT_EQ(RunPrintProgram(job_, printer_), 1);
-    EXPECT_EQ(job_.ErrorText, u"Printer not found");
-    EXPECT_EQ(shellPrinted_.size(), 2u);
 }
 
 // The program waits for its child: it is still running when the job is done. With KillProcessIfNeed it

@@ -184,9 +184,6 @@ TEST_F(RawPrinterTest, DriverAndPortShellPrintAndAMissingQueue) {
     EXPECT_FALSE(RawPrintFile(u"NoSuchQueue", u"missing.pcl", U16(path), CPclBinValues{u"4", u"2"}));
     EXPECT_FALSE(platform::FileExists(U16(path + ".bin")));
     EXPECT_TRUE(JobsTitled("missing.pcl").empty());
-    platform::PrinterHandle printer = nullptr;
-    EXPECT_FALSE(platform::OpenPrinter(u"", &printer));
-    EXPECT_EQ(printer, nullptr);
 }
 
 // The whole way through the server: an LPD client sends, the spooler prints raw, the printer receives

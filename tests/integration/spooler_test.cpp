@@ -131,7 +131,6 @@ TEST_F(SpoolerTest, ReadyJobsWaitForTheStartAndThenPrintOneAfterTheOtherInListOr
     const SpoolFilePtr second = AddJob("second", u"PROG");
     Sleep(100);
     EXPECT_EQ(State(first), STATE_READY);
-    EXPECT_FALSE(platform::FileExists(U16(record_)));
     app_->Spooler.StartSpooler();
     ASSERT_TRUE(WaitForState(second, STATE_SAVED));
     EXPECT_EQ(State(first), STATE_SAVED);
@@ -155,7 +154,6 @@ TEST_F(SpoolerTest, ReadyJobsWaitForTheStartAndThenPrintOneAfterTheOtherInListOr
     EXPECT_EQ(Count("0\tEnding Spooler"), 1);
     EXPECT_EQ(Count("0\tSpooler is stopped"), 1);
     EXPECT_EQ(icons_, (std::vector<int>{131, 132}));
-    // Stopped and ended, the spooler starts again.
     app_->Spooler.JoinSpoolerThread();
     const SpoolFilePtr waiting = AddJob("waiting", u"PROG");
     app_->Spooler.StartSpooler();
