@@ -1,7 +1,9 @@
-// The LPD forwarding client against the own server, a scripted server, LPRng's lpd and via velmora-lpr.
+// The LPD forwarding client against the own server, a scripted server, LPRng's lpd, cups-lpd and via
+// velmora-lpr; real LPD clients (rlpr, the CUPS lpd back end, LPRng's lpr) against the own server.
 #include "output/lpd_client.h"
 
 #include <arpa/inet.h>
+#include <cups/cups.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -14,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <thread>
 #include <tuple>
@@ -21,6 +24,8 @@
 #include "platform/ansi.h"
 #include "platform/identity.h"
 #include "platform/socket.h"
+#include "support/cups_lpd_test_util.h"
+#include "support/cups_server.h"
 #include "support/lpd_server_fixture.h"
 #include "support/lprng_test_util.h"
 #include "text/code_page.h"
@@ -28,6 +33,7 @@
 namespace velmora {
 namespace {
 
+using test::ChildProcess;
 using test::ReadFile;
 using test::U16;
 
@@ -74,13 +80,6 @@ int LoopbackSocket(int receiveBuffer = 0) {
     return fd;
 }
 
-uint16_t PortOf(int fd) {
-    sockaddr_in address{};
-    socklen_t size = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    return ntohs(address.sin_port);
-}
-
 // A one-connection LPD server answering the five steps of a job (queue line, control file line and file,
 // data file line and file) with its script's bytes (0 past its end); without keepData it only counts the
 // data file's bytes. HANG stops reading; CLOSE_COMMAND closes unanswered.
@@ -91,7 +90,7 @@ class ScriptedServer {
     explicit ScriptedServer(std::vector<int> replies, int receiveBuffer = 0, bool keepData = true)
         : replies_(std::move(replies)), keepData_(keepData), listener_(LoopbackSocket(receiveBuffer)) {
         listen(listener_, 4);
-        port_ = PortOf(listener_);
+        port_ = platform::LocalPort(listener_);
         thread_ = std::thread([this] { Run(); });
     }
     ~ScriptedServer() { Finish(); }
@@ -189,26 +188,6 @@ class LpdClientTest : public test::LpdServerFixture {
     }
 };
 
-TEST_F(LpdClientTest, JobsArriveIntactAtTheOwnServer) {
-    // Many 4096-byte pieces; empty fields mean 127.0.0.1, PASS, this computer and this account.
-    Request binary;
-    binary.Host = binary.Queue = binary.HostName = binary.UserName = u"";
-    binary.File = Write("scan.bin", RandomBytes(1024 * 1024 + 17, 3));
-    binary.Document = u"scan.bin";
-    CLpdSendResult outcome = Forward(port_, binary);
-    EXPECT_EQ(outcome.Code, 0) << outcome.Text;
-    EXPECT_EQ(outcome.Text, "The file is printed");
-    const std::string computer = platform::UnicodeToAnsi(platform::ComputerName());
-    const std::string user = platform::UnicodeToAnsi(platform::UserName());
-    ASSERT_FALSE(computer.empty() || user.empty());
-    ExpectJob(0, ReadFile(binary.File), "H" + computer + "\nNscan.bin\nP" + user + "\nldfA001\n");
-    Request named;  // a host given by name
-    named.Host = u"localhost";
-    named.File = Write("short.txt", "x");
-    EXPECT_EQ(Forward(port_, named).Code, 0);
-    ExpectJob(1, "x", "Hprinthost\nNreport.txt\nPalice\nldfA001\n");
-}
-
 TEST_F(LpdClientTest, AJobBeyond32BitsIsReceivedAndForwardedWhole) {
     // A sparse file marked at each end goes to the own server's spool, and from there to a counting server.
     constexpr int64_t SIZE = int64_t{3} << 30;
@@ -221,7 +200,6 @@ TEST_F(LpdClientTest, AJobBeyond32BitsIsReceivedAndForwardedWhole) {
     ASSERT_EQ(pwrite(fd, "head", 4, 0), 4);
     ASSERT_EQ(pwrite(fd, "tail", 4, SIZE - 4), 4);
     close(fd);
-    app_->Settings.LogLevel = 2;
     Request job;
     job.File = source;
     CLpdSendResult outcome = Forward(port_, job);
@@ -234,10 +212,6 @@ TEST_F(LpdClientTest, AJobBeyond32BitsIsReceivedAndForwardedWhole) {
     spooled.read(ends.data(), 4).seekg(-4, std::ios::end).read(ends.data() + 4, 4);
     EXPECT_EQ(ends, "headtail");
     EXPECT_EQ(static_cast<int64_t>(spooled.tellg()), SIZE);
-    const std::vector<std::string> log = LogMessages();
-    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& line) {
-        return line.ends_with("DFA Length = 3221225472, DFA Name = dfA001");
-    }));
     ScriptedServer server({}, 0, false);
     outcome = Forward(server.Port(), job);
     EXPECT_EQ(outcome.Code, 0) << outcome.Text;
@@ -255,9 +229,7 @@ TEST_F(LpdClientTest, RefusalsSetUpFailuresAndTheControlFileLimit) {
         int Port, Code;
         std::string Text;
     } cases[] = {
-        {u"NOPE", u"127.0.0.1", port_, -1, "The print request is rejected"},
-        {u"pass", u"127.0.0.1", port_, -1, "The print request is rejected"},  // queue names match exactly
-        {u"PASS", u"127.0.0.1", PortOf(unused), 1, SocketText(platform::WSA_CONNECTION_REFUSED)},
+        {u"PASS", u"127.0.0.1", platform::LocalPort(unused), 1, SocketText(platform::WSA_CONNECTION_REFUSED)},
         {u"PASS", u"no-such-host.invalid", port_, 1, "Unable to resolve server: no-such-host.invalid\n"},
     };
     for (const auto& c : cases) {
@@ -268,8 +240,7 @@ TEST_F(LpdClientTest, RefusalsSetUpFailuresAndTheControlFileLimit) {
         EXPECT_EQ(outcome.Text, c.Text);
     }
     close(unused);
-    job.Queue = u"PASS";
-    job.Host = u"127.0.0.1";
+    job.Queue = job.Host = u"";  // 127.0.0.1 and PASS
     // H, N, P and print lines: 16 bytes besides the document name.
     job.HostName = u"h";
     job.UserName = u"u";
@@ -372,7 +343,7 @@ TEST(LpdClientScriptedTest, TimeLimits) {
     ASSERT_EQ(listen(listener, 0), 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(PortOf(listener));
+    address.sin_port = htons(platform::LocalPort(listener));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     std::vector<int> fillers;
     for (int i = 0; i < 2; ++i) {
@@ -380,45 +351,12 @@ TEST(LpdClientScriptedTest, TimeLimits) {
         connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const CLpdSendResult outcome = Forward(PortOf(listener), job, quick);
+    const CLpdSendResult outcome = Forward(platform::LocalPort(listener), job, quick);
     EXPECT_EQ(outcome.Code, 1);
     EXPECT_EQ(outcome.Text, timedOut);
     for (const int filler : fillers)
         close(filler);
     close(listener);
-}
-
-TEST_F(LpdClientTest, VelmoraLprProgram) {
-    const std::string report = Write("report.txt", "Quarterly report\n");
-    const std::string scan = Write("scan.bin", RandomBytes(300000, 9));
-    const struct {
-        std::vector<std::string> Arguments;
-        int Exit;
-        std::string Output;
-    } runs[] = {
-        {{"-p", std::to_string(port_), "127.0.0.1", "PASS", report, scan},
-         0,
-         report + ": The file is printed\n" + scan + ": The file is printed\n"},
-        {{"-p", std::to_string(port_), "127.0.0.1", "NOPE", report},
-         1,
-         report + ": The print request is rejected\n"},
-        {{"-p", "0", "127.0.0.1", "PASS", report}, 2, "usage: velmora-lpr"},
-    };
-    for (const auto& run : runs) {
-        test::ChildProcess::Options options;
-        options.CaptureErrors = true;
-        std::string output;
-        EXPECT_EQ(test::ChildProcess(VELMORA_LPR_PATH, run.Arguments, options).RunToEnd(60000, &output),
-                  run.Exit)
-            << output;
-        EXPECT_NE(output.find(run.Output), std::string::npos) << output;
-    }
-    ASSERT_EQ(WaitForJobs(2), 2u);
-    for (std::size_t i = 0; i < 2; ++i) {
-        const std::string& path = i == 0 ? report : scan;
-        EXPECT_TRUE(ReadFile(platform::UnicodeToAnsi(Job(i)->LocalFileName)) == ReadFile(path)) << path;
-        EXPECT_EQ(Job(i)->DocumentName, U16(path));
-    }
 }
 
 TEST(LpdClientLprngTest, LprngReceivesAndPrintsTheJob) {
@@ -433,28 +371,228 @@ TEST(LpdClientLprngTest, LprngReceivesAndPrintsTheJob) {
         test::WaitUntil([&] { return ReadFile(printer).size() >= size; }, 30000);
         return ReadFile(printer);
     };
-    const std::string text = "Quarterly report\nline two\n";
-    test::WriteFile(folder.File("report.txt"), text);
+    // A binary file of many pieces is printed byte for byte, by the print line of the data file (format l).
+    const std::string binary = RandomBytes(1024 * 1024, 11);
     Request job;
-    job.File = folder.File("report.txt");
+    job.File = folder.File("scan.bin");
+    test::WriteFile(job.File, binary);
     job.JobClass = u"Ledger";
     job.JobName = u"Quarterly figures";
     CLpdSendResult outcome = Forward(lpd.Port(), job);
     ASSERT_EQ(outcome.Code, 0) << outcome.Text;
     EXPECT_EQ(outcome.Text, "The file is printed");
-    // Printed as it came, by the print line of the data file (format l).
-    EXPECT_TRUE(printed(text.size()) == text) << ReadFile(printer);
-    // A binary file of many pieces reaches the printer byte for byte, after the first job.
-    const std::string binary = RandomBytes(1024 * 1024, 11);
-    test::WriteFile(folder.File("scan.bin"), binary);
-    job.File = folder.File("scan.bin");
-    outcome = Forward(lpd.Port(), job);
-    ASSERT_EQ(outcome.Code, 0) << outcome.Text;
-    EXPECT_TRUE(printed(text.size() + binary.size()) == text + binary);
+    EXPECT_TRUE(printed(binary.size()) == binary) << ReadFile(printer).size() << " bytes printed";
     job.Queue = u"NOPE";
     outcome = Forward(lpd.Port(), job);
     EXPECT_EQ(outcome.Code, -1);
     EXPECT_EQ(outcome.Text, "The print request is rejected");
+}
+
+// cups-lpd hands the job to a private scheduler whose raw queue prints it on a stand-in printer.
+constexpr char CUPS_QUEUE[] = "ledger";
+
+class CupsLpdForwardTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (test::CupsLpdProgram().empty())
+            GTEST_SKIP() << "cups-lpd is not installed (scripts/setup.sh installs it)";
+        ASSERT_TRUE(printer_.Listening());
+        ASSERT_TRUE(cups_.Start()) << cups_.Failure();
+        ASSERT_TRUE(cups_.AddRawQueue(CUPS_QUEUE, printer_.DeviceUri())) << cups_.Failure();
+        std::string failure;
+        ASSERT_TRUE(test::ShareCupsQueue(CUPS_QUEUE, true, &failure)) << failure;
+        lpd_ = std::make_unique<test::CupsLpd>(cups_.SocketPath());
+        ASSERT_TRUE(lpd_->Start(&failure)) << failure;
+    }
+    void TearDown() override {
+        // cups-lpd goes before the scheduler it talks to.
+        lpd_.reset();
+    }
+    test::TempFolder folder_;
+    // Only keeps a broken set-up from hanging the test.
+    static constexpr int PRINT_MILLISECONDS = 60000;
+    test::FakePrinter printer_;
+    test::CupsServer cups_;
+    std::unique_ptr<test::CupsLpd> lpd_;
+};
+
+// Printed, and completed by the scheduler with the J line's name and the P line's user.
+TEST_F(CupsLpdForwardTest, AJobIsPrintedUnchangedWithItsNameAndUser) {
+    Request job;
+    job.Queue = U16(CUPS_QUEUE);
+    job.File = folder_.File("scan.bin");
+    job.JobName = u"Scan";
+    job.UserName = u"bob";
+    const std::string binary = RandomBytes(1024 * 1024 + 17, 7);
+    test::WriteFile(job.File, binary);
+    const CLpdSendResult outcome = Forward(lpd_->Port(), job);
+    ASSERT_EQ(outcome.Code, 0) << outcome.Text;
+    std::string printed;
+    ASSERT_TRUE(printer_.NextDocument(&printed, PRINT_MILLISECONDS)) << cups_.ErrorLog();
+    EXPECT_TRUE(printed == binary) << "the printed document differs: " << printed.size() << " bytes";
+    cups_job_t* jobs = nullptr;
+    int count = 0;
+    const auto completed = [&] {
+        cupsFreeJobs(count, jobs);
+        count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, nullptr, 0, CUPS_WHICHJOBS_ALL);
+        return count == 1 && jobs[0].state == IPP_JSTATE_COMPLETED;
+    };
+    EXPECT_TRUE(test::WaitUntil(completed, PRINT_MILLISECONDS)) << cups_.ErrorLog();
+    if (count == 1) {
+        EXPECT_STREQ(jobs[0].title, "Scan");
+        EXPECT_STREQ(jobs[0].user, "bob");
+    }
+    cupsFreeJobs(count, jobs);
+}
+
+// Real clients sending a 5 MB binary file to the own server.
+class LpdClientsTest : public LpdClientTest {
+  protected:
+    // Runs a client to its end; its exit code (-1 when it had to be killed). What it printed goes to output_.
+    int Run(const std::string& program, const std::vector<std::string>& arguments,
+            ChildProcess::Options options = {}) {
+        options.CaptureErrors = true;
+        ChildProcess client(program, arguments, options);
+        return client.RunToEnd(60000, &output_);
+    }
+    // The job received last carries exactly the bytes of the file.
+    void ExpectReceived(std::size_t count, const std::string& what) {
+        ASSERT_EQ(WaitForJobs(count), count) << what << " was not received\n" << output_;
+        const SpoolFilePtr job = Job(count - 1);
+        const std::string data = ReadFile(platform::UnicodeToAnsi(job->LocalFileName));
+        EXPECT_TRUE(data == scan_) << what << ": " << data.size() << " bytes received";
+        EXPECT_EQ(job->PrinterName, u"PASS") << what;
+    }
+    std::string Scan() { return Write("scan.bin", scan_); }
+    static ChildProcess::Options Options(std::vector<std::string> environment, std::string input = {},
+                                         bool printChannels = false) {
+        ChildProcess::Options options;
+        options.Environment = std::move(environment);
+        options.Input = std::move(input);
+        options.PrintChannels = printChannels;
+        return options;
+    }
+    static bool Installed(const std::string& program) { return access(program.c_str(), X_OK) == 0; }
+    const std::string scan_ = RandomBytes(5 * 1024 * 1024, 7);
+    std::string output_;
+};
+
+TEST_F(LpdClientsTest, Rlpr) {
+    const std::string rlpr = "/usr/bin/rlpr";
+    if (!Installed(rlpr))
+        GTEST_SKIP() << "rlpr is not installed (scripts/setup.sh installs it)";
+    const auto arguments = [&](const std::string& queue) {
+        return std::vector<std::string>{"-N", "-H",        "127.0.0.1", "--port=" + std::to_string(port_),
+                                        "-P", queue,       "-U",        "alice",
+                                        "-J", "quarterly", "-T",        "Quarterly figures"};
+    };
+    auto withFile = arguments("PASS");
+    withFile.push_back(Scan());
+    EXPECT_EQ(Run(rlpr, withFile), 0) << output_;
+    ExpectReceived(1, "rlpr");
+    EXPECT_EQ(Job(0)->Owner, u"alice");
+    auto missing = arguments("NOPE");
+    missing.push_back(Scan());
+    EXPECT_NE(Run(rlpr, missing), 0);
+    EXPECT_NE(output_.find("refused our job request"), std::string::npos) << output_;
+    EXPECT_EQ(JobCount(), 1u);
+}
+
+TEST_F(LpdClientsTest, CupsLpdBackEnd) {
+    const std::string backend = "/usr/lib/cups/backend/lpd";
+    if (!Installed(backend))
+        GTEST_SKIP() << "the CUPS lpd back end is not installed (package cups)";
+    const auto uri = [&](const std::string& queue, const std::string& options) {
+        return "DEVICE_URI=lpd://127.0.0.1:" + std::to_string(port_) + "/" + queue + "?snmp=no&reserve=none" +
+               options;
+    };
+    const std::string file = Scan();
+    EXPECT_EQ(Run(backend, {"42", "bob", "Board minutes", "1", "", file}, Options({uri("PASS", "")})), 0)
+        << output_;
+    ExpectReceived(1, "CUPS");
+    EXPECT_EQ(Job(0)->Owner, u"bob");
+    // In stream mode from standard input it cannot know the length and announces 999999999999.
+    EXPECT_EQ(Run(backend, {"44", "bob", "Board minutes", "1", ""},
+                  Options({uri("PASS", "&mode=stream")}, file, true)),
+              0)
+        << output_;
+    ExpectReceived(2, "CUPS stream standard input");
+    EXPECT_NE(Run(backend, {"45", "bob", "Board minutes", "1", "", file}, Options({uri("NOPE", "")})), 0);
+    EXPECT_NE(output_.find("lpd_command returning 1"), std::string::npos) << output_;
+    EXPECT_EQ(JobCount(), 2u);
+}
+
+TEST_F(LpdClientsTest, LprngLpr) {
+    const std::string root = std::string(VELMORA_CLIENTS_DIR) + "/lprng";
+    const std::string lpr = root + "/usr/bin/lpr";
+    if (!Installed(lpr))
+        GTEST_SKIP() << "LPRng is not unpacked (scripts/setup.sh unpacks it into build-tools/)";
+    if (Run("/usr/bin/unshare", {"--mount", "/bin/true"}) != 0) {
+        GTEST_SKIP() << "no private mount namespace here for LPRng's /etc";
+    }
+    // LPRng reads its configuration from /etc only, and conflicts with the CUPS package: it runs unpacked,
+    // in a mount namespace of its own where /etc shows its configuration files on top of the real ones.
+    const std::string upper = folder_.File("etc-upper");
+    const std::string work = folder_.File("etc-work");
+    std::filesystem::create_directories(upper + "/lprng");
+    std::filesystem::create_directories(work);
+    std::filesystem::copy(root + "/etc/lprng", upper + "/lprng", std::filesystem::copy_options::recursive);
+    test::WriteFile(upper + "/printcap", "");
+    // One attempt per job: a refused job is not tried again ten seconds later.
+    test::WriteFile(upper + "/lprng/lpd.conf", ReadFile(root + "/etc/lprng/lpd.conf") + "\nsend_try=1\n");
+    const std::string script = "mount -t overlay overlay -o lowerdir=/etc,upperdir=" + upper +
+                               ",workdir=" + work + " /etc || exit 99; exec \"$@\"";
+    const auto runLpr = [&](const std::string& queue, std::vector<std::string> arguments,
+                            const std::string& input = {}) {
+        std::vector<std::string> all = {"--mount", "--propagation",
+                                        "private", "/bin/sh",
+                                        "-c",      script,
+                                        "sh",      lpr,
+                                        "-P",      queue + "@127.0.0.1%" + std::to_string(port_),
+                                        "-J",      "lprng job"};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        return Run("/usr/bin/unshare", all, Options({}, input));
+    };
+    const std::string file = Scan();
+    EXPECT_EQ(runLpr("PASS", {file}), 0) << output_;
+    ExpectReceived(1, "LPRng");
+    EXPECT_EQ(Job(0)->JobName, u"lprng job");
+    // Cutting through (-k) from standard input it announces a length of 0 and sends until it closes.
+    EXPECT_EQ(runLpr("PASS", {"-k"}, file), 0) << output_;
+    ExpectReceived(2, "LPRng cut-through");
+    EXPECT_NE(runLpr("NOPE", {file}), 0);
+    EXPECT_FALSE(output_.empty());
+    EXPECT_EQ(JobCount(), 2u);
+}
+
+TEST_F(LpdClientsTest, VelmoraLprProgram) {
+    const std::string report = Write("report.txt", "Quarterly report\n");
+    const std::string scan = Write("scan.bin", RandomBytes(300000, 9));
+    const struct {
+        std::vector<std::string> Arguments;
+        int Exit;
+        std::string Output;
+    } runs[] = {
+        {{"-p", std::to_string(port_), "localhost", "PASS", report, scan},  // a host given by name
+         0,
+         report + ": The file is printed\n" + scan + ": The file is printed\n"},
+        {{"-p", std::to_string(port_), "127.0.0.1", "NOPE", report},
+         1,
+         report + ": The print request is rejected\n"},
+        {{"-p", "0", "127.0.0.1", "PASS", report}, 2, "usage: velmora-lpr"},
+    };
+    for (const auto& run : runs) {
+        EXPECT_EQ(Run(VELMORA_LPR_PATH, run.Arguments), run.Exit) << output_;
+        EXPECT_NE(output_.find(run.Output), std::string::npos) << output_;
+    }
+    // Many 4096-byte pieces; the job is this computer's and this account's.
+    const std::string computer = platform::UnicodeToAnsi(platform::ComputerName());
+    const std::string user = platform::UnicodeToAnsi(platform::UserName());
+    ASSERT_FALSE(computer.empty() || user.empty());
+    for (std::size_t i = 0; i < 2; ++i) {
+        const std::string& path = i == 0 ? report : scan;
+        ExpectJob(i, ReadFile(path), "H" + computer + "\nN" + path + "\nP" + user + "\nldfA001\n");
+    }
 }
 
 }  // namespace

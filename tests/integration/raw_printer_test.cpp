@@ -27,9 +27,6 @@ using test::U16;
 using test::WriteFile;
 
 constexpr char QUEUE[] = "Velmora_Raw";
-// A second queue for the queries; nothing is printed on it.
-constexpr char OTHER_QUEUE[] = "Archive_Raw";
-constexpr char OTHER_DEVICE[] = "socket://127.0.0.1:9";
 const std::string ESC = "\x1b";
 
 struct JobSummary {
@@ -59,7 +56,7 @@ class RawPrinterTest : public test::AppFixture {
         if (!printer_->Listening()) {
             failure_ = "the stand-in printer cannot listen";
         } else if (!server_->Start() || !server_->AddRawQueue(QUEUE, printer_->DeviceUri()) ||
-                   !server_->AddRawQueue(OTHER_QUEUE, OTHER_DEVICE) || !server_->SetDefaultQueue(QUEUE)) {
+                   !server_->SetDefaultQueue(QUEUE)) {
             failure_ = server_->Failure();
         }
     }
@@ -170,39 +167,23 @@ TEST_F(RawPrinterTest, DocumentsWithoutDataCountAsPrintedAndLeaveNoPendingJob) {
     EXPECT_EQ(NextDocument(), "next\n");
 }
 
-TEST_F(RawPrinterTest, QueriesShellPrintAndAMissingQueueAnswerFromTheSelectedServer) {
-    std::vector<std::u16string> names = platform::EnumeratePrinters();
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::u16string>{U16(OTHER_QUEUE), U16(QUEUE)}));
-    EXPECT_EQ(platform::DefaultPrinter(), U16(QUEUE));
+TEST_F(RawPrinterTest, DriverAndPortShellPrintAndAMissingQueue) {
     std::u16string driver;
     std::u16string port;
     ASSERT_TRUE(platform::PrinterDriverAndPort(U16(QUEUE), &driver, &port));
     EXPECT_EQ(driver, u"Local Raw Printer");
     EXPECT_EQ(port, U16(printer_->DeviceUri()));
-    ASSERT_TRUE(platform::PrinterDriverAndPort(U16(OTHER_QUEUE), &driver, &port));
-    EXPECT_EQ(port, U16(OTHER_DEVICE));
     EXPECT_FALSE(platform::PrinterDriverAndPort(u"NoSuchQueue", &driver, &port));
-    // The shell's print goes to the default queue; the user's choice comes before the server's.
+    // The shell's print goes to the default queue.
     const std::string path = folder_.File("letter.txt");
     WriteFile(path, "Dear customer,\nyour order has shipped.\n");
     EXPECT_TRUE(platform::ShellPrint(U16(path)));
     EXPECT_EQ(NextDocument(), "Dear customer,\nyour order has shipped.\n");
-    EXPECT_EQ(JobsTitled("letter.txt").size(), 1u);
-    setenv("LPDEST", OTHER_QUEUE, 1);
-    EXPECT_EQ(platform::DefaultPrinter(), U16(OTHER_QUEUE));
-    setenv("LPDEST", "NoSuchQueue", 1);
-    EXPECT_FALSE(platform::ShellPrint(U16(path)));
-    unsetenv("LPDEST");
     // A queue that does not exist fails at the open, with nothing sent or created.
     WriteFile(path, ESC + "&l1H" + "text\f");
     EXPECT_FALSE(RawPrintFile(u"NoSuchQueue", u"missing.pcl", U16(path), CPclBinValues{u"4", u"2"}));
     EXPECT_FALSE(platform::FileExists(U16(path + ".bin")));
     EXPECT_TRUE(JobsTitled("missing.pcl").empty());
-    platform::PrinterHandle printer = nullptr;
-    EXPECT_FALSE(platform::OpenPrinter(u"NoSuchQueue", &printer));
-    EXPECT_EQ(printer, nullptr);
-    EXPECT_FALSE(platform::OpenPrinter(u"", &printer));
 }
 
 // The whole way through the server: an LPD client sends, the spooler prints raw, the printer receives
