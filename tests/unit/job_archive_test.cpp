@@ -88,7 +88,6 @@ void ExpectSameJobs(const std::vector<SpoolFilePtr>& actual, const std::vector<S
 }
 
 TEST(JobArchiveWriteTest, BytesOfSmallLists) {
-    // The empty list's two bytes: job_list_test.
     // Every field distinct, so that SourceHost and ControlFile, archived against their declaration order,
     // cannot pass for each other; the second record names the class by its index, 0x8001.
     Bytes expected;

@@ -231,28 +231,6 @@ TEST_F(JobListTest, EveryChangeReachesTheDiskSoonAfter) {
     app_->Jobs.StopPromptSaves();
 }
 
-TEST(JobListSaverTest, BurstsAreCoalescedAndTheLastChangeIsSaved) {
-    std::atomic<int> saves{0};
-    std::atomic<int> requested{0};
-    std::atomic<int> savedUpTo{-1};
-    CJobListSaver saver;
-    saver.Start(
-        [&] {
-            savedUpTo = requested.load();
-            ++saves;
-        },
-        std::chrono::milliseconds(100));
-    for (int i = 0; i < 2000; ++i) {
-        requested = i;
-        saver.RequestSave();
-        std::this_thread::sleep_for(std::chrono::microseconds(250));
-    }
-    EXPECT_TRUE(test::WaitUntil([&] { return savedUpTo == 1999; }, 20000));
-    EXPECT_LT(saves, 200);  // far fewer saves than changes
-    saver.Stop();
-    saver.RequestSave();  // ignored once stopped
-}
-
 // After a crash: the journal's jobs that the list lacks come back (a received one prepared, with its data
 // cut to what was acknowledged), and a spool file no job names becomes a held job of its queue.
 TEST_F(JobListTest, StartUpRecoversTheJournalsJobsAndHoldsUnnamedSpoolFiles) {
@@ -336,9 +314,6 @@ TEST_F(JobListTest, ASaveInterruptedAtAnyPointLeavesAReadableFile) {
         EXPECT_EQ(content.Jobs.size() % 100, 0u);
     }
 }
-
-using test::ReadFile;
-using test::U16;
 
 CSpoolFile JournalJob(const std::u16string& name) {
     CSpoolFile job;

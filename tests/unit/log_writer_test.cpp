@@ -154,12 +154,5 @@ TEST_F(LogWriterTest, AFileThatCannotBeSetAsideKeepsReceivingLines) {
     EXPECT_EQ(ReadFile(logs_ + saved + TodaysLogName()), "an earlier set-aside file");
 }
 
-TEST_F(LogWriterTest, UncreatableBaseFolderFailsSetUp) {
-    const std::string blocker = folder_.File("not-a-folder");
-    test::WriteFile(blocker, "");
-    test::SetEnvironment("VELMORA_BASE_FOLDER", blocker + TempFolder::SEPARATOR + "VelmoraSpooler");
-    EXPECT_FALSE(app_.SetUpWorkingFolders());
-}
-
 }  // namespace
 }  // namespace velmora

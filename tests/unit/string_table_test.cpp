@@ -69,8 +69,6 @@ TEST(StringTableTest, EnglishTextsThatOtherCodeAndFilesDependOn) {
     EXPECT_EQ(LoadString(IDS_BAD_LPD_PORT, Language::English),
               u"LPD port cannot be empty or alpha. Default: 515");
     EXPECT_EQ(LoadString(IDS_CMD_SPOOLER_START, Language::English), u"Start spooler\nStart");
-    EXPECT_EQ(LoadString(IDS_APP_TITLE, Language::English), u"VelmoraVirtualPrinter");
-    EXPECT_EQ(LoadString(IDS_APP_TITLE, Language::Japanese), u"VelmoraVirtualPrinter");
 }
 
 TEST(StringTableTest, UnknownIdsAndLanguagesAreHandled) {
