@@ -57,19 +57,15 @@ TEST(FormatTest, Conversions) {
 }
 
 TEST(TextUtilTest, ParseInt32) {
-    struct Case {
-        std::u16string Text;
-        int32_t Value;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::pair<std::u16string, int32_t> cases[] = {
         {u"515", 515}, {u"  \t\n\v\f\r-12", -12}, {u"+7", 7}, {u"12abc", 12}, {u"", 0}, {u"-", 0},
         {u"+-3", 0}, {u"- 3", 0}, {u"2147483647", INT32_MAX}, {u"2147483648", INT32_MAX},
         {u"-2147483648", INT32_MIN}, {u"-2147483649", INT32_MIN}, {u"99999999999999999999999999", INT32_MAX},
         {u"0000000000000000000000000042", 42}, {u"\u00A012", 0}, {u"\uFF11", 0}};  // ASCII only
     // clang-format on
-    for (const Case& c : cases)
-        EXPECT_EQ(ParseInt32(c.Text), c.Value) << Narrow(c.Text);
+    for (const auto& [text, value] : cases)
+        EXPECT_EQ(ParseInt32(text), value) << Narrow(text);
 }
 
 TEST(TextUtilTest, EqualsNoCaseFoldsAsciiLettersOnly) {
