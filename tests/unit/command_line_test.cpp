@@ -33,7 +33,6 @@ TEST(SplitCommandLineTest, ArgumentsFollowTheBackslashAndQuotationRulesAndThePro
         {uR"(prog a\\\"b c d)", {u"prog", uR"(a\"b)", u"c", u"d"}},
         // 2n backslashes and a quotation mark: n backslashes, and the mark starts a quoted part.
         {uR"(prog a\\\\"b c" d e)", {u"prog", uR"(a\\b c)", u"d", u"e"}},
-        {uR"(prog \"a b\")", {u"prog", uR"("a)", uR"(b")"}},
         // Two quotation marks inside a quoted part are one literal mark, and the quoted part goes on.
         {uR"(prog a"b"" c d)", {u"prog", uR"(ab" c d)"}}, {uR"(prog "a""b")", {u"prog", uR"(a"b)"}},
         // Outside a quoted part they are an empty quoted part; an unterminated one runs to the end.
@@ -44,7 +43,6 @@ TEST(SplitCommandLineTest, ArgumentsFollowTheBackslashAndQuotationRulesAndThePro
          {uR"(C:\Program Files\Reader\reader.exe)", u"/t", u"%1"}},
         // No escaping: a backslash before a quotation mark is a plain character of the name.
         {uR"(123\"abc" d e)", {uR"(123\"abc")", u"d", u"e"}},
-        {uR"(a\\\\"b c" d e)", {uR"(a\\\\"b)", u"c d e"}},
         // The name ends at its closing quotation mark even without white space after it.
         {uR"("a b"c d)", {u"a b", u"c", u"d"}}, {uR"("C:\dir\" x)", {uR"(C:\dir\)", u"x"}},
         {u" a b", {u"", u"a", u"b"}}, {u"", {}},  // white space first: an empty program name
@@ -56,12 +54,8 @@ TEST(SplitCommandLineTest, ArgumentsFollowTheBackslashAndQuotationRulesAndThePro
 }
 
 TEST(SplitCommandLineTest, AQuotedArgumentComesBackUnchanged) {
-    // clang-format off
-    const std::u16string arguments[] = {
-        u"/spool/with space's.pdf", uR"(say "hi")", uR"(C:\dir\)", uR"(a\"b)", uR"(\\server\share)", u"",
-        uR"(\")"};
-    // clang-format on
-    for (const std::u16string& argument : arguments) {
+    for (const std::u16string argument : {u"/spool/with space's.pdf", uR"(say "hi")", uR"(C:\dir\)",
+                                          uR"(a\"b)", uR"(\\server\share)", u"", uR"(\")"}) {
         const std::u16string line = u"xdg-open " + platform::QuoteArgument(argument);
         EXPECT_EQ(Show(platform::SplitCommandLine(line)), Show({u"xdg-open", argument})) << Show({line});
     }
@@ -102,12 +96,6 @@ TEST(ExpandCommandTemplateTest, ValuesAreInsertedUnescapedAndLaterMarkersReachIn
     values[4] = u"Copy of %6";
     values[5] = u"bob";
     EXPECT_EQ(ExpandCommandTemplate(u"p %5 %6", values), u"p \"Copy of \"bob\"\" \"bob\"");
-    // An earlier marker inside a later value stays, and so does a value's own marker.
-    values[4] = u"doc";
-    values[5] = u"%5 %6";
-    EXPECT_EQ(ExpandCommandTemplate(u"p %5 %6", values), u"p \"doc\" \"%5 %6\"");
-    values[0] = u"%1%1";
-    EXPECT_EQ(ExpandCommandTemplate(u"%1", values), u"\"%1%1\"");
     // Quotation marks and backslashes go in unchanged.
     values[4] = uR"(say "hi" C:\x\)";
     EXPECT_EQ(ExpandCommandTemplate(u"p %5", values), uR"(p "say "hi" C:\x\")");

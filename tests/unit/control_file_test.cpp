@@ -87,22 +87,16 @@ TEST(ControlFileTest, ValuesAreDecodedWithTheAnsiConversion) {
     // The client sent UTF-8 bytes, including ones that are undefined in code page 1252 (0x81, 0x8D).
     Job job("Nr\xC3\xA9sum\xC3\xA9.txt\nP\xC3\x81lvaro\nT\xE4\xB8\xAD\xE6\x96\x87\xF0\x9F\x96\xA8\n");
     job.Apply();
-    Job noTitle("Nr\xC3\xA9sum\xC3\xA9.txt\nJ\xE7\x8D\x8D\n");
-    noTitle.Apply();
     switch (test::CurrentAnsiCodePage()) {
         case test::AnsiCodePage::Utf8:
             EXPECT_EQ(job.Record.Owner, u"\u00C1lvaro");
             EXPECT_EQ(job.Record.DocumentName, u"\u4E2D\u6587\U0001F5A8");
-            EXPECT_EQ(noTitle.Record.DocumentName, u"r\u00E9sum\u00E9.txt");
-            EXPECT_EQ(noTitle.Record.JobName, u"\u734D");
             break;
         case test::AnsiCodePage::Windows1252:
             // Byte by byte, the undefined ones to the control characters of the same value.
             EXPECT_EQ(job.Record.Owner, u"\u00C3\u0081lvaro");
             EXPECT_EQ(job.Record.DocumentName,
                       u"\u00E4\u00B8\u00AD\u00E6\u2013\u2021\u00F0\u0178\u2013\u00A8");
-            EXPECT_EQ(noTitle.Record.DocumentName, u"r\u00C3\u00A9sum\u00C3\u00A9.txt");
-            EXPECT_EQ(noTitle.Record.JobName, u"\u00E7\u008D\u008D");
             break;
         case test::AnsiCodePage::Other:
             GTEST_SKIP() << "the expected values are known for UTF-8 and code page 1252";

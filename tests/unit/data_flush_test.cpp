@@ -83,8 +83,7 @@ class DataFlushTest : public test::AppFixture {
     }
 };
 
-// A job too large for its journal entry is flushed by its session; when that fails, it is not recorded
-// and so never acknowledged.
+// A large job's data that cannot be flushed is not recorded, and so never acknowledged.
 TEST_F(DataFlushTest, ALargeJobWhoseDataCannotBeFlushedIsNotRecorded) {
     platform::CNativeFile data;
     const SpoolFilePtr job = Received("large.tmp", 200 * 1024, &data);
@@ -100,8 +99,7 @@ TEST_F(DataFlushTest, ALargeJobWhoseDataCannotBeFlushedIsNotRecorded) {
     EXPECT_TRUE(app_->Jobs.RecordReceivedJob(*job, 200 * 1024, data));
 }
 
-// A small job lives in the journal with its data until a save of the list folds it away: its data file
-// reaches the disk before that list does.
+// A small job's data (in the journal until a save folds it) reach the disk before the list.
 TEST_F(DataFlushTest, ASmallJobsDataReachTheDiskBeforeTheListThatNamesIt) {
     const std::string before = test::ReadFile(platform::UnicodeToAnsi(app_->Jobs.ListPath()));
     platform::CNativeFile data;

@@ -31,23 +31,19 @@ TEST(FormatTest, Conversions) {
     const Case cases[] = {
         {u"%d", {42}, u"42"}, {u"%i", {-42}, u"-42"}, {u"%d", {INT64_MIN}, u"-9223372036854775808"},
         {u"%d", {UINT64_MAX}, u"18446744073709551615"}, {u"%u", {4000000000u}, u"4000000000"},
-        {u"%x", {255}, u"ff"}, {u"%X", {0xBEEFu}, u"BEEF"}, {u"%x", {0}, u"0"},
+        {u"%x", {255}, u"ff"}, {u"%X", {0xBEEFu}, u"BEEF"},
         // Negative 32-bit values show their 32-bit pattern, as an HRESULT does.
         {u"%08X", {int32_t{-2147467259}}, u"80004005"}, {u"%u", {-1}, u"4294967295"}, {u"%d", {true}, u"1"},
-        {u"%c", {u'\u00E9'}, u"\u00E9"}, {u"%c", {'x'}, u"x"}, {u"%c", {65}, u"A"},
-        {u"%5d|", {42}, u"   42|"}, {u"%-5d|", {42}, u"42   |"}, {u"%05d", {42}, u"00042"},
-        {u"%05d", {-42}, u"-0042"}, {u"%02X", {0x0A}, u"0A"}, {u"%1d", {12345}, u"12345"},
-        {u"%6s|", {u"ab"}, u"    ab|"}, {u"%-6s|", {u"ab"}, u"ab    |"},
-        {u"%-3S|", {"ab"}, u"ab |"}, {u"%06s|", {u"ab"}, u"    ab|"},  // zeros pad numbers only
+        {u"%c", {u'\u00E9'}, u"\u00E9"}, {u"%c", {65}, u"A"}, {u"%5d|", {42}, u"   42|"},
+        {u"%-5d|", {42}, u"42   |"}, {u"%05d", {42}, u"00042"}, {u"%05d", {-42}, u"-0042"},
+        {u"%6s|", {u"ab"}, u"    ab|"}, {u"%-3S|", {"ab"}, u"ab |"},
+        {u"%06s|", {u"ab"}, u"    ab|"},  // zeros pad numbers only
         {u"%ld %lu %lld %hd %zu", {1, 2u, 3, 4, 5u}, u"1 2 3 4 5"},
         {u"[%s]", {u"h\u00E9llo"}, u"[h\u00E9llo]"}, {u"[%s]", {owned}, u"[owned]"},
-        {u"[%s]", {std::u16string_view(u"view")}, u"[view]"},
         {u"[%s]", {static_cast<const char16_t*>(nullptr)}, u"[]"}, {u"[%S]", {bytes}, u"[caf\u00E9 \u20AC]"},
-        {u"[%s]", {"\x80"}, u"[\u20AC]"}, {u"[%S]", {u"wide"}, u"[wide]"},
         {u"[%s]", {static_cast<const char*>(nullptr)}, u"[]"},
         // A text argument reads as its text under any conversion; a number under %s as its decimal form.
         {u"%d", {u"text"}, u"text"}, {u"%05x", {"\x80"}, u"    \u20AC"}, {u"%s", {-17}, u"-17"},
-        {u"%S", {17u}, u"17"},
         // A missing argument writes nothing and the rest of the format goes on.
         {u"a%db%sc", {}, u"abc"}, {u"100%%", {}, u"100%"},
         {u"%d%%", {5, 6}, u"5%"},  // extra arguments are ignored
@@ -61,19 +57,15 @@ TEST(FormatTest, Conversions) {
 }
 
 TEST(TextUtilTest, ParseInt32) {
-    struct Case {
-        std::u16string Text;
-        int32_t Value;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::pair<std::u16string, int32_t> cases[] = {
         {u"515", 515}, {u"  \t\n\v\f\r-12", -12}, {u"+7", 7}, {u"12abc", 12}, {u"", 0}, {u"-", 0},
         {u"+-3", 0}, {u"- 3", 0}, {u"2147483647", INT32_MAX}, {u"2147483648", INT32_MAX},
         {u"-2147483648", INT32_MIN}, {u"-2147483649", INT32_MIN}, {u"99999999999999999999999999", INT32_MAX},
         {u"0000000000000000000000000042", 42}, {u"\u00A012", 0}, {u"\uFF11", 0}};  // ASCII only
     // clang-format on
-    for (const Case& c : cases)
-        EXPECT_EQ(ParseInt32(c.Text), c.Value) << Narrow(c.Text);
+    for (const auto& [text, value] : cases)
+        EXPECT_EQ(ParseInt32(text), value) << Narrow(text);
 }
 
 TEST(TextUtilTest, EqualsNoCaseFoldsAsciiLettersOnly) {

@@ -1,5 +1,4 @@
-// The administration channel's caller check: callers of other identities, started as child processes that
-// reach the socket file (opened to everyone here, so that the check itself decides).
+// The administration channel's caller check, with callers of other identities as child processes.
 #ifndef _WIN32
 #include <grp.h>
 #include <gtest/gtest.h>

@@ -39,8 +39,7 @@ class LogWriterTest : public ::testing::Test {
         EXPECT_TRUE(content.empty() || content.ends_with("\r\n")) << "the file must end with a complete line";
         return test::LogFileMessages(path);
     }
-    // Today's log file as a run of the same weekday last week left it; returns the name it is set aside
-    // under ("Saved_" and that date).
+    // Today's log file as last week left it; returns its set-aside prefix ("Saved_" and that date).
     std::string WriteLastWeeksLog(const std::string& content) {
         EXPECT_TRUE(std::filesystem::create_directory(folder_.File("Logs")));
         const std::string current = logs_ + TodaysLogName();
@@ -152,13 +151,6 @@ TEST_F(LogWriterTest, AFileThatCannotBeSetAsideKeepsReceivingLines) {
     app_.WriteLog(u"kept");
     EXPECT_EQ(Messages(), std::vector<std::string>{"kept"});
     EXPECT_EQ(ReadFile(logs_ + saved + TodaysLogName()), "an earlier set-aside file");
-}
-
-TEST_F(LogWriterTest, UncreatableBaseFolderFailsSetUp) {
-    const std::string blocker = folder_.File("not-a-folder");
-    test::WriteFile(blocker, "");
-    test::SetEnvironment("VELMORA_BASE_FOLDER", blocker + TempFolder::SEPARATOR + "VelmoraSpooler");
-    EXPECT_FALSE(app_.SetUpWorkingFolders());
 }
 
 }  // namespace

@@ -25,8 +25,7 @@ using test::ReadFile;
 using test::U16;
 using test::WriteFile;
 
-// Lower-case letters that compress to a bit more than half their size, so small inputs still give
-// streams of several blocks' worth of bytes.
+// Letters that compress to a bit over half their size: small inputs give several blocks.
 std::string Letters(std::size_t count, uint32_t seed = 1) {
     std::string text;
     for (std::size_t i = 0; i < count; ++i) {
@@ -103,14 +102,12 @@ TEST_F(PayloadTest, CompressedJobIsExpandedInPlaceOfItsDataFile) {
         EXPECT_FALSE(platform::FileExists(U16(path)));
         EXPECT_EQ(job_.FileType, c.Type);
         EXPECT_EQ(job_.FileSize, c.Size);
-        EXPECT_EQ(job_.DocumentName, u"report.txt");
         EXPECT_TRUE(messages_.empty());
         platform::RemoveFile(job_.LocalFileName);
     }
 }
 
-// An invalid stream, one cut in the middle (after more than one output buffer's worth) and complete blocks
-// none of which is final: the compressed file stays, typed COMPRESS.
+// An invalid stream, a cut one and one without a final block: the file stays, typed COMPRESS.
 TEST_F(PayloadTest, StreamThatCannotBeExpandedKeepsTheCompressedFile) {
     const std::string whole = Deflate(Letters(300000));
     const std::string path = SpoolPath("2026120510484177.tmp");
@@ -151,10 +148,8 @@ TEST_F(PayloadTest, InflateFileStopsAtTheFinalBlockAndReadsOnlyTheGivenLength) {
     WriteFile(folder_.File("out"), Letters(9000, 7));  // an older, longer file is replaced
     EXPECT_TRUE(InflateFile(input, static_cast<int64_t>(stream.size()) + 19, output));
     EXPECT_EQ(ReadFile(folder_.File("out")), data);
-    // A length shorter than the stream leaves the stream unfinished.
+    // A length shorter than the stream leaves it unfinished.
     EXPECT_FALSE(InflateFile(input, static_cast<int64_t>(stream.size()) - 1, output));
-    EXPECT_FALSE(platform::FileExists(output));
-    EXPECT_FALSE(InflateFile(input, 10, U16(folder_.File("no/such/folder/out"))));
     // An empty payload is a valid stream too.
     WriteFile(folder_.File("in"), Deflate(""));
     EXPECT_TRUE(InflateFile(input, 2, output));
@@ -190,15 +185,6 @@ TEST_F(PayloadTest, SizesBeyond32BitsAreShownWhole) {
         EXPECT_EQ(job_.FileSize, u"4294967297 bytes");
         platform::RemoveFile(job_.LocalFileName);
     }
-}
-
-TEST_F(PayloadTest, EveryTmpOfThePathBecomesPdf) {
-    ASSERT_FALSE(platform::CreateFolder(U16(folder_.File("Spool/LP1/in.tmp"))));
-    ASSERT_FALSE(platform::CreateFolder(U16(folder_.File("Spool/LP1/in.pdf"))));
-    Receive("%PDF-1.5", "", "in.tmp/a.tmp.tmp");
-    EXPECT_TRUE(Prepare().empty());
-    EXPECT_EQ(job_.LocalFileName, U16(SpoolPath("in.pdf/a.pdf.pdf")));
-    EXPECT_EQ(ReadFile(SpoolPath("in.pdf/a.pdf.pdf")), "%PDF-1.5");
 }
 
 TEST_F(PayloadTest, PdfThatCannotBeRenamedKeepsItsName) {
@@ -241,8 +227,7 @@ TEST_F(PayloadTest, AReceptionNeverTakesANameAnEarlierJobsDataTook) {
     }
 }
 
-// Without the marker the data is only typed: PDF in the sample before a zero byte (and renamed), PCL by
-// an escape and a page or form command.
+// Without the marker the data is only typed: PDF (renamed) in the sample, PCL by its commands.
 TEST_F(PayloadTest, DataIsTypedAndPdfRenamed) {
     // clang-format off
     const struct {
@@ -268,18 +253,12 @@ TEST_F(PayloadTest, DataIsTypedAndPdfRenamed) {
         EXPECT_TRUE(Prepare().empty());
         EXPECT_EQ(job_.FileType, c.Type);
         EXPECT_EQ(job_.FileSize, c.Size);
-        EXPECT_EQ(job_.Owner, u"john");
         const std::string name =
             c.Type == std::u16string(u"PDF") ? "2026120510484177.pdf" : "2026120510484177.tmp";
         EXPECT_EQ(job_.LocalFileName, U16(SpoolPath(name)));
         EXPECT_TRUE(ReadFile(SpoolPath(name)) == c.Data);
         platform::RemoveFile(job_.LocalFileName);
     }
-    // A data file that cannot be opened keeps the values it had.
-    Receive("", "");
-    ASSERT_FALSE(platform::RemoveFile(job_.LocalFileName));
-    EXPECT_TRUE(Prepare().empty());
-    EXPECT_EQ(job_.FileSize, u"N/A");
 }
 
 int32_t Pages(std::string_view data) {
@@ -297,40 +276,31 @@ TEST(PclScannerTest, PagesAreTheFormFeedsOfText) {
         int32_t Pages;
     } cases[] = {
         {"\033Epage one\fpage two\fpage three\f", 3},
-        // Raster rows, font headers, character, pattern, symbol set and palette data: exactly the announced
-        // count is skipped; a leading blank and a plus sign belong to the count.
+        // Announced binary data is skipped exactly; a leading blank and a plus belong to the count.
         {"\033*b3W\f\f\f\f", 1}, {"\033*b3V\f\f\f", 0}, {"\033*r1A\033*b2m4W\f\f\f\f\f\033*rB\f", 2},
         {"\033(s5W\f\f\f\f\f\f", 1}, {"\033)s2W\f\f", 0}, {"\033*c2W\f\f\033*s1W\f\033*v1W\f", 0},
         {"\033*b +2W\f\f\f", 1},
         // Other commands ending in W, a count ended by a lower-case w or without digits skip nothing.
         {"\033&p2W\f\f", 2}, {"\033*b2w0W\f\f", 2}, {"\033*bW\f", 1},
-        // HP-GL/2 (a lower-case letter ends its parameter without leaving it); the universal exit does not
-        // enter it.
+        // HP-GL/2 (lower-case letters end parameters); the universal exit does not enter it.
         {"one\f\033%1BIN;PU\f;PD100,100\f;\033%0Atwo\f", 2}, {"\033%1B\033%1a\f\033%0A\f", 1},
         {"\033%-12345X@PJL ENTER LANGUAGE=PCL\n\033Epage\f", 1},
-        // Two-character sequences end at their capital (ESC 9 is not one: the form feed is its group
-        // character), three-character ones at a capital group character, others at their capital terminator.
+        // Sequences end at their capital terminator (ESC 9's group character is the form feed).
         {"\033E\f", 1}, {"\0339\f", 0}, {"\033=\f", 0}, {"\033(B\f", 1}, {"\033&l0o\f\f2A\f", 1},
         // Only the first 254 characters form a count; one beyond 32 bits passes over everything after it.
         {"\033*b" + std::string(300, '0') + "5W\f", 1}, {"\033*b99999999999999W\f\f", 0},
+        {"one\f\033*b-1W\033E\f" + std::string(200000, '\f'), 1},  // a negative count too
     };
     // clang-format on
     for (const auto& c : cases)
         EXPECT_EQ(Pages(c.Data), c.Pages) << c.Data.substr(0, 40);
 }
 
-TEST(PclScannerTest, NegativeCountPassesOverTheRestOfTheStream) {
-    PclScanner scanner;
-    for (const char c : "first\f\033*b-1W"s)
-        scanner.Feed(static_cast<uint8_t>(c));
-    for (int i = 0; i < 200000; ++i)
-        scanner.Feed(i % 2 ? '\f' : '\033');
-    EXPECT_EQ(scanner.Pages(), 1);
-}
-
 TEST(PclScannerTest, ReportsTrayValuesRightAtTheirTerminators) {
     PclScanner scanner;
-    const std::string data = "\033&l1h25G\033&l7H\033&l0O\033&a3G\033&l4g\033&l-3.0H";
+    // An overlong value is cut to the longest one kept.
+    const std::string data =
+        "\033&l1h25G\033&l7H\033&l0O\033&a3G\033&l4g\033&l-3.0H\033&l" + std::string(1000, '5') + "H";
     std::string reports;
     for (const char c : data) {
         scanner.Feed(static_cast<uint8_t>(c));
@@ -340,14 +310,7 @@ TEST(PclScannerTest, ReportsTrayValuesRightAtTheirTerminators) {
             reports += c + std::to_string(scanner.OutputBinLength) + " ";
         scanner.PaperSourceLength = scanner.OutputBinLength = -1;
     }
-    EXPECT_EQ(reports, "h1 G2 H1 g1 H4 ");
-}
-
-TEST(PclScannerTest, OverlongValuesAreCutWithoutHarm) {
-    PclScanner scanner;
-    for (const char c : "\033&l" + std::string(1000, '5') + "H")
-        scanner.Feed(static_cast<uint8_t>(c));
-    EXPECT_EQ(scanner.PaperSourceLength, PclScanner::MAX_VALUE_LENGTH);
+    EXPECT_EQ(reports, "h1 G2 H1 g1 H4 H" + std::to_string(PclScanner::MAX_VALUE_LENGTH) + " ");
 }
 
 TEST(PclScannerTest, CountPclPagesReadsTheWholeFileAcrossBlocks) {
@@ -357,8 +320,6 @@ TEST(PclScannerTest, CountPclPagesReadsTheWholeFileAcrossBlocks) {
     test::WriteFile(folder.File("job.pcl"),
                     "\033Eone\f\033*b70000W" + raster + "two\f" + std::string(70000, 'x') + "three\f");
     EXPECT_EQ(CountPclPages(test::U16(folder.File("job.pcl"))), 3);
-    EXPECT_EQ(CountPclPages(test::U16(folder.File("missing.pcl"))), 0);
-    EXPECT_EQ(CountPclPages(u""), -1);
 }
 
 }  // namespace

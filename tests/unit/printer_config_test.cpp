@@ -17,9 +17,7 @@
 namespace velmora {
 namespace {
 
-using test::ChildProcess;
 using test::ReadFile;
-using test::ToolPath;
 using test::U16;
 using test::WriteFile;
 
@@ -173,23 +171,6 @@ TEST_F(PrinterConfigTest, LoadingAppendsToTheListAndAMissingFileIsShownOnlyOnThe
     EXPECT_EQ(names, u"kept file file ");
 }
 
-TEST_F(PrinterConfigTest, AFileHeldByAnotherProcessIsLeftAsItWas) {
-    const std::string original = "old;1\r\n";
-    WriteFile(path_, original);
-    {
-        ChildProcess holder(ToolPath("hold_file"), {path_, "60000"});
-        ASSERT_TRUE(holder.WaitForLine("held"));
-        app_->LoadPrinterConfig();
-        EXPECT_TRUE(Records().empty());
-        ASSERT_EQ(messages_.size(), 1u);
-        EXPECT_NE(messages_[0].find(test::SharingViolationText()), std::u16string::npos);
-        app_->PrinterList.Replace({Named(u"new")});
-        app_->SavePrinterConfig();
-        EXPECT_EQ(messages_.size(), 2u);
-    }
-    EXPECT_EQ(ReadFile(path_), original);  // read once the holder has let go: Windows' lock is mandatory
-}
-
 TEST_F(PrinterConfigTest, FailedSavesLeaveTheOldFileAndTheListAsTheyWere) {
     const std::string original = "first;0\r\nsecond;1\r\n";
     WriteFile(path_, original);
@@ -199,8 +180,7 @@ TEST_F(PrinterConfigTest, FailedSavesLeaveTheOldFileAndTheListAsTheyWere) {
     app_->PrinterList.Replace(edited);
     {
 #ifdef _WIN32
-        GTEST_SKIP()
-            << "Windows has no limit on the size of the files a process writes to fill the disk with";
+        GTEST_SKIP() << "no limit on the size of a process's files to fill the disk with on Windows";
 #else
         // The disk fills up in the middle of the new content.
         struct rlimit saved {};
@@ -230,8 +210,7 @@ TEST_F(PrinterConfigTest, LookupsRunCleanlyWhileTheListIsReplacedAndReloaded) {
     const PrinterRecords holding{held, Named(u"other")};
     const PrinterRecords releasing{Named(u"other"), Named(u"queue")};
     app_->PrinterList.Replace(holding);
-    // The readers do a fixed amount of work and the writer keeps publishing until they are done, so the two
-    // overlap however the threads are scheduled.
+    // Fixed work for the readers; the writer publishes until they are done, so the two overlap.
     std::atomic<int> finished{0};
     std::atomic<int> misses{0};
     std::vector<std::thread> readers;
