@@ -96,12 +96,21 @@ void CJobStore::OpenJournal() {
 }
 
 void CJobStore::StartPromptSaves() {
+    PromptSaveFailing = false;
     JobListSaver.Start([this] {
         platform::CFileError error;
-        if (!WriteJobListFile(&error)) {
+        if (WriteJobListFile(&error)) {
+            PromptSaveFailing = false;
+            return;
+        }
+        // The change is still to be saved: again after the interval (a reader may hold the file), logged
+        // once for a run of failures.
+        if (!PromptSaveFailing) {
             Reporter.WriteLog(
                 Format(u"%d\tUnable to save the job list : %s", Reporter.ModeDigit(), error.Description()));
         }
+        PromptSaveFailing = true;
+        JobListSaver.RequestSave();
     });
 }
 

@@ -8,6 +8,7 @@
 #include <random>
 #include <thread>
 
+#include "core/my_file.h"
 #include "core/recursive_timed_mutex.h"
 #include "resources/string_table.h"
 #include "spool/job_archive.h"
@@ -209,13 +210,22 @@ TEST_F(JobListTest, AListHeldByAnotherProgramIsReported) {
     EXPECT_EQ(ReadFile(ListPath()), before);  // read once the holder has let go: Windows' lock is mandatory
 }
 
-TEST_F(JobListTest, EveryChangeReachesTheDiskSoonAfter) {
+TEST_F(JobListTest, EveryChangeReachesTheDiskSoonAfterAlsoWhenAReaderHeldTheList) {
     app_->Jobs.StartPromptSaves();
     for (int i = 0; i < 50; ++i)
         Append(Format(u"job %d", i), STATE_READY);
-    const auto job = app_->Jobs.JobList[7];
-    app_->Jobs.ApplyJobAction(JOB_HOLD, job->Id(), false);
-    // A state change is a change too.
+    {
+        CMyFile reader(1, 0);
+        platform::CFileError error;
+        ASSERT_TRUE(reader.OpenWithRetry(app_->Jobs.ListPath(),
+                                         platform::OPEN_READ | platform::SHARE_EXCLUSIVE, &error));
+        // A state change is a change too; its save fails while the reader holds the list, and is tried again.
+        app_->Jobs.ApplyJobAction(JOB_HOLD, app_->Jobs.JobList[7]->Id(), false);
+        EXPECT_TRUE(test::WaitUntil([&] {
+            const std::vector<std::string> log = LogMessages();
+            return !log.empty() && log.back().starts_with("0\tUnable to save the job list : ");
+        }));
+    }
     EXPECT_TRUE(test::WaitUntil(
         [&] {
             const std::vector<SpoolFilePtr> saved = Loaded();
