@@ -53,6 +53,10 @@ T* Child(const QWidget* parent, const char* name) {
     return child;
 }
 
+inline void Click(const QWidget* parent, const char* name) {
+    Child<QAbstractButton>(parent, name)->click();
+}
+
 inline QString Q(const std::u16string& text) {
     return QString::fromStdU16String(text);
 }
