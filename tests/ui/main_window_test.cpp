@@ -1,22 +1,24 @@
 // The main window over a real application object: the job list's rows, refreshes and commands, the menus,
 // toolbar and tray icon, and the desktop program around it.
 #include <gtest/gtest.h>
-#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPointer>
-#include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QToolBar>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "platform/ansi.h"
 #include "resources/window_string_ids.h"
 #include "ui/command_ids.h"
 #include "ui/desktop_program.h"
 #include "ui/icons.h"
+#include "ui/job_list_view.h"
 #include "ui/main_frame.h"
 #include "ui/ui_test_support.h"
 
@@ -26,8 +28,68 @@ namespace {
 using ui::CMainFrame, ui::CVelmoraVirtualPrinterView, ui::ID_JOB_DELETE, ui::ID_JOB_RELEASE, ui::ID_JOB_STOP,
     ui::ID_JOB_TRANSFER;
 
-class JobListViewTest : public test::UiFixture {
+// A worker thread that appends jobs and announces each, as intake does.
+std::thread AppendFromWorker(CVelmoraVirtualPrinterApp& app, int count) {
+    return std::thread([&app, count] {
+        for (int i = 0; i < count; ++i) {
+            {
+                std::lock_guard<CRecursiveTimedMutex> lock(app.Jobs.JobListLock);
+                app.Jobs.AppendJob(std::make_shared<CSpoolFile>());
+            }
+            app.Ui.PostJobListChanged();
+        }
+    });
+}
+
+// WaitUntil with the message loop running.
+template <typename Condition>
+bool WaitFor(Condition condition, int milliseconds = 10000) {
+    return test::WaitUntil(condition, milliseconds, [] {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    });
+}
+
+// The application object with a job list to fill, for the main window and the job list view.
+class UiFixture : public test::WithQt<test::AppFixture> {
   protected:
+    // A job as intake leaves it, appended to JobList, with its data file.
+    SpoolFilePtr AddJob(const std::string& name, int32_t state = STATE_READY) {
+        auto job = std::make_shared<CSpoolFile>();
+        const std::string path = folder_.File(name);
+        test::WriteFile(path, "data of " + name);
+        job->DocumentName = test::U16(name);
+        job->Owner = u"accounting";
+        job->DateInserted = u"Sun Dec  6 12:00:00 2026";
+        job->FileSize = u"12 bytes";
+        job->FileType = u"PDF";
+        job->PrinterName = u"PASS";
+        job->LocalFileName = test::U16(path);
+        job->SetState(state);
+        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
+        app_->Jobs.AppendJob(job);
+        return job;
+    }
+    std::vector<SpoolFilePtr> AddJobInEveryState() {
+        std::vector<SpoolFilePtr> jobs;
+        for (int32_t state = STATE_READY; state <= STATE_ERROR; ++state)
+            jobs.push_back(AddJob("job" + std::to_string(state) + ".tmp", state));
+        return jobs;
+    }
+    static void SelectRows(CVelmoraVirtualPrinterView& view, std::initializer_list<int> rows) {
+        view.clearSelection();
+        for (const int row : rows) {
+            view.selectionModel()->select(view.model()->index(row, 0),
+                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        }
+    }
+};
+
+class JobListViewTest : public UiFixture {
+  protected:
+    static QString Cell(CVelmoraVirtualPrinterView& view, int row, int column) {
+        return view.model()->index(row, column).data().toString();
+    }
     static std::string Row(CVelmoraVirtualPrinterView& view, int row) {
         QStringList cells;
         for (int column = 0; column < view.model()->columnCount(); ++column) {
@@ -132,7 +194,7 @@ TEST_F(JobListViewTest, ARefreshWithoutTheLockIsSkippedAndNotificationsAreGather
     notifier.SetView(&view);
     ui_.OnPostJobListChanged = [&notifier] { notifier.Post(); };
     // A burst while the window is busy elsewhere: one notification waits, whatever the count of posts.
-    test::AppendFromWorker(*app_, 500).join();
+    AppendFromWorker(*app_, 500).join();
     const int before = view.RefreshCount();
     QCoreApplication::sendPostedEvents(&notifier);
     EXPECT_TRUE(WaitFor([&] { return view.model()->rowCount() == 502; }));
@@ -229,23 +291,26 @@ TEST_F(JobListViewTest, DoubleClickHoldsTheJobAndOpensItsFileWithTheDefaultAppli
     CVelmoraVirtualPrinterView view(*app_);
     view.resize(900, 300);
     view.show();
+    const QPoint at = view.visualRect(view.model()->index(1, 1)).center();
     for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
-                                    QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease})
-        SendMouse(view, 1, type);
+                                    QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
+        const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+        QMouseEvent event(type, at, view.viewport()->mapToGlobal(at), Qt::LeftButton, buttons,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(view.viewport(), &event);
+    }
     EXPECT_EQ(view.SelectedJob(), job->Id());
     EXPECT_EQ(Cell(view, 1, 0), "Held");
     const std::vector<std::string> opened{platform::UnicodeToAnsi(job->LocalFileName)};
     EXPECT_TRUE(WaitFor([&] { return test::ReadEvents(opener.Opened) == opened; }));
 }
 
-// The actions as "text command prompt" joined by "|", "-" for a separator.
+// The actions as "text command" joined by "|", "-" for a separator.
 std::string Shown(const QList<QAction*>& actions) {
     QStringList items;
-    for (const QAction* a : actions) {
-        items << (a->isSeparator()
-                      ? QStringLiteral("-")
-                      : QStringLiteral("%1 %2 %3").arg(a->text()).arg(a->data().toInt()).arg(a->statusTip()));
-    }
+    for (const QAction* a : actions)
+        items << (a->isSeparator() ? QStringLiteral("-")
+                                   : QStringLiteral("%1 %2").arg(a->text()).arg(a->data().toInt()));
     return items.join('|').toStdString();
 }
 // The enabled state of the actions, "+" or "." each, separators left out.
@@ -261,46 +326,37 @@ QMenu* Menu(const CMainFrame& frame, int index) {
     return frame.menuBar()->actions().at(index)->menu();
 }
 
-class MainFrameTest : public test::UiFixture {
+class MainFrameTest : public UiFixture {
   protected:
     void TearDown() override {
         app_->Spooler.StopSpooler();
         app_->Spooler.JoinSpoolerThread();
-        test::UiFixture::TearDown();
+        UiFixture::TearDown();
     }
 };
 
-TEST_F(MainFrameTest, MenusToolbarAndTrayCarryTheCommandsWhichFollowTheSpooler) {
-    CMainFrame frame(*app_, true);
+TEST_F(MainFrameTest, MenusToolbarAndTrayCarryTheCommandsWhichFollowTheSpoolerAndTheTrayIconRestores) {
+    auto owned = std::make_unique<CMainFrame>(*app_, true);
+    CMainFrame& frame = *owned;
     ASSERT_EQ(frame.menuBar()->actions().size(), 3);
     EXPECT_EQ(Menu(frame, 0)->title() + Menu(frame, 1)->title() + Menu(frame, 2)->title(),
               "&ServerS&pooled file&Tools");
-    EXPECT_EQ(
-        Shown(Menu(frame, 0)->actions()),
-        "Starting 32771 Start server|S&top 32782 Stop spooler|-|&Configuration 32783 Spooler configuration|-|"
-        "Preferences 32786 Program preferences|-|&Exit 57665 Quit the application");
-    EXPECT_EQ(
-        Shown(Menu(frame, 1)->actions()),
-        "&Release 32777 Release spooled file|&Stop 32778 Stop spooled file|-|&Delete 32779 Delete spooled "
-        "file|-|&Transfer 32780 Change printer");
-    EXPECT_EQ(
-        Shown(Menu(frame, 2)->actions()),
-        "&Send via LPR 32787 Send spooled file via LPR|&Copy to printer 32788 Copy spooled file to Windows "
-        "printer");
+    EXPECT_EQ(Shown(Menu(frame, 0)->actions()),
+              "Starting 32771|S&top 32782|-|&Configuration 32783|-|Preferences 32786|-|&Exit 57665");
+    EXPECT_EQ(Shown(Menu(frame, 1)->actions()),
+              "&Release 32777|&Stop 32778|-|&Delete 32779|-|&Transfer 32780");
+    EXPECT_EQ(Shown(Menu(frame, 2)->actions()), "&Send via LPR 32787|&Copy to printer 32788");
     // Nothing is bound to "Starting"; with no job selected the job commands are off too.
     EXPECT_EQ(Enabled(Menu(frame, 0)->actions()), "..+++");
     EXPECT_EQ(Enabled(Menu(frame, 1)->actions()), "....");
     EXPECT_EQ(Enabled(Menu(frame, 2)->actions()), "++");
-    EXPECT_EQ(Shown(frame.ToolBar()->actions()),
-              "Start 32781 Start spooler|Stop 32782 Stop spooler|Configure 32783 Spooler configuration");
-    EXPECT_EQ(frame.statusBar()->findChild<QLabel*>("IdleText")->text(), "Ready");
+    EXPECT_EQ(Shown(frame.ToolBar()->actions()), "Start 32781|Stop 32782|Configure 32783");
     // The commands follow the spooler, through the desktop program's seam.
     ui_.OnSetTrayIcon = [&frame](int iconId) { frame.SetSpoolerIcon(iconId); };
     EXPECT_EQ(frame.Tray().IconResource(), ui::IDI_SPOOLER_STOPPED);
     EXPECT_EQ(frame.Tray().ToolTip(), "Velmora Virtual Printer");
     QMenu* trayMenu = frame.TrayMenu();
-    EXPECT_EQ(Shown(trayMenu->actions()),
-              "&Start 32781 Start spooler|S&top 32782 Stop spooler|-|&Interface 32773 Show the main window");
+    EXPECT_EQ(Shown(trayMenu->actions()), "&Start 32781|S&top 32782|-|&Interface 32773");
     EXPECT_EQ(trayMenu->defaultAction(), trayMenu->actions()[3]);  // shown in bold
     EXPECT_EQ(frame.Tray().Icon()->contextMenu(), trayMenu);
     frame.ToolBar()->actions()[0]->trigger();
@@ -317,20 +373,15 @@ TEST_F(MainFrameTest, MenusToolbarAndTrayCarryTheCommandsWhichFollowTheSpooler) 
     EXPECT_EQ(frame.Tray().IconResource(), ui::IDI_SPOOLER_STOPPED);
     EXPECT_EQ(Enabled(trayMenu->actions()), "+.+");
     ui_.OnSetTrayIcon = nullptr;
-}
-
-TEST_F(MainFrameTest, MinimisingHidesTheWindowAndTheTrayIconBringsItBackMaximised) {
-    auto frame = std::make_unique<CMainFrame>(*app_, true);
-    frame->show();
-    frame->showMinimized();
-    EXPECT_TRUE(WaitFor([&] { return !frame->isVisible(); }));
-    // A double click on the icon runs the default item, "&Interface".
-    EXPECT_EQ(frame->Tray().OnTrayNotification(QSystemTrayIcon::DoubleClick), 1);
-    EXPECT_TRUE(WaitFor([&] { return frame->isVisible(); }));
-    EXPECT_TRUE(frame->isMaximized());
-    const QPointer<QSystemTrayIcon> icon = frame->Tray().Icon();
+    // Minimised, the window hides; a double click on the icon runs "&Interface": back, maximised.
+    frame.show();
+    frame.showMinimized();
+    EXPECT_TRUE(WaitFor([&] { return !frame.isVisible(); }));
+    EXPECT_EQ(frame.Tray().OnTrayNotification(QSystemTrayIcon::DoubleClick), 1);
+    EXPECT_TRUE(WaitFor([&] { return frame.isVisible() && frame.isMaximized(); }));
+    const QPointer<QSystemTrayIcon> icon = frame.Tray().Icon();
     EXPECT_TRUE(icon->isVisible());
-    frame.reset();
+    owned.reset();
     EXPECT_TRUE(icon.isNull());
 }
 
@@ -375,7 +426,7 @@ TEST_F(DesktopProgramTest, TheServerRunsForTheLifeOfTheMainWindowWhichTheSeamsRe
     desktop->ShowMainWindow(true);
     EXPECT_TRUE(frame->isVisible());
     frame->showMinimized();
-    EXPECT_FALSE(test::UiFixture::WaitFor([&] { return !frame->isVisible(); }, 300));
+    EXPECT_FALSE(WaitFor([&] { return !frame->isVisible(); }, 300));
     // The spooler's start and stop reach the window's commands.
     app_->Spooler.StartSpooler();
     EXPECT_FALSE(frame->ToolBar()->actions()[0]->isEnabled());
@@ -383,8 +434,8 @@ TEST_F(DesktopProgramTest, TheServerRunsForTheLifeOfTheMainWindowWhichTheSeamsRe
     app_->Spooler.JoinSpoolerThread();
     EXPECT_TRUE(frame->ToolBar()->actions()[0]->isEnabled());
     // Jobs that a worker appends and announces while the message loop runs reach the list, none lost.
-    std::thread worker = test::AppendFromWorker(*app_, 200);
-    EXPECT_TRUE(test::UiFixture::WaitFor([&] { return frame->View()->model()->rowCount() == 200; }));
+    std::thread worker = AppendFromWorker(*app_, 200);
+    EXPECT_TRUE(WaitFor([&] { return frame->View()->model()->rowCount() == 200; }));
     worker.join();
     desktop.reset();
     EXPECT_FALSE(app_->LpdServer.IsServerRunning());
