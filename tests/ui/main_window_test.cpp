@@ -14,7 +14,6 @@
 #include <thread>
 
 #include "platform/ansi.h"
-#include "resources/window_string_ids.h"
 #include "ui/command_ids.h"
 #include "ui/desktop_program.h"
 #include "ui/icons.h"
@@ -53,6 +52,11 @@ bool WaitFor(Condition condition, int milliseconds = 10000) {
 // The application object with a job list to fill, for the main window and the job list view.
 class UiFixture : public test::WithQt<test::AppFixture> {
   protected:
+    void TearDown() override {
+        app_->Spooler.StopSpooler();
+        app_->Spooler.JoinSpoolerThread();
+        WithQt::TearDown();
+    }
     // A job as intake leaves it, appended to JobList, with its data file.
     SpoolFilePtr AddJob(const std::string& name, int32_t state = STATE_READY) {
         auto job = std::make_shared<CSpoolFile>();
@@ -83,10 +87,6 @@ class UiFixture : public test::WithQt<test::AppFixture> {
                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
         }
     }
-};
-
-class JobListViewTest : public UiFixture {
-  protected:
     static QString Cell(CVelmoraVirtualPrinterView& view, int row, int column) {
         return view.model()->index(row, column).data().toString();
     }
@@ -98,13 +98,14 @@ class JobListViewTest : public UiFixture {
         }
         return cells.join('|').toStdString();
     }
-    static std::string Files(CVelmoraVirtualPrinterView& view, bool selected = false) {
-        std::string files;
+    // The column's cells (by default the file names), each followed by a space.
+    static std::string Column(CVelmoraVirtualPrinterView& view, int column = 1, bool selected = false) {
+        std::string cells;
         for (int row = 0; row < view.model()->rowCount(); ++row) {
             if (!selected || view.selectionModel()->isRowSelected(row, QModelIndex()))
-                files += Cell(view, row, 1).toStdString() + " ";
+                cells += Cell(view, row, column).toStdString() + " ";
         }
-        return files;
+        return cells;
     }
     static std::string Enabled(const CVelmoraVirtualPrinterView& view) {
         std::string enabled;
@@ -125,6 +126,8 @@ class JobListViewTest : public UiFixture {
         return items.join('|').toStdString();
     }
 };
+using JobListViewTest = UiFixture;
+using MainFrameTest = UiFixture;
 
 TEST_F(JobListViewTest, RefreshFollowsChangesDeletionsAndArrivalsAndKeepsTheSelectionByJob) {
     std::vector<SpoolFilePtr> jobs;
@@ -149,10 +152,10 @@ TEST_F(JobListViewTest, RefreshFollowsChangesDeletionsAndArrivalsAndKeepsTheSele
     }
     kept += "arrived.tmp ";
     ASSERT_TRUE(view.RefreshList(200));
-    EXPECT_EQ(Files(view), kept);
+    EXPECT_EQ(Column(view), kept);
     EXPECT_EQ(Cell(view, 26, 6) + " " + Cell(view, 73, 0) + " " + Cell(view, 74, 0), "OTHER Saved Held");
     // The same jobs stay selected, and SelectedJob follows the last of them with its new state.
-    EXPECT_EQ(Files(view, true), "job51.tmp job60.tmp job99.tmp ");
+    EXPECT_EQ(Column(view, 1, true), "job51.tmp job60.tmp job99.tmp ");
     EXPECT_EQ(view.SelectedJob(), jobs[99]->Id());
     EXPECT_EQ(Enabled(view), "+.++");
     // Deleting the last selected job leaves the one before it as SelectedJob.
@@ -166,7 +169,7 @@ TEST_F(JobListViewTest, RefreshFollowsChangesDeletionsAndArrivalsAndKeepsTheSele
     }
     AddJob("fresh.tmp");
     ASSERT_TRUE(view.RefreshList(200));
-    EXPECT_EQ(Files(view), "fresh.tmp ");
+    EXPECT_EQ(Column(view), "fresh.tmp ");
     EXPECT_EQ(view.SelectedJob(), 0u);
 }
 
@@ -209,7 +212,7 @@ TEST_F(JobListViewTest, RowsShowTheJobsAndTheCommandsAndContextMenuFollowTheStat
     EXPECT_EQ(Row(view, -1), "Status|File name|Date|Size|Owner|Type|Printer|Local file name");
     EXPECT_EQ(Row(view, 1), "Held|job1.tmp|Sun Dec  6 12:00:00 2026|12 bytes|accounting|PDF|LABELS|" +
                                 platform::UnicodeToAnsi(jobs[1]->LocalFileName));
-    EXPECT_EQ(Files(view), "job0.tmp job1.tmp job2.tmp job3.tmp job4.tmp ");
+    EXPECT_EQ(Column(view), "job0.tmp job1.tmp job2.tmp job3.tmp job4.tmp ");
     // One image per state, and only in the Status column.
     EXPECT_NE(view.model()->index(0, 0).data(Qt::DecorationRole).value<QPixmap>().toImage(),
               view.model()->index(1, 0).data(Qt::DecorationRole).value<QPixmap>().toImage());
@@ -248,19 +251,13 @@ TEST_F(JobListViewTest, CommandsActOnEverySelectedJob) {
     const std::vector<SpoolFilePtr> jobs = AddJobInEveryState();
     const SpoolFilePtr extra = AddJob("extra.tmp", STATE_READY);
     CVelmoraVirtualPrinterView view(*app_);
-    const auto states = [&] {
-        std::string shown;
-        for (int row = 0; row < view.model()->rowCount(); ++row)
-            shown += Cell(view, row, 0).toStdString() + " ";
-        return shown;
-    };
     // Release: Held, Saved and Error become Ready; Stop: Ready and Printing become Held.
     SelectRows(view, {1, 2, 4});
     view.OnJobCommand(ID_JOB_RELEASE);
-    EXPECT_EQ(states(), "Ready Ready Ready Printing Ready Ready ");
+    EXPECT_EQ(Column(view, 0), "Ready Ready Ready Printing Ready Ready ");
     SelectRows(view, {0, 3});
     view.OnJobCommand(ID_JOB_STOP);
-    EXPECT_EQ(states(), "Held Ready Ready Held Ready Ready ");
+    EXPECT_EQ(Column(view, 0), "Held Ready Ready Held Ready Ready ");
     std::vector<JobId> asked;
     view.SetTransferChooser([&](const CSpoolFile& job, std::u16string* printerName) {
         asked.push_back(job.Id());
@@ -274,14 +271,14 @@ TEST_F(JobListViewTest, CommandsActOnEverySelectedJob) {
     SelectRows(view, {0, 2, 5});
     view.OnJobCommand(ID_JOB_DELETE);
     EXPECT_FALSE(std::filesystem::exists(platform::UnicodeToAnsi(jobs[0]->LocalFileName)));
-    EXPECT_EQ(Files(view), "job1.tmp job3.tmp job4.tmp ");
+    EXPECT_EQ(Column(view), "job1.tmp job3.tmp job4.tmp ");
     // A command that the last selected job does not allow does nothing; the context menu acts on all.
     SelectRows(view, {1, 2});
     ASSERT_EQ(Enabled(view), ".+++");
     view.OnJobCommand(ID_JOB_RELEASE);
     SelectRows(view, {0, 2});
     view.CreateContextMenu()->actions().front()->trigger();
-    EXPECT_EQ(states(), "Held Held Held ");
+    EXPECT_EQ(Column(view, 0), "Held Held Held ");
 }
 
 TEST_F(JobListViewTest, DoubleClickHoldsTheJobAndOpensItsFileWithTheDefaultApplication) {
@@ -314,7 +311,7 @@ std::string Shown(const QList<QAction*>& actions) {
     return items.join('|').toStdString();
 }
 // The enabled state of the actions, "+" or "." each, separators left out.
-std::string Enabled(const QList<QAction*>& actions) {
+std::string EnabledOf(const QList<QAction*>& actions) {
     std::string enabled;
     for (const QAction* action : actions) {
         if (!action->isSeparator())
@@ -322,34 +319,25 @@ std::string Enabled(const QList<QAction*>& actions) {
     }
     return enabled;
 }
-QMenu* Menu(const CMainFrame& frame, int index) {
+QMenu* BarMenu(const CMainFrame& frame, int index) {
     return frame.menuBar()->actions().at(index)->menu();
 }
-
-class MainFrameTest : public UiFixture {
-  protected:
-    void TearDown() override {
-        app_->Spooler.StopSpooler();
-        app_->Spooler.JoinSpoolerThread();
-        UiFixture::TearDown();
-    }
-};
 
 TEST_F(MainFrameTest, MenusToolbarAndTrayCarryTheCommandsWhichFollowTheSpoolerAndTheTrayIconRestores) {
     auto owned = std::make_unique<CMainFrame>(*app_, true);
     CMainFrame& frame = *owned;
     ASSERT_EQ(frame.menuBar()->actions().size(), 3);
-    EXPECT_EQ(Menu(frame, 0)->title() + Menu(frame, 1)->title() + Menu(frame, 2)->title(),
+    EXPECT_EQ(BarMenu(frame, 0)->title() + BarMenu(frame, 1)->title() + BarMenu(frame, 2)->title(),
               "&ServerS&pooled file&Tools");
-    EXPECT_EQ(Shown(Menu(frame, 0)->actions()),
+    EXPECT_EQ(Shown(BarMenu(frame, 0)->actions()),
               "Starting 32771|S&top 32782|-|&Configuration 32783|-|Preferences 32786|-|&Exit 57665");
-    EXPECT_EQ(Shown(Menu(frame, 1)->actions()),
+    EXPECT_EQ(Shown(BarMenu(frame, 1)->actions()),
               "&Release 32777|&Stop 32778|-|&Delete 32779|-|&Transfer 32780");
-    EXPECT_EQ(Shown(Menu(frame, 2)->actions()), "&Send via LPR 32787|&Copy to printer 32788");
+    EXPECT_EQ(Shown(BarMenu(frame, 2)->actions()), "&Send via LPR 32787|&Copy to printer 32788");
     // Nothing is bound to "Starting"; with no job selected the job commands are off too.
-    EXPECT_EQ(Enabled(Menu(frame, 0)->actions()), "..+++");
-    EXPECT_EQ(Enabled(Menu(frame, 1)->actions()), "....");
-    EXPECT_EQ(Enabled(Menu(frame, 2)->actions()), "++");
+    EXPECT_EQ(EnabledOf(BarMenu(frame, 0)->actions()), "..+++");
+    EXPECT_EQ(EnabledOf(BarMenu(frame, 1)->actions()), "....");
+    EXPECT_EQ(EnabledOf(BarMenu(frame, 2)->actions()), "++");
     EXPECT_EQ(Shown(frame.ToolBar()->actions()), "Start 32781|Stop 32782|Configure 32783");
     // The commands follow the spooler, through the desktop program's seam.
     ui_.OnSetTrayIcon = [&frame](int iconId) { frame.SetSpoolerIcon(iconId); };
@@ -362,16 +350,16 @@ TEST_F(MainFrameTest, MenusToolbarAndTrayCarryTheCommandsWhichFollowTheSpoolerAn
     frame.ToolBar()->actions()[0]->trigger();
     EXPECT_TRUE(app_->Spooler.IsSpoolerRunning());
     EXPECT_EQ(frame.Tray().IconResource(), ui::IDI_SPOOLER_RUNNING);
-    EXPECT_EQ(Enabled(frame.ToolBar()->actions()), ".+.");
-    EXPECT_EQ(Enabled(trayMenu->actions()), ".++");
-    EXPECT_EQ(Enabled(Menu(frame, 0)->actions()), ".+.++");
+    EXPECT_EQ(EnabledOf(frame.ToolBar()->actions()), ".+.");
+    EXPECT_EQ(EnabledOf(trayMenu->actions()), ".++");
+    EXPECT_EQ(EnabledOf(BarMenu(frame, 0)->actions()), ".+.++");
     // A disabled command does nothing, also when asked for directly.
     frame.OnCommand(ui::ID_SERVER_STARTING);
     frame.OnCommand(ui::ID_CONFIGURATION);
     trayMenu->actions()[1]->trigger();
     EXPECT_FALSE(app_->Spooler.IsSpoolerRunning());
     EXPECT_EQ(frame.Tray().IconResource(), ui::IDI_SPOOLER_STOPPED);
-    EXPECT_EQ(Enabled(trayMenu->actions()), "+.+");
+    EXPECT_EQ(EnabledOf(trayMenu->actions()), "+.+");
     ui_.OnSetTrayIcon = nullptr;
     // Minimised, the window hides; a double click on the icon runs "&Interface": back, maximised.
     frame.show();
@@ -383,21 +371,6 @@ TEST_F(MainFrameTest, MenusToolbarAndTrayCarryTheCommandsWhichFollowTheSpoolerAn
     EXPECT_TRUE(icon->isVisible());
     owned.reset();
     EXPECT_TRUE(icon.isNull());
-}
-
-TEST_F(MainFrameTest, TextsComeInTheThreadsLanguage) {
-    SetThreadLanguage(Language::Japanese);
-    CMainFrame frame(*app_, true);
-    const auto text = [](uint32_t id) { return test::Q(LoadString(id)); };
-    EXPECT_EQ(Menu(frame, 1)->title(), text(IDS_MENU_SPOOLED_FILE));
-    EXPECT_EQ(Menu(frame, 0)->actions()[1]->statusTip(), text(IDS_CMD_SPOOLER_STOP).section('\n', 0, 0));
-    EXPECT_EQ(frame.ToolBar()->actions()[2]->toolTip(), text(IDS_CMD_CONFIGURATION).section('\n', 1, 1));
-    EXPECT_EQ(frame.Tray().ToolTip(), text(IDS_TRAY_TOOLTIP));
-    AddJob("job.tmp", STATE_HELD);
-    frame.View()->RefreshList(200);
-    SelectRows(*frame.View(), {0});
-    EXPECT_EQ(frame.View()->CreateContextMenu()->actions().front()->text(),
-              QString::fromUtf8("保留解除(&R)"));
 }
 
 // The desktop program as start-up drives it, on the offscreen platform, which has no notification area.
