@@ -7,7 +7,6 @@
 #include <sstream>
 
 #include "app/service_control.h"
-#include "platform/service_manager.h"
 #include "support/service_test_util.h"
 #include "ui/dialog_preferences.h"
 #include "ui/dialogs.h"
@@ -109,16 +108,10 @@ TEST_F(PreferencesDialogTest, TheServiceRequestDependsOnTheServiceStateAndAsksFo
     }
     // Installed: it cannot be asked for again.
     app_->Settings.StartAsService = 0;
-    platform::ScHandle manager = platform::OpenSCManager(platform::SC_MANAGER_ALL_ACCESS);
-    platform::ScHandle service =
-        platform::CreateService(manager, SERVICE_NAME, SERVICE_NAME, platform::SERVICE_ALL_ACCESS,
-                                platform::SERVICE_WIN32_OWN_PROCESS, platform::SERVICE_DEMAND_START,
-                                platform::SERVICE_ERROR_NORMAL, u"/bin/true -WINSERV");
-    ASSERT_NE(service, nullptr);
+    CServiceControl service(app_->Reporter);
+    ASSERT_TRUE(service.OpenOrCreateService(true));
     EXPECT_EQ(States(std::make_unique<CPreferenceApplication>(*app_).get(), true).substr(0, 5), ".++++");
-    EXPECT_TRUE(platform::DeleteService(service));
-    platform::CloseServiceHandle(service);
-    platform::CloseServiceHandle(manager);
+    EXPECT_TRUE(service.UninstallService());
     EXPECT_EQ(States(std::make_unique<CPreferenceApplication>(*app_).get(), true).substr(0, 5), "+++++");
 }
 
