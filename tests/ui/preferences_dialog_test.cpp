@@ -38,7 +38,7 @@ class PreferencesDialogTest : public test::WithQt<test::AppFixture> {
             << " " << s.DeleteSpoolTimeOut << " " << s.PortLPD << " " << s.LogLevel;
         return out.str();
     }
-    static ShownMessage ClickOk(CPreferenceApplication* dialog) {
+    static ShownMessage ClickOk(const QWidget* dialog) {
         return test::MessageDuring([dialog] { Click(dialog, "OkButton"); });
     }
     test::ServiceSandbox sandbox_;

@@ -134,8 +134,7 @@ inline void TypeAddress(QWidget* dialog, const QStringList& bytes) {
     }
 }
 
-// The desktop's opener (xdg-open), first on PATH while this lives: writes its arguments, a line each, to
-// Opened.
+// A fake desktop opener (xdg-open) first on PATH while this lives: writes its arguments to Opened.
 struct FakeOpener {
     FakeOpener() {
         WriteFile(Bin.File("xdg-open"), "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + Opened + ".part' && mv '" +
