@@ -141,13 +141,7 @@ class ProgramTest : public ::testing::Test {
     uint16_t port_ = 0;
 };
 
-TEST_F(ProgramTest, WorkingFoldersAreMadeOrTheirFailureShown) {
-    ASSERT_TRUE(fs::remove_all(base_));
-    EXPECT_PRED2(Shows, Run({"-DELSERV"}), "VelmoraVirtualPrinter: Service uninstalled successfully.");
-    EXPECT_TRUE(fs::exists(Base("Spool")));
-    EXPECT_EQ(ReadFile(Base("Printer.cfg")), "");
-    EXPECT_EQ(ReadJobArchive(ReadFile(Base("spool.list"))).Jobs.size(), 0u);
-    // A base folder that cannot be made: the desktop program says so and ends.
+TEST_F(ProgramTest, ABaseFolderThatCannotBeMadeIsReportedAndTheProgramEnds) {
     WriteFile(folder_.File("plain-file"), "");
     base_ = folder_.File("plain-file/VelmoraSpooler");
     EXPECT_PRED2(Shows, Run({}), "VelmoraVirtualPrinter: Unable to create folder " + base_ + "/");
