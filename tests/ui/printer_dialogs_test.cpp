@@ -52,13 +52,6 @@ std::u16string Line(const CPrinterSetting& r) {
                   padded(r.IPAddress), padded(r.QueueName), padded(r.InputBin), padded(r.OutputBin));
 }
 
-CPrinterSetting Printer(const char16_t* name, int32_t mode = OUTPUT_LOCAL_PRINTER) {
-    CPrinterSetting printer;
-    printer.Name = name;
-    printer.OutputMode = mode;
-    return printer;
-}
-
 class ServerConfigurationDialogTest : public test::WithQt<test::AppFixture> {
   protected:
     static void SetUpTestSuite() {
@@ -80,6 +73,11 @@ class ServerConfigurationDialogTest : public test::WithQt<test::AppFixture> {
         ASSERT_TRUE(failure_.empty()) << failure_;
     }
     PrinterRecords Published() const { return *app_->PrinterList.Snapshot(); }
+    // Printer.cfg with those lines, loaded as the program loads it.
+    void Load(const std::u16string& lines) {
+        test::WriteFile(platform::UnicodeToAnsi(app_->PrinterConfig.Path()), platform::UnicodeToAnsi(lines));
+        app_->LoadPrinterConfig();
+    }
     std::u16string PrinterCfg() const {
         return test::U16(test::ReadFile(platform::UnicodeToAnsi(app_->PrinterConfig.Path())));
     }
@@ -140,14 +138,8 @@ TEST_F(ServerConfigurationDialogTest,
 }
 
 TEST_F(ServerConfigurationDialogTest, EachOutputModeEnablesItsOwnControlsAndKeepsTheOthersValues) {
-    CPrinterSetting pass = Printer(u"PASS");
-    pass.LocalPrinter = u"Zeta_Raw";
-    pass.InputBin = u"4";
-    pass.OutputBin = u"2";
-    pass.ProgramPrinter = u"alpha_raw";
-    pass.ProgramCommand = u"/usr/bin/lp -d %2 %1";
-    app_->PrinterList.Replace({pass});
-    app_->SavePrinterConfig();
+    const std::u16string pass = u"PASS;0;/usr/bin/lp -d %2 %1;alpha_raw;0; ;Zeta_Raw;0.0.0.0; ;4;2\r\n";
+    Load(pass);
     CDialogConfigureServeur dialog(app_->PrinterList);
     EXPECT_EQ(Child<QComboBox>(&dialog, "LocalPrinterList")->currentText(), "Zeta_Raw");
     EXPECT_EQ(Child<QComboBox>(&dialog, "ProgramPrinterList")->currentText(), "alpha_raw");
@@ -164,21 +156,19 @@ TEST_F(ServerConfigurationDialogTest, EachOutputModeEnablesItsOwnControlsAndKeep
     EXPECT_EQ(Enabled(&dialog), "+++ +... +... +++ ++++");
     FinishEditing(Child<QLineEdit>(&dialog, "QueueNameEdit"), "RAW");
     // Switching to LPD keeps the local printer, the bins and the program in the record.
-    CPrinterSetting expected = pass;
-    expected.OutputMode = OUTPUT_LPD;
-    expected.QueueName = u"RAW";
-    expected.LocalPrinter = u"alpha_raw";
-    EXPECT_EQ(Line(Published()[0]), Line(expected));
+    const std::u16string expected =
+        u"PASS;2;/usr/bin/lp -d %2 %1;alpha_raw;0; ;alpha_raw;0.0.0.0;RAW;4;2\r\n";
+    EXPECT_EQ(Line(Published()[0]), expected);
     // Save writes the file.
-    EXPECT_EQ(PrinterCfg(), Line(pass));
+    EXPECT_EQ(PrinterCfg(), pass);
     WhenModal([](QWidget* modal) { Click(modal, "SaveButton"); });
     ui::OnServerConfiguration(*app_, nullptr);
-    EXPECT_EQ(PrinterCfg(), Line(expected));
+    EXPECT_EQ(PrinterCfg(), expected);
 }
 
 TEST_F(ServerConfigurationDialogTest, NewRefusesBlankDuplicateAndUnstorableNames) {
     // Two records of the same name: each match is reported.
-    app_->PrinterList.Replace({Printer(u"PASS"), Printer(u"PASS")});
+    Load(u"PASS;0; ; ;0; ; ; ; ; ; \r\nPASS;0; ; ;0; ; ; ; ; ; \r\n");
     CDialogConfigureServeur dialog(app_->PrinterList);
     const struct {
         const char* Name;
@@ -205,13 +195,9 @@ TEST_F(ServerConfigurationDialogTest, NewRefusesBlankDuplicateAndUnstorableNames
 
 TEST_F(ServerConfigurationDialogTest,
        DeleteSelectsTheFirstRemainingPrinterAndSaveOrCancelDecideAboutTheFile) {
-    CPrinterSetting first = Printer(u"FIRST", OUTPUT_PROGRAM);
-    first.ProgramPrinter = u"Zeta_Raw";
-    CPrinterSetting second = Printer(u"SECOND", OUTPUT_LPD);
-    second.IPAddress = u"192.168.7.7";
-    app_->PrinterList.Replace({first, second});
-    app_->SavePrinterConfig();
-    const std::u16string saved = PrinterCfg();
+    const std::u16string saved =
+        u"FIRST;1; ;Zeta_Raw;0; ; ; ; ; ; \r\nSECOND;2; ; ;0; ; ;192.168.7.7; ; ; \r\n";
+    Load(saved);
     // Delete the second, then Cancel: memory changes at once, the file does not.
     WhenModal([](QWidget* modal) {
         auto* names = Child<QComboBox>(modal, "PrinterNameList");
@@ -240,13 +226,8 @@ TEST_F(ServerConfigurationDialogTest,
 }
 
 TEST_F(ServerConfigurationDialogTest, TextsThatPrinterCfgCannotHoldAreRefusedAndThePreviousValueKept) {
-    CPrinterSetting pass = Printer(u"PASS", OUTPUT_PROGRAM);
-    pass.ProgramCommand = u"/usr/bin/lp -d %2 %1";
-    pass.ProgramPrinter = pass.LocalPrinter = u"Zeta_Raw";
-    pass.QueueName = u"LP1";
-    pass.InputBin = u"7";
-    pass.OutputBin = u"1";
-    app_->PrinterList.Replace({pass});
+    const std::u16string pass = u"PASS;1;/usr/bin/lp -d %2 %1;Zeta_Raw;0; ;Zeta_Raw;0.0.0.0;LP1;7;1\r\n";
+    Load(pass);
     CDialogConfigureServeur dialog(app_->PrinterList);
     const struct {
         const char* Edit;
@@ -267,7 +248,7 @@ TEST_F(ServerConfigurationDialogTest, TextsThatPrinterCfgCannotHoldAreRefusedAnd
         EXPECT_EQ(shown.Text, Q(Format(LoadString(IDS_DLG_VALUE_NOT_STORABLE), each.Label)));
         EXPECT_EQ(edit->text(), each.Previous);
     }
-    EXPECT_EQ(Line(Published()[0]), Line(pass));
+    EXPECT_EQ(Line(Published()[0]), pass);
     // In the thread's language, the control is named by its label without the colon.
     SetThreadLanguage(Language::French);
     CDialogConfigureServeur translated(app_->PrinterList);
