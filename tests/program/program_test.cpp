@@ -69,25 +69,22 @@ class ProgramTest : public ::testing::Test {
     void WriteSettings(const std::string& more) const {
         WriteFile(Base("QLSconf.ini"), "[Settings]\r\nPortLPD=" + std::to_string(port_) + "\r\n" + more);
     }
-    ChildProcess::Options Options(const std::vector<std::string>& environment = {}) const {
+    ChildProcess::Options Options() const {
         ChildProcess::Options options;
         options.Environment = {"VELMORA_BASE_FOLDER=" + base_, "VELMORA_LISTEN_LOOPBACK=1",
                                "QT_QPA_PLATFORM=offscreen", "VELMORA_ANSWER_MESSAGE_BOXES=1"};
-        options.Environment.insert(options.Environment.end(), environment.begin(), environment.end());
         options.CaptureErrors = true;
         return options;
     }
     // Runs the program (by default this one) to its end: "exit code: output".
     std::string Run(const std::vector<std::string>& arguments,
-                    const std::string& program = VELMORA_PROGRAM_PATH,
-                    const std::vector<std::string>& environment = {}) const {
+                    const std::string& program = VELMORA_PROGRAM_PATH) const {
         std::string output;
-        const int code = ChildProcess(program, arguments, Options(environment)).RunToEnd(60000, &output);
+        const int code = ChildProcess(program, arguments, Options()).RunToEnd(60000, &output);
         return std::to_string(code) + ": " + output;
     }
-    std::string Admin(const std::vector<std::string>& arguments,
-                      const std::vector<std::string>& environment = {}) const {
-        return Run(arguments, VELMORA_ADMIN_PATH, environment);
+    std::string Admin(const std::vector<std::string>& arguments) const {
+        return Run(arguments, VELMORA_ADMIN_PATH);
     }
     // Every log line of the run so far, without time stamps.
     std::vector<std::string> Log() const {
@@ -197,8 +194,9 @@ TEST_F(ProgramTest, AdminToolKeepsThePrintersAndSettingsWithTheDialogsChecks) {
     // In the language of Lang.
     const std::string registry = folder_.File("registry");
     WriteFile(registry, "Lang=FR\n");
-    EXPECT_EQ(Admin({"add-printer", "RAW"}, {"VELMORA_REGISTRY=" + registry}),
-              "1: Cette imprimante existe déjà.\n");
+    test::SetEnvironment("VELMORA_REGISTRY", registry);
+    EXPECT_EQ(Admin({"add-printer", "RAW"}), "1: Cette imprimante existe déjà.\n");
+    test::UnsetEnvironment("VELMORA_REGISTRY");
 }
 
 // A running server takes the commands through its channel; a paused one reads the files when it continues.

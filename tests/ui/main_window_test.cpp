@@ -134,7 +134,6 @@ TEST_F(JobListViewTest, RefreshFollowsChangesDeletionsAndArrivalsAndKeepsTheSele
     for (int i = 0; i < 100; ++i)
         jobs.push_back(AddJob("job" + std::to_string(i) + ".tmp"));
     CVelmoraVirtualPrinterView view(*app_);
-    view.resize(900, 400);
     SelectRows(view, {51, 60, 99});
     // Changes of every kind; more runs of deleted rows than are signalled one by one.
     app_->Jobs.ApplyJobAction(JOB_SAVED, jobs[99]->Id(), false);
