@@ -1,22 +1,23 @@
 // The main window over a real application object: the job list's rows, refreshes and commands, the menus,
 // toolbar and tray icon, and the desktop program around it.
 #include <gtest/gtest.h>
-#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPointer>
-#include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QToolBar>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "platform/ansi.h"
-#include "resources/window_string_ids.h"
 #include "ui/command_ids.h"
 #include "ui/desktop_program.h"
 #include "ui/icons.h"
+#include "ui/job_list_view.h"
 #include "ui/main_frame.h"
 #include "ui/ui_test_support.h"
 
@@ -26,8 +27,69 @@ namespace {
 using ui::CMainFrame, ui::CVelmoraVirtualPrinterView, ui::ID_JOB_DELETE, ui::ID_JOB_RELEASE, ui::ID_JOB_STOP,
     ui::ID_JOB_TRANSFER;
 
-class JobListViewTest : public test::UiFixture {
+// A worker thread that appends jobs and announces each, as intake does.
+std::thread AppendFromWorker(CVelmoraVirtualPrinterApp& app, int count) {
+    return std::thread([&app, count] {
+        for (int i = 0; i < count; ++i) {
+            {
+                std::lock_guard<CRecursiveTimedMutex> lock(app.Jobs.JobListLock);
+                app.Jobs.AppendJob(std::make_shared<CSpoolFile>());
+            }
+            app.Ui.PostJobListChanged();
+        }
+    });
+}
+
+// WaitUntil with the message loop running.
+template <typename Condition>
+bool WaitFor(Condition condition, int milliseconds = 10000) {
+    return test::WaitUntil(condition, milliseconds, [] {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    });
+}
+
+// The application object with a job list to fill, for the main window and the job list view.
+class UiFixture : public test::WithQt<test::AppFixture> {
   protected:
+    void TearDown() override {
+        app_->Spooler.StopSpooler();
+        app_->Spooler.JoinSpoolerThread();
+        WithQt::TearDown();
+    }
+    // A job as intake leaves it, appended to JobList, with its data file.
+    SpoolFilePtr AddJob(const std::string& name, int32_t state = STATE_READY) {
+        auto job = std::make_shared<CSpoolFile>();
+        const std::string path = folder_.File(name);
+        test::WriteFile(path, "data of " + name);
+        job->DocumentName = test::U16(name);
+        job->Owner = u"accounting";
+        job->DateInserted = u"Sun Dec  6 12:00:00 2026";
+        job->FileSize = u"12 bytes";
+        job->FileType = u"PDF";
+        job->PrinterName = u"PASS";
+        job->LocalFileName = test::U16(path);
+        job->SetState(state);
+        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
+        app_->Jobs.AppendJob(job);
+        return job;
+    }
+    std::vector<SpoolFilePtr> AddJobInEveryState() {
+        std::vector<SpoolFilePtr> jobs;
+        for (int32_t state = STATE_READY; state <= STATE_ERROR; ++state)
+            jobs.push_back(AddJob("job" + std::to_string(state) + ".tmp", state));
+        return jobs;
+    }
+    static void SelectRows(CVelmoraVirtualPrinterView& view, std::initializer_list<int> rows) {
+        view.clearSelection();
+        for (const int row : rows) {
+            view.selectionModel()->select(view.model()->index(row, 0),
+                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        }
+    }
+    static QString Cell(CVelmoraVirtualPrinterView& view, int row, int column) {
+        return view.model()->index(row, column).data().toString();
+    }
     static std::string Row(CVelmoraVirtualPrinterView& view, int row) {
         QStringList cells;
         for (int column = 0; column < view.model()->columnCount(); ++column) {
@@ -36,13 +98,14 @@ class JobListViewTest : public test::UiFixture {
         }
         return cells.join('|').toStdString();
     }
-    static std::string Files(CVelmoraVirtualPrinterView& view, bool selected = false) {
-        std::string files;
+    // The column's cells (by default the file names), each followed by a space.
+    static std::string Column(CVelmoraVirtualPrinterView& view, int column = 1, bool selected = false) {
+        std::string cells;
         for (int row = 0; row < view.model()->rowCount(); ++row) {
             if (!selected || view.selectionModel()->isRowSelected(row, QModelIndex()))
-                files += Cell(view, row, 1).toStdString() + " ";
+                cells += Cell(view, row, column).toStdString() + " ";
         }
-        return files;
+        return cells;
     }
     static std::string Enabled(const CVelmoraVirtualPrinterView& view) {
         std::string enabled;
@@ -63,13 +126,14 @@ class JobListViewTest : public test::UiFixture {
         return items.join('|').toStdString();
     }
 };
+using JobListViewTest = UiFixture;
+using MainFrameTest = UiFixture;
 
 TEST_F(JobListViewTest, RefreshFollowsChangesDeletionsAndArrivalsAndKeepsTheSelectionByJob) {
     std::vector<SpoolFilePtr> jobs;
     for (int i = 0; i < 100; ++i)
         jobs.push_back(AddJob("job" + std::to_string(i) + ".tmp"));
     CVelmoraVirtualPrinterView view(*app_);
-    view.resize(900, 400);
     SelectRows(view, {51, 60, 99});
     // Changes of every kind; more runs of deleted rows than are signalled one by one.
     app_->Jobs.ApplyJobAction(JOB_SAVED, jobs[99]->Id(), false);
@@ -87,10 +151,10 @@ TEST_F(JobListViewTest, RefreshFollowsChangesDeletionsAndArrivalsAndKeepsTheSele
     }
     kept += "arrived.tmp ";
     ASSERT_TRUE(view.RefreshList(200));
-    EXPECT_EQ(Files(view), kept);
+    EXPECT_EQ(Column(view), kept);
     EXPECT_EQ(Cell(view, 26, 6) + " " + Cell(view, 73, 0) + " " + Cell(view, 74, 0), "OTHER Saved Held");
     // The same jobs stay selected, and SelectedJob follows the last of them with its new state.
-    EXPECT_EQ(Files(view, true), "job51.tmp job60.tmp job99.tmp ");
+    EXPECT_EQ(Column(view, 1, true), "job51.tmp job60.tmp job99.tmp ");
     EXPECT_EQ(view.SelectedJob(), jobs[99]->Id());
     EXPECT_EQ(Enabled(view), "+.++");
     // Deleting the last selected job leaves the one before it as SelectedJob.
@@ -104,7 +168,7 @@ TEST_F(JobListViewTest, RefreshFollowsChangesDeletionsAndArrivalsAndKeepsTheSele
     }
     AddJob("fresh.tmp");
     ASSERT_TRUE(view.RefreshList(200));
-    EXPECT_EQ(Files(view), "fresh.tmp ");
+    EXPECT_EQ(Column(view), "fresh.tmp ");
     EXPECT_EQ(view.SelectedJob(), 0u);
 }
 
@@ -132,7 +196,7 @@ TEST_F(JobListViewTest, ARefreshWithoutTheLockIsSkippedAndNotificationsAreGather
     notifier.SetView(&view);
     ui_.OnPostJobListChanged = [&notifier] { notifier.Post(); };
     // A burst while the window is busy elsewhere: one notification waits, whatever the count of posts.
-    test::AppendFromWorker(*app_, 500).join();
+    AppendFromWorker(*app_, 500).join();
     const int before = view.RefreshCount();
     QCoreApplication::sendPostedEvents(&notifier);
     EXPECT_TRUE(WaitFor([&] { return view.model()->rowCount() == 502; }));
@@ -147,7 +211,6 @@ TEST_F(JobListViewTest, RowsShowTheJobsAndTheCommandsAndContextMenuFollowTheStat
     EXPECT_EQ(Row(view, -1), "Status|File name|Date|Size|Owner|Type|Printer|Local file name");
     EXPECT_EQ(Row(view, 1), "Held|job1.tmp|Sun Dec  6 12:00:00 2026|12 bytes|accounting|PDF|LABELS|" +
                                 platform::UnicodeToAnsi(jobs[1]->LocalFileName));
-    EXPECT_EQ(Files(view), "job0.tmp job1.tmp job2.tmp job3.tmp job4.tmp ");
     // One image per state, and only in the Status column.
     EXPECT_NE(view.model()->index(0, 0).data(Qt::DecorationRole).value<QPixmap>().toImage(),
               view.model()->index(1, 0).data(Qt::DecorationRole).value<QPixmap>().toImage());
@@ -186,19 +249,13 @@ TEST_F(JobListViewTest, CommandsActOnEverySelectedJob) {
     const std::vector<SpoolFilePtr> jobs = AddJobInEveryState();
     const SpoolFilePtr extra = AddJob("extra.tmp", STATE_READY);
     CVelmoraVirtualPrinterView view(*app_);
-    const auto states = [&] {
-        std::string shown;
-        for (int row = 0; row < view.model()->rowCount(); ++row)
-            shown += Cell(view, row, 0).toStdString() + " ";
-        return shown;
-    };
     // Release: Held, Saved and Error become Ready; Stop: Ready and Printing become Held.
     SelectRows(view, {1, 2, 4});
     view.OnJobCommand(ID_JOB_RELEASE);
-    EXPECT_EQ(states(), "Ready Ready Ready Printing Ready Ready ");
+    EXPECT_EQ(Column(view, 0), "Ready Ready Ready Printing Ready Ready ");
     SelectRows(view, {0, 3});
     view.OnJobCommand(ID_JOB_STOP);
-    EXPECT_EQ(states(), "Held Ready Ready Held Ready Ready ");
+    EXPECT_EQ(Column(view, 0), "Held Ready Ready Held Ready Ready ");
     std::vector<JobId> asked;
     view.SetTransferChooser([&](const CSpoolFile& job, std::u16string* printerName) {
         asked.push_back(job.Id());
@@ -212,14 +269,14 @@ TEST_F(JobListViewTest, CommandsActOnEverySelectedJob) {
     SelectRows(view, {0, 2, 5});
     view.OnJobCommand(ID_JOB_DELETE);
     EXPECT_FALSE(std::filesystem::exists(platform::UnicodeToAnsi(jobs[0]->LocalFileName)));
-    EXPECT_EQ(Files(view), "job1.tmp job3.tmp job4.tmp ");
+    EXPECT_EQ(Column(view), "job1.tmp job3.tmp job4.tmp ");
     // A command that the last selected job does not allow does nothing; the context menu acts on all.
     SelectRows(view, {1, 2});
     ASSERT_EQ(Enabled(view), ".+++");
     view.OnJobCommand(ID_JOB_RELEASE);
     SelectRows(view, {0, 2});
     view.CreateContextMenu()->actions().front()->trigger();
-    EXPECT_EQ(states(), "Held Held Held ");
+    EXPECT_EQ(Column(view, 0), "Held Held Held ");
 }
 
 TEST_F(JobListViewTest, DoubleClickHoldsTheJobAndOpensItsFileWithTheDefaultApplication) {
@@ -229,27 +286,30 @@ TEST_F(JobListViewTest, DoubleClickHoldsTheJobAndOpensItsFileWithTheDefaultAppli
     CVelmoraVirtualPrinterView view(*app_);
     view.resize(900, 300);
     view.show();
+    const QPoint at = view.visualRect(view.model()->index(1, 1)).center();
     for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
-                                    QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease})
-        SendMouse(view, 1, type);
+                                    QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
+        const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+        QMouseEvent event(type, at, view.viewport()->mapToGlobal(at), Qt::LeftButton, buttons,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(view.viewport(), &event);
+    }
     EXPECT_EQ(view.SelectedJob(), job->Id());
     EXPECT_EQ(Cell(view, 1, 0), "Held");
     const std::vector<std::string> opened{platform::UnicodeToAnsi(job->LocalFileName)};
     EXPECT_TRUE(WaitFor([&] { return test::ReadEvents(opener.Opened) == opened; }));
 }
 
-// The actions as "text command prompt" joined by "|", "-" for a separator.
+// The actions as "text command" joined by "|", "-" for a separator.
 std::string Shown(const QList<QAction*>& actions) {
     QStringList items;
-    for (const QAction* a : actions) {
-        items << (a->isSeparator()
-                      ? QStringLiteral("-")
-                      : QStringLiteral("%1 %2 %3").arg(a->text()).arg(a->data().toInt()).arg(a->statusTip()));
-    }
+    for (const QAction* a : actions)
+        items << (a->isSeparator() ? QStringLiteral("-")
+                                   : QStringLiteral("%1 %2").arg(a->text()).arg(a->data().toInt()));
     return items.join('|').toStdString();
 }
 // The enabled state of the actions, "+" or "." each, separators left out.
-std::string Enabled(const QList<QAction*>& actions) {
+std::string EnabledOf(const QList<QAction*>& actions) {
     std::string enabled;
     for (const QAction* action : actions) {
         if (!action->isSeparator())
@@ -257,111 +317,70 @@ std::string Enabled(const QList<QAction*>& actions) {
     }
     return enabled;
 }
-QMenu* Menu(const CMainFrame& frame, int index) {
+QMenu* BarMenu(const CMainFrame& frame, int index) {
     return frame.menuBar()->actions().at(index)->menu();
 }
 
-class MainFrameTest : public test::UiFixture {
-  protected:
-    void TearDown() override {
-        app_->Spooler.StopSpooler();
-        app_->Spooler.JoinSpoolerThread();
-        test::UiFixture::TearDown();
-    }
-};
-
-TEST_F(MainFrameTest, MenusToolbarAndTrayCarryTheCommandsWhichFollowTheSpooler) {
-    CMainFrame frame(*app_, true);
+TEST_F(MainFrameTest, MenusToolbarAndTrayCarryTheCommandsWhichFollowTheSpoolerAndTheTrayIconRestores) {
+    auto owned = std::make_unique<CMainFrame>(*app_, true);
+    CMainFrame& frame = *owned;
     ASSERT_EQ(frame.menuBar()->actions().size(), 3);
-    EXPECT_EQ(Menu(frame, 0)->title() + Menu(frame, 1)->title() + Menu(frame, 2)->title(),
+    EXPECT_EQ(BarMenu(frame, 0)->title() + BarMenu(frame, 1)->title() + BarMenu(frame, 2)->title(),
               "&ServerS&pooled file&Tools");
-    EXPECT_EQ(
-        Shown(Menu(frame, 0)->actions()),
-        "Starting 32771 Start server|S&top 32782 Stop spooler|-|&Configuration 32783 Spooler configuration|-|"
-        "Preferences 32786 Program preferences|-|&Exit 57665 Quit the application");
-    EXPECT_EQ(
-        Shown(Menu(frame, 1)->actions()),
-        "&Release 32777 Release spooled file|&Stop 32778 Stop spooled file|-|&Delete 32779 Delete spooled "
-        "file|-|&Transfer 32780 Change printer");
-    EXPECT_EQ(
-        Shown(Menu(frame, 2)->actions()),
-        "&Send via LPR 32787 Send spooled file via LPR|&Copy to printer 32788 Copy spooled file to Windows "
-        "printer");
+    EXPECT_EQ(Shown(BarMenu(frame, 0)->actions()),
+              "Starting 32771|S&top 32782|-|&Configuration 32783|-|Preferences 32786|-|&Exit 57665");
+    EXPECT_EQ(Shown(BarMenu(frame, 1)->actions()),
+              "&Release 32777|&Stop 32778|-|&Delete 32779|-|&Transfer 32780");
+    EXPECT_EQ(Shown(BarMenu(frame, 2)->actions()), "&Send via LPR 32787|&Copy to printer 32788");
     // Nothing is bound to "Starting"; with no job selected the job commands are off too.
-    EXPECT_EQ(Enabled(Menu(frame, 0)->actions()), "..+++");
-    EXPECT_EQ(Enabled(Menu(frame, 1)->actions()), "....");
-    EXPECT_EQ(Enabled(Menu(frame, 2)->actions()), "++");
-    EXPECT_EQ(Shown(frame.ToolBar()->actions()),
-              "Start 32781 Start spooler|Stop 32782 Stop spooler|Configure 32783 Spooler configuration");
-    EXPECT_EQ(frame.statusBar()->findChild<QLabel*>("IdleText")->text(), "Ready");
+    EXPECT_EQ(EnabledOf(BarMenu(frame, 0)->actions()), "..+++");
+    EXPECT_EQ(EnabledOf(BarMenu(frame, 1)->actions()), "....");
+    EXPECT_EQ(EnabledOf(BarMenu(frame, 2)->actions()), "++");
+    EXPECT_EQ(Shown(frame.ToolBar()->actions()), "Start 32781|Stop 32782|Configure 32783");
     // The commands follow the spooler, through the desktop program's seam.
     ui_.OnSetTrayIcon = [&frame](int iconId) { frame.SetSpoolerIcon(iconId); };
     EXPECT_EQ(frame.Tray().IconResource(), ui::IDI_SPOOLER_STOPPED);
     EXPECT_EQ(frame.Tray().ToolTip(), "Velmora Virtual Printer");
     QMenu* trayMenu = frame.TrayMenu();
-    EXPECT_EQ(Shown(trayMenu->actions()),
-              "&Start 32781 Start spooler|S&top 32782 Stop spooler|-|&Interface 32773 Show the main window");
+    EXPECT_EQ(Shown(trayMenu->actions()), "&Start 32781|S&top 32782|-|&Interface 32773");
     EXPECT_EQ(trayMenu->defaultAction(), trayMenu->actions()[3]);  // shown in bold
     EXPECT_EQ(frame.Tray().Icon()->contextMenu(), trayMenu);
     frame.ToolBar()->actions()[0]->trigger();
     EXPECT_TRUE(app_->Spooler.IsSpoolerRunning());
     EXPECT_EQ(frame.Tray().IconResource(), ui::IDI_SPOOLER_RUNNING);
-    EXPECT_EQ(Enabled(frame.ToolBar()->actions()), ".+.");
-    EXPECT_EQ(Enabled(trayMenu->actions()), ".++");
-    EXPECT_EQ(Enabled(Menu(frame, 0)->actions()), ".+.++");
+    EXPECT_EQ(EnabledOf(frame.ToolBar()->actions()), ".+.");
+    EXPECT_EQ(EnabledOf(trayMenu->actions()), ".++");
+    EXPECT_EQ(EnabledOf(BarMenu(frame, 0)->actions()), ".+.++");
     // A disabled command does nothing, also when asked for directly.
     frame.OnCommand(ui::ID_SERVER_STARTING);
     frame.OnCommand(ui::ID_CONFIGURATION);
     trayMenu->actions()[1]->trigger();
     EXPECT_FALSE(app_->Spooler.IsSpoolerRunning());
     EXPECT_EQ(frame.Tray().IconResource(), ui::IDI_SPOOLER_STOPPED);
-    EXPECT_EQ(Enabled(trayMenu->actions()), "+.+");
+    EXPECT_EQ(EnabledOf(trayMenu->actions()), "+.+");
     ui_.OnSetTrayIcon = nullptr;
-}
-
-TEST_F(MainFrameTest, MinimisingHidesTheWindowAndTheTrayIconBringsItBackMaximised) {
-    auto frame = std::make_unique<CMainFrame>(*app_, true);
-    frame->show();
-    frame->showMinimized();
-    EXPECT_TRUE(WaitFor([&] { return !frame->isVisible(); }));
-    // A double click on the icon runs the default item, "&Interface".
-    EXPECT_EQ(frame->Tray().OnTrayNotification(QSystemTrayIcon::DoubleClick), 1);
-    EXPECT_TRUE(WaitFor([&] { return frame->isVisible(); }));
-    EXPECT_TRUE(frame->isMaximized());
-    const QPointer<QSystemTrayIcon> icon = frame->Tray().Icon();
+    // Minimised, the window hides; a double click on the icon runs "&Interface": back, maximised.
+    frame.show();
+    frame.showMinimized();
+    EXPECT_TRUE(WaitFor([&] { return !frame.isVisible(); }));
+    EXPECT_EQ(frame.Tray().OnTrayNotification(QSystemTrayIcon::DoubleClick), 1);
+    EXPECT_TRUE(WaitFor([&] { return frame.isVisible() && frame.isMaximized(); }));
+    const QPointer<QSystemTrayIcon> icon = frame.Tray().Icon();
     EXPECT_TRUE(icon->isVisible());
-    frame.reset();
+    owned.reset();
     EXPECT_TRUE(icon.isNull());
 }
 
-TEST_F(MainFrameTest, TextsComeInTheThreadsLanguage) {
-    SetThreadLanguage(Language::Japanese);
-    CMainFrame frame(*app_, true);
-    const auto text = [](uint32_t id) { return test::Q(LoadString(id)); };
-    EXPECT_EQ(Menu(frame, 1)->title(), text(IDS_MENU_SPOOLED_FILE));
-    EXPECT_EQ(Menu(frame, 0)->actions()[1]->statusTip(), text(IDS_CMD_SPOOLER_STOP).section('\n', 0, 0));
-    EXPECT_EQ(frame.ToolBar()->actions()[2]->toolTip(), text(IDS_CMD_CONFIGURATION).section('\n', 1, 1));
-    EXPECT_EQ(frame.Tray().ToolTip(), text(IDS_TRAY_TOOLTIP));
-    AddJob("job.tmp", STATE_HELD);
-    frame.View()->RefreshList(200);
-    SelectRows(*frame.View(), {0});
-    EXPECT_EQ(frame.View()->CreateContextMenu()->actions().front()->text(),
-              QString::fromUtf8("保留解除(&R)"));
-}
-
 // The desktop program as start-up drives it, on the offscreen platform, which has no notification area.
-class DesktopProgramTest : public test::AppFixture {
-  protected:
-    std::unique_ptr<CDesktopRole> Create() { return ui::CreateDesktopProgram(*app_, argc_, argv_); }
-    int argc_ = 1;
-    char name_[24] = "VelmoraVirtualPrinter";
-    char* argv_[2] = {name_, nullptr};
-};
+using DesktopProgramTest = test::AppFixture;
 
 TEST_F(DesktopProgramTest, TheServerRunsForTheLifeOfTheMainWindowWhichTheSeamsReach) {
     app_->Settings.PortLPD = 0;
     app_->LpdServer.LoopbackOnly = true;
-    std::unique_ptr<CDesktopRole> desktop = Create();
+    int argc = 1;
+    char name[] = "VelmoraVirtualPrinter";
+    char* argv[] = {name, nullptr};
+    std::unique_ptr<CDesktopRole> desktop = ui::CreateDesktopProgram(*app_, argc, argv);
     ASSERT_TRUE(desktop);
     ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
     desktop->CreateInfoWindow();
@@ -375,7 +394,7 @@ TEST_F(DesktopProgramTest, TheServerRunsForTheLifeOfTheMainWindowWhichTheSeamsRe
     desktop->ShowMainWindow(true);
     EXPECT_TRUE(frame->isVisible());
     frame->showMinimized();
-    EXPECT_FALSE(test::UiFixture::WaitFor([&] { return !frame->isVisible(); }, 300));
+    EXPECT_FALSE(WaitFor([&] { return !frame->isVisible(); }, 300));
     // The spooler's start and stop reach the window's commands.
     app_->Spooler.StartSpooler();
     EXPECT_FALSE(frame->ToolBar()->actions()[0]->isEnabled());
@@ -383,29 +402,23 @@ TEST_F(DesktopProgramTest, TheServerRunsForTheLifeOfTheMainWindowWhichTheSeamsRe
     app_->Spooler.JoinSpoolerThread();
     EXPECT_TRUE(frame->ToolBar()->actions()[0]->isEnabled());
     // Jobs that a worker appends and announces while the message loop runs reach the list, none lost.
-    std::thread worker = test::AppendFromWorker(*app_, 200);
-    EXPECT_TRUE(test::UiFixture::WaitFor([&] { return frame->View()->model()->rowCount() == 200; }));
+    std::thread worker = AppendFromWorker(*app_, 200);
+    EXPECT_TRUE(WaitFor([&] { return frame->View()->model()->rowCount() == 200; }));
     worker.join();
-    desktop.reset();
-    EXPECT_FALSE(app_->LpdServer.IsServerRunning());
-    EXPECT_EQ(app_->Ui.InstalledInterface(), nullptr);
-}
-
-TEST_F(DesktopProgramTest, AMessageRaisedForAWorkerThreadNeverBlocksIt) {
-    std::unique_ptr<CDesktopRole> desktop = Create();
-    ASSERT_TRUE(desktop);
-    // No message loop runs: a worker that waited for the box would never come back.
+    // A message for a worker never blocks it (no loop runs now); the box comes up from the loop.
     std::atomic<bool> returned{false};
-    std::thread worker([&] {
+    worker = std::thread([&] {
         app_->ShowMessage(u"Unable to delete file", MessageIcon::Error);
         returned = true;
     });
     EXPECT_TRUE(test::WaitUntil([&] { return returned.load(); }));
     worker.join();
-    // The box comes up from the message loop (answered at once here).
     test::SetEnvironment("VELMORA_ANSWER_MESSAGE_BOXES", "1");
     QCoreApplication::processEvents();
     test::UnsetEnvironment("VELMORA_ANSWER_MESSAGE_BOXES");
+    desktop.reset();
+    EXPECT_FALSE(app_->LpdServer.IsServerRunning());
+    EXPECT_EQ(app_->Ui.InstalledInterface(), nullptr);
 }
 
 }  // namespace

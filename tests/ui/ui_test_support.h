@@ -8,20 +8,16 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QMouseEvent>
 #include <QTimer>
 
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "resources/string_table.h"
 #include "support/app_fixture.h"
 #include "support/service_test_util.h"
-#include "ui/job_list_view.h"
 
 namespace velmora::test {
 
@@ -51,6 +47,10 @@ T* Child(const QWidget* parent, const char* name) {
     T* child = parent->findChild<T*>(QString::fromLatin1(name));
     EXPECT_NE(child, nullptr) << "no control named " << name;
     return child;
+}
+
+inline void Click(const QWidget* parent, const char* name) {
+    Child<QAbstractButton>(parent, name)->click();
 }
 
 inline QString Q(const std::u16string& text) {
@@ -134,8 +134,7 @@ inline void TypeAddress(QWidget* dialog, const QStringList& bytes) {
     }
 }
 
-// The desktop's opener (xdg-open), first on PATH while this lives: writes its arguments, a line each, to
-// Opened.
+// A fake desktop opener (xdg-open) first on PATH while this lives: writes its arguments to Opened.
 struct FakeOpener {
     FakeOpener() {
         WriteFile(Bin.File("xdg-open"), "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + Opened + ".part' && mv '" +
@@ -147,75 +146,6 @@ struct FakeOpener {
     TempFolder Bin;
     const std::string Opened = Bin.File("opened");
     const std::string SavedPath = getenv("PATH") ? getenv("PATH") : "";
-};
-
-// A worker thread that appends jobs and announces each, as intake does.
-inline std::thread AppendFromWorker(CVelmoraVirtualPrinterApp& app, int count) {
-    return std::thread([&app, count] {
-        for (int i = 0; i < count; ++i) {
-            {
-                std::lock_guard<CRecursiveTimedMutex> lock(app.Jobs.JobListLock);
-                app.Jobs.AppendJob(std::make_shared<CSpoolFile>());
-            }
-            app.Ui.PostJobListChanged();
-        }
-    });
-}
-
-// The application object with a job list to fill, for the main window and the job list view.
-class UiFixture : public WithQt<AppFixture> {
-  public:
-    // WaitUntil with the message loop running.
-    template <typename Condition>
-    static bool WaitFor(Condition condition, int milliseconds = 10000) {
-        return WaitUntil(condition, milliseconds, [] {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        });
-    }
-
-  protected:
-    // A job as intake leaves it, appended to JobList, with its data file.
-    SpoolFilePtr AddJob(const std::string& name, int32_t state = STATE_READY,
-                        const std::u16string& printer = u"PASS") {
-        auto job = std::make_shared<CSpoolFile>();
-        const std::string path = folder_.File(name);
-        WriteFile(path, "data of " + name);
-        job->DocumentName = U16(name);
-        job->Owner = u"accounting";
-        job->DateInserted = u"Sun Dec  6 12:00:00 2026";
-        job->FileSize = u"12 bytes";
-        job->FileType = u"PDF";
-        job->PrinterName = printer;
-        job->LocalFileName = U16(path);
-        job->SetState(state);
-        std::lock_guard<CRecursiveTimedMutex> lock(app_->Jobs.JobListLock);
-        app_->Jobs.AppendJob(job);
-        return job;
-    }
-    std::vector<SpoolFilePtr> AddJobInEveryState() {
-        std::vector<SpoolFilePtr> jobs;
-        for (int32_t state = STATE_READY; state <= STATE_ERROR; ++state)
-            jobs.push_back(AddJob("job" + std::to_string(state) + ".tmp", state));
-        return jobs;
-    }
-    static void SelectRows(ui::CVelmoraVirtualPrinterView& view, std::initializer_list<int> rows) {
-        view.clearSelection();
-        for (const int row : rows) {
-            view.selectionModel()->select(view.model()->index(row, 0),
-                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        }
-    }
-    static QString Cell(ui::CVelmoraVirtualPrinterView& view, int row, int column) {
-        return view.model()->index(row, column).data().toString();
-    }
-    static void SendMouse(ui::CVelmoraVirtualPrinterView& view, int row, QEvent::Type type) {
-        const QPoint position = view.visualRect(view.model()->index(row, 1)).center();
-        const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
-        QMouseEvent event(type, position, view.viewport()->mapToGlobal(position), Qt::LeftButton, buttons,
-                          Qt::NoModifier);
-        QCoreApplication::sendEvent(view.viewport(), &event);
-    }
 };
 
 }  // namespace velmora::test
