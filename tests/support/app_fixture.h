@@ -24,14 +24,6 @@ class AppFixture : public ::testing::Test {
         app_->Settings.AccessFile_MaxAttempts = 3;
         app_->InstallUserInterface(&ui_);
         ASSERT_TRUE(app_->SetUpWorkingFolders());
-        InstallSeams();
-    }
-    void TearDown() override {
-        app_.reset();
-        UnsetEnvironment("VELMORA_BASE_FOLDER");
-    }
-
-    void InstallSeams() {
         // Worker threads call these, several at a time.
         ui_.OnShowMessage = [this](const std::u16string& text, MessageIcon) {
             std::lock_guard<std::mutex> lock(seamLock_);
@@ -42,6 +34,10 @@ class AppFixture : public ::testing::Test {
             std::lock_guard<std::mutex> lock(seamLock_);
             information_.push_back(text);
         };
+    }
+    void TearDown() override {
+        app_.reset();
+        UnsetEnvironment("VELMORA_BASE_FOLDER");
     }
 
     std::vector<std::string> LogMessages() const {

@@ -34,10 +34,6 @@ TempFolder::~TempFolder() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-std::u16string TempFolder::Folder() const {
-    return platform::AnsiToUnicode(path_ + SEPARATOR);
-}
-
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream content;

@@ -25,8 +25,6 @@ class TempFolder {
     TempFolder& operator=(const TempFolder&) = delete;
 
     const std::string& Path() const { return path_; }
-    // With a trailing separator, in UTF-16.
-    std::u16string Folder() const;
     std::string File(const std::string& name) const { return path_ + SEPARATOR + name; }
 #ifdef _WIN32
     static constexpr char SEPARATOR = '\\';

@@ -6,9 +6,7 @@
 #undef OpenPrinter
 #undef StartDocPrinter
 
-#include <chrono>
-#include <filesystem>
-#include <thread>
+#include <algorithm>
 
 #include "platform/print_spooler.h"
 #include "support/app_fixture.h"
@@ -52,19 +50,6 @@ TEST_F(RawPrintingTest, OneHandlePrintsOneDocumentAfterTheOtherInWritesOfAnySize
         EXPECT_EQ(printer_->NextDocument(), document);
     }
     EXPECT_TRUE(platform::ClosePrinter(printer));
-}
-
-TEST_F(RawPrintingTest, ADocumentAbandonedHalfWayIsNotPrinted) {
-    if (test::RunningUnderWine())
-        GTEST_SKIP() << "Wine's AbortPrinter does nothing: its ClosePrinter prints the abandoned document";
-    platform::PrinterHandle printer = nullptr;
-    ASSERT_TRUE(platform::OpenPrinter(U16(PRINTER), &printer));
-    ASSERT_TRUE(platform::StartDocPrinter(printer, u"abandoned"));
-    std::size_t written = 0;
-    EXPECT_TRUE(platform::WritePrinter(printer, "partial", 7, &written));
-    EXPECT_TRUE(platform::ClosePrinter(printer));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_FALSE(std::filesystem::exists(printer_->PortFile()));
 }
 
 TEST_F(RawPrintingTest, ThePrinterIsListedWithItsDriverAndPortAndCanBeTheDefaultAMissingOneFailsToOpen) {

@@ -1,6 +1,5 @@
 // A windowed stand-in for a PDF reader, waiting in its message loop until asked to close (or a minute).
 //   OUTPUT [ARGUMENT...]  writes each argument between brackets, one a line, to OUTPUT
-//   --tree PIDFILE        starts a copy of itself (which waits too) and writes the copy's id to PIDFILE
 //   --exit CODE           ends at once with the exit code
 #include <windows.h>
 
@@ -50,27 +49,6 @@ int RunMessageLoop() {
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--exit") == 0)
         return std::atoi(argv[2]);
-    if (argc == 3 && std::strcmp(argv[1], "--tree") == 0) {
-        wchar_t self[MAX_PATH] = {};
-        GetModuleFileNameW(nullptr, self, MAX_PATH);
-        std::wstring commandLine = L"\"" + std::wstring(self) + L"\" --child";
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION child{};
-        if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &child)) {
-            return 3;
-        }
-        if (FILE* file = std::fopen(argv[2], "wb")) {
-            std::fprintf(file, "%lu\n", static_cast<unsigned long>(child.dwProcessId));
-            std::fclose(file);
-        }
-        CloseHandle(child.hThread);
-        CloseHandle(child.hProcess);
-        return RunMessageLoop();
-    }
-    if (argc == 2 && std::strcmp(argv[1], "--child") == 0)
-        return RunMessageLoop();
     if (argc < 2)
         return 1;
     if (FILE* file = std::fopen(argv[1], "wb")) {
