@@ -215,7 +215,7 @@ TEST_F(JobListTest, EveryChangeReachesTheDiskSoonAfterAlsoWhenAReaderHeldTheList
     for (int i = 0; i < 50; ++i)
         Append(Format(u"job %d", i), STATE_READY);
     {
-        CMyFile reader(1, 0);
+        CMyFile reader(1000, 10);  // waits out a save under way
         platform::CFileError error;
         ASSERT_TRUE(reader.OpenWithRetry(app_->Jobs.ListPath(),
                                          platform::OPEN_READ | platform::SHARE_EXCLUSIVE, &error));
