@@ -96,20 +96,20 @@ void CJobStore::OpenJournal() {
 }
 
 void CJobStore::StartPromptSaves() {
-    PromptSaveFailing = false;
-    JobListSaver.Start([this] {
+    // failing: the last save failed; the saver's thread alone runs this.
+    JobListSaver.Start([this, failing = false]() mutable {
         platform::CFileError error;
         if (WriteJobListFile(&error)) {
-            PromptSaveFailing = false;
+            failing = false;
             return;
         }
         // The change is still to be saved: again after the interval (a reader may hold the file), logged
         // once for a run of failures.
-        if (!PromptSaveFailing) {
+        if (!failing) {
             Reporter.WriteLog(
                 Format(u"%d\tUnable to save the job list : %s", Reporter.ModeDigit(), error.Description()));
         }
-        PromptSaveFailing = true;
+        failing = true;
         JobListSaver.RequestSave();
     });
 }

@@ -130,8 +130,6 @@ class CJobStore {
     CJobJournal Journal;
     // One writer of spool.list at a time, so that an older list never overwrites a newer one.
     std::mutex JobListFileLock;
-    // The last prompt save failed (the saver's thread only).
-    bool PromptSaveFailing = false;
     // The job whose dispatch runs (0: none), under JobListLock; a deletion of that job waits for its end.
     JobId DispatchingJob = 0;
     // Jobs whose file is gone and whose record leaves the list at the next deletion step.
